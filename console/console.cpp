@@ -1,0 +1,34 @@
+// The portable half of the console module: the keyboard seam and the end of the program.
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/console.h"
+#include "console/output.h"
+
+KeyboardSource Keyboard = PlatformKeyboard();
+void (*EndProgramHook)(int code) = nullptr;
+bool KeyReadFailed = false;
+
+KeyPress ReadKeyPress() {
+  FlushOutput();
+  KeyReadFailed = false;
+  return Keyboard.readKey();
+}
+
+void ClearConsole() {
+  Keyboard.clear();
+}
+
+void EndProgram(int code) {
+  if (EndProgramHook) EndProgramHook(code);
+  FlushOutput();
+  PlatformRestoreTerminal();
+  if (OutputFailed() && !PlatformStdoutBrokenPipe()) {
+    // A report that did not reach its target (a full disk, a closed device) must not look
+    // like a success.
+    std::fputs("quorvel: cannot write to standard output\n", stderr);
+    std::fflush(stderr);
+    std::_Exit(1);
+  }
+  std::_Exit(code);
+}

@@ -1,0 +1,66 @@
+// Console access: the redirection test, screen size, clearing, single key presses, status text
+// and the end of the program. Implemented once per platform (console_posix.cpp,
+// console_win32.cpp); the portable parts (key source seam, end of program) live in console.cpp.
+#pragma once
+
+#include <cstdint>
+
+struct KeyPress {
+  unsigned char character;  // the key's character; 0 for keys that produce none
+  unsigned char scanCode;   // when character is 0: the key's scan code; otherwise 0
+};
+
+constexpr unsigned char ScanHome = 0x47, ScanUp = 0x48, ScanPgUp = 0x49, ScanEnd = 0x4F,
+                        ScanDown = 0x50, ScanPgDn = 0x51;
+
+// Written by ConsoleStartup only.
+extern bool OutputRedirected;  // standard output is not a console screen
+extern int ScreenWidth;        // columns of the screen; 80 when redirected
+extern int ScreenLastRow;      // rows of the screen minus 1; 24 when redirected
+
+// Obtains the standard handles, sets the input mode and measures the screen. Ends the program
+// with a message when a standard handle cannot be obtained.
+void ConsoleStartup();
+
+// Clears the screen to attribute 7 and puts the cursor home. Goes through KeyboardSource so
+// tests can count it.
+void ClearConsole();
+
+// Waits for one key press. A keyboard that cannot be read gives character 0, scan code End.
+KeyPress ReadKeyPress();
+
+// True when the last ReadKeyPress could not read the keyboard (and so reported End). Written by
+// the keyboard routines.
+extern bool KeyReadFailed;
+
+// The routines ReadKeyPress and ClearConsole call; the platform's by default, replaced by tests
+// with a scripted keyboard.
+struct KeyboardSource {
+  KeyPress (*readKey)();
+  void (*clear)();
+};
+extern KeyboardSource Keyboard;
+KeyboardSource PlatformKeyboard();
+
+// Writes status text to the console's error channel with no line end; dropped when that
+// channel is not a console. Flushes pending report output first so the two stay in order.
+void WriteStatus(const char* text, int length);
+
+// True when status text reaches a screen (decided once at start-up).
+bool StatusVisible();
+
+// Milliseconds from an arbitrary start, monotonic; for pacing the scan's spinner.
+int64_t MonotonicMilliseconds();
+
+// Ends the program: flushes the report, restores the terminal, exits with code (0 for every
+// ordinary end). Tests and fuzz targets may replace EndProgramHook to catch the end.
+[[noreturn]] void EndProgram(int code);
+extern void (*EndProgramHook)(int code);
+
+// Platform pieces used by the portable output module.
+bool PlatformWriteStdout(const char* bytes, int length);  // false when the write failed
+bool PlatformStdoutBrokenPipe();  // the last failed write found the reader gone
+void PlatformRestoreTerminal();   // leaves the terminal in the mode it was found in
+// Writes the tree-drawing bytes (code page 437 box pieces, blank, + | -) as the platform shows
+// them: unchanged on Windows, as UTF-8 box characters on POSIX.
+void PlatformWriteTreeBytes(const char* bytes, int length);

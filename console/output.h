@@ -1,0 +1,35 @@
+// Standard output of the report, messages and prompts, buffered in one place. Every piece is
+// written as soon as it is made; the buffer is flushed before any key is awaited, before status
+// text, and at the end of the program.
+#pragma once
+
+#include <string>
+
+#include "console/bounded_string.h"
+
+void WriteText(const char* bytes, int length);
+inline void WriteText(const BStr& s) { WriteText(s.text, s.length); }
+void WriteText(const char* z);
+
+// Tree-drawing characters and the spinner: translated by the platform where needed.
+void WriteTreeBytes(const char* bytes, int length);
+
+// A name as the file system stores it.
+void WriteName(const char* bytes, int length);
+
+// Line end of ordinary lines: CR LF on Windows, LF on POSIX.
+void WriteLineEnd();
+// Line end of the database forms: CR LF on both builds.
+void WriteCrLf();
+
+void FlushOutput();
+
+// True once a write to standard output has failed.
+bool OutputFailed();
+
+// For tests: every write goes to *sink instead of standard output (nullptr restores it).
+// Tree bytes are captured untranslated.
+void CaptureOutput(std::string* sink);
+
+// The platform's line end, set by the platform file at start-up.
+extern const char* PlatformLineEnd;

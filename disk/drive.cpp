@@ -1,0 +1,38 @@
+#include "disk/drive.h"
+
+int32_t DriveClusterSize = 0;
+int64_t DriveFreeBytes = 0;
+int64_t DriveTotalBytes = 0;
+BStr DriveLabel = {0, {0}};
+int DriveRootLength = 3;
+
+namespace {
+int FindBackslash(const BStr& s, int from) {
+  for (int i = from; i < s.length; ++i)
+    if (s.text[i] == '\\') return i;
+  return -1;
+}
+}  // namespace
+
+RootKind DeriveDriveRoot(const BStr& path, BStr* root) {
+  if (path.length >= 3 && path.text[1] == ':' && path.text[2] == '\\') {
+    char c = path.text[0];
+    if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+    char r[3] = {c, ':', '\\'};
+    BSet(*root, r, 3);
+    return RootDrive;
+  }
+  if (path.length >= 2 && path.text[0] == '\\' && path.text[1] == '\\') {
+    int afterServer = FindBackslash(path, 2);
+    if (afterServer < 0) return RootServerOnly;
+    int afterShare = FindBackslash(path, afterServer + 1);
+    if (afterShare < 0) {
+      *root = path;
+      BAppendChar(*root, '\\');
+    } else {
+      BSet(*root, path.text, afterShare + 1);
+    }
+    return RootShare;
+  }
+  return RootUnknown;
+}

@@ -1,0 +1,58 @@
+// Win32 drive query: GetDiskFreeSpaceA for the cluster size and the cluster-based totals, and
+// GetDiskFreeSpaceExA, bound at run time, for exact 64-bit totals. Only code for Windows goes in
+// this file.
+#include "console/output.h"
+#include "console/windows_api.h"
+#include "disk/drive.h"
+
+namespace {
+typedef BOOL(WINAPI* DiskFreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+
+void WriteMessageLine(const BStr& a, const BStr& b, const char* c) {
+  WriteText(a);
+  WriteName(b.text, b.length);
+  WriteText(c);
+  WriteLineEnd();
+}
+}  // namespace
+
+bool QueryDiskSpaceEx(const BStr& root, int64_t* total, int64_t* free) {
+  HMODULE kernel = LoadLibraryA("KERNEL32.DLL");
+  if (!kernel) return false;
+  DiskFreeSpaceEx query = (DiskFreeSpaceEx)(void*)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
+  if (!query) return false;
+  ULARGE_INTEGER toCaller, totalBytes, freeBytes;
+  if (!query(root.text, &toCaller, &totalBytes, &freeBytes)) return false;
+  *total = (int64_t)totalBytes.QuadPart;
+  *free = (int64_t)freeBytes.QuadPart;
+  return true;
+}
+
+bool GetDriveStatistics(const BStr& path, int32_t* clusterSize) {
+  BStr root;
+  switch (DeriveDriveRoot(path, &root)) {
+    case RootServerOnly:
+      return false;
+    case RootUnknown:
+      WriteMessageLine(BMake("Can't determine drive of "), path, "");
+      return false;
+    default:
+      break;
+  }
+  DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
+  if (!GetDiskFreeSpaceA(root.text, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                         &totalClusters)) {
+    WriteMessageLine(BMake("Invalid drive "), root, "  Ensure the drive door is closed");
+    return false;
+  }
+  int32_t cluster = (int32_t)(bytesPerSector * sectorsPerCluster);
+  *clusterSize = cluster;
+  DriveFreeBytes = (int64_t)cluster * (int64_t)(int32_t)freeClusters;
+  DriveTotalBytes = (int64_t)cluster * (int64_t)(int32_t)totalClusters;
+  QueryDiskSpaceEx(root, &DriveTotalBytes, &DriveFreeBytes);
+  char letter = path.text[0];
+  if (letter >= 'a' && letter <= 'z') letter = (char)(letter - 'a' + 'A');
+  BSet(DriveLabel, &letter, 1);
+  DriveRootLength = 3;
+  return true;
+}

@@ -1,0 +1,17 @@
+// Quorvel's entry: console start-up, display defaults, parameters, one run, the form-feed line.
+#include "console/console.h"
+#include "console/output.h"
+#include "console/pager.h"
+#include "driver/options.h"
+#include "driver/run.h"
+
+int main(int argc, char** argv) {
+  ConsoleStartup();
+  StartUp();
+  ProcessParameters(argc, argv);
+  if (OutputRedirected) {
+    WriteText("\f", 1);
+    WriteLineEnd();
+  }
+  EndProgram(0);
+}

@@ -1,0 +1,61 @@
+#include "driver/run.h"
+
+#include <cstdlib>
+
+#include "console/console.h"
+#include "console/output.h"
+#include "console/pager.h"
+#include "console/strings.h"
+#include "disk/drive.h"
+#include "driver/options.h"
+#include "report/engine.h"
+#include "report/format.h"
+#include "report/screen_report.h"
+#include "tree/expand_path.h"
+#include "tree/scan.h"
+
+void StartUp() {
+  PlatformStartUp();
+  ThousandsSeparator = LocaleThousandsSeparator();
+  if (OutputRedirected) {
+    TreeChars = PlainTreeChars;
+    PagingEnabled = false;
+  } else {
+    TreeChars = GraphicTreeChars;
+  }
+}
+
+void RunDirectory() {
+  TotalWaste = 0;
+  TotalFiles = 0;
+  if (OutputRedirected) {
+    BStr title = BMake("Quorvel report, created at ");
+    BAppend(title, LocalDateTime());
+    PagedWriteLine(title);
+    PagedWriteLine("");
+  }
+  BStr path = ExpandPath(Options.directory);
+  RootNode = DirNode{nullptr, 0, 0, 0, 0, nullptr, nullptr};
+  RootNode.name = AllocateName(path.text, path.length);
+  if (!GetDriveStatistics(path, &DriveClusterSize)) return;
+  ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
+  if (ClusterSize == 0) {
+    ClusterSize = 1;
+    PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
+  }
+  ScanPath = path;
+  Scan.dirListingSizes = Options.dirListingSizes;
+  Scan.maxDepth = Options.maxDepth;
+  Scan.minSize = Options.minSize;
+  Scan.sortOrder = Options.sortOrder;
+  Scan.rootPathLength = DriveRootLength;
+  const char status[] = "   Reading directory, press [Ctrl+C] to cancel";
+  WriteStatus(status, 46);
+  BStr back = RepeatChar(46, 8);
+  WriteStatus(back.text, back.length);
+  if (ScanDirectory(&RootNode)) {
+    ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
+    RunReport(section);
+  }
+  CollapseChildren(&RootNode);
+}

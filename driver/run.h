@@ -1,0 +1,19 @@
+// The run driver: one report for one directory.
+#pragma once
+
+#include "console/bounded_string.h"
+
+// Expands the directory, checks the drive, scans the tree, writes the report in the form the
+// options choose, and releases the tree.
+void RunDirectory();
+
+// The start-up sequence up to the parameters: platform set-up, thousands separator, display
+// defaults by redirection.
+void StartUp();
+
+// The title line's date and time in the user's locale.
+BStr LocalDateTime();
+// The user locale's thousands separator, or ',' when it has no single-byte one.
+char LocaleThousandsSeparator();
+// Switches the file functions to the console's code page, and the like.
+void PlatformStartUp();

@@ -1,0 +1,30 @@
+// POSIX pieces of the run driver: the locale's separator and date, and the program's set-up.
+// Only code for POSIX systems goes in this file.
+#include <clocale>
+#include <cstring>
+#include <ctime>
+
+#include "driver/run.h"
+
+void PlatformStartUp() {
+  std::setlocale(LC_ALL, "");
+  // Numbers in options are read with "." whatever the locale says.
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+char LocaleThousandsSeparator() {
+  std::setlocale(LC_NUMERIC, "");
+  const char* sep = std::localeconv()->thousands_sep;
+  char c = (sep && std::strlen(sep) == 1) ? sep[0] : ',';
+  std::setlocale(LC_NUMERIC, "C");
+  return c;
+}
+
+BStr LocalDateTime() {
+  std::time_t now = std::time(nullptr);
+  struct std::tm local;
+  localtime_r(&now, &local);
+  char buffer[256];
+  size_t n = std::strftime(buffer, sizeof buffer, "%x %X", &local);
+  return BMake(buffer, (int)n);
+}

@@ -1,0 +1,54 @@
+#include "report/format.h"
+
+#include <cmath>
+
+#include "console/strings.h"
+
+char ThousandsSeparator = ',';
+
+namespace {
+// The digits of |value|, most significant first.
+int Digits(int64_t value, char* out) {
+  uint64_t v = value < 0 ? (uint64_t)0 - (uint64_t)value : (uint64_t)value;
+  char rev[24];
+  int n = 0;
+  do {
+    rev[n++] = (char)('0' + v % 10);
+    v /= 10;
+  } while (v);
+  for (int i = 0; i < n; ++i) out[i] = rev[n - 1 - i];
+  return n;
+}
+}  // namespace
+
+BStr FormatThousands(int64_t value) {
+  char digits[24];
+  int n = Digits(value, digits);
+  BStr out;
+  BClear(out);
+  if (value < 0) BAppendChar(out, '-');
+  for (int i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) BAppendChar(out, ThousandsSeparator);
+    BAppendChar(out, digits[i]);
+  }
+  return out;
+}
+
+BStr FormatPlain(int64_t value) {
+  char digits[24];
+  int n = Digits(value, digits);
+  BStr out;
+  BClear(out);
+  if (value < 0) BAppendChar(out, '-');
+  BAppend(out, digits, n);
+  return out;
+}
+
+BStr FormatPercent(int64_t part, int64_t whole) {
+  if (whole == 0) return BMake("0%");
+  double r = std::nearbyint((double)part * 100.0 / (double)whole);
+  if (r >= 100) return BMake("100%");
+  BStr out = PadLeft(FormatPlain((int64_t)r), 3);
+  BAppendChar(out, '%');
+  return out;
+}

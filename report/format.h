@@ -1,0 +1,20 @@
+// Number texts shared by every report.
+#pragma once
+
+#include <cstdint>
+
+#include "console/bounded_string.h"
+
+// Separator of thousands; read from the user's locale at start-up.
+extern char ThousandsSeparator;
+
+// The value in decimal with ThousandsSeparator before each group of three digits and "-" for
+// negatives; every 64-bit value fits (at most 26 characters).
+BStr FormatThousands(int64_t value);
+
+// The value in decimal, no separators, "-" for negatives.
+BStr FormatPlain(int64_t value);
+
+// part as a percentage of whole, rounded half to even: "0%" when whole is 0, "100%" from 100
+// on, otherwise three characters right-justified and "%".
+BStr FormatPercent(int64_t part, int64_t whole);

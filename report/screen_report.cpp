@@ -1,0 +1,202 @@
+#include "report/screen_report.h"
+
+#include "console/output.h"
+#include "console/strings.h"
+#include "disk/drive.h"
+#include "report/engine.h"
+#include "report/format.h"
+#include "tree/scan.h"
+
+const BStr GraphicTreeChars = {5, {(char)0xC0, (char)0xC3, (char)0xC4, ' ', (char)0xB3, 0}};
+const BStr PlainTreeChars = {5, {'+', '|', '-', ' ', '|', 0}};
+BStr TreeChars = GraphicTreeChars;
+bool ShowWaste = true;
+bool WasteAsPercent = true;
+bool ShowFiles = true;
+
+namespace {
+BStr TreePrefix = {2, {' ', ' ', 0}};  // indentation before a directory's connector
+
+void Put(const BStr& s) { WriteText(s); }
+void Put(const char* z) { WriteText(z); }
+void PutPadded(const BStr& s, int width) { Put(PadLeft(s, width)); }
+
+void PutTree(char piece, int count) {
+  char bytes[64];
+  for (int i = 0; i < count; ++i) bytes[i] = piece;
+  WriteTreeBytes(bytes, count);
+}
+
+char Horizontal() { return TreeChars.text[2]; }
+
+// The tree prefix holds tree pieces and blanks only, so it is written as tree bytes.
+void PutPrefix() { WriteTreeBytes(TreePrefix.text, TreePrefix.length); }
+
+void WriteFooterLine(int k) {
+  int64_t grand = NodeTotal(&RootNode);
+  switch (k) {
+    case 0:
+    case 2:
+      WriteRuleLine();
+      return;
+    case 1: {
+      PutPadded(FormatThousands(grand), 14);
+      if (ShowWaste) {
+        Put("  ");
+        if (WasteAsPercent)
+          PutPadded(FormatPercent(TotalWaste, grand), 4);
+        else
+          PutPadded(FormatThousands(TotalWaste), 14);
+      }
+      if (ShowFiles) {
+        Put("  ");
+        PutPadded(FormatThousands(TotalFiles), 5);
+      }
+      Put("  Cluster size: ");
+      Put(FormatThousands(ClusterSize));
+      Put("  Wastage: ");
+      Put(WasteAsPercent ? FormatThousands(TotalWaste) : FormatPercent(TotalWaste, grand));
+      break;
+    }
+    case 3:
+      break;
+    case 4:
+      Put("Drive ");
+      WriteName(DriveLabel.text, DriveLabel.length);
+      Put(": statistics:");
+      break;
+    case 5:
+      Put("   Cluster size: ");
+      PutPadded(FormatThousands(DriveClusterSize), 14);
+      Put(" bytes");
+      break;
+    case 6:
+      Put("     Free space: ");
+      PutPadded(FormatThousands(DriveFreeBytes), 14);
+      Put(" bytes (");
+      Put(FormatPercent(DriveFreeBytes, DriveTotalBytes));
+      Put(" of capacity is free)");
+      break;
+    case 7:
+      Put("     Used space: ");
+      PutPadded(FormatThousands(DriveTotalBytes - DriveFreeBytes), 14);
+      Put(" bytes");
+      break;
+    case 8:
+      Put("       Capacity: ");
+      PutPadded(FormatThousands(DriveTotalBytes), 14);
+      Put(" bytes");
+      break;
+  }
+  WriteLineEnd();
+}
+
+// The walk proper; false once the pass has written its last line.
+bool Walk(const DirNode* node) {
+  int remembered = TreePrefix.length;
+  for (; node; node = node->nextSibling) {
+    bool later = node->nextSibling != nullptr;
+    if (LineNumber == NextLine) {
+      ++NextLine;
+      --LinesLeft;
+      WriteDirectoryLine(node, later);
+    }
+    ++LineNumber;
+    if (LinesLeft <= 0) {
+      BCut(TreePrefix, remembered);
+      return false;
+    }
+    if (node->firstChild) {
+      if (node != &RootNode) ExtendTreePrefix(later);
+      bool more = Walk(node->firstChild);
+      BCut(TreePrefix, remembered);
+      if (!more || LinesLeft <= 0) return false;
+    }
+  }
+  BCut(TreePrefix, remembered);
+  return true;
+}
+}  // namespace
+
+void WriteRuleLine() {
+  PutTree(Horizontal(), 14);
+  if (ShowWaste) {
+    Put("  ");
+    PutTree(Horizontal(), WasteAsPercent ? 4 : 14);
+  }
+  if (ShowFiles) {
+    Put("  ");
+    PutTree(Horizontal(), 5);
+  }
+  Put("  ");
+  PutTree(Horizontal(), 40);
+  WriteLineEnd();
+}
+
+int32_t ScreenHeader() {
+  if (NextLine == -1) return 2;
+  BSet(TreePrefix, "  ");
+  if (NextLine == 0) {
+    Put(" Total-no subs");
+    if (ShowWaste) Put(WasteAsPercent ? "  Wstd" : "    Wasted space");
+    if (ShowFiles) Put("  Files");
+    Put("  Directory name   [dir + subdirs total]");
+    WriteLineEnd();
+    --LinesLeft;
+    ++NextLine;
+  }
+  if (NextLine == 1 && LinesLeft > 0) {
+    WriteRuleLine();
+    --LinesLeft;
+    ++NextLine;
+  }
+  LineNumber = 2;
+  return 0;
+}
+
+void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling) {
+  PutPadded(FormatThousands(node->localSize), 14);
+  if (ShowWaste) {
+    Put("  ");
+    if (WasteAsPercent)
+      PutPadded(FormatPercent(node->wastage, node->localSize), 4);
+    else
+      PutPadded(FormatThousands(node->wastage), 14);
+  }
+  if (ShowFiles) {
+    Put("  ");
+    PutPadded(FormatThousands(node->fileCount), 5);
+  }
+  PutPrefix();
+  if (node != &RootNode) {
+    char connector[3] = {TreeChars.text[hasLaterSibling ? 1 : 0], Horizontal(), Horizontal()};
+    WriteTreeBytes(connector, 3);
+  }
+  WriteName(NameText(node), NameLength(node));
+  if (node->subdirsSize != 0) {
+    Put("   [");
+    Put(FormatThousands(NodeTotal(node)));
+    Put("]");
+  }
+  WriteLineEnd();
+}
+
+void ExtendTreePrefix(bool hasLaterSibling) {
+  BAppendChar(TreePrefix, TreeChars.text[hasLaterSibling ? 4 : 3]);
+  BAppend(TreePrefix, "  ");
+}
+
+void WalkScreenTree(const DirNode* first) { Walk(first); }
+
+int32_t ScreenFooter(int32_t total) {
+  if (NextLine == -1) return 9;
+  int32_t k = NextLine - (total - 9);
+  while (k >= 0 && LinesLeft > 0) {
+    if (k <= 8) WriteFooterLine(k);
+    ++k;
+    --LinesLeft;
+  }
+  return 0;
+}
+
+int32_t NoFooter(int32_t) { return 0; }

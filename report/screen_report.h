@@ -1,0 +1,27 @@
+// The screen report: a two-line header, one indented tree line per directory and a nine-line
+// footer with the totals and the drive's statistics.
+#pragma once
+
+#include <cstdint>
+
+#include "console/bounded_string.h"
+#include "tree/dir_node.h"
+
+// Display switches; the start-up sequence, options and scroller keys change them.
+extern BStr TreeChars;      // corner, tee, horizontal, blank, vertical
+extern bool ShowWaste;
+extern bool WasteAsPercent;
+extern bool ShowFiles;
+
+extern const BStr GraphicTreeChars;  // code page 437 box pieces
+extern const BStr PlainTreeChars;    // "+|- |"
+
+int32_t ScreenHeader();
+void WalkScreenTree(const DirNode* first);
+int32_t ScreenFooter(int32_t total);
+int32_t NoFooter(int32_t total);
+
+// Internal steps, exposed for tests.
+void WriteRuleLine();
+void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling);
+void ExtendTreePrefix(bool hasLaterSibling);

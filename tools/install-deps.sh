@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, when run as root and something is
+# missing. Quiet when everything is present.
+need=""
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+for p in cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 tmux python3; do
+  have "$p" || need="$need $p"
+done
+[ -z "$need" ] && exit 0
+if [ "$(id -u)" != 0 ]; then
+  echo "missing packages:$need (run 'make test' as root to install them)" >&2
+  exit 1
+fi
+echo "installing:$need"
+export DEBIAN_FRONTEND=noninteractive
+case "$need" in *wine32*) dpkg --add-architecture i386 ;; esac
+apt-get update -qq >/dev/null
+apt-get install -y -qq --no-install-recommends $need >/dev/null || exit 1

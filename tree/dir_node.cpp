@@ -1,0 +1,76 @@
+#include "tree/dir_node.h"
+
+#include <cstdlib>
+#include <cstring>
+
+int32_t ClusterSize = 1;
+
+unsigned char* AllocateName(const char* bytes, int length) {
+  if (length > BStrCapacity) length = BStrCapacity;
+  unsigned char* name = (unsigned char*)std::malloc(length + 1);
+  if (!name) return nullptr;
+  name[0] = (unsigned char)length;
+  std::memcpy(name + 1, bytes, length);
+  return name;
+}
+
+void MakeNode(const char* name, int length, DirNode** list) {
+  DirNode* n = (DirNode*)std::malloc(sizeof(DirNode));
+  if (!n) return;
+  n->name = AllocateName(name, length);
+  if (!n->name) {
+    std::free(n);
+    return;
+  }
+  n->fileCount = 0;
+  n->localSize = 0;
+  n->subdirsSize = 0;
+  n->wastage = 0;
+  n->firstChild = nullptr;
+  n->nextSibling = *list;
+  *list = n;
+}
+
+void CollapseChildren(DirNode* n) {
+  while (n->firstChild) {
+    DirNode* c = n->firstChild;
+    std::free(c->name);
+    c->name = nullptr;
+    CollapseChildren(c);
+    n->fileCount = AddCount(n->fileCount, c->fileCount);
+    n->wastage = AddSize(n->wastage, c->wastage);
+    n->firstChild = c->nextSibling;
+    std::free(c);
+  }
+}
+
+void FoldIntoParent(DirNode* c, DirNode* parent) {
+  std::free(c->name);
+  c->name = nullptr;
+  CollapseChildren(c);
+  parent->fileCount = AddCount(parent->fileCount, c->fileCount);
+  parent->wastage = AddSize(parent->wastage, c->wastage);
+  std::free(c);
+}
+
+void MarkMerged(DirNode* n) {
+  static const char marker[] = " ...";
+  int len = NameLength(n);
+  const char* text = NameText(n);
+  for (int i = 0; i + 4 <= len; ++i)
+    if (std::memcmp(text + i, marker, 4) == 0) return;
+  BStr s = BMake(text, len);
+  BAppend(s, marker, 4);
+  unsigned char* renamed = AllocateName(s.text, s.length);
+  if (!renamed) return;
+  std::free(n->name);
+  n->name = renamed;
+}
+
+int64_t RoundToCluster(int64_t size, int64_t* wastage) {
+  int64_t r = size % ClusterSize;
+  if (r == 0) return size;
+  int64_t pad = ClusterSize - r;
+  *wastage = AddSize(*wastage, pad);
+  return AddSize(size, pad);
+}

@@ -1,0 +1,54 @@
+// The in-memory tree of directories and the operations that build, shape and release it.
+#pragma once
+
+#include <cstdint>
+
+#include "console/bounded_string.h"
+
+struct DirNode {
+  unsigned char* name;  // owned; name[0] is the length, name[1..] the bytes
+  int32_t fileCount;    // own files plus those of merged descendants
+  int64_t localSize;    // own files (and entry table); never changed by merges
+  int64_t subdirsSize;  // every subdirectory read, kept or not
+  int64_t wastage;      // own rounding padding plus that of merged descendants
+  DirNode* nextSibling;
+  DirNode* firstChild;
+};
+
+inline int NameLength(const DirNode* n) { return n->name ? n->name[0] : 0; }
+inline const char* NameText(const DirNode* n) { return n->name ? (const char*)n->name + 1 : ""; }
+inline int64_t NodeTotal(const DirNode* n) { return n->localSize + n->subdirsSize; }
+
+// Saturating arithmetic for the figures: sums stick at the largest value instead of wrapping.
+inline int64_t AddSize(int64_t a, int64_t b) {
+  int64_t r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
+  return r;
+}
+inline int32_t AddCount(int32_t a, int32_t b) {
+  int32_t r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT32_MAX : INT32_MIN;
+  return r;
+}
+
+// A length-prefixed copy of bytes, allocated at exactly length + 1; null when out of memory.
+unsigned char* AllocateName(const char* bytes, int length);
+
+// Creates a node named name (all figures zero) and pushes it on the front of *list. When memory
+// runs out nothing is created and the subdirectory is silently left out.
+void MakeNode(const char* name, int length, DirNode** list);
+
+// Releases every descendant of n, adding their file counts and wastage into n.
+void CollapseChildren(DirNode* n);
+
+// Releases child c (not in parent's list) and its subtree, adding its figures into parent.
+void FoldIntoParent(DirNode* c, DirNode* parent);
+
+// Appends " ..." to n's name unless the name already contains it.
+void MarkMerged(DirNode* n);
+
+// Rounds size up to whole clusters of ClusterSize, adding the padding to *wastage.
+int64_t RoundToCluster(int64_t size, int64_t* wastage);
+
+// Effective cluster size of the run, at least 1. Written by the run driver.
+extern int32_t ClusterSize;

@@ -1,0 +1,19 @@
+// Makes the directory argument a full path.
+#pragma once
+
+#include "console/bounded_string.h"
+
+// The platform's expansion: drive letters and per-drive current directories on Windows; the
+// current directory on POSIX. At most 255 bytes.
+BStr ExpandPath(const BStr& argument);
+
+// The Windows rules, with the system's current directories handed in: currentDirectory() is the
+// current drive's, driveDirectory(letter) that of a given drive (an upper-case letter).
+struct DriveDirectories {
+  BStr (*currentDirectory)();
+  BStr (*driveDirectory)(char letter);
+};
+BStr ExpandDrivePath(const BStr& argument, const DriveDirectories& dirs);
+
+// The POSIX rules: an absolute path is unchanged; anything else is relative to current.
+BStr ExpandPosixPath(const BStr& argument, const BStr& current);

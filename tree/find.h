@@ -1,0 +1,36 @@
+// Directory enumeration, the only way the scan reads the file system. The platform's table is
+// the default; tests substitute a scripted file system.
+#pragma once
+
+#include <cstdint>
+
+#include "console/bounded_string.h"
+
+enum FindResult { FindFound, FindPathNotFound, FindFailed };
+
+constexpr uint32_t AttrVolumeLabel = 0x08;
+constexpr uint32_t AttrDirectory = 0x10;
+
+struct FindEntry {
+  const char* name;     // valid until the next call on the enumeration
+  int nameLength;
+  uint32_t attributes;  // Windows attribute bits; POSIX sets only AttrDirectory
+  int64_t size;         // bytes
+};
+
+struct FileSystemOps {
+  // A new scan starts; the next FindFirst opens its start directory.
+  void (*startScan)();
+  // Opens the enumeration of directory (its path ends with the separator) and gives its first
+  // entry. FindPathNotFound: the path does not exist; FindFailed: any other failure (no
+  // message, the directory counts as empty).
+  FindResult (*findFirst)(const BStr& directory, FindEntry* entry);
+  // The next entry; false ends the enumeration.
+  bool (*findNext)(FindEntry* entry);
+  // Closes the enumeration (harmless when none is open).
+  void (*findClose)();
+};
+
+// The table the scan reads through: PlatformFileSystem() unless a test replaced it.
+extern const FileSystemOps* ScanFileSystem;
+const FileSystemOps* PlatformFileSystem();

@@ -1,0 +1,45 @@
+// Win32 enumeration with FindFirstFileA / FindNextFileA / FindClose on the pattern "*.*".
+// Only code for Windows goes in this file.
+#include "console/windows_api.h"
+#include "tree/find.h"
+
+namespace {
+HANDLE Search = INVALID_HANDLE_VALUE;  // the one open enumeration
+WIN32_FIND_DATAA Data;                 // the current entry, shared by every level
+
+void Fill(FindEntry* entry) {
+  entry->name = Data.cFileName;
+  entry->nameLength = (int)lstrlenA(Data.cFileName);
+  entry->attributes = Data.dwFileAttributes;
+  entry->size = ((int64_t)Data.nFileSizeHigh << 32) | (int64_t)Data.nFileSizeLow;
+}
+
+void Win32StartScan() {}
+
+void Win32Close() {
+  if (Search != INVALID_HANDLE_VALUE) FindClose(Search);
+  Search = INVALID_HANDLE_VALUE;
+}
+
+FindResult Win32First(const BStr& directory, FindEntry* entry) {
+  Win32Close();
+  BStr pattern = directory;
+  BAppend(pattern, "*.*");
+  Search = FindFirstFileA(pattern.text, &Data);
+  if (Search == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_PATH_NOT_FOUND ? FindPathNotFound : FindFailed;
+  Fill(entry);
+  return FindFound;
+}
+
+bool Win32Next(FindEntry* entry) {
+  if (Search == INVALID_HANDLE_VALUE || !FindNextFileA(Search, &Data)) return false;
+  Fill(entry);
+  return true;
+}
+
+const FileSystemOps Win32Ops = {Win32StartScan, Win32First, Win32Next, Win32Close};
+}  // namespace
+
+const FileSystemOps* PlatformFileSystem() { return &Win32Ops; }
+const FileSystemOps* ScanFileSystem = PlatformFileSystem();

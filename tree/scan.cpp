@@ -1,0 +1,121 @@
+#include "tree/scan.h"
+
+#include "console/console.h"
+#include "console/output.h"
+#include "console/strings.h"
+#include "tree/find.h"
+
+ScanSettings Scan = {false, 255, 0, NAME, 3};
+BStr ScanPath = {0, {0}};
+int ScanDepth = 0;
+int32_t TotalFiles = 0;
+int64_t TotalWaste = 0;
+
+namespace {
+const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
+int SpinnerIndex = 0;           // next progress character; never reset between runs
+int64_t LastSpin = INT64_MIN;   // when the spinner was last drawn
+
+// The turning progress character in the first column of the status line. It advances for every
+// directory but is drawn at most every 50 ms, and never when nobody can see it: a write per
+// directory would cost more than the scan of a small directory.
+void Spin() {
+  int index = SpinnerIndex;
+  SpinnerIndex = (SpinnerIndex + 1) % 4;
+  if (!StatusVisible()) return;
+  int64_t now = MonotonicMilliseconds();
+  if (now - LastSpin < 50 && now >= LastSpin) return;
+  LastSpin = now;
+  char text[2] = {Spinner[index], 8};
+  WriteStatus(text, 2);
+}
+
+}  // namespace
+
+bool ScanDirectory(DirNode* n) {
+  const FileSystemOps* fs = ScanFileSystem;
+  if (ScanDepth == 0) fs->startScan();
+  Spin();
+  AppendBackslash(ScanPath, 255);
+  const int L = ScanPath.length;
+  FindEntry entry;
+  // A path without room for its separator and the enumeration pattern cannot be read: it is
+  // reported like a path that does not exist.
+  bool fits = L + 3 <= 255 && ScanPath.length > 0 && ScanPath.text[L - 1] == PathSeparator;
+  FindResult start = fits ? fs->findFirst(ScanPath, &entry) : FindPathNotFound;
+  if (start == FindPathNotFound) {
+    fs->findClose();
+    BStr message = BMake("Path was not found (maximum path length exceeded?): ");
+    WriteText(message);
+    WriteName(ScanPath.text, ScanPath.length);
+    WriteLineEnd();
+    return false;
+  }
+  ++ScanDepth;
+  DirNode* pending = nullptr;
+  int32_t entries = 0;
+  if (start == FindFound) {
+    do {
+      if (entries < INT32_MAX) ++entries;
+      if (entry.attributes & AttrVolumeLabel) continue;
+      if (entry.attributes & AttrDirectory) {
+        bool dots = entry.name[0] == '.' &&
+                    (entry.nameLength == 1 || (entry.nameLength == 2 && entry.name[1] == '.'));
+        if (!dots) MakeNode(entry.name, entry.nameLength, &pending);
+        continue;
+      }
+      n->fileCount = AddCount(n->fileCount, 1);
+      TotalFiles = AddCount(TotalFiles, 1);
+      int64_t size = entry.size < 0 ? 0 : entry.size;
+      if (Scan.dirListingSizes)
+        n->localSize = AddSize(n->localSize, size);
+      else
+        n->localSize = AddSize(n->localSize, RoundToCluster(size, &n->wastage));
+    } while (fs->findNext(&entry));
+  }
+  fs->findClose();
+  if (!Scan.dirListingSizes) {
+    if (L > Scan.rootPathLength)
+      n->localSize = AddSize(n->localSize, RoundToCluster((int64_t)entries * 32, &n->wastage));
+    TotalWaste = AddSize(TotalWaste, n->wastage);
+  }
+  // The children are placed all at once when the last has been read: the same order as placing
+  // each as it completes, without a walk of the sibling list per child.
+  DirNode* placed = nullptr;
+  DirNode** placedTail = &placed;
+  for (DirNode* c = pending; c;) {
+    BCut(ScanPath, L);
+    int nameLength = NameLength(c);
+    if (L + nameLength + 4 <= 255) {
+      BAppend(ScanPath, NameText(c), nameLength);
+      ScanDirectory(c);
+      n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));
+      if (ScanDepth >= Scan.maxDepth && c->firstChild) {
+        CollapseChildren(c);
+        MarkMerged(c);
+      }
+    } else {
+      BCut(ScanPath, L);
+      WriteText("Maximum path length of 255 exceeded for directory ");
+      WriteName(ScanPath.text, ScanPath.length);
+      WriteName(NameText(c), nameLength);
+      WriteLineEnd();
+      WriteText("Path skipped");
+      WriteLineEnd();
+    }
+    DirNode* next = c->nextSibling;
+    if (NodeTotal(c) < Scan.minSize) {
+      MarkMerged(n);
+      FoldIntoParent(c, n);
+    } else {
+      c->nextSibling = nullptr;
+      *placedTail = c;
+      placedTail = &c->nextSibling;
+    }
+    c = next;
+  }
+  BCut(ScanPath, L);
+  n->firstChild = SortSiblings(Scan.sortOrder, placed);
+  --ScanDepth;
+  return true;
+}

@@ -1,0 +1,32 @@
+// The scan: reads a directory tree depth-first into DirNodes, placing each finished
+// subdirectory by the sort order, collapsing at the depth limit and folding small ones.
+#pragma once
+
+#include <cstdint>
+
+#include "console/bounded_string.h"
+#include "tree/dir_node.h"
+#include "tree/sort_order.h"
+
+// Settings the scan reads; the run driver copies them from RunOptions before each scan.
+struct ScanSettings {
+  bool dirListingSizes;  // exact sizes, no rounding, no entry-table charge
+  int maxDepth;          // 1..255: levels below the root kept as nodes of their own
+  int64_t minSize;       // subdirectories below this total are folded into their parent
+  SortOrder sortOrder;
+  int rootPathLength;    // a directory whose path (with separator) is this long or shorter is
+                         // a drive root and is not charged for its entry table
+};
+extern ScanSettings Scan;
+
+// Path of the directory being read; set to the expanded root path by the run driver.
+extern BStr ScanPath;
+// Directories whose reading is under way.
+extern int ScanDepth;
+// Run totals: files counted, and every directory's own padding. Zeroed by the run driver.
+extern int32_t TotalFiles;
+extern int64_t TotalWaste;
+
+// Reads the directory whose path is in ScanPath into n. False only when the path was not found
+// (after writing its message).
+bool ScanDirectory(DirNode* n);
