@@ -1,0 +1,212 @@
+"""Shared pieces of the end-to-end tests: the program under test (native or the Windows build
+under Wine), scratch trees with real file sizes, and a real terminal through tmux.
+
+Every test script imports this module and is run by ctest once per platform, with
+QUORVEL_PLATFORM (native or win32), QUORVEL_BUILD (the build folder) and QUORVEL_SOURCE set.
+"""
+import fcntl
+import os
+import shlex
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+PLATFORM = os.environ.get("QUORVEL_PLATFORM", "native")
+SOURCE = os.environ.get("QUORVEL_SOURCE", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+BUILD = os.environ.get("QUORVEL_BUILD", os.path.join(SOURCE, "build", PLATFORM))
+WINDOWS = PLATFORM == "win32"
+EOL = b"\r\n" if WINDOWS else b"\n"
+SEP = "\\" if WINDOWS else "/"
+
+
+def exe(name="quorvel"):
+    """Path of a program of this build."""
+    return os.path.join(BUILD, name + (".exe" if WINDOWS else ""))
+
+
+def wine_env(env=None):
+    e = dict(os.environ if env is None else env)
+    e["WINEPREFIX"] = os.path.join(BUILD, "wineprefix")
+    e["WINEDEBUG"] = "-all"
+    e["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    return e
+
+
+def _warm_wine():
+    """Creates the tests' Wine prefix once; parallel tests wait for the first."""
+    if not WINDOWS:
+        return
+    lock_path = os.path.join(BUILD, "wineprefix.lock")
+    with open(lock_path, "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(BUILD, "wineprefix", "system.reg")):
+            subprocess.run(["wineboot", "-i"], env=wine_env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300)
+            subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=300)
+
+
+def command(args, name="quorvel"):
+    """The argument vector that runs the program with args."""
+    if WINDOWS:
+        return ["wine", exe(name)] + list(args)
+    return [exe(name)] + list(args)
+
+
+def run(args=(), env=None, cwd=None, stdin=subprocess.DEVNULL, name="quorvel", timeout=120,
+        extra_env=None):
+    """Runs the program with standard output redirected; returns the CompletedProcess with bytes."""
+    _warm_wine()
+    e = dict(os.environ if env is None else env)
+    e.pop("QUORVEL", None) if env is None else None
+    e.setdefault("XDG_CONFIG_HOME", os.path.join(BUILD, "e2e-config-empty"))
+    if extra_env:
+        e.update(extra_env)
+    if WINDOWS:
+        e = wine_env(e)
+    return subprocess.run(command(args, name), env=e, cwd=cwd, stdin=stdin,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+
+
+def arg(path):
+    """A Linux path as the program under test is given it (drive Z: under Wine)."""
+    if WINDOWS:
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+    return path
+
+
+def shown(path):
+    """A Linux path as the report shows the scanned directory."""
+    return arg(path)
+
+
+def lines(output):
+    """Output bytes split into lines at this platform's line end (the last, empty piece dropped)."""
+    parts = output.split(EOL)
+    if parts and parts[-1] == b"":
+        parts.pop()
+    return parts
+
+
+def cluster_size(path):
+    return os.statvfs(path).f_frsize
+
+
+class Tree:
+    """A scratch directory tree, removed on exit. entries: {relative path: size in bytes or None
+    for a directory}. Files are sparse so large sizes cost nothing."""
+
+    def __init__(self, entries=None, root=None):
+        self.base = tempfile.mkdtemp(prefix="quorvel-e2e-", dir=root)
+        self.root = os.path.join(self.base, "root")
+        os.mkdir(self.root)
+        for rel, size in (entries or {}).items():
+            self.add(rel, size)
+
+    def path(self, rel=""):
+        return os.path.join(self.root, rel) if rel else self.root
+
+    def add(self, rel, size=None):
+        p = os.path.join(self.root, rel)
+        if size is None:
+            os.makedirs(p, exist_ok=True)
+        else:
+            os.makedirs(os.path.dirname(p), exist_ok=True)
+            with open(p, "wb") as f:
+                if size:
+                    f.truncate(size)
+        return p
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for dirpath, dirnames, _ in os.walk(self.base):
+            for d in dirnames:
+                try:
+                    os.chmod(os.path.join(dirpath, d), 0o755)
+                except OSError:
+                    pass
+        shutil.rmtree(self.base, ignore_errors=True)
+
+
+def round_up(size, cluster):
+    return -(-size // cluster) * cluster
+
+
+class Terminal:
+    """The program in a real terminal: a tmux session of a fixed size."""
+
+    def __init__(self, args, width=100, height=25, env=None, name="quorvel", cwd=None):
+        _warm_wine()
+        self.session = "quorvel-%d-%d" % (os.getpid(), int(time.time() * 1000) % 1000000)
+        self.rc_file = tempfile.mktemp(prefix="quorvel-rc-")
+        e = dict(os.environ)
+        e.pop("QUORVEL", None)
+        e.pop("TMUX", None)
+        e.setdefault("XDG_CONFIG_HOME", os.path.join(BUILD, "e2e-config-empty"))
+        if env:
+            e.update(env)
+        if WINDOWS:
+            e = wine_env(e)
+        e["TERM"] = "xterm"
+        cmd = " ".join(shlex.quote(c) for c in command(args, name))
+        shell = "%s; echo $? > %s; sleep 600" % (cmd, shlex.quote(self.rc_file))
+        if cwd:
+            shell = "cd %s && %s" % (shlex.quote(cwd), shell)
+        self.env = e
+        subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
+                        "-x", str(width), "-y", str(height), "sh", "-c", shell],
+                       env=e, check=True)
+
+    def keys(self, *keys):
+        """Sends tmux key names (for example "Space", "End", "q", "C-c")."""
+        for k in keys:
+            subprocess.run(["tmux", "send-keys", "-t", self.session, k], check=True)
+            time.sleep(0.15)
+
+    def screen(self):
+        """The visible screen as a list of lines (right blanks stripped)."""
+        out = subprocess.run(["tmux", "capture-pane", "-p", "-t", self.session],
+                             stdout=subprocess.PIPE, check=True).stdout.decode("utf-8", "replace")
+        return [l.rstrip() for l in out.split("\n")]
+
+    def wait_for(self, text, timeout=30):
+        """Waits until text shows on the screen; returns the screen."""
+        end = time.time() + timeout
+        while time.time() < end:
+            s = self.screen()
+            if any(text in l for l in s):
+                return s
+            time.sleep(0.1)
+        raise AssertionError("%r never appeared; screen:\n%s" % (text, "\n".join(self.screen())))
+
+    def exit_code(self, timeout=30):
+        """Waits for the program to end; returns its exit code."""
+        end = time.time() + timeout
+        while time.time() < end:
+            if os.path.exists(self.rc_file):
+                with open(self.rc_file) as f:
+                    t = f.read().strip()
+                if t:
+                    return int(t)
+            time.sleep(0.1)
+        raise AssertionError("program did not end; screen:\n%s" % "\n".join(self.screen()))
+
+    def close(self):
+        subprocess.run(["tmux", "kill-session", "-t", self.session], stderr=subprocess.DEVNULL)
+        try:
+            os.unlink(self.rc_file)
+        except OSError:
+            pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def main():
+    unittest.main(verbosity=1)
