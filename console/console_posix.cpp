@@ -166,6 +166,7 @@ void ConsoleStartup() {
     ScreenWidth = ws.ws_col ? ws.ws_col : 80;
   }
   StderrIsTerminal = isatty(2);
+  MaskNameControlBytes = !OutputRedirected;
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnEndingSignal;

@@ -42,7 +42,24 @@ void WriteTreeBytes(const char* bytes, int length) {
   PlatformWriteTreeBytes(bytes, length);
 }
 
-void WriteName(const char* bytes, int length) { WriteText(bytes, length); }
+bool MaskNameControlBytes = false;
+
+void WriteName(const char* bytes, int length) {
+  if (!MaskNameControlBytes) {
+    WriteText(bytes, length);
+    return;
+  }
+  int start = 0;
+  for (int i = 0; i < length; ++i) {
+    unsigned char c = (unsigned char)bytes[i];
+    if (c < 0x20 || c == 0x7F) {
+      WriteText(bytes + start, i - start);
+      WriteText("?", 1);
+      start = i + 1;
+    }
+  }
+  WriteText(bytes + start, length - start);
+}
 
 void WriteLineEnd() { WriteText(PlatformLineEnd); }
 void WriteCrLf() { WriteText("\r\n", 2); }

@@ -14,8 +14,14 @@ void WriteText(const char* z);
 // Tree-drawing characters and the spinner: translated by the platform where needed.
 void WriteTreeBytes(const char* bytes, int length);
 
-// A name as the file system stores it.
+// A name or a path as the file system stores it; on a POSIX terminal, control bytes (below 0x20
+// and 0x7F) are shown as "?" so that a name cannot retitle or scramble the terminal.
 void WriteName(const char* bytes, int length);
+inline void WriteName(const BStr& s) { WriteName(s.text, s.length); }
+
+// Set by the console start-up: names written to this standard output have their control bytes
+// masked (POSIX, standard output a terminal).
+extern bool MaskNameControlBytes;
 
 // Line end of ordinary lines: CR LF on Windows, LF on POSIX.
 void WriteLineEnd();

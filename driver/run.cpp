@@ -35,8 +35,9 @@ void RunDirectory() {
     PagedWriteLine("");
   }
   BStr path = ExpandPath(Options.directory);
-  RootNode = DirNode{nullptr, 0, 0, 0, 0, nullptr, nullptr};
+  RootNode = DirNode{nullptr, 0, 0, 0, 0, nullptr, nullptr, 0};
   RootNode.name = AllocateName(path.text, path.length);
+  RootNode.ownNameLength = (unsigned char)NameLength(&RootNode);
   if (!GetDriveStatistics(path, &DriveClusterSize)) return;
   ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
   if (ClusterSize == 0) {

@@ -23,6 +23,7 @@ void MakeNode(const char* name, int length, DirNode** list) {
     return;
   }
   n->fileCount = 0;
+  n->ownNameLength = (unsigned char)NameLength(n);
   n->localSize = 0;
   n->subdirsSize = 0;
   n->wastage = 0;

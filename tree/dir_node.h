@@ -13,6 +13,7 @@ struct DirNode {
   int64_t wastage;      // own rounding padding plus that of merged descendants
   DirNode* nextSibling;
   DirNode* firstChild;
+  unsigned char ownNameLength;  // length of the name as read, before any merge marker
 };
 
 inline int NameLength(const DirNode* n) { return n->name ? n->name[0] : 0; }
@@ -44,7 +45,8 @@ void CollapseChildren(DirNode* n);
 // Releases child c (not in parent's list) and its subtree, adding its figures into parent.
 void FoldIntoParent(DirNode* c, DirNode* parent);
 
-// Appends " ..." to n's name unless the name already contains it.
+// Appends " ..." to n's name unless the name already contains it. ownNameLength keeps the
+// length of the name before the marker, so paths below n can be built from its real name.
 void MarkMerged(DirNode* n);
 
 // Rounds size up to whole clusters of ClusterSize, adding the padding to *wastage.
