@@ -5,8 +5,9 @@ NATIVE := build/native
 WIN32  := build/win32
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS   ?=
+PREFIX ?= /usr/local
 
-.PHONY: run test native win32 deps clean
+.PHONY: run test native win32 deps clean install package
 
 run: native
 	@$(NATIVE)/quorvel $(ARGS)
@@ -25,6 +26,15 @@ deps:
 test: deps native win32
 	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
 	@cd $(WIN32) && ctest --output-on-failure -j $(JOBS)
+
+# Installs the native build under PREFIX; DESTDIR stages it elsewhere.
+install: native
+	@DESTDIR="$(DESTDIR)" cmake --install $(NATIVE) --prefix "$(PREFIX)"
+
+# A Debian package of the native build and a .zip of the Windows build, in build/*/packages.
+package: native win32
+	@cd $(NATIVE) && cpack -G DEB >/dev/null && ls packages/*.deb
+	@cd $(WIN32) && cpack -G ZIP >/dev/null && ls packages/*.zip
 
 clean:
 	rm -rf build

@@ -1,0 +1,71 @@
+# Installation and packages.
+#
+# Linux: the programs and the manual live together in lib/quorvel/, so "-manual" finds
+# quorvel.txt beside the program it runs; bin/ holds links to them, and the manual page goes to
+# share/man/man1. Windows: one flat folder (quorvel.exe, quillpost.exe, quorvel.txt with DOS line
+# ends), packed as a .zip.
+set(MANUAL_SOURCE ${CMAKE_SOURCE_DIR}/docs/quorvel.txt)
+set(MANUAL_STAGED ${CMAKE_BINARY_DIR}/package/quorvel.txt)
+if(EXISTS ${MANUAL_SOURCE})
+  file(READ ${MANUAL_SOURCE} manual_text)
+  string(REPLACE "\r\n" "\n" manual_text "${manual_text}")
+  if(WIN32)
+    string(REPLACE "\n" "\r\n" manual_text "${manual_text}")
+  endif()
+  file(WRITE ${MANUAL_STAGED} "${manual_text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${MANUAL_SOURCE})
+endif()
+
+set(PROGRAMS quorvel)
+if(TARGET quillpost)
+  list(APPEND PROGRAMS quillpost)
+endif()
+
+if(WIN32)
+  install(TARGETS ${PROGRAMS} RUNTIME DESTINATION .)
+  if(EXISTS ${MANUAL_STAGED})
+    install(FILES ${MANUAL_STAGED} DESTINATION .)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win32)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  include(GNUInstallDirs)
+  set(PROGRAM_DIR lib/quorvel)
+  install(TARGETS ${PROGRAMS} RUNTIME DESTINATION ${PROGRAM_DIR})
+  if(EXISTS ${MANUAL_STAGED})
+    install(FILES ${MANUAL_STAGED} DESTINATION ${PROGRAM_DIR})
+  endif()
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/quorvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  foreach(p ${PROGRAMS})
+    # A relative link, so a staged (DESTDIR) or relocated tree keeps working.
+    install(CODE "
+      file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+      file(CREATE_LINK \"../${PROGRAM_DIR}/${p}\"
+           \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${p}\" SYMBOLIC)")
+  endforeach()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xdg-utils")
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
+
+set(CPACK_PACKAGE_NAME quorvel)
+set(CPACK_PACKAGE_VENDOR "Penwick Software")
+set(CPACK_PACKAGE_CONTACT "Tobrenn <tobrenn@penwick-software.example>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show how much disk space a directory tree uses")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "show how much disk space a directory tree uses
+ Quorvel prints a directory tree with each directory's own size, the space lost
+ to cluster rounding, its file count and its total with everything below it,
+ followed by the drive's statistics. It offers a full-screen scroller on a
+ terminal, plain text when redirected, and tab or comma separated rows for
+ databases. Quillpost opens a new mail message to the author.")
+set(CPACK_PACKAGE_FILE_NAME "quorvel-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}")
+if(WIN32)
+  set(CPACK_PACKAGE_FILE_NAME "quorvel-${PROJECT_VERSION}-win32")
+endif()
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+include(CPack)
