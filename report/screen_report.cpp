@@ -96,7 +96,8 @@ bool Walk(const DirNode* node) {
   int remembered = TreePrefix.length;
   for (; node; node = node->nextSibling) {
     bool later = node->nextSibling != nullptr;
-    if (LineNumber == NextLine) {
+    // A pass whose budget the header used up writes no directory line.
+    if (LineNumber == NextLine && LinesLeft > 0) {
       ++NextLine;
       --LinesLeft;
       WriteDirectoryLine(node, later);
@@ -136,7 +137,7 @@ void WriteRuleLine() {
 int32_t ScreenHeader() {
   if (NextLine == -1) return 2;
   BSet(TreePrefix, "  ");
-  if (NextLine == 0) {
+  if (NextLine == 0 && LinesLeft > 0) {
     Put(" Total-no subs");
     if (ShowWaste) Put(WasteAsPercent ? "  Wstd" : "    Wasted space");
     if (ShowFiles) Put("  Files");

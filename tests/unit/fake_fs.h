@@ -1,0 +1,58 @@
+// A scripted file system for the scan's tests: a table of directories, each with its entries in
+// enumeration order (names, Windows attribute bits, sizes) and the outcome of opening it. The
+// scan reads it through the same table of routines as the platform's enumeration.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tree/find.h"
+
+struct FakeEntry {
+  std::string name;
+  uint32_t attributes;
+  int64_t size;
+};
+
+constexpr uint32_t AttrReadOnly = 0x01, AttrHidden = 0x02, AttrSystem = 0x04,
+                   AttrArchive = 0x20;
+
+inline FakeEntry FakeFile(const std::string& name, int64_t size, uint32_t attributes = AttrArchive) {
+  return FakeEntry{name, attributes, size};
+}
+inline FakeEntry FakeSubdir(const std::string& name, uint32_t extra = 0) {
+  return FakeEntry{name, AttrDirectory | extra, 0};
+}
+inline FakeEntry FakeLabel(const std::string& name) { return FakeEntry{name, AttrVolumeLabel, 0}; }
+
+struct FakeDirectory {
+  std::vector<FakeEntry> entries;  // in the order the enumeration returns them
+  FindResult opening = FindFound;  // FindPathNotFound or FindFailed make opening fail so
+  int nextFailsAfter = -1;         // the next-entry request fails after this many entries
+  bool vanishes = false;           // removed as soon as its parent's enumeration is closed
+  bool gone = false;               // removed: opening it gives FindPathNotFound
+};
+
+// What the scan did with the fake file system.
+struct FakeFsLog {
+  std::vector<std::string> opened;  // every path handed to findFirst, in order
+  int openNow = 0;                  // enumerations open at this moment
+  int openMost = 0;                 // the most ever open at once
+  int startScans = 0;               // calls of startScan
+  bool pathWithoutSeparator = false;  // a path was handed over without its final separator
+};
+extern FakeFsLog FakeLog;
+
+// Empties the table and the log.
+void FakeFsReset();
+
+// The directory at path (the separator at its end is optional), created when missing; a new
+// directory starts with the entries "." and ".." unless withDots is false.
+FakeDirectory& FakeDir(const std::string& path, bool withDots = true);
+
+// Joins path pieces with this build's separator.
+std::string FakePath(const std::vector<std::string>& pieces);
+
+// The routines the scan reads the table through.
+const FileSystemOps* FakeFileSystem();

@@ -1,0 +1,482 @@
+// Every rule of the scan, against the scripted file system: sizes in both modes, the entry-table
+// charge, entry kinds, failures, the path budget, the depth limit, the minimum size and the
+// sort order.
+#include "fake_fs.h"
+#include "test_support.h"
+
+namespace {
+const char Sep = PathSeparator;
+std::string Root() { return Sep == '/' ? "/data" : "C:\\DATA"; }
+std::string DriveRoot() { return Sep == '/' ? "/" : "C:\\"; }
+
+const DirNode* Child(const DirNode* parent, const std::string& name) {
+  for (const DirNode* c = parent->firstChild; c; c = c->nextSibling)
+    if (Name(c) == name) return c;
+  return nullptr;
+}
+
+class ScanTest : public Isolated {
+ protected:
+  Capture out;
+  bool result = false;
+
+  void SetUp() override {
+    FakeFsReset();
+    ScanFileSystem = FakeFileSystem();
+    Scan = ScanSettings{false, 255, 0, NAME, 3};
+    ClusterSize = 4096;
+    TotalFiles = 0;
+    TotalWaste = 0;
+    ScanDepth = 0;
+  }
+  void TearDown() override { ReleaseRoot(); }
+
+  // Scans the directory at path into a fresh RootNode.
+  bool Run(const std::string& path) {
+    ResetRoot(path);
+    ScanPath = B(path);
+    result = ScanDirectory(&RootNode);
+    return result;
+  }
+  bool Run() { return Run(Root()); }
+
+  FakeDirectory& Dir(const std::string& rel = "") {
+    return FakeDir(rel.empty() ? Root() : Root() + Sep + Sub(rel));
+  }
+  static std::string Sub(const std::string& rel) {
+    std::string s = rel;
+    for (char& c : s)
+      if (c == '/') c = Sep;
+    return s;
+  }
+  std::string PathOf(const std::string& rel) { return Root() + Sep + Sub(rel) + Sep; }
+};
+}  // namespace
+
+TEST_F(ScanTest, EmptyDirectoryIsChargedForItsTwoEntries) {
+  Dir();
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.localSize, 4096);
+  EXPECT_EQ(RootNode.wastage, 4032);
+  EXPECT_EQ(RootNode.fileCount, 0);
+  EXPECT_EQ(RootNode.firstChild, nullptr);
+  EXPECT_EQ(TotalWaste, 4032);
+  EXPECT_EQ(out.text, "");
+}
+
+TEST_F(ScanTest, ExactModeTakesByteSizesWithoutEntryTables) {
+  Scan.dirListingSizes = true;
+  Dir().entries.push_back(FakeFile("a", 3000));
+  Dir().entries.push_back(FakeFile("b", 0));
+  Dir().entries.push_back(FakeSubdir("s"));
+  Dir("s");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.localSize, 3000);
+  EXPECT_EQ(RootNode.wastage, 0);
+  EXPECT_EQ(RootNode.fileCount, 2);
+  EXPECT_EQ(RootNode.subdirsSize, 0);
+  EXPECT_EQ(TotalWaste, 0);
+  EXPECT_EQ(TotalFiles, 2);
+  ASSERT_NE(Child(&RootNode, "s"), nullptr);
+  EXPECT_EQ(Child(&RootNode, "s")->localSize, 0);
+}
+
+TEST_F(ScanTest, WastageModeRoundsEveryFileAndTheEntryTable) {
+  // 0 bytes costs nothing, 3000 takes a cluster, 8192 is exact; 5 entries take 160 bytes.
+  FakeDirectory& d = Dir();
+  d.entries.push_back(FakeFile("zero", 0));
+  d.entries.push_back(FakeFile("small", 3000));
+  d.entries.push_back(FakeFile("exact", 8192));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.fileCount, 3);
+  EXPECT_EQ(RootNode.localSize, 4096 + 8192 + 4096);
+  EXPECT_EQ(RootNode.wastage, 1096 + (4096 - 160));
+  EXPECT_EQ(TotalFiles, 3);
+  EXPECT_EQ(TotalWaste, RootNode.wastage);
+}
+
+TEST_F(ScanTest, LargeFilesKeepAll64Bits) {
+  Dir().entries.push_back(FakeFile("big", 5000000000LL));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.localSize, 5000003584LL + 4096);
+}
+
+TEST_F(ScanTest, ClusterSizeOfOneGivesExactSizesPlusEntries) {
+  ClusterSize = 1;
+  Dir().entries.push_back(FakeFile("a", 3001));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.localSize, 3001 + 3 * 32);
+  EXPECT_EQ(RootNode.wastage, 0);
+}
+
+TEST_F(ScanTest, DriveRootIsNotChargedForItsEntryTableButItsSubdirectoriesAre) {
+  Scan.rootPathLength = (int)DriveRoot().size();
+  FakeDirectory& d = FakeDir(DriveRoot(), false);  // a drive root lists no "." and ".."
+  d.entries.push_back(FakeFile("f", 100));
+  d.entries.push_back(FakeSubdir("sub"));
+  FakeDir(DriveRoot() + "sub");
+  EXPECT_TRUE(Run(DriveRoot()));
+  EXPECT_EQ(RootNode.localSize, 4096);
+  EXPECT_EQ(RootNode.wastage, 3996);
+  ASSERT_NE(Child(&RootNode, "sub"), nullptr);
+  EXPECT_EQ(Child(&RootNode, "sub")->localSize, 4096);
+}
+
+TEST_F(ScanTest, StartDirectoryLongerThanTheDriveRootIsCharged) {
+  Scan.rootPathLength = (int)Root().size() - 1;  // shorter than the start path with separator
+  Dir();
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.localSize, 4096);
+  Scan.rootPathLength = (int)Root().size() + 1;  // the start directory is the mount point
+  ReleaseRoot();
+  TotalWaste = 0;
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.localSize, 0);
+  EXPECT_EQ(TotalWaste, 0);
+}
+
+TEST_F(ScanTest, HiddenSystemAndReadOnlyFilesCountVolumeLabelsDoNot) {
+  FakeDirectory& d = Dir();
+  d.entries.push_back(FakeFile("h", 10, AttrHidden));
+  d.entries.push_back(FakeFile("s", 10, AttrSystem | AttrHidden));
+  d.entries.push_back(FakeFile("r", 10, AttrReadOnly));
+  d.entries.push_back(FakeFile("n", 10, 0x80));
+  d.entries.push_back(FakeLabel("VOLUME"));
+  d.entries.push_back(FakeEntry{"labeldir", AttrVolumeLabel | AttrDirectory, 0});
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.fileCount, 4);
+  EXPECT_EQ(RootNode.firstChild, nullptr);
+  // 8 entries (labels and dots included) take 256 bytes of one cluster.
+  EXPECT_EQ(RootNode.localSize, 4 * 4096 + 4096);
+  EXPECT_EQ(RootNode.wastage, 4 * 4086 + (4096 - 256));
+}
+
+TEST_F(ScanTest, DotEntriesAreNeitherFilesNorChildrenButAreEntries) {
+  FakeDirectory& d = FakeDir(Root(), false);
+  for (int i = 0; i < 200; ++i) d.entries.push_back(FakeSubdir(i % 2 ? "." : ".."));
+  d.entries.push_back(FakeSubdir("..."));  // an ordinary name
+  Dir("...");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.fileCount, 0);
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"..."}));
+  EXPECT_EQ(RootNode.localSize, 8192);  // 201 entries, 6432 bytes
+}
+
+TEST_F(ScanTest, HiddenAndReparseDirectoriesAreDescended) {
+  Dir().entries.push_back(FakeSubdir("hid", AttrHidden));
+  Dir().entries.push_back(FakeSubdir("link", 0x400));
+  Dir("hid").entries.push_back(FakeFile("x", 1));
+  Dir("link").entries.push_back(FakeFile("y", 1));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"hid", "link"}));
+  EXPECT_EQ(Child(&RootNode, "hid")->fileCount, 1);
+  EXPECT_EQ(TotalFiles, 2);
+}
+
+TEST_F(ScanTest, SubdirectoryFiguresAddUpTheTree) {
+  Dir().entries.push_back(FakeSubdir("a"));
+  Dir("a").entries.push_back(FakeSubdir("b"));
+  Dir("a").entries.push_back(FakeFile("f", 5000));
+  Dir("a/b").entries.push_back(FakeFile("g", 1));
+  EXPECT_TRUE(Run());
+  const DirNode* a = Child(&RootNode, "a");
+  ASSERT_NE(a, nullptr);
+  const DirNode* b = Child(a, "b");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->localSize, 8192);
+  EXPECT_EQ(a->localSize, 8192 + 4096);
+  EXPECT_EQ(a->subdirsSize, 8192);
+  EXPECT_EQ(RootNode.subdirsSize, 8192 + 4096 + 8192);
+  EXPECT_EQ(RootNode.fileCount, 0);  // nothing merged: only its own files
+  EXPECT_EQ(a->fileCount, 1);
+  EXPECT_EQ(TotalFiles, 2);
+  EXPECT_EQ(TotalWaste, RootNode.wastage + a->wastage + b->wastage);
+  EXPECT_EQ(ScanDepth, 0);
+}
+
+TEST_F(ScanTest, OneEnumerationOpenAtATimeAndSubdirectoriesReadLastEnumeratedFirst) {
+  for (const char* n : {"x", "y", "z"}) {
+    Dir().entries.push_back(FakeSubdir(n));
+    Dir(n).entries.push_back(FakeSubdir("in"));
+    Dir(std::string(n) + "/in");
+  }
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(FakeLog.openMost, 1);
+  EXPECT_EQ(FakeLog.openNow, 0);
+  EXPECT_EQ(FakeLog.startScans, 1);
+  EXPECT_FALSE(FakeLog.pathWithoutSeparator);
+  std::vector<std::string> expect = {Root() + Sep,      PathOf("z"), PathOf("z/in"), PathOf("y"),
+                                     PathOf("y/in"),    PathOf("x"), PathOf("x/in")};
+  EXPECT_EQ(FakeLog.opened, expect);
+}
+
+TEST_F(ScanTest, StartPathWithItsSeparatorIsReadTheSame) {
+  Dir().entries.push_back(FakeFile("f", 1));
+  EXPECT_TRUE(Run(Root() + Sep));
+  EXPECT_EQ(FakeLog.opened, (std::vector<std::string>{Root() + Sep}));
+  EXPECT_EQ(RootNode.fileCount, 1);
+}
+
+TEST_F(ScanTest, MissingStartDirectoryWritesItsMessageAndReadsNothing) {
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(out.Lines(), (std::vector<std::string>{
+                             "Path was not found (maximum path length exceeded?): " + Root() + Sep}));
+  EXPECT_EQ(RootNode.localSize, 0);
+  EXPECT_EQ(RootNode.fileCount, 0);
+  EXPECT_EQ(ScanDepth, 0);
+  EXPECT_EQ(FakeLog.openNow, 0);
+}
+
+TEST_F(ScanTest, StartDirectoryThatCannotBeOpenedCountsAsEmptyWithoutMessage) {
+  Dir().opening = FindFailed;
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(out.text, "");
+  EXPECT_EQ(RootNode.localSize, 0);
+  EXPECT_EQ(RootNode.wastage, 0);
+}
+
+TEST_F(ScanTest, VanishedSubdirectoryWritesTheMessageAndKeepsZeroFigures) {
+  Dir().entries.push_back(FakeSubdir("gone"));
+  Dir().entries.push_back(FakeSubdir("kept"));
+  Dir("gone").entries.push_back(FakeFile("f", 100));
+  Dir("gone").vanishes = true;
+  Dir("kept");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(out.Lines(), (std::vector<std::string>{
+                             "Path was not found (maximum path length exceeded?): " + PathOf("gone")}));
+  const DirNode* gone = Child(&RootNode, "gone");
+  ASSERT_NE(gone, nullptr);
+  EXPECT_EQ(gone->localSize, 0);
+  EXPECT_EQ(gone->fileCount, 0);
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"gone", "kept"}));
+  EXPECT_EQ(RootNode.subdirsSize, 4096);
+}
+
+TEST_F(ScanTest, VanishedSubdirectoryIsFoldedWhenAMinimumSizeIsSet) {
+  Scan.minSize = 1;
+  Dir().entries.push_back(FakeSubdir("gone"));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.firstChild, nullptr);
+  EXPECT_EQ(Name(&RootNode), Root() + " ...");
+}
+
+TEST_F(ScanTest, UnreadableSubdirectoryShowsZerosWithoutMessage) {
+  Dir().entries.push_back(FakeSubdir("locked"));
+  Dir("locked").opening = FindFailed;
+  Dir("locked").entries.push_back(FakeFile("secret", 100000));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(out.text, "");
+  const DirNode* locked = Child(&RootNode, "locked");
+  ASSERT_NE(locked, nullptr);
+  EXPECT_EQ(locked->localSize, 0);
+  EXPECT_EQ(locked->wastage, 0);
+  EXPECT_EQ(locked->fileCount, 0);
+}
+
+TEST_F(ScanTest, FailingNextEntryRequestKeepsWhatWasCounted) {
+  FakeDirectory& d = Dir();
+  d.entries.push_back(FakeFile("a", 1));
+  d.entries.push_back(FakeFile("b", 1));
+  d.entries.push_back(FakeFile("c", 1));
+  d.nextFailsAfter = 3;  // ".", "..", "a"
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.fileCount, 1);
+  EXPECT_EQ(RootNode.localSize, 4096 + 4096);
+}
+
+TEST_F(ScanTest, SubdirectoryPathsUpToTheBudgetAreReadLongerOnesSkipped) {
+  // The child's path with its separator and the 3-character pattern must fit 255 characters.
+  const int L = (int)Root().size() + 1;
+  const std::string fits(255 - 4 - L, 'f');
+  const std::string over(255 - 3 - L, 'o');
+  Dir().entries.push_back(FakeSubdir(fits));
+  Dir().entries.push_back(FakeSubdir(over));
+  Dir(fits).entries.push_back(FakeFile("x", 1));
+  Dir(over).entries.push_back(FakeFile("y", 1));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(out.Lines(), (std::vector<std::string>{
+                             "Maximum path length of 255 exceeded for directory " + Root() + Sep + over,
+                             "Path skipped"}));
+  EXPECT_EQ(Child(&RootNode, fits)->fileCount, 1);
+  const DirNode* skipped = Child(&RootNode, over);
+  ASSERT_NE(skipped, nullptr);
+  EXPECT_EQ(skipped->localSize, 0);
+  EXPECT_EQ(skipped->fileCount, 0);
+  EXPECT_EQ(FakeLog.opened, (std::vector<std::string>{Root() + Sep, PathOf(fits)}));
+  EXPECT_EQ(TotalFiles, 1);
+}
+
+TEST_F(ScanTest, SkippedSubdirectoryIsFoldedWhenAMinimumSizeIsSet) {
+  Scan.minSize = 1;
+  const int L = (int)Root().size() + 1;
+  Dir().entries.push_back(FakeSubdir(std::string(255 - 3 - L, 'o')));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.firstChild, nullptr);
+  EXPECT_EQ(Name(&RootNode), Root() + " ...");
+  EXPECT_EQ(out.Lines().size(), 2u);
+}
+
+TEST_F(ScanTest, StartPathWithoutRoomForThePatternIsNotRead) {
+  std::string path = Root() + Sep + std::string(255 - (int)Root().size() - 1 - 2, 'p');
+  ASSERT_EQ(path.size(), 253u);
+  FakeDir(path);
+  EXPECT_FALSE(Run(path));
+  EXPECT_TRUE(FakeLog.opened.empty());
+  EXPECT_EQ(out.Lines(),
+            (std::vector<std::string>{"Path was not found (maximum path length exceeded?): " +
+                                      path + Sep}));
+}
+
+TEST_F(ScanTest, DepthLimitCollapsesAndMarksDirectoriesAtTheLimit) {
+  // root/a/b/c and root/flat: with a limit of 1 only a and flat remain, a marked.
+  Scan.maxDepth = 1;
+  Dir().entries.push_back(FakeSubdir("a"));
+  Dir().entries.push_back(FakeSubdir("flat"));
+  Dir("a").entries.push_back(FakeSubdir("b"));
+  Dir("a").entries.push_back(FakeFile("fa", 1));
+  Dir("a/b").entries.push_back(FakeSubdir("c"));
+  Dir("a/b").entries.push_back(FakeFile("fb", 1));
+  Dir("a/b/c").entries.push_back(FakeFile("fc", 1));
+  Dir("flat").entries.push_back(FakeFile("ff", 1));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"a ...", "flat"}));
+  const DirNode* a = Child(&RootNode, "a ...");
+  EXPECT_EQ(a->firstChild, nullptr);
+  EXPECT_EQ(a->fileCount, 3);
+  EXPECT_EQ(a->localSize, 4096 + 4096);  // its own file and table only
+  EXPECT_EQ(a->subdirsSize, 4 * 4096);
+  // a and b: one 1-byte file and a 4-entry table each; c: one file and a 3-entry table.
+  EXPECT_EQ(a->wastage, 2 * (4095 + 4096 - 128) + (4095 + 4096 - 96));
+  EXPECT_EQ(Child(&RootNode, "flat")->fileCount, 1);
+  EXPECT_EQ(TotalFiles, 4);
+  // Wastage of the whole run counts each directory's own padding once.
+  EXPECT_EQ(TotalWaste, RootNode.wastage + a->wastage + Child(&RootNode, "flat")->wastage);
+}
+
+TEST_F(ScanTest, DepthLimitTwoKeepsTwoLevels) {
+  Scan.maxDepth = 2;
+  Dir().entries.push_back(FakeSubdir("a"));
+  Dir("a").entries.push_back(FakeSubdir("b"));
+  Dir("a/b").entries.push_back(FakeSubdir("c"));
+  Dir("a/b/c").entries.push_back(FakeFile("fc", 1));
+  EXPECT_TRUE(Run());
+  const DirNode* a = Child(&RootNode, "a");
+  ASSERT_NE(a, nullptr);
+  const DirNode* b = Child(a, "b ...");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->firstChild, nullptr);
+  EXPECT_EQ(b->fileCount, 1);
+}
+
+TEST_F(ScanTest, MinimumSizeFoldsSmallDirectoriesIntoTheirParent) {
+  Scan.minSize = 10000;
+  Dir().entries.push_back(FakeSubdir("small"));
+  Dir().entries.push_back(FakeSubdir("big"));
+  Dir("small").entries.push_back(FakeFile("s", 10));
+  Dir("big").entries.push_back(FakeFile("b", 20000));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"big"}));
+  EXPECT_EQ(Name(&RootNode), Root() + " ...");
+  EXPECT_EQ(RootNode.fileCount, 1);  // the folded directory's file
+  EXPECT_EQ(RootNode.subdirsSize, 8192 + 20480 + 4096);
+}
+
+TEST_F(ScanTest, MinimumSizeAboveEverySubdirectoryLeavesOnlyTheRoot) {
+  Scan.minSize = 1LL << 40;
+  Dir().entries.push_back(FakeFile("r", 1));
+  Dir().entries.push_back(FakeSubdir("a"));
+  Dir("a").entries.push_back(FakeSubdir("b"));
+  Dir("a").entries.push_back(FakeFile("fa", 1));
+  Dir("a/b").entries.push_back(FakeFile("fb", 1));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.firstChild, nullptr);
+  EXPECT_EQ(Name(&RootNode), Root() + " ...");
+  EXPECT_EQ(RootNode.fileCount, 3);
+  EXPECT_EQ(RootNode.wastage, TotalWaste);
+  EXPECT_EQ(RootNode.subdirsSize, 4 * 4096);
+  EXPECT_EQ(RootNode.localSize, 8192);
+}
+
+TEST_F(ScanTest, AMarkedNameIsNeverMarkedTwice) {
+  Scan.maxDepth = 1;
+  Scan.minSize = 1;
+  Dir().entries.push_back(FakeSubdir("x ..."));
+  Dir("x ...").entries.push_back(FakeSubdir("in"));
+  Dir("x .../in");
+  Dir().entries.push_back(FakeSubdir("e1"));
+  Dir().entries.push_back(FakeSubdir("e2"));
+  Dir("e1").opening = FindFailed;  // size 0: folded
+  Dir("e2").opening = FindFailed;
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"x ..."}));
+  EXPECT_EQ(Name(&RootNode), Root() + " ...");
+}
+
+TEST_F(ScanTest, NameOrderIsTheDefaultAtEveryLevel) {
+  for (const char* n : {"cherry", "apple", "Banana"}) {
+    Dir().entries.push_back(FakeSubdir(n));
+    Dir(n).entries.push_back(FakeSubdir("z"));
+    Dir(n).entries.push_back(FakeSubdir("Y"));
+    Dir(std::string(n) + "/z");
+    Dir(std::string(n) + "/Y");
+  }
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"apple", "Banana", "cherry"}));
+  EXPECT_EQ(ChildNames(Child(&RootNode, "apple")), (std::vector<std::string>{"Y", "z"}));
+}
+
+TEST_F(ScanTest, NoOrderKeepsTheEnumerationOrderAtEveryLevel) {
+  Scan.sortOrder = NONE;
+  for (const char* n : {"m", "c", "x", "a"}) {
+    Dir().entries.push_back(FakeSubdir(n));
+    Dir(n).entries.push_back(FakeSubdir("2"));
+    Dir(n).entries.push_back(FakeSubdir("1"));
+    Dir(std::string(n) + "/2");
+    Dir(std::string(n) + "/1");
+  }
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"m", "c", "x", "a"}));
+  EXPECT_EQ(ChildNames(Child(&RootNode, "x")), (std::vector<std::string>{"2", "1"}));
+}
+
+TEST_F(ScanTest, SizeOrdersUseFinishedFiguresWithTiesInEnumerationOrder) {
+  Scan.sortOrder = FILES;
+  Scan.maxDepth = 1;
+  Dir().entries.push_back(FakeSubdir("one"));
+  Dir().entries.push_back(FakeSubdir("deep"));
+  Dir().entries.push_back(FakeSubdir("one'"));
+  Dir("one").entries.push_back(FakeFile("f", 1));
+  Dir("one'").entries.push_back(FakeFile("f", 1));
+  Dir("deep").entries.push_back(FakeSubdir("in"));
+  Dir("deep/in").entries.push_back(FakeFile("f1", 1));
+  Dir("deep/in").entries.push_back(FakeFile("f2", 1));
+  EXPECT_TRUE(Run());
+  // "deep" is placed with its collapsed count of 2 files.
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"deep ...", "one", "one'"}));
+}
+
+TEST_F(ScanTest, FileCountsSaturateInsteadOfOverflowing) {
+  TotalFiles = INT32_MAX - 1;
+  for (int i = 0; i < 3; ++i) Dir().entries.push_back(FakeFile("f" + std::to_string(i), 0));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(TotalFiles, INT32_MAX);
+  EXPECT_EQ(RootNode.fileCount, 3);
+}
+
+TEST_F(ScanTest, SizesSaturateInsteadOfOverflowing) {
+  Dir().entries.push_back(FakeFile("huge1", INT64_MAX - 10));
+  Dir().entries.push_back(FakeFile("huge2", INT64_MAX - 10));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(RootNode.localSize, INT64_MAX);
+}
+
+TEST_F(ScanTest, NamesAreKeptExactlyAsEnumerated) {
+  const std::string odd[] = {"with blank", "a,b", "-dash", "caf\xC3\xA9", "\x82\xC4"};
+  for (const std::string& n : odd) {
+    Dir().entries.push_back(FakeSubdir(n));
+    Dir(n);
+  }
+  Scan.sortOrder = NONE;
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>(std::begin(odd), std::end(odd))));
+}

@@ -1,0 +1,281 @@
+// The screen report on hand-built trees: the worked example line for line, its variants, and
+// the line-selection protocol (probes, passes from the middle, the counting pass).
+#include "test_support.h"
+
+namespace {
+const ReportSection Screen = {ScreenHeader, WalkScreenTree, ScreenFooter};
+
+std::string Rule(bool waste = true, bool percent = true, bool files = true, char h = '-') {
+  std::string r(14, h);
+  if (waste) r += "  " + std::string(percent ? 4 : 14, h);
+  if (files) r += "  " + std::string(5, h);
+  return r + "  " + std::string(40, h);
+}
+
+class ScreenReport : public Isolated {
+ protected:
+  void SetUp() override {
+    TreeChars = PlainTreeChars;
+    ShowWaste = WasteAsPercent = ShowFiles = true;
+    ThousandsSeparator = ',';
+  }
+  void TearDown() override { ReleaseRoot(); }
+
+  // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
+  void BuildExample() {
+    ResetRoot("C:\\DATA");
+    RootNode.localSize = 12288;
+    RootNode.fileCount = 2;
+    RootNode.wastage = 6144;
+    DirNode* alpha = AddChild(&RootNode, NewNode("Alpha", 1236992, 42, 12345));
+    DirNode* beta = AddChild(&RootNode, NewNode("Beta", 503808, 7, 40000));
+    DirNode* gamma = AddChild(beta, NewNode("Gamma", 1204224, 3, 2000));
+    beta->subdirsSize = NodeTotal(gamma);
+    RootNode.subdirsSize = NodeTotal(alpha) + NodeTotal(beta);
+    ClusterSize = 4096;
+    TotalFiles = 54;
+    TotalWaste = 60489;
+    DriveClusterSize = 32768;
+    DriveFreeBytes = 1073741824;
+    DriveTotalBytes = 2147155968;
+    DriveLabel = BMake("C");
+  }
+
+  // One pass of `count` lines from line `first` of a report of `total` lines.
+  std::vector<std::string> Pass(int32_t first, int32_t count, int32_t total) {
+    Capture out;
+    NextLine = first;
+    LinesLeft = count;
+    ScreenHeader();
+    WalkScreenTree(&RootNode);
+    ScreenFooter(total);
+    return out.Lines();
+  }
+
+  std::vector<std::string> Whole() {
+    int32_t total = CountReportLines(Screen);
+    return Pass(0, total, total);
+  }
+};
+
+const std::vector<std::string> ExampleLines = {
+    " Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]",
+    Rule(),
+    "        12,288   50%      2  C:\\DATA   [2,957,312]",
+    "     1,236,992    1%     42  |--Alpha",
+    "       503,808    8%      7  +--Beta   [1,708,032]",
+    "     1,204,224    0%      3     +--Gamma",
+    Rule(),
+    "     2,957,312    2%     54  Cluster size: 4,096  Wastage: 60,489",
+    Rule(),
+    "",
+    "Drive C: statistics:",
+    "   Cluster size:         32,768 bytes",
+    "     Free space:  1,073,741,824 bytes ( 50% of capacity is free)",
+    "     Used space:  1,073,414,144 bytes",
+    "       Capacity:  2,147,155,968 bytes",
+};
+}  // namespace
+
+TEST_F(ScreenReport, WorkedExampleLineForLine) {
+  BuildExample();
+  EXPECT_EQ(CountReportLines(Screen), 15);
+  EXPECT_EQ(Whole(), ExampleLines);
+}
+
+TEST_F(ScreenReport, WorkedExampleThroughTheStraightPass) {
+  BuildExample();
+  PagingEnabled = false;
+  Capture out;
+  RunReport(Screen);
+  EXPECT_EQ(out.Lines(), ExampleLines);
+}
+
+TEST_F(ScreenReport, NumberFormSwapsTheTwoWastageFigures) {
+  BuildExample();
+  WasteAsPercent = false;
+  std::vector<std::string> l = Whole();
+  ASSERT_EQ(l.size(), 15u);
+  EXPECT_EQ(l[0], " Total-no subs    Wasted space  Files  Directory name   [dir + subdirs total]");
+  EXPECT_EQ(l[1], Rule(true, false));
+  EXPECT_EQ(l[2], "        12,288           6,144      2  C:\\DATA   [2,957,312]");
+  EXPECT_EQ(l[5], "     1,204,224           2,000      3     +--Gamma");
+  EXPECT_EQ(l[7], "     2,957,312          60,489     54  Cluster size: 4,096  Wastage:   2%");
+  EXPECT_EQ(l[6], Rule(true, false));
+}
+
+TEST_F(ScreenReport, WithoutWasteAndFilesOnlySizeAndTreeRemain) {
+  BuildExample();
+  ShowWaste = false;
+  ShowFiles = false;
+  std::vector<std::string> l = Whole();
+  ASSERT_EQ(l.size(), 15u);
+  EXPECT_EQ(l[0], " Total-no subs  Directory name   [dir + subdirs total]");
+  EXPECT_EQ(l[1], Rule(false, true, false));
+  EXPECT_EQ(l[2], "        12,288  C:\\DATA   [2,957,312]");
+  EXPECT_EQ(l[4], "       503,808  +--Beta   [1,708,032]");
+  // The totals line keeps its "Wastage:" figure in the form the column would not show.
+  EXPECT_EQ(l[7], "     2,957,312  Cluster size: 4,096  Wastage: 60,489");
+}
+
+TEST_F(ScreenReport, WithoutWasteButWithFiles) {
+  BuildExample();
+  ShowWaste = false;
+  std::vector<std::string> l = Whole();
+  EXPECT_EQ(l[0], " Total-no subs  Files  Directory name   [dir + subdirs total]");
+  EXPECT_EQ(l[3], "     1,236,992     42  |--Alpha");
+}
+
+TEST_F(ScreenReport, GraphicCharactersDrawTheTreeAndTheRules) {
+  BuildExample();
+  TreeChars = GraphicTreeChars;
+  std::vector<std::string> l = Whole();
+  EXPECT_EQ(l[1], Rule(true, true, true, '\xC4'));
+  EXPECT_EQ(l[3], "     1,236,992    1%     42  \xC3\xC4\xC4" "Alpha");
+  EXPECT_EQ(l[4], "       503,808    8%      7  \xC0\xC4\xC4" "Beta   [1,708,032]");
+  EXPECT_EQ(l[5], "     1,204,224    0%      3     \xC0\xC4\xC4" "Gamma");
+}
+
+TEST_F(ScreenReport, ProbesWriteNothingAndGiveTheirLineCounts) {
+  BuildExample();
+  Capture out;
+  NextLine = -1;
+  EXPECT_EQ(ScreenHeader(), 2);
+  EXPECT_EQ(ScreenFooter(0), 9);
+  EXPECT_EQ(NoFooter(0), 0);
+  EXPECT_EQ(out.text, "");
+  EXPECT_EQ(NextLine, -1);
+}
+
+TEST_F(ScreenReport, PassOfThreeLinesFromLineOne) {
+  BuildExample();
+  std::vector<std::string> l = Pass(1, 3, 15);
+  EXPECT_EQ(l, (std::vector<std::string>{ExampleLines[1], ExampleLines[2], ExampleLines[3]}));
+  EXPECT_EQ(NextLine, 4);
+  EXPECT_EQ(LinesLeft, 0);
+}
+
+TEST_F(ScreenReport, EveryPassIsAnUnbrokenRunOfTheReport) {
+  BuildExample();
+  for (int first = 0; first < 15; ++first) {
+    for (int count = 1; first + count <= 15; ++count) {
+      std::vector<std::string> expect(ExampleLines.begin() + first,
+                                      ExampleLines.begin() + first + count);
+      EXPECT_EQ(Pass(first, count, 15), expect) << "from " << first << ", " << count << " lines";
+      EXPECT_EQ(LinesLeft, 0);
+    }
+  }
+}
+
+TEST_F(ScreenReport, PassBeyondTheEndStopsAfterTheLastLine) {
+  BuildExample();
+  std::vector<std::string> l = Pass(13, 10, 15);
+  EXPECT_EQ(l, (std::vector<std::string>{ExampleLines[13], ExampleLines[14]}));
+}
+
+TEST_F(ScreenReport, PassOfNoLinesWritesNothing) {
+  BuildExample();
+  EXPECT_TRUE(Pass(0, 0, 15).empty());
+  EXPECT_TRUE(Pass(3, 0, 15).empty());
+}
+
+TEST_F(ScreenReport, PassFromTheMiddleDrawsTheRightIndentation) {
+  // root
+  // |--a          (has a later sibling: its descendants hang under a vertical bar)
+  // |  |--a1
+  // |  |  +--a1x
+  // |  +--a2
+  // +--b          (last child: its descendants are indented with blanks)
+  //    +--b1
+  //       +--b1x
+  ResetRoot("/r");
+  DirNode* a = AddChild(&RootNode, NewNode("a", 1));
+  DirNode* a1 = AddChild(a, NewNode("a1", 1));
+  AddChild(a1, NewNode("a1x", 1));
+  AddChild(a, NewNode("a2", 1));
+  DirNode* b = AddChild(&RootNode, NewNode("b", 1));
+  DirNode* b1 = AddChild(b, NewNode("b1", 1));
+  AddChild(b1, NewNode("b1x", 1));
+  ShowWaste = ShowFiles = false;
+  const std::string size = "             1  ";
+  const std::vector<std::string> tree = {
+      "|--a", "|  |--a1", "|  |  +--a1x", "|  +--a2", "+--b", "   +--b1", "      +--b1x"};
+  int32_t total = CountReportLines(Screen);
+  EXPECT_EQ(total, 2 + 8 + 9);
+  for (int i = 0; i < (int)tree.size(); ++i) {
+    std::vector<std::string> l = Pass(3 + i, 1, total);
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_EQ(l[0], size + tree[i]) << "line " << 3 + i;
+  }
+  // A pass that ends inside a deep branch must not leave its indentation behind for the next.
+  Pass(4, 1, total);
+  EXPECT_EQ(Pass(7, 1, total)[0], size + tree[4]);
+}
+
+TEST_F(ScreenReport, RootLineHasNoConnectorAndNoBracketWithoutSubdirectorySizes) {
+  ResetRoot("/empty");
+  RootNode.localSize = 4096;
+  RootNode.wastage = 4032;
+  std::vector<std::string> l = Whole();
+  ASSERT_EQ(l.size(), 12u);
+  EXPECT_EQ(l[2], "         4,096   98%      0  /empty");
+}
+
+TEST_F(ScreenReport, PercentColumnLimits) {
+  ResetRoot("/r");
+  AddChild(&RootNode, NewNode("nothing", 0, 0, 0));
+  AddChild(&RootNode, NewNode("allwaste", 4096, 1, 4096));
+  std::vector<std::string> l = Whole();
+  EXPECT_EQ(l[3], "             0    0%      0  |--nothing");
+  EXPECT_EQ(l[4], "         4,096  100%      1  +--allwaste");
+}
+
+TEST_F(ScreenReport, WideFiguresPushTheLineRight) {
+  ResetRoot("/r");
+  RootNode.fileCount = 100000;
+  RootNode.localSize = 1000000000000000;
+  RootNode.wastage = 1;
+  std::vector<std::string> l = Whole();
+  EXPECT_EQ(l[2], "1,000,000,000,000,000    0%  100,000  /r");
+}
+
+TEST_F(ScreenReport, FooterShowsZeroCapacityAsZeroPercent) {
+  ResetRoot("/r");
+  DriveFreeBytes = 0;
+  DriveTotalBytes = 0;
+  DriveClusterSize = 0;
+  DriveLabel = BMake("/mnt/x");
+  ClusterSize = 1;
+  std::vector<std::string> l = Whole();
+  ASSERT_EQ(l.size(), 12u);
+  EXPECT_EQ(l[7], "Drive /mnt/x: statistics:");
+  EXPECT_EQ(l[9], "     Free space:              0 bytes (0% of capacity is free)");
+  EXPECT_EQ(l[4], "             0    0%      0  Cluster size: 1  Wastage: 0");
+}
+
+TEST_F(ScreenReport, DeepTreesKeepTheirPrefixWithinBounds) {
+  ResetRoot("/r");
+  DirNode* at = &RootNode;
+  for (int i = 0; i < 100; ++i) {
+    at = AddChild(at, NewNode("d", 0));
+  }
+  ShowWaste = ShowFiles = false;
+  std::vector<std::string> l = Whole();
+  ASSERT_EQ(l.size(), 2u + 101 + 9);
+  // 14 size characters, two blanks, at most 255 of prefix, the connector and the name.
+  EXPECT_EQ(l[2 + 100].size(), 14u + 255 + 3 + 1);
+  EXPECT_EQ(l[2 + 85].size(), 14u + 2 + 84 * 3 + 3 + 1);
+}
+
+// The counting pass must not write a line even for a tree of more than a million directories.
+TEST_F(ScreenReport, CountingWritesNothingForAMillionDirectories) {
+  ResetRoot("/big");
+  const int n = 1048576 + 4;
+  DirNode* list = nullptr;
+  for (int i = 0; i < n; ++i) MakeNode("x", 1, &list);
+  RootNode.firstChild = list;
+  Capture out;
+  EXPECT_EQ(CountReportLines(Screen), 2 + 1 + n + 9);
+  EXPECT_EQ(out.text, "");
+  EXPECT_EQ(NextLine, 0);
+}

@@ -1,0 +1,161 @@
+// Helpers shared by the unit tests: bounded strings as std::string, captured output, hand-built
+// trees, and a guard that puts back every piece of program-wide state a test may change.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "console/bounded_string.h"
+#include "console/console.h"
+#include "console/output.h"
+#include "console/pager.h"
+#include "console/strings.h"
+#include "disk/drive.h"
+#include "report/engine.h"
+#include "report/format.h"
+#include "report/screen_report.h"
+#include "tree/dir_node.h"
+#include "tree/find.h"
+#include "tree/scan.h"
+
+inline std::string S(const BStr& b) { return std::string(b.text, b.length); }
+inline BStr B(const std::string& s) { return BMake(s.data(), (int)s.size()); }
+inline std::string Name(const DirNode* n) { return std::string(NameText(n), NameLength(n)); }
+
+// Splits captured output at the platform's line end; the empty piece after the last is dropped.
+inline std::vector<std::string> SplitLines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::string eol = PlatformLineEnd;
+  size_t start = 0;
+  for (;;) {
+    size_t at = out.find(eol, start);
+    if (at == std::string::npos) break;
+    lines.push_back(out.substr(start, at - start));
+    start = at + eol.size();
+  }
+  if (start < out.size()) lines.push_back(out.substr(start));
+  return lines;
+}
+
+// Every write to standard output goes into `text` while this lives.
+struct Capture {
+  std::string text;
+  Capture() { CaptureOutput(&text); }
+  ~Capture() { CaptureOutput(nullptr); }
+  std::vector<std::string> Lines() const { return SplitLines(text); }
+};
+
+// Saves the program-wide state on construction and restores it on destruction, so tests never
+// leak settings into each other (the unit tests of every module share one process).
+struct StateGuard {
+  BStr treeChars = TreeChars;
+  bool showWaste = ShowWaste, wasteAsPercent = WasteAsPercent, showFiles = ShowFiles;
+  char separator = ThousandsSeparator;
+  int32_t clusterSize = ClusterSize;
+  ScanSettings scan = Scan;
+  BStr scanPath = ScanPath;
+  int scanDepth = ScanDepth;
+  int32_t totalFiles = TotalFiles;
+  int64_t totalWaste = TotalWaste;
+  DirNode root = RootNode;
+  int32_t driveCluster = DriveClusterSize;
+  int64_t driveFree = DriveFreeBytes, driveTotal = DriveTotalBytes;
+  BStr driveLabel = DriveLabel;
+  int driveRootLength = DriveRootLength;
+  bool paging = PagingEnabled;
+  int pageLineCount = PageLineCount;
+  int lastRow = ScreenLastRow, width = ScreenWidth;
+  bool redirected = OutputRedirected;
+  KeyboardSource keyboard = Keyboard;
+  void (*endHook)(int) = EndProgramHook;
+  const FileSystemOps* fs = ScanFileSystem;
+  int32_t nextLine = NextLine, linesLeft = LinesLeft, lineNumber = LineNumber;
+
+  ~StateGuard() {
+    TreeChars = treeChars;
+    ShowWaste = showWaste;
+    WasteAsPercent = wasteAsPercent;
+    ShowFiles = showFiles;
+    ThousandsSeparator = separator;
+    ClusterSize = clusterSize;
+    Scan = scan;
+    ScanPath = scanPath;
+    ScanDepth = scanDepth;
+    TotalFiles = totalFiles;
+    TotalWaste = totalWaste;
+    RootNode = root;
+    DriveClusterSize = driveCluster;
+    DriveFreeBytes = driveFree;
+    DriveTotalBytes = driveTotal;
+    DriveLabel = driveLabel;
+    DriveRootLength = driveRootLength;
+    PagingEnabled = paging;
+    PageLineCount = pageLineCount;
+    ScreenLastRow = lastRow;
+    ScreenWidth = width;
+    OutputRedirected = redirected;
+    Keyboard = keyboard;
+    EndProgramHook = endHook;
+    ScanFileSystem = fs;
+    NextLine = nextLine;
+    LinesLeft = linesLeft;
+    LineNumber = lineNumber;
+  }
+};
+
+// A fixture whose tests may change any program-wide state.
+class Isolated : public ::testing::Test {
+ protected:
+  StateGuard guard;
+};
+
+// A node made the way the scan makes them (so the tree operations may release it), with figures.
+inline DirNode* NewNode(const std::string& name, int64_t localSize = 0, int32_t fileCount = 0,
+                        int64_t wastage = 0, int64_t subdirsSize = 0) {
+  DirNode* list = nullptr;
+  MakeNode(name.data(), (int)name.size(), &list);
+  list->localSize = localSize;
+  list->fileCount = fileCount;
+  list->wastage = wastage;
+  list->subdirsSize = subdirsSize;
+  list->nextSibling = nullptr;
+  return list;
+}
+
+// Appends child at the end of parent's child list.
+inline DirNode* AddChild(DirNode* parent, DirNode* child) {
+  DirNode** at = &parent->firstChild;
+  while (*at) at = &(*at)->nextSibling;
+  *at = child;
+  return child;
+}
+
+inline std::vector<std::string> ChildNames(const DirNode* parent) {
+  std::vector<std::string> names;
+  for (const DirNode* c = parent->firstChild; c; c = c->nextSibling) names.push_back(Name(c));
+  return names;
+}
+
+// Makes RootNode a fresh root named name; its children are released by the test's
+// CollapseChildren(&RootNode) or ReleaseRoot().
+inline void ResetRoot(const std::string& name) {
+  RootNode = DirNode{};
+  RootNode.name = AllocateName(name.data(), (int)name.size());
+}
+
+inline void ReleaseRoot() {
+  CollapseChildren(&RootNode);
+  std::free(RootNode.name);
+  RootNode.name = nullptr;
+}
+
+// Releases a hand-made node and everything below it.
+inline void Release(DirNode* n) {
+  if (!n) return;
+  CollapseChildren(n);
+  std::free(n->name);
+  std::free(n);
+}
