@@ -26,8 +26,10 @@ int ScreenLastRow = 24;
 namespace {
 bool StderrIsTerminal = false;         // status text is written only to a terminal
 bool BrokenPipe = false;               // the last failed write met EPIPE
-struct termios SavedMode;              // the terminal's mode while a key is awaited
-volatile sig_atomic_t RawActive = 0;   // SavedMode must be put back
+struct termios SavedMode;              // the terminal's mode from before the current key wait
+struct termios KeyMode;                // the mode a key is awaited in (no line input, no echo)
+volatile sig_atomic_t RawActive = 0;   // KeyMode is in force; SavedMode must be put back
+struct sigaction StopAction;           // the Ctrl+Z handler, put back after each stop
 
 void RestoreMode() {
   if (RawActive) {
@@ -37,11 +39,42 @@ void RestoreMode() {
 }
 
 // Ctrl+C and the other ending signals: put the terminal back, then end with the signal's own
-// status, as an interrupted program does.
+// status, as an interrupted program does. The signal is blocked while this runs, so the
+// raise takes effect, with the default action, as soon as the handler returns.
 void OnEndingSignal(int sig) {
   RestoreMode();
   signal(sig, SIG_DFL);
   raise(sig);
+}
+
+// Ctrl+Z while a key is awaited: the shell gets the terminal back in the mode it was found in;
+// when the program is continued, the key wait goes on in its own mode.
+void OnStop(int sig) {
+  int savedErrno = errno;
+  bool wasRaw = RawActive != 0;
+  RestoreMode();
+  signal(SIGTSTP, SIG_DFL);
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+  raise(SIGTSTP);
+  // Continued here.
+  sigprocmask(SIG_BLOCK, &stop, nullptr);
+  sigaction(SIGTSTP, &StopAction, nullptr);
+  if (wasRaw) {
+    RawActive = 1;
+    tcsetattr(0, TCSANOW, &KeyMode);
+  }
+  errno = savedErrno;
+}
+
+// Installs handler for sig unless the program was started with sig ignored (a background job
+// of a non-interactive shell, nohup): that choice of the parent is kept.
+void Catch(int sig, const struct sigaction& action) {
+  struct sigaction old;
+  if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
+  sigaction(sig, &action, nullptr);
 }
 
 bool ReadByte(unsigned char* c, int timeoutMs) {
@@ -72,8 +105,26 @@ KeyPress Key(unsigned char character, unsigned char scan) {
   return k;
 }
 
-// Reads the rest of an escape sequence after ESC and maps it to the key's scan code.
-KeyPress DecodeEscape() {
+constexpr unsigned char ScanLeft = 0x4B, ScanRight = 0x4D, ScanInsert = 0x52, ScanDelete = 0x53;
+
+// The scan code of a cursor key's final byte (ESC [ x or ESC O x), 0 when it is none.
+unsigned char CursorScan(unsigned char final) {
+  switch (final) {
+    case 'A': return ScanUp;
+    case 'B': return ScanDown;
+    case 'C': return ScanRight;
+    case 'D': return ScanLeft;
+    case 'H': return ScanHome;
+    case 'F': return ScanEnd;
+  }
+  return 0;
+}
+
+// Reads the rest of an escape sequence after ESC and maps it to the key's scan code. Sets
+// *dropped for a non-character key pressed with Shift, Ctrl or Alt (ESC [1;5A and the like),
+// which the Windows console drops as well.
+KeyPress DecodeEscape(bool* dropped) {
+  *dropped = false;
   unsigned char c;
   if (!ReadByte(&c, 50)) return Key(27, 0);
   if (c != '[' && c != 'O') return Key(27, 0);
@@ -86,61 +137,67 @@ KeyPress DecodeEscape() {
   }
   if (n == 0) return Key(27, 0);
   unsigned char last = seq[n - 1];
-  if (n == 1 || (!bracket && n >= 1)) {
-    switch (last) {
-      case 'A': return Key(0, ScanUp);
-      case 'B': return Key(0, ScanDown);
-      case 'H': return Key(0, ScanHome);
-      case 'F': return Key(0, ScanEnd);
-    }
+  bool modified = false;
+  for (int i = 0; i < n - 1; ++i) modified = modified || seq[i] == ';';
+  if (modified) {
+    *dropped = true;
+    return Key(0, 0);
   }
-  if (bracket && last == '~' && n >= 2) {
+  if (n == 1 || !bracket) return Key(0, CursorScan(last));
+  if (last == '~') {
     int code = 0;
     for (int i = 0; i < n - 1 && seq[i] >= '0' && seq[i] <= '9'; ++i) code = code * 10 + (seq[i] - '0');
     switch (code) {
       case 1: case 7: return Key(0, ScanHome);
+      case 2: return Key(0, ScanInsert);
+      case 3: return Key(0, ScanDelete);
       case 4: case 8: return Key(0, ScanEnd);
       case 5: return Key(0, ScanPgUp);
       case 6: return Key(0, ScanPgDn);
     }
   }
-  if (bracket && n >= 2 && (last == 'A' || last == 'B' || last == 'H' || last == 'F')) {
-    // Modified cursor keys (ESC [1;5A): a non-character key pressed with a modifier is dropped
-    // on Windows; here it is reported as a key without character or scan code.
-    return Key(0, 0);
-  }
   return Key(0, 0);
+}
+
+// One key from the terminal in KeyMode; *dropped when it is one the Windows console would
+// skip.
+KeyPress ReadOneKey(bool* dropped) {
+  *dropped = false;
+  unsigned char c;
+  if (!ReadByte(&c, -1)) return Failed();
+  if (c == 27) return DecodeEscape(dropped);
+  if (c == '\n' || c == '\r') return Key(13, 0);
+  if (c == 127) return Key(8, 0);
+  if (c >= 0xC2 && c <= 0xF4) {
+    // A character of several UTF-8 bytes is one key: its continuation bytes are read with it.
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    unsigned char next;
+    for (int i = 0; i < more; ++i)
+      if (!ReadByte(&next, 20)) break;
+  }
+  return Key(c, 0);
 }
 
 KeyPress PosixReadKey() {
   FlushOutput();
   if (!isatty(0)) return Failed();
-  struct termios raw;
   if (tcgetattr(0, &SavedMode) != 0) return Failed();
-  raw = SavedMode;
+  KeyMode = SavedMode;
   // No line input and no echo; ISIG stays on so Ctrl+C ends the program at once.
-  raw.c_lflag &= ~(ICANON | ECHO);
-  raw.c_iflag &= ~(ICRNL | INLCR | IXON);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
+  KeyMode.c_lflag &= ~(ICANON | ECHO | IEXTEN);
+  KeyMode.c_iflag &= ~(ICRNL | INLCR | IXON);
+  KeyMode.c_cc[VMIN] = 1;
+  KeyMode.c_cc[VTIME] = 0;
   RawActive = 1;
-  if (tcsetattr(0, TCSANOW, &raw) != 0) {
+  if (tcsetattr(0, TCSANOW, &KeyMode) != 0) {
     RawActive = 0;
     return Failed();
   }
   KeyPress k;
-  unsigned char c;
-  if (!ReadByte(&c, -1)) {
-    k = Failed();
-  } else if (c == 27) {
-    k = DecodeEscape();
-  } else if (c == '\n') {
-    k = Key(13, 0);
-  } else if (c == 127) {
-    k = Key(8, 0);
-  } else {
-    k = Key(c, 0);
-  }
+  bool dropped;
+  do {
+    k = ReadOneKey(&dropped);
+  } while (dropped);
   RestoreMode();
   return k;
 }
@@ -172,7 +229,11 @@ void ConsoleStartup() {
   sa.sa_handler = OnEndingSignal;
   sigemptyset(&sa.sa_mask);
   int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  for (int sig : ending) sigaction(sig, &sa, nullptr);
+  for (int sig : ending) Catch(sig, sa);
+  std::memset(&StopAction, 0, sizeof StopAction);
+  StopAction.sa_handler = OnStop;
+  sigemptyset(&StopAction.sa_mask);
+  Catch(SIGTSTP, StopAction);
 }
 
 void WriteStatus(const char* text, int length) {

@@ -23,6 +23,8 @@ HANDLE ConsoleOutputHandle = INVALID_HANDLE_VALUE;  // standard output
 HANDLE ConsoleErrorHandle = INVALID_HANDLE_VALUE;   // standard error, target of WriteStatus
 HANDLE ConsoleInputHandle = INVALID_HANDLE_VALUE;   // standard input, source of key presses
 bool ErrorIsConsole = false;                        // status text reaches a screen
+DWORD SavedInputMode = 0;                           // the input mode the program was started in
+bool InputModeSaved = false;                        // SavedInputMode must be put back at the end
 
 void Fail(const char* message) {
   DWORD written;
@@ -76,6 +78,7 @@ void ConsoleStartup() {
   if (ConsoleErrorHandle == INVALID_HANDLE_VALUE) Fail("Cannot get console error handle.");
   ConsoleInputHandle = GetStdHandle(STD_INPUT_HANDLE);
   if (ConsoleInputHandle == INVALID_HANDLE_VALUE) Fail("Cannot get console input handle.");
+  InputModeSaved = GetConsoleMode(ConsoleInputHandle, &SavedInputMode) != 0;
   SetConsoleMode(ConsoleInputHandle, ENABLE_PROCESSED_INPUT);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (GetConsoleScreenBufferInfo(ConsoleOutputHandle, &info)) {
@@ -120,6 +123,9 @@ bool PlatformStdoutBrokenPipe() {
   return e == ERROR_BROKEN_PIPE || e == ERROR_NO_DATA;
 }
 
-void PlatformRestoreTerminal() {}
+// The console's input mode outlives the program; the shell gets back the one it handed over.
+void PlatformRestoreTerminal() {
+  if (InputModeSaved) SetConsoleMode(ConsoleInputHandle, SavedInputMode);
+}
 
 void PlatformWriteTreeBytes(const char* bytes, int length) { WriteText(bytes, length); }

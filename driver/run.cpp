@@ -8,6 +8,7 @@
 #include "console/strings.h"
 #include "disk/drive.h"
 #include "driver/options.h"
+#include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
 #include "report/screen_report.h"
@@ -56,6 +57,13 @@ void RunDirectory() {
   WriteStatus(back.text, back.length);
   if (ScanDirectory(&RootNode)) {
     ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
+    if (Options.outputMode == Tab) {
+      SetRowPath(path);
+      section = ReportSection{TabHeader, WalkTabTree, NoFooter};
+    } else if (Options.outputMode == Comma) {
+      SetRowPath(path);
+      section = ReportSection{CommaHeader, WalkCommaTree, NoFooter};
+    }
     RunReport(section);
   }
   CollapseChildren(&RootNode);

@@ -13,11 +13,17 @@ int32_t LineNumber = 0;
 DirNode RootNode = {nullptr, 0, 0, 0, 0, nullptr, nullptr, 0};
 
 namespace {
-bool RedrawPending = false;  // the next turn of the scroller writes lines first
+bool RedrawPending = false;  // the next turn of the scroller writes lines before its prompt
 int32_t Total = 0;           // lines of the report being shown; fixed once counted
 
+// The 71 characters after the three-character percentage of the status line.
 const char StatusText[] =
     "% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
+constexpr int StatusLength = 74;
+
+// The screen's last row as the scroller pages by it. A screen of one or two rows has no room
+// for a page; with fewer than two rows a pass could never advance, so it counts as three rows.
+int32_t LastRow() { return ScreenLastRow < 2 ? 2 : ScreenLastRow; }
 
 void Clamp() {
   if (NextLine < 0) NextLine = 0;
@@ -30,91 +36,122 @@ void Pass(const ReportSection& s) {
   s.footer(Total);
 }
 
-void StartFreshPage() {
-  ClearConsole();
-  NextLine -= ScreenLastRow;
-  LinesLeft = ScreenLastRow;
-  RedrawPending = true;
-}
-
 void WriteStatusLine() {
-  int32_t percent = (int32_t)((int64_t)NextLine * 100 / Total);
+  int32_t percent = Total > 0 ? (int32_t)((int64_t)NextLine * 100 / Total) : 100;
   WriteText(PadLeft(FormatPlain(percent), 3));
-  WriteText(StatusText, 71);
+  WriteText(StatusText, StatusLength - 3);
 }
 
 void EraseStatusLine() {
-  BStr back = RepeatChar(74, 8);
+  BStr back = RepeatChar(StatusLength, 8);
   WriteText(back);
-  WriteText(RepeatChar(74, ' '));
+  WriteText(RepeatChar(StatusLength, ' '));
   WriteText(back);
 }
 
+// The keys of the scroller, after upper-casing; scan codes count only for keys without a
+// character.
+enum class Action { Quit, Home, End, Toggle, Down, Up, PgUp, Forward };
+
+Action ActionOf(unsigned char c, unsigned char scan) {
+  if (c == 3 || c == 27 || c == 'Q') return Action::Quit;
+  if (c == 0 && scan == ScanHome) return Action::Home;
+  if (c == 0 && scan == ScanEnd) return Action::End;
+  if (c == 'F' || c == 'D' || c == 'W' || c == 'A' || c == 12) return Action::Toggle;
+  if ((c == 0 && scan == ScanDown) || c == 'J') return Action::Down;
+  if ((c == 0 && scan == ScanUp) || c == 'K') return Action::Up;
+  if (c == 0 && scan == ScanPgUp) return Action::PgUp;
+  return Action::Forward;
+}
+
+// F, D, W and A change one display switch; Ctrl+L changes none. All of them repaint.
+void Toggle(unsigned char c) {
+  if (c == 'F') ShowFiles = !ShowFiles;
+  if (c == 'D') WasteAsPercent = !WasteAsPercent;
+  if (c == 'W') ShowWaste = !ShowWaste;
+  if (c == 'A') TreeChars = BEquals(TreeChars, GraphicTreeChars) ? PlainTreeChars : GraphicTreeChars;
+}
+
 void Scroller(const ReportSection& s) {
-  LinesLeft = ScreenLastRow - 2;
-  int failedReads = 0;
+  LinesLeft = LastRow() - 2;
+  int failedReads = 0;  // consecutive reads that found no keyboard
   for (;;) {
     Clamp();
     if (RedrawPending) {
       int32_t start = NextLine, budget = LinesLeft;
       Pass(s);
+      // The footer uses up LinesLeft without advancing NextLine, so the position is taken
+      // from what the pass used of its budget.
       NextLine = start + budget - LinesLeft;
       Clamp();
       RedrawPending = false;
     }
     WriteStatusLine();
     KeyPress key = ReadKeyPress();
-    // A keyboard that cannot be read reports End every time; after the last page has been
-    // shown once for it, the scroller is left instead of repainting that page for ever.
     failedReads = KeyReadFailed ? failedReads + 1 : 0;
     EraseStatusLine();
+    // A keyboard that cannot be read reports End every time: the last page is shown once for
+    // it, then the scroller is left instead of repainting that page for ever.
     if (failedReads >= 2) return;
     unsigned char c = key.character;
     if (c >= 'a' && c <= 'z') c = (unsigned char)(c - 'a' + 'A');
-    unsigned char scan = c == 0 ? key.scanCode : 0;
-    if (c == 3 || c == 27 || c == 'Q') {
-      EndProgram(0);
-    } else if (scan == ScanHome) {
-      if (NextLine > ScreenLastRow) {
-        ClearConsole();
+    bool nextTurn = true;  // the action has set LinesLeft itself
+    switch (ActionOf(c, key.scanCode)) {
+      case Action::Quit:
+        EndProgram(0);
+      case Action::Home:
+        if (NextLine > LastRow()) {
+          ClearConsole();
+          RedrawPending = true;
+          NextLine = 0;
+        }
+        nextTurn = false;
+        break;
+      case Action::End:
+        NextLine = Total;
+        StartFreshPage();
+        break;
+      case Action::Toggle:
+        Toggle(c);
+        StartFreshPage();
+        break;
+      case Action::Down:
+        LinesLeft = 1;
         RedrawPending = true;
-        NextLine = 0;
-      }
-    } else if (scan == ScanEnd) {
-      NextLine = Total;
-      StartFreshPage();
-      continue;
-    } else if (c == 'F' || c == 'D' || c == 'W' || c == 'A' || c == 12) {
-      if (c == 'F') ShowFiles = !ShowFiles;
-      if (c == 'D') WasteAsPercent = !WasteAsPercent;
-      if (c == 'W') ShowWaste = !ShowWaste;
-      if (c == 'A') TreeChars = BEquals(TreeChars, GraphicTreeChars) ? PlainTreeChars : GraphicTreeChars;
-      StartFreshPage();
-      continue;
-    } else if (scan == ScanDown || c == 'J') {
-      LinesLeft = 1;
-      RedrawPending = true;
-      continue;
-    } else if (scan == ScanUp || c == 'K') {
-      if (NextLine > ScreenLastRow) {
-        NextLine -= 1;
-        StartFreshPage();
-        continue;
-      }
-    } else if (scan == ScanPgUp) {
-      if (NextLine > ScreenLastRow) {
-        NextLine -= ScreenLastRow - 1;
-        StartFreshPage();
-        continue;
-      }
-    } else {
-      if (NextLine >= Total) return;
-      RedrawPending = true;
+        break;
+      case Action::Up:
+        if (NextLine > LastRow()) {
+          NextLine -= 1;
+          StartFreshPage();
+        } else {
+          nextTurn = false;
+        }
+        break;
+      case Action::PgUp:
+        if (NextLine > LastRow()) {
+          NextLine -= LastRow() - 1;
+          StartFreshPage();
+        } else {
+          nextTurn = false;
+        }
+        break;
+      case Action::Forward:
+        if (NextLine >= Total) return;
+        RedrawPending = true;
+        nextTurn = false;
+        break;
     }
-    LinesLeft = NextLine == 0 ? ScreenLastRow : ScreenLastRow - 1;
+    if (!nextTurn) LinesLeft = NextLine == 0 ? LastRow() : LastRow() - 1;
   }
 }
 }  // namespace
+
+void StartFreshPage() {
+  ClearConsole();
+  NextLine -= LastRow();
+  LinesLeft = LastRow();
+  RedrawPending = true;
+}
 
 int32_t CountReportLines(const ReportSection& s) {
   NextLine = -1;

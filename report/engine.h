@@ -27,5 +27,10 @@ extern DirNode RootNode;
 // Counts the report's lines; returns the total.
 int32_t CountReportLines(const ReportSection& section);
 
-// Writes the whole report: one straight pass when PagingEnabled is false, else the scroller.
+// Writes the whole report: one straight pass when PagingEnabled is false, else the scroller,
+// which returns when the user pages past the end and ends the program on Escape, Q or Ctrl+C.
 void RunReport(const ReportSection& section);
+
+// For the scroller: clears the screen and sets the next pass to write a full page from the top
+// row, ending just above the line NextLine pointed to.
+void StartFreshPage();

@@ -1,0 +1,109 @@
+#include "report/database.h"
+
+#include "console/output.h"
+#include "console/strings.h"
+#include "report/engine.h"
+#include "report/format.h"
+
+BStr RowPath = {0, {0}};
+
+namespace {
+// Both forms end their lines with CR LF on every build, as CSV files do.
+void EndRow() { WriteCrLf(); }
+
+// Writes header line 0 (with the given text) and the empty line 1 where the pass asks for them.
+int32_t Header(const char* titles) {
+  if (NextLine == -1) return 2;
+  if (NextLine == 0 && LinesLeft > 0) {
+    WriteText(titles);
+    EndRow();
+    --LinesLeft;
+    ++NextLine;
+  }
+  if (NextLine == 1 && LinesLeft > 0) {
+    EndRow();
+    --LinesLeft;
+    ++NextLine;
+  }
+  LineNumber = 2;
+  return 0;
+}
+
+// The quoted path of a row: RowPath alone for the scanned directory, RowPath and the name for
+// every other one. Written in pieces, so a long name is not cut.
+void WriteRowPath(const DirNode* node) {
+  WriteText("\"", 1);
+  WriteName(RowPath);
+  if (node != &RootNode) WriteName(NameText(node), NameLength(node));
+  WriteText("\"", 1);
+}
+
+// The pre-order walk shared by both forms; false once the pass has written its last line.
+bool Walk(const DirNode* node, void (*writeRow)(const DirNode*)) {
+  int remembered = RowPath.length;
+  for (; node; node = node->nextSibling) {
+    if (LineNumber == NextLine) {
+      ++NextLine;
+      --LinesLeft;
+      writeRow(node);
+    }
+    ++LineNumber;
+    if (LinesLeft <= 0) {
+      BCut(RowPath, remembered);
+      return false;
+    }
+    if (node->firstChild) {
+      if (node != &RootNode) ExtendRowPath(node);
+      bool more = Walk(node->firstChild, writeRow);
+      BCut(RowPath, remembered);
+      if (!more || LinesLeft <= 0) return false;
+    }
+  }
+  return true;
+}
+}  // namespace
+
+void SetRowPath(const BStr& scannedPath) {
+  RowPath = scannedPath;
+  AppendBackslash(RowPath, BStrCapacity);
+}
+
+int32_t TabHeader() {
+  return Header("\"Total-no subs\"\t\"Wasted space\"\t \"Dir+SubDirs\"\t\"Directory name\"");
+}
+
+int32_t CommaHeader() {
+  return Header("\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"");
+}
+
+void WriteTabRow(const DirNode* node) {
+  WriteText(PadLeft(FormatPlain(node->localSize), 14));
+  WriteText("\t", 1);
+  WriteText(PadLeft(FormatPlain(node->wastage), 14));
+  WriteText("\t", 1);
+  WriteText(PadLeft(FormatPlain(NodeTotal(node)), 14));
+  WriteText("\t", 1);
+  WriteRowPath(node);
+  EndRow();
+}
+
+void WriteCommaRow(const DirNode* node) {
+  WriteText(FormatPlain(node->localSize));
+  WriteText(",", 1);
+  WriteText(FormatPlain(node->wastage));
+  WriteText(",", 1);
+  WriteText(FormatPlain(NodeTotal(node)));
+  WriteText(",", 1);
+  WriteRowPath(node);
+  EndRow();
+}
+
+void ExtendRowPath(const DirNode* node) {
+  int length = node->ownNameLength;
+  if (length == 0 || length > NameLength(node)) length = NameLength(node);
+  BAppend(RowPath, NameText(node), length);
+  BAppendChar(RowPath, PathSeparator);
+}
+
+void WalkTabTree(const DirNode* first) { Walk(first, WriteTabRow); }
+void WalkCommaTree(const DirNode* first) { Walk(first, WriteCommaRow); }

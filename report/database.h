@@ -1,0 +1,35 @@
+// The two database forms of the report: one row per directory with its full path and its byte
+// counts, in fixed columns separated by tabs or comma-separated, for loading into other
+// programs. Both follow the line-selection protocol and run through RunReport with NoFooter.
+#pragma once
+
+#include <cstdint>
+
+#include "console/bounded_string.h"
+#include "tree/dir_node.h"
+
+// The path of the directory whose children are being written, always ending in the path
+// separator. Set by the run driver (SetRowPath) before the report; the walkers extend it and
+// cut it back after each subtree.
+extern BStr RowPath;
+
+// RowPath := the scanned directory's full path with a separator appended unless it already
+// ends with one (a drive root or "/" keeps its single separator).
+void SetRowPath(const BStr& scannedPath);
+
+// Header routines: the quoted column titles and an empty line; 2 when probed, else 0.
+int32_t TabHeader();
+int32_t CommaHeader();
+
+// Walkers, started with RootNode: one row per directory in the order of the drawn tree.
+void WalkTabTree(const DirNode* first);
+void WalkCommaTree(const DirNode* first);
+
+// One row each: localSize, wastage, localSize + subdirsSize and the quoted path.
+void WriteTabRow(const DirNode* node);
+void WriteCommaRow(const DirNode* node);
+
+// RowPath := RowPath + the node's name + separator, kept to 255 bytes. The name is taken
+// without any merge marker, so the paths below a directory that received folded figures are
+// the real paths.
+void ExtendRowPath(const DirNode* node);
