@@ -1,13 +1,16 @@
-// Quorvel's entry: console start-up, display defaults, parameters, one run, the form-feed line.
+// Quorvel's entry: console start-up, display defaults, banner, parameters, one run, the
+// form-feed line.
 #include "console/console.h"
 #include "console/output.h"
 #include "console/pager.h"
 #include "driver/options.h"
 #include "driver/run.h"
+#include "driver/texts.h"
 
 int main(int argc, char** argv) {
   ConsoleStartup();
   StartUp();
+  ShowBanner(argc, argv);
   ProcessParameters(argc, argv);
   if (OutputRedirected) {
     WriteText("\f", 1);

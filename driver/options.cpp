@@ -1,15 +1,262 @@
 #include "driver/options.h"
 
-#include "driver/run.h"
+#include <cstring>
 
-RunOptions Options = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME};
+#include "console/console.h"
+#include "console/output.h"
+#include "console/pager.h"
+#include "console/strings.h"
+#include "disk/stored_defaults.h"
+#include "driver/run.h"
+#include "driver/system.h"
+#include "driver/texts.h"
+#include "mailer/contact.h"
+#include "mailer/shell_open.h"
+#include "report/screen_report.h"
+
+const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME};
+RunOptions Options = DefaultOptions;
+
+intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
+                     int32_t showCommand) = ShellOpen;
+
+namespace {
+bool Whole(const BStr& upper, const char* keyword) {
+  return BEquals(upper, keyword);
+}
+
+bool Prefix(const BStr& upper, const char* keyword) {
+  int n = (int)std::strlen(keyword);
+  return upper.length >= n && std::memcmp(upper.text, keyword, n) == 0;
+}
+
+// The token from byte index `from` on.
+BStr Rest(const BStr& upper, int from) {
+  return BMake(upper.text + from, upper.length > from ? upper.length - from : 0);
+}
+
+struct SortName {
+  const char* name;
+  SortOrder order;
+};
+const SortName SortNames[] = {{"NONE", NONE},   {"NAME", NAME},   {"LOCAL", LOCAL},
+                              {"TOTAL", TOTAL}, {"WASTE", WASTE}, {"FILES", FILES}};
+
+void ParseSortOrder(const BStr& name) {
+  for (const SortName& s : SortNames) {
+    if (BEquals(name, s.name)) {
+      Options.sortOrder = s.order;
+      return;
+    }
+  }
+  BStr message = BMake("Invalid sorting method specified - ");
+  BAppend(message, name);
+  PagedWriteLine(message);
+}
+
+// A launch target in the program's own folder, cut to 255 bytes.
+BStr BesideProgram(const char* fileName) {
+  BStr target = OwnDirectory();
+  BAppend(target, fileName);
+  return target;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// What the number reader made of a decimal text: the rounded magnitude (sign dropped, at most
+// INT64_MAX) and whether the whole text was one number.
+struct NumberReading {
+  int64_t magnitude;
+  bool complete;
+};
+
+// Reads blanks, a sign, digits, a fraction and an exponent from text[0..n) exactly, in
+// decimal: no floating point, so neither the locale nor the precision of a double can change
+// the result, and values beyond the 64-bit range saturate instead of overflowing.
+NumberReading ReadDecimal(const char* text, int n) {
+  NumberReading result = {0, false};
+  int i = 0;
+  while (i < n && text[i] == ' ') ++i;
+  if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+
+  // The significant digits, without leading zeros, and how many of them follow the point.
+  char digits[BStrCapacity + 1];
+  int digitCount = 0, fractionDigits = 0, mantissaDigits = 0;
+  for (; i < n && IsDigit(text[i]); ++i, ++mantissaDigits) {
+    if (digitCount > 0 || text[i] != '0') digits[digitCount++] = text[i];
+  }
+  if (i < n && text[i] == '.' && (mantissaDigits > 0 || (i + 1 < n && IsDigit(text[i + 1])))) {
+    // A leading zero after the point is not kept but still shifts the digits after it.
+    for (++i; i < n && IsDigit(text[i]); ++i, ++mantissaDigits, ++fractionDigits) {
+      if (digitCount > 0 || text[i] != '0') digits[digitCount++] = text[i];
+    }
+  }
+  if (mantissaDigits == 0) return result;  // nothing could be read: 0, not a number
+
+  long exponent = 0;
+  if (i < n && (text[i] == 'E' || text[i] == 'e')) {
+    int j = i + 1;
+    bool negative = false;
+    if (j < n && (text[j] == '+' || text[j] == '-')) negative = text[j++] == '-';
+    if (j < n && IsDigit(text[j])) {
+      for (; j < n && IsDigit(text[j]); ++j) {
+        // Far beyond any 64-bit value either way; stop growing there.
+        if (exponent < 100000) exponent = exponent * 10 + (text[j] - '0');
+      }
+      if (negative) exponent = -exponent;
+      i = j;
+    }
+  }
+  result.complete = i == n;
+  if (digitCount == 0) return result;  // the number is zero
+
+  // value = digits x 10^(exponent - fractionDigits); intDigits of them lie before the point.
+  long intDigits = digitCount + exponent - fractionDigits;
+  if (intDigits > 19) {
+    result.magnitude = INT64_MAX;
+    return result;
+  }
+  uint64_t whole = 0;  // at most 19 decimal digits: always fits in 64 unsigned bits
+  for (long k = 0; k < intDigits; ++k) whole = whole * 10 + (k < digitCount ? digits[k] - '0' : 0);
+
+  // Round half to even on the first dropped digit and whether any later one is not zero.
+  if (intDigits >= 0 && intDigits < digitCount) {
+    int first = digits[intDigits] - '0';
+    bool moreThanHalf = false;
+    for (int k = (int)intDigits + 1; k < digitCount; ++k) moreThanHalf |= digits[k] != '0';
+    if (first > 5 || (first == 5 && (moreThanHalf || (whole & 1) != 0))) ++whole;
+  }
+  result.magnitude = whole > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)whole;
+  return result;
+}
+}  // namespace
+
+int64_t ParseSizeValue(const BStr& upper) {
+  int64_t multiplier = 1;
+  int numberLength = upper.length;
+  if (numberLength > 0) {
+    switch (upper.text[numberLength - 1]) {
+      case 'K':
+        multiplier = 1024;
+        break;
+      case 'M':
+        multiplier = 1048576;
+        break;
+      case 'G':
+        multiplier = 1073741824;
+        break;
+    }
+    if (multiplier != 1) --numberLength;
+  }
+  NumberReading number = ReadDecimal(upper.text, numberLength);
+  if (!number.complete || multiplier == 1) return number.magnitude;
+  if (number.magnitude > INT64_MAX / multiplier) return INT64_MAX;
+  return number.magnitude * multiplier;
+}
+
+bool ParseDepthOption(const BStr& upper) {
+  if (upper.length < 2 || upper.text[0] != '-') return false;
+  int i = 1;
+  bool negative = false;
+  if (upper.text[i] == '+' || upper.text[i] == '-') negative = upper.text[i++] == '-';
+  if (i >= upper.length) return false;
+  // Only the low 8 bits count, so they are kept as the digits arrive: a number of any length
+  // gives the low 8 bits of the value it denotes.
+  unsigned low = 0;
+  for (; i < upper.length; ++i) {
+    if (!IsDigit(upper.text[i])) return false;
+    low = (low * 10 + (unsigned)(upper.text[i] - '0')) & 0xFF;
+  }
+  if (negative) low = (256 - low) & 0xFF;
+  Options.maxDepth = low == 0 ? 255 : (unsigned char)low;
+  return true;
+}
+
+void LaunchAndExit(const BStr& target) {
+  BStr none;
+  BClear(none);
+  FlushOutput();
+  Launcher(target, none, none, ShowNormally);
+  EndProgram(0);
+}
 
 void ParseOption(const BStr& token) {
-  if (token.length > 0 && token.text[0] == '-') return;
-  Options.directory = token;
+  BStr upper = UpperCaseAscii(token);
+  if (Whole(upper, "-C+")) {
+    TreeChars = GraphicTreeChars;
+  } else if (Whole(upper, "-C-")) {
+    TreeChars = PlainTreeChars;
+  } else if (Prefix(upper, "-SORT=")) {
+    ParseSortOrder(Rest(upper, 6));
+  } else if (Whole(upper, "-P")) {
+    PagingEnabled = false;
+  } else if (Prefix(upper, "-SIZE=") || Prefix(upper, "-SIZE:")) {
+    Options.minSize = ParseSizeValue(Rest(upper, 6));
+  } else if (Prefix(upper, "-CL=") || Prefix(upper, "-CL:")) {
+    int64_t v = ParseSizeValue(Rest(upper, 4));
+    if (v > 65536) {
+      PagedWriteLine("Invalid cluster size > 64K ignored.");
+      Options.clusterSizeOverride = 65536;
+    } else {
+      Options.clusterSizeOverride = (int32_t)v;
+    }
+  } else if (Prefix(upper, "-TAB")) {
+    Options.outputMode = Tab;
+  } else if (Prefix(upper, "-COMMA")) {
+    Options.outputMode = Comma;
+  } else if (Prefix(upper, "-NOWASTE")) {
+    ShowWaste = false;
+  } else if (Prefix(upper, "-ASPER")) {
+    WasteAsPercent = true;
+  } else if (Prefix(upper, "-ASVAL")) {
+    WasteAsPercent = false;
+  } else if (Prefix(upper, "-W")) {
+    ShowWelcome();
+    EndProgram(0);
+  } else if (Prefix(upper, "-DIR")) {
+    Options.dirListingSizes = true;
+    ShowWaste = false;
+  } else if (Prefix(upper, "-MAIL")) {
+    PagedWriteLine("Starting mail program");
+    LaunchAndExit(BMake(MailUrl));
+  } else if (Prefix(upper, "-CONFIG")) {
+    PagedWriteLine("Starting Quorvel configuration program");
+    LaunchAndExit(ConfigTarget());
+  } else if (Prefix(upper, "-MANUAL")) {
+    PagedWriteLine("Starting program to display Quorvel user manual.");
+    LaunchAndExit(BesideProgram("quorvel.txt"));
+  } else if (Prefix(upper, "-PENWICK")) {
+    PagedWriteLine("Starting Web browser to show Penwick Software home page.");
+    LaunchAndExit(BMake(HomePage));
+  } else if (!ParseDepthOption(upper)) {
+    Options.directory = token;
+  }
+}
+
+void TokenizeParameters(const BStr& text, void (*apply)(const BStr& token)) {
+  bool quoted = false;
+  BStr pending;
+  BClear(pending);
+  for (int i = 0; i < text.length; ++i) {
+    unsigned char c = (unsigned char)text.text[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (c == ' ' || c == 0x08 || c == 0xFF)) {
+      if (pending.length > 0) apply(pending);
+      BClear(pending);
+    } else {
+      BAppendChar(pending, (char)c);
+    }
+  }
+  if (pending.length > 0) apply(pending);
 }
 
 void ProcessParameters(int argc, char** argv) {
+  TokenizeParameters(StoredDefaultParams);
+  BStr variable;
+  if (ReadParameterVariable(&variable)) TokenizeParameters(variable);
   for (int i = 1; i < argc; ++i) ParseOption(BMake(argv[i]));
   RunDirectory();
 }

@@ -1,4 +1,5 @@
-// The settings of one run and the parameter sources that set them.
+// The settings of one run and the parameter sources that set them: the stored string, the
+// environment variable and the command-line arguments, applied token by token in that order.
 #pragma once
 
 #include <cstdint>
@@ -9,21 +10,46 @@
 enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2 };
 
 struct RunOptions {
-  unsigned char maxDepth;       // levels below the root shown as nodes of their own
-  int64_t minSize;              // bytes; never negative
+  unsigned char maxDepth;  // levels below the root shown as nodes of their own
+  int64_t minSize;         // bytes; never negative
   OutputMode outputMode;
-  int32_t clusterSizeOverride;  // 0: the drive's
+  int32_t clusterSizeOverride;  // 0: the drive's; at most 65536
   bool dirListingSizes;
-  BStr directory;               // as given, not upper-cased
+  BStr directory;  // as given, not upper-cased
   SortOrder sortOrder;
 };
 
-// The one instance, holding its defaults until options change it.
+// The one instance, holding its defaults until options change it. Written by ParseOption only.
 extern RunOptions Options;
+// The defaults Options starts with.
+extern const RunOptions DefaultOptions;
 
 // Reads the stored string, the environment variable and the command-line arguments in that
 // order, applies every token, then runs the report once.
 void ProcessParameters(int argc, char** argv);
 
-// Applies one token.
+// Applies one token: sets an option or a display switch, writes a message, or ends the program
+// (the welcome screen and the launch options). A token that is no option names the directory.
 void ParseOption(const BStr& token);
+
+// Splits a parameter string into tokens at blanks, backspaces and 0xFF bytes outside double
+// quotes (the quotes are dropped; tokens hold at most 255 bytes) and hands each to apply.
+void TokenizeParameters(const BStr& text, void (*apply)(const BStr& token) = ParseOption);
+
+// For an upper-cased token "-" followed by a whole number: sets maxDepth to the number's low
+// 8 bits (0 there gives 255) and returns true. False for anything else.
+bool ParseDepthOption(const BStr& upper);
+
+// The byte count an upper-cased size text denotes: a decimal number, optionally with a K, M or
+// G suffix, rounded half to even before the suffix multiplies it. Never negative: the absolute
+// value, at most INT64_MAX. Text that is no number gives the value of its leading number part
+// (0 when there is none), without the suffix.
+int64_t ParseSizeValue(const BStr& upper);
+
+// Hands target to the shell with no parameters and no working directory, then ends the
+// program with code 0 whatever the launch's outcome.
+[[noreturn]] void LaunchAndExit(const BStr& target);
+
+// The routine LaunchAndExit hands its target to: ShellOpen, replaced by tests.
+extern intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
+                            int32_t showCommand);

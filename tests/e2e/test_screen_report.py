@@ -15,7 +15,7 @@ class RedirectedReport(unittest.TestCase):
             c = h.cluster_size(t.root)
             r = h.run([h.arg(t.root)])
             self.assertEqual(r.returncode, 0)
-            out = h.lines(r.stdout)
+            out = h.lines(r.stdout)[2:]  # after the banner line and its empty line
             self.assertTrue(out[0].startswith(b"Quorvel report, created at "))
             self.assertEqual(out[1], b"")
             self.assertEqual(out[-1], b"\f")

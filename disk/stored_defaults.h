@@ -1,0 +1,22 @@
+// The stored default parameter string: the user's usual parameters, applied before the
+// environment variable and the command line. Windows keeps it in the registry, POSIX systems
+// in a file of the user's configuration folder. Nothing in this program writes it.
+#pragma once
+
+#include "console/bounded_string.h"
+
+// The stored string, cut at 255 bytes and at its first zero byte; empty until
+// LoadStoredDefaults has run, and empty after any failure. Written by LoadStoredDefaults only.
+extern BStr StoredDefaultParams;
+
+// Reads the stored string into StoredDefaultParams. Never writes a message.
+void LoadStoredDefaults();
+
+// POSIX only: the path of the file that holds the stored string (at most 255 bytes; empty when
+// neither XDG_CONFIG_HOME nor HOME is set). With create, a missing file is created empty, with
+// its folders, so that an editor can be opened on it.
+BStr StoredDefaultsFile(bool create);
+
+// The cut every source of the stored string goes through: the text up to its first zero byte
+// and, when endAtLine, up to its first line end; at most 255 bytes.
+BStr StoredText(const char* bytes, int length, bool endAtLine);

@@ -1,0 +1,425 @@
+// The option parser, the tokenizer, the depth and size readers, and the texts: every token is
+// applied to the real RunOptions and display switches, with output captured and the end of the
+// program caught.
+#include "driver/options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/output.h"
+#include "console/pager.h"
+#include "driver/system.h"
+#include "driver/texts.h"
+#include "mailer/contact.h"
+#include "report/screen_report.h"
+
+namespace {
+std::string S(const BStr& b) {
+  return std::string(b.text, b.length);
+}
+BStr B(const std::string& s) {
+  return BMake(s.data(), (int)s.size());
+}
+
+struct ProgramEnded {
+  int code;
+};
+void ThrowOnEnd(int code) {
+  throw ProgramEnded{code};
+}
+
+std::vector<std::string> Launched;  // targets handed to the shell, in order
+intptr_t RecordLaunch(const BStr& file, const BStr& parameters, const BStr& directory,
+                      int32_t showCommand) {
+  // The launch passes no parameters, no directory, and the normal show command.
+  EXPECT_EQ(parameters.length, 0);
+  EXPECT_EQ(directory.length, 0);
+  EXPECT_EQ(showCommand, 5);
+  Launched.push_back(S(file));
+  return 42;
+}
+
+std::vector<std::string> Tokens;  // what the tokenizer handed on
+void RecordToken(const BStr& token) {
+  Tokens.push_back(S(token));
+}
+
+std::vector<std::string> SplitLines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::string eol = PlatformLineEnd;
+  size_t start = 0, at;
+  while ((at = out.find(eol, start)) != std::string::npos) {
+    lines.push_back(out.substr(start, at - start));
+    start = at + eol.size();
+  }
+  return lines;
+}
+
+// Every test starts from the defaults, with output captured, no pager prompts, and the end of
+// the program and every launch caught; the switches are put back afterwards.
+class OptionTest : public ::testing::Test {
+ protected:
+  std::string out;
+  BStr savedTreeChars = TreeChars;
+  bool savedShowWaste = ShowWaste, savedAsPercent = WasteAsPercent, savedPaging = PagingEnabled;
+
+  void SetUp() override {
+    Options = DefaultOptions;
+    TreeChars = PlainTreeChars;
+    ShowWaste = true;
+    WasteAsPercent = true;
+    PagingEnabled = false;
+    EndProgramHook = ThrowOnEnd;
+    Launcher = RecordLaunch;
+    Launched.clear();
+    Tokens.clear();
+    CaptureOutput(&out);
+  }
+  void TearDown() override {
+    CaptureOutput(nullptr);
+    EndProgramHook = nullptr;
+    Options = DefaultOptions;
+    TreeChars = savedTreeChars;
+    ShowWaste = savedShowWaste;
+    WasteAsPercent = savedAsPercent;
+    PagingEnabled = savedPaging;
+  }
+  void Parse(const char* token) { ParseOption(BMake(token)); }
+  // Parses a token that must end the program; returns the exit code.
+  int ParseToEnd(const char* token) {
+    try {
+      Parse(token);
+    } catch (const ProgramEnded& e) {
+      return e.code;
+    }
+    ADD_FAILURE() << token << " did not end the program";
+    return -1;
+  }
+  std::vector<std::string> Lines() const { return SplitLines(out); }
+  std::string Dir() const { return S(Options.directory); }
+};
+
+int64_t Size(const char* upper) {
+  return ParseSizeValue(BMake(upper));
+}
+}  // namespace
+
+TEST_F(OptionTest, TokenizerSeparatesAtBlankBackspaceAndFFOnly) {
+  TokenizeParameters(B("a b\x08"
+                       "c\xFF"
+                       "d   e\tf"),
+                     RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"a", "b", "c", "d", "e\tf"}));
+  Tokens.clear();
+  TokenizeParameters(B("  \x08\xFF  "), RecordToken);
+  EXPECT_TRUE(Tokens.empty());
+}
+
+TEST_F(OptionTest, TokenizerQuotesKeepSeparatorsAndAreDropped) {
+  TokenizeParameters(B("-size:1M \"C:\\My Documents\""), RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"-size:1M", "C:\\My Documents"}));
+  Tokens.clear();
+  // Quotes in the middle of a word join it with what they enclose.
+  TokenizeParameters(B("a\"b c\"d \"x\xFFy\x08z\""), RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"ab cd", "x\xFFy\x08z"}));
+  Tokens.clear();
+  // An empty pair yields no token; an open quote runs to the end of the text.
+  TokenizeParameters(B("\"\" one \"\"\"\" \"two three"), RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"one", "two three"}));
+}
+
+TEST_F(OptionTest, TokenizerPassesA255ByteTokenWhole) {
+  std::string word(255, 'w');
+  TokenizeParameters(B(word), RecordToken);
+  ASSERT_EQ(Tokens.size(), 1u);
+  EXPECT_EQ(Tokens[0], word);
+  Tokens.clear();
+  std::string quoted = "\"" + std::string(254, 'q');  // the quote takes one of the 255 bytes
+  TokenizeParameters(B(quoted), RecordToken);
+  ASSERT_EQ(Tokens.size(), 1u);
+  EXPECT_EQ(Tokens[0], std::string(254, 'q'));
+}
+
+TEST_F(OptionTest, TokenizerAppliesTokensAsOptionsByDefault) {
+  TokenizeParameters(B("-nowaste \"my dir\" -5"));
+  EXPECT_FALSE(ShowWaste);
+  EXPECT_EQ(Dir(), "my dir");
+  EXPECT_EQ(Options.maxDepth, 5);
+}
+
+TEST_F(OptionTest, TreeCharOptionsAreWholeWords) {
+  Parse("-c+");
+  EXPECT_TRUE(BEquals(TreeChars, GraphicTreeChars));
+  Parse("-C-");
+  EXPECT_TRUE(BEquals(TreeChars, PlainTreeChars));
+  Parse("-c+x");  // no prefix match: a directory name
+  EXPECT_TRUE(BEquals(TreeChars, PlainTreeChars));
+  EXPECT_EQ(Dir(), "-c+x");
+}
+
+TEST_F(OptionTest, SortAcceptsTheSixNamesInAnyCase) {
+  const struct {
+    const char* token;
+    SortOrder order;
+  } cases[] = {{"-sort=none", NONE},   {"-SORT=Local", LOCAL}, {"-sort=total", TOTAL},
+               {"-sort=WASTE", WASTE}, {"-Sort=files", FILES}, {"-sort=name", NAME}};
+  for (const auto& c : cases) {
+    Parse(c.token);
+    EXPECT_EQ(Options.sortOrder, c.order) << c.token;
+  }
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, SortRejectsOtherNamesWithTheUpperCasedText) {
+  Parse("-sort=local");
+  Parse("-sort=size");  // the help text's "size" is spelled TOTAL
+  Parse("-sort=");
+  Parse("-sort=namex");
+  EXPECT_EQ(Options.sortOrder, LOCAL);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Invalid sorting method specified - SIZE",
+                                               "Invalid sorting method specified - ",
+                                               "Invalid sorting method specified - NAMEX"}));
+}
+
+TEST_F(OptionTest, PagingOffOnlyForTheWholeWord) {
+  PagingEnabled = true;
+  Parse("-px");
+  EXPECT_TRUE(PagingEnabled);
+  EXPECT_EQ(Dir(), "-px");
+  Parse("-p");
+  EXPECT_FALSE(PagingEnabled);
+}
+
+TEST_F(OptionTest, MinimumSizeTakesBothSeparatorsAndSuffixes) {
+  Parse("-size=2M");
+  EXPECT_EQ(Options.minSize, 2097152);
+  Options.minSize = 0;
+  Parse("-size:2m");
+  EXPECT_EQ(Options.minSize, 2097152);
+  Parse("-SIZE=");
+  EXPECT_EQ(Options.minSize, 0);
+  Parse("-size");  // no separator: not the option
+  EXPECT_EQ(Dir(), "-size");
+  Parse("-size=-3k");
+  EXPECT_EQ(Options.minSize, 3072);
+}
+
+TEST_F(OptionTest, ClusterSizeAbove64KIsCappedWithAMessage) {
+  Parse("-cl=65536");
+  EXPECT_EQ(Options.clusterSizeOverride, 65536);
+  EXPECT_TRUE(out.empty());
+  Parse("-cl:4k");
+  EXPECT_EQ(Options.clusterSizeOverride, 4096);
+  Parse("-cl=0");
+  EXPECT_EQ(Options.clusterSizeOverride, 0);
+  Parse("-cl=65537");
+  EXPECT_EQ(Options.clusterSizeOverride, 65536);
+  Options.clusterSizeOverride = 0;
+  // Far beyond 64 bits: clamped, so still above 64K rather than wrapped to a small value.
+  Parse("-cl=99999999999999999999G");
+  EXPECT_EQ(Options.clusterSizeOverride, 65536);
+  Options.clusterSizeOverride = 0;
+  Parse("-cl=1e30");
+  EXPECT_EQ(Options.clusterSizeOverride, 65536);
+  EXPECT_EQ(Lines(), std::vector<std::string>(3, "Invalid cluster size > 64K ignored."));
+}
+
+TEST_F(OptionTest, OutputFormsMatchByPrefix) {
+  for (const char* t : {"-tab", "-Tab", "-TAB", "-tabular"}) {
+    Options.outputMode = Screen;
+    Parse(t);
+    EXPECT_EQ(Options.outputMode, Tab) << t;
+  }
+  Parse("-commas");
+  EXPECT_EQ(Options.outputMode, Comma);
+  Parse("-comm");  // too short for the prefix: a directory
+  EXPECT_EQ(Options.outputMode, Comma);
+  EXPECT_EQ(Dir(), "-comm");
+}
+
+TEST_F(OptionTest, WasteSwitches) {
+  Parse("-asval");
+  EXPECT_FALSE(WasteAsPercent);
+  Parse("-ASPERCENT");
+  EXPECT_TRUE(WasteAsPercent);
+  Parse("-nowasteful");
+  EXPECT_FALSE(ShowWaste);
+  EXPECT_FALSE(Options.dirListingSizes);
+}
+
+TEST_F(OptionTest, DirPrefixChoosesListingSizesAndHidesWaste) {
+  Parse("-dirty");  // counts as -DIR
+  EXPECT_TRUE(Options.dirListingSizes);
+  EXPECT_FALSE(ShowWaste);
+  EXPECT_EQ(Dir(), ".");
+}
+
+TEST_F(OptionTest, AnyTokenStartingWithWShowsTheWelcomeAndEnds) {
+  EXPECT_EQ(ParseToEnd("-Wanything"), 0);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 15u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "Quorvel is a great utility for finding disk-space hungy applications or");
+  EXPECT_EQ(lines[8], std::string("  ") + HomePage);
+  EXPECT_EQ(lines[12], std::string("You can email Tobrenn at ") + AuthorAddress);
+  EXPECT_EQ(lines[14], "Type quorvel -? for help");
+  EXPECT_TRUE(Launched.empty());
+}
+
+TEST_F(OptionTest, LaunchOptionsWriteTheirMessageThenHandOverAndEnd) {
+  EXPECT_EQ(ParseToEnd("-mailbox"), 0);
+  EXPECT_EQ(ParseToEnd("-Penwick"), 0);
+  EXPECT_EQ(ParseToEnd("-manual"), 0);
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"Starting mail program",
+                                      "Starting Web browser to show Penwick Software home page.",
+                                      "Starting program to display Quorvel user manual."}));
+  ASSERT_EQ(Launched.size(), 3u);
+  EXPECT_EQ(Launched[0], std::string("mailto:") + AuthorAddress);
+  EXPECT_EQ(Launched[1], HomePage);
+  EXPECT_EQ(Launched[2], S(OwnDirectory()) + "quorvel.txt");
+  EXPECT_NE(OwnDirectory().length, 0);
+}
+
+TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
+  Parse("-?");  // help is only a first-argument matter
+  EXPECT_EQ(Dir(), "-?");
+  Parse("-x");
+  EXPECT_EQ(Dir(), "-x");
+  Parse("-");
+  EXPECT_EQ(Dir(), "-");
+  Parse("My Dir");
+  EXPECT_EQ(Dir(), "My Dir");
+  Parse("-pen");  // shorter than -PENWICK and not -P: a name
+  EXPECT_EQ(Dir(), "-pen");
+  EXPECT_EQ(Options.maxDepth, 255);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, DepthKeepsTheLowEightBits) {
+  const struct {
+    const char* token;
+    int depth;
+  } cases[] = {{"-5", 5},
+               {"-0", 255},
+               {"-256", 255},
+               {"-300", 44},
+               {"-+7", 7},
+               {"--5", 251},
+               {"-255", 255},
+               {"-1", 1},
+               {"-00012", 12},
+               // 10^23 - 1, far beyond 64 bits: its low 8 bits are 255.
+               {"-99999999999999999999999", 255},
+               {"-100000000000000000000001", 1}};
+  for (const auto& c : cases) {
+    Options.maxDepth = 9;
+    Parse(c.token);
+    EXPECT_EQ(Options.maxDepth, c.depth) << c.token;
+  }
+  EXPECT_EQ(Dir(), ".");
+}
+
+TEST_F(OptionTest, DepthRejectsWhatIsNoWholeNumber) {
+  for (const char* t : {"-", "-X", "-5X", "-+", "-1.5", "5", "- 5"}) {
+    Options.maxDepth = 9;
+    EXPECT_FALSE(ParseDepthOption(BMake(t))) << t;
+    EXPECT_EQ(Options.maxDepth, 9) << t;
+  }
+}
+
+TEST(SizeValue, SuffixesMultiplyAfterRoundingHalfToEven) {
+  EXPECT_EQ(Size("2M"), 2097152);
+  EXPECT_EQ(Size("3G"), 3221225472LL);
+  EXPECT_EQ(Size("1.5K"), 2048);
+  EXPECT_EQ(Size("0.5K"), 0);
+  EXPECT_EQ(Size("2.5K"), 2048);
+  EXPECT_EQ(Size("3.5"), 4);
+  EXPECT_EQ(Size("2.5"), 2);
+  EXPECT_EQ(Size("2.5000001"), 3);
+  EXPECT_EQ(Size(".5"), 0);
+  EXPECT_EQ(Size("1.50"), 2);
+  EXPECT_EQ(Size("0.05"), 0);
+}
+
+TEST(SizeValue, ReadsSignBlanksAndExponents) {
+  EXPECT_EQ(Size(""), 0);
+  EXPECT_EQ(Size("-3K"), 3072);
+  EXPECT_EQ(Size("+7"), 7);
+  EXPECT_EQ(Size("  12"), 12);
+  EXPECT_EQ(Size("1E3"), 1000);
+  EXPECT_EQ(Size("1E3K"), 1024000);
+  EXPECT_EQ(Size("15E-1"), 2);
+  EXPECT_EQ(Size("5E-1"), 0);
+  EXPECT_EQ(Size("1E-400"), 0);
+  EXPECT_EQ(Size("0.0000001E7"), 1);
+  EXPECT_EQ(Size("1.E2"), 100);
+  EXPECT_EQ(Size("007"), 7);
+}
+
+TEST(SizeValue, GarbageGivesItsLeadingNumberWithoutTheSuffix) {
+  EXPECT_EQ(Size("ABC"), 0);
+  EXPECT_EQ(Size("K"), 0);
+  EXPECT_EQ(Size("12ABC"), 12);
+  EXPECT_EQ(Size("12XK"), 12);
+  EXPECT_EQ(Size("1E"), 1);
+  EXPECT_EQ(Size("1EK"), 1);
+  EXPECT_EQ(Size("."), 0);
+  EXPECT_EQ(Size("-"), 0);
+  EXPECT_EQ(Size("1,5K"), 1);  // the decimal point is "." whatever the locale
+  EXPECT_EQ(Size("INF"), 0);
+}
+
+TEST(SizeValue, HugeValuesClampToTheLargestSigned64BitValue) {
+  EXPECT_EQ(Size("9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(Size("9223372036854775806.5"), INT64_MAX - 1);
+  EXPECT_EQ(Size("9223372036854775808"), INT64_MAX);
+  EXPECT_EQ(Size("-9223372036854775808"), INT64_MAX);
+  EXPECT_EQ(Size("99999999999999999999G"), INT64_MAX);
+  EXPECT_EQ(Size("1E30"), INT64_MAX);
+  EXPECT_EQ(Size("1E99999999999999999999"), INT64_MAX);
+  EXPECT_EQ(Size("8589934591G"), 8589934591LL * 1073741824LL);
+  EXPECT_EQ(Size("8589934592G"), INT64_MAX);
+  EXPECT_EQ(Size("9999999999999999999.5"), INT64_MAX);
+}
+
+TEST_F(OptionTest, HelpAndWelcomeTextsHaveTheirLineCounts) {
+  ShowHelp();
+  std::vector<std::string> help = Lines();
+  ASSERT_EQ(help.size(), 30u);
+  EXPECT_EQ(help[0], "");
+  EXPECT_EQ(help[1], "Usage: quorvel [options] [directory] [options]");
+  EXPECT_EQ(help[17], "  -sort=[name | local | size | waste | files | none]");
+  EXPECT_EQ(help[29], "-cl:# and -size:#");
+  out.clear();
+  ShowWelcome();
+  EXPECT_EQ(Lines().size(), 15u);
+}
+
+TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
+  char program[] = "quorvel", first[] = "a?b", plain[] = "dir", help[] = "-?";
+  char* asks[] = {program, first};
+  try {
+    ShowBanner(2, asks);
+    ADD_FAILURE() << "help did not end the program";
+  } catch (const ProgramEnded& e) {
+    EXPECT_EQ(e.code, 0);
+  }
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 32u);
+  EXPECT_EQ(lines[0], BannerLine);
+  EXPECT_EQ(lines[1], "");
+  EXPECT_EQ(lines[3], "Usage: quorvel [options] [directory] [options]");
+
+  out.clear();
+  char* later[] = {program, plain, help};
+  ShowBanner(3, later);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{BannerLine, ""}));
+  out.clear();
+  ShowBanner(1, later);
+  EXPECT_EQ(Lines().size(), 2u);
+}
