@@ -1,0 +1,241 @@
+// The two database forms on hand-built trees: the worked example byte for byte, the paths of
+// the rows (root, drive roots, merged directories, passes that start in the middle), and the
+// rows shown through the scroller.
+#include <deque>
+
+#include "report/database.h"
+#include "test_support.h"
+
+namespace {
+const ReportSection TabSection = {TabHeader, WalkTabTree, NoFooter};
+const ReportSection CommaSection = {CommaHeader, WalkCommaTree, NoFooter};
+
+// A Windows-style path in this build's separator.
+std::string P(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = PathSeparator;
+  return path;
+}
+
+// The rows of a database report: both forms end every line with CR LF on every build.
+std::vector<std::string> Rows(const std::string& text) {
+  std::vector<std::string> rows;
+  size_t start = 0, at;
+  while ((at = text.find("\r\n", start)) != std::string::npos) {
+    rows.push_back(text.substr(start, at - start));
+    start = at + 2;
+  }
+  EXPECT_EQ(start, text.size()) << "text after the last line end";
+  return rows;
+}
+
+class Database : public Isolated {
+ protected:
+  BStr rowPath = RowPath;
+  void SetUp() override { PagingEnabled = false; }
+  void TearDown() override {
+    ReleaseRoot();
+    RowPath = rowPath;
+  }
+
+  // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
+  void BuildExample() {
+    ResetRoot(P("C:\\DATA"));
+    RootNode.localSize = 12288;
+    RootNode.fileCount = 2;
+    RootNode.wastage = 6144;
+    DirNode* alpha = AddChild(&RootNode, NewNode("Alpha", 1236992, 42, 12345));
+    DirNode* beta = AddChild(&RootNode, NewNode("Beta", 503808, 7, 40000));
+    DirNode* gamma = AddChild(beta, NewNode("Gamma", 1204224, 3, 2000));
+    beta->subdirsSize = NodeTotal(gamma);
+    RootNode.subdirsSize = NodeTotal(alpha) + NodeTotal(beta);
+    SetRowPath(BMake(NameText(&RootNode), NameLength(&RootNode)));
+  }
+
+  std::string Report(const ReportSection& s) {
+    Capture out;
+    RunReport(s);
+    return out.text;
+  }
+
+  // One pass of `count` lines from line `first`.
+  std::string Pass(const ReportSection& s, int32_t first, int32_t count) {
+    Capture out;
+    NextLine = first;
+    LinesLeft = count;
+    s.header();
+    s.walker(&RootNode);
+    s.footer(0);
+    return out.text;
+  }
+};
+}  // namespace
+
+TEST_F(Database, WorkedExampleCommaFormByteForByte) {
+  BuildExample();
+  EXPECT_EQ(Report(CommaSection),
+            "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"\r\n"
+            "\r\n"
+            "12288,6144,2957312,\"" + P("C:\\DATA\\") + "\"\r\n"
+            "1236992,12345,1236992,\"" + P("C:\\DATA\\Alpha") + "\"\r\n"
+            "503808,40000,1708032,\"" + P("C:\\DATA\\Beta") + "\"\r\n"
+            "1204224,2000,1204224,\"" + P("C:\\DATA\\Beta\\Gamma") + "\"\r\n");
+}
+
+TEST_F(Database, WorkedExampleFixedFormByteForByte) {
+  BuildExample();
+  EXPECT_EQ(Report(TabSection),
+            "\"Total-no subs\"\t\"Wasted space\"\t \"Dir+SubDirs\"\t\"Directory name\"\r\n"
+            "\r\n"
+            "         12288\t          6144\t       2957312\t\"" + P("C:\\DATA\\") + "\"\r\n"
+            "       1236992\t         12345\t       1236992\t\"" + P("C:\\DATA\\Alpha") + "\"\r\n"
+            "        503808\t         40000\t       1708032\t\"" + P("C:\\DATA\\Beta") + "\"\r\n"
+            "       1204224\t          2000\t       1204224\t\"" +
+                P("C:\\DATA\\Beta\\Gamma") + "\"\r\n");
+}
+
+TEST_F(Database, HeadersProbeAsTwoLinesAndTheReportCountsOneRowPerDirectory) {
+  BuildExample();
+  NextLine = -1;
+  Capture out;
+  EXPECT_EQ(TabHeader(), 2);
+  EXPECT_EQ(CommaHeader(), 2);
+  EXPECT_EQ(NoFooter(0), 0);
+  EXPECT_TRUE(out.text.empty());
+  EXPECT_EQ(CountReportLines(TabSection), 6);
+  EXPECT_EQ(CountReportLines(CommaSection), 6);
+  EXPECT_TRUE(out.text.empty());
+}
+
+TEST_F(Database, DirectoryWithoutSubdirectoriesGivesOneRowEndingInTheSeparator) {
+  ResetRoot(P("C:\\EMPTY"));
+  RootNode.localSize = 4096;
+  RootNode.wastage = 4000;
+  SetRowPath(BMake(NameText(&RootNode), NameLength(&RootNode)));
+  EXPECT_EQ(Report(CommaSection),
+            "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"\r\n\r\n"
+            "4096,4000,4096,\"" + P("C:\\EMPTY\\") + "\"\r\n");
+}
+
+TEST_F(Database, RowPathKeepsASingleSeparatorOnARoot) {
+  std::string sep(1, PathSeparator);
+  SetRowPath(B(P("C:\\")));
+  EXPECT_EQ(S(RowPath), P("C:\\"));
+  SetRowPath(B(sep));
+  EXPECT_EQ(S(RowPath), sep);
+  SetRowPath(B(P("C:\\WORK\\")));  // "." expands with its separator already on
+  EXPECT_EQ(S(RowPath), P("C:\\WORK\\"));
+  SetRowPath(B(P("C:\\WORK")));
+  EXPECT_EQ(S(RowPath), P("C:\\WORK\\"));
+
+  ResetRoot(sep);
+  AddChild(&RootNode, NewNode("home"));
+  RootNode.subdirsSize = 1;
+  SetRowPath(B(sep));
+  std::string out = Report(CommaSection);
+  EXPECT_NE(out.find(",\"" + sep + "\"\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(",\"" + sep + "home\"\r\n"), std::string::npos) << out;
+}
+
+TEST_F(Database, NamesAreWrittenUnchangedInsideTheQuotes) {
+  ResetRoot(P("C:\\D"));
+  AddChild(&RootNode, NewNode("a,b \"c\""));
+  SetRowPath(B(P("C:\\D")));
+  std::vector<std::string> lines = Rows(Report(CommaSection));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[3], "0,0,0,\"" + P("C:\\D\\") + "a,b \"c\"\"");
+}
+
+TEST_F(Database, CountsAreDecimalWithoutSeparatorsAndWidenTheirField) {
+  ThousandsSeparator = '.';
+  ResetRoot(P("C:\\BIG"));
+  RootNode.localSize = 123456789012345678LL;  // 18 digits: wider than 14
+  RootNode.wastage = -5;
+  SetRowPath(B(P("C:\\BIG")));
+  std::vector<std::string> tab = Rows(Report(TabSection));
+  ASSERT_EQ(tab.size(), 3u);
+  EXPECT_EQ(tab[2], "123456789012345678\t            -5\t123456789012345678\t\"" + P("C:\\BIG\\") +
+                        "\"");
+}
+
+TEST_F(Database, DisplaySwitchesDoNotChangeTheRows) {
+  BuildExample();
+  std::string plain = Report(TabSection);
+  ShowWaste = false;
+  WasteAsPercent = false;
+  ShowFiles = false;
+  TreeChars = GraphicTreeChars;
+  EXPECT_EQ(Report(TabSection), plain);
+}
+
+TEST_F(Database, PassFromTheMiddleRebuildsTheRowPath) {
+  BuildExample();
+  EXPECT_EQ(Pass(TabSection, 5, 1),
+            "       1204224\t          2000\t       1204224\t\"" + P("C:\\DATA\\Beta\\Gamma") +
+                "\"\r\n");
+  EXPECT_EQ(S(RowPath), P("C:\\DATA\\")) << "a pass that stops inside a subtree cuts RowPath back";
+  EXPECT_EQ(Pass(CommaSection, 1, 2), "\r\n12288,6144,2957312,\"" + P("C:\\DATA\\") + "\"\r\n");
+  EXPECT_EQ(Pass(CommaSection, 0, 1),
+            "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"\r\n")
+      << "a budget of one line writes the title line only";
+  EXPECT_EQ(S(RowPath), P("C:\\DATA\\"));
+}
+
+TEST_F(Database, PathsBelowAMergedDirectoryUseItsRealName) {
+  // Beta received the figures of a folded subdirectory and carries the marker; its own row
+  // shows the name as the tree holds it, the rows below it the real path.
+  BuildExample();
+  DirNode* beta = RootNode.firstChild->nextSibling;
+  MarkMerged(beta);
+  std::vector<std::string> lines = Rows(Report(CommaSection));
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[4], "503808,40000,1708032,\"" + P("C:\\DATA\\Beta ...") + "\"");
+  EXPECT_EQ(lines[5], "1204224,2000,1204224,\"" + P("C:\\DATA\\Beta\\Gamma") + "\"");
+}
+
+TEST_F(Database, RowPathStaysWithinItsBound) {
+  std::string longName(200, 'n');
+  ResetRoot(P("C:\\R"));
+  DirNode* a = AddChild(&RootNode, NewNode(longName));
+  DirNode* b = AddChild(a, NewNode(longName));
+  AddChild(b, NewNode("leaf"));
+  SetRowPath(B(P("C:\\R")));
+  std::vector<std::string> lines = Rows(Report(CommaSection));
+  ASSERT_EQ(lines.size(), 6u);
+  // a's row is RowPath and its name written in pieces; below it RowPath is cut at 255 bytes.
+  EXPECT_EQ(lines[3], "0,0,0,\"" + P("C:\\R\\") + longName + "\"");
+  std::string kept = (P("C:\\R\\") + longName + PathSeparator + longName).substr(0, 255);
+  EXPECT_EQ(lines[5], "0,0,0,\"" + kept + "leaf\"");
+  EXPECT_EQ(S(RowPath), P("C:\\R\\"));
+}
+
+namespace {
+std::deque<KeyPress> Keys;  // the scripted keyboard's keys
+KeyPress ScriptedKey() {
+  if (Keys.empty()) {
+    KeyReadFailed = true;
+    return KeyPress{0, ScanEnd};
+  }
+  KeyPress k = Keys.front();
+  Keys.pop_front();
+  return k;
+}
+void NoClear() {}
+}  // namespace
+
+TEST_F(Database, RowsThroughTheScrollerAreTheSameWhateverTheToggles) {
+  BuildExample();
+  std::string straight = Report(TabSection);
+  PagingEnabled = true;
+  ScreenLastRow = 24;
+  Keyboard = KeyboardSource{ScriptedKey, NoClear};
+  Keys = {KeyPress{'W', 0}, KeyPress{'d', 0}, KeyPress{'F', 0}, KeyPress{'A', 0}, KeyPress{' ', 0}};
+  std::string shown = Report(TabSection);
+  EXPECT_TRUE(Keys.empty());
+  // Every page is the whole six-line report followed by the status line at 100%.
+  std::string status = "100% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
+  std::string erase = std::string(74, '\b') + std::string(74, ' ') + std::string(74, '\b');
+  std::string expected = straight + status;
+  for (int i = 0; i < 4; ++i) expected += erase + straight + status;
+  EXPECT_EQ(shown, expected + erase);
+}
