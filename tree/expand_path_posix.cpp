@@ -2,11 +2,19 @@
 // goes in this file.
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "tree/expand_path.h"
 
 BStr ExpandPath(const BStr& argument) {
   char buffer[4096];
-  BStr current = BMake("/");
-  if (getcwd(buffer, sizeof buffer)) BSet(current, buffer);
-  return ExpandPosixPath(argument, current);
+  if (getcwd(buffer, sizeof buffer)) return ExpandPosixPath(argument, BMake(buffer));
+  // The current directory has no name any more (removed) or a name too long to read. The
+  // shell's record of it names what the user is standing in, so a removed directory is then
+  // reported as not found; without one, the argument stays relative and names the right
+  // directory still. Never fall back to "/": that would report a different tree.
+  const char* shell = std::getenv("PWD");
+  if (shell && shell[0] == '/') return ExpandPosixPath(argument, BMake(shell));
+  if (argument.length == 0) return BMake(".");
+  return argument;
 }

@@ -1,0 +1,116 @@
+"""Directories the user may not read, with the program run as an unprivileged user (root reads
+everything, so the test drops to uid 65534 with setpriv): no message, zero figures, and the rest
+of the tree still right."""
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness as h
+import spine_common as s
+
+UID = 65534  # nobody
+
+
+def _nobody_wine_prefix():
+    """A Wine prefix owned by the unprivileged user (Wine refuses a prefix of another user)."""
+    prefix = os.path.join(h.BUILD, "wineprefix-nobody")
+    with open(os.path.join(h.BUILD, "wineprefix-nobody.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(prefix, "system.reg")):
+            os.makedirs(prefix, exist_ok=True)
+            os.chown(prefix, UID, UID)
+            env = _env(prefix)
+            subprocess.run(_drop(["wineboot", "-i"]), env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300)
+            subprocess.run(_drop(["wineserver", "-w"]), env=env, timeout=300)
+    return prefix
+
+
+def _env(prefix=None):
+    e = dict(os.environ)
+    e.pop("QUORVEL", None)
+    e.update(s.LOCALE)
+    e["XDG_CONFIG_HOME"] = "/nonexistent"
+    if h.WINDOWS:
+        e = h.wine_env(e)
+        e["WINEPREFIX"] = prefix
+        e["HOME"] = prefix
+    return e
+
+
+def _drop(argv):
+    if os.geteuid() != 0:
+        return argv
+    return ["setpriv", "--reuid=%d" % UID, "--regid=%d" % UID, "--clear-groups"] + argv
+
+
+def _why_not():
+    """None when the test can run, else the reason it cannot."""
+    if os.geteuid() == 0 and shutil.which("setpriv") is None:
+        return "running as root without setpriv: cannot drop privileges to test unreadable directories"
+    if os.geteuid() == 0:
+        r = subprocess.run(_drop(["test", "-x", h.exe()]), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        if r.returncode != 0:
+            return "uid %d cannot reach %s: cannot test unreadable directories" % (UID, h.exe())
+    return None
+
+
+REASON = _why_not()
+
+
+@unittest.skipIf(REASON is not None, REASON or "")
+class UnreadableDirectories(unittest.TestCase):
+    def run_as_user(self, path):
+        prefix = None
+        if h.WINDOWS and os.geteuid() == 0:
+            prefix = _nobody_wine_prefix()
+        elif h.WINDOWS:
+            h._warm_wine()
+            prefix = os.path.join(h.BUILD, "wineprefix")
+        r = subprocess.run(_drop(h.command([h.arg(path)])), env=_env(prefix),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return s.Parsed(r.stdout)
+
+    def open_to_all(self, t):
+        os.chmod(t.base, 0o755)
+
+    def test_unreadable_subdirectory_shows_zeros_without_message(self):
+        # Access denied is not "path not found": no message, no entry-table charge, and the
+        # directory still has its line.
+        with h.Tree({"locked/secret": 5000, "locked/inner/more": 100, "open/f": 3000}) as t:
+            self.open_to_all(t)
+            os.chmod(t.path("locked"), 0)
+            p = self.run_as_user(t.root)
+            self.assertEqual(p.messages, [])
+            c = h.cluster_size(t.root)
+            R = lambda n: s.round_up(n, c)
+            root_local = R(4 * 32)
+            open_dir = R(3000) + R(96)
+            self.assertEqual(p.tree(), [
+                s.line(root_local, root_local - 128, 0, s.shown(t.root), root_local + open_dir),
+                b"             0    0%      0  |--locked",
+                s.line(open_dir, open_dir - 3000 - 96, 1, b"+--open"),
+            ])
+            self.assertEqual(p.footer()[1][22:27], b"    1")
+
+    def test_unreadable_start_directory_is_reported_empty(self):
+        with h.Tree({"secret": 5000}) as t:
+            self.open_to_all(t)
+            os.chmod(t.root, 0)
+            p = self.run_as_user(t.root)
+            self.assertEqual(p.messages, [])
+            self.assertEqual(p.tree(), [b"             0    0%      0  " + s.shown(t.root)])
+            self.assertEqual(p.last, b"\f")
+
+
+if __name__ == "__main__":
+    if REASON:
+        sys.stderr.write("SKIPPED: %s\n" % REASON)
+    h.main()
