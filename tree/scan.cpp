@@ -14,7 +14,8 @@ int64_t TotalWaste = 0;
 namespace {
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
 int SpinnerIndex = 0;           // next progress character; never reset between runs
-int64_t LastSpin = INT64_MIN;   // when the spinner was last drawn
+bool SpinDrawn = false;         // the spinner has been drawn at least once
+int64_t LastSpin = 0;           // when the spinner was last drawn
 
 // The turning progress character in the first column of the status line. It advances for every
 // directory but is drawn at most every 50 ms, and never when nobody can see it: a write per
@@ -24,7 +25,9 @@ void Spin() {
   SpinnerIndex = (SpinnerIndex + 1) % 4;
   if (!StatusVisible()) return;
   int64_t now = MonotonicMilliseconds();
-  if (now - LastSpin < 50 && now >= LastSpin) return;
+  // A clock that went backwards (a tick count that wrapped) draws at once.
+  if (SpinDrawn && now >= LastSpin && now - LastSpin < 50) return;
+  SpinDrawn = true;
   LastSpin = now;
   char text[2] = {Spinner[index], 8};
   WriteStatus(text, 2);

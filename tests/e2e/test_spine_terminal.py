@@ -13,6 +13,9 @@ import harness as h
 import spine_common as s
 
 
+STATUS = b"   Reading directory, press [Ctrl+C] to cancel"
+
+
 class RecordedTerminal(h.Terminal):
     """h.Terminal whose program runs under script(1), so every byte it writes to the terminal
     is recorded in self.log as well as shown on the screen."""
@@ -82,6 +85,10 @@ class TerminalAgainstRedirected(unittest.TestCase):
             raw = term.recorded()
             self.assertNotIn(b"\f", raw)
             self.assertNotIn(s.TITLE, raw)
+            if not h.WINDOWS:
+                # The status text, 46 backspaces to its first column, and there the spinner's
+                # first character and a backspace (Wine's console redraws instead of echoing).
+                self.assertIn(STATUS + b"\b" * 46 + b"|\b", raw)
 
     def test_redirected_has_title_plain_tree_and_form_feed(self):
         with h.Tree(self.TREE) as t:
@@ -94,6 +101,9 @@ class TerminalAgainstRedirected(unittest.TestCase):
             self.assertTrue(tree[4].endswith(b"  +--gamma"), tree[4])
             self.assertNotIn(b"\xe2\x94", r.stdout)
             self.assertNotIn(b"\xc4", r.stdout)
+            # Status text goes to a console only: never into the file, nor a piped error stream.
+            self.assertNotIn(b"Reading directory", r.stdout)
+            self.assertNotIn(b"Reading directory", r.stderr)
 
     def test_same_figures_on_terminal_and_redirected(self):
         with h.Tree(self.TREE) as t:
