@@ -203,5 +203,31 @@ class RedirectedRuns(unittest.TestCase):
             self.assertEqual(got, want)
 
 
+@unittest.skipUnless(h.WINDOWS, "drive letters and network shares exist only in the Windows build")
+class DriveChecks(unittest.TestCase):
+    def check(self, argument, messages):
+        # A drive that cannot be queried ends the run before the scan: its message (none for a
+        # server alone), no report, the form-feed line, exit code 0.
+        r = s.run([argument])
+        self.assertEqual(r.returncode, 0)
+        p = s.Parsed(r.stdout)
+        self.assertEqual(p.messages, messages)
+        self.assertEqual(p.report, [])
+        self.assertEqual(p.last, b"\f")
+
+    def test_drive_without_medium(self):
+        self.check("q:\\data", [b"Invalid drive Q:\\  Ensure the drive door is closed"])
+
+    def test_drive_relative_argument_of_unknown_drive(self):
+        self.check("Q:", [b"Invalid drive Q:\\  Ensure the drive door is closed"])
+
+    def test_unknown_network_share(self):
+        self.check("\\\\nosuchserver\\share\\dir",
+                   [b"Invalid drive \\\\nosuchserver\\share\\  Ensure the drive door is closed"])
+
+    def test_server_alone_writes_nothing(self):
+        self.check("\\\\nosuchserver", [])
+
+
 if __name__ == "__main__":
     h.main()
