@@ -4,17 +4,9 @@
 # quorvel.txt beside the program it runs; bin/ holds links to them, and the manual page goes to
 # share/man/man1. Windows: one flat folder (quorvel.exe, quillpost.exe, quorvel.txt with DOS line
 # ends), packed as a .zip.
-set(MANUAL_SOURCE ${CMAKE_SOURCE_DIR}/docs/quorvel.txt)
-set(MANUAL_STAGED ${CMAKE_BINARY_DIR}/package/quorvel.txt)
-if(EXISTS ${MANUAL_SOURCE})
-  file(READ ${MANUAL_SOURCE} manual_text)
-  string(REPLACE "\r\n" "\n" manual_text "${manual_text}")
-  if(WIN32)
-    string(REPLACE "\n" "\r\n" manual_text "${manual_text}")
-  endif()
-  file(WRITE ${MANUAL_STAGED} "${manual_text}")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${MANUAL_SOURCE})
-endif()
+# The manual beside the programs in the build folder (DOS line ends on Windows) is the one
+# installed.
+set(MANUAL_STAGED ${CMAKE_BINARY_DIR}/quorvel.txt)
 
 set(PROGRAMS quorvel)
 if(TARGET quillpost)

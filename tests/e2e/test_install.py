@@ -1,0 +1,133 @@
+"""The installed programs, not the build tree: a staged install under DESTDIR and the two
+packages (a Debian package of the native build, a .zip of the Windows build) must hold programs
+that run and a manual that "-manual" finds."""
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness as h
+
+
+def recorder(folder, names=("xdg-open", "xdg-email")):
+    """Stand-ins for the desktop openers that record what they were handed."""
+    log = os.path.join(folder, "opened.log")
+    for n in names:
+        p = os.path.join(folder, n)
+        with open(p, "w") as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> %s\n' % log)
+        os.chmod(p, 0o755)
+    return log
+
+
+def wait_for_file(path, timeout=20):
+    import time
+    end = time.time() + timeout
+    while time.time() < end:
+        if os.path.exists(path) and os.path.getsize(path) > 0:
+            with open(path) as f:
+                return f.read()
+        time.sleep(0.1)
+    return ""
+
+
+def cpack(generator):
+    r = subprocess.run(["cpack", "-G", generator], cwd=h.BUILD, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, timeout=600)
+    if r.returncode != 0:
+        raise AssertionError(r.stdout.decode(errors="replace"))
+    folder = os.path.join(h.BUILD, "packages")
+    ext = ".deb" if generator == "DEB" else ".zip"
+    found = [os.path.join(folder, f) for f in os.listdir(folder) if f.endswith(ext)]
+    assert found, "no %s package in %s" % (ext, folder)
+    return max(found, key=os.path.getmtime)
+
+
+@unittest.skipIf(h.WINDOWS, "the staged install and the Debian package belong to the native build")
+class NativeInstall(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="quorvel-install-")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def check_installed(self, root):
+        # The link in bin/ runs the program in lib/quorvel/, and -manual hands over the manual
+        # that lies beside it (an install that split them would break the option).
+        quorvel = os.path.join(root, "usr", "bin", "quorvel")
+        self.assertTrue(os.path.exists(quorvel), quorvel)
+        r = subprocess.run([quorvel, "-?"], stdout=subprocess.PIPE, timeout=60)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"Usage: quorvel [options] [directory] [options]", r.stdout)
+        tools = os.path.join(self.tmp, "tools")
+        os.makedirs(tools, exist_ok=True)
+        log = recorder(tools)
+        env = dict(os.environ, PATH=tools + os.pathsep + os.environ["PATH"])
+        r = subprocess.run([quorvel, "-manual"], stdout=subprocess.PIPE, env=env, timeout=60)
+        self.assertEqual(r.returncode, 0)
+        opened = wait_for_file(log).strip()
+        self.assertTrue(opened.endswith("/quorvel.txt"), opened)
+        self.assertTrue(os.path.isfile(opened), opened)
+        self.assertTrue(os.path.samefile(os.path.dirname(opened),
+                                         os.path.join(root, "usr", "lib", "quorvel")))
+        self.assertTrue(os.access(os.path.join(root, "usr", "bin", "quillpost"), os.X_OK))
+        self.assertTrue(os.path.isfile(os.path.join(root, "usr", "share", "man", "man1", "quorvel.1")))
+
+    def test_staged_install(self):
+        stage = os.path.join(self.tmp, "stage")
+        env = dict(os.environ, DESTDIR=stage)
+        r = subprocess.run(["cmake", "--install", h.BUILD, "--prefix", "/usr"], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.check_installed(stage)
+
+    def test_manual_page_renders_without_warnings(self):
+        page = os.path.join(h.SOURCE, "docs", "quorvel.1")
+        if not shutil.which("groff"):
+            self.skipTest("groff is not installed")
+        r = subprocess.run(["groff", "-man", "-ww", "-z", page], stderr=subprocess.PIPE)
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual(r.stderr, b"")
+
+    def test_debian_package(self):
+        deb = cpack("DEB")
+        info = subprocess.run(["dpkg-deb", "-I", deb], stdout=subprocess.PIPE, check=True).stdout
+        self.assertIn(b"Package: quorvel", info)
+        self.assertIn(b"Version: 1.0.0", info)
+        self.assertIn(b"Depends: libc6", info)
+        self.assertIn(b"disk space", info)
+        root = os.path.join(self.tmp, "root")
+        subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+        self.check_installed(root)
+
+
+@unittest.skipUnless(h.WINDOWS, "the .zip belongs to the Windows build")
+class WindowsZip(unittest.TestCase):
+    def test_zip_runs_from_an_empty_folder(self):
+        archive = cpack("ZIP")
+        with zipfile.ZipFile(archive) as z:
+            names = sorted(z.namelist())
+            self.assertEqual(names, ["quillpost.exe", "quorvel.exe", "quorvel.txt"])
+            manual = z.read("quorvel.txt")
+        self.assertIn(b"\r\n", manual)
+        self.assertNotIn(b"\n", manual.replace(b"\r\n", b""))
+        folder = tempfile.mkdtemp(prefix="quorvel-zip-")
+        try:
+            with zipfile.ZipFile(archive) as z:
+                z.extractall(folder)
+            env = h.wine_env()
+            r = subprocess.run(["wine", os.path.join(folder, "quorvel.exe"), "-?"], env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
+            self.assertEqual(r.returncode, 0)
+            self.assertIn(b"Usage: quorvel [options] [directory] [options]", r.stdout)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    h.main()
