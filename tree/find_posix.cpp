@@ -1,15 +1,39 @@
-// POSIX enumeration: the directory is opened and read with getdents64, each entry measured
-// with fstatat without following links. Only code for POSIX systems goes in this file.
+// POSIX enumeration: the directory is opened and read with getdents64, each entry that is not a
+// directory measured with fstatat without following links. Only code for POSIX systems goes in
+// this file.
+//
+// The scan makes one open, one or two reads and one close per directory and one size query per
+// file; everything else is kept out of the per-directory path:
+// - The device check (other file systems are not entered) needs no fstat per directory on file
+//   systems whose every directory carries the device of its mount: the mount points below the
+//   start directory that belong to another device are read once from /proc/self/mountinfo, and
+//   only a directory at one of those paths is refused. Elsewhere (btrfs subvolumes, automounts,
+//   no /proc) each directory is checked with fstat as it is opened.
+// - On the same file systems a read that leaves room for one more entry of any length was the
+//   last one, so the read that would return nothing is not made.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tree/find.h"
+
+#ifdef QUORVEL_HAVE_URING
+#include <liburing.h>
+#endif
 
 namespace {
 struct LinuxDirent {
@@ -19,81 +43,315 @@ struct LinuxDirent {
   unsigned char type;
   char name[1];
 };
+constexpr int DirentNameOffset = 19;  // offsetof(LinuxDirent, name)
+// The largest record the kernel writes: header, 255 name bytes, the zero, padding to 8.
+constexpr int LargestDirent = (DirentNameOffset + 256 + 7) / 8 * 8;
 
 int DirFd = -1;                      // the open enumeration, or -1
 alignas(8) char Entries[32 * 1024];  // one batch of entries from the kernel
-int EntriesUsed = 0;                 // bytes of Entries filled
-int EntriesPos = 0;                  // offset of the next entry in Entries
-bool HaveRootDevice = false;         // the start directory's device has been recorded
-dev_t RootDevice = 0;                // directories on other devices are not entered
+bool ListingDone = false;            // the last read held the end of the listing
 
-void PosixStartScan() { HaveRootDevice = false; }
+bool HaveRootDevice = false;  // the start directory's device has been recorded
+dev_t RootDevice = 0;         // directories on other devices are not entered
+bool ShortReadEnds = false;   // the start directory's file system ends listings with a short read
+bool CheckByMounts = false;   // the device check uses ForeignMounts instead of fstat
+int RootPathLength = 0;       // length of the start directory's path as the scan gives it
+std::string RootRealPath;     // the start directory's path as the kernel names it, with a '/'
+// Paths (with a trailing '/') of the visible mount points below the start directory whose
+// device is not the start directory's, sorted.
+std::vector<std::string> ForeignMounts;
+
+// File systems whose directories all report the device of their mount and whose listings end
+// in one short read (ext2/3/4, tmpfs). Others are treated conservatively.
+bool Predictable(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return false;
+  return fs.f_type == EXT4_SUPER_MAGIC || fs.f_type == TMPFS_MAGIC;
+}
+
+// Undoes the octal escapes (\040 for a blank, \011, \012, \134) of a mountinfo path field.
+std::string Unescape(const char* p, const char* end) {
+  std::string out;
+  while (p < end) {
+    if (*p == '\\' && end - p >= 4 && p[1] >= '0' && p[1] <= '3') {
+      out += (char)((p[1] - '0') * 64 + (p[2] - '0') * 8 + (p[3] - '0'));
+      p += 4;
+    } else {
+      out += *p++;
+    }
+  }
+  return out;
+}
+
+// One line of mountinfo: "ID PARENT MAJOR:MINOR ROOT MOUNTPOINT ...". False when malformed.
+bool ParseMountLine(const char* line, const char* end, std::string* mountPoint, dev_t* dev) {
+  const char* fields[6];
+  int count = 0;
+  const char* p = line;
+  while (count < 6 && p < end) {
+    while (p < end && *p == ' ') ++p;
+    fields[count++] = p;
+    while (p < end && *p != ' ') ++p;
+  }
+  if (count < 6) return false;
+  unsigned major = 0, minor = 0;
+  const char* q = fields[2];
+  while (*q >= '0' && *q <= '9') major = major * 10 + (unsigned)(*q++ - '0');
+  if (*q++ != ':') return false;
+  while (*q >= '0' && *q <= '9') minor = minor * 10 + (unsigned)(*q++ - '0');
+  const char* mpEnd = fields[4];
+  while (mpEnd < end && *mpEnd != ' ') ++mpEnd;
+  *mountPoint = Unescape(fields[4], mpEnd);
+  *dev = makedev(major, minor);
+  return true;
+}
+
+// Reads the mount table and keeps the mount points strictly below RootRealPath whose device is
+// not RootDevice. A later mount at a path hides earlier ones at or below it. False when the
+// table cannot be read whole.
+bool LoadForeignMounts() {
+  ForeignMounts.clear();
+  int fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::vector<std::pair<std::string, dev_t>> below;
+  std::string text;
+  char chunk[4096];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    text.append(chunk, (size_t)n);
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+      std::string mountPoint;
+      dev_t dev;
+      if (!ParseMountLine(text.data() + start, text.data() + nl, &mountPoint, &dev)) {
+        ok = false;
+        continue;
+      }
+      if (mountPoint.back() != '/') mountPoint += '/';
+      below.erase(std::remove_if(below.begin(), below.end(),
+                                 [&](const std::pair<std::string, dev_t>& m) {
+                                   return m.first.compare(0, mountPoint.size(), mountPoint) == 0;
+                                 }),
+                  below.end());
+      if (mountPoint.size() > RootRealPath.size() &&
+          mountPoint.compare(0, RootRealPath.size(), RootRealPath) == 0)
+        below.emplace_back(mountPoint, dev);
+    }
+    text.erase(0, start);
+  }
+  close(fd);
+  if (!ok || !text.empty()) return false;
+  for (auto& m : below)
+    if (m.second != RootDevice) ForeignMounts.push_back(m.first);
+  std::sort(ForeignMounts.begin(), ForeignMounts.end());
+  return true;
+}
+
+// Prepares the device check from the open start directory fd and its path as given.
+void RecordRoot(int fd, const struct stat& st, const BStr& directory) {
+  HaveRootDevice = true;
+  RootDevice = st.st_dev;
+  RootPathLength = directory.length;
+  ShortReadEnds = false;
+  CheckByMounts = false;
+  if (!Predictable(fd)) return;
+  ShortReadEnds = true;
+  // The kernel's name of the open directory: symbolic links and "." or ".." resolved, as the
+  // mount table spells its paths.
+  char link[32];
+  char real[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, real, sizeof real - 1);
+  if (n <= 0 || real[0] != '/') return;
+  RootRealPath.assign(real, (size_t)n);
+  if (RootRealPath.back() != '/') RootRealPath += '/';
+  CheckByMounts = LoadForeignMounts();
+}
+
+// True when the directory (a path below the start directory, as the scan gives it) is the
+// mount point of another device.
+bool IsForeignMount(const BStr& directory) {
+  if (ForeignMounts.empty() || directory.length < RootPathLength) return false;
+  std::string real = RootRealPath;
+  real.append(directory.text + RootPathLength, (size_t)(directory.length - RootPathLength));
+  return std::binary_search(ForeignMounts.begin(), ForeignMounts.end(), real);
+}
+
+// One entry of the batch in hand: the kernel's record, measured.
+struct Slot {
+  const char* name;  // in Entries
+  int nameLength;
+  bool directory;
+  int64_t size;
+};
+constexpr int MaxSlots = sizeof Entries / 24;  // the smallest record is 24 bytes
+Slot Slots[MaxSlots];  // the entries of the last read, in the kernel's order
+int SlotCount = 0;     // slots filled by the last read
+int SlotPos = 0;       // the next slot to hand out
+
+#ifdef QUORVEL_HAVE_URING
+// Size queries of one read go to the kernel as one batch when io_uring is there. The plain
+// path stays for kernels without it (ENOSYS), sandboxes that forbid it (EPERM) and
+// QUORVEL_NO_URING=1.
+constexpr unsigned RingDepth = 256;
+constexpr int RingThreshold = 4;  // fewer queries than this are cheaper one by one
+io_uring Ring;
+bool RingTried = false;  // the ring was set up, or that failed, once for the process
+bool RingReady = false;
+struct statx Results[RingDepth];  // answers of the queries in flight
+
+void StartRing() {
+  if (RingTried) return;
+  RingTried = true;
+  const char* off = std::getenv("QUORVEL_NO_URING");
+  if (off && std::strcmp(off, "1") == 0) return;
+  // Completions are only reaped by this thread while it waits: the kernel need not interrupt
+  // it for them. Kernels before 6.1 refuse these flags; the plain ring serves there.
+  unsigned quiet = IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_COOP_TASKRUN | IORING_SETUP_DEFER_TASKRUN;
+  RingReady = io_uring_queue_init(RingDepth, &Ring, quiet) == 0 ||
+              io_uring_queue_init(RingDepth, &Ring, 0) == 0;
+}
+
+// Measures the slots listed in pending (indexes) through the ring; false when the ring failed
+// and the caller must measure them itself.
+bool MeasureBatch(const int* pending, int count) {
+  for (int done = 0; done < count;) {
+    int n = count - done < (int)RingDepth ? count - done : (int)RingDepth;
+    for (int i = 0; i < n; ++i) {
+      io_uring_sqe* sqe = io_uring_get_sqe(&Ring);
+      if (!sqe) return false;
+      io_uring_prep_statx(sqe, DirFd, Slots[pending[done + i]].name, AT_SYMLINK_NOFOLLOW,
+                          STATX_TYPE | STATX_SIZE, &Results[i]);
+      io_uring_sqe_set_data64(sqe, (uint64_t)i);
+    }
+    if (io_uring_submit_and_wait(&Ring, (unsigned)n) < n) return false;
+    int seen = 0;
+    while (seen < n) {
+      io_uring_cqe* cqe;
+      if (io_uring_wait_cqe(&Ring, &cqe) != 0) return false;
+      int i = (int)io_uring_cqe_get_data64(cqe);
+      Slot& s = Slots[pending[done + i]];
+      if (cqe->res == 0) {
+        if (S_ISDIR(Results[i].stx_mode))
+          s.directory = true;
+        else
+          s.size = (int64_t)Results[i].stx_size;
+      }
+      io_uring_cqe_seen(&Ring, cqe);
+      ++seen;
+    }
+    done += n;
+  }
+  return true;
+}
+#endif
+
+void MeasureOne(Slot& s) {
+  struct stat st;
+  // An entry gone since it was listed stays an entry of the table, counted as an empty file.
+  if (fstatat(DirFd, s.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (S_ISDIR(st.st_mode))
+    s.directory = true;
+  else
+    s.size = st.st_size;
+}
+
+void PosixStartScan() {
+  HaveRootDevice = false;
+  ForeignMounts.clear();
+#ifdef QUORVEL_HAVE_URING
+  StartRing();
+#endif
+}
 
 void PosixClose() {
   if (DirFd >= 0) close(DirFd);
   DirFd = -1;
-  EntriesUsed = EntriesPos = 0;
+  SlotCount = SlotPos = 0;
+  ListingDone = false;
 }
 
+// The name's length: its zero lies in the record's last 8 bytes (the kernel pads to 8).
+int NameLength(const LinuxDirent* d) {
+  int from = d->reclen - DirentNameOffset - 8;
+  if (from < 0) from = 0;
+  return from + (int)std::strlen(d->name + from);
+}
+
+// Reads the next batch of entries and measures every one that is not a directory.
 bool Refill() {
+  if (ListingDone) return false;
   long n = syscall(SYS_getdents64, DirFd, Entries, sizeof Entries);
   if (n <= 0) return false;
-  EntriesUsed = (int)n;
-  EntriesPos = 0;
+  ListingDone = ShortReadEnds && (int)sizeof Entries - n >= LargestDirent;
+  int pending[MaxSlots];
+  int count = 0;
+  SlotCount = SlotPos = 0;
+  for (long pos = 0; pos < n;) {
+    LinuxDirent* d = (LinuxDirent*)(Entries + pos);
+    pos += d->reclen;
+    Slot& s = Slots[SlotCount];
+    s.name = d->name;
+    s.nameLength = NameLength(d);
+    s.size = 0;
+    bool dots = d->name[0] == '.' && (d->name[1] == 0 || (d->name[1] == '.' && d->name[2] == 0));
+    s.directory = dots || d->type == DT_DIR;
+    if (!s.directory) pending[count++] = SlotCount;
+    ++SlotCount;
+  }
+#ifdef QUORVEL_HAVE_URING
+  if (RingReady && count >= RingThreshold) {
+    if (MeasureBatch(pending, count)) return true;
+    // A ring that fails once is not trusted again; this batch is measured one by one.
+    io_uring_queue_exit(&Ring);
+    RingReady = false;
+    for (int i = 0; i < count; ++i) {
+      Slots[pending[i]].directory = false;
+      Slots[pending[i]].size = 0;
+    }
+  }
+#endif
+  for (int i = 0; i < count; ++i) MeasureOne(Slots[pending[i]]);
   return true;
 }
 
 bool PosixNext(FindEntry* entry) {
-  for (;;) {
-    if (DirFd < 0) return false;
-    if (EntriesPos >= EntriesUsed && !Refill()) return false;
-    LinuxDirent* d = (LinuxDirent*)(Entries + EntriesPos);
-    EntriesPos += d->reclen;
-    entry->name = d->name;
-    entry->nameLength = (int)std::strlen(d->name);
-    entry->attributes = 0;
-    entry->size = 0;
-    bool dots = d->name[0] == '.' &&
-                (d->name[1] == 0 || (d->name[1] == '.' && d->name[2] == 0));
-    if (dots) {
-      entry->attributes = AttrDirectory;
-      return true;
-    }
-    if (d->type == DT_DIR) {
-      entry->attributes = AttrDirectory;
-      return true;
-    }
-    struct stat st;
-    if (fstatat(DirFd, d->name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      // Gone since it was listed: still an entry of the table, counted as an empty file
-      // unless the listing said it was a directory.
-      return true;
-    }
-    if (S_ISDIR(st.st_mode)) {
-      entry->attributes = AttrDirectory;
-    } else {
-      entry->size = st.st_size;
-    }
-    return true;
-  }
+  if (DirFd < 0) return false;
+  if (SlotPos >= SlotCount && !Refill()) return false;
+  const Slot& s = Slots[SlotPos++];
+  entry->name = s.name;
+  entry->nameLength = s.nameLength;
+  entry->attributes = s.directory ? AttrDirectory : 0;
+  entry->size = s.size;
+  return true;
 }
 
 FindResult PosixFirst(const BStr& directory, FindEntry* entry) {
   PosixClose();
-  int fd = open(directory.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    close(fd);
+  if (HaveRootDevice && CheckByMounts && IsForeignMount(directory)) {
+    // Another file system (/proc, a network mount...): kept in the tree with zero figures.
     return FindFailed;
   }
-  if (!HaveRootDevice) {
-    HaveRootDevice = true;
-    RootDevice = st.st_dev;
-  } else if (st.st_dev != RootDevice) {
-    // Another file system (/proc, a network mount...): kept in the tree with zero figures.
-    close(fd);
-    return FindFailed;
+  int fd = open(directory.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
+  if (!HaveRootDevice || !CheckByMounts) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      close(fd);
+      return FindFailed;
+    }
+    if (!HaveRootDevice) {
+      RecordRoot(fd, st, directory);
+    } else if (st.st_dev != RootDevice) {
+      close(fd);
+      return FindFailed;
+    }
   }
   DirFd = fd;
   if (!PosixNext(entry)) {

@@ -1,0 +1,243 @@
+#!/usr/bin/env python3
+"""Times quorvel against GNU du, ncdu and gdu on the generated trees and prints one table each.
+
+For every command: the median wall time of hyperfine (warm cache, after warm-up runs; all the
+commands of a tree in one hyperfine run, so the ratios are fair), the mean CPU time (user +
+system), the ratio of the median to `du -s`, the peak memory by /usr/bin/time -v (median of
+three runs) and the system calls per entry of the tree by strace -c -f.
+"""
+import argparse
+import datetime
+import json
+import os
+import platform
+import shlex
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def tool_version(cmd):
+    try:
+        out = subprocess.run(cmd, capture_output=True, text=True, timeout=30)
+        text = (out.stdout or out.stderr).strip().splitlines()
+        return text[0] if text else "?"
+    except OSError:
+        return "missing"
+
+
+def machine():
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    mem = "?"
+    try:
+        with open("/proc/meminfo") as f:
+            kb = int(f.readline().split()[1])
+            mem = "%.0f GiB" % (kb / 1024 / 1024)
+    except (OSError, ValueError, IndexError):
+        pass
+    return "%s, %d cores, %s, Linux %s" % (cpu, os.cpu_count() or 0, mem, platform.release())
+
+
+def filesystem(path):
+    out = subprocess.run(["df", "-T", path], capture_output=True, text=True).stdout.splitlines()
+    return out[-1].split()[1] if len(out) > 1 else "?"
+
+
+def commands(quorvel, tree, uring, extra):
+    """(label, argv, env) for every command measured on a tree."""
+    plain = {"QUORVEL_NO_URING": "1"}
+    rows = []
+    if uring:
+        rows.append(("quorvel -p (io_uring)", [quorvel, "-p", tree], {}))
+        rows.append(("quorvel -p (plain)", [quorvel, "-p", tree], plain))
+    else:
+        rows.append(("quorvel -p", [quorvel, "-p", tree], {}))
+    rows += [
+        ("du -s --apparent-size", ["du", "-s", "--apparent-size", tree], {}),
+        ("du -s", ["du", "-s", tree], {}),
+        ("ncdu -0 -o /dev/null", ["ncdu", "-0", "-o", "/dev/null", tree], {}),
+        ("gdu -m 1 -n -p", ["gdu", "-m", "1", "-n", "-p", tree], {}),
+    ]
+    if extra:
+        rows.append(("quorvel -p -1", [quorvel, "-p", "-1", tree], {}))
+        rows.append(("quorvel -p -size=1G", [quorvel, "-p", "-size=1G", tree], {}))
+    return rows
+
+
+def shell_line(argv, env):
+    # hyperfine runs each command without a shell; an environment setting goes through env(1)
+    # so the line stays one exec.
+    prefix = ["env"] + ["%s=%s" % kv for kv in sorted(env.items())] if env else []
+    return " ".join(shlex.quote(a) for a in prefix + argv)
+
+
+def hyperfine(rows, runs, warmup, prepare=None):
+    with tempfile.NamedTemporaryFile(suffix=".json", delete=False) as f:
+        out = f.name
+    cmd = ["hyperfine", "-N", "--style", "basic", "--warmup", str(warmup), "--runs", str(runs),
+           "--export-json", out]
+    if prepare:
+        cmd += ["--prepare", prepare]
+    for label, argv, env in rows:
+        cmd += ["-n", label, shell_line(argv, env)]
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+    with open(out) as f:
+        results = json.load(f)["results"]
+    os.unlink(out)
+    return {r["command"]: r for r in results}
+
+
+def peak_memory_kb(argv, env):
+    values = []
+    for _ in range(3):
+        p = subprocess.run(["/usr/bin/time", "-f", "%M"] + argv, env=dict(os.environ, **env),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        values.append(int(p.stderr.strip().splitlines()[-1]))
+    return statistics.median(values)
+
+
+def system_calls(argv, env):
+    with tempfile.NamedTemporaryFile(suffix=".strace", delete=False) as f:
+        out = f.name
+    subprocess.run(["strace", "-c", "-f", "-o", out] + argv, env=dict(os.environ, **env),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    total = None
+    with open(out) as f:
+        for line in f:
+            parts = line.split()
+            if parts and parts[-1] == "total":
+                total = int(parts[3])
+    os.unlink(out)
+    return total
+
+
+def measure(tree_name, tree, info, rows, args, prepare=None):
+    runs = args.cold_runs if prepare else args.runs
+    timing = hyperfine(rows, runs, 0 if prepare else args.warmup, prepare)
+    table = []
+    for label, argv, env in rows:
+        r = timing[label]
+        table.append({
+            "tool": label,
+            "median": r["median"],
+            "cpu": r["user"] + r["system"],
+            "memory": None if prepare else peak_memory_kb(argv, env),
+            "calls": None if prepare else system_calls(argv, env),
+        })
+    du = next(t["median"] for t in table if t["tool"] == "du -s")
+    for t in table:
+        t["ratio"] = t["median"] / du
+        t["per_entry"] = t["calls"] / info["entries"] if t["calls"] else None
+    return table
+
+
+def format_table(title, table, markdown):
+    head = ["tool", "median wall", "ratio to du -s", "CPU (user+sys)", "peak memory",
+            "syscalls/entry"]
+    lines = []
+    for t in table:
+        lines.append([
+            t["tool"],
+            "%.3f s" % t["median"],
+            "%.2f" % t["ratio"],
+            "%.3f s" % t["cpu"],
+            "%.1f MB" % (t["memory"] / 1024) if t["memory"] else "-",
+            "%.2f" % t["per_entry"] if t["per_entry"] else "-",
+        ])
+    if markdown:
+        out = ["**%s**" % title, "", "| " + " | ".join(head) + " |",
+               "|" + "|".join("---" if i == 0 else "---:" for i in range(len(head))) + "|"]
+        out += ["| " + " | ".join(l) + " |" for l in lines]
+        return "\n".join(out) + "\n"
+    widths = [max(len(r[i]) for r in [head] + lines) for i in range(len(head))]
+    fmt = lambda r: "  ".join(c.ljust(widths[0]) if i == 0 else c.rjust(widths[i])
+                              for i, c in enumerate(r))
+    out = [title, fmt(head), "  ".join("-" * w for w in widths)] + [fmt(l) for l in lines]
+    return "\n".join(out) + "\n"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--quorvel", required=True, help="the native quorvel program")
+    ap.add_argument("--trees", required=True, help="folder for the generated trees")
+    ap.add_argument("--runs", type=int, default=10)
+    ap.add_argument("--warmup", type=int, default=3)
+    ap.add_argument("--cold", action="store_true",
+                    help="also time the typical tree with the page cache dropped (root only)")
+    ap.add_argument("--cold-runs", type=int, default=5)
+    ap.add_argument("--uring", choices=["auto", "yes", "no"], default="auto",
+                    help="show the io_uring and the plain path as two rows")
+    ap.add_argument("--paging", help="the paging benchmark program, run after the trees")
+    ap.add_argument("--markdown", help="also write the tables in Markdown to this file")
+    ap.add_argument("only", nargs="*", default=["typical", "wide", "deep"])
+    args = ap.parse_args()
+
+    quorvel = os.path.abspath(args.quorvel)
+    subprocess.run([sys.executable, os.path.join(HERE, "make_trees.py"), args.trees] + args.only,
+                   check=True, stdout=subprocess.DEVNULL)
+    # Stored defaults and the environment variable must not change what is measured.
+    config = tempfile.mkdtemp(prefix="quorvel-bench-")
+    os.environ["XDG_CONFIG_HOME"] = config
+    os.environ.pop("QUORVEL", None)
+    uring = args.uring == "yes"
+    if args.uring == "auto":
+        with open(quorvel, "rb") as f:
+            uring = b"QUORVEL_NO_URING" in f.read()
+
+    header = [
+        "date: %s" % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+        "machine: %s" % machine(),
+        "file system of the trees: %s; warm page cache; %d runs after %d warm-up runs"
+        % (filesystem(args.trees), args.runs, args.warmup),
+        "peers: %s; %s; %s; %s" % (tool_version(["du", "--version"]),
+                                   tool_version(["ncdu", "-v"]), tool_version(["gdu", "-v"]),
+                                   tool_version(["hyperfine", "--version"])),
+        "load average before the run: %.2f %.2f %.2f" % os.getloadavg(),
+    ]
+    print("\n".join(header) + "\n", flush=True)
+    text = ["- " + h for h in header] + [""]
+    for name in args.only:
+        tree = os.path.abspath(os.path.join(args.trees, name))
+        with open(os.path.join(args.trees, name + ".json")) as f:
+            info = json.load(f)
+        title = "%s tree: %d directories, %d files (%d entries)" % (
+            name, info["directories"], info["files"], info["entries"])
+        table = measure(name, tree, info, commands(quorvel, tree, uring, name == "typical"), args)
+        print(format_table(title, table, False), flush=True)
+        text.append(format_table(title, table, True))
+    if args.cold:
+        name = "typical"
+        tree = os.path.abspath(os.path.join(args.trees, name))
+        with open(os.path.join(args.trees, name + ".json")) as f:
+            info = json.load(f)
+        rows = [r for r in commands(quorvel, tree, uring, False)
+                if r[0].startswith("quorvel") or r[0] == "du -s"]
+        title = "typical tree, cold cache (page cache dropped before each run, %d runs)" % (
+            args.cold_runs)
+        table = measure(name, tree, info, rows, args,
+                        prepare="sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'")
+        print(format_table(title, table, False), flush=True)
+        text.append(format_table(title, table, True))
+    if args.paging:
+        p = subprocess.run([args.paging, "--benchmark_min_time=1"], capture_output=True,
+                           text=True)
+        print(p.stdout, flush=True)
+        text += ["**paging**", "", "```", p.stdout.strip(), "```", ""]
+    if args.markdown:
+        with open(args.markdown, "w") as f:
+            f.write("\n".join(text))
+
+
+if __name__ == "__main__":
+    main()
