@@ -49,12 +49,7 @@ set(CPACK_PACKAGE_VENDOR "Penwick Software")
 set(CPACK_PACKAGE_CONTACT "Tobrenn <tobrenn@penwick-software.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show how much disk space a directory tree uses")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "show how much disk space a directory tree uses
- Quorvel prints a directory tree with each directory's own size, the space lost
- to cluster rounding, its file count and its total with everything below it,
- followed by the drive's statistics. It offers a full-screen scroller on a
- terminal, plain text when redirected, and tab or comma separated rows for
- databases. Quillpost opens a new mail message to the author.")
+set(CPACK_PACKAGE_DESCRIPTION "Quorvel prints a directory tree with each directory's own size, the space lost to cluster rounding, its file count and its total with everything below it, followed by the drive's statistics. It offers a full-screen scroller on a terminal, plain text when redirected, and tab or comma separated rows for databases. Quillpost opens a new mail message to the author.")
 set(CPACK_PACKAGE_FILE_NAME "quorvel-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}")
 if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME "quorvel-${PROJECT_VERSION}-win32")
