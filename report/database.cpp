@@ -9,7 +9,9 @@ BStr RowPath = {0, {0}};
 
 namespace {
 // Both forms end their lines with CR LF on every build, as CSV files do.
-void EndRow() { WriteCrLf(); }
+void EndRow() {
+  WriteCrLf();
+}
 
 // Writes header line 0 (with the given text) and the empty line 1 where the pass asks for them.
 int32_t Header(const char* titles) {
@@ -42,7 +44,9 @@ void WriteRowPath(const DirNode* node) {
 bool Walk(const DirNode* node, void (*writeRow)(const DirNode*)) {
   int remembered = RowPath.length;
   for (; node; node = node->nextSibling) {
-    if (LineNumber == NextLine) {
+    // A pass whose budget the header used up writes no row: a screen of five rows or fewer
+    // has room for the two title lines only on its first page.
+    if (LineNumber == NextLine && LinesLeft > 0) {
       ++NextLine;
       --LinesLeft;
       writeRow(node);
@@ -105,5 +109,9 @@ void ExtendRowPath(const DirNode* node) {
   BAppendChar(RowPath, PathSeparator);
 }
 
-void WalkTabTree(const DirNode* first) { Walk(first, WriteTabRow); }
-void WalkCommaTree(const DirNode* first) { Walk(first, WriteCommaRow); }
+void WalkTabTree(const DirNode* first) {
+  Walk(first, WriteTabRow);
+}
+void WalkCommaTree(const DirNode* first) {
+  Walk(first, WriteCommaRow);
+}

@@ -48,6 +48,9 @@ BStr FormatPercent(int64_t part, int64_t whole) {
   if (whole == 0) return BMake("0%");
   double r = std::nearbyint((double)part * 100.0 / (double)whole);
   if (r >= 100) return BMake("100%");
+  // The figures are never negative; should a negative ratio reach here, it is held within the
+  // 64-bit range so that converting it stays defined.
+  if (r < -1e18) r = -1e18;
   BStr out = PadLeft(FormatPlain((int64_t)r), 3);
   BAppendChar(out, '%');
   return out;

@@ -1,0 +1,138 @@
+// The scroller driven by any key sequence over any tree, screen height and report form.
+// Invariants: at every prompt NextLine lies within 0..total; the lines written between two
+// prompts fit on the screen (the first page below the two banner rows); the quitting keys end
+// the program with code 0; and once the keyboard fails for good the scroller stops within two
+// reads instead of repainting the last page for ever.
+#include <cstring>
+#include <vector>
+
+#include "console/output.h"
+#include "console/pager.h"
+#include "fuzz/fuzz_support.h"
+#include "report/database.h"
+#include "report/engine.h"
+#include "report/screen_report.h"
+#include "tree/dir_node.h"
+
+namespace {
+ByteReader* Keys = nullptr;  // the rest of the input, one key per byte
+std::string Out;             // everything the report wrote
+size_t Seen = 0;             // bytes of Out already checked at an earlier prompt
+int32_t Total = 0;           // the report's line count
+int Prompts = 0;             // keys asked for so far
+int FailedReads = 0;         // reads after the input ran out
+
+int32_t PageRows() { return ScreenLastRow < 2 ? 2 : ScreenLastRow; }
+
+const KeyPress SpecialKeys[] = {
+    {0, ScanHome}, {0, ScanUp}, {0, ScanPgUp}, {0, ScanEnd}, {0, ScanDown}, {0, ScanPgDn},
+    {'q', 0},      {27, 0},     {3, 0},        {'F', 0},    {'d', 0},      {'W', 0},
+    {'a', 0},      {12, 0},     {'j', 0},      {'K', 0},    {' ', 0},      {13, 0}};
+constexpr int SpecialCount = sizeof SpecialKeys / sizeof SpecialKeys[0];
+
+KeyPress ScriptedKey() {
+  FUZZ_CHECK(NextLine >= 0 && NextLine <= Total);
+  int lines = 0;
+  for (size_t i = Seen; i < Out.size(); ++i) lines += Out[i] == '\n';
+  Seen = Out.size();
+  FUZZ_CHECK(lines <= (Prompts == 0 ? PageRows() - 2 : PageRows()));
+  ++Prompts;
+  if (Keys->Empty()) {
+    ++FailedReads;
+    FUZZ_CHECK(FailedReads <= 2);
+    KeyReadFailed = true;
+    return KeyPress{0, ScanEnd};
+  }
+  uint8_t b = Keys->Byte();
+  // Most bytes pick one of the keys the scroller knows; the rest are characters as they come.
+  if (b < 3 * SpecialCount) return SpecialKeys[b % SpecialCount];
+  return KeyPress{b, 0};
+}
+
+void CountClear() {}
+
+// Builds a tree of up to 255 nodes below RootNode: each new node hangs below one already made,
+// with figures and a name from the input. subdirsSize is summed as the scan would.
+void BuildTree(ByteReader& in, std::vector<DirNode*>& nodes) {
+  std::string rootName = in.Text(60);
+  if (rootName.empty()) rootName = "/fuzz";
+  RootNode = DirNode{AllocateName(rootName.data(), (int)rootName.size()), 0, 0, 0, 0, nullptr, nullptr, 0};
+  nodes.push_back(&RootNode);
+  std::vector<DirNode*> lastChild(1, nullptr);
+  std::vector<size_t> parentOf(1, 0);
+  int count = in.Byte();
+  for (int i = 0; i < count && !in.Empty(); ++i) {
+    size_t parent = in.Byte() % nodes.size();
+    std::string name = in.Text(in.Byte() % 64);
+    if (name.empty()) name = "d";
+    DirNode* list = nullptr;
+    MakeNode(name.data(), (int)name.size(), &list);
+    if (!list) continue;
+    DirNode* n = list;
+    n->localSize = (int64_t)(in.Bits(5));
+    n->wastage = n->localSize ? (int64_t)(in.Bits(4) % (uint64_t)n->localSize) : 0;
+    n->fileCount = (int32_t)(in.Bits(3));
+    n->nextSibling = nullptr;
+    if (lastChild[parent])
+      lastChild[parent]->nextSibling = n;
+    else
+      nodes[parent]->firstChild = n;
+    lastChild[parent] = n;
+    nodes.push_back(n);
+    lastChild.push_back(nullptr);
+    parentOf.push_back(parent);
+  }
+  // Children come after their parents, so summing from the end gives every subtree total.
+  for (size_t k = nodes.size(); k-- > 1;)
+    nodes[parentOf[k]]->subdirsSize += NodeTotal(nodes[k]);
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  EndProgramHook = ThrowProgramEnded;
+  Keyboard = KeyboardSource{ScriptedKey, CountClear};
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ByteReader in(data, size);
+  ScreenLastRow = in.Byte() % 72;
+  ScreenWidth = 80;
+  uint8_t flags = in.Byte();
+  ShowWaste = flags & 1;
+  WasteAsPercent = flags & 2;
+  ShowFiles = flags & 4;
+  TreeChars = (flags & 8) ? PlainTreeChars : GraphicTreeChars;
+  int form = (flags >> 4) % 3;
+  PagingEnabled = true;
+  // The scroller runs on a terminal only, where names are written with control bytes masked.
+  MaskNameControlBytes = true;
+
+  std::vector<DirNode*> nodes;
+  BuildTree(in, nodes);
+  ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
+  if (form == 1) section = ReportSection{TabHeader, WalkTabTree, NoFooter};
+  if (form == 2) section = ReportSection{CommaHeader, WalkCommaTree, NoFooter};
+  if (form != 0) SetRowPath(BMake(NameText(&RootNode), NameLength(&RootNode)));
+
+  Total = CountReportLines(section);
+  FUZZ_CHECK(Total == (form == 0 ? 11 : 2) + (int32_t)nodes.size());
+  Keys = &in;
+  Out.clear();
+  Seen = 0;
+  Prompts = 0;
+  FailedReads = 0;
+  CaptureOutput(&Out);
+  try {
+    RunReport(section);
+  } catch (const ProgramEnded& e) {
+    FUZZ_CHECK(e.code == 0);
+  }
+  CaptureOutput(nullptr);
+  FUZZ_CHECK(Prompts >= 1);
+
+  CollapseChildren(&RootNode);
+  std::free(RootNode.name);
+  RootNode.name = nullptr;
+  return 0;
+}
