@@ -3,11 +3,14 @@
 # runs every test.
 NATIVE := build/native
 WIN32  := build/win32
+ASAN   := build/asan
+FUZZ   := build/fuzz
+FUZZ_SECONDS ?= 60
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS   ?=
 PREFIX ?= /usr/local
 
-.PHONY: run test native win32 deps clean install package
+.PHONY: run test native win32 asan fuzz fuzz-build deps clean install package
 
 run: native
 	@$(NATIVE)/quorvel $(ARGS)
@@ -20,12 +23,35 @@ win32:
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS) -- --no-print-directory >/dev/null
 
+# The native programs and tests under AddressSanitizer and UndefinedBehaviorSanitizer (built
+# with clang++, whose runtimes write every report to a file, so a report is found even where a
+# test does not look at the program's exit code), and the libFuzzer targets of fuzz/.
+# `make fuzz` runs each target for FUZZ_SECONDS.
+asan:
+	@cmake -S . -B $(ASAN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN) -j $(JOBS) -- --no-print-directory >/dev/null
+
+fuzz-build:
+	@cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON -DQUORVEL_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS) -- --no-print-directory >/dev/null
+
+fuzz: fuzz-build
+	@sh fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
+
 deps:
 	@sh tools/install-deps.sh
 
-test: deps native win32
+test: deps native win32 asan fuzz-build
 	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
 	@cd $(WIN32) && ctest --output-on-failure -j $(JOBS)
+	@rm -rf $(ASAN)/reports && mkdir -p $(ASAN)/reports
+	@cd $(ASAN) && ASAN_OPTIONS=log_path=$(CURDIR)/$(ASAN)/reports/asan \
+	  UBSAN_OPTIONS=log_path=$(CURDIR)/$(ASAN)/reports/ubsan:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+	@if ls $(ASAN)/reports | grep -q .; then cat $(ASAN)/reports/*; echo "sanitizer reports above"; exit 1; fi
+	@sh fuzz/run.sh $(FUZZ) 30
 
 # Installs the native build under PREFIX; DESTDIR stages it elsewhere.
 install: native

@@ -3,7 +3,7 @@
 # missing. Quiet when everything is present.
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 tmux python3 dpkg-dev groff-base; do
+for p in cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev; do
   have "$p" || need="$need $p"
 done
 [ -z "$need" ] && exit 0
