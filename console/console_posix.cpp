@@ -24,12 +24,12 @@ int ScreenWidth = 80;
 int ScreenLastRow = 24;
 
 namespace {
-bool StderrIsTerminal = false;         // status text is written only to a terminal
-bool BrokenPipe = false;               // the last failed write met EPIPE
-struct termios SavedMode;              // the terminal's mode from before the current key wait
-struct termios KeyMode;                // the mode a key is awaited in (no line input, no echo)
-volatile sig_atomic_t RawActive = 0;   // KeyMode is in force; SavedMode must be put back
-struct sigaction StopAction;           // the Ctrl+Z handler, put back after each stop
+bool StderrIsTerminal = false;        // status text is written only to a terminal
+bool BrokenPipe = false;              // the last failed write met EPIPE
+struct termios SavedMode;             // the terminal's mode from before the current key wait
+struct termios KeyMode;               // the mode a key is awaited in (no line input, no echo)
+volatile sig_atomic_t RawActive = 0;  // KeyMode is in force; SavedMode must be put back
+struct sigaction StopAction;          // the Ctrl+Z handler, put back after each stop
 
 void RestoreMode() {
   if (RawActive) {
@@ -110,12 +110,18 @@ constexpr unsigned char ScanLeft = 0x4B, ScanRight = 0x4D, ScanInsert = 0x52, Sc
 // The scan code of a cursor key's final byte (ESC [ x or ESC O x), 0 when it is none.
 unsigned char CursorScan(unsigned char final) {
   switch (final) {
-    case 'A': return ScanUp;
-    case 'B': return ScanDown;
-    case 'C': return ScanRight;
-    case 'D': return ScanLeft;
-    case 'H': return ScanHome;
-    case 'F': return ScanEnd;
+    case 'A':
+      return ScanUp;
+    case 'B':
+      return ScanDown;
+    case 'C':
+      return ScanRight;
+    case 'D':
+      return ScanLeft;
+    case 'H':
+      return ScanHome;
+    case 'F':
+      return ScanEnd;
   }
   return 0;
 }
@@ -146,14 +152,23 @@ KeyPress DecodeEscape(bool* dropped) {
   if (n == 1 || !bracket) return Key(0, CursorScan(last));
   if (last == '~') {
     int code = 0;
-    for (int i = 0; i < n - 1 && seq[i] >= '0' && seq[i] <= '9'; ++i) code = code * 10 + (seq[i] - '0');
+    for (int i = 0; i < n - 1 && seq[i] >= '0' && seq[i] <= '9'; ++i)
+      code = code * 10 + (seq[i] - '0');
     switch (code) {
-      case 1: case 7: return Key(0, ScanHome);
-      case 2: return Key(0, ScanInsert);
-      case 3: return Key(0, ScanDelete);
-      case 4: case 8: return Key(0, ScanEnd);
-      case 5: return Key(0, ScanPgUp);
-      case 6: return Key(0, ScanPgDn);
+      case 1:
+      case 7:
+        return Key(0, ScanHome);
+      case 2:
+        return Key(0, ScanInsert);
+      case 3:
+        return Key(0, ScanDelete);
+      case 4:
+      case 8:
+        return Key(0, ScanEnd);
+      case 5:
+        return Key(0, ScanPgUp);
+      case 6:
+        return Key(0, ScanPgDn);
     }
   }
   return Key(0, 0);
@@ -208,7 +223,9 @@ void PosixClear() {
 }
 }  // namespace
 
-KeyboardSource PlatformKeyboard() { return KeyboardSource{PosixReadKey, PosixClear}; }
+KeyboardSource PlatformKeyboard() {
+  return KeyboardSource{PosixReadKey, PosixClear};
+}
 
 void ConsoleStartup() {
   struct winsize ws;
@@ -255,7 +272,9 @@ void WriteStatus(const char* text, int length) {
   (void)ignored;
 }
 
-bool StatusVisible() { return StderrIsTerminal; }
+bool StatusVisible() {
+  return StderrIsTerminal;
+}
 
 int64_t MonotonicMilliseconds() {
   struct timespec ts;
@@ -277,18 +296,31 @@ bool PlatformWriteStdout(const char* bytes, int length) {
   return true;
 }
 
-bool PlatformStdoutBrokenPipe() { return BrokenPipe; }
+bool PlatformStdoutBrokenPipe() {
+  return BrokenPipe;
+}
 
-void PlatformRestoreTerminal() { RestoreMode(); }
+void PlatformRestoreTerminal() {
+  RestoreMode();
+}
 
 void PlatformWriteTreeBytes(const char* bytes, int length) {
   for (int i = 0; i < length; ++i) {
     switch ((unsigned char)bytes[i]) {
-      case 0xC0: WriteText("\xE2\x94\x94", 3); break;  // corner
-      case 0xC3: WriteText("\xE2\x94\x9C", 3); break;  // tee
-      case 0xC4: WriteText("\xE2\x94\x80", 3); break;  // horizontal
-      case 0xB3: WriteText("\xE2\x94\x82", 3); break;  // vertical
-      default: WriteText(bytes + i, 1);
+      case 0xC0:
+        WriteText("\xE2\x94\x94", 3);
+        break;  // corner
+      case 0xC3:
+        WriteText("\xE2\x94\x9C", 3);
+        break;  // tee
+      case 0xC4:
+        WriteText("\xE2\x94\x80", 3);
+        break;  // horizontal
+      case 0xB3:
+        WriteText("\xE2\x94\x82", 3);
+        break;  // vertical
+      default:
+        WriteText(bytes + i, 1);
     }
   }
 }

@@ -25,6 +25,7 @@ HANDLE ConsoleInputHandle = INVALID_HANDLE_VALUE;   // standard input, source of
 bool ErrorIsConsole = false;                        // status text reaches a screen
 DWORD SavedInputMode = 0;                           // the input mode the program was started in
 bool InputModeSaved = false;                        // SavedInputMode must be put back at the end
+bool BrokenPipe = false;                            // the failed write found the reader gone
 
 void Fail(const char* message) {
   DWORD written;
@@ -69,7 +70,9 @@ void Win32Clear() {
 }
 }  // namespace
 
-KeyboardSource PlatformKeyboard() { return KeyboardSource{Win32ReadKey, Win32Clear}; }
+KeyboardSource PlatformKeyboard() {
+  return KeyboardSource{Win32ReadKey, Win32Clear};
+}
 
 void ConsoleStartup() {
   ConsoleOutputHandle = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -103,15 +106,24 @@ void WriteStatus(const char* text, int length) {
   WriteConsoleA(ConsoleErrorHandle, text, (DWORD)length, &written, nullptr);
 }
 
-bool StatusVisible() { return ErrorIsConsole; }
+bool StatusVisible() {
+  return ErrorIsConsole;
+}
 
-int64_t MonotonicMilliseconds() { return (int64_t)GetTickCount(); }
+int64_t MonotonicMilliseconds() {
+  return (int64_t)GetTickCount();
+}
 
 bool PlatformWriteStdout(const char* bytes, int length) {
   while (length > 0) {
     DWORD written = 0;
-    if (!WriteFile(ConsoleOutputHandle, bytes, (DWORD)length, &written, nullptr) || written == 0)
+    if (!WriteFile(ConsoleOutputHandle, bytes, (DWORD)length, &written, nullptr) || written == 0) {
+      // Taken now: by the end of the program other calls have replaced the error code. Wine
+      // reports a reader that has gone as "pipe not connected", Windows as "no data".
+      DWORD e = GetLastError();
+      BrokenPipe = e == ERROR_BROKEN_PIPE || e == ERROR_NO_DATA || e == ERROR_PIPE_NOT_CONNECTED;
       return false;
+    }
     bytes += written;
     length -= (int)written;
   }
@@ -119,8 +131,7 @@ bool PlatformWriteStdout(const char* bytes, int length) {
 }
 
 bool PlatformStdoutBrokenPipe() {
-  DWORD e = GetLastError();
-  return e == ERROR_BROKEN_PIPE || e == ERROR_NO_DATA;
+  return BrokenPipe;
 }
 
 // The console's input mode outlives the program; the shell gets back the one it handed over.
@@ -128,4 +139,6 @@ void PlatformRestoreTerminal() {
   if (InputModeSaved) SetConsoleMode(ConsoleInputHandle, SavedInputMode);
 }
 
-void PlatformWriteTreeBytes(const char* bytes, int length) { WriteText(bytes, length); }
+void PlatformWriteTreeBytes(const char* bytes, int length) {
+  WriteText(bytes, length);
+}

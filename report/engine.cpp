@@ -17,13 +17,14 @@ bool RedrawPending = false;  // the next turn of the scroller writes lines befor
 int32_t Total = 0;           // lines of the report being shown; fixed once counted
 
 // The 71 characters after the three-character percentage of the status line.
-const char StatusText[] =
-    "% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
+const char StatusText[] = "% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
 constexpr int StatusLength = 74;
 
 // The screen's last row as the scroller pages by it. A screen of one or two rows has no room
 // for a page; with fewer than two rows a pass could never advance, so it counts as three rows.
-int32_t LastRow() { return ScreenLastRow < 2 ? 2 : ScreenLastRow; }
+int32_t LastRow() {
+  return ScreenLastRow < 2 ? 2 : ScreenLastRow;
+}
 
 void Clamp() {
   if (NextLine < 0) NextLine = 0;
@@ -69,7 +70,8 @@ void Toggle(unsigned char c) {
   if (c == 'F') ShowFiles = !ShowFiles;
   if (c == 'D') WasteAsPercent = !WasteAsPercent;
   if (c == 'W') ShowWaste = !ShowWaste;
-  if (c == 'A') TreeChars = BEquals(TreeChars, GraphicTreeChars) ? PlainTreeChars : GraphicTreeChars;
+  if (c == 'A')
+    TreeChars = BEquals(TreeChars, GraphicTreeChars) ? PlainTreeChars : GraphicTreeChars;
 }
 
 void Scroller(const ReportSection& s) {

@@ -16,9 +16,9 @@ constexpr int32_t CountingLine = INT32_MAX;
 
 // The three routines of one report form.
 struct ReportSection {
-  int32_t (*header)();                 // line count when probed, else 0
+  int32_t (*header)();  // line count when probed, else 0
   void (*walker)(const DirNode* first);
-  int32_t (*footer)(int32_t total);    // line count when probed, else 0
+  int32_t (*footer)(int32_t total);  // line count when probed, else 0
 };
 
 // The root of the run's tree; the run driver owns it.

@@ -1,9 +1,10 @@
 // The two database forms on hand-built trees: the worked example byte for byte, the paths of
 // the rows (root, drive roots, merged directories, passes that start in the middle), and the
 // rows shown through the scroller.
+#include "report/database.h"
+
 #include <deque>
 
-#include "report/database.h"
 #include "test_support.h"
 
 namespace {
@@ -71,6 +72,7 @@ class Database : public Isolated {
 };
 }  // namespace
 
+// clang-format off
 TEST_F(Database, WorkedExampleCommaFormByteForByte) {
   BuildExample();
   EXPECT_EQ(Report(CommaSection),
@@ -94,6 +96,8 @@ TEST_F(Database, WorkedExampleFixedFormByteForByte) {
                 P("C:\\DATA\\Beta\\Gamma") + "\"\r\n");
 }
 
+// clang-format on
+
 TEST_F(Database, HeadersProbeAsTwoLinesAndTheReportCountsOneRowPerDirectory) {
   BuildExample();
   NextLine = -1;
@@ -114,7 +118,8 @@ TEST_F(Database, DirectoryWithoutSubdirectoriesGivesOneRowEndingInTheSeparator) 
   SetRowPath(BMake(NameText(&RootNode), NameLength(&RootNode)));
   EXPECT_EQ(Report(CommaSection),
             "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"\r\n\r\n"
-            "4096,4000,4096,\"" + P("C:\\EMPTY\\") + "\"\r\n");
+            "4096,4000,4096,\"" +
+                P("C:\\EMPTY\\") + "\"\r\n");
 }
 
 TEST_F(Database, RowPathKeepsASingleSeparatorOnARoot) {
@@ -154,8 +159,8 @@ TEST_F(Database, CountsAreDecimalWithoutSeparatorsAndWidenTheirField) {
   SetRowPath(B(P("C:\\BIG")));
   std::vector<std::string> tab = Rows(Report(TabSection));
   ASSERT_EQ(tab.size(), 3u);
-  EXPECT_EQ(tab[2], "123456789012345678\t            -5\t123456789012345678\t\"" + P("C:\\BIG\\") +
-                        "\"");
+  EXPECT_EQ(tab[2],
+            "123456789012345678\t            -5\t123456789012345678\t\"" + P("C:\\BIG\\") + "\"");
 }
 
 TEST_F(Database, DisplaySwitchesDoNotChangeTheRows) {
@@ -170,9 +175,8 @@ TEST_F(Database, DisplaySwitchesDoNotChangeTheRows) {
 
 TEST_F(Database, PassFromTheMiddleRebuildsTheRowPath) {
   BuildExample();
-  EXPECT_EQ(Pass(TabSection, 5, 1),
-            "       1204224\t          2000\t       1204224\t\"" + P("C:\\DATA\\Beta\\Gamma") +
-                "\"\r\n");
+  EXPECT_EQ(Pass(TabSection, 5, 1), "       1204224\t          2000\t       1204224\t\"" +
+                                        P("C:\\DATA\\Beta\\Gamma") + "\"\r\n");
   EXPECT_EQ(S(RowPath), P("C:\\DATA\\")) << "a pass that stops inside a subtree cuts RowPath back";
   EXPECT_EQ(Pass(CommaSection, 1, 2), "\r\n12288,6144,2957312,\"" + P("C:\\DATA\\") + "\"\r\n");
   EXPECT_EQ(Pass(CommaSection, 0, 1),

@@ -27,15 +27,23 @@ KeyPress ScriptedKey() {
   Keys.pop_front();
   return k;
 }
-void CountedClear() { WriteText(Clear); }
+void CountedClear() {
+  WriteText(Clear);
+}
 
 struct ProgramEnded {
   int code;
 };
-void ThrowOnEnd(int code) { throw ProgramEnded{code}; }
+void ThrowOnEnd(int code) {
+  throw ProgramEnded{code};
+}
 
-KeyPress Char(char c) { return KeyPress{(unsigned char)c, 0}; }
-KeyPress ScanKey(unsigned char s) { return KeyPress{0, s}; }
+KeyPress Char(char c) {
+  return KeyPress{(unsigned char)c, 0};
+}
+KeyPress ScanKey(unsigned char s) {
+  return KeyPress{0, s};
+}
 
 // What one turn of the scroller put on the screen: whether it cleared it first, the report
 // lines it wrote, and the percentage its status line showed.
@@ -91,7 +99,8 @@ class Scroller : public Isolated {
   }
 
   // Lines first..last (inclusive) of `whole`.
-  static std::vector<std::string> Range(const std::vector<std::string>& whole, int first, int last) {
+  static std::vector<std::string> Range(const std::vector<std::string>& whole, int first,
+                                        int last) {
     return std::vector<std::string>(whole.begin() + first, whole.begin() + last + 1);
   }
 
@@ -210,8 +219,8 @@ TEST_F(Scroller, ReportShorterThanTheScreen) {
 TEST_F(Scroller, DownAndJWriteOneLineAndNothingAtTheEnd) {
   BuildFlat(88);
   std::vector<std::string> whole = Whole();
-  std::vector<Turn> t = Run({ScanKey(ScanDown), Char('j'), ScanKey(ScanEnd), ScanKey(ScanDown),
-                             Char('J'), Char(' ')});
+  std::vector<Turn> t = Run(
+      {ScanKey(ScanDown), Char('j'), ScanKey(ScanEnd), ScanKey(ScanDown), Char('J'), Char(' ')});
   ASSERT_EQ(t.size(), 6u);
   EXPECT_EQ(t[1].lines, Range(whole, 22, 22));
   EXPECT_EQ(t[1].percent, " 23%");
@@ -232,9 +241,9 @@ TEST_F(Scroller, UpAndPgUpNearTheTopOnlyShowThePromptAgain) {
   // After the first page NextLine is 22, not beyond the last row (24): Up and PgUp do nothing.
   // A Down and a Space later it is 46: k moves the page one line up; PgUp from 45 would start
   // above line 0, so it shows the first full page; from there Up and PgUp do nothing again.
-  std::vector<Turn> t = Run({ScanKey(ScanUp), ScanKey(ScanPgUp), Char('j'), Char(' '), Char('k'),
-                             ScanKey(ScanPgUp), ScanKey(ScanUp), ScanKey(ScanPgUp), ScanKey(ScanEnd),
-                             Char(' ')});
+  std::vector<Turn> t =
+      Run({ScanKey(ScanUp), ScanKey(ScanPgUp), Char('j'), Char(' '), Char('k'), ScanKey(ScanPgUp),
+           ScanKey(ScanUp), ScanKey(ScanPgUp), ScanKey(ScanEnd), Char(' ')});
   ASSERT_EQ(t.size(), 10u);
   for (int i : {1, 2}) {
     EXPECT_TRUE(t[i].lines.empty()) << i;
@@ -299,8 +308,8 @@ TEST_F(Scroller, LowerCaseKeysActLikeUpperCase) {
 TEST_F(Scroller, TogglesAndCtrlLRepaintTheSamePage) {
   BuildFlat(88);
   std::vector<std::string> whole = Whole();
-  std::vector<Turn> t = Run({Char(' '), Char(12), Char('A'), Char('D'), Char('F'), ScanKey(ScanEnd),
-                             Char(' ')});
+  std::vector<Turn> t =
+      Run({Char(' '), Char(12), Char('A'), Char('D'), Char('F'), ScanKey(ScanEnd), Char(' ')});
   ASSERT_EQ(t.size(), 7u);
   EXPECT_TRUE(t[2].cleared);
   EXPECT_EQ(t[2].lines, Range(whole, 21, 44));  // Ctrl+L: the same page again
