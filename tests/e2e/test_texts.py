@@ -1,0 +1,124 @@
+"""The banner, the help screen and the welcome screen: exact texts, when they appear, and that
+the program ends after them with code 0 without reading any directory."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness as h
+import params_support as p
+
+HELP = [
+    b"",
+    b"Usage: quorvel [options] [directory] [options]",
+    b"",
+    b"Where [options] is zero or more of",
+    b"  -#        Only show directories up to # levels deep (1..)",
+    b"  -size=#   Only show directory if # bytes or larger (use K,M,G suffix",
+    b"            K=1024  M=1024K  G=1024M e.g. 2M=2 megabytes)",
+    b"  -cl=#     Show wastage for cluster size of #",
+    b"  -dir      Give same results as DIR - exclude wastage",
+    b"  -asper    Show per-directory wastage as a percentage (default)",
+    b"  -asval    Show per-directory wastage as a number (default)",
+    b"  -nowaste  Do not show per-directory wasted space information",
+    b"  -tab      Database output, fixed columns",
+    b"  -comma    Database output, comma delimited",
+    b"  -c+       Use graphics chars, even if redirected",
+    b"  -c-       Use standard chars, even if not redirected",
+    b"  -p        Do NOT pause between pages if not redirected",
+    b"  -sort=[name | local | size | waste | files | none]",
+    b"            Choose sort order",
+    b"  -?        Display this help screen",
+    b"  -config   To set Quorvel's default parameters",
+    b"  -mail     To send mail to the author, Tobrenn",
+    b"  -penwick  To go to the Penwick Software web site",
+    b"  -manual   To display the Quorvel user manual",
+    b"  -w        Display welcome/help screen",
+    b"",
+    b"Use the configuration program CONFIG.EXE to set your most often used or",
+    b"standard parameters. These can be overridden by the environment variable",
+    b"QUORVEL, for which you should use a colon instead of an equals sign i.e.",
+    b"-cl:# and -size:#",
+]
+
+WELCOME = [
+    b"",
+    b"Quorvel is a great utility for finding disk-space hungy applications or",
+    b"network space hogs. It can show you how much of your precious hard disk",
+    b"space is being wasted, and can easily show you how much disk space a set",
+    b"of directories will use when copied elsewhere.",
+    b"",
+    b"Don't forget to visit Penwick Software's homepage on the InterNet:",
+    b"",
+    b"  http://www.penwick-software.example/",
+    b"",
+    b"Here you can download updates, join mailing lists, leave comments,",
+    b"suggestions or bug reports, as well as try out our other products.",
+    b"You can email Tobrenn at tobrenn@penwick-software.example",
+    b"",
+    b"Type quorvel -? for help",
+]
+
+
+class Help(unittest.TestCase):
+    def assertScreen(self, result, lines):
+        self.assertEqual(result.returncode, 0)
+        # Exactly the banner, its empty line and the screen: no title, no report, no form feed.
+        self.assertEqual(h.lines(result.stdout), [p.BANNER, b""] + lines)
+        self.assertTrue(result.stdout.endswith(h.EOL))
+
+    def test_question_mark_anywhere_in_the_first_argument(self):
+        for first in ("-?", "/?", "?", "a?b"):
+            self.assertScreen(p.run([first]), HELP)
+
+    def test_help_is_decided_before_any_option_is_parsed(self):
+        # The stored string and the variable would show the welcome screen or a message if
+        # they were parsed first; later arguments are never looked at.
+        self.assertScreen(p.run(["-?", "-w"], stored="-sort=bad", variable="-w"), HELP)
+
+    def test_question_mark_in_a_later_argument_is_a_directory(self):
+        with h.Tree({}) as t:
+            r = p.run(["-cl=4096", "-?"], cwd=t.root)
+            self.assertEqual(r.returncode, 0)
+            out = h.lines(r.stdout)
+            self.assertTrue(out[2].startswith(b"Quorvel report, created at "))
+            self.assertNotIn(b"Usage: quorvel", r.stdout)
+            # Natively a missing folder; Windows calls "?" an invalid name and reports the
+            # folder as empty. Either way the report names it.
+            self.assertTrue(any((h.SEP + "-?").encode() in l for l in out[4:]), out)
+
+    def test_help_pauses_on_a_small_terminal(self):
+        # 32 lines on a 25-row screen: the pager must stop once, End lets the rest through.
+        with h.Terminal(["-?"], height=25) as term:
+            term.wait_for("[Esc]=exit")
+            term.keys("End")
+            self.assertEqual(term.exit_code(), 0)
+            self.assertIn("-cl:# and -size:#", term.screen())
+
+
+class Welcome(unittest.TestCase):
+    def assertWelcome(self, result):
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(h.lines(result.stdout), [p.BANNER, b""] + WELCOME)
+
+    def test_any_token_beginning_with_w(self):
+        for token in ("-w", "-W", "-wobble"):
+            self.assertWelcome(p.run([token]))
+
+    def test_welcome_from_the_variable_ends_before_the_command_line(self):
+        # A later bad sort order would add a message if the command line were still read.
+        self.assertWelcome(p.run(["-sort=bad"], variable="-c+ -w -sort=worse"))
+
+    def test_welcome_from_the_stored_string_ends_before_the_variable(self):
+        self.assertWelcome(p.run(["-sort=bad"], stored='-asval "-W" -sort=worse',
+                                 variable="-sort=bad"))
+
+    def test_tokens_before_the_welcome_still_take_effect(self):
+        r = p.run(["-sort=bad", "-w"])
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual(h.lines(r.stdout),
+                         [p.BANNER, b"", b"Invalid sorting method specified - BAD"] + WELCOME)
+
+
+if __name__ == "__main__":
+    h.main()
