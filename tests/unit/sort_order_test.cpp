@@ -6,7 +6,7 @@
 #include "test_support.h"
 
 namespace {
-struct Spec {
+struct Sibling {
   const char* name;
   int64_t local, subdirs, waste;
   int32_t files;
@@ -14,7 +14,7 @@ struct Spec {
 
 // Places the subdirectories as the scan does: enumerated in the order given, handed to
 // InsertChild from the last enumerated to the first. Returns the resulting names.
-std::vector<std::string> Place(SortOrder order, std::vector<Spec> enumerated) {
+std::vector<std::string> Place(SortOrder order, std::vector<Sibling> enumerated) {
   DirNode* parent = NewNode("parent");
   for (auto it = enumerated.rbegin(); it != enumerated.rend(); ++it) {
     DirNode* c = NewNode(it->name, it->local, it->files, it->waste, it->subdirs);
@@ -26,9 +26,9 @@ std::vector<std::string> Place(SortOrder order, std::vector<Spec> enumerated) {
 }
 
 std::vector<std::string> PlaceNames(SortOrder order, std::vector<const char*> names) {
-  std::vector<Spec> specs;
-  for (const char* n : names) specs.push_back({n, 0, 0, 0, 0});
-  return Place(order, specs);
+  std::vector<Sibling> siblings;
+  for (const char* n : names) siblings.push_back({n, 0, 0, 0, 0});
+  return Place(order, siblings);
 }
 
 using Names = std::vector<std::string>;
@@ -63,34 +63,34 @@ TEST(SortNone, KeepsTheEnumerationOrder) {
 }
 
 TEST(SortBySize, DescendingWithEqualKeysInEnumerationOrder) {
-  std::vector<Spec> s = {{"small", 10, 0, 0, 0}, {"big", 30, 0, 0, 0},
+  std::vector<Sibling> s = {{"small", 10, 0, 0, 0}, {"big", 30, 0, 0, 0},
                          {"tie1", 20, 0, 0, 0},  {"tie2", 20, 0, 0, 0}};
   EXPECT_EQ(Place(LOCAL, s), (Names{"big", "tie1", "tie2", "small"}));
 }
 
 TEST(SortByTotal, CountsEverythingBelow) {
   // LOCAL and TOTAL differ only for directories with subdirectories of their own.
-  std::vector<Spec> s = {{"deep", 10, 100, 0, 0}, {"flat", 50, 0, 0, 0}, {"tie", 60, 50, 0, 0}};
+  std::vector<Sibling> s = {{"deep", 10, 100, 0, 0}, {"flat", 50, 0, 0, 0}, {"tie", 60, 50, 0, 0}};
   EXPECT_EQ(Place(TOTAL, s), (Names{"deep", "tie", "flat"}));
   EXPECT_EQ(Place(LOCAL, s), (Names{"tie", "flat", "deep"}));
 }
 
 TEST(SortByWaste, DescendingWithEqualKeysInEnumerationOrder) {
-  std::vector<Spec> s = {{"z0", 0, 0, 0, 0}, {"w9", 0, 0, 9, 0}, {"a0", 0, 0, 0, 0}};
+  std::vector<Sibling> s = {{"z0", 0, 0, 0, 0}, {"w9", 0, 0, 9, 0}, {"a0", 0, 0, 0, 0}};
   EXPECT_EQ(Place(WASTE, s), (Names{"w9", "z0", "a0"}));
   // Exact sizes leave every wastage 0: the enumeration order.
-  std::vector<Spec> zero = {{"c", 5, 0, 0, 0}, {"a", 9, 0, 0, 0}, {"b", 1, 0, 0, 0}};
+  std::vector<Sibling> zero = {{"c", 5, 0, 0, 0}, {"a", 9, 0, 0, 0}, {"b", 1, 0, 0, 0}};
   EXPECT_EQ(Place(WASTE, zero), (Names{"c", "a", "b"}));
 }
 
 TEST(SortByFiles, DescendingWithEqualKeysInEnumerationOrder) {
-  std::vector<Spec> s = {{"one", 0, 0, 0, 1}, {"many", 0, 0, 0, 70000}, {"one'", 0, 0, 0, 1},
+  std::vector<Sibling> s = {{"one", 0, 0, 0, 1}, {"many", 0, 0, 0, 70000}, {"one'", 0, 0, 0, 1},
                          {"none", 0, 0, 0, 0}};
   EXPECT_EQ(Place(FILES, s), (Names{"many", "one", "one'", "none"}));
 }
 
 TEST(SortBySize, CompareAsSigned64Bit) {
-  std::vector<Spec> s = {{"fourGB", 4294967296LL, 0, 0, 0}, {"max", INT64_MAX, 0, 0, 0},
+  std::vector<Sibling> s = {{"fourGB", 4294967296LL, 0, 0, 0}, {"max", INT64_MAX, 0, 0, 0},
                          {"small", 1, 0, 0, 0}};
   EXPECT_EQ(Place(LOCAL, s), (Names{"max", "fourGB", "small"}));
 }
