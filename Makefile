@@ -10,7 +10,7 @@ JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS   ?=
 PREFIX ?= /usr/local
 
-.PHONY: run test native win32 asan fuzz fuzz-build deps clean install package
+.PHONY: run test native win32 asan fuzz fuzz-build deps clean install package bench
 
 run: native
 	@$(NATIVE)/quorvel $(ARGS)
@@ -61,6 +61,17 @@ install: native
 package: native win32
 	@cd $(NATIVE) && cpack -G DEB >/dev/null && ls packages/*.deb
 	@cd $(WIN32) && cpack -G ZIP >/dev/null && ls packages/*.zip
+
+# Scan speed and memory against du, ncdu and gdu on generated trees, then the cost of a key press
+# at the end of a long report (installs the peers and tools when run as root). Not part of
+# `make test`. BENCH_ARGS="--runs 20 --cold typical" passes options to bench/run_bench.py.
+BENCH := build/bench
+bench:
+	@sh bench/install-tools.sh
+	@cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BENCH=ON -DQUORVEL_TESTS=OFF >/dev/null
+	@cmake --build $(BENCH) -j $(JOBS) -- --no-print-directory >/dev/null
+	@python3 bench/run_bench.py --quorvel $(BENCH)/quorvel --paging $(BENCH)/bench/paging_bench \
+	  --trees build/bench-trees $(BENCH_ARGS)
 
 clean:
 	rm -rf build

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Times quorvel against GNU du, ncdu and gdu on the generated trees and prints one table each.
 
-For every command: the median wall time of hyperfine (warm cache, after warm-up runs; all the
-commands of a tree in one hyperfine run, so the ratios are fair), the mean CPU time (user +
-system), the ratio of the median to `du -s`, the peak memory by /usr/bin/time -v (median of
-three runs) and the system calls per entry of the tree by strace -c -f.
+For every command: the median wall time of hyperfine (warm cache, after warm-up runs), its
+ratio to `du -s`, the mean CPU time (user + system) and its ratio to `du -s`, the peak memory
+by /usr/bin/time -v (median of three runs) and the system calls per entry of the tree by
+strace -c -f.
+
+All the commands of a tree are timed by the same hyperfine invocations, and the runs are made
+in rounds (each round runs every command a few times after one warm-up run), so that a load
+that comes and goes on the machine weighs on every command alike and the ratios stay fair.
 """
 import argparse
 import datetime
@@ -82,20 +86,38 @@ def shell_line(argv, env):
     return " ".join(shlex.quote(a) for a in prefix + argv)
 
 
-def hyperfine(rows, runs, warmup, prepare=None):
+def hyperfine_once(rows, runs, warmup, prepare):
     with tempfile.NamedTemporaryFile(suffix=".json", delete=False) as f:
         out = f.name
-    cmd = ["hyperfine", "-N", "--style", "basic", "--warmup", str(warmup), "--runs", str(runs),
+    cmd = ["hyperfine", "-N", "--style", "none", "--warmup", str(warmup), "--runs", str(runs),
            "--export-json", out]
     if prepare:
         cmd += ["--prepare", prepare]
     for label, argv, env in rows:
         cmd += ["-n", label, shell_line(argv, env)]
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with open(out) as f:
         results = json.load(f)["results"]
     os.unlink(out)
     return {r["command"]: r for r in results}
+
+
+def hyperfine(rows, runs, warmup, rounds, prepare=None):
+    """{label: {"median": s, "user": s, "system": s, "runs": n}} over all rounds."""
+    per_round = max(2, -(-runs // rounds))
+    times = {label: [] for label, _, _ in rows}
+    cpu = {label: [0.0, 0.0] for label, _, _ in rows}
+    for k in range(rounds):
+        # The first round has the full warm-up; later ones one run each to refill the caches
+        # that the other commands may have pushed out.
+        r = hyperfine_once(rows, per_round, warmup if k == 0 else min(warmup, 1), prepare)
+        for label in times:
+            times[label] += r[label]["times"]
+            cpu[label][0] += r[label]["user"] * len(r[label]["times"])
+            cpu[label][1] += r[label]["system"] * len(r[label]["times"])
+    return {label: {"median": statistics.median(t), "user": cpu[label][0] / len(t),
+                    "system": cpu[label][1] / len(t), "runs": len(t)}
+            for label, t in times.items()}
 
 
 def peak_memory_kb(argv, env):
@@ -123,8 +145,10 @@ def system_calls(argv, env):
 
 
 def measure(tree_name, tree, info, rows, args, prepare=None):
-    runs = args.cold_runs if prepare else args.runs
-    timing = hyperfine(rows, runs, 0 if prepare else args.warmup, prepare)
+    if prepare:
+        timing = hyperfine(rows, args.cold_runs, 0, 1, prepare)
+    else:
+        timing = hyperfine(rows, args.runs, args.warmup, args.rounds)
     table = []
     for label, argv, env in rows:
         r = timing[label]
@@ -135,16 +159,18 @@ def measure(tree_name, tree, info, rows, args, prepare=None):
             "memory": None if prepare else peak_memory_kb(argv, env),
             "calls": None if prepare else system_calls(argv, env),
         })
-    du = next(t["median"] for t in table if t["tool"] == "du -s")
+    du = next(t for t in table if t["tool"] == "du -s")
     for t in table:
-        t["ratio"] = t["median"] / du
+        t["ratio"] = t["median"] / du["median"]
+        t["cpu_ratio"] = t["cpu"] / du["cpu"]
+        t["runs"] = timing[t["tool"]]["runs"]
         t["per_entry"] = t["calls"] / info["entries"] if t["calls"] else None
     return table
 
 
 def format_table(title, table, markdown):
-    head = ["tool", "median wall", "ratio to du -s", "CPU (user+sys)", "peak memory",
-            "syscalls/entry"]
+    head = ["tool", "median wall", "ratio to du -s", "CPU (user+sys)", "CPU ratio",
+            "peak memory", "syscalls/entry"]
     lines = []
     for t in table:
         lines.append([
@@ -152,6 +178,7 @@ def format_table(title, table, markdown):
             "%.3f s" % t["median"],
             "%.2f" % t["ratio"],
             "%.3f s" % t["cpu"],
+            "%.2f" % t["cpu_ratio"],
             "%.1f MB" % (t["memory"] / 1024) if t["memory"] else "-",
             "%.2f" % t["per_entry"] if t["per_entry"] else "-",
         ])
@@ -173,6 +200,8 @@ def main():
     ap.add_argument("--trees", required=True, help="folder for the generated trees")
     ap.add_argument("--runs", type=int, default=10)
     ap.add_argument("--warmup", type=int, default=3)
+    ap.add_argument("--rounds", type=int, default=5,
+                    help="the runs are split into this many rounds of every command")
     ap.add_argument("--cold", action="store_true",
                     help="also time the typical tree with the page cache dropped (root only)")
     ap.add_argument("--cold-runs", type=int, default=5)
@@ -198,11 +227,12 @@ def main():
     header = [
         "date: %s" % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
         "machine: %s" % machine(),
-        "file system of the trees: %s; warm page cache; %d runs after %d warm-up runs"
-        % (filesystem(args.trees), args.runs, args.warmup),
-        "peers: %s; %s; %s; %s" % (tool_version(["du", "--version"]),
-                                   tool_version(["ncdu", "-v"]), tool_version(["gdu", "-v"]),
-                                   tool_version(["hyperfine", "--version"])),
+        "file system of the trees: %s; warm page cache; at least %d runs of each command in %d "
+        "rounds, after %d warm-up runs" % (filesystem(args.trees), args.runs, args.rounds,
+                                            args.warmup),
+        "peers: %s; %s; gdu %s; %s" % (
+            tool_version(["du", "--version"]), tool_version(["ncdu", "-v"]),
+            tool_version(["gdu", "-v"]).split()[-1], tool_version(["hyperfine", "--version"])),
         "load average before the run: %.2f %.2f %.2f" % os.getloadavg(),
     ]
     print("\n".join(header) + "\n", flush=True)

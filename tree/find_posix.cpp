@@ -11,6 +11,8 @@
 //   no /proc) each directory is checked with fstat as it is opened.
 // - On the same file systems a read that leaves room for one more entry of any length was the
 //   last one, so the read that would return nothing is not made.
+// - Directories below the start directory are opened relative to it, so only the names below
+//   it are looked up again for each directory.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -23,17 +25,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tree/find.h"
-
-#ifdef QUORVEL_HAVE_URING
-#include <liburing.h>
-#endif
 
 namespace {
 struct LinuxDirent {
@@ -56,6 +53,9 @@ dev_t RootDevice = 0;         // directories on other devices are not entered
 bool ShortReadEnds = false;   // the start directory's file system ends listings with a short read
 bool CheckByMounts = false;   // the device check uses ForeignMounts instead of fstat
 int RootPathLength = 0;       // length of the start directory's path as the scan gives it
+// A path handle (O_PATH, not an enumeration) of the start directory, that the directories below
+// it are opened from; kept until the next scan, or -1.
+int RootFd = -1;
 std::string RootRealPath;     // the start directory's path as the kernel names it, with a '/'
 // Paths (with a trailing '/') of the visible mount points below the start directory whose
 // device is not the start directory's, sorted.
@@ -156,6 +156,8 @@ bool LoadForeignMounts() {
 // Prepares the device check from the open start directory fd and its path as given.
 void RecordRoot(int fd, const struct stat& st, const BStr& directory) {
   HaveRootDevice = true;
+  if (RootFd >= 0) close(RootFd);
+  RootFd = openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   RootDevice = st.st_dev;
   RootPathLength = directory.length;
   ShortReadEnds = false;
@@ -183,7 +185,8 @@ bool IsForeignMount(const BStr& directory) {
   return std::binary_search(ForeignMounts.begin(), ForeignMounts.end(), real);
 }
 
-// One entry of the batch in hand: the kernel's record, measured.
+// One entry of the last read, measured: every entry of a read is measured before the first is
+// handed out, while the read's names are still in Entries.
 struct Slot {
   const char* name;  // in Entries
   int nameLength;
@@ -194,63 +197,6 @@ constexpr int MaxSlots = sizeof Entries / 24;  // the smallest record is 24 byte
 Slot Slots[MaxSlots];  // the entries of the last read, in the kernel's order
 int SlotCount = 0;     // slots filled by the last read
 int SlotPos = 0;       // the next slot to hand out
-
-#ifdef QUORVEL_HAVE_URING
-// Size queries of one read go to the kernel as one batch when io_uring is there. The plain
-// path stays for kernels without it (ENOSYS), sandboxes that forbid it (EPERM) and
-// QUORVEL_NO_URING=1.
-constexpr unsigned RingDepth = 256;
-constexpr int RingThreshold = 4;  // fewer queries than this are cheaper one by one
-io_uring Ring;
-bool RingTried = false;  // the ring was set up, or that failed, once for the process
-bool RingReady = false;
-struct statx Results[RingDepth];  // answers of the queries in flight
-
-void StartRing() {
-  if (RingTried) return;
-  RingTried = true;
-  const char* off = std::getenv("QUORVEL_NO_URING");
-  if (off && std::strcmp(off, "1") == 0) return;
-  // Completions are only reaped by this thread while it waits: the kernel need not interrupt
-  // it for them. Kernels before 6.1 refuse these flags; the plain ring serves there.
-  unsigned quiet = IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_COOP_TASKRUN | IORING_SETUP_DEFER_TASKRUN;
-  RingReady = io_uring_queue_init(RingDepth, &Ring, quiet) == 0 ||
-              io_uring_queue_init(RingDepth, &Ring, 0) == 0;
-}
-
-// Measures the slots listed in pending (indexes) through the ring; false when the ring failed
-// and the caller must measure them itself.
-bool MeasureBatch(const int* pending, int count) {
-  for (int done = 0; done < count;) {
-    int n = count - done < (int)RingDepth ? count - done : (int)RingDepth;
-    for (int i = 0; i < n; ++i) {
-      io_uring_sqe* sqe = io_uring_get_sqe(&Ring);
-      if (!sqe) return false;
-      io_uring_prep_statx(sqe, DirFd, Slots[pending[done + i]].name, AT_SYMLINK_NOFOLLOW,
-                          STATX_TYPE | STATX_SIZE, &Results[i]);
-      io_uring_sqe_set_data64(sqe, (uint64_t)i);
-    }
-    if (io_uring_submit_and_wait(&Ring, (unsigned)n) < n) return false;
-    int seen = 0;
-    while (seen < n) {
-      io_uring_cqe* cqe;
-      if (io_uring_wait_cqe(&Ring, &cqe) != 0) return false;
-      int i = (int)io_uring_cqe_get_data64(cqe);
-      Slot& s = Slots[pending[done + i]];
-      if (cqe->res == 0) {
-        if (S_ISDIR(Results[i].stx_mode))
-          s.directory = true;
-        else
-          s.size = (int64_t)Results[i].stx_size;
-      }
-      io_uring_cqe_seen(&Ring, cqe);
-      ++seen;
-    }
-    done += n;
-  }
-  return true;
-}
-#endif
 
 void MeasureOne(Slot& s) {
   struct stat st;
@@ -265,9 +211,6 @@ void MeasureOne(Slot& s) {
 void PosixStartScan() {
   HaveRootDevice = false;
   ForeignMounts.clear();
-#ifdef QUORVEL_HAVE_URING
-  StartRing();
-#endif
 }
 
 void PosixClose() {
@@ -305,18 +248,6 @@ bool Refill() {
     if (!s.directory) pending[count++] = SlotCount;
     ++SlotCount;
   }
-#ifdef QUORVEL_HAVE_URING
-  if (RingReady && count >= RingThreshold) {
-    if (MeasureBatch(pending, count)) return true;
-    // A ring that fails once is not trusted again; this batch is measured one by one.
-    io_uring_queue_exit(&Ring);
-    RingReady = false;
-    for (int i = 0; i < count; ++i) {
-      Slots[pending[i]].directory = false;
-      Slots[pending[i]].size = 0;
-    }
-  }
-#endif
   for (int i = 0; i < count; ++i) MeasureOne(Slots[pending[i]]);
   return true;
 }
@@ -338,7 +269,12 @@ FindResult PosixFirst(const BStr& directory, FindEntry* entry) {
     // Another file system (/proc, a network mount...): kept in the tree with zero figures.
     return FindFailed;
   }
-  int fd = open(directory.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  // Below the start directory the path is resolved from it, not from "/": fewer names to
+  // look up per directory, and the same directory is found.
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+  int fd = HaveRootDevice && RootFd >= 0 && directory.length > RootPathLength
+               ? openat(RootFd, directory.text + RootPathLength, flags)
+               : open(directory.text, flags);
   if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
   if (!HaveRootDevice || !CheckByMounts) {
     struct stat st;

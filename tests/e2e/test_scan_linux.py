@@ -1,0 +1,201 @@
+"""The Linux enumeration's shortcuts keep the figures of the plain one: other file systems are
+found from the mount table instead of a device query per directory, and a listing on ext4 or
+tmpfs ends at its first short read instead of one more empty read. Each test here guards a way
+those shortcuts could go wrong: a foreign mount entered (or a same-device one skipped) because a
+mount point's path was misread, and entries lost because a read was taken for the last."""
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness as h
+import spine_common as s
+
+LINE = re.compile(rb"^\s*([\d,]+)\s+(\d+%)\s+([\d,]+)  (.*?)(?:   \[([\d,]+)\])?$")
+
+
+def number(b):
+    return int(b.replace(b",", b""))
+
+
+def directories(stdout):
+    """{name: (localSize, files)} of the report's directory lines (the root under "")."""
+    tree = s.Parsed(stdout).tree()
+    out = {}
+    for i, l in enumerate(tree):
+        m = LINE.match(l)
+        assert m, l
+        name = b"" if i == 0 else re.sub(rb"^[ |+\-]*", b"", m.group(4))
+        out[name.decode()] = (number(m.group(1)), number(m.group(3)))
+    return out
+
+
+def file_total(stdout):
+    p = s.Parsed(stdout)
+    end = p.report.index(s.RULE, 2)
+    return number(LINE.match(p.report[end + 1].split(b"  Cluster size:")[0] + b"  x").group(3))
+
+
+def can_unshare():
+    if h.WINDOWS:
+        return "mount points are a Linux matter"
+    if os.geteuid() != 0 or shutil.which("unshare") is None:
+        return "needs root and unshare(1) to mount file systems in a private namespace"
+    r = subprocess.run(["unshare", "-m", "sh", "-c", "mount -t tmpfs none /mnt"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return None if r.returncode == 0 else "unshare -m is not permitted here"
+
+
+def in_namespace(setup, args):
+    """Runs the program after the shell commands setup in a mount namespace of its own, so the
+    mounts vanish with it."""
+    env = dict(os.environ)
+    env.pop("QUORVEL", None)
+    env.update(s.LOCALE)
+    env["XDG_CONFIG_HOME"] = os.path.join(h.BUILD, "e2e-config-empty")
+    script = "set -e; " + "; ".join(setup) + '; exec "$@"'
+    r = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", h.exe()] + list(args),
+                       env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    assert r.returncode == 0, r.stderr
+    return r.stdout
+
+
+def q(path):
+    return "'" + path.replace("'", "'\\''") + "'"
+
+
+@unittest.skipIf(can_unshare(), can_unshare())
+class OtherFileSystems(unittest.TestCase):
+    def setUp(self):
+        self.t = h.Tree({"a/f": 5000, "m": None, "bind": None})
+        self.outside = os.path.join(self.t.base, "outside")
+        os.makedirs(os.path.join(self.outside, "b"))
+        with open(os.path.join(self.outside, "g"), "wb") as f:
+            f.truncate(7000)
+        with open(os.path.join(self.outside, "b", "h"), "wb") as f:
+            f.truncate(3000)
+
+    def tearDown(self):
+        self.t.__exit__(None, None, None)
+
+    def test_another_device_is_not_entered_but_a_bind_mount_of_the_same_one_is(self):
+        root = self.t.root
+        out = in_namespace([
+            "mount -t tmpfs none %s" % q(root + "/m"),
+            "head -c 9000 /dev/zero > %s" % q(root + "/m/in"),
+            "mount --bind %s %s" % (q(self.outside), q(root + "/bind")),
+        ], ["-p", "-cl=1", root])
+        d = directories(out)
+        self.assertEqual(d["m"], (0, 0))            # not read at all: no entry-table charge
+        self.assertEqual(d["bind"][1], 1)           # g; b is a subdirectory
+        self.assertEqual(d["b"][1], 1)              # h, below the bind mount
+        self.assertEqual(file_total(out), 3)
+
+    def test_mount_points_whose_names_the_mount_table_escapes(self):
+        # The table writes a blank as \040 and a backslash as \134.
+        root = self.t.root
+        odd = ["two words", "back\\slash", "x\\040y"]
+        setup = []
+        for name in odd:
+            os.mkdir(os.path.join(root, name))
+            setup += ["mount -t tmpfs none %s" % q(root + "/" + name),
+                      "echo data > %s" % q(root + "/" + name + "/in")]
+        out = in_namespace(setup, ["-p", root])
+        d = directories(out)
+        for name in odd:
+            self.assertEqual(d[name], (0, 0), name)
+        self.assertEqual(file_total(out), 1)
+
+    def test_start_directory_named_through_a_link_and_dot_dot(self):
+        link = os.path.join(self.t.base, "link")
+        os.symlink(self.t.root, link)
+        out = in_namespace(["mount -t tmpfs none %s" % q(self.t.root + "/m"),
+                            "echo data > %s" % q(self.t.root + "/m/in")],
+                           ["-p", link + "/../link/"])
+        self.assertEqual(directories(out)["m"], (0, 0))
+        self.assertEqual(file_total(out), 1)
+
+    def test_a_mount_covered_by_a_later_one_is_not_what_the_path_shows(self):
+        # a/b gets a tmpfs, then a is covered by a bind mount of outside (same device), whose
+        # own b is an ordinary directory: that b is what the path shows, and it is read.
+        root = self.t.root
+        os.mkdir(os.path.join(root, "a", "b"))
+        out = in_namespace(["mount -t tmpfs none %s" % q(root + "/a/b"),
+                            "mount --bind %s %s" % (q(self.outside), q(root + "/a"))],
+                           ["-p", root])
+        d = directories(out)
+        self.assertEqual(d["b"][1], 1)
+        self.assertEqual(file_total(out), 2)  # a/g and a/b/h; nothing of the covered a
+
+    def test_start_directory_on_tmpfs_with_another_tmpfs_below(self):
+        root = self.t.root
+        out = in_namespace([
+            "mount -t tmpfs none %s" % q(root),
+            "mkdir %s %s" % (q(root + "/x"), q(root + "/y")),
+            "head -c 100 /dev/zero > %s" % q(root + "/x/one"),
+            "head -c 200 /dev/zero > %s" % q(root + "/x/two"),
+            "mount -t tmpfs none %s" % q(root + "/y"),
+            "echo data > %s" % q(root + "/y/in"),
+        ], ["-p", "-cl=1", root])
+        d = directories(out)
+        self.assertEqual(d["x"], (300 + 32 * 4, 2))
+        self.assertEqual(d["y"], (0, 0))
+
+
+def tmpfs_base():
+    if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK):
+        r = subprocess.run(["stat", "-f", "-c", "%T", "/dev/shm"], capture_output=True, text=True)
+        if r.stdout.strip() == "tmpfs":
+            return "/dev/shm"
+    return None
+
+
+@unittest.skipIf(h.WINDOWS, "the read shortcuts belong to the Linux enumeration")
+class LongListings(unittest.TestCase):
+    """Directories whose listings take several reads, with names of every length so that reads
+    end at every distance from the buffer's end."""
+
+    def check(self, base):
+        rng = random.Random(5)
+        with h.Tree(root=base) as t:
+            expected = {}
+            for k in range(24):
+                d = "d%02d" % k
+                os.mkdir(t.path(d))
+                count = 100 + 13 * k
+                size_sum = 0
+                for i in range(count):
+                    stem = "%s_%04d_" % (d, i)
+                    name = stem + "n" * (rng.randint(1, 255 - len(stem)) if k % 2 else
+                                         255 - len(stem) - rng.randint(0, 6))
+                    size = rng.randrange(0, 5000)
+                    with open(os.path.join(t.path(d), name), "wb") as f:
+                        f.truncate(size)
+                    size_sum += size
+                subdirs = k % 5
+                for i in range(subdirs):
+                    os.mkdir(os.path.join(t.path(d), "s%d" % i))
+                # With one-byte clusters a directory's own figure is its file bytes plus 32 per
+                # entry: every file, subdirectory, "." and "..".
+                expected[d] = (size_sum + 32 * (count + subdirs + 2), count)
+            r = s.run(["-p", "-cl=1", h.arg(t.root)])
+            self.assertEqual(r.returncode, 0, r.stderr)
+            got = directories(r.stdout)
+            for d, figures in expected.items():
+                self.assertEqual(got[d], figures, d)
+
+    def test_on_the_test_file_system(self):
+        self.check(None)
+
+    @unittest.skipIf(h.WINDOWS or tmpfs_base() is None, "no writable tmpfs at /dev/shm")
+    def test_on_tmpfs(self):
+        self.check(tmpfs_base())
+
+
+if __name__ == "__main__":
+    unittest.main()
