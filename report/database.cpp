@@ -31,12 +31,27 @@ int32_t Header(const char* titles) {
   return 0;
 }
 
+// Writes a piece of a quoted path, each double quote in it twice, as CSV readers expect (a
+// POSIX name may hold one; a Windows name cannot, so nothing changes there).
+void WriteCsvPiece(const char* bytes, int length) {
+  int start = 0;
+  for (int i = 0; i < length; ++i) {
+    if (bytes[i] == '"') {
+      WriteName(bytes + start, i + 1 - start);
+      start = i;
+    }
+  }
+  WriteName(bytes + start, length - start);
+}
+
 // The quoted path of a row: RowPath alone for the scanned directory, RowPath and the name for
 // every other one. Written in pieces, so a long name is not cut.
-void WriteRowPath(const DirNode* node) {
+void WriteRowPath(const DirNode* node, bool csv) {
+  void (*piece)(const char*, int) = WriteName;
+  if (csv) piece = WriteCsvPiece;
   WriteText("\"", 1);
-  WriteName(RowPath);
-  if (node != &RootNode) WriteName(NameText(node), NameLength(node));
+  piece(RowPath.text, RowPath.length);
+  if (node != &RootNode) piece(NameText(node), NameLength(node));
   WriteText("\"", 1);
 }
 
@@ -87,7 +102,7 @@ void WriteTabRow(const DirNode* node) {
   WriteText("\t", 1);
   WriteText(PadLeft(FormatPlain(NodeTotal(node)), 14));
   WriteText("\t", 1);
-  WriteRowPath(node);
+  WriteRowPath(node, false);
   EndRow();
 }
 
@@ -98,7 +113,7 @@ void WriteCommaRow(const DirNode* node) {
   WriteText(",", 1);
   WriteText(FormatPlain(NodeTotal(node)));
   WriteText(",", 1);
-  WriteRowPath(node);
+  WriteRowPath(node, true);
   EndRow();
 }
 
