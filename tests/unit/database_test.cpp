@@ -142,13 +142,18 @@ TEST_F(Database, RowPathKeepsASingleSeparatorOnARoot) {
   EXPECT_NE(out.find(",\"" + sep + "home\"\r\n"), std::string::npos) << out;
 }
 
-TEST_F(Database, NamesAreWrittenUnchangedInsideTheQuotes) {
+TEST_F(Database, CommasStayAndQuotesAreDoubledOnlyInTheCommaForm) {
+  // A quote inside the quoted path would end the field early for a CSV reader.
   ResetRoot(P("C:\\D"));
   AddChild(&RootNode, NewNode("a,b \"c\""));
   SetRowPath(B(P("C:\\D")));
-  std::vector<std::string> lines = Rows(Report(CommaSection));
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[3], "0,0,0,\"" + P("C:\\D\\") + "a,b \"c\"\"");
+  std::vector<std::string> comma = Rows(Report(CommaSection));
+  ASSERT_EQ(comma.size(), 4u);
+  EXPECT_EQ(comma[3], "0,0,0,\"" + P("C:\\D\\") + "a,b \"\"c\"\"\"");
+  SetRowPath(B(P("C:\\D")));
+  std::vector<std::string> tab = Rows(Report(TabSection));
+  ASSERT_EQ(tab.size(), 4u);
+  EXPECT_NE(tab[3].find("a,b \"c\"\""), std::string::npos);
 }
 
 TEST_F(Database, CountsAreDecimalWithoutSeparatorsAndWidenTheirField) {
