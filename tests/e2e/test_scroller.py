@@ -14,6 +14,7 @@ import harness as h
 
 STATUS = " Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]"
 BANNER = "Quorvel 1.0.0"
+HEADER = " Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]"
 
 
 def status(percent):
@@ -55,9 +56,9 @@ def row_of(screen, name):
 
 
 class KeepServer:
-    """Keeps one idle tmux session open while this file's tests run. tmux ends its server when the
-    last session closes, and a session started at that moment fails; with this one open, the
-    sessions of the tests start and end without that race."""
+    """Keeps one idle tmux session open while this file's tests run. tmux ends its server when
+    the last session closes, and a session started at that moment fails; with this one open,
+    the sessions of the tests start and end without that race."""
 
     def __init__(self):
         self.name = "quorvel-keep-%d" % os.getpid()
@@ -102,7 +103,7 @@ class Scroller(unittest.TestCase):
             s = page(t, 22, "d18", absent="d19")
             # Banner and empty line, then lines 0-21 below them, the status line on the last row.
             self.assertTrue(s[0].startswith(BANNER), s)
-            self.assertEqual(s[2], " Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]")
+            self.assertEqual(s[2], HEADER)
             self.assertEqual(row_of(s, "d18"), [23])
 
             send(t, "Space")  # lines 22-44, scrolling

@@ -72,9 +72,9 @@ class Shell(h.Terminal):
 
 
 class KeepServer:
-    """Keeps one idle tmux session open while this file's tests run. tmux ends its server when the
-    last session closes, and a session started at that moment fails; with this one open, the
-    sessions of the tests start and end without that race."""
+    """Keeps one idle tmux session open while this file's tests run. tmux ends its server when
+    the last session closes, and a session started at that moment fails; with this one open,
+    the sessions of the tests start and end without that race."""
 
     def __init__(self):
         self.name = "quorvel-keep-%d" % os.getpid()
@@ -245,7 +245,8 @@ class StoppedWhileAKeyIsAwaited(unittest.TestCase):
                         signal.signal(signal.SIGTTOU, signal.SIG_IGN)
                         os.tcsetpgrp(0, os.getpid())
                         signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-                        env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+                        config = os.path.join(h.BUILD, "e2e-config-empty")
+                        env = dict(os.environ, XDG_CONFIG_HOME=config)
                         env.pop("QUORVEL", None)
                         os.execve(h.exe(), [h.exe(), t.root], env)
                     while True:
@@ -294,7 +295,8 @@ class StoppedWhileAKeyIsAwaited(unittest.TestCase):
         end = time.time() + timeout
         while time.time() < end:
             mode = termios.tcgetattr(fd)
-            if (want is not None and mode == want) or (want is None and not mode[3] & termios.ICANON):
+            key_mode = not mode[3] & termios.ICANON
+            if (want is not None and mode == want) or (want is None and key_mode):
                 return
             time.sleep(0.05)
         self.fail(what)
