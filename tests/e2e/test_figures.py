@@ -1,0 +1,165 @@
+"""The report's figures against the file system itself, on a generated tree of thousands of
+directories (no links, so that Wine, which follows them, sees the same tree): in exact mode the
+grand total and the file count equal what find sums and counts, and in wastage mode every
+directory's own size, wastage and total equal the rounding rule applied to lstat sizes and entry
+counts."""
+import os
+import random
+import re
+import stat
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness as h
+
+# The program's path budget: a subdirectory is read only when its parent's path (with the
+# separator), its name and the 4 characters of separator and pattern fit in 255.
+PATH_BUDGET = 255
+
+ROW = re.compile(rb"^ *(-?\d+)\t *(-?\d+)\t *(-?\d+)\t\"(.*)\"\r?$")
+TOTALS = re.compile(rb"^ *([\d,]+)(?: +\d+%| +[\d,]+)?? +([\d,]+)  Cluster size: ([\d,]+)  Wastage: (\S+)\r?$")
+
+
+def shown_length(path):
+    """Length of a Linux path as the program holds it (drive Z: and backslashes under Wine)."""
+    return len(os.fsencode(h.arg(path)))
+
+
+def expected_figures(root, cluster, exact=False):
+    """What the scan should find below root: {relative path: (localSize, wastage, files,
+    total)} for every directory it reads, with its run totals (files, own wastage summed).
+    Links are not followed; subdirectories whose path would pass the budget are not read."""
+    figures = {}
+    totals = {"files": 0, "waste": 0}
+
+    def round_up(size):
+        r = size % cluster
+        return (size, 0) if r == 0 else (size + cluster - r, cluster - r)
+
+    def scan(path, rel):
+        local = waste = files = 0
+        subdirs = []
+        names = os.listdir(path)
+        for name in names:
+            st = os.lstat(os.path.join(path, name))
+            if stat.S_ISDIR(st.st_mode):
+                subdirs.append(name)
+                continue
+            files += 1
+            if exact:
+                local += st.st_size
+            else:
+                size, pad = round_up(st.st_size)
+                local += size
+                waste += pad
+        if not exact:
+            size, pad = round_up((len(names) + 2) * 32)
+            local += size
+            waste += pad
+        totals["files"] += files
+        totals["waste"] += waste
+        below = 0
+        length = shown_length(path) + 1
+        for name in subdirs:
+            child = os.path.join(path, name)
+            crel = os.path.join(rel, name) if rel else name
+            if length + len(os.fsencode(name)) + 4 <= PATH_BUDGET:
+                below += scan(child, crel)
+            else:
+                figures[crel] = (0, 0, 0, 0)
+        figures[rel] = (local, waste, files, local + below)
+        return local + below
+
+    scan(root, "")
+    return figures, totals
+
+
+def table_rows(output, root):
+    """The -tab rows as {relative path: (localSize, wastage, total)}."""
+    prefix = os.fsencode(h.arg(root))
+    rows = {}
+    for line in output.split(b"\n"):
+        m = ROW.match(line)
+        if not m:
+            continue
+        path = m.group(4)
+        assert path.startswith(prefix), path
+        rel = path[len(prefix):].strip(b"\\/").replace(b"\\", b"/")
+        rows[os.fsdecode(rel)] = (int(m.group(1)), int(m.group(2)), int(m.group(3)))
+    return rows
+
+
+def totals_line(output):
+    """(grand total, files, cluster size, wastage text) from the footer's totals line."""
+    for line in h.lines(output):
+        m = TOTALS.match(line)
+        if m:
+            num = lambda b: int(b.replace(b",", b""))
+            return num(m.group(1)), num(m.group(2)), num(m.group(3)), m.group(4).decode()
+    raise AssertionError("no totals line in:\n" + output.decode("latin-1")[-2000:])
+
+
+def generate(tree, directories, seed=6):
+    """A reproducible tree of `directories` directories, at most 5 deep, with files of sizes
+    around the cluster boundaries and others at random (sparse, so large sizes cost nothing)."""
+    rnd = random.Random(seed)
+    dirs = [("", 0)]
+    sizes = [0, 1, 31, 32, 511, 512, 1535, 1536, 1537, 4095, 4096, 4097, 8192, 65536, 10 ** 6]
+    for i in range(directories):
+        parent, depth = rnd.choice(dirs)
+        while depth >= 5:
+            parent, depth = rnd.choice(dirs)
+        rel = os.path.join(parent, "d%d" % i) if parent else "d%d" % i
+        tree.add(rel)
+        dirs.append((rel, depth + 1))
+        for k in range(rnd.randrange(4)):
+            size = rnd.choice(sizes) if rnd.random() < 0.6 else rnd.randrange(3 * 10 ** 6)
+            tree.add(os.path.join(rel, "f%d" % k), size)
+    return len(dirs)
+
+
+class Figures(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tree = h.Tree()
+        cls.count = generate(cls.tree, 2500)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tree.__exit__(None, None, None)
+
+    def test_exact_mode_matches_find(self):
+        # Guards lost or doubly counted files and sizes summed in a narrow type.
+        root = self.tree.root
+        found = subprocess.run(["find", root, "!", "-type", "d", "-printf", "%s\\n"],
+                               stdout=subprocess.PIPE, check=True).stdout.split()
+        r = h.run(["-dir", h.arg(root)], timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        grand, files, _, _ = totals_line(r.stdout)
+        self.assertEqual(files, len(found))
+        self.assertEqual(grand, sum(int(s) for s in found))
+
+    def test_wastage_mode_every_directory_follows_the_rounding_rule(self):
+        # Guards the per-file rounding, the 32-byte entries (with "." and ".."), subdirectory
+        # sums and a cluster size that is no power of two.
+        root = self.tree.root
+        cluster = 1536
+        want, totals = expected_figures(root, cluster)
+        r = h.run(["-tab", "-cl=%d" % cluster, h.arg(root)], timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        rows = table_rows(r.stdout, root)
+        self.assertEqual(len(rows), self.count)
+        wrong = [(p, rows.get(p), (w[0], w[1], w[3])) for p, w in want.items()
+                 if rows.get(p) != (w[0], w[1], w[3])]
+        self.assertEqual(wrong[:5], [])
+
+        r = h.run(["-cl=%d" % cluster, h.arg(root)], timeout=300)
+        grand, files, used_cluster, waste = totals_line(r.stdout)
+        self.assertEqual((grand, files, used_cluster), (want[""][3], totals["files"], cluster))
+        self.assertEqual(int(waste.replace(",", "")), totals["waste"])
+
+
+if __name__ == "__main__":
+    h.main()
