@@ -4,6 +4,7 @@ under Wine), scratch trees with real file sizes, and a real terminal through tmu
 Every test script imports this module and is run by ctest once per platform, with
 QUORVEL_PLATFORM (native or win32), QUORVEL_BUILD (the build folder) and QUORVEL_SOURCE set.
 """
+import atexit
 import fcntl
 import os
 import shlex
@@ -17,6 +18,19 @@ PLATFORM = os.environ.get("QUORVEL_PLATFORM", "native")
 SOURCE = os.environ.get("QUORVEL_SOURCE", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 BUILD = os.environ.get("QUORVEL_BUILD", os.path.join(SOURCE, "build", PLATFORM))
 WINDOWS = PLATFORM == "win32"
+
+# Each test process gets a tmux server of its own, so tests running in parallel cannot end each
+# other's server when their last session closes.
+if "QUORVEL_TMUX_DIR" not in os.environ:
+    os.environ["QUORVEL_TMUX_DIR"] = tempfile.mkdtemp(prefix="quorvel-tmux-")
+    os.environ["TMUX_TMPDIR"] = os.environ["QUORVEL_TMUX_DIR"]
+    os.environ.pop("TMUX", None)
+
+    def _end_tmux():
+        subprocess.run(["tmux", "kill-server"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(os.environ["QUORVEL_TMUX_DIR"], ignore_errors=True)
+
+    atexit.register(_end_tmux)
 EOL = b"\r\n" if WINDOWS else b"\n"
 SEP = "\\" if WINDOWS else "/"
 
@@ -156,9 +170,17 @@ class Terminal:
         if cwd:
             shell = "cd %s && %s" % (shlex.quote(cwd), shell)
         self.env = e
-        subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
-                        "-x", str(width), "-y", str(height), "sh", "-c", shell],
-                       env=e, check=True)
+        # A server that is just shutting down (its last session closed a moment ago) refuses
+        # the new session; the next try starts a fresh server.
+        for attempt in range(5):
+            r = subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
+                                "-x", str(width), "-y", str(height), "sh", "-c", shell],
+                               env=e, stderr=subprocess.PIPE)
+            if r.returncode == 0:
+                break
+            time.sleep(0.3)
+        else:
+            raise AssertionError("tmux could not start: %s" % r.stderr.decode(errors="replace"))
 
     def keys(self, *keys):
         """Sends tmux key names (for example "Space", "End", "q", "C-c")."""
