@@ -31,6 +31,23 @@ if "QUORVEL_TMUX_DIR" not in os.environ:
         shutil.rmtree(os.environ["QUORVEL_TMUX_DIR"], ignore_errors=True)
 
     atexit.register(_end_tmux)
+
+_tmux_kept = False
+
+
+def keep_tmux_server():
+    """Keeps one idle session in this process's tmux server. tmux ends its server when the last
+    session closes, and a session started at that moment fails; with this one open, the tests'
+    sessions start and end without that race. The server ends with the process."""
+    global _tmux_kept
+    if _tmux_kept or not shutil.which("tmux"):
+        return
+    for _ in range(20):
+        if subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", "quorvel-keep",
+                           "sleep", "3600"], stderr=subprocess.DEVNULL).returncode == 0:
+            _tmux_kept = True
+            return
+        time.sleep(0.1)
 EOL = b"\r\n" if WINDOWS else b"\n"
 SEP = "\\" if WINDOWS else "/"
 
@@ -154,6 +171,7 @@ class Terminal:
 
     def __init__(self, args, width=100, height=25, env=None, name="quorvel", cwd=None):
         _warm_wine()
+        keep_tmux_server()
         self.session = "quorvel-%d-%d" % (os.getpid(), int(time.time() * 1000) % 1000000)
         self.rc_file = tempfile.mktemp(prefix="quorvel-rc-")
         e = dict(os.environ)

@@ -55,35 +55,8 @@ def row_of(screen, name):
     return [i for i, l in enumerate(screen) if l.endswith(name) or (name + "   [") in l]
 
 
-class KeepServer:
-    """Keeps one idle tmux session open while this file's tests run. tmux ends its server when
-    the last session closes, and a session started at that moment fails; with this one open,
-    the sessions of the tests start and end without that race."""
-
-    def __init__(self):
-        self.name = "quorvel-keep-%d" % os.getpid()
-        for _ in range(20):
-            if subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.name,
-                               "sleep", "1800"], stderr=subprocess.DEVNULL).returncode == 0:
-                return
-            time.sleep(0.1)
-
-    def close(self):
-        subprocess.run(["tmux", "kill-session", "-t", self.name], stderr=subprocess.DEVNULL)
-
-
-KEEPER = None
-
-
 def setUpModule():
-    global KEEPER
-    if shutil.which("tmux"):
-        KEEPER = KeepServer()
-
-
-def tearDownModule():
-    if KEEPER:
-        KEEPER.close()
+    h.keep_tmux_server()
 
 
 @unittest.skipIf(shutil.which("tmux") is None, "tmux is missing: the terminal cannot be tested")
