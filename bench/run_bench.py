@@ -123,9 +123,11 @@ def hyperfine(rows, runs, warmup, rounds, prepare=None):
 def peak_memory_kb(argv, env):
     values = []
     for _ in range(3):
-        p = subprocess.run(["/usr/bin/time", "-f", "%M"] + argv, env=dict(os.environ, **env),
+        p = subprocess.run(["/usr/bin/time", "-v"] + argv, env=dict(os.environ, **env),
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        values.append(int(p.stderr.strip().splitlines()[-1]))
+        for line in p.stderr.splitlines():
+            if "Maximum resident set size" in line:
+                values.append(int(line.rsplit(":", 1)[1]))
     return statistics.median(values)
 
 
