@@ -41,15 +41,7 @@ class Database : public Isolated {
 
   // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
   void BuildExample() {
-    ResetRoot(P("C:\\DATA"));
-    RootNode.localSize = 12288;
-    RootNode.fileCount = 2;
-    RootNode.wastage = 6144;
-    DirNode* alpha = AddChild(&RootNode, NewNode("Alpha", 1236992, 42, 12345));
-    DirNode* beta = AddChild(&RootNode, NewNode("Beta", 503808, 7, 40000));
-    DirNode* gamma = AddChild(beta, NewNode("Gamma", 1204224, 3, 2000));
-    beta->subdirsSize = NodeTotal(gamma);
-    RootNode.subdirsSize = NodeTotal(alpha) + NodeTotal(beta);
+    BuildExampleTree(P("C:\\DATA"));
     SetRowPath(BMake(NameText(&RootNode), NameLength(&RootNode)));
   }
 

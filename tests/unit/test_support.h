@@ -152,6 +152,20 @@ inline void ReleaseRoot() {
   RootNode.name = nullptr;
 }
 
+// The tree of the report's worked example, rooted at rootPath: the root (12,288 bytes, 2 files,
+// 6,144 wasted) with Alpha and Beta, and Beta with Gamma.
+inline void BuildExampleTree(const std::string& rootPath) {
+  ResetRoot(rootPath);
+  RootNode.localSize = 12288;
+  RootNode.fileCount = 2;
+  RootNode.wastage = 6144;
+  DirNode* alpha = AddChild(&RootNode, NewNode("Alpha", 1236992, 42, 12345));
+  DirNode* beta = AddChild(&RootNode, NewNode("Beta", 503808, 7, 40000));
+  DirNode* gamma = AddChild(beta, NewNode("Gamma", 1204224, 3, 2000));
+  beta->subdirsSize = NodeTotal(gamma);
+  RootNode.subdirsSize = NodeTotal(alpha) + NodeTotal(beta);
+}
+
 // Releases a hand-made node and everything below it.
 inline void Release(DirNode* n) {
   if (!n) return;
