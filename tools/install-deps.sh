@@ -1,14 +1,22 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, when run as root and something is
-# missing. Quiet when everything is present.
+# Installs Debian packages when run as root and something is missing; quiet when everything is
+# present. Without arguments: what the build and the tests need. With arguments: a target name
+# for the message, then the packages (make bench passes its own list).
+if [ $# -gt 0 ]; then
+  target="$1"; shift
+  packages="$*"
+else
+  target=test
+  packages="cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev"
+fi
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev; do
+for p in $packages; do
   have "$p" || need="$need $p"
 done
 [ -z "$need" ] && exit 0
 if [ "$(id -u)" != 0 ]; then
-  echo "missing packages:$need (run 'make test' as root to install them)" >&2
+  echo "missing packages:$need (run 'make $target' as root to install them)" >&2
   exit 1
 fi
 echo "installing:$need"
