@@ -6,7 +6,7 @@
 
 #include "console/bounded_string.h"
 
-enum FindResult { FindFound, FindPathNotFound, FindFailed };
+enum FindResult { FindFound, FindPathNotFound, FindFailed, FindOtherDevice };
 
 constexpr uint32_t AttrVolumeLabel = 0x08;
 constexpr uint32_t AttrDirectory = 0x10;
@@ -23,7 +23,9 @@ struct FileSystemOps {
   void (*startScan)();
   // Opens the enumeration of directory (its path ends with the separator) and gives its first
   // entry. FindPathNotFound: the path does not exist; FindFailed: any other failure (no
-  // message, the directory counts as empty).
+  // message, the directory counts as empty); FindOtherDevice: the directory is on another
+  // file system than the start directory and is not entered (empty, like FindFailed, but it
+  // was not a failure to read).
   FindResult (*findFirst)(const BStr& directory, FindEntry* entry);
   // The next entry; false ends the enumeration.
   bool (*findNext)(FindEntry* entry);

@@ -267,7 +267,7 @@ FindResult PosixFirst(const BStr& directory, FindEntry* entry) {
   PosixClose();
   if (HaveRootDevice && CheckByMounts && IsForeignMount(directory)) {
     // Another file system (/proc, a network mount...): kept in the tree with zero figures.
-    return FindFailed;
+    return FindOtherDevice;
   }
   // Below the start directory the path is resolved from it, not from "/": fewer names to
   // look up per directory, and the same directory is found.
@@ -286,7 +286,7 @@ FindResult PosixFirst(const BStr& directory, FindEntry* entry) {
       RecordRoot(fd, st, directory);
     } else if (st.st_dev != RootDevice) {
       close(fd);
-      return FindFailed;
+      return FindOtherDevice;
     }
   }
   DirFd = fd;
