@@ -241,6 +241,7 @@ void ConsoleStartup() {
   }
   StderrIsTerminal = isatty(2);
   MaskNameControlBytes = !OutputRedirected;
+  TextIsUtf8 = true;
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnEndingSignal;

@@ -43,6 +43,7 @@ void WriteTreeBytes(const char* bytes, int length) {
 }
 
 bool MaskNameControlBytes = false;
+bool TextIsUtf8 = false;
 
 void WriteName(const char* bytes, int length) {
   if (!MaskNameControlBytes) {

@@ -23,6 +23,11 @@ inline void WriteName(const BStr& s) { WriteName(s.text, s.length); }
 // masked (POSIX, standard output a terminal).
 extern bool MaskNameControlBytes;
 
+// Set by the console start-up: names and messages are UTF-8 text (POSIX; Windows when its code
+// page is UTF-8), so one character may take several bytes. False: one byte is one character
+// (the Windows OEM code page).
+extern bool TextIsUtf8;
+
 // Line end of ordinary lines: CR LF on Windows, LF on POSIX.
 void WriteLineEnd();
 // Line end of the database forms: CR LF on both builds.
