@@ -16,7 +16,9 @@
 #include "console/strings.h"
 
 extern const char PathSeparator;
+extern const int PathBudget;
 const char PathSeparator = '/';
+const int PathBudget = 4095;  // PATH_MAX less one
 const char* PlatformLineEnd = "\n";
 
 bool OutputRedirected = false;

@@ -11,7 +11,9 @@
 #include "console/windows_api.h"
 
 extern const char PathSeparator;
+extern const int PathBudget;
 const char PathSeparator = '\\';
+const int PathBudget = 255;  // the bound of the program's strings, as the Win32 calls take them
 const char* PlatformLineEnd = "\r\n";
 
 bool OutputRedirected = false;

@@ -5,15 +5,37 @@
 
 // The path separator of this build: '\' on Windows, '/' on POSIX (defined in a platform file).
 extern const char PathSeparator;
+// The longest path this build reads, in bytes: 255 on Windows, 4095 (PATH_MAX less one) on
+// POSIX (defined in a platform file). The scan's path budget, the expanded directory and the
+// database rows' paths are held to it.
+extern const int PathBudget;
 
 // Right-justifies text with leading blanks to width; never truncates.
 BStr PadLeft(const BStr& text, int width);
 
 // The path up to, not including, its last separator before the final character, never shorter
-// than a 3-character drive root (POSIX: never shorter than "/").
-BStr ParentDirectory(const BStr& path);
-// The same with an explicit separator and minimum length: the Windows rule is ('\\', 3).
-BStr ParentDirectoryWith(const BStr& path, char separator, int rootLength);
+// than rootLength (the Windows rule is ('\\', 3): a drive root; POSIX ('/', 1): "/").
+template <int N>
+BoundedText<N> ParentDirectoryWith(const BoundedText<N>& path, char separator, int rootLength) {
+  // Positions count from 1; the last character is not examined, so a trailing separator is
+  // ignored and the parent of C:\A\ is C:\ .
+  int p = 0;
+  for (int i = path.length - 1; i >= 1; --i) {
+    if (path.text[i - 1] == separator) {
+      p = i;
+      break;
+    }
+  }
+  if (p < rootLength + 1) p = rootLength + 1;
+  BoundedText<N> out = path;
+  BCut(out, p - 1);
+  return out;
+}
+// The same with this build's separator and root.
+template <int N>
+BoundedText<N> ParentDirectory(const BoundedText<N>& path) {
+  return ParentDirectoryWith(path, PathSeparator, PathSeparator == '\\' ? 3 : 1);
+}
 
 // count copies of c (count clamped to 0..255).
 BStr RepeatChar(int count, char c);
@@ -22,6 +44,14 @@ BStr RepeatChar(int count, char c);
 BStr UpperCaseAscii(const BStr& text);
 
 // Appends the separator unless path already ends with one; leaves path unchanged when the
-// result would exceed capacity.
-void AppendBackslash(BStr& path, int capacity);
-void AppendSeparatorWith(BStr& path, int capacity, char separator);
+// result would exceed capacity (or the text's own room).
+template <int N>
+void AppendSeparatorWith(BoundedText<N>& path, int capacity, char separator) {
+  if (path.length > 0 && path.text[path.length - 1] == separator) return;
+  if (path.length + 1 > capacity || path.length + 1 > N) return;
+  BAppendChar(path, separator);
+}
+template <int N>
+void AppendBackslash(BoundedText<N>& path, int capacity) {
+  AppendSeparatorWith(path, capacity, PathSeparator);
+}

@@ -3,7 +3,7 @@
 int32_t DriveClusterSize = 0;
 int64_t DriveFreeBytes = 0;
 int64_t DriveTotalBytes = 0;
-BStr DriveLabel = {0, {0}};
+PathStr DriveLabel = {0, {0}};
 int DriveRootLength = 3;
 
 namespace {

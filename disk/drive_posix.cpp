@@ -1,54 +1,75 @@
-// POSIX drive query: the mount point that holds the start directory (found by walking up while
-// the device stays the same) and statvfs on it. Only code for POSIX systems goes in this file.
+// POSIX drive query: the mount that holds the start directory, found from the directory itself
+// (its canonical path looked up through the kernel's mount table), and statvfs on it. Only code
+// for POSIX systems goes in this file.
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+
+#include <string>
 
 #include "console/output.h"
 #include "console/strings.h"
 #include "disk/drive.h"
+#include "disk/mounts_posix.h"
 
 namespace {
-bool DeviceOf(const BStr& path, dev_t* dev) {
+bool DeviceOf(const std::string& path, dev_t* dev) {
   struct stat st;
-  if (stat(path.length ? path.text : "/", &st) != 0) return false;
+  if (stat(path.c_str(), &st) != 0) return false;
   *dev = st.st_dev;
   return true;
 }
 
-BStr WithoutTrailingSeparator(BStr p) {
-  while (p.length > 1 && p.text[p.length - 1] == '/') BCut(p, p.length - 1);
-  return p;
+std::string Parent(const std::string& p) {
+  size_t slash = p.find_last_of('/');
+  return slash == 0 || slash == std::string::npos ? "/" : p.substr(0, slash);
 }
 
-// The nearest existing ancestor of path (path itself when it exists).
-BStr ExistingAncestor(BStr p, dev_t* dev) {
-  p = WithoutTrailingSeparator(p);
-  while (!DeviceOf(p, dev)) {
-    if (p.length <= 1) {
-      BSet(p, "/");
-      DeviceOf(p, dev);
-      return p;
-    }
-    p = ParentDirectoryWith(p, '/', 1);
+// The directory as the kernel names it: symbolic links, "." and ".." resolved. For a path that
+// does not exist, its nearest existing ancestor (the scan then reports the missing path).
+std::string CanonicalDirectory(const PathStr& path, bool* exists) {
+  std::string p(path.text, path.length);
+  *exists = true;
+  for (;;) {
+    char real[PATH_MAX];
+    if (realpath(p.c_str(), real)) return real;
+    *exists = false;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p.size() <= 1 || p.find('/') == std::string::npos) return "/";
+    p = Parent(p);
   }
-  return p;
 }
 
-BStr MountPointOf(const BStr& path) {
-  dev_t dev = 0;
-  BStr p = ExistingAncestor(path, &dev);
-  while (p.length > 1) {
-    BStr up = ParentDirectoryWith(p, '/', 1);
+// Without a readable mount table: walk up the canonical path while the device stays the same.
+std::string MountPointByDevice(const std::string& canonical) {
+  std::string p = canonical;
+  dev_t dev;
+  if (!DeviceOf(p, &dev)) return "/";
+  while (p != "/") {
+    std::string up = Parent(p);
     dev_t upDev;
     if (!DeviceOf(up, &upDev) || upDev != dev) break;
     p = up;
   }
   return p;
 }
+
+std::string MountPointOf(const std::string& canonical) {
+  MountTable table;
+  if (ReadMountTable(&table)) {
+    int m = MountHolding(table, canonical);
+    if (m >= 0) return table.mounts[m].mountPoint;
+  }
+  return MountPointByDevice(canonical);
+}
 }  // namespace
 
-bool GetDriveStatistics(const BStr& path, int32_t* clusterSize) {
-  BStr mount = MountPointOf(path);
+bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
+  bool exists;
+  std::string canonical = CanonicalDirectory(path, &exists);
+  std::string mountPoint = MountPointOf(canonical);
+  PathStr mount = PMake(mountPoint.data(), (int)mountPoint.size());
   struct statvfs vfs;
   if (statvfs(mount.text, &vfs) != 0) {
     WriteText("Invalid drive ");
@@ -62,10 +83,15 @@ bool GetDriveStatistics(const BStr& path, int32_t* clusterSize) {
   DriveTotalBytes = (int64_t)vfs.f_blocks * frsize;
   DriveFreeBytes = (int64_t)vfs.f_bfree * frsize;
   DriveLabel = mount;
-  BStr start = path;
-  AppendSeparatorWith(start, 255, '/');
-  BStr mountWithSeparator = mount;
-  AppendSeparatorWith(mountWithSeparator, 255, '/');
-  DriveRootLength = BEquals(start, mountWithSeparator) ? mountWithSeparator.length : 0;
+  // The start directory is the drive's root when it is the mount point itself, however its
+  // path is spelled ("/mnt/m", "/mnt/m/.", "/mnt/m/sub/.."): that spelling, with its separator,
+  // is what the scan compares with.
+  if (exists && canonical == mountPoint) {
+    PathStr start = path;
+    AppendSeparatorWith(start, PathBudget, '/');
+    DriveRootLength = start.length;
+  } else {
+    DriveRootLength = 0;
+  }
   return true;
 }

@@ -8,7 +8,8 @@
 namespace {
 typedef BOOL(WINAPI* DiskFreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 
-void WriteMessageLine(const BStr& a, const BStr& b, const char* c) {
+template <int N>
+void WriteMessageLine(const BStr& a, const BoundedText<N>& b, const char* c) {
   WriteText(a);
   WriteName(b.text, b.length);
   WriteText(c);
@@ -28,9 +29,10 @@ bool QueryDiskSpaceEx(const BStr& root, int64_t* total, int64_t* free) {
   return true;
 }
 
-bool GetDriveStatistics(const BStr& path, int32_t* clusterSize) {
+bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
   BStr root;
-  switch (DeriveDriveRoot(path, &root)) {
+  // A Windows path holds at most 255 bytes, the program's string bound.
+  switch (DeriveDriveRoot(BCopy<BStrCapacity>(path), &root)) {
     case RootServerOnly:
       return false;
     case RootUnknown:

@@ -15,6 +15,10 @@
 #include "report/screen_report.h"
 
 const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME};
+
+namespace {
+bool TokenNamedDirectory = false;  // the last token parsed became the directory
+}  // namespace
 RunOptions Options = DefaultOptions;
 
 intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
@@ -183,6 +187,7 @@ void LaunchAndExit(const BStr& target) {
 }
 
 void ParseOption(const BStr& token) {
+  TokenNamedDirectory = false;
   BStr upper = UpperCaseAscii(token);
   if (Whole(upper, "-C+")) {
     TreeChars = GraphicTreeChars;
@@ -232,7 +237,15 @@ void ParseOption(const BStr& token) {
     LaunchAndExit(BMake(HomePage));
   } else if (!ParseDepthOption(upper)) {
     Options.directory = token;
+    TokenNamedDirectory = true;
   }
+}
+
+void ParseArgument(const char* argument) {
+  ParseOption(BMake(argument));
+  size_t length = std::strlen(argument);
+  if (TokenNamedDirectory && length > (size_t)BStrCapacity)
+    BSet(Options.directory, argument, length < (size_t)PathBudget ? (int)length : PathBudget);
 }
 
 void TokenizeParameters(const BStr& text, void (*apply)(const BStr& token)) {
@@ -257,6 +270,6 @@ void ProcessParameters(int argc, char** argv) {
   TokenizeParameters(StoredDefaultParams);
   BStr variable;
   if (ReadParameterVariable(&variable)) TokenizeParameters(variable);
-  for (int i = 1; i < argc; ++i) ParseOption(BMake(argv[i]));
+  for (int i = 1; i < argc; ++i) ParseArgument(argv[i]);
   RunDirectory();
 }

@@ -15,7 +15,7 @@ struct RunOptions {
   OutputMode outputMode;
   int32_t clusterSizeOverride;  // 0: the drive's; at most 65536
   bool dirListingSizes;
-  BStr directory;  // as given, not upper-cased
+  PathStr directory;  // as given, not upper-cased; at most PathBudget bytes
   SortOrder sortOrder;
 };
 
@@ -31,6 +31,11 @@ void ProcessParameters(int argc, char** argv);
 // Applies one token: sets an option or a display switch, writes a message, or ends the program
 // (the welcome screen and the launch options). A token that is no option names the directory.
 void ParseOption(const BStr& token);
+
+// Applies one command-line argument: its first 255 bytes as a token, and when that token names
+// the directory, the whole argument (up to PathBudget bytes) is the directory, since a path cut
+// short would name another one.
+void ParseArgument(const char* argument);
 
 // Splits a parameter string into tokens at blanks, backspaces and 0xFF bytes outside double
 // quotes (the quotes are dropped; tokens hold at most 255 bytes) and hands each to apply.

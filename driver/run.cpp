@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "console/console.h"
@@ -35,10 +36,10 @@ void RunDirectory() {
     PagedWriteLine(title);
     PagedWriteLine("");
   }
-  BStr path = ExpandPath(Options.directory);
-  RootNode = DirNode{nullptr, 0, 0, 0, 0, nullptr, nullptr, 0};
+  PathStr path = ExpandPath(Options.directory);
+  RootNode = DirNode{};
   RootNode.name = AllocateName(path.text, path.length);
-  RootNode.ownNameLength = (unsigned char)NameLength(&RootNode);
+  RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
   if (!GetDriveStatistics(path, &DriveClusterSize)) return;
   ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
   if (ClusterSize == 0) {
@@ -47,10 +48,13 @@ void RunDirectory() {
   }
   ScanPath = path;
   Scan.dirListingSizes = Options.dirListingSizes;
-  Scan.maxDepth = Options.maxDepth;
+  // The default depth, 255, shows every level: a Linux path of 4095 bytes can hold more levels
+  // than that.
+  Scan.maxDepth = Options.maxDepth == 255 ? INT32_MAX : Options.maxDepth;
   Scan.minSize = Options.minSize;
   Scan.sortOrder = Options.sortOrder;
   Scan.rootPathLength = DriveRootLength;
+  Scan.pathBudget = PathBudget;
   const char status[] = "   Reading directory, press [Ctrl+C] to cancel";
   WriteStatus(status, 46);
   BStr back = RepeatChar(46, 8);

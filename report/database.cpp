@@ -5,7 +5,7 @@
 #include "report/engine.h"
 #include "report/format.h"
 
-BStr RowPath = {0, {0}};
+PathStr RowPath = {0, {0}};
 
 namespace {
 // Both forms end their lines with CR LF on every build, as CSV files do.
@@ -82,9 +82,9 @@ bool Walk(const DirNode* node, void (*writeRow)(const DirNode*)) {
 }
 }  // namespace
 
-void SetRowPath(const BStr& scannedPath) {
+void SetRowPath(const PathStr& scannedPath) {
   RowPath = scannedPath;
-  AppendBackslash(RowPath, BStrCapacity);
+  AppendBackslash(RowPath, PathBudget);
 }
 
 int32_t TabHeader() {
@@ -122,6 +122,7 @@ void ExtendRowPath(const DirNode* node) {
   if (length == 0 || length > NameLength(node)) length = NameLength(node);
   BAppend(RowPath, NameText(node), length);
   BAppendChar(RowPath, PathSeparator);
+  BCut(RowPath, PathBudget);
 }
 
 void WalkTabTree(const DirNode* first) {

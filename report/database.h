@@ -11,11 +11,11 @@
 // The path of the directory whose children are being written, always ending in the path
 // separator. Set by the run driver (SetRowPath) before the report; the walkers extend it and
 // cut it back after each subtree.
-extern BStr RowPath;
+extern PathStr RowPath;
 
 // RowPath := the scanned directory's full path with a separator appended unless it already
 // ends with one (a drive root or "/" keeps its single separator).
-void SetRowPath(const BStr& scannedPath);
+void SetRowPath(const PathStr& scannedPath);
 
 // Header routines: the quoted column titles and an empty line; 2 when probed, else 0.
 int32_t TabHeader();
@@ -29,7 +29,7 @@ void WalkCommaTree(const DirNode* first);
 void WriteTabRow(const DirNode* node);
 void WriteCommaRow(const DirNode* node);
 
-// RowPath := RowPath + the node's name + separator, kept to 255 bytes. The name is taken
+// RowPath := RowPath + the node's name + separator, kept to PathBudget bytes. The name is taken
 // without any merge marker, so the paths below a directory that received folded figures are
 // the real paths.
 void ExtendRowPath(const DirNode* node);

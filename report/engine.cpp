@@ -10,7 +10,7 @@
 int32_t NextLine = 0;
 int32_t LinesLeft = 0;
 int32_t LineNumber = 0;
-DirNode RootNode = {nullptr, 0, 0, 0, 0, nullptr, nullptr, 0};
+DirNode RootNode = {};
 
 namespace {
 bool RedrawPending = false;  // the next turn of the scroller writes lines before its prompt

@@ -5,12 +5,19 @@
 
 int32_t ClusterSize = 1;
 
+namespace {
+// The longest name a node holds: a root path and its merge marker.
+constexpr int MaxNameLength = PathCapacity + 4;
+}  // namespace
+
 unsigned char* AllocateName(const char* bytes, int length) {
-  if (length > BStrCapacity) length = BStrCapacity;
-  unsigned char* name = (unsigned char*)std::malloc(length + 1);
+  if (length > MaxNameLength) length = MaxNameLength;
+  if (length < 0) length = 0;
+  unsigned char* name = (unsigned char*)std::malloc(length + 2);
   if (!name) return nullptr;
-  name[0] = (unsigned char)length;
-  std::memcpy(name + 1, bytes, length);
+  name[0] = (unsigned char)(length & 0xFF);
+  name[1] = (unsigned char)(length >> 8);
+  std::memcpy(name + 2, bytes, length);
   return name;
 }
 
@@ -23,7 +30,7 @@ void MakeNode(const char* name, int length, DirNode** list) {
     return;
   }
   n->fileCount = 0;
-  n->ownNameLength = (unsigned char)NameLength(n);
+  n->ownNameLength = (uint16_t)NameLength(n);
   n->localSize = 0;
   n->subdirsSize = 0;
   n->wastage = 0;
@@ -60,10 +67,16 @@ void MarkMerged(DirNode* n) {
   const char* text = NameText(n);
   for (int i = 0; i + 4 <= len; ++i)
     if (std::memcmp(text + i, marker, 4) == 0) return;
-  BStr s = BMake(text, len);
-  BAppend(s, marker, 4);
-  unsigned char* renamed = AllocateName(s.text, s.length);
+  // A directory's own name and its marker are cut at 255 bytes together; a root path longer
+  // than that keeps its whole length and the whole marker.
+  int total = len + 4;
+  if (len <= BStrCapacity && total > BStrCapacity) total = BStrCapacity;
+  unsigned char* renamed = (unsigned char*)std::malloc(total + 2);
   if (!renamed) return;
+  renamed[0] = (unsigned char)(total & 0xFF);
+  renamed[1] = (unsigned char)(total >> 8);
+  std::memcpy(renamed + 2, text, len);
+  std::memcpy(renamed + 2 + len, marker, total - len);
   std::free(n->name);
   n->name = renamed;
 }

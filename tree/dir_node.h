@@ -6,18 +6,22 @@
 #include "console/bounded_string.h"
 
 struct DirNode {
-  unsigned char* name;  // owned; name[0] is the length, name[1..] the bytes
+  unsigned char* name;  // owned; see AllocateName
   int32_t fileCount;    // own files plus those of merged descendants
+  // Length of the name as read, before any merge marker. Kept here, in what would otherwise
+  // be padding, so a node fills a smaller allocation.
+  uint16_t ownNameLength;
   int64_t localSize;    // own files (and entry table); never changed by merges
   int64_t subdirsSize;  // every subdirectory read, kept or not
   int64_t wastage;      // own rounding padding plus that of merged descendants
   DirNode* nextSibling;
   DirNode* firstChild;
-  unsigned char ownNameLength;  // length of the name as read, before any merge marker
 };
 
-inline int NameLength(const DirNode* n) { return n->name ? n->name[0] : 0; }
-inline const char* NameText(const DirNode* n) { return n->name ? (const char*)n->name + 1 : ""; }
+// A name is its length in two bytes (low byte first) and its bytes: a directory's own name
+// holds at most 255 bytes, but the root's is the whole path of the scanned directory.
+inline int NameLength(const DirNode* n) { return n->name ? n->name[0] | n->name[1] << 8 : 0; }
+inline const char* NameText(const DirNode* n) { return n->name ? (const char*)n->name + 2 : ""; }
 inline int64_t NodeTotal(const DirNode* n) { return n->localSize + n->subdirsSize; }
 
 // Saturating arithmetic for the figures: sums stick at the largest value instead of wrapping.
@@ -32,7 +36,8 @@ inline int32_t AddCount(int32_t a, int32_t b) {
   return r;
 }
 
-// A length-prefixed copy of bytes, allocated at exactly length + 1; null when out of memory.
+// A name of length bytes (at most PathCapacity plus a merge marker), allocated at exactly its
+// length + 2; null when out of memory.
 unsigned char* AllocateName(const char* bytes, int length);
 
 // Creates a node named name (all figures zero) and pushes it on the front of *list. When memory

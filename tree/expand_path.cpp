@@ -5,20 +5,24 @@
 #include "console/strings.h"
 
 namespace {
-bool StartsWith(const BStr& s, const char* prefix) {
+constexpr int WindowsPathLimit = 255;   // the Windows build's paths
+constexpr int PosixPathLimit = 4095;    // PATH_MAX less one
+
+bool StartsWith(const PathStr& s, const char* prefix) {
   int n = (int)std::strlen(prefix);
   return s.length >= n && std::memcmp(s.text, prefix, n) == 0;
 }
 
-void DropFront(BStr& s, int n) {
+void DropFront(PathStr& s, int n) {
   if (n > s.length) n = s.length;
   std::memmove(s.text, s.text + n, s.length - n);
   s.length -= n;
   s.text[s.length] = 0;
 }
 
-// Steps shared by both rule sets: strip ".", "./", "..", "../" against directory d, then join.
-BStr JoinRelative(BStr d, BStr s, char sep, int rootLength) {
+// Steps shared by both rule sets: strip ".", "./", "..", "../" against directory d, then join,
+// keeping the first `limit` bytes.
+PathStr JoinRelative(PathStr d, PathStr s, char sep, int rootLength, int limit) {
   char dotSep[3] = {'.', sep, 0};
   char dotDotSep[4] = {'.', '.', sep, 0};
   if (BEquals(s, ".") || StartsWith(s, dotSep)) DropFront(s, 2);
@@ -26,17 +30,19 @@ BStr JoinRelative(BStr d, BStr s, char sep, int rootLength) {
     DropFront(s, 3);
     d = ParentDirectoryWith(d, sep, rootLength);
   }
-  AppendSeparatorWith(d, 255, sep);
+  BCut(d, limit);
+  AppendSeparatorWith(d, limit, sep);
   BAppend(d, s);
+  BCut(d, limit);
   return d;
 }
 }  // namespace
 
-BStr ExpandDrivePath(const BStr& argument, const DriveDirectories& dirs) {
-  BStr s = argument;
+PathStr ExpandDrivePath(const PathStr& argument, const DriveDirectories& dirs) {
+  PathStr s = BCopy<WindowsPathLimit>(argument);
   if (s.length >= 3 && s.text[1] == ':' && s.text[2] == '\\') return s;
   if (StartsWith(s, "\\\\")) return s;
-  BStr d;
+  PathStr d;
   if (s.length >= 2 && s.text[1] == ':') {
     char drive[2] = {s.text[0], ':'};
     BSet(d, drive, 2);
@@ -48,15 +54,16 @@ BStr ExpandDrivePath(const BStr& argument, const DriveDirectories& dirs) {
   }
   if (s.length > 0 && s.text[0] == '\\') {
     BAppend(d, s);
+    BCut(d, WindowsPathLimit);
     return d;
   }
   char letter = d.text[0];
   if (letter >= 'a' && letter <= 'z') letter = (char)(letter - 'a' + 'A');
   d = dirs.driveDirectory(letter);
-  return JoinRelative(d, s, '\\', 3);
+  return JoinRelative(d, s, '\\', 3, WindowsPathLimit);
 }
 
-BStr ExpandPosixPath(const BStr& argument, const BStr& current) {
-  if (argument.length > 0 && argument.text[0] == '/') return argument;
-  return JoinRelative(current, argument, '/', 1);
+PathStr ExpandPosixPath(const PathStr& argument, const PathStr& current) {
+  if (argument.length > 0 && argument.text[0] == '/') return BCopy<PosixPathLimit>(argument);
+  return JoinRelative(current, argument, '/', 1, PosixPathLimit);
 }

@@ -4,8 +4,8 @@
 #include "console/bounded_string.h"
 
 // The platform's expansion: drive letters and per-drive current directories on Windows; the
-// current directory on POSIX. At most 255 bytes.
-BStr ExpandPath(const BStr& argument);
+// current directory on POSIX. At most PathBudget bytes (255 on Windows, 4095 on POSIX).
+PathStr ExpandPath(const PathStr& argument);
 
 // The Windows rules, with the system's current directories handed in: currentDirectory() is the
 // current drive's, driveDirectory(letter) that of a given drive (an upper-case letter).
@@ -13,7 +13,9 @@ struct DriveDirectories {
   BStr (*currentDirectory)();
   BStr (*driveDirectory)(char letter);
 };
-BStr ExpandDrivePath(const BStr& argument, const DriveDirectories& dirs);
+// At most 255 bytes.
+PathStr ExpandDrivePath(const PathStr& argument, const DriveDirectories& dirs);
 
-// The POSIX rules: an absolute path is unchanged; anything else is relative to current.
-BStr ExpandPosixPath(const BStr& argument, const BStr& current);
+// The POSIX rules: an absolute path is unchanged; anything else is relative to current. At
+// most 4095 bytes.
+PathStr ExpandPosixPath(const PathStr& argument, const PathStr& current);

@@ -6,15 +6,15 @@
 
 #include "tree/expand_path.h"
 
-BStr ExpandPath(const BStr& argument) {
-  char buffer[4096];
-  if (getcwd(buffer, sizeof buffer)) return ExpandPosixPath(argument, BMake(buffer));
+PathStr ExpandPath(const PathStr& argument) {
+  char buffer[PathCapacity + 1];
+  if (getcwd(buffer, sizeof buffer)) return ExpandPosixPath(argument, PMake(buffer));
   // The current directory has no name any more (removed) or a name too long to read. The
   // shell's record of it names what the user is standing in, so a removed directory is then
   // reported as not found; without one, the argument stays relative and names the right
   // directory still. Never fall back to "/": that would report a different tree.
   const char* shell = std::getenv("PWD");
-  if (shell && shell[0] == '/') return ExpandPosixPath(argument, BMake(shell));
-  if (argument.length == 0) return BMake(".");
+  if (shell && shell[0] == '/') return ExpandPosixPath(argument, PMake(shell));
+  if (argument.length == 0) return PMake(".");
   return argument;
 }

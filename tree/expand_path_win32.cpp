@@ -26,7 +26,7 @@ BStr OfDrive(char letter) {
 }
 }  // namespace
 
-BStr ExpandPath(const BStr& argument) {
+PathStr ExpandPath(const PathStr& argument) {
   DriveDirectories dirs = {Current, OfDrive};
   return ExpandDrivePath(argument, dirs);
 }

@@ -15,7 +15,14 @@ struct FindEntry {
   const char* name;     // valid until the next call on the enumeration
   int nameLength;
   uint32_t attributes;  // Windows attribute bits; POSIX sets only AttrDirectory
-  int64_t size;         // bytes
+  int64_t size;         // bytes, as a directory listing gives them
+  // Bytes of data the file holds on the disk, at most size: a sparse file holds less than its
+  // length. POSIX: min(st_size, st_blocks x 512); Windows: size.
+  int64_t allocated;
+  // The file has more than one name (hard links); device and inode then tell which file it is.
+  bool linked;
+  uint64_t device;
+  uint64_t inode;
 };
 
 struct FileSystemOps {
@@ -26,7 +33,7 @@ struct FileSystemOps {
   // message, the directory counts as empty); FindOtherDevice: the directory is on another
   // file system than the start directory and is not entered (empty, like FindFailed, but it
   // was not a failure to read).
-  FindResult (*findFirst)(const BStr& directory, FindEntry* entry);
+  FindResult (*findFirst)(const PathStr& directory, FindEntry* entry);
   // The next entry; false ends the enumeration.
   bool (*findNext)(FindEntry* entry);
   // Closes the enumeration (harmless when none is open).

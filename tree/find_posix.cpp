@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "disk/mounts_posix.h"
 #include "tree/find.h"
 
 namespace {
@@ -69,92 +70,19 @@ bool Predictable(int fd) {
   return fs.f_type == EXT4_SUPER_MAGIC || fs.f_type == TMPFS_MAGIC;
 }
 
-// Undoes the octal escapes (\040 for a blank, \011, \012, \134) of a mountinfo path field.
-std::string Unescape(const char* p, const char* end) {
-  std::string out;
-  while (p < end) {
-    if (*p == '\\' && end - p >= 4 && p[1] >= '0' && p[1] <= '3') {
-      out += (char)((p[1] - '0') * 64 + (p[2] - '0') * 8 + (p[3] - '0'));
-      p += 4;
-    } else {
-      out += *p++;
-    }
-  }
-  return out;
-}
-
-// One line of mountinfo: "ID PARENT MAJOR:MINOR ROOT MOUNTPOINT ...". False when malformed.
-bool ParseMountLine(const char* line, const char* end, std::string* mountPoint, dev_t* dev) {
-  const char* fields[6];
-  int count = 0;
-  const char* p = line;
-  while (count < 6 && p < end) {
-    while (p < end && *p == ' ') ++p;
-    fields[count++] = p;
-    while (p < end && *p != ' ') ++p;
-  }
-  if (count < 6) return false;
-  unsigned major = 0, minor = 0;
-  const char* q = fields[2];
-  while (*q >= '0' && *q <= '9') major = major * 10 + (unsigned)(*q++ - '0');
-  if (*q++ != ':') return false;
-  while (*q >= '0' && *q <= '9') minor = minor * 10 + (unsigned)(*q++ - '0');
-  const char* mpEnd = fields[4];
-  while (mpEnd < end && *mpEnd != ' ') ++mpEnd;
-  *mountPoint = Unescape(fields[4], mpEnd);
-  *dev = makedev(major, minor);
-  return true;
-}
-
-// Reads the mount table and keeps the mount points strictly below RootRealPath whose device is
-// not RootDevice. A later mount at a path hides earlier ones at or below it. False when the
-// table cannot be read whole.
+// Reads the mount table and keeps the mount points strictly below RootRealPath where path
+// lookup reaches a mount of another device than RootDevice. False when the table cannot be
+// read whole.
 bool LoadForeignMounts() {
   ForeignMounts.clear();
-  int fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::vector<std::pair<std::string, dev_t>> below;
-  std::string text;
-  char chunk[4096];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    text.append(chunk, (size_t)n);
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-      std::string mountPoint;
-      dev_t dev;
-      if (!ParseMountLine(text.data() + start, text.data() + nl, &mountPoint, &dev)) {
-        ok = false;
-        continue;
-      }
-      if (mountPoint.back() != '/') mountPoint += '/';
-      below.erase(std::remove_if(below.begin(), below.end(),
-                                 [&](const std::pair<std::string, dev_t>& m) {
-                                   return m.first.compare(0, mountPoint.size(), mountPoint) == 0;
-                                 }),
-                  below.end());
-      if (mountPoint.size() > RootRealPath.size() &&
-          mountPoint.compare(0, RootRealPath.size(), RootRealPath) == 0)
-        below.emplace_back(mountPoint, dev);
-    }
-    text.erase(0, start);
-  }
-  close(fd);
-  if (!ok || !text.empty()) return false;
-  for (auto& m : below)
-    if (m.second != RootDevice) ForeignMounts.push_back(m.first);
-  std::sort(ForeignMounts.begin(), ForeignMounts.end());
+  MountTable table;
+  if (!ReadMountTable(&table)) return false;
+  ForeignMounts = ForeignMountsBelow(table, RootRealPath, RootDevice);
   return true;
 }
 
 // Prepares the device check from the open start directory fd and its path as given.
-void RecordRoot(int fd, const struct stat& st, const BStr& directory) {
+void RecordRoot(int fd, const struct stat& st, const PathStr& directory) {
   HaveRootDevice = true;
   if (RootFd >= 0) close(RootFd);
   RootFd = openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -178,7 +106,7 @@ void RecordRoot(int fd, const struct stat& st, const BStr& directory) {
 
 // True when the directory (a path below the start directory, as the scan gives it) is the
 // mount point of another device.
-bool IsForeignMount(const BStr& directory) {
+bool IsForeignMount(const PathStr& directory) {
   if (ForeignMounts.empty() || directory.length < RootPathLength) return false;
   std::string real = RootRealPath;
   real.append(directory.text + RootPathLength, (size_t)(directory.length - RootPathLength));
@@ -191,7 +119,10 @@ struct Slot {
   const char* name;  // in Entries
   int nameLength;
   bool directory;
+  bool linked;       // more than one name
   int64_t size;
+  int64_t allocated;
+  uint64_t device, inode;
 };
 constexpr int MaxSlots = sizeof Entries / 24;  // the smallest record is 24 bytes
 Slot Slots[MaxSlots];  // the entries of the last read, in the kernel's order
@@ -202,10 +133,18 @@ void MeasureOne(Slot& s) {
   struct stat st;
   // An entry gone since it was listed stays an entry of the table, counted as an empty file.
   if (fstatat(DirFd, s.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-  if (S_ISDIR(st.st_mode))
+  if (S_ISDIR(st.st_mode)) {
     s.directory = true;
-  else
-    s.size = st.st_size;
+    return;
+  }
+  s.size = st.st_size;
+  // What the file holds on the disk: a sparse file less than its length.
+  int64_t blocks = (int64_t)st.st_blocks;
+  int64_t held = blocks > INT64_MAX / 512 ? INT64_MAX : blocks * 512;
+  s.allocated = held < st.st_size ? held : (int64_t)st.st_size;
+  s.linked = st.st_nlink > 1;
+  s.device = (uint64_t)st.st_dev;
+  s.inode = (uint64_t)st.st_ino;
 }
 
 void PosixStartScan() {
@@ -243,6 +182,8 @@ bool Refill() {
     s.name = d->name;
     s.nameLength = NameLength(d);
     s.size = 0;
+    s.allocated = 0;
+    s.linked = false;
     bool dots = d->name[0] == '.' && (d->name[1] == 0 || (d->name[1] == '.' && d->name[2] == 0));
     s.directory = dots || d->type == DT_DIR;
     if (!s.directory) pending[count++] = SlotCount;
@@ -260,10 +201,14 @@ bool PosixNext(FindEntry* entry) {
   entry->nameLength = s.nameLength;
   entry->attributes = s.directory ? AttrDirectory : 0;
   entry->size = s.size;
+  entry->allocated = s.allocated;
+  entry->linked = s.linked;
+  entry->device = s.device;
+  entry->inode = s.inode;
   return true;
 }
 
-FindResult PosixFirst(const BStr& directory, FindEntry* entry) {
+FindResult PosixFirst(const PathStr& directory, FindEntry* entry) {
   PosixClose();
   if (HaveRootDevice && CheckByMounts && IsForeignMount(directory)) {
     // Another file system (/proc, a network mount...): kept in the tree with zero figures.

@@ -12,6 +12,8 @@ void Fill(FindEntry* entry) {
   entry->nameLength = (int)lstrlenA(Data.cFileName);
   entry->attributes = Data.dwFileAttributes;
   entry->size = ((int64_t)Data.nFileSizeHigh << 32) | (int64_t)Data.nFileSizeLow;
+  entry->allocated = entry->size;
+  entry->linked = false;
 }
 
 void Win32StartScan() {}
@@ -21,9 +23,9 @@ void Win32Close() {
   Search = INVALID_HANDLE_VALUE;
 }
 
-FindResult Win32First(const BStr& directory, FindEntry* entry) {
+FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   Win32Close();
-  BStr pattern = directory;
+  PathStr pattern = directory;
   BAppend(pattern, "*.*");
   Search = FindFirstFileA(pattern.text, &Data);
   if (Search == INVALID_HANDLE_VALUE)

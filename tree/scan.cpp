@@ -1,12 +1,15 @@
 #include "tree/scan.h"
 
+#include <cstdio>
+#include <unordered_set>
+
 #include "console/console.h"
 #include "console/output.h"
 #include "console/strings.h"
 #include "tree/find.h"
 
-ScanSettings Scan = {false, 255, 0, NAME, 3};
-BStr ScanPath = {0, {0}};
+ScanSettings Scan = {false, 255, 0, NAME, 3, 255};
+PathStr ScanPath = {0, {0}};
 int ScanDepth = 0;
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
@@ -33,18 +36,58 @@ void Spin() {
   WriteStatus(text, 2);
 }
 
+// Files with several names (hard links) met in this run, by device and inode: such a file is
+// charged at the first of its names only. Holds only files with more than one link.
+struct LinkKey {
+  uint64_t device, inode;
+  bool operator==(const LinkKey& o) const { return device == o.device && inode == o.inode; }
+};
+struct LinkKeyHash {
+  size_t operator()(const LinkKey& k) const {
+    return (size_t)(k.inode * 0x9E3779B97F4A7C15ull ^ k.device);
+  }
+};
+std::unordered_set<LinkKey, LinkKeyHash> LinkedFilesSeen;
+
+// The bytes a file is charged: its listed size in exact mode; otherwise the data it holds on
+// the disk, and nothing for a further name of a file already charged.
+int64_t ChargedSize(const FindEntry& entry) {
+  int64_t size = Scan.dirListingSizes ? entry.size : entry.allocated;
+  if (size < 0) size = 0;
+  if (!Scan.dirListingSizes && entry.linked &&
+      !LinkedFilesSeen.insert(LinkKey{entry.device, entry.inode}).second)
+    return 0;
+  return size;
+}
+
+// Writes the two lines of a subdirectory whose path would exceed the budget.
+void ReportSkipped(const DirNode* c) {
+  char budget[16];
+  int digits = std::snprintf(budget, sizeof budget, "%d", Scan.pathBudget);
+  WriteText("Maximum path length of ");
+  WriteText(budget, digits);
+  WriteText(" exceeded for directory ");
+  WriteName(ScanPath.text, ScanPath.length);
+  WriteName(NameText(c), NameLength(c));
+  WriteLineEnd();
+  WriteText("Path skipped");
+  WriteLineEnd();
+}
 }  // namespace
 
 bool ScanDirectory(DirNode* n) {
   const FileSystemOps* fs = ScanFileSystem;
-  if (ScanDepth == 0) fs->startScan();
+  if (ScanDepth == 0) {
+    fs->startScan();
+    LinkedFilesSeen.clear();
+  }
   Spin();
-  AppendBackslash(ScanPath, 255);
+  AppendBackslash(ScanPath, Scan.pathBudget);
   const int L = ScanPath.length;
   FindEntry entry;
   // A path without room for its separator and the enumeration pattern cannot be read: it is
   // reported like a path that does not exist.
-  bool fits = L + 3 <= 255 && ScanPath.length > 0 && ScanPath.text[L - 1] == PathSeparator;
+  bool fits = L + 3 <= Scan.pathBudget && ScanPath.length > 0 && ScanPath.text[L - 1] == PathSeparator;
   FindResult start = fits ? fs->findFirst(ScanPath, &entry) : FindPathNotFound;
   if (start == FindPathNotFound) {
     fs->findClose();
@@ -69,7 +112,7 @@ bool ScanDirectory(DirNode* n) {
       }
       n->fileCount = AddCount(n->fileCount, 1);
       TotalFiles = AddCount(TotalFiles, 1);
-      int64_t size = entry.size < 0 ? 0 : entry.size;
+      int64_t size = ChargedSize(entry);
       if (Scan.dirListingSizes)
         n->localSize = AddSize(n->localSize, size);
       else
@@ -89,7 +132,7 @@ bool ScanDirectory(DirNode* n) {
   for (DirNode* c = pending; c;) {
     BCut(ScanPath, L);
     int nameLength = NameLength(c);
-    if (L + nameLength + 4 <= 255) {
+    if (L + nameLength + 4 <= Scan.pathBudget) {
       BAppend(ScanPath, NameText(c), nameLength);
       ScanDirectory(c);
       n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));
@@ -98,13 +141,7 @@ bool ScanDirectory(DirNode* n) {
         MarkMerged(c);
       }
     } else {
-      BCut(ScanPath, L);
-      WriteText("Maximum path length of 255 exceeded for directory ");
-      WriteName(ScanPath.text, ScanPath.length);
-      WriteName(NameText(c), nameLength);
-      WriteLineEnd();
-      WriteText("Path skipped");
-      WriteLineEnd();
+      ReportSkipped(c);
     }
     DirNode* next = c->nextSibling;
     if (NodeTotal(c) < Scan.minSize) {
@@ -120,5 +157,6 @@ bool ScanDirectory(DirNode* n) {
   BCut(ScanPath, L);
   n->firstChild = SortSiblings(Scan.sortOrder, placed);
   --ScanDepth;
+  if (ScanDepth == 0) std::unordered_set<LinkKey, LinkKeyHash>().swap(LinkedFilesSeen);
   return true;
 }

@@ -11,16 +11,17 @@
 // Settings the scan reads; the run driver copies them from RunOptions before each scan.
 struct ScanSettings {
   bool dirListingSizes;  // exact sizes, no rounding, no entry-table charge
-  int maxDepth;          // 1..255: levels below the root kept as nodes of their own
+  int maxDepth;          // levels below the root kept as nodes of their own (1..254, or no limit)
   int64_t minSize;       // subdirectories below this total are folded into their parent
   SortOrder sortOrder;
   int rootPathLength;    // a directory whose path (with separator) is this long or shorter is
                          // a drive root and is not charged for its entry table
+  int pathBudget;        // the longest path (with separator and "*.*") that is read
 };
 extern ScanSettings Scan;
 
 // Path of the directory being read; set to the expanded root path by the run driver.
-extern BStr ScanPath;
+extern PathStr ScanPath;
 // Directories whose reading is under way.
 extern int ScanDepth;
 // Run totals: files counted, and every directory's own padding. Zeroed by the run driver.

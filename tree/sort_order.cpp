@@ -6,8 +6,8 @@ unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? (unsigned
 // Compares the upper-cased names byte by byte; a prefix is the smaller.
 int CompareNames(const DirNode* a, const DirNode* b) {
   int la = NameLength(a), lb = NameLength(b);
-  const unsigned char* pa = a->name + 1;
-  const unsigned char* pb = b->name + 1;
+  const unsigned char* pa = (const unsigned char*)NameText(a);
+  const unsigned char* pb = (const unsigned char*)NameText(b);
   int n = la < lb ? la : lb;
   for (int i = 0; i < n; ++i) {
     unsigned char x = Upper(pa[i]), y = Upper(pb[i]);

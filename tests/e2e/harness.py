@@ -126,7 +126,8 @@ def cluster_size(path):
 
 class Tree:
     """A scratch directory tree, removed on exit. entries: {relative path: size in bytes or None
-    for a directory}. Files are sparse so large sizes cost nothing."""
+    for a directory}. Files hold real bytes, as the Linux build counts what a file holds on the
+    disk; add(..., sparse=True) makes a file of that length that holds nothing."""
 
     def __init__(self, entries=None, root=None):
         self.base = tempfile.mkdtemp(prefix="quorvel-e2e-", dir=root)
@@ -138,16 +139,29 @@ class Tree:
     def path(self, rel=""):
         return os.path.join(self.root, rel) if rel else self.root
 
-    def add(self, rel, size=None):
-        p = os.path.join(self.root, rel)
-        if size is None:
-            os.makedirs(p, exist_ok=True)
-        else:
-            os.makedirs(os.path.dirname(p), exist_ok=True)
-            with open(p, "wb") as f:
-                if size:
-                    f.truncate(size)
-        return p
+    def add(self, rel, size=None, sparse=False):
+        """Makes rel (a directory, or a file of size bytes) and the directories above it. Made
+        one level at a time from open directories, so paths longer than the system's limit for
+        one call (Linux allows paths of 4095 bytes to be read) can be built."""
+        if os.path.isabs(rel):
+            rel = os.path.relpath(rel, self.root)
+        parts = [x for x in rel.split("/") if x and x != "."]
+        last = None if size is None else parts.pop()
+        fd = os.open(self.root, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            for name in parts:
+                try:
+                    os.mkdir(name, dir_fd=fd)
+                except FileExistsError:
+                    pass
+                below = os.open(name, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+                os.close(fd)
+                fd = below
+            if last is not None:
+                write_file(last, size, sparse, dir_fd=fd)
+        finally:
+            os.close(fd)
+        return os.path.join(self.root, rel)
 
     def __enter__(self):
         return self
@@ -160,6 +174,28 @@ class Tree:
                 except OSError:
                     pass
         shutil.rmtree(self.base, ignore_errors=True)
+
+
+def write_file(path, size, sparse=False, dir_fd=None):
+    """A file of size bytes: zeros written out, or (sparse) a length with nothing behind it.
+    With dir_fd, path is relative to that open directory."""
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644, dir_fd=dir_fd)
+    with os.fdopen(fd, "wb") as f:
+        if sparse:
+            f.truncate(size)
+            return
+        chunk = b"\0" * min(size, 1 << 20)
+        left = size
+        while left > 0:
+            n = min(left, len(chunk))
+            f.write(chunk[:n])
+            left -= n
+
+
+def allocated(st):
+    """The bytes a file is charged in wastage mode on this build: on Linux what it holds on the
+    disk (a sparse file less than its length), on Windows its length."""
+    return st.st_size if WINDOWS else min(st.st_size, st.st_blocks * 512)
 
 
 def round_up(size, cluster):

@@ -1,4 +1,5 @@
-"""Hostile trees, end to end: strange and long names, paths at the 255-character budget, deep
+"""Hostile trees, end to end: strange and long names, paths at the budget (255 bytes on Windows,
+4095 on Linux), deep
 and huge directories, link loops, unreadable corners, special files, and start directories that
 are no directories. The program must end with code 0, never hang, and keep the figures of
 everything it could read right."""
@@ -16,7 +17,8 @@ from test_figures import expected_figures, shown_length, table_rows, totals_line
 
 SKIPPED = b"Path skipped"
 NOT_FOUND = b"Path was not found (maximum path length exceeded?): "
-TOO_LONG = b"Maximum path length of 255 exceeded for directory "
+BUDGET = 255 if h.WINDOWS else 4095
+TOO_LONG = b"Maximum path length of %d exceeded for directory " % BUDGET
 SEP = h.SEP.encode()
 
 
@@ -89,38 +91,47 @@ class HostileTrees(unittest.TestCase):
     def test_long_names_and_the_path_budget(self):
         # Guards the budget check being off by one, a skipped directory losing its line, and
         # a 255-byte name overrunning a bounded string. "a..." fits exactly (its path, the
-        # separator and the pattern make 255), "b..." is one over, and inside "a..." no
-        # subdirectory fits any more.
+        # separator and the pattern make the budget), "b..." is one over, and inside "a..." no
+        # subdirectory fits any more. On Linux the start directory lies deep enough below the
+        # scratch folder that a name of at most 255 bytes reaches the 4095-byte budget.
         with h.Tree() as t:
-            fit = 255 - 4 - (shown_length(t.root) + 1)
-            t.add("x" * 255, 5)
-            t.add("z" * 255)
-            t.add("a" * fit + "/file", 11)
-            t.add("a" * fit + "/c/deeper", 13)
-            t.add("b" * (fit + 1) + "/file", 17)
-            r = self.run_ok(["-dir", h.arg(t.root)])
+            rel = ""
+            while BUDGET - 4 - (shown_length(t.path(rel)) + 1) > 450:
+                rel = os.path.join(rel, "p" * 200)
+            room = BUDGET - 4 - (shown_length(t.path(rel)) + 1)
+            if room > 250:
+                rel = os.path.join(rel, "q" * (room - 240 - 1))
+            start = t.add(rel) if rel else t.root
+            here = (rel + "/") if rel else ""
+            fit = BUDGET - 4 - (shown_length(start) + 1)
+            self.assertLessEqual(fit, 255)
+            t.add(here + "x" * 255, 5)
+            t.add(here + "z" * 255)
+            t.add(here + "a" * fit + "/file", 11)
+            t.add(here + "a" * fit + "/c/deeper", 13)
+            t.add(here + "b" * (fit + 1) + "/file", 17)
+            r = self.run_ok(["-dir", h.arg(start)])
             out = h.lines(r.stdout)
             self.assertEqual(out.count(SKIPPED), 3)
-            shown = os.fsencode(h.arg(t.root)) + SEP
+            shown = os.fsencode(h.arg(start)) + SEP
             for skipped in (shown + b"z" * 255, shown + b"b" * (fit + 1),
                             shown + b"a" * fit + SEP + b"c"):
                 self.assertIn(TOO_LONG + skipped, out)
                 self.assertEqual(out[out.index(TOO_LONG + skipped) + 1], SKIPPED)
             self.assertEqual(totals_line(r.stdout)[:2], (16, 2))
             self.assertEqual(len(report_lines(r.stdout)), 5)
-            self.check_rows(t.root)
+            self.check_rows(start)
 
-    def test_depth_120(self):
+    def test_deeper_than_the_budget(self):
         # Guards recursion that breaks deep down and a budget check that lets a path grow past
-        # 255 characters: the levels that fit are read, the first that does not is skipped
-        # once, and the depth limit still folds everything below it.
+        # the budget: the levels that fit are read, the first that does not is skipped once,
+        # and the depth limit still folds everything below it. 120 levels pass Windows' 255
+        # bytes, 2,060 Linux's 4095.
         with ShortTree() as t:
-            path = t.root
-            for level in range(120):
-                path = os.path.join(path, "d")
-                os.mkdir(path)
-                with open(os.path.join(path, "f"), "wb") as f:
-                    f.write(b"1")
+            rel = ""
+            for level in range(120 if h.WINDOWS else 2060):
+                rel = os.path.join(rel, "d")
+                t.add(os.path.join(rel, "f"), 1)
             want, totals = expected_figures(t.root, 4096, exact=True)
             read = sum(1 for w in want.values() if w[2]) 
             r = self.run_ok(["-dir", h.arg(t.root)])
@@ -130,7 +141,8 @@ class HostileTrees(unittest.TestCase):
             r = self.run_ok(["-dir", "-3", h.arg(t.root)])
             lines = report_lines(r.stdout)
             self.assertEqual(len(lines), 4)
-            self.assertTrue(lines[-1].endswith(b"d ...   [%d]" % (read - 2)), lines[-1])
+            self.assertTrue(lines[-1].endswith(b"d ...   [%s]" % "{:,}".format(read - 2).encode()),
+                            lines[-1])
 
     def test_directory_of_100000_entries(self):
         # Guards an entry counter or file column that overflows, and a listing read in one

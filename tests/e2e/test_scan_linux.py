@@ -75,10 +75,8 @@ class OtherFileSystems(unittest.TestCase):
         self.t = h.Tree({"a/f": 5000, "m": None, "bind": None})
         self.outside = os.path.join(self.t.base, "outside")
         os.makedirs(os.path.join(self.outside, "b"))
-        with open(os.path.join(self.outside, "g"), "wb") as f:
-            f.truncate(7000)
-        with open(os.path.join(self.outside, "b", "h"), "wb") as f:
-            f.truncate(3000)
+        h.write_file(os.path.join(self.outside, "g"), 7000)
+        h.write_file(os.path.join(self.outside, "b", "h"), 3000)
 
     def tearDown(self):
         self.t.__exit__(None, None, None)
@@ -174,8 +172,7 @@ class LongListings(unittest.TestCase):
                     name = stem + "n" * (rng.randint(1, 255 - len(stem)) if k % 2 else
                                          255 - len(stem) - rng.randint(0, 6))
                     size = rng.randrange(0, 5000)
-                    with open(os.path.join(t.path(d), name), "wb") as f:
-                        f.truncate(size)
+                    h.write_file(os.path.join(t.path(d), name), size)
                     size_sum += size
                 subdirs = k % 5
                 for i in range(subdirs):

@@ -123,24 +123,26 @@ class RedirectedRuns(unittest.TestCase):
             self.assertEqual(p.report, [])
 
     def test_path_too_long_is_skipped_with_two_messages(self):
-        # A subdirectory whose path, separator and "*.*" pattern would pass 255 characters is
-        # not read; one that just fits is. Figures of everything else stay right.
+        # A subdirectory whose path, separator and "*.*" pattern would pass the budget (255
+        # bytes on Windows, 4095 on Linux) is not read; one that just fits is. Figures of
+        # everything else stay right.
+        budget = 255 if h.WINDOWS else 4095
         with h.Tree() as t:
             shown_root = h.shown(t.root)
             rel, L = [], len(shown_root) + 1
-            while L + 50 + 4 <= 255 - 60:
+            while L + 50 + 4 <= budget - 60:
                 rel.append("n" * 50)
                 L += 51
             deep = os.path.join(t.root, *rel)
-            fits = "f" * (255 - 4 - L)
-            over = "o" * (255 - 3 - L)
+            fits = "f" * (budget - 4 - L)
+            over = "o" * (budget - 3 - L)
             t.add(os.path.join(deep, fits, "inside"), 10)
             t.add(os.path.join(deep, over, "lost"), 10)
             t.add(os.path.join(deep, "here"), 10)
             p = self.report(t.root)
             parent = (shown_root + h.SEP + h.SEP.join(rel) + h.SEP).encode()
             self.assertEqual(p.messages, [
-                b"Maximum path length of 255 exceeded for directory " + parent + over.encode(),
+                b"Maximum path length of %d exceeded for directory " % budget + parent + over.encode(),
                 b"Path skipped",
             ])
             c = h.cluster_size(t.root)

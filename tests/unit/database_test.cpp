@@ -32,7 +32,7 @@ std::vector<std::string> Rows(const std::string& text) {
 
 class Database : public Isolated {
  protected:
-  BStr rowPath = RowPath;
+  PathStr rowPath = RowPath;
   void SetUp() override { PagingEnabled = false; }
   void TearDown() override {
     ReleaseRoot();
@@ -194,19 +194,24 @@ TEST_F(Database, PathsBelowAMergedDirectoryUseItsRealName) {
   EXPECT_EQ(lines[5], "1204224,2000,1204224,\"" + P("C:\\DATA\\Beta\\Gamma") + "\"");
 }
 
-TEST_F(Database, RowPathStaysWithinItsBound) {
+TEST_F(Database, RowPathStaysWithinThePathBudget) {
+  // Enough levels of 200-byte names to pass this build's budget (255 or 4095 bytes).
   std::string longName(200, 'n');
   ResetRoot(P("C:\\R"));
-  DirNode* a = AddChild(&RootNode, NewNode(longName));
-  DirNode* b = AddChild(a, NewNode(longName));
-  AddChild(b, NewNode("leaf"));
+  DirNode* parent = &RootNode;
+  std::string full = P("C:\\R\\");
+  int levels = PathBudget / 201 + 2;
+  for (int i = 0; i < levels; ++i) {
+    parent = AddChild(parent, NewNode(longName));
+    if (i < levels - 1) full += longName + PathSeparator;
+  }
+  AddChild(parent, NewNode("leaf"));
   SetRowPath(B(P("C:\\R")));
   std::vector<std::string> lines = Rows(Report(CommaSection));
-  ASSERT_EQ(lines.size(), 6u);
-  // a's row is RowPath and its name written in pieces; below it RowPath is cut at 255 bytes.
+  ASSERT_EQ(lines.size(), 3u + levels + 1);
+  // A row is RowPath and its name written in pieces; RowPath itself is cut at the budget.
   EXPECT_EQ(lines[3], "0,0,0,\"" + P("C:\\R\\") + longName + "\"");
-  std::string kept = (P("C:\\R\\") + longName + PathSeparator + longName).substr(0, 255);
-  EXPECT_EQ(lines[5], "0,0,0,\"" + kept + "leaf\"");
+  EXPECT_EQ(lines.back(), "0,0,0,\"" + (full + longName + PathSeparator).substr(0, PathBudget) + "leaf\"");
   EXPECT_EQ(S(RowPath), P("C:\\R\\"));
 }
 

@@ -27,6 +27,10 @@ void Fill(FindEntry* entry) {
   entry->nameLength = (int)e.name.size();
   entry->attributes = e.attributes;
   entry->size = e.size;
+  entry->allocated = e.allocated < 0 ? e.size : e.allocated;
+  entry->linked = e.inode != 0;
+  entry->device = 1;
+  entry->inode = e.inode;
 }
 
 void FakeStartScan() { ++FakeLog.startScans; }
@@ -42,7 +46,7 @@ void FakeClose() {
   --FakeLog.openNow;
 }
 
-FindResult FakeFirst(const BStr& directory, FindEntry* entry) {
+FindResult FakeFirst(const PathStr& directory, FindEntry* entry) {
   std::string path(directory.text, directory.length);
   FakeLog.opened.push_back(path);
   if (path.empty() || path.back() != PathSeparator) FakeLog.pathWithoutSeparator = true;

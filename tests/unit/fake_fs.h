@@ -13,6 +13,8 @@ struct FakeEntry {
   std::string name;
   uint32_t attributes;
   int64_t size;
+  int64_t allocated = -1;  // the bytes held on the disk; -1: the size
+  uint64_t inode = 0;      // not 0: a file with several names, this one of them
 };
 
 constexpr uint32_t AttrReadOnly = 0x01, AttrHidden = 0x02, AttrSystem = 0x04,
@@ -25,6 +27,14 @@ inline FakeEntry FakeSubdir(const std::string& name, uint32_t extra = 0) {
   return FakeEntry{name, AttrDirectory | extra, 0};
 }
 inline FakeEntry FakeLabel(const std::string& name) { return FakeEntry{name, AttrVolumeLabel, 0}; }
+// A sparse file: size bytes long, allocated of them held on the disk.
+inline FakeEntry FakeSparseFile(const std::string& name, int64_t size, int64_t allocated) {
+  return FakeEntry{name, AttrArchive, size, allocated};
+}
+// One name of a file with several (a hard link); the names of one file share the inode.
+inline FakeEntry FakeLinkedFile(const std::string& name, int64_t size, uint64_t inode) {
+  return FakeEntry{name, AttrArchive, size, -1, inode};
+}
 
 struct FakeDirectory {
   std::vector<FakeEntry> entries;  // in the order the enumeration returns them

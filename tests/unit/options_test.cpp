@@ -18,7 +18,8 @@
 #include "report/screen_report.h"
 
 namespace {
-std::string S(const BStr& b) {
+template <int N>
+std::string S(const BoundedText<N>& b) {
   return std::string(b.text, b.length);
 }
 BStr B(const std::string& s) {

@@ -1,19 +1,28 @@
 // The scan against an independent account of random scripted trees, under random settings:
 // every figure, the shape the depth limit and the minimum size leave, the markers and the
-// sibling orders must agree with what the tree holds.
+// sibling orders must agree with what the tree holds. The trees hold sparse files and files with
+// several names (hard links, also across directories): in wastage mode a file counts for the
+// bytes it holds, once, at the first of its names in the scan's order.
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 
 #include "fake_fs.h"
 #include "test_support.h"
 
 namespace {
 // One directory of the random tree, with the figures it must end up with.
+struct FileModel {
+  std::string name;
+  int64_t size, allocated;
+  uint64_t inode;  // 0 for a file of one name
+};
+
 struct Model {
   std::string path;  // with the final separator
-  std::vector<std::pair<std::string, int64_t>> files;
+  std::vector<FileModel> files;  // in enumeration order
   std::vector<Model> subdirs;  // in enumeration order
   int entries = 0;             // ".", "..", files and subdirectories
   int64_t ownSize = 0, ownWaste = 0;
@@ -37,6 +46,8 @@ void Build(Model& m, std::mt19937& random, int depth) {
   int subdirs = depth < 5 ? (int)(random() % 4) : 0;
   int files = (int)(random() % 4);
   static const int64_t sizes[] = {0, 1, 4095, 4096, 4097, 10000, 123456, 3000000};
+  // The files that several names share, each with its one size.
+  static const int64_t linkedSizes[] = {0, 5000, 8192, 70000};
   for (int i = 0; i < subdirs + files; ++i) {
     std::string name = pool[i];
     if (i < subdirs) {
@@ -44,33 +55,51 @@ void Build(Model& m, std::mt19937& random, int depth) {
       Model sub;
       sub.path = m.path + name + PathSeparator;
       m.subdirs.push_back(sub);
-    } else {
+    } else if (random() % 4 == 0) {
+      uint64_t inode = 1 + random() % 4;
+      int64_t size = linkedSizes[inode - 1];
+      d.entries.push_back(FakeLinkedFile(name, size, inode));
+    } else if (random() % 5 == 0) {
       int64_t size = sizes[random() % (sizeof sizes / sizeof *sizes)];
-      d.entries.push_back(FakeFile(name, size));
-      m.files.push_back({name, size});
+      int64_t allocated = size / 4096 / 2 * 4096;
+      d.entries.push_back(FakeSparseFile(name, size, allocated));
+    } else {
+      d.entries.push_back(FakeFile(name, sizes[random() % (sizeof sizes / sizeof *sizes)]));
     }
   }
   // Mix files and subdirectories in the listing.
   std::shuffle(d.entries.begin() + 2, d.entries.end(), random);
   std::vector<Model> ordered;
-  for (const FakeEntry& e : d.entries)
+  for (const FakeEntry& e : d.entries) {
+    if (!(e.attributes & AttrDirectory))
+      m.files.push_back({e.name, e.size, e.allocated < 0 ? e.size : e.allocated, e.inode});
     for (const Model& s : m.subdirs)
       if (e.attributes & AttrDirectory && s.path == m.path + e.name + PathSeparator)
         ordered.push_back(s);
+  }
   m.subdirs = ordered;
   m.entries = (int)d.entries.size();
   for (Model& s : m.subdirs) Build(s, random, depth + 1);
 }
 
-void Account(Model& m, bool exact, bool isRoot, int rootPathLength) {
-  for (auto& f : m.files) m.ownSize += exact ? f.second : Rounded(f.second, &m.ownWaste);
+// Charges m and everything below it in the order the scan meets them: a directory's own files
+// in enumeration order, then its subdirectories from the last enumerated to the first. `seen`
+// holds the linked files charged so far.
+void Account(Model& m, bool exact, int rootPathLength, std::set<uint64_t>& seen) {
+  for (const FileModel& f : m.files) {
+    if (exact) {
+      m.ownSize += f.size;
+    } else if (f.inode == 0 || seen.insert(f.inode).second) {
+      m.ownSize += Rounded(f.allocated, &m.ownWaste);
+    }
+  }
   if (!exact && (int)m.path.size() > rootPathLength)
     m.ownSize += Rounded(32LL * m.entries, &m.ownWaste);
   m.total = m.ownSize;
   m.subtreeFiles = (int32_t)m.files.size();
   m.subtreeWaste = m.ownWaste;
+  for (auto s = m.subdirs.rbegin(); s != m.subdirs.rend(); ++s) Account(*s, exact, rootPathLength, seen);
   for (Model& s : m.subdirs) {
-    Account(s, exact, false, rootPathLength);
     m.total += s.total;
     m.subtreeFiles += s.subtreeFiles;
     m.subtreeWaste += s.subtreeWaste;
@@ -169,11 +198,12 @@ TEST_F(Isolated, ScanAgreesWithAnIndependentAccountOfRandomTrees) {
     ClusterSize = round % 5 == 0 ? 1 : (round % 5 == 1 ? 512 : 4096);
     bool exact = random() % 4 == 0;
     Scan = ScanSettings{exact, depths[random() % 4], minimums[random() % 6],
-                        orders[random() % 6], round % 7 == 0 ? (int)root.size() + 1 : 0};
+                        orders[random() % 6], round % 7 == 0 ? (int)root.size() + 1 : 0, 255};
     Model m;
     m.path = root + PathSeparator;
     Build(m, random, 0);
-    Account(m, exact, true, Scan.rootPathLength);
+    std::set<uint64_t> seen;
+    Account(m, exact, Scan.rootPathLength, seen);
     TotalFiles = 0;
     TotalWaste = 0;
     ResetRoot(root);

@@ -21,7 +21,8 @@
 #include "tree/find.h"
 #include "tree/scan.h"
 
-inline std::string S(const BStr& b) { return std::string(b.text, b.length); }
+template <int N>
+inline std::string S(const BoundedText<N>& b) { return std::string(b.text, b.length); }
 inline BStr B(const std::string& s) { return BMake(s.data(), (int)s.size()); }
 inline std::string Name(const DirNode* n) { return std::string(NameText(n), NameLength(n)); }
 
@@ -56,14 +57,14 @@ struct StateGuard {
   char separator = ThousandsSeparator;
   int32_t clusterSize = ClusterSize;
   ScanSettings scan = Scan;
-  BStr scanPath = ScanPath;
+  PathStr scanPath = ScanPath;
   int scanDepth = ScanDepth;
   int32_t totalFiles = TotalFiles;
   int64_t totalWaste = TotalWaste;
   DirNode root = RootNode;
   int32_t driveCluster = DriveClusterSize;
   int64_t driveFree = DriveFreeBytes, driveTotal = DriveTotalBytes;
-  BStr driveLabel = DriveLabel;
+  PathStr driveLabel = DriveLabel;
   int driveRootLength = DriveRootLength;
   bool paging = PagingEnabled;
   int pageLineCount = PageLineCount;
