@@ -183,5 +183,49 @@ class Figures(unittest.TestCase):
         self.assertEqual(int(waste.replace(",", "")), totals["waste"])
 
 
+@unittest.skipIf(h.WINDOWS, "allocated sizes and hard links are the Linux build's figures")
+class DiskFigures(unittest.TestCase):
+    def test_sparse_files_and_hard_links_count_as_the_disk_holds_them(self):
+        # Guards a sparse file charged at its length, a further name of a file charged again
+        # (in one directory, across two, and one whose first name lies outside the tree), and
+        # "-dir" losing a name: the total must agree with du, up to the entry tables.
+        with h.Tree() as t:
+            outside = os.path.join(t.base, "outside")
+            h.write_file(outside, 20000)
+            sparse = t.add("sparse", 10 << 20, sparse=True)
+            with open(sparse, "r+b") as f:
+                f.seek(5 << 20)
+                f.write(b"x" * 5000)
+            t.add("plain", 5000)
+            t.add("empty", 0)
+            linked = t.add("one/linked", 70000)
+            os.link(linked, t.path("one/again"))
+            t.add("two/plain", 3000)
+            os.link(linked, t.path("two/linked too"))
+            os.link(outside, t.path("two/from outside"))
+            cluster = h.cluster_size(t.root)
+            want, _ = expected_figures(t.root, cluster)
+            r = h.run(["-tab", "-cl=%d" % cluster, t.root])
+            self.assertEqual(r.returncode, 0, r.stderr)
+            rows = table_rows(r.stdout, t.root)
+            self.assertEqual(rows, {p: (w[0], w[1], w[3]) for p, w in want.items()})
+            self.assertLess(rows[""][0], 1 << 20, "the sparse file counts for what it holds")
+
+            # du charges each file once at what it holds, and each directory its own blocks;
+            # the report charges each directory its entry table instead.
+            du = int(subprocess.run(["du", "-sB1", t.root], stdout=subprocess.PIPE,
+                                    check=True).stdout.split()[0])
+            dirs = [d for d, _, _ in os.walk(t.root)]
+            du_dirs = sum(os.lstat(d).st_blocks * 512 for d in dirs)
+            tables = sum(h.round_up(32 * (len(os.listdir(d)) + 2), cluster) for d in dirs)
+            self.assertEqual(rows[""][2] - tables, du - du_dirs)
+
+            r = h.run(["-dir", t.root])
+            grand, files, _, _ = totals_line(r.stdout)
+            names = [os.path.join(d, f) for d, _, fs in os.walk(t.root) for f in fs]
+            self.assertEqual(files, len(names))
+            self.assertEqual(grand, sum(os.lstat(n).st_size for n in names))
+
+
 if __name__ == "__main__":
     h.main()

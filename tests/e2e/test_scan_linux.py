@@ -144,6 +144,48 @@ class OtherFileSystems(unittest.TestCase):
         self.assertEqual(d["x"], (300 + 32 * 4, 2))
         self.assertEqual(d["y"], (0, 0))
 
+    def test_a_mount_moved_below_a_later_one_is_not_entered(self):
+        # The moved tmpfs keeps its older id, so the mount table lists it before the bind
+        # mount it now sits on: taking the table's order for the order of stacking would read it.
+        root = self.t.root
+        stage = os.path.join(self.t.base, "stage")
+        os.mkdir(stage)
+        os.mkdir(os.path.join(self.outside, "moved"))
+        out = in_namespace([
+            "mount -t tmpfs none %s" % q(stage),
+            "head -c 50000 /dev/zero > %s" % q(stage + "/in"),
+            "mount --bind %s %s" % (q(self.outside), q(root + "/bind")),
+            "mount --move %s %s" % (q(stage), q(root + "/bind/moved")),
+        ], ["-p", root])
+        d = directories(out)
+        self.assertEqual(d["moved"], (0, 0))
+        self.assertEqual(file_total(out), 3)  # a/f, bind/g, bind/b/h
+
+    def test_a_mount_point_however_its_path_is_spelled(self):
+        # "/m", "/m/." and "/m/sub/.." are one directory: the same figures (its own entry
+        # table not charged, as it is the mount point) and the footer names the mount point.
+        m = self.t.root + "/m"
+        setup = ["mount -t tmpfs none %s" % q(m), "mkdir %s %s" % (q(m + "/sub"), q(m + "/inner")),
+                 "head -c 3000 /dev/zero > %s" % q(m + "/sub/f"),
+                 "head -c 100 /dev/zero > %s" % q(m + "/top")]
+        reports = []
+        for spelling in (m, m + "/.", m + "/sub/.."):
+            tab = in_namespace(setup, ["-tab", "-cl=1", spelling])
+            rows = [l.rsplit(b"\t", 1) for l in tab.split(b"\r\n")
+                    if b'\t"' in l and b"Total-no subs" not in l]
+            prefix = os.fsencode(spelling).rstrip(b"/") + b"/"
+            self.assertTrue(all(p.startswith(b'"' + prefix) for _, p in rows), rows)
+            rows = [(f, p[len(prefix) + 1:]) for f, p in rows]
+            screen = h.lines(in_namespace(setup, ["-p", spelling]))
+            footer = screen[screen.index(b"", screen.index(s.HEADER) + 2):]
+            reports.append((rows, footer))
+        self.assertEqual(reports[0], reports[1])
+        self.assertEqual(reports[0], reports[2])
+        rows, footer = reports[0]
+        # Its own row: "top" alone; with sub (3000 + 3 x 32) and inner (2 x 32) below it.
+        self.assertEqual(rows[0][0].split(), [b"100", b"0", b"3260"])
+        self.assertEqual(footer[1], b"Drive " + os.fsencode(m) + b": statistics:")
+
 
 def tmpfs_base():
     if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK):
