@@ -10,6 +10,7 @@ BStr ScanPath = {0, {0}};
 int ScanDepth = 0;
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
+int32_t UnreadableDirectories = 0;
 
 namespace {
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
@@ -37,7 +38,10 @@ void Spin() {
 
 bool ScanDirectory(DirNode* n) {
   const FileSystemOps* fs = ScanFileSystem;
-  if (ScanDepth == 0) fs->startScan();
+  if (ScanDepth == 0) {
+    fs->startScan();
+    UnreadableDirectories = 0;
+  }
   Spin();
   AppendBackslash(ScanPath, 255);
   const int L = ScanPath.length;
@@ -54,6 +58,7 @@ bool ScanDirectory(DirNode* n) {
     WriteLineEnd();
     return false;
   }
+  if (start == FindFailed) UnreadableDirectories = AddCount(UnreadableDirectories, 1);
   ++ScanDepth;
   DirNode* pending = nullptr;
   int32_t entries = 0;
