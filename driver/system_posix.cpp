@@ -86,8 +86,9 @@ bool RunVariable(const char* name, const char* target) {
   const char* value = std::getenv(name);
   if (value == nullptr || value[0] == 0) return false;
   std::string script = std::string(value) + " \"$@\"";
-  char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), &script[0],
-                  const_cast<char*>(value), const_cast<char*>(target), nullptr};
+  char shell[] = "/bin/sh", command[] = "-c";
+  char* argv[] = {shell,  command, &script[0], const_cast<char*>(value), const_cast<char*>(target),
+                  nullptr};
   return RunAndWait(argv, true);
 }
 

@@ -273,8 +273,9 @@ TEST_F(ScanTest, UnreadableSubdirectoryShowsZerosWithoutMessageAndIsCounted) {
   Dir().entries.push_back(FakeSubdir("locked too"));
   Dir("locked too").opening = FindFailed;
   EXPECT_TRUE(Run());
-  EXPECT_EQ(out.Lines(), (std::vector<std::string>{
-                             "Path was not found (maximum path length exceeded?): " + PathOf("gone")}));
+  EXPECT_EQ(out.Lines(),
+            (std::vector<std::string>{"Path was not found (maximum path length exceeded?): " +
+                                      PathOf("gone")}));
   const DirNode* locked = Child(&RootNode, "locked");
   ASSERT_NE(locked, nullptr);
   EXPECT_EQ(locked->localSize, 0);
