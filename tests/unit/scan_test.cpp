@@ -284,6 +284,7 @@ TEST_F(ScanTest, UnreadableSubdirectoryShowsZerosWithoutMessageAndIsCounted) {
   EXPECT_EQ(Child(&RootNode, "bare")->localSize, 0);
   EXPECT_EQ(UnreadableDirectories, 2);
   // The next scan counts afresh.
+  ReleaseRoot();
   Dir("locked").opening = FindFound;
   Dir("locked too").opening = FindFound;
   EXPECT_TRUE(Run());
