@@ -7,6 +7,7 @@
 
 KeyboardSource Keyboard = PlatformKeyboard();
 void (*EndProgramHook)(int code) = nullptr;
+void (*ClosingNote)() = nullptr;
 bool KeyReadFailed = false;
 
 KeyPress ReadKeyPress() {
@@ -23,6 +24,7 @@ void EndProgram(int code) {
   if (EndProgramHook) EndProgramHook(code);
   FlushOutput();
   PlatformRestoreTerminal();
+  if (ClosingNote) ClosingNote();
   if (OutputFailed() && !PlatformStdoutBrokenPipe()) {
     // A report that did not reach its target (a full disk, a closed device) must not look
     // like a success.

@@ -56,6 +56,9 @@ int64_t MonotonicMilliseconds();
 // ordinary end). Tests and fuzz targets may replace EndProgramHook to catch the end.
 [[noreturn]] void EndProgram(int code);
 extern void (*EndProgramHook)(int code);
+// Called by EndProgram once the output is flushed and the terminal restored, just before the
+// exit: a last line for standard error. Null for none; set by the run driver after the scan.
+extern void (*ClosingNote)();
 
 // Platform pieces used by the portable output module.
 bool PlatformWriteStdout(const char* bytes, int length);  // false when the write failed

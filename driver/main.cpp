@@ -1,5 +1,5 @@
 // Quorvel's entry: console start-up, display defaults, banner, parameters, one run, the
-// form-feed line.
+// form-feed line, and the exit code: 1 when no report could be made.
 #include "console/console.h"
 #include "console/output.h"
 #include "console/pager.h"
@@ -16,5 +16,5 @@ int main(int argc, char** argv) {
     WriteText("\f", 1);
     WriteLineEnd();
   }
-  EndProgram(0);
+  EndProgram(ReportMade ? 0 : 1);
 }

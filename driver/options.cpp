@@ -23,6 +23,7 @@ RunOptions Options = DefaultOptions;
 
 intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
                      int32_t showCommand) = ShellOpen;
+bool (*TerminalLauncher)(LaunchKind kind, const BStr& target) = OpenInTerminal;
 
 namespace {
 bool Whole(const BStr& upper, const char* keyword) {
@@ -178,11 +179,11 @@ bool ParseDepthOption(const BStr& upper) {
   return true;
 }
 
-void LaunchAndExit(const BStr& target) {
+void LaunchAndExit(const BStr& target, LaunchKind kind) {
   BStr none;
   BClear(none);
   FlushOutput();
-  Launcher(target, none, none, ShowNormally);
+  if (!TerminalLauncher(kind, target)) Launcher(target, none, none, ShowNormally);
   EndProgram(0);
 }
 
@@ -228,10 +229,10 @@ void ParseOption(const BStr& token) {
     LaunchAndExit(BMake(MailUrl));
   } else if (Prefix(upper, "-CONFIG")) {
     PagedWriteLine("Starting Quorvel configuration program");
-    LaunchAndExit(ConfigTarget());
+    LaunchAndExit(ConfigTarget(), LaunchToEdit);
   } else if (Prefix(upper, "-MANUAL")) {
     PagedWriteLine("Starting program to display Quorvel user manual.");
-    LaunchAndExit(BesideProgram("quorvel.txt"));
+    LaunchAndExit(BesideProgram("quorvel.txt"), LaunchToRead);
   } else if (Prefix(upper, "-PENWICK")) {
     PagedWriteLine("Starting Web browser to show Penwick Software home page.");
     LaunchAndExit(BMake(HomePage));

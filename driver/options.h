@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "console/bounded_string.h"
+#include "driver/system.h"
 #include "tree/sort_order.h"
 
 enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2 };
@@ -51,10 +52,13 @@ bool ParseDepthOption(const BStr& upper);
 // (0 when there is none), without the suffix.
 int64_t ParseSizeValue(const BStr& upper);
 
-// Hands target to the shell with no parameters and no working directory, then ends the
-// program with code 0 whatever the launch's outcome.
-[[noreturn]] void LaunchAndExit(const BStr& target);
+// Opens target in the user's terminal program for its kind when there is one (see
+// OpenInTerminal), else hands it to the shell with no parameters and no working directory;
+// then ends the program with code 0 whatever the launch's outcome.
+[[noreturn]] void LaunchAndExit(const BStr& target, LaunchKind kind = LaunchToShell);
 
 // The routine LaunchAndExit hands its target to: ShellOpen, replaced by tests.
 extern intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
                             int32_t showCommand);
+// The routine LaunchAndExit tries first: OpenInTerminal, replaced by tests.
+extern bool (*TerminalLauncher)(LaunchKind kind, const BStr& target);

@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "console/console.h"
@@ -16,6 +17,23 @@
 #include "tree/expand_path.h"
 #include "tree/scan.h"
 
+bool ReportMade = false;
+
+namespace {
+// The last word of a run that met directories it could not read: their zero figures would
+// otherwise pass for real ones. Written to standard error after the report, so it neither
+// enters a redirected report nor is painted over by the scroller.
+void NoteUnreadableDirectories() {
+  if (UnreadableDirectories == 0) return;
+  if (UnreadableDirectories == 1)
+    std::fputs("1 directory could not be read; it counts as empty.\n", stderr);
+  else
+    std::fprintf(stderr, "%ld directories could not be read; they count as empty.\n",
+                 (long)UnreadableDirectories);
+  std::fflush(stderr);
+}
+}  // namespace
+
 void StartUp() {
   PlatformStartUp();
   ThousandsSeparator = LocaleThousandsSeparator();
@@ -28,6 +46,7 @@ void StartUp() {
 }
 
 void RunDirectory() {
+  ReportMade = false;
   TotalWaste = 0;
   TotalFiles = 0;
   if (OutputRedirected) {
@@ -60,6 +79,9 @@ void RunDirectory() {
   BStr back = RepeatChar(46, 8);
   WriteStatus(back.text, back.length);
   if (ScanDirectory(&RootNode)) {
+    ReportMade = true;
+    // Also when the report is left early (Escape in the scroller ends the program there).
+    ClosingNote = NoteUnreadableDirectories;
     ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
     if (Options.outputMode == Tab) {
       SetRowPath(path);

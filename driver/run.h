@@ -7,6 +7,11 @@
 // options choose, and releases the tree.
 void RunDirectory();
 
+// Whether the last RunDirectory wrote a report: false when the drive could not be queried or
+// the start directory was not found. Written by RunDirectory; the entry turns false into exit
+// code 1.
+extern bool ReportMade;
+
 // The start-up sequence up to the parameters: platform set-up, thousands separator, display
 // defaults by redirection.
 void StartUp();

@@ -1,5 +1,6 @@
 // The few process facts the option parser needs from the platform: the environment variable
-// of parameters, the running program's own folder, and the target of the option -config.
+// of parameters, the running program's own folder, the target of the option -config, and the
+// user's own programs for a file to edit or a text to read.
 #pragma once
 
 #include "console/bounded_string.h"
@@ -16,3 +17,14 @@ BStr OwnDirectory();
 // What the option -config hands to the shell: the configuration program beside this one on
 // Windows; on POSIX the stored-defaults file, created empty when missing, for the user's editor.
 BStr ConfigTarget();
+
+// What a launch target is to the user: the stored defaults to edit (-config), the manual to
+// read (-manual), or a target only the shell opens (mail, home page).
+enum LaunchKind { LaunchToShell, LaunchToEdit, LaunchToRead };
+
+// POSIX, when standard input and output are a terminal: runs the user's editor ($VISUAL, else
+// $EDITOR, else editor, else vi) or pager ($PAGER, else less, else more) on target in the
+// foreground and waits for it; a variable may hold a command with arguments. True when one of
+// them ran. False when this is no terminal, the kind is LaunchToShell, none could be started,
+// and always on Windows: the caller then hands target to the shell.
+bool OpenInTerminal(LaunchKind kind, const BStr& target);

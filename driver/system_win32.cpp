@@ -30,3 +30,8 @@ BStr ConfigTarget() {
   BAppend(target, "config.exe");
   return target;
 }
+
+// Windows opens every target through the shell, in the program the user chose for it there.
+bool OpenInTerminal(LaunchKind kind, const BStr& target) {
+  return false;
+}

@@ -85,12 +85,20 @@ void ShowWelcome() {
 }
 
 void ShowBanner(int argc, char** argv) {
+  const char* first = argc > 1 ? argv[1] : "";
+  // The version as other programs give it: the banner line alone, for scripts to read.
+  if (std::strcmp(first, "--version") == 0) {
+    PagedWriteLine(BannerLine);
+    EndProgram(0);
+  }
   PagedWriteLine(BannerLine);
   PagedWriteLine("");
   LoadStoredDefaults();
   // Only the first argument asks for help, before anything is parsed, so no option can
-  // change the help screen.
-  if (argc > 1 && std::strchr(argv[1], '?') != nullptr) {
+  // change the help screen. Besides a '?' anywhere, the two spellings other programs take
+  // count; a directory of either name is still reachable as ./-h.
+  if (std::strchr(first, '?') != nullptr || std::strcmp(first, "--help") == 0 ||
+      std::strcmp(first, "-h") == 0) {
     ShowHelp();
     EndProgram(0);
   }

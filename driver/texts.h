@@ -3,7 +3,8 @@
 #pragma once
 
 // The banner line and an empty line, then the stored defaults are loaded; when the first
-// command-line argument holds a '?', the help screen follows and the program ends (code 0).
+// command-line argument holds a '?' or is --help or -h, the help screen follows and the program
+// ends (code 0). A first argument --version writes the banner line alone and ends (code 0).
 // Called once, before any parameter is parsed.
 void ShowBanner(int argc, char** argv);
 

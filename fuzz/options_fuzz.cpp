@@ -30,6 +30,12 @@ intptr_t FakeLaunch(const BStr& file, const BStr& parameters, const BStr& direct
   return 42;
 }
 
+// Never the user's editor or pager, even when the fuzzer runs in a terminal.
+bool NoTerminalLaunch(LaunchKind, const BStr& target) {
+  FUZZ_CHECK(WellFormed(target) && target.length > 0);
+  return false;
+}
+
 // A keyboard that cannot be read: the pager then writes on without prompts.
 KeyPress NoKeyboard() {
   KeyReadFailed = true;
@@ -71,6 +77,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("HOME", folder, 1);
   EndProgramHook = ThrowProgramEnded;
   Launcher = FakeLaunch;
+  TerminalLauncher = NoTerminalLaunch;
   Keyboard = KeyboardSource{NoKeyboard, NoClear};
   return 0;
 }

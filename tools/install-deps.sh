@@ -10,13 +10,20 @@ else
   packages="cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev"
 fi
 need=""
-have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+have() {
+  case "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" in *"install ok installed"*) return 0 ;; esac
+  return 1
+}
 for p in $packages; do
   have "$p" || need="$need $p"
 done
 [ -z "$need" ] && exit 0
 if [ "$(id -u)" != 0 ]; then
   echo "missing packages:$need (run 'make $target' as root to install them)" >&2
+  exit 1
+fi
+if ! command -v apt-get >/dev/null 2>&1; then
+  echo "missing packages:$need (install them with this system's package manager)" >&2
   exit 1
 fi
 echo "installing:$need"

@@ -6,7 +6,7 @@
 
 #include "console/bounded_string.h"
 
-enum FindResult { FindFound, FindPathNotFound, FindFailed, FindOtherDevice };
+enum FindResult { FindFound, FindPathNotFound, FindFailed, FindOtherDevice, FindNoEntries };
 
 constexpr uint32_t AttrVolumeLabel = 0x08;
 constexpr uint32_t AttrDirectory = 0x10;
@@ -32,7 +32,8 @@ struct FileSystemOps {
   // entry. FindPathNotFound: the path does not exist; FindFailed: any other failure (no
   // message, the directory counts as empty); FindOtherDevice: the directory is on another
   // file system than the start directory and is not entered (empty, like FindFailed, but it
-  // was not a failure to read).
+  // was not a failure to read); FindNoEntries: the directory was read and holds no entry at all,
+  // not even "." (a drive root with nothing on it), so it is empty without a failure.
   FindResult (*findFirst)(const PathStr& directory, FindEntry* entry);
   // The next entry; false ends the enumeration.
   bool (*findNext)(FindEntry* entry);

@@ -28,8 +28,16 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   PathStr pattern = directory;
   BAppend(pattern, "*.*");
   Search = FindFirstFileA(pattern.text, &Data);
-  if (Search == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_PATH_NOT_FOUND ? FindPathNotFound : FindFailed;
+  if (Search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) return FindPathNotFound;
+    // Nothing matched the pattern: the folder was read and is empty (a drive root lists no
+    // "." or ".."), which is no failure to read it.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return FindNoEntries;
+    // Access denied, a sharing or network failure, a name Windows cannot open (Wine gives
+    // ERROR_INVALID_NAME for a file given as the folder): the folder could not be read.
+    return FindFailed;
+  }
   Fill(entry);
   return FindFound;
 }

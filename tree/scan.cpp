@@ -13,6 +13,7 @@ PathStr ScanPath = {0, {0}};
 int ScanDepth = 0;
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
+int32_t UnreadableDirectories = 0;
 
 namespace {
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
@@ -80,6 +81,7 @@ bool ScanDirectory(DirNode* n) {
   if (ScanDepth == 0) {
     fs->startScan();
     LinkedFilesSeen.clear();
+    UnreadableDirectories = 0;
   }
   Spin();
   AppendBackslash(ScanPath, Scan.pathBudget);
@@ -97,6 +99,7 @@ bool ScanDirectory(DirNode* n) {
     WriteLineEnd();
     return false;
   }
+  if (start == FindFailed) UnreadableDirectories = AddCount(UnreadableDirectories, 1);
   ++ScanDepth;
   DirNode* pending = nullptr;
   int32_t entries = 0;

@@ -27,6 +27,9 @@ extern int ScanDepth;
 // Run totals: files counted, and every directory's own padding. Zeroed by the run driver.
 extern int32_t TotalFiles;
 extern int64_t TotalWaste;
+// Directories whose listing could not be read (they count as empty); directories on another
+// file system or with no entry at all are not among them. Zeroed as each scan starts.
+extern int32_t UnreadableDirectories;
 
 // Reads the directory whose path is in ScanPath into n. False only when the path was not found
 // (after writing its message).

@@ -205,7 +205,9 @@ def round_up(size, cluster):
 class Terminal:
     """The program in a real terminal: a tmux session of a fixed size."""
 
-    def __init__(self, args, width=100, height=25, env=None, name="quorvel", cwd=None):
+    def __init__(self, args, width=100, height=25, env=None, name="quorvel", cwd=None, prefix=()):
+        """prefix: words run before the program, such as ["env", "EDITOR=x"] (tmux gives a new
+        session its server's environment, not the caller's) or a change of user."""
         _warm_wine()
         keep_tmux_server()
         self.session = "quorvel-%d-%d" % (os.getpid(), int(time.time() * 1000) % 1000000)
@@ -219,7 +221,7 @@ class Terminal:
         if WINDOWS:
             e = wine_env(e)
         e["TERM"] = "xterm"
-        cmd = " ".join(shlex.quote(c) for c in command(args, name))
+        cmd = " ".join(shlex.quote(c) for c in list(prefix) + command(args, name))
         shell = "%s; echo $? > %s; sleep 600" % (cmd, shlex.quote(self.rc_file))
         if cwd:
             shell = "cd %s && %s" % (shlex.quote(cwd), shell)

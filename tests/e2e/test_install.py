@@ -86,6 +86,21 @@ class NativeInstall(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stdout)
         self.check_installed(stage)
 
+    def test_make_run_names_the_build_tools_it_lacks(self):
+        # Guards "make run" failing on a bare machine with cmake's "not found" and nothing
+        # else. Without apt-get on PATH nothing can be installed, so the run only says what is
+        # missing, as root or not, and stops before any build.
+        tools = os.path.join(self.tmp, "bare-path")
+        os.makedirs(tools)
+        for name in ("make", "sh", "id"):
+            os.symlink(shutil.which(name), os.path.join(tools, name))
+        r = subprocess.run(["make", "-C", h.SOURCE, "--no-print-directory", "run"],
+                           env={"PATH": tools}, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           timeout=60)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertEqual(r.stdout, b"")
+        self.assertTrue(r.stderr.startswith(b"missing packages: cmake g++ ("), r.stderr)
+
     def test_manual_page_renders_without_warnings(self):
         page = os.path.join(h.SOURCE, "docs", "quorvel.1")
         if not shutil.which("groff"):

@@ -3,7 +3,9 @@ Natively a stand-in xdg-open records its argument; under Wine, ShellExecuteA han
 xdg-email and web addresses to xdg-open, and for files the call itself is read from Wine's
 trace of it."""
 import os
+import shutil
 import sys
+import tempfile
 import time
 import unittest
 
@@ -106,6 +108,103 @@ class LaunchOptions(unittest.TestCase):
             self.assertEqual(r.returncode, 0)
             self.assertEqual(h.lines(r.stdout)[2:],
                              [b"Starting Web browser to show Penwick Software home page."])
+
+
+@unittest.skipIf(h.WINDOWS, "Windows opens both through the shell, in a terminal too")
+class TerminalPrograms(unittest.TestCase):
+    """-config and -manual in a terminal run the user's editor or pager and wait for it."""
+
+    def setUp(self):
+        self.openers = p.Openers()
+        self.config = tempfile.mkdtemp(prefix="quorvel-config-")
+        self.log = os.path.join(self.openers.folder, "log")
+
+    def tearDown(self):
+        self.openers.__exit__()
+        shutil.rmtree(self.config, ignore_errors=True)
+
+    def stand_in(self, name):
+        """A program that logs its name and arguments, whether its input is the terminal, then
+        a second line once it has taken a moment (so a program that does not wait is seen)."""
+        path = os.path.join(self.openers.folder, name)
+        with open(path, "w") as f:
+            f.write('#!/bin/sh\n[ -t 0 ] && tty=tty || tty=notty\n'
+                    'printf "%%s %%s %%s\\n" %s "$tty" "$*" >> "%s"\n'
+                    'trap \'echo %s interrupted >> "%s"\' INT\n%s 1\necho %s done >> "%s"\n'
+                    % (name, self.log, name, self.log, shutil.which("sleep"), name, self.log))
+        os.chmod(path, 0o755)
+        return path
+
+    def launch(self, option, variables, interrupt=False):
+        """Runs the option in a terminal with only the openers' folder on PATH and the given
+        variables (VISUAL, EDITOR and PAGER otherwise unset); returns the logged lines."""
+        prefix = ["env", "-u", "VISUAL", "-u", "EDITOR", "-u", "PAGER",
+                  "PATH=" + self.openers.folder, "XDG_CONFIG_HOME=" + self.config]
+        prefix += ["%s=%s" % kv for kv in variables.items()]
+        status = os.path.join(self.config, "status")
+        if interrupt:
+            # Ctrl+C reaches the harness's own shell too, which then ends; bash records the
+            # program's status first, and only ends itself when the program died of it.
+            prefix = ["bash", "-c", '"$@"; echo $? > %s' % status, "bash"] + prefix
+        with h.Terminal([option], prefix=prefix) as term:
+            term.wait_for("Starting ")
+            if not interrupt:
+                self.assertEqual(term.exit_code(), 0)
+                return self.openers.calls()
+            time.sleep(0.3)
+            term.keys("C-c")
+            end = time.time() + 20
+            while not os.path.exists(status) and time.time() < end:
+                time.sleep(0.1)
+            self.assertTrue(os.path.exists(status), "the program died of Ctrl+C")
+            with open(status) as f:
+                self.assertEqual(f.read().strip(), "0")
+        return self.openers.calls()
+
+    def test_config_runs_editor_with_arguments_and_waits(self):
+        # Guards EDITOR="code --wait" taken as one program name, the file handed to xdg-open
+        # in a terminal, and a program that ends before the editor does.
+        editor = self.stand_in("ed-stand-in")
+        target = os.path.join(self.config, "quorvel", "DefaultParams")
+        self.assertEqual(self.launch("-config", {"EDITOR": editor + " --wait"}),
+                         ["ed-stand-in tty --wait " + target, "ed-stand-in done"])
+        self.assertEqual(os.path.getsize(target), 0)
+
+    def test_visual_first_then_editor_then_the_fallbacks(self):
+        visual, editor = self.stand_in("visual-stand-in"), self.stand_in("editor-stand-in")
+        target = os.path.join(self.config, "quorvel", "DefaultParams")
+        self.assertEqual(self.launch("-config", {"VISUAL": visual, "EDITOR": editor})[0],
+                         "visual-stand-in tty " + target)
+        # A VISUAL that cannot be started passes to EDITOR.
+        os.unlink(self.log)
+        self.assertEqual(self.launch("-config", {"VISUAL": "/nonexistent/ed", "EDITOR": editor})[0],
+                         "editor-stand-in tty " + target)
+        # Neither set: "editor", and with no editor at all the shell's opener as before.
+        os.unlink(self.log)
+        self.stand_in("editor")
+        self.stand_in("vi")
+        self.assertEqual(self.launch("-config", {})[0], "editor tty " + target)
+        for name in ("editor", "vi"):
+            os.unlink(os.path.join(self.openers.folder, name))
+        os.unlink(self.log)
+        self.assertEqual(self.launch("-config", {}), ["xdg-open " + target])
+
+    def test_manual_runs_pager_with_arguments_else_less(self):
+        pager = self.stand_in("pager-stand-in")
+        self.assertEqual(self.launch("-manual", {"PAGER": pager + " -R"})[0],
+                         "pager-stand-in tty -R " + MANUAL)
+        os.unlink(self.log)
+        self.stand_in("less")
+        self.stand_in("more")
+        self.assertEqual(self.launch("-manual", {"PAGER": ""})[0], "less tty " + MANUAL)
+
+    @unittest.skipIf(shutil.which("bash") is None, "bash records the status past Ctrl+C")
+    def test_ctrl_c_is_for_the_program_running(self):
+        # Guards Quorvel dying of Ctrl+C while the pager still holds the terminal: it waits
+        # for the pager, which decides what Ctrl+C means, and ends with code 0 after it.
+        pager = self.stand_in("pager-stand-in")
+        log = self.launch("-manual", {"PAGER": pager}, interrupt=True)
+        self.assertEqual(log[1:], ["pager-stand-in interrupted", "pager-stand-in done"])
 
 
 class Quillpost(unittest.TestCase):

@@ -248,10 +248,11 @@ class Sources(Report):
                 self.assertEqual(messages, expected, length)
 
     def test_stored_string_is_cut_at_255_bytes(self):
-        # 254 blanks and "-w": the cut leaves "-", a directory name, so no welcome screen.
+        # 254 blanks and "-w": the cut leaves "-", a directory name, so no welcome screen but
+        # a directory that is not there (code 1).
         with h.Tree({}) as t:
             r = p.run(["-cl=4096"], stored=" " * 254 + "-w", cwd=t.root)
-            self.assertEqual(r.returncode, 0)
+            self.assertEqual(r.returncode, 1)
             self.assertNotIn(b"Quorvel is a great", r.stdout)
             self.assertIn((h.SEP + "-" + h.SEP).encode(), h.lines(r.stdout)[4])
 

@@ -62,6 +62,8 @@ def in_namespace(setup, args):
     r = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", h.exe()] + list(args),
                        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     assert r.returncode == 0, r.stderr
+    # A file system not entered is no directory that could not be read: no closing line.
+    assert r.stderr == b"", r.stderr
     return r.stdout
 
 

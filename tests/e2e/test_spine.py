@@ -15,6 +15,8 @@ class RedirectedRuns(unittest.TestCase):
     def report(self, root, args=None):
         r = s.run(args if args is not None else [h.arg(root)])
         self.assertEqual(r.returncode, 0, r.stderr)
+        # Every directory could be read: no closing line on standard error.
+        self.assertEqual(r.stderr, b"")
         p = s.Parsed(r.stdout)
         self.assertEqual(p.last, b"\f", "the form-feed line must be last")
         return p
@@ -105,11 +107,12 @@ class RedirectedRuns(unittest.TestCase):
 
     def test_missing_directory_gives_its_message_and_no_report(self):
         # The message names the path with its separator; no report; the form-feed line still
-        # ends the output and the exit code is 0.
+        # ends the output, and the exit code 1 tells a script that no report was made.
         with h.Tree() as t:
             missing = t.path("not-there")
             r = s.run([h.arg(missing)])
-            self.assertEqual(r.returncode, 0)
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(r.stderr, b"")
             p = s.Parsed(r.stdout)
             self.assertEqual(p.messages, [s.NOT_FOUND + s.shown(missing) + s.sep()])
             self.assertEqual(p.report, [])
@@ -118,7 +121,9 @@ class RedirectedRuns(unittest.TestCase):
     def test_missing_parent_too(self):
         with h.Tree() as t:
             missing = t.path("no/such/dir")
-            p = s.Parsed(s.run([h.arg(missing)]).stdout)
+            r = s.run([h.arg(missing)])
+            self.assertEqual(r.returncode, 1)
+            p = s.Parsed(r.stdout)
             self.assertEqual(p.messages, [s.NOT_FOUND + s.shown(missing) + s.sep()])
             self.assertEqual(p.report, [])
 
@@ -179,7 +184,7 @@ class RedirectedRuns(unittest.TestCase):
             script = 'cd "$1" && rmdir "$1" && exec "$2"'
             r = subprocess.run(["sh", "-c", script, "sh", gone, h.exe()], env=env,
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=60)
-            self.assertEqual(r.returncode, 0)
+            self.assertEqual(r.returncode, 1)
             p = s.Parsed(r.stdout)
             self.assertEqual(p.messages, [s.NOT_FOUND + gone.encode() + b"/"])
             self.assertEqual(p.report, [])
@@ -190,6 +195,7 @@ class RedirectedRuns(unittest.TestCase):
                                 "sh", gone, h.exe()], env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, timeout=60)
             p = s.Parsed(r.stdout)
+            self.assertEqual(r.returncode, 1 if p.report == [] else 0)
             self.assertTrue(p.report == [] or not p.tree()[0].endswith(b"  /"), p.report)
             self.assertTrue(p.report == [] or len(p.tree()) == 1, p.report)
 
@@ -209,9 +215,9 @@ class RedirectedRuns(unittest.TestCase):
 class DriveChecks(unittest.TestCase):
     def check(self, argument, messages):
         # A drive that cannot be queried ends the run before the scan: its message (none for a
-        # server alone), no report, the form-feed line, exit code 0.
+        # server alone), no report, the form-feed line, exit code 1.
         r = s.run([argument])
-        self.assertEqual(r.returncode, 0)
+        self.assertEqual(r.returncode, 1)
         p = s.Parsed(r.stdout)
         self.assertEqual(p.messages, messages)
         self.assertEqual(p.report, [])

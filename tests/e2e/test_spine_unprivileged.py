@@ -1,6 +1,7 @@
 """Directories the user may not read, with the program run as an unprivileged user (root reads
-everything, so the test drops to uid 65534 with setpriv): no message, zero figures, and the rest
-of the tree still right."""
+everything, so the test drops to uid 65534 with setpriv): no message in the report, zero figures,
+the rest of the tree still right, and after the report one line on standard error that counts
+them."""
 import fcntl
 import os
 import shutil
@@ -13,6 +14,7 @@ import harness as h
 import spine_common as s
 
 UID = 65534  # nobody
+ONE = "1 directory could not be read; it counts as empty."
 
 
 def _nobody_wine_prefix():
@@ -65,17 +67,21 @@ REASON = _why_not()
 
 @unittest.skipIf(REASON is not None, REASON or "")
 class UnreadableDirectories(unittest.TestCase):
-    def run_as_user(self, path):
-        prefix = None
+    def wine_prefix(self):
         if h.WINDOWS and os.geteuid() == 0:
-            prefix = _nobody_wine_prefix()
-        elif h.WINDOWS:
+            return _nobody_wine_prefix()
+        if h.WINDOWS:
             h._warm_wine()
-            prefix = os.path.join(h.BUILD, "wineprefix")
-        r = subprocess.run(_drop(h.command([h.arg(path)])), env=_env(prefix),
+            return os.path.join(h.BUILD, "wineprefix")
+        return None
+
+    def run_as_user(self, path, closing):
+        """The report of path; closing is the line expected on standard error."""
+        r = subprocess.run(_drop(h.command([h.arg(path)])), env=_env(self.wine_prefix()),
                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                            stderr=subprocess.PIPE, timeout=300)
         self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr.decode().splitlines(), [closing])
         return s.Parsed(r.stdout)
 
     def open_to_all(self, t):
@@ -93,7 +99,7 @@ class UnreadableDirectories(unittest.TestCase):
         with h.Tree({"locked/secret": 5000, "locked/inner/more": 100, "open/f": 3000}) as t:
             self.open_to_all(t)
             os.chmod(t.path("locked"), 0)
-            p = self.run_as_user(t.root)
+            p = self.run_as_user(t.root, ONE)
             self.assertEqual(p.messages, [])
             c = h.cluster_size(t.root)
             R = lambda n: s.round_up(n, c)
@@ -110,10 +116,36 @@ class UnreadableDirectories(unittest.TestCase):
         with h.Tree({"secret": 5000}) as t:
             self.open_to_all(t)
             os.chmod(t.root, 0)
-            p = self.run_as_user(t.root)
+            p = self.run_as_user(t.root, ONE)
             self.assertEqual(p.messages, [])
             self.assertEqual(p.tree(), [b"             0    0%      0  " + s.shown(t.root)])
             self.assertEqual(p.last, b"\f")
+
+
+    def test_several_are_counted_once_each(self):
+        # A directory that may be entered but not listed (execute without read) cannot be read
+        # either; what lies below a locked directory is never seen, so it is not counted.
+        with h.Tree({"a/x/y": None, "b/f": 10, "c/f": 10, "d": None}) as t:
+            self.open_to_all(t)
+            os.chmod(t.path("a"), 0)
+            os.chmod(t.path("b"), 0o333)
+            p = self.run_as_user(t.root, "2 directories could not be read; they count as empty.")
+            self.assertEqual(len(p.tree()), 5)
+
+    def test_closing_line_follows_quitting_the_scroller(self):
+        # Guards the line lost when the report ends by a key instead of its last page, or
+        # written under the scroller where the next page would paint over it.
+        with h.Tree({"locked/f": 10, "open/f": 10}) as t:
+            self.open_to_all(t)
+            os.chmod(t.path("locked"), 0)
+            prefix = ["env", "WINEPREFIX=" + self.wine_prefix(), "HOME=" + self.wine_prefix()] \
+                if h.WINDOWS else []
+            with h.Terminal([h.arg(t.root)], prefix=_drop(prefix)) as term:
+                term.wait_for("[Escape]")
+                self.assertNotIn(ONE, "\n".join(term.screen()))
+                term.keys("q")
+                self.assertEqual(term.exit_code(), 0)
+                self.assertIn(ONE, term.screen())
 
 
 if __name__ == "__main__":

@@ -67,9 +67,28 @@ class Help(unittest.TestCase):
         self.assertEqual(h.lines(result.stdout), [p.BANNER, b""] + lines)
         self.assertTrue(result.stdout.endswith(h.EOL))
 
-    def test_question_mark_anywhere_in_the_first_argument(self):
-        for first in ("-?", "/?", "?", "a?b"):
+    def test_question_mark_anywhere_in_the_first_argument_or_the_usual_spellings(self):
+        for first in ("-?", "/?", "?", "a?b", "--help", "-h"):
             self.assertScreen(p.run([first]), HELP)
+
+    def test_version_is_the_banner_line_alone(self):
+        # Guards a --version that reports on a directory of that name, or that a script reading
+        # the version finds anything else on the line or after it.
+        r = p.run(["--version", "-w"], stored="-sort=bad", variable="-w")
+        self.assertEqual((r.returncode, h.lines(r.stdout), r.stderr), (0, [p.BANNER], b""))
+
+    def test_help_words_are_only_words_elsewhere(self):
+        # A later --help, or ./-h first, is a directory as before; -H is no help word.
+        here = "." + h.SEP + "-h"
+        with h.Tree({"-h/f": 10}) as t:
+            # The directory -h exists, so its report is made (Windows finds it as -H too); the
+            # others are not found.
+            for args, code in (([here], 0), (["-H"], 0 if h.WINDOWS else 1),
+                               (["-cl=4096", "--help"], 1), (["--Version"], 1)):
+                r = p.run(args, cwd=t.root)
+                self.assertNotIn(b"Usage: quorvel", r.stdout, args)
+                self.assertEqual(h.lines(r.stdout)[-1], b"\f", args)
+                self.assertEqual(r.returncode, code, args)
 
     def test_help_is_decided_before_any_option_is_parsed(self):
         # The stored string and the variable would show the welcome screen or a message if
@@ -79,13 +98,13 @@ class Help(unittest.TestCase):
     def test_question_mark_in_a_later_argument_is_a_directory(self):
         with h.Tree({}) as t:
             r = p.run(["-cl=4096", "-?"], cwd=t.root)
-            self.assertEqual(r.returncode, 0)
             out = h.lines(r.stdout)
             self.assertTrue(out[2].startswith(b"Quorvel report, created at "))
             self.assertNotIn(b"Usage: quorvel", r.stdout)
-            # Natively a missing folder; Windows calls "?" an invalid name and reports the
-            # folder as empty. Either way the report names it.
+            # Natively a missing folder (code 1); Windows calls "?" an invalid name and reports
+            # the folder as empty and unreadable (code 0). Either way the report names it.
             self.assertTrue(any((h.SEP + "-?").encode() in l for l in out[4:]), out)
+            self.assertEqual(r.returncode, 0 if h.WINDOWS else 1)
 
     def test_help_pauses_on_a_small_terminal(self):
         # 32 lines on a 25-row screen: the pager must stop once, End lets the rest through.

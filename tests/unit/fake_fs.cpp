@@ -54,7 +54,7 @@ FindResult FakeFirst(const PathStr& directory, FindEntry* entry) {
   if (it == Table.end() || it->second.gone) return FindPathNotFound;
   FakeDirectory& d = it->second;
   if (d.opening != FindFound) return d.opening;
-  if (d.entries.empty()) return FindFailed;  // no entries at all: nothing to read
+  if (d.entries.empty()) return FindNoEntries;  // read, but not even "." in it
   ++FakeLog.openNow;
   if (FakeLog.openNow > FakeLog.openMost) FakeLog.openMost = FakeLog.openNow;
   Current.dir = &d;

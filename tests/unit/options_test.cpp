@@ -44,6 +44,13 @@ intptr_t RecordLaunch(const BStr& file, const BStr& parameters, const BStr& dire
   return 42;
 }
 
+std::vector<LaunchKind> TerminalKinds;  // kinds offered to the terminal's programs, in order
+bool TerminalAccepts = false;           // whether the stand-in terminal program "ran"
+bool RecordTerminalLaunch(LaunchKind kind, const BStr& target) {
+  TerminalKinds.push_back(kind);
+  return TerminalAccepts && kind != LaunchToShell;
+}
+
 std::vector<std::string> Tokens;  // what the tokenizer handed on
 void RecordToken(const BStr& token) {
   Tokens.push_back(S(token));
@@ -76,6 +83,9 @@ class OptionTest : public ::testing::Test {
     PagingEnabled = false;
     EndProgramHook = ThrowOnEnd;
     Launcher = RecordLaunch;
+    TerminalLauncher = RecordTerminalLaunch;
+    TerminalAccepts = false;
+    TerminalKinds.clear();
     Launched.clear();
     Tokens.clear();
     CaptureOutput(&out);
@@ -286,6 +296,22 @@ TEST_F(OptionTest, LaunchOptionsWriteTheirMessageThenHandOverAndEnd) {
   EXPECT_NE(OwnDirectory().length, 0);
 }
 
+TEST_F(OptionTest, ConfigAndManualGoToTheShellOnlyWhenNoTerminalProgramRan) {
+  EXPECT_EQ(ParseToEnd("-config"), 0);
+  EXPECT_EQ(ParseToEnd("-manual"), 0);
+  EXPECT_EQ(ParseToEnd("-mail"), 0);
+  EXPECT_EQ(TerminalKinds, (std::vector<LaunchKind>{LaunchToEdit, LaunchToRead, LaunchToShell}));
+  EXPECT_EQ(Launched.size(), 3u);
+  // An editor or pager that ran is the whole launch; the mail URL still goes to the shell.
+  TerminalAccepts = true;
+  Launched.clear();
+  EXPECT_EQ(ParseToEnd("-CONFIG"), 0);
+  EXPECT_EQ(ParseToEnd("-Manual"), 0);
+  EXPECT_TRUE(Launched.empty());
+  EXPECT_EQ(ParseToEnd("-penwick"), 0);
+  EXPECT_EQ(Launched, (std::vector<std::string>{HomePage}));
+}
+
 TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
   Parse("-?");  // help is only a first-argument matter
   EXPECT_EQ(Dir(), "-?");
@@ -415,6 +441,19 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   EXPECT_EQ(lines[0], BannerLine);
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[3], "Usage: quorvel [options] [directory] [options]");
+
+  char longHelp[] = "--help", shortHelp[] = "-h", version[] = "--version";
+  for (char* first : {longHelp, shortHelp}) {
+    out.clear();
+    char* argv[] = {program, first};
+    EXPECT_THROW(ShowBanner(2, argv), ProgramEnded) << first;
+    EXPECT_EQ(Lines().size(), 32u) << first;
+  }
+  // The banner line alone, without its empty line.
+  out.clear();
+  char* versionArgs[] = {program, version, help};
+  EXPECT_THROW(ShowBanner(3, versionArgs), ProgramEnded);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{BannerLine}));
 
   out.clear();
   char* later[] = {program, plain, help};

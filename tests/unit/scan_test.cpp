@@ -233,6 +233,7 @@ TEST_F(ScanTest, StartDirectoryThatCannotBeOpenedCountsAsEmptyWithoutMessage) {
   EXPECT_EQ(out.text, "");
   EXPECT_EQ(RootNode.localSize, 0);
   EXPECT_EQ(RootNode.wastage, 0);
+  EXPECT_EQ(UnreadableDirectories, 1);
 }
 
 TEST_F(ScanTest, VanishedSubdirectoryWritesTheMessageAndKeepsZeroFigures) {
@@ -260,17 +261,34 @@ TEST_F(ScanTest, VanishedSubdirectoryIsFoldedWhenAMinimumSizeIsSet) {
   EXPECT_EQ(Name(&RootNode), Root() + " ...");
 }
 
-TEST_F(ScanTest, UnreadableSubdirectoryShowsZerosWithoutMessage) {
+TEST_F(ScanTest, UnreadableSubdirectoryShowsZerosWithoutMessageAndIsCounted) {
   Dir().entries.push_back(FakeSubdir("locked"));
   Dir("locked").opening = FindFailed;
   Dir("locked").entries.push_back(FakeFile("secret", 100000));
+  Dir("locked").entries.push_back(FakeSubdir("inner"));
+  // Empty the same way, but none of them is a directory that could not be read.
+  for (const char* name : {"mount", "bare", "gone"}) Dir().entries.push_back(FakeSubdir(name));
+  Dir("mount").opening = FindOtherDevice;
+  FakeDir(Root() + Sep + "bare", false);
+  Dir().entries.push_back(FakeSubdir("locked too"));
+  Dir("locked too").opening = FindFailed;
   EXPECT_TRUE(Run());
-  EXPECT_EQ(out.text, "");
+  EXPECT_EQ(out.Lines(),
+            (std::vector<std::string>{"Path was not found (maximum path length exceeded?): " +
+                                      PathOf("gone")}));
   const DirNode* locked = Child(&RootNode, "locked");
   ASSERT_NE(locked, nullptr);
   EXPECT_EQ(locked->localSize, 0);
   EXPECT_EQ(locked->wastage, 0);
   EXPECT_EQ(locked->fileCount, 0);
+  EXPECT_EQ(Child(&RootNode, "bare")->localSize, 0);
+  EXPECT_EQ(UnreadableDirectories, 2);
+  // The next scan counts afresh.
+  ReleaseRoot();
+  Dir("locked").opening = FindFound;
+  Dir("locked too").opening = FindFound;
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(UnreadableDirectories, 0);
 }
 
 TEST_F(ScanTest, FailingNextEntryRequestKeepsWhatWasCounted) {
