@@ -6,9 +6,13 @@
 // file; everything else is kept out of the per-directory path:
 // - The device check (other file systems are not entered) needs no fstat per directory on file
 //   systems whose every directory carries the device of its mount: the mount points below the
-//   start directory that belong to another device are read once from /proc/self/mountinfo, and
-//   only a directory at one of those paths is refused. Elsewhere (btrfs subvolumes, automounts,
-//   no /proc) each directory is checked with fstat as it is opened.
+//   start directory where path lookup reaches another device are found once from
+//   /proc/self/mountinfo (following each mount's parent, not the order of the lines, which
+//   says nothing after a mount was moved), and only a directory at one of those paths is
+//   refused, without being opened. Elsewhere (btrfs subvolumes, no /proc) each directory is
+//   checked with fstat as it is opened.
+// - Each file's entry carries what the scan's size rules need: its length, the bytes it holds
+//   (st_blocks), and for a file of several names its device and inode.
 // - On the same file systems a read that leaves room for one more entry of any length was the
 //   last one, so the read that would return nothing is not made.
 // - Directories below the start directory are opened relative to it, so only the names below
