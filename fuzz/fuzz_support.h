@@ -57,9 +57,11 @@ struct ByteReader {
 inline BStr ToBStr(const std::string& s) {
   return BMake(s.data(), (int)(s.size() > 255 ? 255 : s.size()));
 }
-inline std::string ToString(const BStr& b) { return std::string(b.text, b.length); }
+template <int N>
+inline std::string ToString(const BoundedText<N>& b) { return std::string(b.text, b.length); }
 
-// A bounded string is well formed: length within 0..255 and a terminating zero after it.
-inline bool WellFormed(const BStr& b) {
-  return b.length >= 0 && b.length <= BStrCapacity && b.text[b.length] == 0;
+// A bounded string is well formed: length within its capacity and a terminating zero after it.
+template <int N>
+inline bool WellFormed(const BoundedText<N>& b) {
+  return b.length >= 0 && b.length <= N && b.text[b.length] == 0;
 }

@@ -56,7 +56,8 @@ void CountClear() {}
 void BuildTree(ByteReader& in, std::vector<DirNode*>& nodes) {
   std::string rootName = in.Text(60);
   if (rootName.empty()) rootName = "/fuzz";
-  RootNode = DirNode{AllocateName(rootName.data(), (int)rootName.size()), 0, 0, 0, 0, nullptr, nullptr, 0};
+  RootNode = DirNode{};
+  RootNode.name = AllocateName(rootName.data(), (int)rootName.size());
   nodes.push_back(&RootNode);
   std::vector<DirNode*> lastChild(1, nullptr);
   std::vector<size_t> parentOf(1, 0);
@@ -113,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
   if (form == 1) section = ReportSection{TabHeader, WalkTabTree, NoFooter};
   if (form == 2) section = ReportSection{CommaHeader, WalkCommaTree, NoFooter};
-  if (form != 0) SetRowPath(BMake(NameText(&RootNode), NameLength(&RootNode)));
+  if (form != 0) SetRowPath(PMake(NameText(&RootNode), NameLength(&RootNode)));
 
   Total = CountReportLines(section);
   FUZZ_CHECK(Total == (form == 0 ? 11 : 2) + (int32_t)nodes.size());
