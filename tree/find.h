@@ -39,6 +39,8 @@ struct FileSystemOps {
   bool (*findNext)(FindEntry* entry);
   // Closes the enumeration (harmless when none is open).
   void (*findClose)();
+  // The scan is over: everything kept for it (threads reading ahead) is released.
+  void (*endScan)();
 };
 
 // The table the scan reads through: PlatformFileSystem() unless a test replaced it.

@@ -27,15 +27,27 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <malloc.h>
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "disk/mounts_posix.h"
 #include "tree/find.h"
+#include "tree/scan.h"
 
 namespace {
 struct LinuxDirent {
@@ -48,10 +60,6 @@ struct LinuxDirent {
 constexpr int DirentNameOffset = 19;  // offsetof(LinuxDirent, name)
 // The largest record the kernel writes: header, 255 name bytes, the zero, padding to 8.
 constexpr int LargestDirent = (DirentNameOffset + 256 + 7) / 8 * 8;
-
-int DirFd = -1;                      // the open enumeration, or -1
-alignas(8) char Entries[32 * 1024];  // one batch of entries from the kernel
-bool ListingDone = false;            // the last read held the end of the listing
 
 bool HaveRootDevice = false;  // the start directory's device has been recorded
 dev_t RootDevice = 0;         // directories on other devices are not entered
@@ -108,59 +116,40 @@ void RecordRoot(int fd, const struct stat& st, const PathStr& directory) {
   CheckByMounts = LoadForeignMounts();
 }
 
-// True when the directory (a path below the start directory, as the scan gives it) is the
-// mount point of another device.
-bool IsForeignMount(const PathStr& directory) {
-  if (ForeignMounts.empty() || directory.length < RootPathLength) return false;
+// True when the directory at rel (below the start directory, ending in '/') is the mount point
+// of another device. Reads only what RecordRoot set, so workers may call it.
+bool IsForeignMount(const char* rel) {
+  if (ForeignMounts.empty()) return false;
   std::string real = RootRealPath;
-  real.append(directory.text + RootPathLength, (size_t)(directory.length - RootPathLength));
+  real.append(rel);
   return std::binary_search(ForeignMounts.begin(), ForeignMounts.end(), real);
 }
 
-// One entry of the last read, measured: every entry of a read is measured before the first is
-// handed out, while the read's names are still in Entries.
-struct Slot {
-  const char* name;  // in Entries
-  int nameLength;
+// What the scan needs of an entry that is not a directory, measured with one fstatat.
+struct Measured {
   bool directory;
-  bool linked;       // more than one name
+  bool linked;  // more than one name
   int64_t size;
   int64_t allocated;
   uint64_t device, inode;
 };
-constexpr int MaxSlots = sizeof Entries / 24;  // the smallest record is 24 bytes
-Slot Slots[MaxSlots];  // the entries of the last read, in the kernel's order
-int SlotCount = 0;     // slots filled by the last read
-int SlotPos = 0;       // the next slot to hand out
 
-void MeasureOne(Slot& s) {
+void Measure(int dirFd, const char* name, Measured* m) {
   struct stat st;
   // An entry gone since it was listed stays an entry of the table, counted as an empty file.
-  if (fstatat(DirFd, s.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
   if (S_ISDIR(st.st_mode)) {
-    s.directory = true;
+    m->directory = true;
     return;
   }
-  s.size = st.st_size;
+  m->size = st.st_size;
   // What the file holds on the disk: a sparse file less than its length.
   int64_t blocks = (int64_t)st.st_blocks;
   int64_t held = blocks > INT64_MAX / 512 ? INT64_MAX : blocks * 512;
-  s.allocated = held < st.st_size ? held : (int64_t)st.st_size;
-  s.linked = st.st_nlink > 1;
-  s.device = (uint64_t)st.st_dev;
-  s.inode = (uint64_t)st.st_ino;
-}
-
-void PosixStartScan() {
-  HaveRootDevice = false;
-  ForeignMounts.clear();
-}
-
-void PosixClose() {
-  if (DirFd >= 0) close(DirFd);
-  DirFd = -1;
-  SlotCount = SlotPos = 0;
-  ListingDone = false;
+  m->allocated = held < st.st_size ? held : (int64_t)st.st_size;
+  m->linked = st.st_nlink > 1;
+  m->device = (uint64_t)st.st_dev;
+  m->inode = (uint64_t)st.st_ino;
 }
 
 // The name's length: its zero lies in the record's last 8 bytes (the kernel pads to 8).
@@ -170,83 +159,493 @@ int NameLength(const LinuxDirent* d) {
   return from + (int)std::strlen(d->name + from);
 }
 
+bool IsDots(const char* name) {
+  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// One read of the listing of fd into buffer. Returns the bytes read (0 at the end, negative on
+// failure); *last is set when the read proves that no entry follows.
+long ReadBatch(int fd, char* buffer, int size, bool* last) {
+  long n = syscall(SYS_getdents64, fd, buffer, size);
+  *last = n > 0 && ShortReadEnds && size - n >= LargestDirent;
+  return n;
+}
+
+// Opens the directory at rel, a path below the start directory ending in '/', with the rules
+// of every directory below it: another file system is not entered (told by the mount table
+// without opening it, or by its device once open).
+FindResult OpenBelow(const char* rel, int* fd) {
+  if (CheckByMounts && IsForeignMount(rel)) return FindOtherDevice;
+  // The path is resolved from the start directory, not from "/": fewer names to look up per
+  // directory, and the same directory is found.
+  int f = openat(RootFd, rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  if (f < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
+  if (!CheckByMounts) {
+    struct stat st;
+    if (fstat(f, &st) != 0) {
+      close(f);
+      return FindFailed;
+    }
+    if (st.st_dev != RootDevice) {
+      close(f);
+      return FindOtherDevice;
+    }
+  }
+  *fd = f;
+  return FindFound;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading in line: one batch of the open directory at a time, as the scan asks for entries.
+
+int DirFd = -1;                      // the open enumeration, or -1
+alignas(8) char Entries[32 * 1024];  // one batch of entries from the kernel
+bool ListingDone = false;            // the last read held the end of the listing
+
+// One entry of the last read, measured: every entry of a read is measured before the first is
+// handed out, while the read's names are still in Entries.
+struct Slot {
+  const char* name;  // in Entries
+  int nameLength;
+  Measured m;
+};
+constexpr int MaxSlots = sizeof Entries / 24;  // the smallest record is 24 bytes
+Slot Slots[MaxSlots];  // the entries of the last read, in the kernel's order
+int SlotCount = 0;     // slots filled by the last read
+int SlotPos = 0;       // the next slot to hand out
+
 // Reads the next batch of entries and measures every one that is not a directory.
 bool Refill() {
   if (ListingDone) return false;
-  long n = syscall(SYS_getdents64, DirFd, Entries, sizeof Entries);
+  long n = ReadBatch(DirFd, Entries, sizeof Entries, &ListingDone);
   if (n <= 0) return false;
-  ListingDone = ShortReadEnds && (int)sizeof Entries - n >= LargestDirent;
-  int pending[MaxSlots];
-  int count = 0;
   SlotCount = SlotPos = 0;
   for (long pos = 0; pos < n;) {
     LinuxDirent* d = (LinuxDirent*)(Entries + pos);
     pos += d->reclen;
-    Slot& s = Slots[SlotCount];
+    Slot& s = Slots[SlotCount++];
     s.name = d->name;
     s.nameLength = NameLength(d);
-    s.size = 0;
-    s.allocated = 0;
-    s.linked = false;
-    bool dots = d->name[0] == '.' && (d->name[1] == 0 || (d->name[1] == '.' && d->name[2] == 0));
-    s.directory = dots || d->type == DT_DIR;
-    if (!s.directory) pending[count++] = SlotCount;
-    ++SlotCount;
+    s.m = Measured{IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0};
   }
-  for (int i = 0; i < count; ++i) MeasureOne(Slots[pending[i]]);
+  for (int i = 0; i < SlotCount; ++i)
+    if (!Slots[i].m.directory) Measure(DirFd, Slots[i].name, &Slots[i].m);
   return true;
 }
 
-bool PosixNext(FindEntry* entry) {
+void Hand(const char* name, int nameLength, const Measured& m, FindEntry* entry) {
+  entry->name = name;
+  entry->nameLength = nameLength;
+  entry->attributes = m.directory ? AttrDirectory : 0;
+  entry->size = m.size;
+  entry->allocated = m.allocated;
+  entry->linked = m.linked;
+  entry->device = m.device;
+  entry->inode = m.inode;
+}
+
+bool InlineNext(FindEntry* entry) {
   if (DirFd < 0) return false;
   if (SlotPos >= SlotCount && !Refill()) return false;
   const Slot& s = Slots[SlotPos++];
-  entry->name = s.name;
-  entry->nameLength = s.nameLength;
-  entry->attributes = s.directory ? AttrDirectory : 0;
-  entry->size = s.size;
-  entry->allocated = s.allocated;
-  entry->linked = s.linked;
-  entry->device = s.device;
-  entry->inode = s.inode;
+  Hand(s.name, s.nameLength, s.m, entry);
   return true;
+}
+
+void InlineClose() {
+  if (DirFd >= 0) close(DirFd);
+  DirFd = -1;
+  SlotCount = SlotPos = 0;
+  ListingDone = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading ahead: worker threads read whole listings of the directories the scan will ask for
+// next and keep them until it does. The scan still takes one listing at a time, in its own
+// order, so what it makes of them is the same as when it reads them itself.
+
+// A whole listing, every entry measured, in the kernel's order.
+struct ListedEntry {
+  uint32_t nameOffset;  // in Listing::names
+  uint16_t nameLength;
+  Measured m;
+};
+struct Listing {
+  FindResult result = FindFound;
+  std::vector<ListedEntry> entries;
+  std::string names;  // every name, each followed by a zero
+  size_t Bytes() const { return entries.capacity() * sizeof(ListedEntry) + names.capacity(); }
+};
+
+// Reads the whole listing of the open directory fd (closed here) into l; buffer holds one
+// batch. The results are those of reading in line: an empty or failing first read is a
+// directory that cannot be read, a later failure ends the listing.
+void ReadListing(int fd, Listing* l, char* buffer, int size) {
+  bool last = false;
+  for (bool first = true; !last; first = false) {
+    long n = ReadBatch(fd, buffer, size, &last);
+    if (n <= 0) {
+      if (first) l->result = FindFailed;
+      break;
+    }
+    size_t from = l->entries.size();
+    // One allocation each for the entries and the names of a batch (most listings are one).
+    size_t count = 0, nameBytes = 0;
+    for (long pos = 0; pos < n; pos += ((LinuxDirent*)(buffer + pos))->reclen) {
+      ++count;
+      nameBytes += (size_t)NameLength((LinuxDirent*)(buffer + pos)) + 1;
+    }
+    l->entries.reserve(from + count);
+    l->names.reserve(l->names.size() + nameBytes);
+    for (long pos = 0; pos < n;) {
+      LinuxDirent* d = (LinuxDirent*)(buffer + pos);
+      pos += d->reclen;
+      int length = NameLength(d);
+      l->entries.push_back(ListedEntry{(uint32_t)l->names.size(), (uint16_t)length,
+                                       {IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0}});
+      l->names.append(d->name, (size_t)length + 1);
+    }
+    for (size_t i = from; i < l->entries.size(); ++i) {
+      ListedEntry& e = l->entries[i];
+      if (!e.m.directory) Measure(fd, l->names.data() + e.nameOffset, &e.m);
+    }
+  }
+  close(fd);
+}
+
+// One directory read for the scan, by its path below the start directory.
+struct Job {
+  enum State { Reading, Done };
+  std::string rel;  // with the final '/'
+  // Where the scan meets it: the rank of each directory on its path among its siblings in the
+  // scan's order, four bytes each, most significant first. Compared as bytes, a smaller key is
+  // a directory the scan asks for sooner.
+  std::string key;
+  State state = Reading;
+  Listing listing;  // complete once Done
+};
+
+// The subdirectories of one listing that are still to be read, in the order the scan visits
+// them: from the last listed to the first, each with everything below it.
+struct Siblings {
+  std::string rel;  // the parent's path below the start directory, with the final '/'
+  std::string key;  // the parent's key
+  std::string names;                 // the names, each followed by a zero, in listing order
+  std::vector<uint32_t> offsets;     // where each name starts in names, in listing order
+  size_t next = 0;                   // how many the scan's order has passed (read or claimed)
+  std::string nextKey;               // the key of the next one
+
+  size_t Count() const { return offsets.size(); }
+  // The next in the scan's order, by listing index.
+  size_t NextIndex() const { return Count() - 1 - next; }
+  const char* NextName() const { return names.data() + offsets[NextIndex()]; }
+  void SetNextKey() {
+    nextKey = key;
+    for (int shift = 24; shift >= 0; shift -= 8) nextKey.push_back((char)(unsigned char)(next >> shift));
+  }
+};
+
+// What a job read ahead holds until the scan takes it: its listing, and the job itself with
+// its path twice (the record of started jobs is keyed by it) and its key.
+size_t HeldBytes(const Job& j) {
+  return j.listing.Bytes() + sizeof(Job) + 2 * (j.rel.capacity() + 32) + j.key.capacity();
+}
+
+// Orders the sibling lists by the key of their next directory, soonest first.
+struct SoonerInScan {
+  bool operator()(const Siblings* a, const Siblings* b) const {
+    return a->nextKey != b->nextKey ? a->nextKey < b->nextKey : a < b;
+  }
+};
+
+// What the scan's thread and the workers share; every field is guarded by `lock`.
+// - Whoever reads a listing puts its subdirectories in `waiting` (and `byParent`).
+// - A worker takes the next directory of the first sibling list (the one the scan will ask for
+//   soonest), records it in `started`, reads it, and marks it Done.
+// - The scan's thread takes its directory from `started`, waiting while a worker reads it; one
+//   no worker has started it claims from its sibling list and reads itself.
+struct ReadAheadState {
+  std::mutex lock;
+  std::condition_variable workReady;     // directories were queued, budget was freed, or stopping
+  std::condition_variable listingReady;  // the job the scan waits for is Done
+  std::set<Siblings*, SoonerInScan> waiting;  // sibling lists with directories still to read
+  std::unordered_map<std::string, Siblings*> byParent;  // the same lists, by the parent's rel
+  std::unordered_map<std::string, Job*> started;  // read or being read, not yet taken, by rel
+  size_t heldBytes = 0;     // the listings that are Done and not yet taken
+  Job* awaited = nullptr;   // the job the scan waits for, if it waits
+  int idleWorkers = 0;      // workers waiting for work or budget
+  bool stopping = false;
+};
+ReadAheadState Shared;
+
+// The listings read ahead and not yet taken are held to this many bytes (a few thousand
+// directories of the usual size); then the workers wait until half of it is free again.
+constexpr size_t ReadAheadBudget = 1 << 20;
+// Workers when QUORVEL_THREADS does not say: on a machine of two cores as many as there are
+// cores read a warm tree fastest, and more keep more requests before a cold disk; eight gain
+// most of the second and lose little of the first.
+constexpr int DefaultThreads = 8;
+
+std::vector<std::thread> Workers;  // started and joined by the scan's thread only
+Job* Current = nullptr;            // the listing being handed to the scan (scan's thread only)
+size_t CurrentPosition = 0;        // its next entry
+
+// Removes list g's next directory from the waiting lists (the caller holds the lock) and
+// returns its job, or with claim, only passes it. Deletes g when it is used up.
+void PassNext(Siblings* g) {
+  Shared.waiting.erase(g);
+  ++g->next;
+  if (g->next < g->Count()) {
+    g->SetNextKey();
+    Shared.waiting.insert(g);
+  } else {
+    Shared.byParent.erase(g->rel);
+    delete g;
+  }
+}
+
+// Queues the subdirectories of parent's listing that the scan will read: not "." and "..", and
+// not those whose path would not fit the budget (the scan skips them unread).
+void QueueSubdirectories(const Job& parent) {
+  const Listing& l = parent.listing;
+  if (l.result != FindFound) return;
+  Siblings* g = nullptr;
+  size_t parentLength = (size_t)RootPathLength + parent.rel.size();
+  for (const ListedEntry& e : l.entries) {
+    const char* name = l.names.data() + e.nameOffset;
+    if (!e.m.directory || IsDots(name)) continue;
+    if ((long)(parentLength + e.nameLength + 4) > (long)Scan.pathBudget) continue;
+    if (!g) g = new Siblings;
+    g->offsets.push_back((uint32_t)g->names.size());
+    g->names.append(name, (size_t)e.nameLength + 1);
+  }
+  if (!g) return;
+  g->rel = parent.rel;
+  g->key = parent.key;
+  g->SetNextKey();
+  int wake;
+  {
+    std::lock_guard<std::mutex> hold(Shared.lock);
+    Shared.byParent.emplace(g->rel, g);
+    Shared.waiting.insert(g);
+    wake = std::min((int)g->Count(), Shared.idleWorkers);
+  }
+  // As many idle workers as there is new work for: waking them all for every listing would
+  // cost more than the reading on a machine of few cores.
+  for (int i = 0; i < wake; ++i) Shared.workReady.notify_one();
+}
+
+// Opens and reads the directory of job j's path into its listing.
+void ReadJob(Job* j, char* buffer, int size) {
+  int fd;
+  j->listing.result = OpenBelow(j->rel.c_str(), &fd);
+  if (j->listing.result == FindFound) ReadListing(fd, &j->listing, buffer, size);
+}
+
+void Work() {
+  std::vector<char> batch(32 * 1024);
+  std::unique_lock<std::mutex> hold(Shared.lock);
+  for (;;) {
+    // A worker that found the budget full waits until half of it is free again, so that the
+    // workers go back to reading together instead of one at a time with every listing taken.
+    bool full = Shared.heldBytes >= ReadAheadBudget;
+    ++Shared.idleWorkers;
+    Shared.workReady.wait(hold, [full] {
+      return Shared.stopping ||
+             (!Shared.waiting.empty() &&
+              Shared.heldBytes < (full ? ReadAheadBudget / 2 : ReadAheadBudget));
+    });
+    --Shared.idleWorkers;
+    if (Shared.stopping) return;
+    Siblings* g = *Shared.waiting.begin();
+    Job* j = new Job;
+    j->rel = g->rel;
+    j->rel.append(g->NextName()).push_back('/');
+    j->key = g->nextKey;
+    Shared.started.emplace(j->rel, j);
+    PassNext(g);
+    hold.unlock();
+    ReadJob(j, batch.data(), (int)batch.size());
+    QueueSubdirectories(*j);
+    hold.lock();
+    j->state = Job::Done;
+    Shared.heldBytes += HeldBytes(*j);
+    if (Shared.awaited == j) Shared.listingReady.notify_one();
+  }
+}
+
+// The workers QUORVEL_THREADS asks for: a whole number from 1 to 256; anything else is ignored.
+int ThreadCount() {
+  const char* v = std::getenv("QUORVEL_THREADS");
+  if (!v || !*v) return DefaultThreads;
+  long n = 0;
+  for (const char* p = v; *p; ++p) {
+    if (*p < '0' || *p > '9' || n > 256) return DefaultThreads;
+    n = n * 10 + (*p - '0');
+  }
+  return n >= 1 && n <= 256 ? (int)n : DefaultThreads;
+}
+
+void StartWorkers(int count) {
+  Shared.stopping = false;
+  // Listings are made by the workers and freed by the scan's thread: a few heaps, not one per
+  // thread, keep that from spreading memory over many, without making them queue for one.
+  mallopt(M_ARENA_MAX, 8);
+  // Workers take no signals: Ctrl+C and the others reach the scan's thread, whose handlers
+  // put the terminal back.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
+  for (int i = 0; i < count; ++i) {
+    try {
+      Workers.emplace_back(Work);
+    } catch (const std::system_error&) {
+      break;  // no more threads: the scan reads what the others do not
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+void StopWorkers() {
+  {
+    std::lock_guard<std::mutex> hold(Shared.lock);
+    Shared.stopping = true;
+  }
+  Shared.workReady.notify_all();
+  for (std::thread& t : Workers) t.join();
+  Workers.clear();
+  for (Siblings* g : Shared.waiting) delete g;
+  for (auto& entry : Shared.started) delete entry.second;
+  Shared.waiting.clear();
+  Shared.byParent.clear();
+  Shared.started.clear();
+  Shared.heldBytes = 0;
+  Shared.idleWorkers = 0;
+  Shared.stopping = false;
+}
+
+bool ReadingAhead() { return !Workers.empty(); }
+
+// The listing of directory (below the start directory) for the scan: the one a worker read, a
+// worker's that is under way, or read here at once.
+FindResult TakeListing(const PathStr& directory) {
+  std::string rel(directory.text + RootPathLength, (size_t)(directory.length - RootPathLength));
+  Job* j = nullptr;
+  std::string key;     // of a directory claimed to be read here
+  bool freed = false;  // the budget was full and is half free now
+  {
+    std::unique_lock<std::mutex> hold(Shared.lock);
+    auto it = Shared.started.find(rel);
+    if (it != Shared.started.end()) {
+      j = it->second;
+      Shared.started.erase(it);
+      Shared.awaited = j;
+      Shared.listingReady.wait(hold, [j] { return j->state == Job::Done; });
+      Shared.awaited = nullptr;
+      Shared.heldBytes -= HeldBytes(*j);
+      freed = Shared.idleWorkers > 0 && !Shared.waiting.empty() &&
+              Shared.heldBytes < ReadAheadBudget / 2;
+    } else {
+      // Not started: the scan asks for its directories in the order of the sibling lists, so
+      // this is the next of its parent's; claimed there, no worker reads it too.
+      size_t slash = rel.rfind('/', rel.size() >= 2 ? rel.size() - 2 : 0);
+      std::string parent = slash == std::string::npos || rel.size() < 2 ? "" : rel.substr(0, slash + 1);
+      auto g = Shared.byParent.find(parent);
+      if (g != Shared.byParent.end() &&
+          rel.compare(parent.size(), std::string::npos, std::string(g->second->NextName()) + "/") == 0) {
+        key = g->second->nextKey;
+        PassNext(g->second);
+      }
+    }
+  }
+  if (freed) Shared.workReady.notify_all();
+  if (!j) {
+    j = new Job;
+    j->rel = rel;
+    j->key = key;
+    ReadJob(j, Entries, sizeof Entries);
+    QueueSubdirectories(*j);
+  }
+  Current = j;
+  CurrentPosition = 0;
+  return j->listing.result;
+}
+
+bool ListingNext(FindEntry* entry) {
+  if (!Current || CurrentPosition >= Current->listing.entries.size()) return false;
+  const ListedEntry& e = Current->listing.entries[CurrentPosition++];
+  Hand(Current->listing.names.data() + e.nameOffset, e.nameLength, e.m, entry);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The table the scan reads through.
+
+void PosixClose() {
+  InlineClose();
+  delete Current;
+  Current = nullptr;
+}
+
+void PosixStartScan() {
+  PosixClose();
+  if (ReadingAhead()) StopWorkers();
+  HaveRootDevice = false;
+  ForeignMounts.clear();
+}
+
+void PosixEndScan() {
+  PosixClose();
+  if (ReadingAhead()) StopWorkers();
+}
+
+bool PosixNext(FindEntry* entry) {
+  return Current ? ListingNext(entry) : InlineNext(entry);
 }
 
 FindResult PosixFirst(const PathStr& directory, FindEntry* entry) {
   PosixClose();
-  if (HaveRootDevice && CheckByMounts && IsForeignMount(directory)) {
-    // Another file system (/proc, a network mount...): kept in the tree with zero figures.
-    return FindOtherDevice;
-  }
-  // Below the start directory the path is resolved from it, not from "/": fewer names to
-  // look up per directory, and the same directory is found.
-  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
-  int fd = HaveRootDevice && RootFd >= 0 && directory.length > RootPathLength
-               ? openat(RootFd, directory.text + RootPathLength, flags)
-               : open(directory.text, flags);
-  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
-  if (!HaveRootDevice || !CheckByMounts) {
+  FindResult result;
+  if (HaveRootDevice && directory.length > RootPathLength) {
+    if (ReadingAhead()) {
+      result = TakeListing(directory);
+      if (result == FindFound && !ListingNext(entry)) result = FindFailed;
+      return result;
+    }
+    result = OpenBelow(directory.text + RootPathLength, &DirFd);
+    if (result != FindFound) return result;
+  } else {
+    // The start directory itself.
+    int fd = open(directory.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
     struct stat st;
     if (fstat(fd, &st) != 0) {
       close(fd);
       return FindFailed;
     }
-    if (!HaveRootDevice) {
-      RecordRoot(fd, st, directory);
-    } else if (st.st_dev != RootDevice) {
-      close(fd);
-      return FindOtherDevice;
+    RecordRoot(fd, st, directory);
+    int threads = ThreadCount();
+    if (threads > 1 && RootFd >= 0) {
+      StartWorkers(threads);
+      if (ReadingAhead()) {
+        Current = new Job;
+        ReadListing(fd, &Current->listing, Entries, sizeof Entries);
+        QueueSubdirectories(*Current);
+        CurrentPosition = 0;
+        result = Current->listing.result;
+        if (result == FindFound && !ListingNext(entry)) result = FindFailed;
+        return result;
+      }
     }
+    DirFd = fd;
   }
-  DirFd = fd;
-  if (!PosixNext(entry)) {
-    PosixClose();
+  if (!InlineNext(entry)) {
+    InlineClose();
     return FindFailed;
   }
   return FindFound;
 }
-
-const FileSystemOps PosixOps = {PosixStartScan, PosixFirst, PosixNext, PosixClose};
+const FileSystemOps PosixOps = {PosixStartScan, PosixFirst, PosixNext, PosixClose, PosixEndScan};
 }  // namespace
 
 const FileSystemOps* PlatformFileSystem() { return &PosixOps; }

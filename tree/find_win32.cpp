@@ -16,6 +16,7 @@ void Fill(FindEntry* entry) {
   entry->linked = false;
 }
 
+// Nothing is kept between the directories of a scan.
 void Win32StartScan() {}
 
 void Win32Close() {
@@ -48,7 +49,7 @@ bool Win32Next(FindEntry* entry) {
   return true;
 }
 
-const FileSystemOps Win32Ops = {Win32StartScan, Win32First, Win32Next, Win32Close};
+const FileSystemOps Win32Ops = {Win32StartScan, Win32First, Win32Next, Win32Close, Win32StartScan};
 }  // namespace
 
 const FileSystemOps* PlatformFileSystem() { return &Win32Ops; }

@@ -97,6 +97,7 @@ bool ScanDirectory(DirNode* n) {
     WriteText(message);
     WriteName(ScanPath.text, ScanPath.length);
     WriteLineEnd();
+    if (ScanDepth == 0) fs->endScan();
     return false;
   }
   if (start == FindFailed) UnreadableDirectories = AddCount(UnreadableDirectories, 1);
@@ -160,6 +161,9 @@ bool ScanDirectory(DirNode* n) {
   BCut(ScanPath, L);
   n->firstChild = SortSiblings(Scan.sortOrder, placed);
   --ScanDepth;
-  if (ScanDepth == 0) std::unordered_set<LinkKey, LinkKeyHash>().swap(LinkedFilesSeen);
+  if (ScanDepth == 0) {
+    fs->endScan();
+    std::unordered_set<LinkKey, LinkKeyHash>().swap(LinkedFilesSeen);
+  }
   return true;
 }

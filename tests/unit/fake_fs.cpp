@@ -34,6 +34,7 @@ void Fill(FindEntry* entry) {
 }
 
 void FakeStartScan() { ++FakeLog.startScans; }
+void FakeEndScan() { ++FakeLog.endScans; }
 
 void FakeClose() {
   if (!Current.dir) return;
@@ -74,7 +75,7 @@ bool FakeNext(FindEntry* entry) {
   return true;
 }
 
-const FileSystemOps FakeOps = {FakeStartScan, FakeFirst, FakeNext, FakeClose};
+const FileSystemOps FakeOps = {FakeStartScan, FakeFirst, FakeNext, FakeClose, FakeEndScan};
 }  // namespace
 
 void FakeFsReset() {

@@ -50,6 +50,7 @@ struct FakeFsLog {
   int openNow = 0;                  // enumerations open at this moment
   int openMost = 0;                 // the most ever open at once
   int startScans = 0;               // calls of startScan
+  int endScans = 0;                 // calls of endScan
   bool pathWithoutSeparator = false;  // a path was handed over without its final separator
 };
 extern FakeFsLog FakeLog;
