@@ -4,13 +4,14 @@
 NATIVE := build/native
 WIN32  := build/win32
 ASAN   := build/asan
+TSAN   := build/tsan
 FUZZ   := build/fuzz
 FUZZ_SECONDS ?= 60
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS   ?=
 PREFIX ?= /usr/local
 
-.PHONY: run test native win32 asan fuzz fuzz-build deps clean install package bench
+.PHONY: run test native win32 asan tsan fuzz fuzz-build deps clean install package bench
 
 # The native build needs cmake and a C++ compiler only; as root on Debian they are installed
 # when missing, otherwise the missing ones are named.
@@ -37,6 +38,13 @@ asan:
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN) -j $(JOBS) -- --no-print-directory >/dev/null
 
+# The native programs under ThreadSanitizer: the tests of the threads that read directories
+# ahead of the scan run with it, and any report fails the run.
+tsan:
+	@cmake -S . -B $(TSAN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON >/dev/null
+	@cmake --build $(TSAN) -j $(JOBS) -- --no-print-directory >/dev/null
+
 fuzz-build:
 	@cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON -DQUORVEL_TESTS=OFF >/dev/null
@@ -48,7 +56,7 @@ fuzz: fuzz-build
 deps:
 	@sh tools/install-deps.sh
 
-test: deps native win32 asan fuzz-build
+test: deps native win32 asan tsan fuzz-build
 	@cd $(NATIVE) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 	@cd $(WIN32) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 	@rm -rf $(ASAN)/reports && mkdir -p $(ASAN)/reports
@@ -56,6 +64,10 @@ test: deps native win32 asan fuzz-build
 	  UBSAN_OPTIONS=log_path=$(CURDIR)/$(ASAN)/reports/ubsan:print_stacktrace=1 \
 	  ctest --output-on-failure --no-tests=error -j $(JOBS)
 	@if ls $(ASAN)/reports | grep -q .; then cat $(ASAN)/reports/*; echo "sanitizer reports above"; exit 1; fi
+	@rm -rf $(TSAN)/reports && mkdir -p $(TSAN)/reports
+	@cd $(TSAN) && TSAN_OPTIONS=log_path=$(CURDIR)/$(TSAN)/reports/tsan \
+	  ctest --output-on-failure --no-tests=error -j $(JOBS) -R 'readahead|scan_linux|figures'
+	@if ls $(TSAN)/reports | grep -q .; then cat $(TSAN)/reports/*; echo "thread sanitizer reports above"; exit 1; fi
 	@sh fuzz/run.sh $(FUZZ) 30
 
 # Installs the native build under PREFIX; DESTDIR stages it elsewhere.

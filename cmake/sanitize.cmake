@@ -3,7 +3,16 @@
 #   QUORVEL_FUZZ: the libFuzzer targets of fuzz/ (needs clang++), on top of the sanitizers.
 option(QUORVEL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(QUORVEL_FUZZ "Build the libFuzzer targets in fuzz/ (clang++ only)" OFF)
-if(WIN32 AND (QUORVEL_SANITIZE OR QUORVEL_FUZZ))
+#   QUORVEL_TSAN: ThreadSanitizer, for the threads that read directories ahead of the scan.
+option(QUORVEL_TSAN "Build with ThreadSanitizer" OFF)
+if(QUORVEL_TSAN)
+  if(QUORVEL_SANITIZE OR QUORVEL_FUZZ)
+    message(FATAL_ERROR "ThreadSanitizer does not combine with the other sanitizers")
+  endif()
+  add_compile_options(-fsanitize=thread -g -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+if(WIN32 AND (QUORVEL_SANITIZE OR QUORVEL_FUZZ OR QUORVEL_TSAN))
   message(FATAL_ERROR "The sanitizer and fuzz builds are native only")
 endif()
 if(QUORVEL_SANITIZE OR QUORVEL_FUZZ)

@@ -1,0 +1,187 @@
+"""The threads that read directories ahead of the scan change nothing of what the program
+writes: the same tree gives the same bytes read in line (QUORVEL_THREADS=1) and with 2, 8 or 32
+threads, whatever the options that shape the tree; also with directories that cannot be read, a
+mount below, directories removed while the scan runs, and a report that cannot be written."""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import threading
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness as h
+from test_figures import generate, table_rows, totals_line
+
+THREADS = (2, 8, 32)
+SHAPES = ([], ["-2"], ["-size=100K"], ["-sort=total"], ["-sort=none", "-dir"], ["-tab"],
+          ["-comma", "-sort=files", "-3"])
+
+
+def stable(output):
+    """The output without what changes between two runs of the same tree: the title's time and
+    the drive's free and used space."""
+    return b"\n".join(l for l in output.split(b"\n")
+                      if not l.startswith((b"Quorvel report, created at ", b"     Free space:",
+                                           b"     Used space:")))
+
+
+def run(args, threads, **kw):
+    extra = {"QUORVEL_THREADS": str(threads)}
+    extra.update(kw.pop("extra_env", {}))
+    r = h.run(args, extra_env=extra, timeout=300, **kw)
+    return r
+
+
+@unittest.skipIf(h.WINDOWS, "the Windows build reads each directory in line")
+class SameReport(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tree = h.Tree()
+        generate(cls.tree, 1500, seed=11)
+        # Files of several names, across directories and within one, so that which name is met
+        # first decides where a file is charged.
+        rnd = random.Random(3)
+        dirs = [d for d, _, _ in os.walk(cls.tree.root)]
+        for i in range(60):
+            first = os.path.join(rnd.choice(dirs), "linked%d" % i)
+            h.write_file(first, rnd.randrange(1, 30000))
+            for k in range(rnd.randrange(1, 4)):
+                os.link(first, os.path.join(rnd.choice(dirs), "name%d-%d" % (i, k)))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tree.__exit__(None, None, None)
+
+    def check_same(self, args, **kw):
+        one = run(args, 1, **kw)
+        self.assertEqual(one.returncode, 0, one.stderr[-2000:])
+        for n in THREADS:
+            other = run(args, n, **kw)
+            self.assertEqual(other.returncode, one.returncode, (args, n))
+            self.assertEqual(other.stderr, one.stderr, (args, n))
+            self.assertEqual(stable(other.stdout), stable(one.stdout), (args, n))
+        return one
+
+    def test_a_generated_tree_under_every_shape(self):
+        # Guards listings handed to the scan out of order or twice, entries lost from a listing
+        # read whole, and a hard-linked file charged at another name than in line.
+        for shape in SHAPES:
+            self.check_same(shape + [self.tree.root])
+
+    @unittest.skipUnless(os.path.isdir("/usr"), "no /usr to read")
+    def test_usr(self):
+        for shape in (["-tab"], ["-4", "-sort=waste"]):
+            one = run(["-p"] + shape + ["/usr"], 1)
+            many = run(["-p"] + shape + ["/usr"], 8)
+            self.assertEqual(stable(many.stdout), stable(one.stdout), shape)
+
+    def test_thread_counts_that_mean_nothing_are_ignored(self):
+        want = stable(run(["-tab", self.tree.root], 1).stdout)
+        for value in ("0", "-3", "abc", "4x", "100000", ""):
+            r = h.run(["-tab", self.tree.root], extra_env={"QUORVEL_THREADS": value}, timeout=300)
+            self.assertEqual(r.returncode, 0, value)
+            self.assertEqual(stable(r.stdout), want, value)
+
+    def test_unreadable_directories(self):
+        # The same figures and the same closing line on standard error, read in line or ahead.
+        if os.getuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root and setpriv to run as an unprivileged user")
+        with h.Tree({"open/a": 100, "locked/b": 200, "locked/deeper/c": 300,
+                     "half/d": 400}) as t:
+            for d, _, _ in os.walk(t.base):
+                os.chmod(d, 0o755)
+            os.chmod(t.path("locked"), 0)
+            os.chmod(t.path("half"), 0o311)  # can be entered, not listed
+            drop = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+            if subprocess.run(drop + ["test", "-x", h.exe()]).returncode != 0:
+                self.skipTest("the unprivileged user cannot reach %s" % h.exe())
+            outputs = []
+            for n in (1,) + THREADS:
+                env = dict(os.environ, QUORVEL_THREADS=str(n),
+                           XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+                env.pop("QUORVEL", None)
+                r = subprocess.run(drop + h.command(["-tab", t.root]), env=env,
+                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                outputs.append((stable(r.stdout), r.stderr))
+            self.assertIn(b"2 directories could not be read", outputs[0][1])
+            for o in outputs[1:]:
+                self.assertEqual(o, outputs[0])
+
+    def test_a_mount_below(self):
+        if os.geteuid() != 0 or not shutil.which("unshare"):
+            self.skipTest("needs root and unshare(1) to mount a file system")
+        with h.Tree({"a/f": 5000, "m": None, "z/g": 10}) as t:
+            script = ("mount -t tmpfs none '%s' && head -c 9000 /dev/zero > '%s/in' && "
+                      'for n in 1 2 8 32; do QUORVEL_THREADS=$n "$0" -tab "$1" | '
+                      "grep -v 'created at'; echo \"rc $?\"; done") % (t.path("m"), t.path("m"))
+            env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+            env.pop("QUORVEL", None)
+            r = subprocess.run(["unshare", "-m", "sh", "-c", script, h.exe(), t.root], env=env,
+                               capture_output=True, timeout=120)
+            if r.returncode != 0:
+                self.skipTest("unshare -m is not permitted here: %s" % r.stderr[-200:])
+            runs = r.stdout.split(b"rc 0\n")
+            self.assertEqual(len(runs), 5, r.stdout[-500:])
+            self.assertEqual(len(set(runs[:4])), 1)
+            self.assertIn(b'0\t             0\t             0\t"' + os.fsencode(t.path("m")), runs[0])
+
+
+@unittest.skipIf(h.WINDOWS, "the Windows build reads each directory in line")
+class WhileTheScanRuns(unittest.TestCase):
+    def test_directories_removed_while_the_scan_runs(self):
+        # Guards a crash, a hang or figures that do not add up when listings read ahead go stale:
+        # whatever was removed counts as not found or empty, and every total is the sum of what
+        # the report shows below it.
+        with h.Tree() as t:
+            for i in range(300):
+                for k in range(10):
+                    t.add("d%03d/s%d/f" % (i, k), 100)
+            stop = threading.Event()
+
+            def remove():
+                rnd = random.Random(9)
+                while not stop.is_set():
+                    shutil.rmtree(t.path("d%03d" % rnd.randrange(300)), ignore_errors=True)
+
+            remover = threading.Thread(target=remove)
+            remover.start()
+            try:
+                for n in (8, 32, 8):
+                    r = run(["-tab", "-dir", t.root], n)
+                    self.assertEqual(r.returncode, 0, r.stderr[-2000:])
+                    rows = table_rows(r.stdout, t.root)
+                    self.assertEqual(rows[""][2], sum(v[0] for v in rows.values()))
+            finally:
+                stop.set()
+                remover.join()
+
+    def test_a_report_that_cannot_be_written_or_is_cut_short(self):
+        # Messages written while the workers read (a directory past the path budget), then a
+        # full device, or a reader that leaves: the same endings as in line.
+        with h.Tree({"x/f": 10}) as t:
+            t.add("/".join(["n" * 250] * 17))
+            for i in range(2000):
+                t.add("d%04d" % i)
+            for n in (1, 8):
+                with open("/dev/full", "wb") as full:
+                    r = subprocess.run(h.command([t.root]), stdout=full, stderr=subprocess.PIPE,
+                                       env=dict(os.environ, QUORVEL_THREADS=str(n)), timeout=120)
+                self.assertEqual((r.returncode, r.stderr),
+                                 (1, b"quorvel: cannot write to standard output\n"), n)
+                p = subprocess.Popen(h.command([t.root]), stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE,
+                                     env=dict(os.environ, QUORVEL_THREADS=str(n)))
+                p.stdout.readline()
+                p.stdout.close()
+                err = p.stderr.read()
+                p.stderr.close()
+                p.wait(timeout=120)
+                self.assertEqual(err, b"")
+                self.assertIn(p.returncode, (0, -13), n)
+
+
+if __name__ == "__main__":
+    h.main()
