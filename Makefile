@@ -81,7 +81,7 @@ package: native win32
 
 # Scan speed and memory against du, ncdu and gdu on generated trees, then the cost of a key press
 # at the end of a long report (installs the peers and tools when run as root). Not part of
-# `make test`. BENCH_ARGS="--runs 20 --cold typical" passes options to bench/run_bench.py.
+# `make test`. BENCH_ARGS="--runs 20 --no-cold typical" passes options to bench/run_bench.py.
 BENCH := build/bench
 bench:
 	@sh bench/install-tools.sh

@@ -58,15 +58,15 @@ def filesystem(path):
     return out[-1].split()[1] if len(out) > 1 else "?"
 
 
-def commands(quorvel, tree, uring, extra):
-    """(label, argv, env) for every command measured on a tree."""
-    plain = {"QUORVEL_NO_URING": "1"}
-    rows = []
-    if uring:
-        rows.append(("quorvel -p (io_uring)", [quorvel, "-p", tree], {}))
-        rows.append(("quorvel -p (plain)", [quorvel, "-p", tree], plain))
-    else:
-        rows.append(("quorvel -p", [quorvel, "-p", tree], {}))
+THREAD_COUNTS = (1, 2, 4, 8, 16)
+
+
+def commands(quorvel, tree, threads, extra):
+    """(label, argv, env) for every command measured on a tree. threads: the QUORVEL_THREADS
+    values that get a row of their own beside the default."""
+    rows = [("quorvel -p", [quorvel, "-p", tree], {})]
+    rows += [("quorvel -p, %d thread%s" % (n, "" if n == 1 else "s"), [quorvel, "-p", tree],
+              {"QUORVEL_THREADS": str(n)}) for n in threads]
     rows += [
         ("du -s --apparent-size", ["du", "-s", "--apparent-size", tree], {}),
         ("du -s", ["du", "-s", tree], {}),
@@ -204,11 +204,9 @@ def main():
     ap.add_argument("--warmup", type=int, default=3)
     ap.add_argument("--rounds", type=int, default=5,
                     help="the runs are split into this many rounds of every command")
-    ap.add_argument("--cold", action="store_true",
-                    help="also time the typical tree with the page cache dropped (root only)")
+    ap.add_argument("--no-cold", dest="cold", action="store_false",
+                    help="leave out the typical tree with the page cache dropped before each run")
     ap.add_argument("--cold-runs", type=int, default=5)
-    ap.add_argument("--uring", choices=["auto", "yes", "no"], default="auto",
-                    help="show the io_uring and the plain path as two rows")
     ap.add_argument("--paging", help="the paging benchmark program, run after the trees")
     ap.add_argument("--markdown", help="also write the tables in Markdown to this file")
     ap.add_argument("only", nargs="*", default=["typical", "wide", "deep"])
@@ -221,10 +219,6 @@ def main():
     config = tempfile.mkdtemp(prefix="quorvel-bench-")
     os.environ["XDG_CONFIG_HOME"] = config
     os.environ.pop("QUORVEL", None)
-    uring = args.uring == "yes"
-    if args.uring == "auto":
-        with open(quorvel, "rb") as f:
-            uring = b"QUORVEL_NO_URING" in f.read()
 
     header = [
         "date: %s" % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
@@ -245,7 +239,9 @@ def main():
             info = json.load(f)
         title = "%s tree: %d directories, %d files (%d entries)" % (
             name, info["directories"], info["files"], info["entries"])
-        table = measure(name, tree, info, commands(quorvel, tree, uring, name == "typical"), args)
+        threads = THREAD_COUNTS if name == "typical" else (1,)
+        table = measure(name, tree, info, commands(quorvel, tree, threads, name == "typical"),
+                        args)
         print(format_table(title, table, False), flush=True)
         text.append(format_table(title, table, True))
     if args.cold:
@@ -253,12 +249,17 @@ def main():
         tree = os.path.abspath(os.path.join(args.trees, name))
         with open(os.path.join(args.trees, name + ".json")) as f:
             info = json.load(f)
-        rows = [r for r in commands(quorvel, tree, uring, False)
+        rows = [r for r in commands(quorvel, tree, THREAD_COUNTS + (32,), False)
                 if r[0].startswith("quorvel") or r[0] == "du -s"]
-        title = "typical tree, cold cache (page cache dropped before each run, %d runs)" % (
-            args.cold_runs)
-        table = measure(name, tree, info, rows, args,
-                        prepare="sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'")
+        if os.geteuid() == 0:
+            title = "typical tree, cold cache (page cache dropped before each run, %d runs)" % (
+                args.cold_runs)
+            prepare = "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
+        else:
+            title = ("typical tree, NOT cold: not run as root, so the page cache could not be "
+                     "dropped (%d runs)" % args.cold_runs)
+            prepare = "true"
+        table = measure(name, tree, info, rows, args, prepare=prepare)
         print(format_table(title, table, False), flush=True)
         text.append(format_table(title, table, True))
     if args.paging:
