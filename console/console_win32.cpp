@@ -1,5 +1,6 @@
-// Win32 console: the standard handles, the screen buffer query, ReadConsoleInputA key reading
-// and WriteConsoleA status text. Only code for Windows goes in this file.
+// Win32 console: the standard handles, the screen buffer query, ReadConsoleInputA key reading,
+// WriteConsoleA status text and the console's code page. Only code for Windows goes in this
+// file.
 #include <fcntl.h>
 #include <io.h>
 
@@ -28,6 +29,7 @@ bool ErrorIsConsole = false;                        // status text reaches a scr
 DWORD SavedInputMode = 0;                           // the input mode the program was started in
 bool InputModeSaved = false;                        // SavedInputMode must be put back at the end
 bool BrokenPipe = false;                            // the failed write found the reader gone
+UINT SavedOutputCodePage = 0;                       // output code page to put back; 0: none
 
 void Fail(const char* message) {
   DWORD written;
@@ -35,6 +37,41 @@ void Fail(const char* message) {
   WriteFile(out, message, (DWORD)std::strlen(message), &written, nullptr);
   WriteFile(out, "\r\n", 2, &written, nullptr);
   ExitProcess(0);
+}
+
+// Ctrl+C, Ctrl+Break and the console closing: the console gets back its code page and input
+// mode, then the default handling (the next handler) ends the process as before.
+BOOL WINAPI OnConsoleEnd(DWORD event) {
+  PlatformRestoreTerminal();
+  return FALSE;
+}
+
+// With UTF-8 as the program's code page, names arrive from the file functions in UTF-8; the
+// console shows them only while its output code page is UTF-8 too. That code page outlives the
+// program, so the one found is put back on every way out.
+void UseUtf8Console() {
+  TextIsUtf8 = true;
+  UINT found = GetConsoleOutputCP();
+  if (found == 0 || found == CP_UTF8) return;
+  if (!SetConsoleOutputCP(CP_UTF8)) return;
+  SavedOutputCodePage = found;
+  SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
+}
+
+// The UTF-8 form of a code page 437 box piece of the tree or the spinner, or null for any other
+// byte (blank, + | - and the spinner's other characters stay as they are).
+const char* BoxPieceAsUtf8(unsigned char c) {
+  switch (c) {
+    case 0xC0:
+      return "\xE2\x94\x94";  // corner
+    case 0xC3:
+      return "\xE2\x94\x9C";  // tee
+    case 0xC4:
+      return "\xE2\x94\x80";  // horizontal
+    case 0xB3:
+      return "\xE2\x94\x82";  // vertical
+  }
+  return nullptr;
 }
 
 KeyPress Win32ReadKey() {
@@ -97,6 +134,7 @@ void ConsoleStartup() {
   }
   DWORD mode;
   ErrorIsConsole = GetConsoleMode(ConsoleErrorHandle, &mode) != 0;
+  if (GetACP() == CP_UTF8) UseUtf8Console();
   // Line ends are written explicitly, so the stream must not translate them again.
   _setmode(_fileno(stdout), _O_BINARY);
 }
@@ -105,7 +143,22 @@ void WriteStatus(const char* text, int length) {
   if (length <= 0) return;
   FlushOutput();
   DWORD written;
-  WriteConsoleA(ConsoleErrorHandle, text, (DWORD)length, &written, nullptr);
+  if (!TextIsUtf8) {
+    WriteConsoleA(ConsoleErrorHandle, text, (DWORD)length, &written, nullptr);
+    return;
+  }
+  char out[3 * 256];
+  int n = 0;
+  for (int i = 0; i < length && n <= (int)sizeof out - 3; ++i) {
+    const char* piece = BoxPieceAsUtf8((unsigned char)text[i]);
+    if (piece) {
+      std::memcpy(out + n, piece, 3);
+      n += 3;
+    } else {
+      out[n++] = text[i];
+    }
+  }
+  WriteConsoleA(ConsoleErrorHandle, out, (DWORD)n, &written, nullptr);
 }
 
 bool StatusVisible() {
@@ -136,11 +189,20 @@ bool PlatformStdoutBrokenPipe() {
   return BrokenPipe;
 }
 
-// The console's input mode outlives the program; the shell gets back the one it handed over.
+// The console's input mode and output code page outlive the program; the shell gets back the
+// ones it handed over.
 void PlatformRestoreTerminal() {
   if (InputModeSaved) SetConsoleMode(ConsoleInputHandle, SavedInputMode);
+  if (SavedOutputCodePage != 0) SetConsoleOutputCP(SavedOutputCodePage);
 }
 
 void PlatformWriteTreeBytes(const char* bytes, int length) {
-  WriteText(bytes, length);
+  if (!TextIsUtf8) {
+    WriteText(bytes, length);
+    return;
+  }
+  for (int i = 0; i < length; ++i) {
+    const char* piece = BoxPieceAsUtf8((unsigned char)bytes[i]);
+    WriteText(piece ? piece : bytes + i, piece ? 3 : 1);
+  }
 }

@@ -1,14 +1,30 @@
-// Win32 pieces of the run driver: OEM file names, the locale's separator and date.
+// Win32 pieces of the run driver: the code page of file names, the locale's separator and date.
 // Only code for Windows goes in this file.
+#include "console/output.h"
 #include "console/windows_api.h"
 #include "driver/run.h"
 
-void PlatformStartUp() { SetFileApisToOEM(); }
+// The console start-up has chosen the text's code page. With UTF-8 (the manifest's code page in
+// effect) the file functions stay in it, so names in every script arrive whole and can be
+// opened; otherwise they are switched to the console's OEM code page, so that names print as
+// they are stored.
+void PlatformStartUp() {
+  if (!TextIsUtf8) SetFileApisToOEM();
+}
 
 char LocaleThousandsSeparator() {
   char buffer[12];
-  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, sizeof buffer) == 0) return ',';
-  return buffer[0];
+  if (!TextIsUtf8) {
+    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, sizeof buffer) == 0)
+      return ',';
+    return buffer[0];
+  }
+  // The answer comes in the locale's own ANSI code page unless the program's (UTF-8) is asked
+  // for. A separator outside ASCII (a no-break space, an apostrophe) then takes several bytes,
+  // and one byte of it would be a broken character in every number: such a locale gets ",".
+  int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND | LOCALE_USE_CP_ACP, buffer,
+                         sizeof buffer);
+  return n == 2 ? buffer[0] : ',';
 }
 
 BStr LocalDateTime() {

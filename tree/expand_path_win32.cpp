@@ -1,5 +1,6 @@
-// Win32 path expansion: the current directory of the current drive, and that of another drive
-// read by making it current for a moment. Only code for Windows goes in this file.
+// Win32 path expansion: forward slashes taken as backslashes, the current directory of the
+// current drive, and that of another drive read by making it current for a moment. Only code for
+// Windows goes in this file.
 #include "console/windows_api.h"
 #include "tree/expand_path.h"
 
@@ -26,7 +27,12 @@ BStr OfDrive(char letter) {
 }
 }  // namespace
 
+// Windows takes "/" as a separator too, and users type it (C:/Users, from other shells); the
+// expansion's rules know only the backslash, so every "/" is made one first.
 PathStr ExpandPath(const PathStr& argument) {
+  PathStr path = argument;
+  for (int i = 0; i < path.length; ++i)
+    if (path.text[i] == '/') path.text[i] = '\\';
   DriveDirectories dirs = {Current, OfDrive};
-  return ExpandDrivePath(argument, dirs);
+  return ExpandDrivePath(path, dirs);
 }

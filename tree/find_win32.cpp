@@ -1,5 +1,5 @@
-// Win32 enumeration with FindFirstFileA / FindNextFileA / FindClose on the pattern "*.*".
-// Only code for Windows goes in this file.
+// Win32 enumeration with FindFirstFileA / FindNextFileA / FindClose on the pattern "*.*"; links
+// to directories are listed as files. Only code for Windows goes in this file.
 #include "console/windows_api.h"
 #include "tree/find.h"
 
@@ -10,7 +10,14 @@ WIN32_FIND_DATAA Data;                 // the current entry, shared by every lev
 void Fill(FindEntry* entry) {
   entry->name = Data.cFileName;
   entry->nameLength = (int)lstrlenA(Data.cFileName);
-  entry->attributes = Data.dwFileAttributes;
+  // A directory symbolic link, junction or mount point is not entered: it counts as a file of
+  // its listed size, as a link does on POSIX. Followed, a link to a parent would loop until the
+  // path budget (exponentially with two of them) and one to another folder would count its data
+  // twice.
+  DWORD attributes = Data.dwFileAttributes;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    attributes &= ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
+  entry->attributes = attributes;
   entry->size = ((int64_t)Data.nFileSizeHigh << 32) | (int64_t)Data.nFileSizeLow;
   entry->allocated = entry->size;
   entry->linked = false;

@@ -10,7 +10,7 @@ TITLE = b"Quorvel report, created at "
 HEADER = b" Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]"
 RULE = b"-" * 14 + b"  " + b"-" * 4 + b"  " + b"-" * 5 + b"  " + b"-" * 40
 NOT_FOUND = b"Path was not found (maximum path length exceeded?): "
-# A fixed locale: "," between thousands natively, code page 437 for names under Wine.
+# A fixed locale: "," between thousands, and UTF-8 names that Wine can read from Linux.
 LOCALE = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
 
 

@@ -1,5 +1,5 @@
 """The report's figures against the file system itself, on a generated tree of thousands of
-directories (no links, so that Wine, which follows them, sees the same tree): in exact mode the
+directories (no links, whose listed sizes differ under Wine): in exact mode the
 grand total and the file count equal what find sums and counts, and in wastage mode every
 directory's own size, wastage and total equal the rounding rule applied to lstat sizes and entry
 counts."""

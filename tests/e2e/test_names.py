@@ -1,13 +1,18 @@
 """Names that could break the outputs: row paths below a directory that received merged
-subdirectories, double quotes in the comma form, control bytes on a terminal."""
+subdirectories, double quotes in the comma form, control bytes on a terminal; and on Windows
+names in every script, links to directories and forward slashes."""
 import csv
 import io
 import os
+import struct
+import subprocess
 import sys
 import unittest
+import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
 import harness as h
+import spine_common as s
 
 
 def linux_path(shown):
@@ -67,6 +72,131 @@ class PosixNames(unittest.TestCase):
                 screen = "\n".join(term.screen())
             self.assertIn("evil?]0;pwned??line", screen)
             self.assertNotIn("pwned\x07", screen)
+
+
+def pe_resources(path):
+    """The resources of a PE program: {(type, name): bytes}; names are numbers or strings."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    rva = struct.unpack_from("<I", data, pe + 24 + 96 + 2 * 8)[0]  # 32-bit optional header
+    for i in range(count):
+        size, va, _, raw = struct.unpack_from("<IIII", data, pe + 24 + optional_size + 40 * i + 8)
+        if va <= rva < va + size:
+            base, delta = raw + rva - va, va - raw
+            break
+    else:
+        return {}
+
+    def entries(offset):
+        named, ids = struct.unpack_from("<HH", data, base + offset + 12)
+        for k in range(named + ids):
+            name, target = struct.unpack_from("<II", data, base + offset + 16 + 8 * k)
+            if name & 0x80000000:
+                at = base + (name & 0x7FFFFFFF)
+                name = data[at + 2:at + 2 + 2 * struct.unpack_from("<H", data, at)[0]].decode("utf-16-le")
+            yield name, target & 0x7FFFFFFF
+
+    found = {}
+    for kind, names in entries(0):
+        for name, languages in entries(names):
+            for _, leaf in entries(languages):
+                at, size = struct.unpack_from("<II", data, base + leaf)
+                found[(kind, name)] = data[at - delta:at - delta + size]
+    return found
+
+
+TOO_LONG = b"Maximum path length of 255 exceeded for directory "
+
+
+@unittest.skipUnless(h.WINDOWS, "the Windows build's code page, links and separators")
+class WindowsNames(unittest.TestCase):
+    def test_names_in_every_script_and_links_not_followed(self):
+        # Guards names outside the OEM code page read as "???" and counted empty, box pieces
+        # written as OEM bytes to a UTF-8 console, links to directories followed (a loop until
+        # the path budget, data elsewhere counted twice), and the budget counted in characters:
+        # 80 CJK characters are 240 bytes and no longer fit.
+        long_name = "\u8a9e" * 80
+        with h.Tree({"elsewhere/big": 1 << 20}) as outside, \
+                h.Tree({n + "/f": 5000 for n in ("caf\u00e9", "plain", "\u65e5\u672c\u8a9e", "\U0001f600")}) as t:
+            t.add(long_name)
+            os.symlink("..", t.path("\u65e5\u672c\u8a9e/up"))
+            os.symlink(outside.path("elsewhere"), t.path("caf\u00e9/away"))
+            R = lambda n: h.round_up(n, h.cluster_size(t.root))
+            plain = (R(5000) + R(96), R(5000) - 5000 + R(96) - 96, 1)
+            linked = (R(5000) + R(128), R(5000) - 5000 + R(128) - 128, 2)  # a link lists 0 bytes
+            root = (R(224), R(224) - 224, 0)
+            grand = root[0] + 2 * plain[0] + 2 * linked[0]
+            r = s.run([h.arg(t.root)])
+            p = s.Parsed(r.stdout)
+            self.assertEqual(p.messages, [TOO_LONG + s.shown(t.root) + b"\\" + long_name.encode(),
+                                          b"Path skipped"])
+            rows = [(linked, "caf\u00e9"), (plain, "plain"), (linked, "\u65e5\u672c\u8a9e"),
+                    ((0, 0, 0), long_name), (plain, "\U0001f600")]
+            self.assertEqual(p.tree(), [s.line(*root, s.shown(t.root), grand)] + [
+                s.line(*f, (b"+--" if n == "\U0001f600" else b"|--") + n.encode()) for f, n in rows])
+            with h.Terminal(["-p", h.arg(t.root)], width=220, height=40, env=s.LOCALE) as term:
+                self.assertEqual(term.exit_code(), 0)
+                screen = term.screen()
+            # Wine's console shows a character outside the 16-bit range as two replacement
+            # characters, so the emoji's row is checked up to its name.
+            for f, n in rows:
+                tree = ("\u2514\u2500\u2500" if n == "\U0001f600" else "\u251c\u2500\u2500") + n
+                want = s.line(*f, b"").decode() + tree.replace("\U0001f600", "")
+                self.assertTrue(any(l.startswith(want) for l in screen), (want, screen))
+
+    def test_forward_slashes_are_separators(self):
+        # Guards "/" kept as part of a name: Z:/x expanded below the current directory and
+        # reported as not found. Absolute, rooted, drive-relative and relative forms.
+        with h.Tree({"sub/f": 5000, "sub/deeper/g": 10}) as t:
+            full = h.arg(t.path("sub"))
+            forms = [full, full[2:], "Z:root\\sub", "root\\sub"]
+            want = None
+            for form in forms:
+                for given in (form, form.replace("\\", "/")):
+                    p = s.Parsed(s.run([given], cwd=t.base).stdout)
+                    got = (p.messages, p.tree(), p.footer()[:3])
+                    want = want or got
+                    self.assertEqual(got, want, given)
+            R = lambda n: h.round_up(n, h.cluster_size(t.root))
+            total = s.thousands(R(5000) + R(4 * 32) + R(10) + R(3 * 32))
+            self.assertTrue(want[1][0].endswith(b"  " + full.encode() + b"   [" + total + b"]"), want)
+
+    def test_both_programs_declare_utf8_for_windows_10_and_11(self):
+        ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "c": "urn:schemas-microsoft-com:compatibility.v1",
+              "v3": "urn:schemas-microsoft-com:asm.v3", "w": "http://schemas.microsoft.com/SMI/2019/WindowsSettings"}
+        for program in ("quorvel", "quillpost"):
+            resources = pe_resources(h.exe(program))
+            manifest = ET.fromstring(resources[(24, 1)])
+            self.assertEqual(manifest.find("v3:application/v3:windowsSettings/w:activeCodePage", ns).text, "UTF-8")
+            self.assertEqual([e.get("Id") for e in manifest.iterfind("c:compatibility/c:application/c:supportedOS", ns)],
+                             ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"])
+        self.assertIn((14, "MAINICON"), pe_resources(h.exe("quillpost")))
+
+    def test_without_the_utf8_code_page_names_and_tree_stay_in_code_page_437(self):
+        # A system that ignores the manifest's entry (Windows before 10 1903) must get the
+        # program as before: file functions in the OEM code page, tree bytes unchanged. The
+        # copy's entry names no code page Wine knows, so its code page stays the locale's.
+        with h.Tree({"caf\u00e9/f": 5000}) as t:
+            program = os.path.join(t.base, "quorvel.exe")
+            with open(h.exe(), "rb") as f:
+                data = f.read()
+            with open(program, "wb") as f:
+                f.write(data.replace(b">UTF-8</activeCodePage>", b">none!</activeCodePage>"))
+            self.assertEqual(data.count(b">UTF-8</activeCodePage>"), 1)
+            r = subprocess.run(["wine", program, "-c+", h.arg(t.root)], stdout=subprocess.PIPE,
+                               env=h.wine_env(dict(os.environ, **s.LOCALE)), timeout=120)
+            self.assertIn(b"1  \xc0\xc4\xc4caf\x82" + h.EOL, r.stdout)
+
+    def test_locale_separator_outside_ascii_gives_a_comma(self):
+        # In the locale's ANSI code page a Swiss apostrophe is one byte (0x92) that is no UTF-8;
+        # the German "." is ASCII and stays.
+        with h.Tree({"f": 5000}) as t:
+            for locale, number in (("de_CH.UTF-8", b"5,000"), ("de_DE.UTF-8", b"5.000")):
+                out = h.run(["-dir", h.arg(t.root)], extra_env={"LC_ALL": locale}).stdout
+                out.decode("utf-8")
+                self.assertIn(b"  " + number + b"  ", out)
 
 
 if __name__ == "__main__":

@@ -200,14 +200,13 @@ class RedirectedRuns(unittest.TestCase):
             self.assertTrue(p.report == [] or len(p.tree()) == 1, p.report)
 
     def test_names_print_exactly_as_stored(self):
-        # Blanks, commas, a leading dash and accented letters pass through untouched; under
-        # Windows names arrive in the console's code page (437 here).
+        # Blanks, commas, a leading dash and accented letters pass through untouched, in
+        # UTF-8 on both builds.
         names = ["with blank", "a,b", "-dash", "caf\u00e9", "na\u00efve dir", " lead", "trail "]
         with h.Tree({n + "/f": 1 for n in names}) as t:
             p = self.report(t.root)
-            encode = (lambda n: n.encode("cp437")) if h.WINDOWS else (lambda n: n.encode("utf-8"))
             got = [l[32:] for l in p.tree()[1:]]
-            want = sorted((encode(n) for n in names), key=lambda b: b.upper())
+            want = sorted((n.encode("utf-8") for n in names), key=lambda b: b.upper())
             self.assertEqual(got, want)
 
 
