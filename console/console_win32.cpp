@@ -35,6 +35,17 @@ void Fail(const char* message) {
   ExitProcess(0);
 }
 
+// Reads the screen buffer's size into ScreenWidth and ScreenLastRow; true when it differs from
+// what they held.
+bool MeasureScreen() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(ConsoleOutputHandle, &info)) return false;
+  bool changed = info.dwSize.Y - 1 != ScreenLastRow || info.dwSize.X != ScreenWidth;
+  ScreenLastRow = info.dwSize.Y - 1;
+  ScreenWidth = info.dwSize.X;
+  return changed;
+}
+
 KeyPress Win32ReadKey() {
   for (;;) {
     INPUT_RECORD rec;
@@ -42,6 +53,13 @@ KeyPress Win32ReadKey() {
     if (!ReadConsoleInputA(ConsoleInputHandle, &rec, 1, &read) || read == 0) {
       KeyReadFailed = true;
       KeyPress k = {0, ScanEnd};
+      return k;
+    }
+    // The console reports a new buffer size among the input records (the input mode asks for
+    // window events for this alone).
+    if (rec.EventType == WINDOW_BUFFER_SIZE_EVENT && MeasureScreen()) {
+      ScreenResized = true;
+      KeyPress k = {0, 0};
       return k;
     }
     if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown) continue;
@@ -82,7 +100,7 @@ void ConsoleStartup() {
   ConsoleInputHandle = GetStdHandle(STD_INPUT_HANDLE);
   if (ConsoleInputHandle == INVALID_HANDLE_VALUE) Fail("Cannot get console input handle.");
   InputModeSaved = GetConsoleMode(ConsoleInputHandle, &SavedInputMode) != 0;
-  SetConsoleMode(ConsoleInputHandle, ENABLE_PROCESSED_INPUT);
+  SetConsoleMode(ConsoleInputHandle, ENABLE_PROCESSED_INPUT | ENABLE_WINDOW_INPUT);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (GetConsoleScreenBufferInfo(ConsoleOutputHandle, &info)) {
     OutputRedirected = false;
@@ -108,6 +126,10 @@ void WriteStatus(const char* text, int length) {
 
 bool StatusVisible() {
   return ErrorIsConsole;
+}
+
+int ScreenRowColumns() {
+  return ScreenWidth - 1;
 }
 
 int64_t MonotonicMilliseconds() {
