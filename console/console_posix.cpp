@@ -45,7 +45,9 @@ void PokeSizePipe() {
   errno = savedErrno;
 }
 
-void OnWindowChange(int) { PokeSizePipe(); }
+void OnWindowChange(int) {
+  PokeSizePipe();
+}
 
 // Reads the terminal's size into ScreenWidth and ScreenLastRow; true when it differs from what
 // they held. A terminal that cannot say leaves them as they are.
