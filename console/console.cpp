@@ -9,11 +9,21 @@ KeyboardSource Keyboard = PlatformKeyboard();
 void (*EndProgramHook)(int code) = nullptr;
 void (*ClosingNote)() = nullptr;
 bool KeyReadFailed = false;
+bool ScreenResized = false;
 
-KeyPress ReadKeyPress() {
+KeyPress ReadKeyOrResize() {
   FlushOutput();
   KeyReadFailed = false;
+  ScreenResized = false;
   return Keyboard.readKey();
+}
+
+// The pager waits on through a change of size; it pages by the new size from its next page on.
+KeyPress ReadKeyPress() {
+  for (;;) {
+    KeyPress k = ReadKeyOrResize();
+    if (!ScreenResized) return k;
+  }
 }
 
 void ClearConsole() {

@@ -13,10 +13,16 @@ struct KeyPress {
 constexpr unsigned char ScanHome = 0x47, ScanUp = 0x48, ScanPgUp = 0x49, ScanEnd = 0x4F,
                         ScanDown = 0x50, ScanPgDn = 0x51;
 
-// Written by ConsoleStartup only.
+// Written by ConsoleStartup; the sizes also by the keyboard routine when the screen's size
+// changes while a key is awaited.
 extern bool OutputRedirected;  // standard output is not a console screen
 extern int ScreenWidth;        // columns of the screen; 80 when redirected
 extern int ScreenLastRow;      // rows of the screen minus 1; 24 when redirected
+
+// Columns a line may fill and still take one row: all of them on a POSIX terminal, which wraps
+// only when a further character comes; one less on the Windows console, which moves to the
+// next row as soon as the last column is written.
+int ScreenRowColumns();
 
 // Obtains the standard handles, sets the input mode and measures the screen. Ends the program
 // with a message when a standard handle cannot be obtained.
@@ -28,6 +34,14 @@ void ClearConsole();
 
 // Waits for one key press. A keyboard that cannot be read gives character 0, scan code End.
 KeyPress ReadKeyPress();
+
+// Like ReadKeyPress, but also returns when the screen's size changes while the key is awaited;
+// ScreenResized then tells so, the sizes hold the new screen, and the key means nothing.
+KeyPress ReadKeyOrResize();
+
+// True when the last ReadKeyOrResize returned for a change of the screen's size. Written by the
+// keyboard routines.
+extern bool ScreenResized;
 
 // True when the last ReadKeyPress could not read the keyboard (and so reported End). Written by
 // the keyboard routines.

@@ -1,6 +1,7 @@
 // POSIX console: terminal size, raw key reading, status text on standard error, and the
 // terminal's restoration on every way out. Only code for POSIX systems goes in this file.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -32,6 +33,36 @@ struct termios SavedMode;             // the terminal's mode from before the cur
 struct termios KeyMode;               // the mode a key is awaited in (no line input, no echo)
 volatile sig_atomic_t RawActive = 0;  // KeyMode is in force; SavedMode must be put back
 struct sigaction StopAction;          // the Ctrl+Z handler, put back after each stop
+// A byte is written to SizePipe[1] when the window may have changed its size (SIGWINCH, or a
+// continue after Ctrl+Z); the key wait watches SizePipe[0] beside the keyboard, so a change
+// that comes just before the wait is not missed. -1 when there is no pipe.
+int SizePipe[2] = {-1, -1};
+
+void PokeSizePipe() {
+  if (SizePipe[1] < 0) return;
+  int savedErrno = errno;
+  char b = 0;
+  ssize_t ignored = write(SizePipe[1], &b, 1);  // a full pipe already holds the news
+  (void)ignored;
+  errno = savedErrno;
+}
+
+void OnWindowChange(int) {
+  PokeSizePipe();
+}
+
+// Reads the terminal's size into ScreenWidth and ScreenLastRow; true when it differs from what
+// they held. A terminal that cannot say leaves them as they are.
+bool MeasureScreen() {
+  struct winsize ws;
+  std::memset(&ws, 0, sizeof ws);
+  if (ioctl(1, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0) return false;
+  int lastRow = ws.ws_row - 1, width = ws.ws_col ? ws.ws_col : 80;
+  bool changed = lastRow != ScreenLastRow || width != ScreenWidth;
+  ScreenLastRow = lastRow;
+  ScreenWidth = width;
+  return changed;
+}
 
 void RestoreMode() {
   if (RawActive) {
@@ -68,6 +99,8 @@ void OnStop(int sig) {
     RawActive = 1;
     tcsetattr(0, TCSANOW, &KeyMode);
   }
+  // The window may have been resized while the program was stopped.
+  PokeSizePipe();
   errno = savedErrno;
 }
 
@@ -195,6 +228,24 @@ KeyPress ReadOneKey(bool* dropped) {
   return Key(c, 0);
 }
 
+// Waits until the keyboard has a byte (or fails: the read that follows reports it); false when
+// the screen's size changed first.
+bool WaitForKeyOrResize() {
+  for (;;) {
+    struct pollfd p[2] = {{0, POLLIN, 0}, {SizePipe[0], POLLIN, 0}};
+    int r = poll(p, SizePipe[0] >= 0 ? 2 : 1, -1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return true;
+    if (SizePipe[0] >= 0 && (p[1].revents & POLLIN)) {
+      char drain[64];
+      while (read(SizePipe[0], drain, sizeof drain) > 0) {
+      }
+      if (MeasureScreen()) return false;
+    }
+    if (p[0].revents) return true;
+  }
+}
+
 KeyPress PosixReadKey() {
   FlushOutput();
   if (!isatty(0)) return Failed();
@@ -213,6 +264,11 @@ KeyPress PosixReadKey() {
   KeyPress k;
   bool dropped;
   do {
+    if (!WaitForKeyOrResize()) {
+      RestoreMode();
+      ScreenResized = true;
+      return Key(0, 0);
+    }
     k = ReadOneKey(&dropped);
   } while (dropped);
   RestoreMode();
@@ -254,6 +310,20 @@ void ConsoleStartup() {
   StopAction.sa_handler = OnStop;
   sigemptyset(&StopAction.sa_mask);
   Catch(SIGTSTP, StopAction);
+  // Only the scroller and the pager, which need a terminal, follow the window's size. The
+  // handler restarts what it interrupts, so no other system call sees it.
+  if (!OutputRedirected && pipe(SizePipe) == 0) {
+    for (int fd : SizePipe) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction winch;
+    std::memset(&winch, 0, sizeof winch);
+    winch.sa_handler = OnWindowChange;
+    winch.sa_flags = SA_RESTART;
+    sigemptyset(&winch.sa_mask);
+    sigaction(SIGWINCH, &winch, nullptr);
+  }
 }
 
 void WriteStatus(const char* text, int length) {
@@ -277,6 +347,10 @@ void WriteStatus(const char* text, int length) {
 
 bool StatusVisible() {
   return StderrIsTerminal;
+}
+
+int ScreenRowColumns() {
+  return ScreenWidth;
 }
 
 int64_t MonotonicMilliseconds() {

@@ -74,6 +74,17 @@ const char* BoxPieceAsUtf8(unsigned char c) {
   return nullptr;
 }
 
+// Reads the screen buffer's size into ScreenWidth and ScreenLastRow; true when it differs from
+// what they held.
+bool MeasureScreen() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(ConsoleOutputHandle, &info)) return false;
+  bool changed = info.dwSize.Y - 1 != ScreenLastRow || info.dwSize.X != ScreenWidth;
+  ScreenLastRow = info.dwSize.Y - 1;
+  ScreenWidth = info.dwSize.X;
+  return changed;
+}
+
 KeyPress Win32ReadKey() {
   for (;;) {
     INPUT_RECORD rec;
@@ -81,6 +92,13 @@ KeyPress Win32ReadKey() {
     if (!ReadConsoleInputA(ConsoleInputHandle, &rec, 1, &read) || read == 0) {
       KeyReadFailed = true;
       KeyPress k = {0, ScanEnd};
+      return k;
+    }
+    // The console reports a new buffer size among the input records (the input mode asks for
+    // window events for this alone).
+    if (rec.EventType == WINDOW_BUFFER_SIZE_EVENT && MeasureScreen()) {
+      ScreenResized = true;
+      KeyPress k = {0, 0};
       return k;
     }
     if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown) continue;
@@ -121,7 +139,7 @@ void ConsoleStartup() {
   ConsoleInputHandle = GetStdHandle(STD_INPUT_HANDLE);
   if (ConsoleInputHandle == INVALID_HANDLE_VALUE) Fail("Cannot get console input handle.");
   InputModeSaved = GetConsoleMode(ConsoleInputHandle, &SavedInputMode) != 0;
-  SetConsoleMode(ConsoleInputHandle, ENABLE_PROCESSED_INPUT);
+  SetConsoleMode(ConsoleInputHandle, ENABLE_PROCESSED_INPUT | ENABLE_WINDOW_INPUT);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (GetConsoleScreenBufferInfo(ConsoleOutputHandle, &info)) {
     OutputRedirected = false;
@@ -163,6 +181,10 @@ void WriteStatus(const char* text, int length) {
 
 bool StatusVisible() {
   return ErrorIsConsole;
+}
+
+int ScreenRowColumns() {
+  return ScreenWidth - 1;
 }
 
 int64_t MonotonicMilliseconds() {

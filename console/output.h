@@ -28,6 +28,13 @@ extern bool MaskNameControlBytes;
 // (the Windows OEM code page).
 extern bool TextIsUtf8;
 
+// From here on every line is cut to `columns` display columns, the last column showing '>' when
+// the line is longer; 0 writes whole lines again. A character never splits: a UTF-8 character
+// (when TextIsUtf8), a tree-drawing byte or a byte of other text is one column, an East Asian
+// wide character two, a combining mark none, a tab up to the next multiple of 8. The scroller
+// switches it on for its passes only, so that one report line takes one row of the screen.
+void SetLineCut(int columns);
+
 // Line end of ordinary lines: CR LF on Windows, LF on POSIX.
 void WriteLineEnd();
 // Line end of the database forms: CR LF on both builds.

@@ -1,8 +1,8 @@
-// The scroller driven by any key sequence over any tree, screen height and report form.
-// Invariants: at every prompt NextLine lies within 0..total; the lines written between two
-// prompts fit on the screen (the first page below the two banner rows); the quitting keys end
-// the program with code 0; and once the keyboard fails for good the scroller stops within two
-// reads instead of repainting the last page for ever.
+// The scroller driven by any key sequence over any tree, screen size, change of size and report
+// form. Invariants: at every prompt NextLine lies within 0..total; the lines written between two
+// prompts fit on the screen (the first page below the two banner rows), each on one row; the
+// quitting keys end the program with code 0; and once the keyboard fails for good the scroller
+// stops within two reads instead of repainting the last page for ever.
 #include <cstring>
 #include <vector>
 
@@ -30,12 +30,35 @@ const KeyPress SpecialKeys[] = {
     {'a', 0},      {12, 0},     {'j', 0},      {'K', 0},    {' ', 0},      {13, 0}};
 constexpr int SpecialCount = sizeof SpecialKeys / sizeof SpecialKeys[0];
 
+const int Widths[] = {80, 20, 41, 7};  // screen widths, picked by the size byte
+
+void SetSize(uint8_t b) {
+  ScreenLastRow = b % 72;
+  ScreenWidth = Widths[b / 72 % 4];
+}
+
 KeyPress ScriptedKey() {
   FUZZ_CHECK(NextLine >= 0 && NextLine <= Total);
-  int lines = 0;
-  for (size_t i = Seen; i < Out.size(); ++i) lines += Out[i] == '\n';
+  // The cursor's column as a terminal moves it; printable ASCII and tabs are a lower bound of
+  // what each row holds, enough to see a line that was not cut.
+  int lines = 0, column = 0, widest = 0;
+  for (size_t i = Seen; i < Out.size(); ++i) {
+    unsigned char c = (unsigned char)Out[i];
+    if (c == '\n' || c == '\r') {
+      lines += c == '\n';
+      column = 0;
+    } else if (c == '\b') {
+      column = column > 0 ? column - 1 : 0;
+    } else if (c == '\t') {
+      column += 8 - column % 8;
+    } else if (c >= 0x20 && c < 0x7F) {
+      ++column;
+    }
+    widest = column > widest ? column : widest;
+  }
   Seen = Out.size();
-  FUZZ_CHECK(lines <= (Prompts == 0 ? PageRows() - 2 : PageRows()));
+  FUZZ_CHECK(lines <= (Prompts == 0 ? (PageRows() - 2 < 1 ? 1 : PageRows() - 2) : PageRows()));
+  FUZZ_CHECK(widest <= (ScreenRowColumns() < 2 ? 2 : ScreenRowColumns()));
   ++Prompts;
   if (Keys->Empty()) {
     ++FailedReads;
@@ -44,6 +67,11 @@ KeyPress ScriptedKey() {
     return KeyPress{0, ScanEnd};
   }
   uint8_t b = Keys->Byte();
+  if (b == 0xFF) {  // the window changes its size while the key is awaited
+    SetSize(Keys->Empty() ? 0 : Keys->Byte());
+    ScreenResized = true;
+    return KeyPress{0, 0};
+  }
   // Most bytes pick one of the keys the scroller knows; the rest are characters as they come.
   if (b < 3 * SpecialCount) return SpecialKeys[b % SpecialCount];
   return KeyPress{b, 0};
@@ -97,8 +125,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteReader in(data, size);
-  ScreenLastRow = in.Byte() % 72;
-  ScreenWidth = 80;
+  uint8_t screen = in.Byte();
+  SetSize(screen);
+  TextIsUtf8 = screen & 1;
   uint8_t flags = in.Byte();
   ShowWaste = flags & 1;
   WasteAsPercent = flags & 2;

@@ -37,17 +37,43 @@ void Pass(const ReportSection& s) {
   s.footer(Total);
 }
 
+// A page: each line cut to the screen's width, so that it takes one row and every page holds
+// the lines the counters say.
+void PagePass(const ReportSection& s) {
+  SetLineCut(ScreenRowColumns() < 2 ? 2 : ScreenRowColumns());
+  Pass(s);
+  SetLineCut(0);
+}
+
+// The status line stops short of the last column: it stays on its one row, the cursor with it,
+// so the backspaces of its erase reach back over all of it.
+int StatusShown = StatusLength;  // characters of the status line on the screen
+
 void WriteStatusLine() {
   int32_t percent = Total > 0 ? (int32_t)((int64_t)NextLine * 100 / Total) : 100;
-  WriteText(PadLeft(FormatPlain(percent), 3));
-  WriteText(StatusText, StatusLength - 3);
+  BStr line = PadLeft(FormatPlain(percent), 3);
+  BAppend(line, BMake(StatusText, StatusLength - 3));
+  StatusShown = ScreenWidth - 1 < StatusLength ? ScreenWidth - 1 : StatusLength;
+  if (StatusShown < 1) StatusShown = 1;
+  WriteText(line.text, StatusShown);
 }
 
 void EraseStatusLine() {
-  BStr back = RepeatChar(StatusLength, 8);
+  BStr back = RepeatChar(StatusShown, 8);
   WriteText(back);
-  WriteText(RepeatChar(StatusLength, ' '));
+  WriteText(RepeatChar(StatusShown, ' '));
   WriteText(back);
+}
+
+// After a change of the screen's size: the same first line at the top of a repainted page, as
+// far as the report reaches down (a page that would pass the end is the last page, as End
+// shows it).
+void Resized(int32_t oldRows) {
+  int32_t top = NextLine - oldRows;
+  if (top < 0) top = 0;
+  NextLine = top + LastRow();
+  if (NextLine > Total) NextLine = Total;
+  StartFreshPage();
 }
 
 // The keys of the scroller, after upper-casing; scan codes count only for keys without a
@@ -75,13 +101,15 @@ void Toggle(unsigned char c) {
 }
 
 void Scroller(const ReportSection& s) {
-  LinesLeft = LastRow() - 2;
+  // The first page goes below the banner's two rows; on a screen of three rows it still shows
+  // one line.
+  LinesLeft = LastRow() - 2 < 1 ? 1 : LastRow() - 2;
   int failedReads = 0;  // consecutive reads that found no keyboard
   for (;;) {
     Clamp();
     if (RedrawPending) {
       int32_t start = NextLine, budget = LinesLeft;
-      Pass(s);
+      PagePass(s);
       // The footer uses up LinesLeft without advancing NextLine, so the position is taken
       // from what the pass used of its budget.
       NextLine = start + budget - LinesLeft;
@@ -89,7 +117,13 @@ void Scroller(const ReportSection& s) {
       RedrawPending = false;
     }
     WriteStatusLine();
-    KeyPress key = ReadKeyPress();
+    int32_t rows = LastRow();
+    KeyPress key = ReadKeyOrResize();
+    if (ScreenResized) {
+      // The screen is cleared and repainted, so the status line needs no erase.
+      Resized(rows);
+      continue;
+    }
     failedReads = KeyReadFailed ? failedReads + 1 : 0;
     EraseStatusLine();
     // A keyboard that cannot be read reports End every time: the last page is shown once for

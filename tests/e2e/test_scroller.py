@@ -1,8 +1,11 @@
 """The scroller in a real terminal (tmux, 100 x 25): the first page and its status line, paging,
 End and Home, the toggles repainting, the database rows in the scroller, -p giving the straight
 pass, and q quitting with exit code 0. The report has 100 lines (88 subdirectories), as in the
-scroller's worked example, so the pages and percentages are known."""
+scroller's worked example, so the pages and percentages are known. Then terminals that do not
+fit the report: lines wider than the screen, a window resized while a key is awaited, and a
+window of 20 x 5."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -181,6 +184,154 @@ class Scroller(unittest.TestCase):
             s = t.screen()
             self.assertFalse(any(STATUS in l for l in s), s)
             self.assertTrue(any(l.startswith("       Capacity:") for l in s), s)
+
+
+# The columns a cut line fills: all of them on a terminal, one less on the Windows console, which
+# moves to the next row as soon as its last column is written.
+def row_columns(width):
+    return width - 1 if h.WINDOWS else width
+
+
+def wait_status(term, row, percent, width):
+    """Waits for the status line with percent, cut to the screen's width, on the given row."""
+    text = status(percent)[:min(74, width - 1)]
+    return wait(term, lambda s: len(s) > row and s[row] == text,
+                "the status line at %d%% on row %d" % (percent, row))
+
+
+LONG = "dir%02d" + "x" * 70  # 75 characters
+
+
+@unittest.skipIf(shutil.which("tmux") is None, "tmux is missing: the terminal cannot be tested")
+class SmallTerminals(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # 60 directories of 75-character names: lines 0-1 header, 2 root, 3..62 dir01..dir60,
+        # 63..71 footer; 72 lines. Every directory line is wider than 80 columns.
+        cls.long = h.Tree({(LONG % i): None for i in range(1, 61)})
+        # 12 directories with files of distinct sizes, shown exactly by -dir: 1,000 .. 2,221.
+        cls.small = h.Tree({"d%02d/f" % i: 1000 + 111 * i for i in range(12)})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.long.__exit__()
+        cls.small.__exit__()
+
+    def dirs_on(self, screen, width):
+        """The directory numbers on a screen, top to bottom; each line must be one cut row."""
+        found = []
+        for row in screen:
+            m = re.search(r"dir(\d\d)x*(.?)$", row)
+            if m:
+                self.assertEqual(m.group(2), ">", row)
+                self.assertEqual(len(row), row_columns(width), row)
+                found.append(int(m.group(1)))
+        return found
+
+    def test_long_lines_are_cut_so_every_line_is_seen(self):
+        # Wrapped lines took two rows each while the scroller counted one: the header and the
+        # first directories scrolled away before they were seen, and later pages skipped lines.
+        with h.Terminal([h.arg(self.long.root)], width=80) as t:
+            s = wait_status(t, 24, 30, 80)  # lines 0-21: the header, the root, dir01..dir19
+            self.assertTrue(s[0].startswith(BANNER), s)
+            self.assertEqual(s[2], HEADER)
+            self.assertEqual(self.dirs_on(s, 80), list(range(1, 20)))
+            seen = []
+            for percent in (30, 62, 94, 100):
+                if percent != 30:
+                    send(t, "Space")
+                    s = wait_status(t, 24, percent, 80)
+                shown = self.dirs_on(s, 80)
+                self.assertEqual(len(shown), len(set(shown)), "a line twice on one screen")
+                seen += [d for d in shown if d not in seen]
+            self.assertEqual(seen, list(range(1, 61)))
+            self.assertTrue(s[23].startswith("       Capacity:"), s)
+            send(t, "Space")
+            self.assertEqual(t.exit_code(), 0)
+
+    @unittest.skipIf(h.WINDOWS, "Wine's console neither reports nor follows a resized terminal: "
+                     "its buffer keeps the size it started with")
+    def test_resizing_repaints_the_page_at_the_new_size(self):
+        def resize(width, height):
+            subprocess.run(["tmux", "resize-window", "-t", t.session, "-x", str(width), "-y",
+                            str(height)], check=True)
+
+        with h.Terminal([h.arg(self.long.root)], width=80) as t:
+            wait_status(t, 24, 30, 80)
+            send(t, "Space")  # rows 0-23 show lines 21-44: dir19..dir42
+            wait_status(t, 24, 62, 80)
+            resize(60, 10)  # lines 21-29 from the top, the status line cut to 59 columns
+            s = wait_status(t, 9, 41, 60)
+            self.assertEqual(self.dirs_on(s, 60), list(range(19, 28)))
+            resize(100, 40)  # the same first line, 39 lines down to dir57
+            s = wait_status(t, 39, 83, 100)
+            self.assertEqual(self.dirs_on(s, 100), list(range(19, 58)))
+            send(t, "Home")  # lines 0-38
+            s = wait_status(t, 39, 54, 100)
+            self.assertEqual(s[0], HEADER)
+            self.assertEqual(self.dirs_on(s, 100), list(range(1, 37)))
+            send(t, "End")  # lines 33-71
+            s = wait_status(t, 39, 100, 100)
+            self.assertEqual(self.dirs_on(s, 100), list(range(31, 61)))
+            self.assertTrue(s[38].startswith("       Capacity:"), s)
+            resize(80, 25)  # smaller again: lines 33-56 from the same first line
+            s = wait_status(t, 24, 79, 80)
+            self.assertEqual(self.dirs_on(s, 80), list(range(31, 55)))
+            send(t, "End")
+            wait_status(t, 24, 100, 80)
+            send(t, "Space")
+            self.assertEqual(t.exit_code(), 0)
+
+    def test_every_key_on_twenty_columns_and_five_rows(self):
+        # The 74-character status line wrapped over four rows, its erase left pieces of it on
+        # the screen at every key, and a page showed about one line.
+        def check(screen, percent, top=0):
+            self.assertEqual(screen[4], status(percent)[:19], screen)
+            for row in screen[top:4]:
+                self.assertNotIn("Up,Down", row, screen)
+                self.assertLessEqual(len(row), row_columns(20), screen)
+
+        def key(name, percent, test=None):
+            send(t, name)
+            s = wait(t, lambda s: s[4] == status(percent)[:19] and (test is None or test(s)),
+                     "%s: the page at %d%%" % (name, percent))
+            check(s, percent)
+            return s
+
+        sizes = ["%d,%03d" % divmod(1000 + 111 * i, 1000) for i in range(12)]
+        with h.Terminal(["-dir", h.arg(self.small.root)], width=20, height=5) as t:
+            # 24 lines; pages of 4 rows: 2 lines first, then 3 per key. Every line is reached.
+            s = wait_status(t, 4, 8, 20)
+            seen = []
+            for percent in (8, 20, 33, 45, 58, 70, 83, 95, 100):
+                if percent != 8:
+                    s = key("Space", percent)
+                # The first page is its two lines below what the program wrote before it.
+                check(s, percent, 2 if percent == 8 else 0)
+                for row in s[:4]:
+                    m = re.match(r" {9}(\d,\d{3}) ", row)
+                    if m and m.group(1) not in seen:
+                        seen.append(m.group(1))
+            self.assertEqual(seen, sizes)
+            key("Home", 16, lambda s: s[0].startswith(" Total-no subs"))  # lines 0-3
+            key("Down", 20)
+            key("j", 25)
+            key("Up", 20, lambda s: s[0].startswith("────"))  # lines 1-4
+            key("k", 16, lambda s: s[0].startswith(" Total-no subs"))  # 0-3
+            key("Space", 29)
+            key("NPage", 41)
+            key("Enter", 54)
+            key("PPage", 41)  # lines 6-9
+            key("End", 100)
+            key("C-l", 100, lambda s: s[3].startswith("       Capacity:"))
+            key("Home", 16)
+            key("f", 16, lambda s: s[0] == " Total-no subs  Di" + ("r>" if not h.WINDOWS else ">"))
+            key("w", 16, lambda s: s[0].startswith(" Total-no subs  Ws"))
+            key("d", 16, lambda s: s[0].startswith(" Total-no subs    "))
+            key("a", 16, lambda s: s[1].startswith("--------------"))
+            key("x", 29)  # any other key pages forward
+            send(t, "q")
+            self.assertEqual(t.exit_code(), 0)
 
 
 if __name__ == "__main__":

@@ -15,11 +15,19 @@ int LinesSoFar() {
   return n;
 }
 
+// A key of the script that stands for the screen becoming 10 rows high while a key is awaited.
+const KeyPress ResizeTo10Rows = {0xFF, 0xFF};
+
 KeyPress ScriptedKey() {
   PromptedAfter.push_back(LinesSoFar());
   if (Keys.empty()) return KeyPress{0, ScanEnd};
   KeyPress k = Keys.front();
   Keys.pop_front();
+  if (k.character == ResizeTo10Rows.character && k.scanCode == ResizeTo10Rows.scanCode) {
+    ScreenLastRow = 9;
+    ScreenResized = true;
+    return KeyPress{0, 0};
+  }
   return k;
 }
 void NoClear() {}
@@ -121,6 +129,17 @@ TEST_F(Pager, EscEndsTheProgramWithoutTheWaitingLine) {
   PagedWriteLine("after");
   EXPECT_EQ(out.text.substr(out.text.size() - 5 - std::string(PlatformLineEnd).size(), 5),
             "after");
+}
+
+TEST_F(Pager, AResizeAtThePromptWaitsOnAndTheNextPageHasTheNewSize) {
+  // The change of size is no key: the prompt stays until one comes, then pages by 10 rows.
+  Keys = {ResizeTo10Rows, Char('x')};
+  Write(24 + 8 + 1);
+  EXPECT_EQ(PromptedAfter, (std::vector<int>{24, 24, 24 + 8}));
+  size_t prompts = 0;
+  for (size_t at = 0; (at = out.text.find(PagerPrompt + Erase, at)) != std::string::npos; ++at)
+    ++prompts;
+  EXPECT_EQ(prompts, 2u) << "one prompt per page, however often the size changes";
 }
 
 TEST_F(Pager, AFullWidthLineTakesTwoRows) {

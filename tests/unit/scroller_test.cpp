@@ -2,6 +2,7 @@
 // shows, the percentage of its status line, when the screen is cleared, and how the loop ends.
 #include <deque>
 
+#include "report/database.h"
 #include "test_support.h"
 
 namespace {
@@ -14,6 +15,10 @@ const std::string StatusTail =
 std::deque<KeyPress> Keys;   // what the scripted keyboard gives, in order
 bool FailEveryRead = false;  // the keyboard cannot be read: every read reports End
 int Reads = 0;               // keys asked for
+// A key of the script that stands for a change of the screen's size, to the next of Sizes
+// (rows, columns), while the key is awaited.
+const KeyPress ResizeMark = {0xFF, 0xFF};
+std::deque<std::pair<int, int>> Sizes;
 
 KeyPress ScriptedKey() {
   ++Reads;
@@ -25,6 +30,13 @@ KeyPress ScriptedKey() {
   }
   KeyPress k = Keys.front();
   Keys.pop_front();
+  if (k.character == ResizeMark.character && k.scanCode == ResizeMark.scanCode) {
+    ScreenLastRow = Sizes.front().first - 1;
+    ScreenWidth = Sizes.front().second;
+    Sizes.pop_front();
+    ScreenResized = true;
+    return KeyPress{0, 0};
+  }
   return k;
 }
 void CountedClear() {
@@ -57,6 +69,7 @@ class Scroller : public Isolated {
  protected:
   void SetUp() override {
     Keys.clear();
+    Sizes.clear();
     FailEveryRead = false;
     Reads = 0;
     Keyboard = KeyboardSource{ScriptedKey, CountedClear};
@@ -72,7 +85,33 @@ class Scroller : public Isolated {
     DriveFreeBytes = 1000;
     DriveTotalBytes = 4000;
   }
-  void TearDown() override { ReleaseRoot(); }
+  void TearDown() override {
+    ReleaseRoot();
+    TextIsUtf8 = utf8;
+  }
+  bool utf8 = TextIsUtf8;
+
+  // Sets the screen so that a line may take `columns` columns (the Windows console keeps its
+  // last column free).
+  static void LineColumns(int columns) {
+    ScreenWidth = 100;
+    ScreenWidth = columns + (100 - ScreenRowColumns());
+  }
+
+  // The lines of the scroller's first page, before its status line; q then ends it.
+  std::vector<std::string> FirstPage(const ReportSection& s = ScreenSection) {
+    Keys = {Char('q')};
+    int ended;
+    Capture out;
+    try {
+      RunReport(s);
+    } catch (const ProgramEnded& e) {
+      ended = e.code;
+    }
+    std::vector<std::string> lines = out.Lines();
+    lines.pop_back();  // the status line and its erase
+    return lines;
+  }
 
   // A root with `children` subdirectories D000, D001, ...: 2 + 1 + children + 9 lines.
   void BuildFlat(int children) {
@@ -410,4 +449,113 @@ TEST_F(Scroller, TinyScreensStillMoveForwardAndEnd) {
     EXPECT_LT(Reads, 60) << lastRow;
     ReleaseRoot();
   }
+}
+
+// Tree bytes as the capture shows them: the code page 437 pieces, untranslated.
+const std::string Corner = "\xC0\xC4\xC4", Tee = "\xC3\xC4\xC4";
+const std::string Figures = std::string(13, ' ') + "0  ";  // 16 columns before the tree
+
+TEST_F(Scroller, LinesWiderThanTheScreenAreCutWithAMark) {
+  // A wrapped line takes two rows while the scroller counts one: lines scroll away unseen.
+  // Each character counts as the terminal shows it: a UTF-8 character one column (an East
+  // Asian one two), each tree-drawing piece one; none is split at the cut.
+  ResetRoot("R");
+  AddChild(&RootNode, NewNode("\xC3\x84\xC3\x96\xC3\x9C\xC3\xA4\xC3\xB6\xC3\xBC"));  // ÄÖÜäöü
+  AddChild(&RootNode, NewNode("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"));              // 日本語
+  ShowWaste = ShowFiles = false;
+  TreeChars = GraphicTreeChars;
+  TextIsUtf8 = true;
+  const std::string umlauts = "\xC3\x84\xC3\x96\xC3\x9C\xC3\xA4\xC3\xB6\xC3\xBC";
+  const std::string nihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+  struct Case {
+    int columns;
+    std::string umlautLine, wideLine;
+  } cases[] = {
+      {25, Figures + Tee + umlauts, Figures + Corner + nihongo},  // both fit exactly
+      {24, Figures + Tee + umlauts.substr(0, 8) + ">",
+       Figures + Corner + nihongo.substr(0, 6) + ">"},
+      // 日 and 本 reach the last column, but 語 follows: the mark goes right after 日.
+      {23, Figures + Tee + umlauts.substr(0, 6) + ">",
+       Figures + Corner + nihongo.substr(0, 3) + ">"},
+      {18, Figures + "\xC3>", Figures + "\xC0>"},  // the cut inside the tree pieces
+  };
+  for (const Case& c : cases) {
+    LineColumns(c.columns);
+    std::vector<std::string> page = FirstPage();
+    ASSERT_EQ(page.size(), 14u) << c.columns;  // header, three directories, footer
+    EXPECT_EQ(page[3], c.umlautLine) << c.columns;
+    EXPECT_EQ(page[4], c.wideLine) << c.columns;
+    EXPECT_EQ(page[2], Figures + "R") << "a short line stays whole";
+  }
+
+  // In a one-byte code page each byte is a character.
+  TextIsUtf8 = false;
+  LineColumns(24);
+  EXPECT_EQ(FirstPage()[3], Figures + Tee + umlauts.substr(0, 4) + ">");
+
+  // The straight pass, and whatever follows the scroller, write whole lines.
+  EXPECT_EQ(Whole()[3], Figures + Tee + umlauts);
+  Capture out;
+  WriteText("a line after the scroller, longer than the screen");
+  EXPECT_EQ(out.text, "a line after the scroller, longer than the screen");
+}
+
+TEST_F(Scroller, DatabaseRowsCountTabsToTheirStops) {
+  // The fixed-column rows hold tabs: 14 characters and a tab end at column 16, the next at 32.
+  ResetRoot("R");
+  SetRowPath(BMake("R"));
+  LineColumns(40);
+  std::vector<std::string> page = FirstPage({TabHeader, WalkTabTree, NoFooter});
+  ASSERT_EQ(page.size(), 3u);
+  const std::string zero = std::string(13, ' ') + "0";
+  std::string row = page[2];
+  if (!row.empty() && row.back() == '\r') row.pop_back();  // the rows end with CR LF
+  EXPECT_EQ(row, zero + "\t" + zero + "\t" + std::string(7, ' ') + ">");
+}
+
+TEST_F(Scroller, StatusLineFitsNarrowScreensAndIsErasedWhole) {
+  // A status line longer than the screen wraps, and backspaces cannot go back over the row
+  // above: every key would leave a piece of it behind. It stops short of the last column.
+  BuildFlat(88);
+  for (int width : {20, 74, 75, 200}) {
+    ScreenWidth = width;
+    Keys = {Char(' '), ScanKey(ScanEnd), Char(' ')};
+    Capture out;
+    RunReport(ScreenSection);
+    size_t shown = width - 1 < 74 ? width - 1 : 74;
+    std::string status = (" 22" + StatusTail).substr(0, shown);
+    std::string erase =
+        std::string(shown, '\b') + std::string(shown, ' ') + std::string(shown, '\b');
+    size_t at = out.text.find(status + erase);
+    ASSERT_NE(at, std::string::npos) << width;
+    EXPECT_EQ(out.text.substr(out.text.size() - erase.size()), erase) << width;
+    ReleaseRoot();
+    BuildFlat(88);
+  }
+}
+
+TEST_F(Scroller, AResizeRepaintsThePageFromTheSameFirstLine) {
+  // The size is taken anew while a key is awaited: a smaller screen must not scroll lines away
+  // unseen, a larger one must be filled. Home, End and Space then page by the new size.
+  BuildFlat(88);
+  std::vector<std::string> whole = Whole();
+  Sizes = {{10, 100}, {40, 100}, {50, 100}};
+  std::vector<Turn> t = Run({Char(' '), ResizeMark, ResizeMark, ScanKey(ScanEnd), ResizeMark,
+                             ScanKey(ScanHome), Char(' '), Char(' '), Char(' ')});
+  ASSERT_EQ(t.size(), 9u);
+  EXPECT_EQ(t[1].lines, Range(whole, 22, 44));  // rows 0-23 show lines 21-44
+  EXPECT_TRUE(t[2].cleared);                    // 10 rows: lines 21-29
+  EXPECT_EQ(t[2].lines, Range(whole, 21, 29));
+  EXPECT_EQ(t[2].percent, " 30%");
+  EXPECT_TRUE(t[3].cleared);  // 40 rows: still from line 21
+  EXPECT_EQ(t[3].lines, Range(whole, 21, 59));
+  EXPECT_EQ(t[3].percent, " 60%");
+  EXPECT_EQ(t[4].lines, Range(whole, 61, 99));  // End: the last 39 lines
+  EXPECT_TRUE(t[5].cleared);  // 50 rows at the end: the last page fills the screen
+  EXPECT_EQ(t[5].lines, Range(whole, 51, 99));
+  EXPECT_EQ(t[5].percent, "100%");
+  EXPECT_EQ(t[6].lines, Range(whole, 0, 48));   // Home
+  EXPECT_EQ(t[7].lines, Range(whole, 49, 96));  // Space: 48 lines below
+  EXPECT_EQ(t[8].lines, Range(whole, 97, 99));
+  EXPECT_EQ(Reads, 9);  // Space at 100% left
 }
