@@ -404,11 +404,12 @@ void PassNext(Siblings* g) {
   }
 }
 
-// Queues the subdirectories of parent's listing that the scan will read: not "." and "..", and
-// not those whose path would not fit the budget (the scan skips them unread).
-void QueueSubdirectories(const Job& parent) {
+// The subdirectories of parent's listing that the scan will read, or null when there are none:
+// not "." and "..", and not those whose path would not fit the budget (the scan skips them
+// unread).
+Siblings* SubdirectoriesOf(const Job& parent) {
   const Listing& l = parent.listing;
-  if (l.result != FindFound) return;
+  if (l.result != FindFound) return nullptr;
   Siblings* g = nullptr;
   size_t parentLength = (size_t)RootPathLength + parent.rel.size();
   for (const ListedEntry& e : l.entries) {
@@ -419,20 +420,30 @@ void QueueSubdirectories(const Job& parent) {
     g->offsets.push_back((uint32_t)g->names.size());
     g->names.append(name, (size_t)e.nameLength + 1);
   }
-  if (!g) return;
+  if (!g) return nullptr;
   g->rel = parent.rel;
   g->key = parent.key;
   g->SetNextKey();
-  int wake;
-  {
-    std::lock_guard<std::mutex> hold(Shared.lock);
-    Shared.byParent.emplace(g->rel, g);
-    Shared.waiting.insert(g);
-    wake = std::min((int)g->Count(), Shared.idleWorkers);
-  }
-  // As many idle workers as there is new work for: waking them all for every listing would
-  // cost more than the reading on a machine of few cores.
+  return g;
+}
+
+// Puts sibling list g (if any) among the waiting ones; the caller holds the lock. Wakes as many
+// idle workers as there is new work for: waking them all for every listing would cost more
+// than the reading on a machine of few cores.
+void Enqueue(Siblings* g) {
+  if (!g) return;
+  Shared.byParent.emplace(g->rel, g);
+  Shared.waiting.insert(g);
+  int wake = std::min((int)g->Count(), Shared.idleWorkers);
   for (int i = 0; i < wake; ++i) Shared.workReady.notify_one();
+}
+
+// The same from the scan's thread, which does not hold the lock.
+void QueueSubdirectories(const Job& parent) {
+  Siblings* g = SubdirectoriesOf(parent);
+  if (!g) return;
+  std::lock_guard<std::mutex> hold(Shared.lock);
+  Enqueue(g);
 }
 
 // Opens and reads the directory of job j's path into its listing.
@@ -466,8 +477,9 @@ void Work() {
     PassNext(g);
     hold.unlock();
     ReadJob(j, batch.data(), (int)batch.size());
-    QueueSubdirectories(*j);
+    Siblings* below = SubdirectoriesOf(*j);
     hold.lock();
+    Enqueue(below);
     j->state = Job::Done;
     Shared.heldBytes += HeldBytes(*j);
     if (Shared.awaited == j) Shared.listingReady.notify_one();
