@@ -80,33 +80,21 @@ inline void BSet(BoundedText<N>& s, const char* z) {
   BSet(s, z, (int)std::strlen(z));
 }
 
-inline BStr BMake(const char* z) {
-  BStr s;
-  BSet(s, z);
-  return s;
-}
-inline BStr BMake(const char* p, int n) {
-  BStr s;
+template <int N>
+inline BoundedText<N> MakeText(const char* p, int n) {
+  BoundedText<N> s;
   BSet(s, p, n);
   return s;
 }
-inline PathStr PMake(const char* z) {
-  PathStr s;
-  BSet(s, z);
-  return s;
-}
-inline PathStr PMake(const char* p, int n) {
-  PathStr s;
-  BSet(s, p, n);
-  return s;
-}
+inline BStr BMake(const char* p, int n) { return MakeText<BStrCapacity>(p, n); }
+inline BStr BMake(const char* z) { return BMake(z, (int)std::strlen(z)); }
+inline PathStr PMake(const char* p, int n) { return MakeText<PathCapacity>(p, n); }
+inline PathStr PMake(const char* z) { return PMake(z, (int)std::strlen(z)); }
 
 // A copy of t in a text of capacity N: cut to its first N bytes when it is longer.
 template <int N, int M>
 inline BoundedText<N> BCopy(const BoundedText<M>& t) {
-  BoundedText<N> s;
-  BSet(s, t.text, t.length);
-  return s;
+  return MakeText<N>(t.text, t.length);
 }
 
 template <int N>
