@@ -14,8 +14,8 @@ constexpr int PathCapacity = 4095;
 
 template <int Capacity>
 struct BoundedText {
-  int length;                  // 0..Capacity
-  char text[Capacity + 1];     // text[length] is always 0, for calls that want C strings
+  int length;               // 0..Capacity
+  char text[Capacity + 1];  // text[length] is always 0, for calls that want C strings
 
   // A shorter text converts to a longer one implicitly; the other way round is BCopy, which
   // says that it may cut.
@@ -86,10 +86,18 @@ inline BoundedText<N> MakeText(const char* p, int n) {
   BSet(s, p, n);
   return s;
 }
-inline BStr BMake(const char* p, int n) { return MakeText<BStrCapacity>(p, n); }
-inline BStr BMake(const char* z) { return BMake(z, (int)std::strlen(z)); }
-inline PathStr PMake(const char* p, int n) { return MakeText<PathCapacity>(p, n); }
-inline PathStr PMake(const char* z) { return PMake(z, (int)std::strlen(z)); }
+inline BStr BMake(const char* p, int n) {
+  return MakeText<BStrCapacity>(p, n);
+}
+inline BStr BMake(const char* z) {
+  return BMake(z, (int)std::strlen(z));
+}
+inline PathStr PMake(const char* p, int n) {
+  return MakeText<PathCapacity>(p, n);
+}
+inline PathStr PMake(const char* z) {
+  return PMake(z, (int)std::strlen(z));
+}
 
 // A copy of t in a text of capacity N: cut to its first N bytes when it is longer.
 template <int N, int M>

@@ -102,8 +102,7 @@ bool ParseMountTable(const std::string& text, MountTable* table) {
     // Two mounts at one place on one parent: the later (higher id) is taken as the one on top.
     auto key = std::make_pair(m.parent, m.mountPoint);
     auto it = table->onTop.find(key);
-    if (it == table->onTop.end() || table->mounts[it->second].id < m.id)
-      table->onTop[key] = (int)i;
+    if (it == table->onTop.end() || table->mounts[it->second].id < m.id) table->onTop[key] = (int)i;
   }
   return table->root >= 0;
 }

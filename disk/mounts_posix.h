@@ -11,7 +11,7 @@
 
 struct MountEntry {
   int id;
-  int parent;              // the id of the mount this one is mounted on
+  int parent;  // the id of the mount this one is mounted on
   dev_t device;
   std::string mountPoint;  // as the kernel names it: absolute, no trailing '/' but for "/"
 };

@@ -20,9 +20,15 @@ struct DirNode {
 
 // A name is its length in two bytes (low byte first) and its bytes: a directory's own name
 // holds at most 255 bytes, but the root's is the whole path of the scanned directory.
-inline int NameLength(const DirNode* n) { return n->name ? n->name[0] | n->name[1] << 8 : 0; }
-inline const char* NameText(const DirNode* n) { return n->name ? (const char*)n->name + 2 : ""; }
-inline int64_t NodeTotal(const DirNode* n) { return n->localSize + n->subdirsSize; }
+inline int NameLength(const DirNode* n) {
+  return n->name ? n->name[0] | n->name[1] << 8 : 0;
+}
+inline const char* NameText(const DirNode* n) {
+  return n->name ? (const char*)n->name + 2 : "";
+}
+inline int64_t NodeTotal(const DirNode* n) {
+  return n->localSize + n->subdirsSize;
+}
 
 // Saturating arithmetic for the figures: sums stick at the largest value instead of wrapping.
 inline int64_t AddSize(int64_t a, int64_t b) {

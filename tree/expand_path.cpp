@@ -5,8 +5,8 @@
 #include "console/strings.h"
 
 namespace {
-constexpr int WindowsPathLimit = 255;   // the Windows build's paths
-constexpr int PosixPathLimit = 4095;    // PATH_MAX less one
+constexpr int WindowsPathLimit = 255;  // the Windows build's paths
+constexpr int PosixPathLimit = 4095;   // PATH_MAX less one
 
 bool StartsWith(const PathStr& s, const char* prefix) {
   int n = (int)std::strlen(prefix);

@@ -21,15 +21,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/syscall.h>
-#include <sys/vfs.h>
-#include <unistd.h>
-
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -69,7 +68,7 @@ int RootPathLength = 0;       // length of the start directory's path as the sca
 // A path handle (O_PATH, not an enumeration) of the start directory, that the directories below
 // it are opened from; kept until the next scan, or -1.
 int RootFd = -1;
-std::string RootRealPath;     // the start directory's path as the kernel names it, with a '/'
+std::string RootRealPath;  // the start directory's path as the kernel names it, with a '/'
 // Paths (with a trailing '/') of the visible mount points below the start directory whose
 // device is not the start directory's, sorted.
 std::vector<std::string> ForeignMounts;
@@ -301,7 +300,8 @@ void ReadListing(int fd, Listing* l, char* buffer, int size) {
       LinuxDirent* d = (LinuxDirent*)(buffer + pos);
       pos += d->reclen;
       int length = NameLength(d);
-      l->entries.push_back(ListedEntry{(uint32_t)l->names.size(), (uint16_t)length,
+      l->entries.push_back(ListedEntry{(uint32_t)l->names.size(),
+                                       (uint16_t)length,
                                        {IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0}});
       l->names.append(d->name, (size_t)length + 1);
     }
@@ -328,12 +328,12 @@ struct Job {
 // The subdirectories of one listing that are still to be read, in the order the scan visits
 // them: from the last listed to the first, each with everything below it.
 struct Siblings {
-  std::string rel;  // the parent's path below the start directory, with the final '/'
-  std::string key;  // the parent's key
-  std::string names;                 // the names, each followed by a zero, in listing order
-  std::vector<uint32_t> offsets;     // where each name starts in names, in listing order
-  size_t next = 0;                   // how many the scan's order has passed (read or claimed)
-  std::string nextKey;               // the key of the next one
+  std::string rel;                // the parent's path below the start directory, with the final '/'
+  std::string key;                // the parent's key
+  std::string names;              // the names, each followed by a zero, in listing order
+  std::vector<uint32_t> offsets;  // where each name starts in names, in listing order
+  size_t next = 0;                // how many the scan's order has passed (read or claimed)
+  std::string nextKey;            // the key of the next one
 
   size_t Count() const { return offsets.size(); }
   // The next in the scan's order, by listing index.
@@ -341,7 +341,8 @@ struct Siblings {
   const char* NextName() const { return names.data() + offsets[NextIndex()]; }
   void SetNextKey() {
     nextKey = key;
-    for (int shift = 24; shift >= 0; shift -= 8) nextKey.push_back((char)(unsigned char)(next >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      nextKey.push_back((char)(unsigned char)(next >> shift));
   }
 };
 
@@ -370,10 +371,10 @@ struct ReadAheadState {
   std::condition_variable listingReady;  // the job the scan waits for is Done
   std::set<Siblings*, SoonerInScan> waiting;  // sibling lists with directories still to read
   std::unordered_map<std::string, Siblings*> byParent;  // the same lists, by the parent's rel
-  std::unordered_map<std::string, Job*> started;  // read or being read, not yet taken, by rel
-  size_t heldBytes = 0;     // the listings that are Done and not yet taken
-  Job* awaited = nullptr;   // the job the scan waits for, if it waits
-  int idleWorkers = 0;      // workers waiting for work or budget
+  std::unordered_map<std::string, Job*> started;        // read or being read, not yet taken, by rel
+  size_t heldBytes = 0;    // the listings that are Done and not yet taken
+  Job* awaited = nullptr;  // the job the scan waits for, if it waits
+  int idleWorkers = 0;     // workers waiting for work or budget
   bool stopping = false;
 };
 ReadAheadState Shared;
@@ -462,9 +463,8 @@ void Work() {
     bool full = Shared.heldBytes >= ReadAheadBudget;
     ++Shared.idleWorkers;
     Shared.workReady.wait(hold, [full] {
-      return Shared.stopping ||
-             (!Shared.waiting.empty() &&
-              Shared.heldBytes < (full ? ReadAheadBudget / 2 : ReadAheadBudget));
+      return Shared.stopping || (!Shared.waiting.empty() &&
+                                 Shared.heldBytes < (full ? ReadAheadBudget / 2 : ReadAheadBudget));
     });
     --Shared.idleWorkers;
     if (Shared.stopping) return;
@@ -536,7 +536,9 @@ void StopWorkers() {
   Shared.stopping = false;
 }
 
-bool ReadingAhead() { return !Workers.empty(); }
+bool ReadingAhead() {
+  return !Workers.empty();
+}
 
 // The listing of directory (below the start directory) for the scan: the one a worker read, a
 // worker's that is under way, or read here at once.
@@ -561,10 +563,12 @@ FindResult TakeListing(const PathStr& directory) {
       // Not started: the scan asks for its directories in the order of the sibling lists, so
       // this is the next of its parent's; claimed there, no worker reads it too.
       size_t slash = rel.rfind('/', rel.size() >= 2 ? rel.size() - 2 : 0);
-      std::string parent = slash == std::string::npos || rel.size() < 2 ? "" : rel.substr(0, slash + 1);
+      std::string parent =
+          slash == std::string::npos || rel.size() < 2 ? "" : rel.substr(0, slash + 1);
       auto g = Shared.byParent.find(parent);
       if (g != Shared.byParent.end() &&
-          rel.compare(parent.size(), std::string::npos, std::string(g->second->NextName()) + "/") == 0) {
+          rel.compare(parent.size(), std::string::npos, std::string(g->second->NextName()) + "/") ==
+              0) {
         key = g->second->nextKey;
         PassNext(g->second);
       }
@@ -660,5 +664,7 @@ FindResult PosixFirst(const PathStr& directory, FindEntry* entry) {
 const FileSystemOps PosixOps = {PosixStartScan, PosixFirst, PosixNext, PosixClose, PosixEndScan};
 }  // namespace
 
-const FileSystemOps* PlatformFileSystem() { return &PosixOps; }
+const FileSystemOps* PlatformFileSystem() {
+  return &PosixOps;
+}
 const FileSystemOps* ScanFileSystem = PlatformFileSystem();

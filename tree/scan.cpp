@@ -17,9 +17,9 @@ int32_t UnreadableDirectories = 0;
 
 namespace {
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
-int SpinnerIndex = 0;           // next progress character; never reset between runs
-bool SpinDrawn = false;         // the spinner has been drawn at least once
-int64_t LastSpin = 0;           // when the spinner was last drawn
+int SpinnerIndex = 0;    // next progress character; never reset between runs
+bool SpinDrawn = false;  // the spinner has been drawn at least once
+int64_t LastSpin = 0;    // when the spinner was last drawn
 
 // The turning progress character in the first column of the status line. It advances for every
 // directory but is drawn at most every 50 ms, and never when nobody can see it: a write per
@@ -89,7 +89,8 @@ bool ScanDirectory(DirNode* n) {
   FindEntry entry;
   // A path without room for its separator and the enumeration pattern cannot be read: it is
   // reported like a path that does not exist.
-  bool fits = L + 3 <= Scan.pathBudget && ScanPath.length > 0 && ScanPath.text[L - 1] == PathSeparator;
+  bool fits =
+      L + 3 <= Scan.pathBudget && ScanPath.length > 0 && ScanPath.text[L - 1] == PathSeparator;
   FindResult start = fits ? fs->findFirst(ScanPath, &entry) : FindPathNotFound;
   if (start == FindPathNotFound) {
     fs->findClose();

@@ -53,7 +53,8 @@ TEST(MountTable, StackedCoveredAndMovedMounts) {
       "43 27 0:43 / /srv/s rw - tmpfs none rw\n";
   MountTable t;
   ASSERT_TRUE(ParseMountTable(table, &t));
-  EXPECT_EQ(t.mounts[MountHolding(t, "/srv/a/b")].id, 41) << "the covered tmpfs is not what /srv/a/b shows";
+  EXPECT_EQ(t.mounts[MountHolding(t, "/srv/a/b")].id, 41)
+      << "the covered tmpfs is not what /srv/a/b shows";
   EXPECT_EQ(t.mounts[MountHolding(t, "/srv/a/moved/f")].id, 42);
   EXPECT_EQ(t.mounts[MountHolding(t, "/srv/s")].id, 44);
   EXPECT_EQ(ForeignMountsBelow(t, "/srv/", Disk), (std::vector<std::string>{"/srv/a/moved/"}));
@@ -61,8 +62,8 @@ TEST(MountTable, StackedCoveredAndMovedMounts) {
 
 TEST(MountTable, MalformedTablesAreRefused) {
   MountTable t;
-  EXPECT_FALSE(ParseMountTable("27 1 254:0 / /\n", &t));                 // too few fields
-  EXPECT_FALSE(ParseMountTable("x 1 254:0 / / rw - ext4 d rw\n", &t));   // no id
+  EXPECT_FALSE(ParseMountTable("27 1 254:0 / /\n", &t));                     // too few fields
+  EXPECT_FALSE(ParseMountTable("x 1 254:0 / / rw - ext4 d rw\n", &t));       // no id
   EXPECT_FALSE(ParseMountTable("22 27 0:21 / /proc rw - proc p rw\n", &t));  // no root mount
   EXPECT_TRUE(ParseMountTable("27 1 254:0 / / rw - ext4 d rw\n", &t));
 }

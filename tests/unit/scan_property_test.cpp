@@ -21,10 +21,10 @@ struct FileModel {
 };
 
 struct Model {
-  std::string path;  // with the final separator
+  std::string path;              // with the final separator
   std::vector<FileModel> files;  // in enumeration order
-  std::vector<Model> subdirs;  // in enumeration order
-  int entries = 0;             // ".", "..", files and subdirectories
+  std::vector<Model> subdirs;    // in enumeration order
+  int entries = 0;               // ".", "..", files and subdirectories
   int64_t ownSize = 0, ownWaste = 0;
   int64_t total = 0;  // own size and everything below
   int32_t subtreeFiles = 0;
@@ -98,7 +98,8 @@ void Account(Model& m, bool exact, int rootPathLength, std::set<uint64_t>& seen)
   m.total = m.ownSize;
   m.subtreeFiles = (int32_t)m.files.size();
   m.subtreeWaste = m.ownWaste;
-  for (auto s = m.subdirs.rbegin(); s != m.subdirs.rend(); ++s) Account(*s, exact, rootPathLength, seen);
+  for (auto s = m.subdirs.rbegin(); s != m.subdirs.rend(); ++s)
+    Account(*s, exact, rootPathLength, seen);
   for (Model& s : m.subdirs) {
     m.total += s.total;
     m.subtreeFiles += s.subtreeFiles;
@@ -108,7 +109,8 @@ void Account(Model& m, bool exact, int rootPathLength, std::set<uint64_t>& seen)
 
 std::string RealName(const DirNode* n) {
   std::string name = Name(n);
-  if (name.size() >= 4 && name.compare(name.size() - 4, 4, " ...") == 0) name.resize(name.size() - 4);
+  if (name.size() >= 4 && name.compare(name.size() - 4, 4, " ...") == 0)
+    name.resize(name.size() - 4);
   return name;
 }
 
@@ -118,7 +120,9 @@ int EnumerationIndex(const Model& parent, const std::string& name) {
   return -1;
 }
 
-std::string Upper(const std::string& s) { return S(UpperCaseAscii(B(s))); }
+std::string Upper(const std::string& s) {
+  return S(UpperCaseAscii(B(s)));
+}
 
 // Checks node n against its model m; level 0 is the root.
 void Check(const DirNode* n, const Model& m, int level, const std::string& where) {
@@ -155,7 +159,9 @@ void Check(const DirNode* n, const Model& m, int level, const std::string& where
     if (before) {
       int ib = EnumerationIndex(m, RealName(before)), ic = EnumerationIndex(m, RealName(c));
       switch (Scan.sortOrder) {
-        case NONE: EXPECT_LT(ib, ic); break;
+        case NONE:
+          EXPECT_LT(ib, ic);
+          break;
         case NAME: {
           std::string a = Upper(Name(before)), b = Upper(Name(c));
           EXPECT_LE(a, b);
@@ -167,10 +173,14 @@ void Check(const DirNode* n, const Model& m, int level, const std::string& where
         default: {
           auto key = [](const DirNode* x) {
             switch (Scan.sortOrder) {
-              case LOCAL: return x->localSize;
-              case TOTAL: return NodeTotal(x);
-              case WASTE: return x->wastage;
-              default: return (int64_t)x->fileCount;
+              case LOCAL:
+                return x->localSize;
+              case TOTAL:
+                return NodeTotal(x);
+              case WASTE:
+                return x->wastage;
+              default:
+                return (int64_t)x->fileCount;
             }
           };
           EXPECT_GE(key(before), key(c));
@@ -197,8 +207,12 @@ TEST_F(Isolated, ScanAgreesWithAnIndependentAccountOfRandomTrees) {
     ScanFileSystem = FakeFileSystem();
     ClusterSize = round % 5 == 0 ? 1 : (round % 5 == 1 ? 512 : 4096);
     bool exact = random() % 4 == 0;
-    Scan = ScanSettings{exact, depths[random() % 4], minimums[random() % 6],
-                        orders[random() % 6], round % 7 == 0 ? (int)root.size() + 1 : 0, 255};
+    Scan = ScanSettings{exact,
+                        depths[random() % 4],
+                        minimums[random() % 6],
+                        orders[random() % 6],
+                        round % 7 == 0 ? (int)root.size() + 1 : 0,
+                        255};
     Model m;
     m.path = root + PathSeparator;
     Build(m, random, 0);
