@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 int32_t ClusterSize = 1;
 
@@ -71,12 +72,10 @@ void MarkMerged(DirNode* n) {
   // than that keeps its whole length and the whole marker.
   int total = len + 4;
   if (len <= BStrCapacity && total > BStrCapacity) total = BStrCapacity;
-  unsigned char* renamed = (unsigned char*)std::malloc(total + 2);
+  std::string marked(text, len);
+  marked.append(marker, total - len);
+  unsigned char* renamed = AllocateName(marked.data(), total);
   if (!renamed) return;
-  renamed[0] = (unsigned char)(total & 0xFF);
-  renamed[1] = (unsigned char)(total >> 8);
-  std::memcpy(renamed + 2, text, len);
-  std::memcpy(renamed + 2 + len, marker, total - len);
   std::free(n->name);
   n->name = renamed;
 }

@@ -69,8 +69,8 @@ int RootPathLength = 0;       // length of the start directory's path as the sca
 // it are opened from; kept until the next scan, or -1.
 int RootFd = -1;
 std::string RootRealPath;  // the start directory's path as the kernel names it, with a '/'
-// Paths (with a trailing '/') of the visible mount points below the start directory whose
-// device is not the start directory's, sorted.
+// The mount points below the start directory where path lookup reaches another device than the
+// start directory's: their paths below it, each with a trailing '/', sorted.
 std::vector<std::string> ForeignMounts;
 
 // File systems whose directories all report the device of their mount and whose listings end
@@ -89,6 +89,7 @@ bool LoadForeignMounts() {
   MountTable table;
   if (!ReadMountTable(&table)) return false;
   ForeignMounts = ForeignMountsBelow(table, RootRealPath, RootDevice);
+  for (std::string& m : ForeignMounts) m.erase(0, RootRealPath.size());
   return true;
 }
 
@@ -118,10 +119,9 @@ void RecordRoot(int fd, const struct stat& st, const PathStr& directory) {
 // True when the directory at rel (below the start directory, ending in '/') is the mount point
 // of another device. Reads only what RecordRoot set, so workers may call it.
 bool IsForeignMount(const char* rel) {
-  if (ForeignMounts.empty()) return false;
-  std::string real = RootRealPath;
-  real.append(rel);
-  return std::binary_search(ForeignMounts.begin(), ForeignMounts.end(), real);
+  auto at = std::lower_bound(ForeignMounts.begin(), ForeignMounts.end(), rel,
+                             [](const std::string& m, const char* r) { return m.compare(r) < 0; });
+  return at != ForeignMounts.end() && at->compare(rel) == 0;
 }
 
 // What the scan needs of an entry that is not a directory, measured with one fstatat.
@@ -160,6 +160,18 @@ int NameLength(const LinuxDirent* d) {
 
 bool IsDots(const char* name) {
   return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// Calls take(name, length, directory) for each record of a batch of n bytes, in the kernel's
+// order; directory is what the record's type says ("." and ".." are directories), before any
+// size query.
+template <typename Take>
+void ForEachRecord(const char* batch, long n, Take take) {
+  for (long pos = 0; pos < n;) {
+    const LinuxDirent* d = (const LinuxDirent*)(batch + pos);
+    pos += d->reclen;
+    take(d->name, NameLength(d), IsDots(d->name) || d->type == DT_DIR);
+  }
 }
 
 // One read of the listing of fd into buffer. Returns the bytes read (0 at the end, negative on
@@ -219,14 +231,9 @@ bool Refill() {
   long n = ReadBatch(DirFd, Entries, sizeof Entries, &ListingDone);
   if (n <= 0) return false;
   SlotCount = SlotPos = 0;
-  for (long pos = 0; pos < n;) {
-    LinuxDirent* d = (LinuxDirent*)(Entries + pos);
-    pos += d->reclen;
-    Slot& s = Slots[SlotCount++];
-    s.name = d->name;
-    s.nameLength = NameLength(d);
-    s.m = Measured{IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0};
-  }
+  ForEachRecord(Entries, n, [](const char* name, int length, bool directory) {
+    Slots[SlotCount++] = Slot{name, length, Measured{directory, false, 0, 0, 0, 0}};
+  });
   for (int i = 0; i < SlotCount; ++i)
     if (!Slots[i].m.directory) Measure(DirFd, Slots[i].name, &Slots[i].m);
   return true;
@@ -290,21 +297,17 @@ void ReadListing(int fd, Listing* l, char* buffer, int size) {
     size_t from = l->entries.size();
     // One allocation each for the entries and the names of a batch (most listings are one).
     size_t count = 0, nameBytes = 0;
-    for (long pos = 0; pos < n; pos += ((LinuxDirent*)(buffer + pos))->reclen) {
+    ForEachRecord(buffer, n, [&](const char*, int length, bool) {
       ++count;
-      nameBytes += (size_t)NameLength((LinuxDirent*)(buffer + pos)) + 1;
-    }
+      nameBytes += (size_t)length + 1;
+    });
     l->entries.reserve(from + count);
     l->names.reserve(l->names.size() + nameBytes);
-    for (long pos = 0; pos < n;) {
-      LinuxDirent* d = (LinuxDirent*)(buffer + pos);
-      pos += d->reclen;
-      int length = NameLength(d);
-      l->entries.push_back(ListedEntry{(uint32_t)l->names.size(),
-                                       (uint16_t)length,
-                                       {IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0}});
-      l->names.append(d->name, (size_t)length + 1);
-    }
+    ForEachRecord(buffer, n, [l](const char* name, int length, bool directory) {
+      l->entries.push_back(ListedEntry{(uint32_t)l->names.size(), (uint16_t)length,
+                                       Measured{directory, false, 0, 0, 0, 0}});
+      l->names.append(name, (size_t)length + 1);
+    });
     for (size_t i = from; i < l->entries.size(); ++i) {
       ListedEntry& e = l->entries[i];
       if (!e.m.directory) Measure(fd, l->names.data() + e.nameOffset, &e.m);
@@ -391,8 +394,8 @@ std::vector<std::thread> Workers;  // started and joined by the scan's thread on
 Job* Current = nullptr;            // the listing being handed to the scan (scan's thread only)
 size_t CurrentPosition = 0;        // its next entry
 
-// Removes list g's next directory from the waiting lists (the caller holds the lock) and
-// returns its job, or with claim, only passes it. Deletes g when it is used up.
+// Moves list g past its next directory, now started or claimed (the caller holds the lock);
+// deletes g when it is used up.
 void PassNext(Siblings* g) {
   Shared.waiting.erase(g);
   ++g->next;
@@ -412,11 +415,10 @@ Siblings* SubdirectoriesOf(const Job& parent) {
   const Listing& l = parent.listing;
   if (l.result != FindFound) return nullptr;
   Siblings* g = nullptr;
-  size_t parentLength = (size_t)RootPathLength + parent.rel.size();
+  long parentLength = RootPathLength + (long)parent.rel.size();
   for (const ListedEntry& e : l.entries) {
     const char* name = l.names.data() + e.nameOffset;
-    if (!e.m.directory || IsDots(name)) continue;
-    if ((long)(parentLength + e.nameLength + 4) > (long)Scan.pathBudget) continue;
+    if (!e.m.directory || IsDots(name) || !SubdirectoryFits(parentLength, e.nameLength)) continue;
     if (!g) g = new Siblings;
     g->offsets.push_back((uint32_t)g->names.size());
     g->names.append(name, (size_t)e.nameLength + 1);
@@ -561,14 +563,13 @@ FindResult TakeListing(const PathStr& directory) {
               Shared.heldBytes < ReadAheadBudget / 2;
     } else {
       // Not started: the scan asks for its directories in the order of the sibling lists, so
-      // this is the next of its parent's; claimed there, no worker reads it too.
-      size_t slash = rel.rfind('/', rel.size() >= 2 ? rel.size() - 2 : 0);
-      std::string parent =
-          slash == std::string::npos || rel.size() < 2 ? "" : rel.substr(0, slash + 1);
-      auto g = Shared.byParent.find(parent);
+      // this is the next of its parent's; claimed there, no worker reads it too. rel is
+      // "parent/name/" with parent "" or ending in '/'.
+      size_t slash = rel.size() < 2 ? std::string::npos : rel.rfind('/', rel.size() - 2);
+      size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+      auto g = Shared.byParent.find(rel.substr(0, nameStart));
       if (g != Shared.byParent.end() &&
-          rel.compare(parent.size(), std::string::npos, std::string(g->second->NextName()) + "/") ==
-              0) {
+          rel.compare(nameStart, rel.size() - 1 - nameStart, g->second->NextName()) == 0) {
         key = g->second->nextKey;
         PassNext(g->second);
       }
@@ -619,48 +620,46 @@ bool PosixNext(FindEntry* entry) {
   return Current ? ListingNext(entry) : InlineNext(entry);
 }
 
+// Opens the start directory, records what the rules below it need, and starts the workers
+// when they are wanted: then its listing is read whole and its subdirectories queued.
+FindResult OpenStart(const PathStr& directory) {
+  int fd = open(directory.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return FindFailed;
+  }
+  RecordRoot(fd, st, directory);
+  int threads = ThreadCount();
+  if (threads > 1 && RootFd >= 0) StartWorkers(threads);
+  if (!ReadingAhead()) {
+    DirFd = fd;
+    return FindFound;
+  }
+  Current = new Job;
+  CurrentPosition = 0;
+  ReadListing(fd, &Current->listing, Entries, sizeof Entries);
+  QueueSubdirectories(*Current);
+  return Current->listing.result;
+}
+
 FindResult PosixFirst(const PathStr& directory, FindEntry* entry) {
   PosixClose();
   FindResult result;
-  if (HaveRootDevice && directory.length > RootPathLength) {
-    if (ReadingAhead()) {
-      result = TakeListing(directory);
-      if (result == FindFound && !ListingNext(entry)) result = FindFailed;
-      return result;
-    }
+  if (!HaveRootDevice || directory.length <= RootPathLength)
+    result = OpenStart(directory);
+  else if (ReadingAhead())
+    result = TakeListing(directory);
+  else
     result = OpenBelow(directory.text + RootPathLength, &DirFd);
-    if (result != FindFound) return result;
-  } else {
-    // The start directory itself.
-    int fd = open(directory.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-      close(fd);
-      return FindFailed;
-    }
-    RecordRoot(fd, st, directory);
-    int threads = ThreadCount();
-    if (threads > 1 && RootFd >= 0) {
-      StartWorkers(threads);
-      if (ReadingAhead()) {
-        Current = new Job;
-        ReadListing(fd, &Current->listing, Entries, sizeof Entries);
-        QueueSubdirectories(*Current);
-        CurrentPosition = 0;
-        result = Current->listing.result;
-        if (result == FindFound && !ListingNext(entry)) result = FindFailed;
-        return result;
-      }
-    }
-    DirFd = fd;
+  if (result == FindFound && !PosixNext(entry)) {
+    PosixClose();
+    result = FindFailed;
   }
-  if (!InlineNext(entry)) {
-    InlineClose();
-    return FindFailed;
-  }
-  return FindFound;
+  return result;
 }
+
 const FileSystemOps PosixOps = {PosixStartScan, PosixFirst, PosixNext, PosixClose, PosixEndScan};
 }  // namespace
 

@@ -137,7 +137,7 @@ bool ScanDirectory(DirNode* n) {
   for (DirNode* c = pending; c;) {
     BCut(ScanPath, L);
     int nameLength = NameLength(c);
-    if (L + nameLength + 4 <= Scan.pathBudget) {
+    if (SubdirectoryFits(L, nameLength)) {
       BAppend(ScanPath, NameText(c), nameLength);
       ScanDirectory(c);
       n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));

@@ -14,11 +14,18 @@ struct ScanSettings {
   int maxDepth;          // levels below the root kept as nodes of their own (1..254, or no limit)
   int64_t minSize;       // subdirectories below this total are folded into their parent
   SortOrder sortOrder;
-  int rootPathLength;    // a directory whose path (with separator) is this long or shorter is
-                         // a drive root and is not charged for its entry table
-  int pathBudget;        // the longest path (with separator and "*.*") that is read
+  int rootPathLength;  // a directory whose path (with separator) is this long or shorter is
+                       // a drive root and is not charged for its entry table
+  int pathBudget;      // the longest path (with separator and "*.*") that is read
 };
 extern ScanSettings Scan;
+
+// True when a subdirectory called by a name of nameLength bytes, below a directory whose path
+// with its separator is parentLength bytes long, is read: its path, its separator and the
+// enumeration pattern ("*.*") fit in the budget. Others are skipped with a message.
+inline bool SubdirectoryFits(long parentLength, long nameLength) {
+  return parentLength + nameLength + 4 <= Scan.pathBudget;
+}
 
 // Path of the directory being read; set to the expanded root path by the run driver.
 extern PathStr ScanPath;

@@ -101,12 +101,10 @@ class Scroller : public Isolated {
   // The lines of the scroller's first page, before its status line; q then ends it.
   std::vector<std::string> FirstPage(const ReportSection& s = ScreenSection) {
     Keys = {Char('q')};
-    int ended;
     Capture out;
     try {
       RunReport(s);
-    } catch (const ProgramEnded& e) {
-      ended = e.code;
+    } catch (const ProgramEnded&) {
     }
     std::vector<std::string> lines = out.Lines();
     lines.pop_back();  // the status line and its erase
