@@ -15,10 +15,6 @@
 #include "report/screen_report.h"
 
 const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME};
-
-namespace {
-bool TokenNamedDirectory = false;  // the last token parsed became the directory
-}  // namespace
 RunOptions Options = DefaultOptions;
 
 intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
@@ -26,6 +22,8 @@ intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& direc
 bool (*TerminalLauncher)(LaunchKind kind, const BStr& target) = OpenInTerminal;
 
 namespace {
+bool TokenNamedDirectory = false;  // the last token parsed became the directory
+
 bool Whole(const BStr& upper, const char* keyword) {
   return BEquals(upper, keyword);
 }
