@@ -58,8 +58,11 @@ def exe(name="quorvel"):
 
 
 def wine_env(env=None):
+    """The environment for Wine: the tests' own prefix, or the one QUORVEL_WINE_PREFIX names (a
+    test that changes what a prefix remembers, such as the user's locale, takes one of its own
+    so that tests running beside it do not see the change)."""
     e = dict(os.environ if env is None else env)
-    e["WINEPREFIX"] = os.path.join(BUILD, "wineprefix")
+    e["WINEPREFIX"] = e.get("QUORVEL_WINE_PREFIX") or os.path.join(BUILD, "wineprefix")
     e["WINEDEBUG"] = "-all"
     e["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     return e

@@ -192,9 +192,13 @@ class WindowsNames(unittest.TestCase):
     def test_locale_separator_outside_ascii_gives_a_comma(self):
         # In the locale's ANSI code page a Swiss apostrophe is one byte (0x92) that is no UTF-8;
         # the German "." is ASCII and stays.
+        # Wine keeps the last locale's figures in its prefix, where every other test running
+        # at the time would read them: this test has a prefix of its own.
+        prefix = os.path.join(h.BUILD, "wineprefix-locales")
         with h.Tree({"f": 5000}) as t:
             for locale, number in (("de_CH.UTF-8", b"5,000"), ("de_DE.UTF-8", b"5.000")):
-                out = h.run(["-dir", h.arg(t.root)], extra_env={"LC_ALL": locale}).stdout
+                out = h.run(["-dir", h.arg(t.root)], timeout=300,
+                            extra_env={"LC_ALL": locale, "QUORVEL_WINE_PREFIX": prefix}).stdout
                 out.decode("utf-8")
                 self.assertIn(b"  " + number + b"  ", out)
 
