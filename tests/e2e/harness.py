@@ -68,8 +68,28 @@ def wine_env(env=None):
     return e
 
 
+def keep_wine_server(env, before=()):
+    """Starts the Wine server of env's prefix, unless one runs, to stay a minute after its last
+    program. The server a program starts (Debian gives it -p0) ends as soon as that program
+    has ended, and a program started in that moment connects, is cut off ("wine client error:
+    ... Connection reset by peer") and fails before it has run; tests start programs one after
+    another. The prefix's own processes (services, the desktop) are started with it, by a run
+    of cmd, so that they do not hold open the pipes or the terminal of the first test program
+    while they stay. before: words run before the commands, such as a change of user."""
+    prefix = env["WINEPREFIX"]
+    if not os.path.isdir(prefix):
+        return  # the first program makes the prefix
+    with open(prefix.rstrip("/") + ".server.lock", "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, env=env, timeout=120)
+        if subprocess.run(list(before) + ["wineserver", "-p60"], **quiet).returncode == 0:
+            subprocess.run(list(before) + ["wine", "cmd", "/c", "exit"], **quiet)
+
+
 def _warm_wine():
-    """Creates the tests' Wine prefix once; parallel tests wait for the first."""
+    """Creates the tests' Wine prefix once (parallel tests wait for the first) and keeps its
+    server running."""
     if not WINDOWS:
         return
     lock_path = os.path.join(BUILD, "wineprefix.lock")
@@ -79,6 +99,7 @@ def _warm_wine():
             subprocess.run(["wineboot", "-i"], env=wine_env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=300)
+        keep_wine_server(wine_env())
 
 
 def command(args, name="quorvel"):
@@ -99,6 +120,7 @@ def run(args=(), env=None, cwd=None, stdin=subprocess.DEVNULL, name="quorvel", t
         e.update(extra_env)
     if WINDOWS:
         e = wine_env(e)
+        keep_wine_server(e)
     return subprocess.run(command(args, name), env=e, cwd=cwd, stdin=stdin,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
 

@@ -36,6 +36,7 @@ def _warm_stored_prefix():
             subprocess.run(["wineboot", "-i"], env=e, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(["wineserver", "-w"], env=e, timeout=300)
+        h.keep_wine_server(_stored_prefix_env(os.environ))
 
 
 def _reg(env, *args):
@@ -97,6 +98,8 @@ class Sources:
 
     def run(self, args=(), cwd=None, name="quorvel", winedebug=None, timeout=120):
         h._warm_wine()
+        if h.WINDOWS:
+            h.keep_wine_server(self.env(winedebug))
         return subprocess.run(h.command(args, name), env=self.env(winedebug), cwd=cwd,
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=timeout)

@@ -29,6 +29,7 @@ def _nobody_wine_prefix():
             subprocess.run(_drop(["wineboot", "-i"]), env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(_drop(["wineserver", "-w"]), env=env, timeout=300)
+        h.keep_wine_server(_env(prefix), before=_drop([]))
     return prefix
 
 
