@@ -87,9 +87,9 @@ def keep_wine_server(env, before=()):
             subprocess.run(list(before) + ["wine", "cmd", "/c", "exit"], **quiet)
 
 
-def _warm_wine():
-    """Creates the tests' Wine prefix once (parallel tests wait for the first) and keeps its
-    server running."""
+def _warm_wine(env=None):
+    """Creates the tests' Wine prefix once (parallel tests wait for the first) and keeps the
+    server of env's prefix (by default the tests' own) running."""
     if not WINDOWS:
         return
     lock_path = os.path.join(BUILD, "wineprefix.lock")
@@ -99,7 +99,7 @@ def _warm_wine():
             subprocess.run(["wineboot", "-i"], env=wine_env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=300)
-        keep_wine_server(wine_env())
+    keep_wine_server(env or wine_env())
 
 
 def command(args, name="quorvel"):
@@ -112,7 +112,6 @@ def command(args, name="quorvel"):
 def run(args=(), env=None, cwd=None, stdin=subprocess.DEVNULL, name="quorvel", timeout=120,
         extra_env=None):
     """Runs the program with standard output redirected; returns the CompletedProcess with bytes."""
-    _warm_wine()
     e = dict(os.environ if env is None else env)
     e.pop("QUORVEL", None) if env is None else None
     e.setdefault("XDG_CONFIG_HOME", os.path.join(BUILD, "e2e-config-empty"))
@@ -120,7 +119,7 @@ def run(args=(), env=None, cwd=None, stdin=subprocess.DEVNULL, name="quorvel", t
         e.update(extra_env)
     if WINDOWS:
         e = wine_env(e)
-        keep_wine_server(e)
+    _warm_wine(e)
     return subprocess.run(command(args, name), env=e, cwd=cwd, stdin=stdin,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
 

@@ -97,10 +97,9 @@ class Sources:
         return e
 
     def run(self, args=(), cwd=None, name="quorvel", winedebug=None, timeout=120):
-        h._warm_wine()
-        if h.WINDOWS:
-            h.keep_wine_server(self.env(winedebug))
-        return subprocess.run(h.command(args, name), env=self.env(winedebug), cwd=cwd,
+        env = self.env(winedebug)
+        h._warm_wine(env)
+        return subprocess.run(h.command(args, name), env=env, cwd=cwd,
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=timeout)
 
