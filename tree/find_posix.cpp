@@ -604,16 +604,16 @@ void PosixClose() {
   Current = nullptr;
 }
 
-void PosixStartScan() {
-  PosixClose();
-  if (ReadingAhead()) StopWorkers();
-  HaveRootDevice = false;
-  ForeignMounts.clear();
-}
-
 void PosixEndScan() {
   PosixClose();
   if (ReadingAhead()) StopWorkers();
+}
+
+// Also forgets the last scan's start directory, should it not have ended.
+void PosixStartScan() {
+  PosixEndScan();
+  HaveRootDevice = false;
+  ForeignMounts.clear();
 }
 
 bool PosixNext(FindEntry* entry) {
