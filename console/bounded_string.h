@@ -8,9 +8,10 @@
 #include <type_traits>
 
 constexpr int BStrCapacity = 255;
-// Room for the longest path either build allows (PATH_MAX less one on POSIX). What a build
-// accepts is its PathBudget (console/strings.h); this is only the room.
-constexpr int PathCapacity = 4095;
+// Room for the longest path either build allows (PATH_MAX less one on POSIX) and the separator
+// the scan appends to it. What a build accepts is its PathBudget (console/strings.h); this is
+// only the room.
+constexpr int PathCapacity = 4096;
 
 template <int Capacity>
 struct BoundedText {

@@ -18,8 +18,10 @@
 
 extern const char PathSeparator;
 extern const int PathBudget;
+extern const int PathPatternRoom;
 const char PathSeparator = '/';
 const int PathBudget = 4095;  // PATH_MAX less one
+const int PathPatternRoom = 0;  // the directory itself is opened: no pattern
 const char* PlatformLineEnd = "\n";
 
 bool OutputRedirected = false;

@@ -13,8 +13,10 @@
 
 extern const char PathSeparator;
 extern const int PathBudget;
+extern const int PathPatternRoom;
 const char PathSeparator = '\\';
 const int PathBudget = 255;  // the bound of the program's strings, as the Win32 calls take them
+const int PathPatternRoom = 4;  // the separator and "*.*" of the enumeration pattern
 const char* PlatformLineEnd = "\r\n";
 
 bool OutputRedirected = false;

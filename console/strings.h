@@ -9,6 +9,10 @@ extern const char PathSeparator;
 // POSIX (defined in a platform file). The scan's path budget, the expanded directory and the
 // database rows' paths are held to it.
 extern const int PathBudget;
+// Bytes a directory's enumeration adds to its path beyond the path itself: 4 on Windows, whose
+// listing is the pattern path + "\*.*"; 0 on POSIX, which opens the directory itself (defined
+// in a platform file). A directory is read when its path and this room fit in PathBudget.
+extern const int PathPatternRoom;
 
 // Right-justifies text with leading blanks to width; never truncates.
 BStr PadLeft(const BStr& text, int width);

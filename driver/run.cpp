@@ -74,6 +74,7 @@ void RunDirectory() {
   Scan.sortOrder = Options.sortOrder;
   Scan.rootPathLength = DriveRootLength;
   Scan.pathBudget = PathBudget;
+  Scan.patternRoom = PathPatternRoom;
   const char status[] = "   Reading directory, press [Ctrl+C] to cancel";
   WriteStatus(status, 46);
   BStr back = RepeatChar(46, 8);

@@ -84,7 +84,7 @@ bool Walk(const DirNode* node, void (*writeRow)(const DirNode*)) {
 
 void SetRowPath(const PathStr& scannedPath) {
   RowPath = scannedPath;
-  AppendBackslash(RowPath, PathBudget);
+  AppendBackslash(RowPath, PathBudget + 1);
 }
 
 int32_t TabHeader() {
@@ -122,7 +122,7 @@ void ExtendRowPath(const DirNode* node) {
   if (length == 0 || length > NameLength(node)) length = NameLength(node);
   BAppend(RowPath, NameText(node), length);
   BAppendChar(RowPath, PathSeparator);
-  BCut(RowPath, PathBudget);
+  BCut(RowPath, PathBudget + 1);
 }
 
 void WalkTabTree(const DirNode* first) {

@@ -29,7 +29,8 @@ void WalkCommaTree(const DirNode* first);
 void WriteTabRow(const DirNode* node);
 void WriteCommaRow(const DirNode* node);
 
-// RowPath := RowPath + the node's name + separator, kept to PathBudget bytes. The name is taken
+// RowPath := RowPath + the node's name + separator, kept to PathBudget bytes and the separator
+// (a directory whose path is as long as the budget allows keeps its separator). The name is taken
 // without any merge marker, so the paths below a directory that received folded figures are
 // the real paths.
 void ExtendRowPath(const DirNode* node);

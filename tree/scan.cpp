@@ -8,7 +8,7 @@
 #include "console/strings.h"
 #include "tree/find.h"
 
-ScanSettings Scan = {false, 255, 0, NAME, 3, 255};
+ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4};
 PathStr ScanPath = {0, {0}};
 int ScanDepth = 0;
 int32_t TotalFiles = 0;
@@ -84,13 +84,15 @@ bool ScanDirectory(DirNode* n) {
     UnreadableDirectories = 0;
   }
   Spin();
-  AppendBackslash(ScanPath, Scan.pathBudget);
+  // The separator may take the path one byte past the budget: a path of the budget's length is
+  // read.
+  AppendBackslash(ScanPath, Scan.pathBudget + 1);
   const int L = ScanPath.length;
   FindEntry entry;
-  // A path without room for its separator and the enumeration pattern cannot be read: it is
-  // reported like a path that does not exist.
-  bool fits =
-      L + 3 <= Scan.pathBudget && ScanPath.length > 0 && ScanPath.text[L - 1] == PathSeparator;
+  // A path without room for the enumeration's additions cannot be read: it is reported like a
+  // path that does not exist.
+  bool fits = L > 0 && ScanPath.text[L - 1] == PathSeparator &&
+              L - 1 + Scan.patternRoom <= Scan.pathBudget;
   FindResult start = fits ? fs->findFirst(ScanPath, &entry) : FindPathNotFound;
   if (start == FindPathNotFound) {
     fs->findClose();

@@ -16,15 +16,17 @@ struct ScanSettings {
   SortOrder sortOrder;
   int rootPathLength;  // a directory whose path (with separator) is this long or shorter is
                        // a drive root and is not charged for its entry table
-  int pathBudget;      // the longest path (with separator and "*.*") that is read
+  int pathBudget;      // the longest path (with patternRoom) that is read
+  int patternRoom;     // bytes the enumeration adds to a path (PathPatternRoom)
 };
 extern ScanSettings Scan;
 
 // True when a subdirectory called by a name of nameLength bytes, below a directory whose path
-// with its separator is parentLength bytes long, is read: its path, its separator and the
-// enumeration pattern ("*.*") fit in the budget. Others are skipped with a message.
+// with its separator is parentLength bytes long, is read: its path and the room its
+// enumeration adds (a pattern on Windows, nothing on POSIX) fit in the budget. Others are
+// skipped with a message.
 inline bool SubdirectoryFits(long parentLength, long nameLength) {
-  return parentLength + nameLength + 4 <= Scan.pathBudget;
+  return parentLength + nameLength + Scan.patternRoom <= Scan.pathBudget;
 }
 
 // Path of the directory being read; set to the expanded root path by the run driver.

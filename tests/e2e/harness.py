@@ -50,6 +50,11 @@ def keep_tmux_server():
         time.sleep(0.1)
 EOL = b"\r\n" if WINDOWS else b"\n"
 SEP = "\\" if WINDOWS else "/"
+# The longest path the scan reads, and what a directory's enumeration adds to its path beyond
+# it: Windows' separator and "*.*"; POSIX opens the directory itself, so a path of exactly the
+# budget is read.
+PATH_BUDGET = 255 if WINDOWS else 4095
+PATTERN_ROOM = 4 if WINDOWS else 0
 
 
 def exe(name="quorvel"):

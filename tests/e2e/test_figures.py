@@ -19,7 +19,7 @@ import harness as h
 # The program's path budget: a subdirectory is read only when its parent's path (with the
 # separator), its name and the 4 characters of separator and pattern fit in 255 bytes on
 # Windows, 4095 on Linux.
-PATH_BUDGET = 255 if h.WINDOWS else 4095
+PATH_BUDGET = h.PATH_BUDGET
 
 ROW = re.compile(rb"^ *(-?\d+)\t *(-?\d+)\t *(-?\d+)\t\"(.*)\"\r?$")
 TOTALS = re.compile(rb"^ *([\d,]+)(?: +\d+%| +[\d,]+)?? +([\d,]+)  Cluster size: ([\d,]+)  Wastage: (\S+)\r?$")
@@ -78,7 +78,7 @@ def expected_figures(root, cluster, exact=False):
         for name in reversed(subdirs):
             child = os.path.join(path, name)
             crel = os.path.join(rel, name) if rel else name
-            if length + len(os.fsencode(name)) + 4 <= PATH_BUDGET:
+            if length + len(os.fsencode(name)) + h.PATTERN_ROOM <= PATH_BUDGET:
                 sub = os.open(name, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
                 try:
                     below += scan(sub, child, crel)

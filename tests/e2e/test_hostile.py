@@ -17,7 +17,8 @@ from test_figures import expected_figures, shown_length, table_rows, totals_line
 
 SKIPPED = b"Path skipped"
 NOT_FOUND = b"Path was not found (maximum path length exceeded?): "
-BUDGET = 255 if h.WINDOWS else 4095
+BUDGET = h.PATH_BUDGET
+ROOM = h.PATTERN_ROOM
 TOO_LONG = b"Maximum path length of %d exceeded for directory " % BUDGET
 SEP = h.SEP.encode()
 
@@ -90,20 +91,20 @@ class HostileTrees(unittest.TestCase):
 
     def test_long_names_and_the_path_budget(self):
         # Guards the budget check being off by one, a skipped directory losing its line, and
-        # a 255-byte name overrunning a bounded string. "a..." fits exactly (its path, the
-        # separator and the pattern make the budget), "b..." is one over, and inside "a..." no
+        # a 255-byte name overrunning a bounded string. "a..." fits exactly (its path and what
+        # its enumeration adds make the budget), "b..." is one over, and inside "a..." no
         # subdirectory fits any more. On Linux the start directory lies deep enough below the
         # scratch folder that a name of at most 255 bytes reaches the 4095-byte budget.
         with h.Tree() as t:
             rel = ""
-            while BUDGET - 4 - (shown_length(t.path(rel)) + 1) > 450:
+            while BUDGET - ROOM - (shown_length(t.path(rel)) + 1) > 450:
                 rel = os.path.join(rel, "p" * 200)
-            room = BUDGET - 4 - (shown_length(t.path(rel)) + 1)
+            room = BUDGET - ROOM - (shown_length(t.path(rel)) + 1)
             if room > 250:
                 rel = os.path.join(rel, "q" * (room - 240 - 1))
             start = t.add(rel) if rel else t.root
             here = (rel + "/") if rel else ""
-            fit = BUDGET - 4 - (shown_length(start) + 1)
+            fit = BUDGET - ROOM - (shown_length(start) + 1)
             self.assertLessEqual(fit, 255)
             t.add(here + "x" * 255, 5)
             t.add(here + "z" * 255)

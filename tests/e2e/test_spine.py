@@ -128,10 +128,10 @@ class RedirectedRuns(unittest.TestCase):
             self.assertEqual(p.report, [])
 
     def test_path_too_long_is_skipped_with_two_messages(self):
-        # A subdirectory whose path, separator and "*.*" pattern would pass the budget (255
-        # bytes on Windows, 4095 on Linux) is not read; one that just fits is. Figures of
-        # everything else stay right.
-        budget = 255 if h.WINDOWS else 4095
+        # A subdirectory whose path and what its enumeration adds would pass the budget (255
+        # bytes and "\\*.*" on Windows, 4095 bytes on Linux) is not read; one that just fits
+        # is. Figures of everything else stay right.
+        budget, room = h.PATH_BUDGET, h.PATTERN_ROOM
         with h.Tree() as t:
             shown_root = h.shown(t.root)
             rel, L = [], len(shown_root) + 1
@@ -139,8 +139,8 @@ class RedirectedRuns(unittest.TestCase):
                 rel.append("n" * 50)
                 L += 51
             deep = os.path.join(t.root, *rel)
-            fits = "f" * (budget - 4 - L)
-            over = "o" * (budget - 3 - L)
+            fits = "f" * (budget - room - L)
+            over = "o" * (budget - room + 1 - L)
             t.add(os.path.join(deep, fits, "inside"), 10)
             t.add(os.path.join(deep, over, "lost"), 10)
             t.add(os.path.join(deep, "here"), 10)

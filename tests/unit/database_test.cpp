@@ -209,9 +209,10 @@ TEST_F(Database, RowPathStaysWithinThePathBudget) {
   SetRowPath(B(P("C:\\R")));
   std::vector<std::string> lines = Rows(Report(CommaSection));
   ASSERT_EQ(lines.size(), 3u + levels + 1);
-  // A row is RowPath and its name written in pieces; RowPath itself is cut at the budget.
+  // A row is RowPath and its name written in pieces; RowPath itself is cut at the budget and
+  // one separator.
   EXPECT_EQ(lines[3], "0,0,0,\"" + P("C:\\R\\") + longName + "\"");
-  EXPECT_EQ(lines.back(), "0,0,0,\"" + (full + longName + PathSeparator).substr(0, PathBudget) + "leaf\"");
+  EXPECT_EQ(lines.back(), "0,0,0,\"" + (full + longName + PathSeparator).substr(0, PathBudget + 1) + "leaf\"");
   EXPECT_EQ(S(RowPath), P("C:\\R\\"));
 }
 

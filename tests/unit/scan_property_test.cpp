@@ -212,7 +212,8 @@ TEST_F(Isolated, ScanAgreesWithAnIndependentAccountOfRandomTrees) {
                         minimums[random() % 6],
                         orders[random() % 6],
                         round % 7 == 0 ? (int)root.size() + 1 : 0,
-                        255};
+                        255,
+                        4};
     Model m;
     m.path = root + PathSeparator;
     Build(m, random, 0);

@@ -23,7 +23,7 @@ class ScanTest : public Isolated {
   void SetUp() override {
     FakeFsReset();
     ScanFileSystem = FakeFileSystem();
-    Scan = ScanSettings{false, 255, 0, NAME, 3, 255};
+    Scan = ScanSettings{false, 255, 0, NAME, 3, 255, 4};
     ClusterSize = 4096;
     TotalFiles = 0;
     TotalWaste = 0;
@@ -303,25 +303,34 @@ TEST_F(ScanTest, FailingNextEntryRequestKeepsWhatWasCounted) {
 }
 
 TEST_F(ScanTest, SubdirectoryPathsUpToTheBudgetAreReadLongerOnesSkipped) {
-  // The child's path with its separator and the 3-character pattern must fit 255 characters.
-  const int L = (int)Root().size() + 1;
-  const std::string fits(255 - 4 - L, 'f');
-  const std::string over(255 - 3 - L, 'o');
-  Dir().entries.push_back(FakeSubdir(fits));
-  Dir().entries.push_back(FakeSubdir(over));
-  Dir(fits).entries.push_back(FakeFile("x", 1));
-  Dir(over).entries.push_back(FakeFile("y", 1));
-  EXPECT_TRUE(Run());
-  EXPECT_EQ(out.Lines(), (std::vector<std::string>{
-                             "Maximum path length of 255 exceeded for directory " + Root() + Sep + over,
-                             "Path skipped"}));
-  EXPECT_EQ(Child(&RootNode, fits)->fileCount, 1);
-  const DirNode* skipped = Child(&RootNode, over);
-  ASSERT_NE(skipped, nullptr);
-  EXPECT_EQ(skipped->localSize, 0);
-  EXPECT_EQ(skipped->fileCount, 0);
-  EXPECT_EQ(FakeLog.opened, (std::vector<std::string>{Root() + Sep, PathOf(fits)}));
-  EXPECT_EQ(TotalFiles, 1);
+  // The child's path and what its enumeration adds (Windows: separator and "*.*"; POSIX:
+  // nothing, so a path of exactly the budget is read) must fit 255 characters.
+  for (int room : {4, 0}) {
+    SCOPED_TRACE(room);
+    FakeFsReset();
+    ReleaseRoot();
+    out.text.clear();
+    TotalFiles = 0;
+    Scan.patternRoom = room;
+    const int L = (int)Root().size() + 1;
+    const std::string fits(255 - room - L, 'f');
+    const std::string over(255 - room - L + 1, 'o');
+    Dir().entries.push_back(FakeSubdir(fits));
+    Dir().entries.push_back(FakeSubdir(over));
+    Dir(fits).entries.push_back(FakeFile("x", 1));
+    Dir(over).entries.push_back(FakeFile("y", 1));
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(out.Lines(), (std::vector<std::string>{
+                               "Maximum path length of 255 exceeded for directory " + Root() + Sep + over,
+                               "Path skipped"}));
+    EXPECT_EQ(Child(&RootNode, fits)->fileCount, 1);
+    const DirNode* skipped = Child(&RootNode, over);
+    ASSERT_NE(skipped, nullptr);
+    EXPECT_EQ(skipped->localSize, 0);
+    EXPECT_EQ(skipped->fileCount, 0);
+    EXPECT_EQ(FakeLog.opened, (std::vector<std::string>{Root() + Sep, PathOf(fits)}));
+    EXPECT_EQ(TotalFiles, 1);
+  }
 }
 
 TEST_F(ScanTest, SkippedSubdirectoryIsFoldedWhenAMinimumSizeIsSet) {
