@@ -7,7 +7,7 @@
 
 KeyboardSource Keyboard = PlatformKeyboard();
 void (*EndProgramHook)(int code) = nullptr;
-void (*ClosingNote)() = nullptr;
+int (*ClosingNote)() = nullptr;
 bool KeyReadFailed = false;
 bool ScreenResized = false;
 
@@ -34,7 +34,7 @@ void EndProgram(int code) {
   if (EndProgramHook) EndProgramHook(code);
   FlushOutput();
   PlatformRestoreTerminal();
-  if (ClosingNote) ClosingNote();
+  if (ClosingNote && ClosingNote() != 0 && code == 0) code = 1;
   if (OutputFailed() && !PlatformStdoutBrokenPipe()) {
     // A report that did not reach its target (a full disk, a closed device) must not look
     // like a success.

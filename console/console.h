@@ -71,8 +71,9 @@ int64_t MonotonicMilliseconds();
 [[noreturn]] void EndProgram(int code);
 extern void (*EndProgramHook)(int code);
 // Called by EndProgram once the output is flushed and the terminal restored, just before the
-// exit: a last line for standard error. Null for none; set by the run driver after the scan.
-extern void (*ClosingNote)();
+// exit: last lines for standard error. Returns the least exit code they call for (1 when the
+// report was incomplete, else 0). Null for none; set by the run driver after the scan.
+extern int (*ClosingNote)();
 
 // Platform pieces used by the portable output module.
 bool PlatformWriteStdout(const char* bytes, int length);  // false when the write failed

@@ -20,17 +20,23 @@
 bool ReportMade = false;
 
 namespace {
-// The last word of a run that met directories it could not read: their zero figures would
-// otherwise pass for real ones. Written to standard error after the report, so it neither
-// enters a redirected report nor is painted over by the scroller.
-void NoteUnreadableDirectories() {
-  if (UnreadableDirectories == 0) return;
+// The last words of a run that met directories it could not read, or left out for want of
+// memory: their zero figures, or their absence, would otherwise pass for real. Written to
+// standard error after the report, so they neither enter a redirected report nor are painted
+// over by the scroller. A report with directories left out is incomplete: exit code 1.
+int NoteIncompleteReport() {
   if (UnreadableDirectories == 1)
     std::fputs("1 directory could not be read; it counts as empty.\n", stderr);
-  else
+  else if (UnreadableDirectories > 1)
     std::fprintf(stderr, "%ld directories could not be read; they count as empty.\n",
                  (long)UnreadableDirectories);
+  if (LeftOutDirectories == 1)
+    std::fputs("1 directory was left out: not enough memory.\n", stderr);
+  else if (LeftOutDirectories > 1)
+    std::fprintf(stderr, "%ld directories were left out: not enough memory.\n",
+                 (long)LeftOutDirectories);
   std::fflush(stderr);
+  return LeftOutDirectories > 0 ? 1 : 0;
 }
 }  // namespace
 
@@ -75,6 +81,7 @@ void RunDirectory() {
   Scan.rootPathLength = DriveRootLength;
   Scan.pathBudget = PathBudget;
   Scan.patternRoom = PathPatternRoom;
+  Scan.fileSystemCluster = DriveClusterSize;
   const char status[] = "   Reading directory, press [Ctrl+C] to cancel";
   WriteStatus(status, 46);
   BStr back = RepeatChar(46, 8);
@@ -82,7 +89,7 @@ void RunDirectory() {
   if (ScanDirectory(&RootNode)) {
     ReportMade = true;
     // Also when the report is left early (Escape in the scroller ends the program there).
-    ClosingNote = NoteUnreadableDirectories;
+    ClosingNote = NoteIncompleteReport;
     ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
     if (Options.outputMode == Tab) {
       SetRowPath(path);

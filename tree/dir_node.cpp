@@ -22,13 +22,13 @@ unsigned char* AllocateName(const char* bytes, int length) {
   return name;
 }
 
-void MakeNode(const char* name, int length, DirNode** list) {
+bool MakeNode(const char* name, int length, DirNode** list) {
   DirNode* n = (DirNode*)std::malloc(sizeof(DirNode));
-  if (!n) return;
+  if (!n) return false;
   n->name = AllocateName(name, length);
   if (!n->name) {
     std::free(n);
-    return;
+    return false;
   }
   n->fileCount = 0;
   n->ownNameLength = (uint16_t)NameLength(n);
@@ -38,6 +38,7 @@ void MakeNode(const char* name, int length, DirNode** list) {
   n->firstChild = nullptr;
   n->nextSibling = *list;
   *list = n;
+  return true;
 }
 
 void CollapseChildren(DirNode* n) {

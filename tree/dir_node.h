@@ -47,8 +47,8 @@ inline int32_t AddCount(int32_t a, int32_t b) {
 unsigned char* AllocateName(const char* bytes, int length);
 
 // Creates a node named name (all figures zero) and pushes it on the front of *list. When memory
-// runs out nothing is created and the subdirectory is silently left out.
-void MakeNode(const char* name, int length, DirNode** list);
+// runs out nothing is created and false is returned: the subdirectory is left out.
+bool MakeNode(const char* name, int length, DirNode** list);
 
 // Releases every descendant of n, adding their file counts and wastage into n.
 void CollapseChildren(DirNode* n);

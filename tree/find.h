@@ -19,6 +19,9 @@ struct FindEntry {
   // Bytes of data the file holds on the disk, at most size: a sparse file holds less than its
   // length. POSIX: min(st_size, st_blocks x 512); Windows: size.
   int64_t allocated;
+  // All the space the file system gives the file, which may pass its length (space reserved
+  // past the end). POSIX: st_blocks x 512; 0 where the listing does not tell.
+  int64_t held;
   // The file has more than one name (hard links); device and inode then tell which file it is.
   bool linked;
   uint64_t device;
@@ -41,6 +44,9 @@ struct FileSystemOps {
   void (*findClose)();
   // The scan is over: everything kept for it (threads reading ahead) is released.
   void (*endScan)();
+  // Memory ran short on the scan's thread: gives back what the enumeration holds beyond the
+  // directory being read (listings read ahead); true when it had anything to give.
+  bool (*releaseMemory)();
 };
 
 // The table the scan reads through: PlatformFileSystem() unless a test replaced it.

@@ -20,6 +20,7 @@ void Fill(FindEntry* entry) {
   entry->attributes = attributes;
   entry->size = ((int64_t)Data.nFileSizeHigh << 32) | (int64_t)Data.nFileSizeLow;
   entry->allocated = entry->size;
+  entry->held = 0;
   entry->linked = false;
 }
 
@@ -56,7 +57,11 @@ bool Win32Next(FindEntry* entry) {
   return true;
 }
 
-const FileSystemOps Win32Ops = {Win32StartScan, Win32First, Win32Next, Win32Close, Win32StartScan};
+// Nothing is held beyond the one open enumeration.
+bool Win32ReleaseMemory() { return false; }
+
+const FileSystemOps Win32Ops = {Win32StartScan, Win32First,     Win32Next,
+                                Win32Close,     Win32StartScan, Win32ReleaseMemory};
 }  // namespace
 
 const FileSystemOps* PlatformFileSystem() { return &Win32Ops; }

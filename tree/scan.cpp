@@ -1,6 +1,7 @@
 #include "tree/scan.h"
 
 #include <cstdio>
+#include <new>
 #include <unordered_set>
 
 #include "console/console.h"
@@ -8,12 +9,13 @@
 #include "console/strings.h"
 #include "tree/find.h"
 
-ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4};
+ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
 PathStr ScanPath = {0, {0}};
 int ScanDepth = 0;
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
 int32_t UnreadableDirectories = 0;
+int32_t LeftOutDirectories = 0;
 
 namespace {
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
@@ -50,15 +52,45 @@ struct LinkKeyHash {
 };
 std::unordered_set<LinkKey, LinkKeyHash> LinkedFilesSeen;
 
-// The bytes a file is charged: its listed size in exact mode; otherwise the data it holds on
-// the disk, and nothing for a further name of a file already charged.
-int64_t ChargedSize(const FindEntry& entry) {
-  int64_t size = Scan.dirListingSizes ? entry.size : entry.allocated;
-  if (size < 0) size = 0;
-  if (!Scan.dirListingSizes && entry.linked &&
-      !LinkedFilesSeen.insert(LinkKey{entry.device, entry.inode}).second)
-    return 0;
-  return size;
+// True the first time a file of several names is met in this run. Short of memory to remember
+// it, the enumeration gives back what it holds; failing that, the file is charged again rather
+// than the scan given up.
+bool FirstNameOfFile(const FindEntry& entry) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return LinkedFilesSeen.insert(LinkKey{entry.device, entry.inode}).second;
+    } catch (const std::bad_alloc&) {
+      if (attempt > 0 || !ScanFileSystem->releaseMemory()) return true;
+    }
+  }
+}
+
+// Adds a file's size to n: its listed size in exact mode; otherwise the data it holds on the
+// disk rounded up to the cluster, and whatever the file system gives it beyond that data
+// rounded to its own unit (space reserved past the end), which counts as wastage as well:
+// max(rounded data, held) when the cluster is the drive's. A further name of a file already
+// charged adds nothing.
+void ChargeFile(DirNode* n, const FindEntry& entry) {
+  if (Scan.dirListingSizes) {
+    n->localSize = AddSize(n->localSize, entry.size > 0 ? entry.size : 0);
+    return;
+  }
+  if (entry.linked && !FirstNameOfFile(entry)) return;
+  int64_t data = entry.allocated > 0 ? entry.allocated : 0;
+  n->localSize = AddSize(n->localSize, RoundToCluster(data, &n->wastage));
+  int64_t unit = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
+  int64_t own = data % unit == 0 ? data : AddSize(data, unit - data % unit);
+  if (entry.held > own) {
+    n->localSize = AddSize(n->localSize, entry.held - own);
+    n->wastage = AddSize(n->wastage, entry.held - own);
+  }
+}
+
+// Makes the node of a subdirectory; short of memory, once more after the enumeration has given
+// back what it holds. False when it is left out.
+bool MakeSubdirectoryNode(const FindEntry& entry, DirNode** pending) {
+  if (MakeNode(entry.name, entry.nameLength, pending)) return true;
+  return ScanFileSystem->releaseMemory() && MakeNode(entry.name, entry.nameLength, pending);
 }
 
 // Writes the two lines of a subdirectory whose path would exceed the budget.
@@ -82,6 +114,7 @@ bool ScanDirectory(DirNode* n) {
     fs->startScan();
     LinkedFilesSeen.clear();
     UnreadableDirectories = 0;
+    LeftOutDirectories = 0;
   }
   Spin();
   // The separator may take the path one byte past the budget: a path of the budget's length is
@@ -114,16 +147,13 @@ bool ScanDirectory(DirNode* n) {
       if (entry.attributes & AttrDirectory) {
         bool dots = entry.name[0] == '.' &&
                     (entry.nameLength == 1 || (entry.nameLength == 2 && entry.name[1] == '.'));
-        if (!dots) MakeNode(entry.name, entry.nameLength, &pending);
+        if (!dots && !MakeSubdirectoryNode(entry, &pending))
+          LeftOutDirectories = AddCount(LeftOutDirectories, 1);
         continue;
       }
       n->fileCount = AddCount(n->fileCount, 1);
       TotalFiles = AddCount(TotalFiles, 1);
-      int64_t size = ChargedSize(entry);
-      if (Scan.dirListingSizes)
-        n->localSize = AddSize(n->localSize, size);
-      else
-        n->localSize = AddSize(n->localSize, RoundToCluster(size, &n->wastage));
+      ChargeFile(n, entry);
     } while (fs->findNext(&entry));
   }
   fs->findClose();
@@ -133,13 +163,14 @@ bool ScanDirectory(DirNode* n) {
     TotalWaste = AddSize(TotalWaste, n->wastage);
   }
   // The children are placed all at once when the last has been read: the same order as placing
-  // each as it completes, without a walk of the sibling list per child.
+  // each as it completes, without a walk of the sibling list per child. The pending list holds
+  // the last listed first, so this is the visiting order ListingIndexOfVisit states.
   DirNode* placed = nullptr;
   DirNode** placedTail = &placed;
   for (DirNode* c = pending; c;) {
     BCut(ScanPath, L);
     int nameLength = NameLength(c);
-    if (SubdirectoryFits(L, nameLength)) {
+    if (ScanReadsSubdirectory(L, NameText(c), nameLength)) {
       BAppend(ScanPath, NameText(c), nameLength);
       ScanDirectory(c);
       n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));

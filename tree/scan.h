@@ -18,6 +18,9 @@ struct ScanSettings {
                        // a drive root and is not charged for its entry table
   int pathBudget;      // the longest path (with patternRoom) that is read
   int patternRoom;     // bytes the enumeration adds to a path (PathPatternRoom)
+  // The file system's own allocation unit (the drive's cluster size): space it gives a file
+  // beyond the file's data rounded to this unit was reserved past the end, and is charged too.
+  int32_t fileSystemCluster;
 };
 extern ScanSettings Scan;
 
@@ -27,6 +30,22 @@ extern ScanSettings Scan;
 // skipped with a message.
 inline bool SubdirectoryFits(long parentLength, long nameLength) {
   return parentLength + nameLength + Scan.patternRoom <= Scan.pathBudget;
+}
+
+// The scan's visiting order, which the threads that read ahead of it follow too: a directory's
+// subdirectories are read after its own listing is whole, from the last listed to the first,
+// each with everything below it, passing over "." and ".." and those ScanReadsSubdirectory
+// refuses. Of `count` subdirectories so listed, visit number `visit` (from 0) is the one at
+// this index in listing order.
+inline long ListingIndexOfVisit(long count, long visit) {
+  return count - 1 - visit;
+}
+
+// True when the scan reads the subdirectory `name` (not "." or "..") of the directory whose
+// path with its separator is parentLength bytes long. Reads only settings fixed before the scan
+// starts: safe from any thread.
+inline bool ScanReadsSubdirectory(long parentLength, const char* name, int nameLength) {
+  return SubdirectoryFits(parentLength, nameLength);
 }
 
 // Path of the directory being read; set to the expanded root path by the run driver.
@@ -39,6 +58,9 @@ extern int64_t TotalWaste;
 // Directories whose listing could not be read (they count as empty); directories on another
 // file system or with no entry at all are not among them. Zeroed as each scan starts.
 extern int32_t UnreadableDirectories;
+// Subdirectories left out of the tree because no memory was left for their nodes. Zeroed as
+// each scan starts.
+extern int32_t LeftOutDirectories;
 
 // Reads the directory whose path is in ScanPath into n. False only when the path was not found
 // (after writing its message).

@@ -231,6 +231,14 @@ def round_up(size, cluster):
     return -(-size // cluster) * cluster
 
 
+def reserved(st, unit):
+    """Space the file system gives a file beyond its data rounded to the file system's own unit
+    (fallocate --keep-size): charged in wastage mode on top of the rounded data, as wastage."""
+    if WINDOWS:
+        return 0
+    return max(0, st.st_blocks * 512 - round_up(allocated(st), unit))
+
+
 class Terminal:
     """The program in a real terminal: a tmux session of a fixed size."""
 

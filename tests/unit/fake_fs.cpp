@@ -28,6 +28,7 @@ void Fill(FindEntry* entry) {
   entry->attributes = e.attributes;
   entry->size = e.size;
   entry->allocated = e.allocated < 0 ? e.size : e.allocated;
+  entry->held = e.held;
   entry->linked = e.inode != 0;
   entry->device = 1;
   entry->inode = e.inode;
@@ -75,7 +76,10 @@ bool FakeNext(FindEntry* entry) {
   return true;
 }
 
-const FileSystemOps FakeOps = {FakeStartScan, FakeFirst, FakeNext, FakeClose, FakeEndScan};
+bool FakeReleaseMemory() { return false; }
+
+const FileSystemOps FakeOps = {FakeStartScan, FakeFirst,   FakeNext,
+                               FakeClose,     FakeEndScan, FakeReleaseMemory};
 }  // namespace
 
 void FakeFsReset() {

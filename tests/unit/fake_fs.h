@@ -15,6 +15,7 @@ struct FakeEntry {
   int64_t size;
   int64_t allocated = -1;  // the bytes held on the disk; -1: the size
   uint64_t inode = 0;      // not 0: a file with several names, this one of them
+  int64_t held = 0;        // all the space given it on the disk; 0: not told
 };
 
 constexpr uint32_t AttrReadOnly = 0x01, AttrHidden = 0x02, AttrSystem = 0x04,
@@ -30,6 +31,11 @@ inline FakeEntry FakeLabel(const std::string& name) { return FakeEntry{name, Att
 // A sparse file: size bytes long, allocated of them held on the disk.
 inline FakeEntry FakeSparseFile(const std::string& name, int64_t size, int64_t allocated) {
   return FakeEntry{name, AttrArchive, size, allocated};
+}
+// A file of size bytes given held bytes on a disk of 4096-byte clusters, as space reserved past
+// its end (fallocate --keep-size) leaves it.
+inline FakeEntry FakeReservedFile(const std::string& name, int64_t size, int64_t held) {
+  return FakeEntry{name, AttrArchive, size, size < held ? size : held, 0, held};
 }
 // One name of a file with several (a hard link); the names of one file share the inode.
 inline FakeEntry FakeLinkedFile(const std::string& name, int64_t size, uint64_t inode) {

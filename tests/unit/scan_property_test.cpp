@@ -213,7 +213,8 @@ TEST_F(Isolated, ScanAgreesWithAnIndependentAccountOfRandomTrees) {
                         orders[random() % 6],
                         round % 7 == 0 ? (int)root.size() + 1 : 0,
                         255,
-                        4};
+                        4,
+                        4096};
     Model m;
     m.path = root + PathSeparator;
     Build(m, random, 0);

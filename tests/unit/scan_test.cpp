@@ -23,7 +23,7 @@ class ScanTest : public Isolated {
   void SetUp() override {
     FakeFsReset();
     ScanFileSystem = FakeFileSystem();
-    Scan = ScanSettings{false, 255, 0, NAME, 3, 255, 4};
+    Scan = ScanSettings{false, 255, 0, NAME, 3, 255, 4, 4096};
     ClusterSize = 4096;
     TotalFiles = 0;
     TotalWaste = 0;

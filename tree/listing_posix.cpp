@@ -1,0 +1,272 @@
+// Opening, reading and measuring directories below the start directory, for the scan's thread
+// and the threads that read ahead of it. Only code for POSIX systems goes in this file.
+//
+// What is kept out of the per-directory path:
+// - The device check (other file systems are not entered) needs no fstat per directory on file
+//   systems whose every directory carries the device of its mount: the mount points below the
+//   start directory where path lookup reaches another device are found once from
+//   /proc/self/mountinfo (following each mount's parent, not the order of the lines, which
+//   says nothing after a mount was moved), and only a directory at one of those paths is
+//   refused, without being opened. Elsewhere (btrfs subvolumes, no /proc) each directory is
+//   checked with fstat as it is opened.
+// - On the same file systems a read that leaves room for one more entry of any length was the
+//   last one, so the read that would return nothing is not made.
+// - Directories below the start directory are opened relative to it, so only the names below
+//   it are looked up again for each directory.
+//
+// Everything set here is set by the scan's thread when the start directory is opened, before
+// any worker starts, and only read afterwards, so the workers may call OpenBelow freely.
+#include "tree/listing_posix.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "disk/mounts_posix.h"
+
+int RootPathLength = 0;
+
+namespace {
+// The largest record the kernel writes: header, 255 name bytes, the zero, padding to 8.
+constexpr int LargestDirent = (DirentNameOffset + 256 + 7) / 8 * 8;
+
+bool HaveRootDevice = false;  // the start directory's device has been recorded
+dev_t RootDevice = 0;         // directories on other devices are not entered
+bool ShortReadEnds = false;   // the start directory's file system ends listings with a short read
+bool CheckByMounts = false;   // the device check uses ForeignMounts instead of fstat
+// A path handle (O_PATH, not an enumeration) of the start directory, that the directories below
+// it are opened from; kept until the next scan, or -1 when it could not be had (no descriptor
+// left): the directories below are then opened by RootRealPath.
+int RootFd = -1;
+std::string RootRealPath;  // the start directory's path as the kernel names it, with a '/'
+// The mount points below the start directory where path lookup reaches another device than the
+// start directory's: their paths below it, each with a trailing '/', sorted.
+std::vector<std::string> ForeignMounts;
+// Whether openat2 can be used: 0 not yet known, 1 yes, -1 no (a kernel before 5.6, or a
+// sandbox that refuses it). Workers may find out first, hence atomic.
+std::atomic<int> Openat2Works{0};
+
+// File systems whose directories all report the device of their mount and whose listings end
+// in one short read (ext2/3/4, tmpfs). Others are treated conservatively.
+bool Predictable(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return false;
+  return fs.f_type == EXT4_SUPER_MAGIC || fs.f_type == TMPFS_MAGIC;
+}
+
+// Reads the mount table and keeps the mount points strictly below RootRealPath where path
+// lookup reaches a mount of another device than RootDevice. False when the table cannot be
+// read whole.
+bool LoadForeignMounts() {
+  ForeignMounts.clear();
+  MountTable table;
+  if (!ReadMountTable(&table)) return false;
+  ForeignMounts = ForeignMountsBelow(table, RootRealPath, RootDevice);
+  for (std::string& m : ForeignMounts) m.erase(0, RootRealPath.size());
+  return true;
+}
+
+// The kernel's name of the open directory fd: symbolic links and "." or ".." resolved, as the
+// mount table spells its paths, with a final '/'. Empty when it cannot be had.
+std::string RealPathOf(int fd, const char* given) {
+  char link[32];
+  char real[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, real, sizeof real - 1);
+  std::string path;
+  if (n > 0 && real[0] == '/') {
+    path.assign(real, (size_t)n);
+  } else if (realpath(given, real)) {
+    path = real;
+  }
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+// Prepares the rules below the start directory from its open enumeration fd.
+void RecordRoot(int fd, const struct stat& st, const PathStr& directory) {
+  HaveRootDevice = true;
+  if (RootFd >= 0) close(RootFd);
+  RootFd = openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  RootDevice = st.st_dev;
+  RootPathLength = directory.length;
+  RootRealPath = RealPathOf(fd, directory.text);
+  ShortReadEnds = false;
+  CheckByMounts = false;
+  if (!Predictable(fd)) return;
+  ShortReadEnds = true;
+  if (!RootRealPath.empty()) CheckByMounts = LoadForeignMounts();
+}
+
+// True when the directory at rel (below the start directory, ending in '/') is the mount point
+// of another device.
+bool IsForeignMount(const char* rel) {
+  auto at = std::lower_bound(ForeignMounts.begin(), ForeignMounts.end(), rel,
+                             [](const std::string& m, const char* r) { return m.compare(r) < 0; });
+  return at != ForeignMounts.end() && at->compare(rel) == 0;
+}
+
+constexpr int EnumerationFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+
+// openat2 refusing every symbolic link on the way; beneath the start directory when opened from
+// its handle. -1 with errno ENOSYS when openat2 cannot be used.
+int OpenWithoutLinks(int from, const char* path) {
+  if (Openat2Works.load(std::memory_order_relaxed) < 0) {
+    errno = ENOSYS;
+    return -1;
+  }
+  struct open_how how = {};
+  how.flags = EnumerationFlags;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  if (from != AT_FDCWD) how.resolve |= RESOLVE_BENEATH;
+  int f = (int)syscall(SYS_openat2, from, path, &how, sizeof how);
+  if (f >= 0) {
+    Openat2Works.store(1, std::memory_order_relaxed);
+  } else if (Openat2Works.load(std::memory_order_relaxed) == 0 &&
+             (errno == ENOSYS || errno == EPERM || errno == E2BIG || errno == EINVAL)) {
+    // Not known to work yet, and the answer of a kernel or sandbox that does not have it.
+    Openat2Works.store(-1, std::memory_order_relaxed);
+    errno = ENOSYS;
+  }
+  return f;
+}
+
+// Without openat2: one component at a time from the start directory, none followed if it is a
+// link (O_NOFOLLOW refuses a link as the last component; O_DIRECTORY refuses one opened as a
+// path handle).
+int OpenByComponents(const char* rel) {
+  int at = RootFd >= 0 ? RootFd : open(RootRealPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (at < 0) return -1;
+  const char* p = rel;
+  for (;;) {
+    const char* slash = std::strchr(p, '/');
+    std::string name = slash ? std::string(p, (size_t)(slash - p)) : std::string(p);
+    bool last = !slash || slash[1] == 0;
+    int flags = last ? EnumerationFlags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int next = openat(at, name.c_str(), flags);
+    int error = errno;
+    if (at != RootFd) close(at);
+    errno = error;
+    if (next < 0 || last) return next;
+    at = next;
+    p = slash + 1;
+  }
+}
+}  // namespace
+
+bool StartDirectoryOpen() {
+  return HaveRootDevice;
+}
+
+void ForgetStartDirectory() {
+  HaveRootDevice = false;
+  ForeignMounts.clear();
+}
+
+FindResult OpenStartDirectory(const PathStr& directory, int* fd) {
+  int f = open(directory.text, EnumerationFlags);
+  if (f < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
+  struct stat st;
+  if (fstat(f, &st) != 0) {
+    close(f);
+    return FindFailed;
+  }
+  RecordRoot(f, st, directory);
+  *fd = f;
+  return FindFound;
+}
+
+FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor) {
+  *noDescriptor = false;
+  if (CheckByMounts && IsForeignMount(rel)) return FindOtherDevice;
+  int f = RootFd >= 0 ? OpenWithoutLinks(RootFd, rel)
+                      : OpenWithoutLinks(AT_FDCWD, (RootRealPath + rel).c_str());
+  if (f < 0 && errno == ENOSYS) f = OpenByComponents(rel);
+  if (f < 0) {
+    int error = errno;
+    if (error == EMFILE || error == ENFILE) {
+      *noDescriptor = true;
+      return FindFailed;
+    }
+    // A link where the listing showed a directory (ELOOP, or ENOTDIR from a path handle), or a
+    // path that leaves the start directory (EXDEV): that directory is no longer there.
+    bool gone = error == ENOENT || error == ENOTDIR || error == ELOOP || error == EXDEV;
+    return gone ? FindPathNotFound : FindFailed;
+  }
+  if (!CheckByMounts) {
+    struct stat st;
+    if (fstat(f, &st) != 0) {
+      close(f);
+      return FindFailed;
+    }
+    if (st.st_dev != RootDevice) {
+      close(f);
+      return FindOtherDevice;
+    }
+  }
+  *fd = f;
+  return FindFound;
+}
+
+long ReadBatch(int fd, char* buffer, int size, bool* last) {
+  long n = syscall(SYS_getdents64, fd, buffer, size);
+  *last = n > 0 && ShortReadEnds && size - n >= LargestDirent;
+  return n;
+}
+
+void Measure(int dirFd, const char* name, Measured* m) {
+  struct stat st;
+  if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    m->directory = true;
+    return;
+  }
+  m->size = st.st_size;
+  int64_t blocks = (int64_t)st.st_blocks;
+  m->held = blocks > INT64_MAX / 512 ? INT64_MAX : blocks * 512;
+  m->allocated = std::min<int64_t>(m->held, st.st_size);
+  m->linked = st.st_nlink > 1;
+  m->device = (uint64_t)st.st_dev;
+  m->inode = (uint64_t)st.st_ino;
+}
+
+int SortRecords(const char* batch, long n, Measured* measured) {
+  int count = 0;
+  for (long pos = 0; pos < n;) {
+    const LinuxDirent* d = (const LinuxDirent*)(batch + pos);
+    pos += d->reclen;
+    measured[count++] = Measured{IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0, 0};
+  }
+  return count;
+}
+
+bool NextInBatch(BatchCursor* c, FindEntry* entry) {
+  if (c->position >= c->bytes) return false;
+  const LinuxDirent* d = (const LinuxDirent*)(c->data + c->position);
+  c->position += d->reclen;
+  const Measured& m = c->measured[c->index++];
+  entry->name = d->name;
+  entry->nameLength = NameLength(d);
+  entry->attributes = m.directory ? AttrDirectory : 0;
+  entry->size = m.size;
+  entry->allocated = m.allocated;
+  entry->held = m.held;
+  entry->linked = m.linked;
+  entry->device = m.device;
+  entry->inode = m.inode;
+  return true;
+}

@@ -1,0 +1,568 @@
+// Worker threads that read directories ahead of the scan. Only code for POSIX systems goes in
+// this file.
+//
+// Memory: everything the workers hold (listings being read and read, and their records) is held
+// to ReadAheadBudget. A worker counts each batch as it reads it; a listing that would pass the
+// budget is cut there and handed over with its directory still open, and the scan's thread reads
+// the rest in line. So a listing costs what reading it in line costs, at any size: batches are
+// kept as the kernel gave them, never copied or grown.
+//
+// Failure: a worker that finds no file descriptor leaves its directory to the scan's thread (and
+// stops, since the others will find none either); one whose allocation fails does the same and
+// ends reading ahead for the whole scan. Nothing a worker meets becomes "could not be read" that
+// would not be so in line, and nothing aborts the program.
+#include "tree/readahead_posix.h"
+
+#include <malloc.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include "tree/scan.h"
+
+namespace {
+// The listings read ahead and not yet taken, with their records, are held to this many bytes
+// (a few thousand directories of the usual size). When it is full the workers wait until half
+// of it is free again, so that they go back to reading together instead of one at a time.
+constexpr size_t ReadAheadBudget = 1 << 20;
+// What one more batch may add to the budget: its records, what was measured of each, its header.
+constexpr size_t LargestBatch =
+    BatchBytes + MaxBatchRecords * sizeof(Measured) + sizeof(ListingBatch);
+// Listings cut at the budget keep their directory open until the scan takes them; beyond this
+// many a cut listing is dropped instead and read again in line, so that the workers never hold
+// more descriptors than this and their own.
+constexpr int MostCutListings = 8;
+// Each worker's stack: it calls only the system and small routines of its own, and many stacks
+// of the default 8 MiB would reserve more address space than a memory limit may allow. The
+// stacks are the program's own, so that ending the workers gives their space back at once (the
+// C library keeps the stacks it made for threads that ended, for threads to come).
+constexpr size_t WorkerStack = 256 * 1024;
+
+// One directory read ahead for the scan, by its path below the start directory.
+struct Job {
+  enum State { Reading, Done, LeftToScan };
+  std::string rel;  // with the final '/'
+  // Where the scan meets it: the rank of each directory on its path among its siblings in the
+  // scan's order, four bytes each, most significant first. Compared as bytes, a smaller key is
+  // a directory the scan asks for sooner.
+  std::string key;
+  State state = Reading;
+  FindResult result = FindFound;
+  ListingBatch* first = nullptr;  // the listing read, in the kernel's order
+  ListingBatch** tail = &first;
+  size_t bytes = 0;     // what it holds against the budget
+  int fd = -1;          // >= 0: cut at the budget; the listing goes on from here
+  bool queued = false;  // its subdirectories are queued
+};
+
+// The subdirectories of one listing that are still to be read, in the scan's order.
+struct Siblings {
+  std::string rel;                // the parent's path below the start directory, with the final '/'
+  std::string key;                // the parent's key
+  std::string names;              // the names, each followed by a zero, in listing order
+  std::vector<uint32_t> offsets;  // where each name starts in names, in listing order
+  size_t next = 0;                // how many the scan's order has passed (read or claimed)
+  std::string nextKey;            // the key of the next one
+
+  size_t Count() const { return offsets.size(); }
+  const char* NextName() const {
+    return names.data() + offsets[(size_t)ListingIndexOfVisit((long)Count(), (long)next)];
+  }
+  void SetNextKey() {
+    nextKey = key;
+    for (int shift = 24; shift >= 0; shift -= 8)
+      nextKey.push_back((char)(unsigned char)(next >> shift));
+  }
+  void Add(const char* name, int length) {
+    offsets.push_back((uint32_t)names.size());
+    names.append(name, (size_t)length).push_back(0);
+  }
+};
+
+// Orders the sibling lists by the key of their next directory, soonest first.
+struct SoonerInScan {
+  bool operator()(const Siblings* a, const Siblings* b) const {
+    return a->nextKey != b->nextKey ? a->nextKey < b->nextKey : a < b;
+  }
+};
+
+// What the scan's thread and the workers share; every field is guarded by `lock`.
+// - Whoever has a whole listing puts its subdirectories in `waiting` (and `byParent`).
+// - A worker takes the next directory of the first sibling list (the one the scan will ask for
+//   soonest), records it in `started`, reads it, and marks it Done (or LeftToScan).
+// - The scan's thread takes its directory from `started`, waiting while a worker reads it; one
+//   no worker has started it claims from its sibling list and reads itself.
+struct ReadAheadState {
+  std::mutex lock;
+  std::condition_variable workReady;     // directories were queued, budget was freed, or stopping
+  std::condition_variable listingReady;  // the job the scan waits for is no longer Reading
+  std::condition_variable descriptorFreed;    // no worker has a directory open any more
+  std::set<Siblings*, SoonerInScan> waiting;  // sibling lists with directories still to read
+  std::unordered_map<std::string, Siblings*> byParent;  // the same lists, by the parent's rel
+  std::unordered_map<std::string, Job*> started;        // read or being read, not yet taken, by rel
+  size_t heldBytes = 0;    // what the jobs in `started` hold
+  bool full = false;       // the budget ran full; workers wait until half of it is free
+  Job* awaited = nullptr;  // the job the scan waits for, if it waits
+  int idleWorkers = 0;     // workers waiting for work or budget
+  int reading = 0;         // workers with a directory open
+  int cutListings = 0;     // jobs in `started` cut at the budget, each with its directory open
+  bool descriptorWanted = false;  // the scan's thread waits for a descriptor: start nothing
+  bool shortOfMemory = false;     // an allocation failed on a worker: reading ahead ends
+  bool stopping = false;
+};
+ReadAheadState Shared;
+
+struct Worker {
+  pthread_t thread;
+  void* stack;  // WorkerStack bytes, the lowest page a guard
+};
+std::vector<Worker> Workers;  // started and joined by the scan's thread only
+
+// What the scan's thread gathers of the directory it reads in line (scan's thread only).
+Siblings* Gathered = nullptr;  // null until the first subdirectory
+bool GatherActive = false;
+std::string GatherRel, GatherKey;
+long GatherParentLength = 0;
+
+size_t BatchSize(const ListingBatch* b) {
+  return sizeof(ListingBatch) + (size_t)b->count * sizeof(Measured) + (size_t)b->bytes;
+}
+
+// A copy of one read's records and measures, at its exact size; null when memory is short.
+ListingBatch* NewBatch(const char* records, long bytes, const Measured* measured, int count) {
+  size_t size = sizeof(ListingBatch) + (size_t)count * sizeof(Measured) + (size_t)bytes;
+  ListingBatch* b = (ListingBatch*)std::malloc(size);
+  if (!b) return nullptr;
+  b->next = nullptr;
+  b->bytes = bytes;
+  b->count = count;
+  std::memcpy(b->MeasuredEntries(), measured, (size_t)count * sizeof(Measured));
+  std::memcpy((char*)b->Records(), records, (size_t)bytes);
+  return b;
+}
+
+// Releases what job j holds (its batches and its open directory) and gives it back to the
+// budget; the caller holds the lock.
+void DropListing(Job* j) {
+  for (ListingBatch* b = j->first; b; b = b->next) {
+    Shared.heldBytes -= BatchSize(b);
+    j->bytes -= BatchSize(b);
+  }
+  FreeBatches(j->first);
+  j->first = nullptr;
+  j->tail = &j->first;
+  if (j->fd >= 0) {
+    close(j->fd);
+    j->fd = -1;
+    --Shared.cutListings;
+  }
+}
+
+// Moves list g past its next directory, now started or claimed (the caller holds the lock);
+// deletes g when it is used up. Allocates nothing.
+void PassNext(Siblings* g) {
+  Shared.waiting.erase(g);
+  ++g->next;
+  if (g->next < g->Count()) {
+    g->SetNextKey();
+    Shared.waiting.insert(g);
+  } else {
+    Shared.byParent.erase(g->rel);
+    delete g;
+  }
+}
+
+// Puts sibling list g among the waiting ones; the caller holds the lock. Wakes as many idle
+// workers as there is new work for: waking them all for every listing would cost more than the
+// reading on a machine of few cores. May throw std::bad_alloc, leaving g the caller's.
+void Enqueue(Siblings* g) {
+  auto at = Shared.byParent.emplace(g->rel, g);
+  if (!at.second) throw std::bad_alloc();  // listed twice: cannot be, but never two owners
+  try {
+    Shared.waiting.insert(g);
+  } catch (...) {
+    Shared.byParent.erase(at.first);
+    throw;
+  }
+  int wake = std::min((int)g->Count(), Shared.idleWorkers);
+  for (int i = 0; i < wake; ++i) Shared.workReady.notify_one();
+}
+
+// The subdirectories of job j's whole listing that the scan will read, or null when there are
+// none. May throw std::bad_alloc.
+Siblings* SubdirectoriesOf(const Job& j) {
+  if (j.result != FindFound) return nullptr;
+  Siblings* g = nullptr;
+  long parentLength = RootPathLength + (long)j.rel.size();
+  try {
+    for (ListingBatch* b = j.first; b; b = b->next) {
+      BatchCursor c{b->Records(), b->bytes, 0, 0, b->MeasuredEntries()};
+      FindEntry e;
+      while (NextInBatch(&c, &e)) {
+        if (!(e.attributes & AttrDirectory) || IsDots(e.name) ||
+            !ScanReadsSubdirectory(parentLength, e.name, e.nameLength))
+          continue;
+        if (!g) g = new Siblings;
+        g->Add(e.name, e.nameLength);
+      }
+    }
+    if (!g) return nullptr;
+    g->rel = j.rel;
+    g->key = j.key;
+    g->SetNextKey();
+  } catch (...) {
+    delete g;
+    throw;
+  }
+  return g;
+}
+
+// Workers may start a job when there is one and the budget has room for a batch; after it ran
+// full, when half of it is free again.
+bool MayStart() {
+  if (Shared.waiting.empty() || Shared.descriptorWanted) return false;
+  size_t limit = Shared.full ? ReadAheadBudget / 2 : ReadAheadBudget;
+  if (Shared.heldBytes + LargestBatch <= limit) {
+    Shared.full = false;
+    return true;
+  }
+  Shared.full = true;
+  return false;
+}
+
+// Reads job j's directory, a batch at a time, into j; called and left with the lock held (it is
+// let go while the system is asked). True when the worker should stop: no descriptor or no
+// memory was to be had.
+bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, char* records, Measured* measured) {
+  hold.unlock();
+  int fd = -1;
+  bool noDescriptor = false;
+  FindResult opened = OpenBelow(j->rel.c_str(), &fd, &noDescriptor);
+  hold.lock();
+  if (noDescriptor) {
+    j->state = Job::LeftToScan;
+    return true;
+  }
+  j->result = opened;
+  if (opened != FindFound) {
+    j->state = Job::Done;
+    return false;
+  }
+  ++Shared.reading;
+  bool stop = false;
+  for (bool first = true;; first = false) {
+    hold.unlock();
+    bool last = false;
+    long n = ReadBatch(fd, records, BatchBytes, &last);
+    ListingBatch* b = nullptr;
+    if (n > 0) {
+      int count = SortRecords(records, n, measured);
+      BatchCursor c{records, n, 0, 0, measured};
+      FindEntry e;
+      for (int i = 0; i < count && NextInBatch(&c, &e); ++i)
+        if (!measured[i].directory) Measure(fd, e.name, &measured[i]);
+      b = NewBatch(records, n, measured, count);
+    }
+    hold.lock();
+    if (n <= 0) {
+      // An empty or failing first read is a directory that cannot be read; a later failure
+      // ends the listing, as in line.
+      if (first) j->result = FindFailed;
+      break;
+    }
+    if (!b || Shared.stopping) {
+      // No memory for the batch: the scan's thread reads this directory again, in line.
+      Shared.shortOfMemory = Shared.shortOfMemory || !b;
+      std::free(b);
+      DropListing(j);
+      j->state = Job::LeftToScan;
+      stop = true;
+      break;
+    }
+    *j->tail = b;
+    j->tail = &b->next;
+    j->bytes += BatchSize(b);
+    Shared.heldBytes += BatchSize(b);
+    if (last) break;
+    if (Shared.heldBytes + LargestBatch > ReadAheadBudget) {
+      // Cut here: the scan's thread goes on reading it in line. With too many cut already, or
+      // with the scan's thread short of descriptors, the directory is closed and read again.
+      Shared.full = true;
+      if (Shared.cutListings < MostCutListings && !Shared.descriptorWanted) {
+        j->fd = fd;
+        fd = -1;
+        ++Shared.cutListings;
+      } else {
+        DropListing(j);
+        j->state = Job::LeftToScan;
+      }
+      break;
+    }
+  }
+  if (fd >= 0) close(fd);
+  --Shared.reading;
+  if (Shared.descriptorWanted && Shared.reading == 0) Shared.descriptorFreed.notify_all();
+  if (j->state == Job::Reading && j->fd < 0) {
+    // A whole listing: its subdirectories are queued before it is Done, while the scan cannot
+    // take it. A cut one is gathered by the scan's thread as it reads the rest.
+    Siblings* g = nullptr;
+    try {
+      hold.unlock();
+      g = SubdirectoriesOf(*j);
+      hold.lock();
+      if (g) Enqueue(g);
+      j->queued = true;
+    } catch (const std::bad_alloc&) {
+      if (!hold.owns_lock()) hold.lock();
+      delete g;
+      Shared.shortOfMemory = true;
+      stop = true;
+    }
+  }
+  if (j->state == Job::Reading) j->state = Job::Done;
+  return stop;
+}
+
+void* Work(void*) {
+  char* records = (char*)std::malloc(BatchBytes);
+  Measured* measured = (Measured*)std::malloc(MaxBatchRecords * sizeof(Measured));
+  std::unique_lock<std::mutex> hold(Shared.lock);
+  for (;;) {
+    if (!records || !measured) break;
+    ++Shared.idleWorkers;
+    Shared.workReady.wait(
+        hold, [] { return Shared.stopping || Shared.shortOfMemory || MayStart(); });
+    --Shared.idleWorkers;
+    if (Shared.stopping || Shared.shortOfMemory) break;
+    Siblings* g = *Shared.waiting.begin();
+    Job* j = nullptr;
+    try {
+      j = new Job;
+      j->rel = g->rel;
+      j->rel.append(g->NextName()).push_back('/');
+      j->key = g->nextKey;
+      Shared.started.emplace(j->rel, j);
+    } catch (const std::bad_alloc&) {
+      delete j;
+      Shared.shortOfMemory = true;
+      break;
+    }
+    PassNext(g);
+    j->bytes = sizeof(Job) + 2 * j->rel.capacity() + j->key.capacity() + 64;
+    Shared.heldBytes += j->bytes;
+    bool stop = ReadJob(j, hold, records, measured);
+    if (Shared.awaited == j) Shared.listingReady.notify_one();
+    if (stop) break;
+  }
+  // Whatever the scan's thread waits for can no longer come from this worker.
+  Shared.listingReady.notify_all();
+  hold.unlock();
+  std::free(records);
+  std::free(measured);
+  return nullptr;
+}
+
+// Frees every job, list and record the workers left (the workers have been joined).
+void ReleaseShared() {
+  for (Siblings* g : Shared.waiting) delete g;
+  for (auto& entry : Shared.started) {
+    DropListing(entry.second);
+    delete entry.second;
+  }
+  std::set<Siblings*, SoonerInScan>().swap(Shared.waiting);
+  std::unordered_map<std::string, Siblings*>().swap(Shared.byParent);
+  std::unordered_map<std::string, Job*>().swap(Shared.started);
+  Shared.heldBytes = 0;
+  Shared.full = false;
+  Shared.awaited = nullptr;
+  Shared.idleWorkers = 0;
+  Shared.reading = 0;
+  Shared.cutListings = 0;
+  Shared.descriptorWanted = false;
+  Shared.shortOfMemory = false;
+  Shared.stopping = false;
+}
+}  // namespace
+
+void FreeBatches(ListingBatch* first) {
+  while (first) {
+    ListingBatch* next = first->next;
+    std::free(first);
+    first = next;
+  }
+}
+
+bool StartReadAhead(int count) {
+  Shared.stopping = false;
+  // Listings are made by the workers and freed by the scan's thread: one heap for all keeps
+  // the memory they free for the next, where a heap per thread would reserve address space
+  // for each and spread the memory over them. Workers allocate once per batch, so they seldom
+  // queue for it.
+  mallopt(M_ARENA_MAX, 1);
+  // Workers take no signals: Ctrl+C and the others reach the scan's thread, whose handlers
+  // put the terminal back.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
+  try {
+    Workers.reserve((size_t)count);
+    for (int i = 0; i < count; ++i) {
+      // No more threads, or no memory for a stack: the scan reads what the others do not.
+      void* stack = mmap(nullptr, WorkerStack, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+      if (stack == MAP_FAILED) break;
+      mprotect(stack, (size_t)sysconf(_SC_PAGESIZE), PROT_NONE);
+      pthread_attr_t attributes;
+      pthread_t t;
+      bool started = pthread_attr_init(&attributes) == 0;
+      if (started) {
+        started = pthread_attr_setstack(&attributes, stack, WorkerStack) == 0 &&
+                  pthread_create(&t, &attributes, Work, nullptr) == 0;
+        pthread_attr_destroy(&attributes);
+      }
+      if (!started) {
+        munmap(stack, WorkerStack);
+        break;
+      }
+      Workers.push_back(Worker{t, stack});
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return !Workers.empty();
+}
+
+bool ReadingAhead() {
+  return !Workers.empty();
+}
+
+void StopReadAhead() {
+  GatherDrop();
+  if (!ReadingAhead()) return;
+  {
+    std::lock_guard<std::mutex> hold(Shared.lock);
+    Shared.stopping = true;
+  }
+  Shared.workReady.notify_all();
+  for (Worker& w : Workers) {
+    pthread_join(w.thread, nullptr);
+    munmap(w.stack, WorkerStack);
+  }
+  std::vector<Worker>().swap(Workers);
+  ReleaseShared();
+}
+
+TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
+  std::unique_lock<std::mutex> hold(Shared.lock);
+  if (Shared.shortOfMemory) return TakeStop;
+  auto it = Shared.started.find(rel);
+  if (it == Shared.started.end()) {
+    // Not started: the scan asks for its directories in the order of the sibling lists, so this
+    // is the next of its parent's; claimed there, no worker reads it too. rel is
+    // "parent/name/" with parent "" or ending in '/'.
+    size_t slash = rel.size() < 2 ? std::string::npos : rel.rfind('/', rel.size() - 2);
+    size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    auto g = Shared.byParent.find(rel.substr(0, nameStart));
+    if (g != Shared.byParent.end() &&
+        rel.compare(nameStart, rel.size() - 1 - nameStart, g->second->NextName()) == 0) {
+      taken->key = g->second->nextKey;
+      taken->gather = true;
+      PassNext(g->second);
+    }
+    return TakeReadHere;
+  }
+  Job* j = it->second;
+  Shared.started.erase(it);
+  Shared.awaited = j;
+  // A worker that stops marks its job first, so this wait always ends.
+  Shared.listingReady.wait(hold, [j] { return j->state != Job::Reading; });
+  Shared.awaited = nullptr;
+  Shared.heldBytes -= j->bytes;
+  if (j->fd >= 0) --Shared.cutListings;
+  if (Shared.full && Shared.heldBytes + LargestBatch <= ReadAheadBudget / 2 &&
+      Shared.idleWorkers > 0 && !Shared.waiting.empty())
+    Shared.workReady.notify_all();
+  bool shortOfMemory = Shared.shortOfMemory;
+  hold.unlock();
+  TakeKind kind = j->state == Job::LeftToScan ? TakeReadHere : TakenListing;
+  taken->key.swap(j->key);
+  taken->gather = !j->queued;
+  if (kind == TakenListing) {
+    taken->result = j->result;
+    taken->batches = j->first;
+    taken->fd = j->fd;
+  }
+  delete j;
+  if (shortOfMemory && kind == TakeReadHere) return TakeStop;
+  return kind;
+}
+
+void GatherBegin(const char* rel, int relLength, const std::string& key) {
+  GatherDrop();
+  GatherRel.assign(rel, (size_t)relLength);
+  GatherKey = key;
+  GatherParentLength = RootPathLength + relLength;
+  GatherActive = true;
+}
+
+void GatherEntry(const FindEntry& e) {
+  if (!(e.attributes & AttrDirectory) || IsDots(e.name) ||
+      !ScanReadsSubdirectory(GatherParentLength, e.name, e.nameLength))
+    return;
+  if (!Gathered) Gathered = new Siblings;
+  Gathered->Add(e.name, e.nameLength);
+}
+
+void GatherEnd() {
+  GatherActive = false;
+  Siblings* g = Gathered;
+  Gathered = nullptr;
+  if (!g) return;
+  try {
+    g->rel.swap(GatherRel);
+    g->key.swap(GatherKey);
+    g->SetNextKey();
+    std::lock_guard<std::mutex> hold(Shared.lock);
+    Enqueue(g);
+  } catch (const std::bad_alloc&) {
+    // Its subdirectories are read in line, each claimed by none.
+    delete g;
+  }
+}
+
+void GatherDrop() {
+  delete Gathered;
+  Gathered = nullptr;
+  GatherActive = false;
+}
+
+bool Gathering() {
+  return GatherActive;
+}
+
+bool WaitForDescriptors() {
+  std::unique_lock<std::mutex> hold(Shared.lock);
+  if (Shared.reading == 0) return false;
+  Shared.descriptorWanted = true;
+  Shared.descriptorFreed.wait(hold, [] { return Shared.reading == 0; });
+  return true;
+}
+
+void DescriptorsDone() {
+  {
+    std::lock_guard<std::mutex> hold(Shared.lock);
+    Shared.descriptorWanted = false;
+  }
+  Shared.workReady.notify_all();
+}

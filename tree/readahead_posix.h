@@ -1,0 +1,67 @@
+// Reading ahead of the scan on worker threads (POSIX): whole listings, up to a budget of memory,
+// of the directories the scan will ask for next, in the order it will ask for them, held until
+// it does. The scan's thread still takes one listing at a time, so what the scan makes of them
+// is the same as when it reads them itself. Called by the POSIX enumeration on the scan's
+// thread only.
+#pragma once
+
+#include <string>
+
+#include "tree/listing_posix.h"
+
+// A batch of a listing read ahead: one read's kernel records and what was measured of each.
+struct ListingBatch {
+  ListingBatch* next;
+  long bytes;  // of records
+  int count;   // records
+  // What was measured of each record, in their order; the records follow.
+  Measured* MeasuredEntries() { return (Measured*)(this + 1); }
+  const char* Records() { return (const char*)(MeasuredEntries() + count); }
+};
+// Releases a chain of batches (null is harmless).
+void FreeBatches(ListingBatch* first);
+
+// Starts `count` workers below the start directory just opened. False when none could start:
+// the scan then reads in line.
+bool StartReadAhead(int count);
+// True from StartReadAhead until StopReadAhead.
+bool ReadingAhead();
+// Ends reading ahead: the workers are stopped and joined, everything they hold is released.
+// The scan's thread reads in line from then on. Harmless when not reading ahead.
+void StopReadAhead();
+
+// What the read-ahead has for one directory the scan asks for.
+enum TakeKind {
+  TakenListing,  // read ahead: result, batches and maybe a descriptor to go on reading from
+  TakeReadHere,  // nothing read: the scan's thread opens and reads it in line
+  TakeStop,      // memory ran short on a worker: stop reading ahead, then read it in line
+};
+struct TakenDirectory {
+  FindResult result = FindFound;
+  ListingBatch* batches = nullptr;  // the caller's from now on
+  int fd = -1;  // >= 0: the listing was cut at the budget and goes on here, in line
+  // The directory's subdirectories were not queued (its listing was not read whole ahead): the
+  // caller gathers them as it hands its entries out (GatherBegin), with this key.
+  bool gather = false;
+  std::string key;
+};
+// The read-ahead's part for the directory at rel (below the start directory, ending in '/'),
+// waiting while a worker reads it. May throw std::bad_alloc: the caller then stops reading
+// ahead.
+TakeKind TakeListing(const std::string& rel, TakenDirectory* taken);
+
+// Gathering, on the scan's thread, the subdirectories of a directory it reads in line, so that
+// the workers can read them ahead once its listing is whole: GatherBegin, GatherEntry for each
+// entry handed to the scan, GatherEnd at the listing's end. GatherBegin and GatherEntry may throw
+// std::bad_alloc (the caller then stops reading ahead).
+void GatherBegin(const char* rel, int relLength, const std::string& key);
+void GatherEntry(const FindEntry& entry);
+void GatherEnd();
+// Forgets what was gathered without queueing it.
+void GatherDrop();
+bool Gathering();
+
+// The scan's thread found no descriptor free: waits until no worker has a directory open and
+// keeps them from opening one until DescriptorsDone. False when no worker held one.
+bool WaitForDescriptors();
+void DescriptorsDone();
