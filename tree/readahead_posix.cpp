@@ -17,6 +17,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +44,10 @@ constexpr size_t LargestBatch =
 // many a cut listing is dropped instead and read again in line, so that the workers never hold
 // more descriptors than this and their own.
 constexpr int MostCutListings = 8;
+// Under a limit of address space or data below this, the workers' own (their stacks and the
+// budget, about 4 MiB) would be a share of it that the tree itself needs: the scan reads in line,
+// as completely as it can.
+constexpr rlim_t LeastLimitForWorkers = 64u << 20;
 // Each worker's stack: it calls only the system and small routines of its own, and many stacks
 // of the default 8 MiB would reserve more address space than a memory limit may allow. The
 // stacks are the program's own, so that ending the workers gives their space back at once (the
@@ -393,6 +398,17 @@ void ReleaseShared() {
   Shared.shortOfMemory = false;
   Shared.stopping = false;
 }
+
+// True when a limit of address space or data leaves the workers too little room.
+bool MemoryLimited() {
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit;
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        limit.rlim_cur < LeastLimitForWorkers)
+      return true;
+  }
+  return false;
+}
 }  // namespace
 
 void FreeBatches(ListingBatch* first) {
@@ -404,6 +420,7 @@ void FreeBatches(ListingBatch* first) {
 }
 
 bool StartReadAhead(int count) {
+  if (MemoryLimited()) return false;
   Shared.stopping = false;
   // Listings are made by the workers and freed by the scan's thread: one heap for all keeps
   // the memory they free for the next, where a heap per thread would reserve address space

@@ -1,9 +1,13 @@
 """The threads that read directories ahead of the scan change nothing of what the program
 writes: the same tree gives the same bytes read in line (QUORVEL_THREADS=1) and with 2, 8 or 32
 threads, whatever the options that shape the tree; also with directories that cannot be read, a
-mount below, directories removed while the scan runs, and a report that cannot be written."""
+mount below, directories removed or replaced by links while the scan runs, few file
+descriptors, little memory, and a report that cannot be written."""
+import ctypes
 import os
 import random
+import resource
+import select
 import shutil
 import subprocess
 import sys
@@ -32,6 +36,31 @@ def run(args, threads, **kw):
     extra.update(kw.pop("extra_env", {}))
     r = h.run(args, extra_env=extra, timeout=300, **kw)
     return r
+
+
+def limited(args, threads, descriptors=None, memory=None):
+    """Runs the program with at most `descriptors` open files or `memory` bytes of address
+    space."""
+    def limit():
+        if descriptors:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, descriptors))
+        if memory:
+            resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
+    env = dict(os.environ, QUORVEL_THREADS=str(threads),
+               XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+    env.pop("QUORVEL", None)
+    return subprocess.run(h.command(args), env=env, preexec_fn=limit, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=300)
+
+
+def sanitized():
+    """True for the builds under a sanitizer, whose shadow memory no address-space limit holds."""
+    try:
+        with open(os.path.join(h.BUILD, "CMakeCache.txt")) as f:
+            cache = f.read()
+    except OSError:
+        return False
+    return "QUORVEL_SANITIZE:BOOL=ON" in cache or "QUORVEL_TSAN:BOOL=ON" in cache
 
 
 @unittest.skipIf(h.WINDOWS, "the Windows build reads each directory in line")
@@ -83,6 +112,45 @@ class SameReport(unittest.TestCase):
             r = h.run(["-tab", self.tree.root], extra_env={"QUORVEL_THREADS": value}, timeout=300)
             self.assertEqual(r.returncode, 0, value)
             self.assertEqual(stable(r.stdout), want, value)
+
+    def test_few_file_descriptors(self):
+        # Guards a worker's "too many open files" counted as a directory that cannot be read,
+        # and a start directory whose handle could not be had losing everything below it: with
+        # descriptors for the standard streams and one or two more, every thread count reads
+        # the whole tree.
+        want = run(["-tab", self.tree.root], 1)
+        for descriptors, threads in ((4, 1), (4, 8), (5, 8), (8, 8), (16, 256)):
+            r = limited(["-tab", self.tree.root], threads, descriptors=descriptors)
+            self.assertEqual((r.returncode, r.stderr), (0, b""), (descriptors, threads))
+            self.assertEqual(stable(r.stdout), stable(want.stdout), (descriptors, threads))
+
+    @unittest.skipUnless(os.path.isdir("/usr"), "no /usr to read")
+    def test_a_memory_limit(self):
+        # Guards an abort for want of memory on a worker or in the hand-over (thread stacks and
+        # heaps reserving more than the limit), and subdirectories left out without a word:
+        # under a generous limit the report is whole; under a tight one it says how many
+        # directories it left out, exits with 1, and is no less complete with threads.
+        if sanitized():
+            self.skipTest("a sanitizer's shadow memory passes any address-space limit")
+        want = run(["-p", "-tab", "/usr"], 1)
+        for threads in (1, 8):
+            r = limited(["-p", "-tab", "/usr"], threads, memory=400000 * 1024)
+            self.assertEqual((r.returncode, r.stderr), (0, b""), threads)
+            self.assertEqual(stable(r.stdout), stable(want.stdout), threads)
+        with h.Tree() as t:
+            for i in range(40):
+                for k in range(250):
+                    os.makedirs(t.path("p%02d/%s%03d" % (i, "n" * 120, k)))
+            for memory in range(7000, 2000, -500):
+                one = limited(["-tab", t.root], 1, memory=memory * 1024)
+                if one.returncode != 0:
+                    break
+            self.assertEqual(one.returncode, 1, one.stderr)
+            self.assertRegex(one.stderr, rb"^\d+ directories were left out: not enough memory\.\n$")
+            self.assertEqual(h.lines(one.stdout)[-1], b"\f")
+            many = limited(["-tab", t.root], 8, memory=memory * 1024)
+            self.assertEqual((many.returncode, many.stderr), (1, one.stderr))
+            self.assertEqual(stable(many.stdout), stable(one.stdout))
 
     def test_unreadable_directories(self):
         # The same figures and the same closing line on standard error, read in line or ahead.
@@ -157,6 +225,52 @@ class WhileTheScanRuns(unittest.TestCase):
             finally:
                 stop.set()
                 remover.join()
+
+    def test_a_directory_replaced_by_a_link_while_the_scan_runs(self):
+        # Guards a directory opened by a path whose components may have become links since
+        # they were listed: the moment the listing of "b" is closed, the subdirectory the scan
+        # will visit last is replaced by a link to a directory outside the tree. It must be
+        # "not found", never followed, with one thread as with eight.
+        libc = ctypes.CDLL(None, use_errno=True)
+        IN_CLOSE_NOWRITE = 0x10
+        with h.Tree({"outside/leaked/f": 5000}) as t:
+            for i in range(400):
+                for k in range(8):
+                    t.add("root/b/c%03d/s%d" % (i, k))
+            root, b = t.path("root"), t.path("root/b")
+            # Listed first: visited last, after everything else below "b".
+            victim = os.path.join(b, os.listdir(b)[0])
+            for threads in (1, 8):
+                # An empty directory again, so that it can be swapped in one step.
+                if os.path.islink(victim):
+                    os.unlink(victim)
+                else:
+                    shutil.rmtree(victim)
+                os.mkdir(victim)
+                watch = libc.inotify_init1(os.O_CLOEXEC)
+                self.assertGreaterEqual(watch, 0)
+                try:
+                    self.assertGreaterEqual(
+                        libc.inotify_add_watch(watch, os.fsencode(b), IN_CLOSE_NOWRITE), 0)
+                    env = dict(os.environ, QUORVEL_THREADS=str(threads),
+                               XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+                    env.pop("QUORVEL", None)
+                    p = subprocess.Popen(h.command(["-tab", "-dir", root]), env=env,
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE)
+                    ready, _, _ = select.select([watch], [], [], 60)
+                    self.assertTrue(ready, "the listing of b was never closed")
+                    os.rmdir(victim)
+                    os.symlink(t.path("outside"), victim)
+                    out, err = p.communicate(timeout=300)
+                finally:
+                    os.close(watch)
+                self.assertEqual(p.returncode, 0, err)
+                self.assertFalse(b"leaked" in out, "the link was followed with %d threads" % threads)
+                self.assertIn(b"Path was not found (maximum path length exceeded?): " +
+                              os.fsencode(victim) + b"/", out, threads)
+                rows = table_rows(out, root)
+                self.assertEqual(rows[""][2], 0, threads)
 
     def test_a_report_that_cannot_be_written_or_is_cut_short(self):
         # Messages written while the workers read (a directory past the path budget), then a

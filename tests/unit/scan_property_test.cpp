@@ -17,7 +17,8 @@ namespace {
 struct FileModel {
   std::string name;
   int64_t size, allocated;
-  uint64_t inode;  // 0 for a file of one name
+  uint64_t inode;    // 0 for a file of one name
+  int64_t held = 0;  // space given it on a disk of 4096-byte clusters; 0: not told
 };
 
 struct Model {
@@ -63,6 +64,9 @@ void Build(Model& m, std::mt19937& random, int depth) {
       int64_t size = sizes[random() % (sizeof sizes / sizeof *sizes)];
       int64_t allocated = size / 4096 / 2 * 4096;
       d.entries.push_back(FakeSparseFile(name, size, allocated));
+    } else if (random() % 5 == 0) {
+      int64_t size = sizes[random() % (sizeof sizes / sizeof *sizes)];
+      d.entries.push_back(FakeReservedFile(name, size, (size + 4095) / 4096 * 4096 + 4096 * (int64_t)(random() % 3)));
     } else {
       d.entries.push_back(FakeFile(name, sizes[random() % (sizeof sizes / sizeof *sizes)]));
     }
@@ -72,7 +76,7 @@ void Build(Model& m, std::mt19937& random, int depth) {
   std::vector<Model> ordered;
   for (const FakeEntry& e : d.entries) {
     if (!(e.attributes & AttrDirectory))
-      m.files.push_back({e.name, e.size, e.allocated < 0 ? e.size : e.allocated, e.inode});
+      m.files.push_back({e.name, e.size, e.allocated < 0 ? e.size : e.allocated, e.inode, e.held});
     for (const Model& s : m.subdirs)
       if (e.attributes & AttrDirectory && s.path == m.path + e.name + PathSeparator)
         ordered.push_back(s);
@@ -91,6 +95,12 @@ void Account(Model& m, bool exact, int rootPathLength, std::set<uint64_t>& seen)
       m.ownSize += f.size;
     } else if (f.inode == 0 || seen.insert(f.inode).second) {
       m.ownSize += Rounded(f.allocated, &m.ownWaste);
+      // Space reserved past the end: what the disk gives beyond the data in its own clusters.
+      int64_t reserved = f.held - (f.allocated + 4095) / 4096 * 4096;
+      if (reserved > 0) {
+        m.ownSize += reserved;
+        m.ownWaste += reserved;
+      }
     }
   }
   if (!exact && (int)m.path.size() > rootPathLength)
