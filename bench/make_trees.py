@@ -4,6 +4,8 @@
   typical/  about 20,000 directories and 200,000 files, sizes from empty to a few MB
   wide/     dirs/ with 50,000 empty subdirectories, files/ with 50,000 small files
   deep/     a chain of 100 directories, three files in each
+  million/  one directory of 1,000,000 empty files
+  many/     32 directories of 30,000 empty files each
 
 Files above 1 KiB are sparse (ftruncate), so the trees take little disk and generate in
 seconds; the sizes the scanners read are the same as if they held data. A stamp file records
@@ -115,7 +117,25 @@ def make_deep(root, rng, levels=100):
     return {"directories": levels + 1, "files": 3 * levels, "entries": 4 * levels}
 
 
-MAKERS = {"typical": make_typical, "wide": make_wide, "deep": make_deep}
+def make_flat(root, rng, directories, files):
+    """`directories` folders of `files` empty files each (the root itself when 0)."""
+    folders = [root] if directories == 0 else [os.path.join(root, "d%02d" % i)
+                                               for i in range(directories)]
+    for folder in folders:
+        os.makedirs(folder, exist_ok=True)
+        for i in range(files):
+            os.close(os.open(os.path.join(folder, "f%07d" % i), os.O_WRONLY | os.O_CREAT, 0o644))
+    return {"directories": max(1, directories + 1), "files": len(folders) * files,
+            "entries": len(folders) * (files + 2)}
+
+
+MAKERS = {
+    "typical": make_typical,
+    "wide": make_wide,
+    "deep": make_deep,
+    "million": lambda root, rng: make_flat(root, rng, 0, 1000000),
+    "many": lambda root, rng: make_flat(root, rng, 32, 30000),
+}
 
 
 def ensure(out, name, seed):

@@ -71,7 +71,8 @@ def commands(quorvel, tree, threads, extra):
         ("du -s --apparent-size", ["du", "-s", "--apparent-size", tree], {}),
         ("du -s", ["du", "-s", tree], {}),
         ("ncdu -0 -o /dev/null", ["ncdu", "-0", "-o", "/dev/null", tree], {}),
-        ("gdu -m 1 -n -p", ["gdu", "-m", "1", "-n", "-p", tree], {}),
+        # gdu at its own parallelism, as a user runs it.
+        ("gdu -n -p", ["gdu", "-n", "-p", tree], {}),
     ]
     if extra:
         rows.append(("quorvel -p -1", [quorvel, "-p", "-1", tree], {}))
@@ -146,6 +147,24 @@ def system_calls(argv, env):
     return total
 
 
+def scan_thread_share(argv, env):
+    """The share of the scan's own thread in the CPU time of all the program's threads: what
+    bounds the speed-up of more reading threads on more cores. Read from /proc while it runs."""
+    p = subprocess.Popen(argv, env=dict(os.environ, **env), stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+    seen = {}
+    while p.poll() is None:
+        try:
+            for tid in os.listdir("/proc/%d/task" % p.pid):
+                with open("/proc/%d/task/%s/stat" % (p.pid, tid)) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                seen[int(tid)] = int(fields[11]) + int(fields[12])
+        except (OSError, IndexError, ValueError):
+            pass
+    total = sum(seen.values())
+    return seen.get(p.pid, 0) / total if total else None
+
+
 def measure(tree_name, tree, info, rows, args, prepare=None):
     if prepare:
         timing = hyperfine(rows, args.cold_runs, 0, 1, prepare)
@@ -159,7 +178,7 @@ def measure(tree_name, tree, info, rows, args, prepare=None):
             "median": r["median"],
             "cpu": r["user"] + r["system"],
             "memory": None if prepare else peak_memory_kb(argv, env),
-            "calls": None if prepare else system_calls(argv, env),
+            "calls": None if prepare or not info.get("entries") else system_calls(argv, env),
         })
     du = next(t for t in table if t["tool"] == "du -s")
     for t in table:
@@ -209,7 +228,9 @@ def main():
     ap.add_argument("--cold-runs", type=int, default=5)
     ap.add_argument("--paging", help="the paging benchmark program, run after the trees")
     ap.add_argument("--markdown", help="also write the tables in Markdown to this file")
-    ap.add_argument("only", nargs="*", default=["typical", "wide", "deep"])
+    ap.add_argument("--no-root", dest="root", action="store_false",
+                    help="leave out the machine's own / (timed only when run as root)")
+    ap.add_argument("only", nargs="*", default=["typical", "wide", "deep", "million", "many"])
     args = ap.parse_args()
 
     quorvel = os.path.abspath(args.quorvel)
@@ -242,6 +263,23 @@ def main():
         threads = THREAD_COUNTS if name == "typical" else (1,)
         table = measure(name, tree, info, commands(quorvel, tree, threads, name == "typical"),
                         args)
+        share = scan_thread_share([quorvel, "-p", tree], {})
+        if share is not None:
+            title += "; the scan's thread did %.0f%% of quorvel's CPU time" % (100 * share)
+        print(format_table(title, table, False), flush=True)
+        text.append(format_table(title, table, True))
+    if args.root and os.geteuid() == 0:
+        # The machine's own disk, one file system, as a user would try it first.
+        rows = [("quorvel -p /", [quorvel, "-p", "/"], {}),
+                ("quorvel -p /, 1 thread", [quorvel, "-p", "/"], {"QUORVEL_THREADS": "1"}),
+                ("du -s", ["du", "-sx", "/"], {}),
+                ("ncdu -x -0 -o /dev/null /", ["ncdu", "-x", "-0", "-o", "/dev/null", "/"], {}),
+                ("gdu -x -n -p /", ["gdu", "-x", "-n", "-p", "/"], {})]
+        table = measure("root", "/", {}, rows, args)
+        share = scan_thread_share([quorvel, "-p", "/"], {})
+        title = "the machine's / (one file system; du -s is du -sx /)"
+        if share is not None:
+            title += "; the scan's thread did %.0f%% of quorvel's CPU time" % (100 * share)
         print(format_table(title, table, False), flush=True)
         text.append(format_table(title, table, True))
     if args.cold:

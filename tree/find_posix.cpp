@@ -28,12 +28,18 @@ Measured EntriesMeasured[MaxBatchRecords];  // what was measured of each
 BatchCursor InlineCursor;            // the next of them
 bool ListingDone = false;            // the last read held the end of the listing
 
-ListingBatch* Handed = nullptr;  // the batches of a listing read ahead, handed out first
-ListingBatch* HandedBatch = nullptr;  // the one being handed out
+ReadAheadJob* Streaming = nullptr;    // the directory read ahead whose batches are handed out
+ListingBatch* HandedBatch = nullptr;  // the one being handed out, freed when it is done
 BatchCursor HandedCursor;
 
 BatchCursor CursorOf(ListingBatch* b) {
   return BatchCursor{b->Records(), b->bytes, 0, 0, b->MeasuredEntries()};
+}
+
+void StartInLine(int fd) {
+  DirFd = fd;
+  ListingDone = false;
+  InlineCursor = BatchCursor{};
 }
 
 // Reads the next batch of the directory read in line and measures every entry that is not a
@@ -51,12 +57,21 @@ bool Refill() {
   return true;
 }
 
-// The next entry: those read ahead first, then those read here.
+// The next entry: those read ahead first, then those read here (where the worker stopped).
 bool RawNext(FindEntry* entry) {
-  while (HandedBatch) {
-    if (NextInBatch(&HandedCursor, entry)) return true;
-    HandedBatch = HandedBatch->next;
-    if (HandedBatch) HandedCursor = CursorOf(HandedBatch);
+  while (HandedBatch || Streaming) {
+    if (HandedBatch && NextInBatch(&HandedCursor, entry)) return true;
+    FreeBatches(HandedBatch);
+    HandedBatch = nullptr;
+    if (!Streaming) break;
+    int fd = -1;
+    if (NextBatch(Streaming, &HandedBatch, &fd)) {
+      HandedCursor = CursorOf(HandedBatch);
+      continue;
+    }
+    ReleaseJob(Streaming);
+    Streaming = nullptr;
+    if (fd >= 0) StartInLine(fd);
   }
   for (;;) {
     if (NextInBatch(&InlineCursor, entry)) return true;
@@ -84,15 +99,11 @@ void PosixClose() {
   DirFd = -1;
   InlineCursor = BatchCursor{};
   ListingDone = false;
-  FreeBatches(Handed);
-  Handed = HandedBatch = nullptr;
+  FreeBatches(HandedBatch);
+  HandedBatch = nullptr;
+  ReleaseJob(Streaming);
+  Streaming = nullptr;
   GatherDrop();
-}
-
-void StartInLine(int fd) {
-  DirFd = fd;
-  ListingDone = false;
-  InlineCursor = BatchCursor{};
 }
 
 // Opens the directory at rel for reading in line. Short of descriptors, it first waits for the
@@ -135,9 +146,7 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
     return result;
   }
   if (taken.result != FindFound) return taken.result;
-  Handed = HandedBatch = taken.batches;
-  if (Handed) HandedCursor = CursorOf(Handed);
-  if (taken.fd >= 0) StartInLine(taken.fd);
+  Streaming = taken.job;
   if (taken.gather) {
     try {
       GatherBegin(rel, relLength, taken.key);

@@ -2,15 +2,18 @@
 // this file.
 //
 // Memory: everything the workers hold (listings being read and read, and their records) is held
-// to ReadAheadBudget. A worker counts each batch as it reads it; a listing that would pass the
-// budget is cut there and handed over with its directory still open, and the scan's thread reads
-// the rest in line. So a listing costs what reading it in line costs, at any size: batches are
-// kept as the kernel gave them, never copied or grown.
+// to ReadAheadBudget. A worker counts each batch as it reads it; one that would pass the budget
+// waits, its directory open, until the scan has taken enough. The directory the scan is taking
+// is read on regardless, a few batches ahead of the scan, which frees each batch as it hands it
+// out: so a listing of any size costs what reading it in line costs, and batches are kept as the
+// kernel gave them, never copied or grown.
 //
 // Failure: a worker that finds no file descriptor leaves its directory to the scan's thread (and
 // stops, since the others will find none either); one whose allocation fails does the same and
-// ends reading ahead for the whole scan. Nothing a worker meets becomes "could not be read" that
-// would not be so in line, and nothing aborts the program.
+// ends reading ahead for the whole scan; the scan's thread then reads in line what it has not
+// taken yet, and goes on in line with a directory whose first batches it has. Nothing a worker
+// meets becomes "could not be read" that would not be so in line, and nothing aborts the
+// program.
 #include "tree/readahead_posix.h"
 
 #include <malloc.h>
@@ -40,10 +43,8 @@ constexpr size_t ReadAheadBudget = 1 << 20;
 // What one more batch may add to the budget: its records, what was measured of each, its header.
 constexpr size_t LargestBatch =
     BatchBytes + MaxBatchRecords * sizeof(Measured) + sizeof(ListingBatch);
-// Listings cut at the budget keep their directory open until the scan takes them; beyond this
-// many a cut listing is dropped instead and read again in line, so that the workers never hold
-// more descriptors than this and their own.
-constexpr int MostCutListings = 8;
+// The directory the scan is taking is read at most this many batches ahead of it.
+constexpr int MostAheadOfTheScan = 4;
 // Under a limit of address space or data below this, the workers' own (their stacks and the
 // budget, about 4 MiB) would be a share of it that the tree itself needs: the scan reads in line,
 // as completely as it can.
@@ -54,9 +55,14 @@ constexpr rlim_t LeastLimitForWorkers = 64u << 20;
 // C library keeps the stacks it made for threads that ended, for threads to come).
 constexpr size_t WorkerStack = 256 * 1024;
 
+}  // namespace
+
 // One directory read ahead for the scan, by its path below the start directory.
-struct Job {
-  enum State { Reading, Done, LeftToScan };
+struct ReadAheadJob {
+  // Reading: its worker reads it (the scan may take it meanwhile); Queueing: its listing is
+  // whole and its worker queues its subdirectories; Done: its worker has let it go; LeftToScan:
+  // nothing of it is kept, the scan's thread reads it.
+  enum State { Reading, Queueing, Done, LeftToScan };
   std::string rel;  // with the final '/'
   // Where the scan meets it: the rank of each directory on its path among its siblings in the
   // scan's order, four bytes each, most significant first. Compared as bytes, a smaller key is
@@ -64,12 +70,18 @@ struct Job {
   std::string key;
   State state = Reading;
   FindResult result = FindFound;
-  ListingBatch* first = nullptr;  // the listing read, in the kernel's order
+  ListingBatch* first = nullptr;  // what is read and not yet taken, in the kernel's order
   ListingBatch** tail = &first;
-  size_t bytes = 0;     // what it holds against the budget
-  int fd = -1;          // >= 0: cut at the budget; the listing goes on from here
+  int batches = 0;      // in that list
+  size_t recordBytes = 0;  // what the record itself holds against the budget
+  int fd = -1;          // Done with fd >= 0: its worker stopped early; the listing goes on here
   bool queued = false;  // its subdirectories are queued
+  bool taken = false;   // the scan takes its batches as they come, and gathers its subdirectories
+  bool abandoned = false;  // the scan let it go while it was read: its worker deletes it
 };
+
+namespace {
+using Job = ReadAheadJob;
 
 // The subdirectories of one listing that are still to be read, in the scan's order.
 struct Siblings {
@@ -111,17 +123,18 @@ struct SoonerInScan {
 struct ReadAheadState {
   std::mutex lock;
   std::condition_variable workReady;     // directories were queued, budget was freed, or stopping
-  std::condition_variable listingReady;  // the job the scan waits for is no longer Reading
+  std::condition_variable listingReady;  // the job the scan waits for has a batch, or is Done
+  std::condition_variable progress;      // a worker that waits with a directory open may go on
   std::condition_variable descriptorFreed;    // no worker has a directory open any more
   std::set<Siblings*, SoonerInScan> waiting;  // sibling lists with directories still to read
   std::unordered_map<std::string, Siblings*> byParent;  // the same lists, by the parent's rel
-  std::unordered_map<std::string, Job*> started;        // read or being read, not yet taken, by rel
-  size_t heldBytes = 0;    // what the jobs in `started` hold
-  bool full = false;       // the budget ran full; workers wait until half of it is free
+  std::unordered_map<std::string, Job*> started;  // read or being read, not yet taken, by rel
+  size_t heldBytes = 0;    // what the jobs hold: records and batches not yet taken
+  bool full = false;       // the budget ran full; idle workers wait until half of it is free
   Job* awaited = nullptr;  // the job the scan waits for, if it waits
   int idleWorkers = 0;     // workers waiting for work or budget
+  int pausedWorkers = 0;   // workers waiting, a directory open, for budget or for the scan
   int reading = 0;         // workers with a directory open
-  int cutListings = 0;     // jobs in `started` cut at the budget, each with its directory open
   bool descriptorWanted = false;  // the scan's thread waits for a descriptor: start nothing
   bool shortOfMemory = false;     // an allocation failed on a worker: reading ahead ends
   bool stopping = false;
@@ -160,18 +173,13 @@ ListingBatch* NewBatch(const char* records, long bytes, const Measured* measured
 // Releases what job j holds (its batches and its open directory) and gives it back to the
 // budget; the caller holds the lock.
 void DropListing(Job* j) {
-  for (ListingBatch* b = j->first; b; b = b->next) {
-    Shared.heldBytes -= BatchSize(b);
-    j->bytes -= BatchSize(b);
-  }
+  for (ListingBatch* b = j->first; b; b = b->next) Shared.heldBytes -= BatchSize(b);
   FreeBatches(j->first);
   j->first = nullptr;
   j->tail = &j->first;
-  if (j->fd >= 0) {
-    close(j->fd);
-    j->fd = -1;
-    --Shared.cutListings;
-  }
+  j->batches = 0;
+  if (j->fd >= 0) close(j->fd);
+  j->fd = -1;
 }
 
 // Moves list g past its next directory, now started or claimed (the caller holds the lock);
@@ -246,9 +254,27 @@ bool MayStart() {
   return false;
 }
 
+// Whether the worker of job j may read its next batch, after waiting while it may not; the
+// caller holds the lock. False when it must stop reading: it is stopping, the scan's thread
+// wants its descriptor, or the scan let the job go.
+bool MayGoOn(Job* j, std::unique_lock<std::mutex>& hold) {
+  for (;;) {
+    if (Shared.stopping || j->abandoned || (Shared.descriptorWanted && !j->taken)) return false;
+    // The scan's own directory goes on regardless of the budget, a few batches ahead of it;
+    // the others wait until the budget has room.
+    if (j->taken ? j->batches < MostAheadOfTheScan
+                 : Shared.heldBytes + LargestBatch <= ReadAheadBudget)
+      return true;
+    if (!j->taken) Shared.full = true;
+    ++Shared.pausedWorkers;
+    Shared.progress.wait(hold);
+    --Shared.pausedWorkers;
+  }
+}
+
 // Reads job j's directory, a batch at a time, into j; called and left with the lock held (it is
 // let go while the system is asked). True when the worker should stop: no descriptor or no
-// memory was to be had.
+// memory was to be had, or it is stopping. j may be deleted here (the scan let it go).
 bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, char* records, Measured* measured) {
   hold.unlock();
   int fd = -1;
@@ -265,7 +291,7 @@ bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, char* records, Measured
     return false;
   }
   ++Shared.reading;
-  bool stop = false;
+  bool stop = false, whole = false;
   for (bool first = true;; first = false) {
     hold.unlock();
     bool last = false;
@@ -284,43 +310,51 @@ bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, char* records, Measured
       // An empty or failing first read is a directory that cannot be read; a later failure
       // ends the listing, as in line.
       if (first) j->result = FindFailed;
+      whole = true;
       break;
     }
-    if (!b || Shared.stopping) {
-      // No memory for the batch: the scan's thread reads this directory again, in line.
-      Shared.shortOfMemory = Shared.shortOfMemory || !b;
-      std::free(b);
-      DropListing(j);
-      j->state = Job::LeftToScan;
-      stop = true;
-      break;
-    }
-    *j->tail = b;
-    j->tail = &b->next;
-    j->bytes += BatchSize(b);
-    Shared.heldBytes += BatchSize(b);
-    if (last) break;
-    if (Shared.heldBytes + LargestBatch > ReadAheadBudget) {
-      // Cut here: the scan's thread goes on reading it in line. With too many cut already, or
-      // with the scan's thread short of descriptors, the directory is closed and read again.
-      Shared.full = true;
-      if (Shared.cutListings < MostCutListings && !Shared.descriptorWanted) {
-        j->fd = fd;
-        fd = -1;
-        ++Shared.cutListings;
-      } else {
-        DropListing(j);
-        j->state = Job::LeftToScan;
+    if (!b) Shared.shortOfMemory = true;
+    if (b) {
+      *j->tail = b;
+      j->tail = &b->next;
+      ++j->batches;
+      Shared.heldBytes += BatchSize(b);
+      if (j->taken) Shared.listingReady.notify_one();
+      if (last) {
+        whole = true;
+        break;
       }
+    }
+    if (!b || !MayGoOn(j, hold)) {
+      stop = !b || Shared.stopping;
       break;
     }
   }
-  if (fd >= 0) close(fd);
   --Shared.reading;
   if (Shared.descriptorWanted && Shared.reading == 0) Shared.descriptorFreed.notify_all();
-  if (j->state == Job::Reading && j->fd < 0) {
-    // A whole listing: its subdirectories are queued before it is Done, while the scan cannot
-    // take it. A cut one is gathered by the scan's thread as it reads the rest.
+  if (j->abandoned) {
+    close(fd);
+    DropListing(j);
+    delete j;
+    return stop;
+  }
+  if (!whole) {
+    if (j->taken) {
+      // The scan has begun handing its entries out: it goes on from here, in line.
+      j->fd = fd;
+    } else {
+      close(fd);
+      DropListing(j);
+      j->state = Job::LeftToScan;
+    }
+    if (j->state == Job::Reading) j->state = Job::Done;
+    return stop;
+  }
+  close(fd);
+  if (!j->taken && j->result == FindFound) {
+    // A whole listing the scan has not begun: its subdirectories are queued now, from its
+    // batches, which the scan cannot take meanwhile.
+    j->state = Job::Queueing;
     Siblings* g = nullptr;
     try {
       hold.unlock();
@@ -335,7 +369,7 @@ bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, char* records, Measured
       stop = true;
     }
   }
-  if (j->state == Job::Reading) j->state = Job::Done;
+  j->state = Job::Done;
   return stop;
 }
 
@@ -364,10 +398,11 @@ void* Work(void*) {
       break;
     }
     PassNext(g);
-    j->bytes = sizeof(Job) + 2 * j->rel.capacity() + j->key.capacity() + 64;
-    Shared.heldBytes += j->bytes;
+    j->recordBytes = sizeof(Job) + 2 * j->rel.capacity() + j->key.capacity() + 64;
+    Shared.heldBytes += j->recordBytes;
     bool stop = ReadJob(j, hold, records, measured);
-    if (Shared.awaited == j) Shared.listingReady.notify_one();
+    // The scan may wait for this job's state (j is not touched: it may be gone).
+    if (Shared.awaited) Shared.listingReady.notify_one();
     if (stop) break;
   }
   // Whatever the scan's thread waits for can no longer come from this worker.
@@ -392,8 +427,8 @@ void ReleaseShared() {
   Shared.full = false;
   Shared.awaited = nullptr;
   Shared.idleWorkers = 0;
+  Shared.pausedWorkers = 0;
   Shared.reading = 0;
-  Shared.cutListings = 0;
   Shared.descriptorWanted = false;
   Shared.shortOfMemory = false;
   Shared.stopping = false;
@@ -472,12 +507,22 @@ void StopReadAhead() {
     Shared.stopping = true;
   }
   Shared.workReady.notify_all();
+  Shared.progress.notify_all();
   for (Worker& w : Workers) {
     pthread_join(w.thread, nullptr);
     munmap(w.stack, WorkerStack);
   }
   std::vector<Worker>().swap(Workers);
   ReleaseShared();
+}
+
+// The budget was given back: idle workers may start again once half of it is free, and those
+// waiting with a directory open may go on. The caller holds the lock.
+void BudgetFreed() {
+  if (Shared.pausedWorkers > 0) Shared.progress.notify_all();
+  if (Shared.full && Shared.heldBytes + LargestBatch <= ReadAheadBudget / 2 &&
+      Shared.idleWorkers > 0 && !Shared.waiting.empty())
+    Shared.workReady.notify_all();
 }
 
 TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
@@ -501,28 +546,71 @@ TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
   }
   Job* j = it->second;
   Shared.started.erase(it);
-  Shared.awaited = j;
-  // A worker that stops marks its job first, so this wait always ends.
-  Shared.listingReady.wait(hold, [j] { return j->state != Job::Reading; });
-  Shared.awaited = nullptr;
-  Shared.heldBytes -= j->bytes;
-  if (j->fd >= 0) --Shared.cutListings;
-  if (Shared.full && Shared.heldBytes + LargestBatch <= ReadAheadBudget / 2 &&
-      Shared.idleWorkers > 0 && !Shared.waiting.empty())
-    Shared.workReady.notify_all();
-  bool shortOfMemory = Shared.shortOfMemory;
-  hold.unlock();
-  TakeKind kind = j->state == Job::LeftToScan ? TakeReadHere : TakenListing;
-  taken->key.swap(j->key);
-  taken->gather = !j->queued;
-  if (kind == TakenListing) {
-    taken->result = j->result;
-    taken->batches = j->first;
-    taken->fd = j->fd;
+  Shared.heldBytes -= j->recordBytes;
+  j->recordBytes = 0;
+  // From now on the scan takes its batches as they come: its worker reads on, whatever the
+  // budget, and leaves its subdirectories to the scan, which sees every entry.
+  if (j->state == Job::Reading) {
+    j->taken = true;
+    if (Shared.pausedWorkers > 0) Shared.progress.notify_all();
   }
+  Shared.awaited = j;
+  // A worker marks its job before it stops, so this wait always ends.
+  Shared.listingReady.wait(hold, [j] {
+    return j->state == Job::Done || j->state == Job::LeftToScan ||
+           (j->state == Job::Reading && j->first);
+  });
+  Shared.awaited = nullptr;
+  BudgetFreed();
+  bool shortOfMemory = Shared.shortOfMemory;
+  taken->key.swap(j->key);
+  taken->gather = j->taken || !j->queued;
+  if (j->state == Job::LeftToScan) {
+    delete j;
+    return shortOfMemory ? TakeStop : TakeReadHere;
+  }
+  taken->result = j->result;
+  if (j->result != FindFound) {
+    delete j;
+    return TakenListing;
+  }
+  taken->job = j;
+  return TakenListing;
+}
+
+bool NextBatch(Job* j, ListingBatch** batch, int* fd) {
+  std::unique_lock<std::mutex> hold(Shared.lock);
+  Shared.awaited = j;
+  Shared.listingReady.wait(hold, [j] { return j->first || j->state != Job::Reading; });
+  Shared.awaited = nullptr;
+  *fd = -1;
+  if (!j->first) {
+    std::swap(*fd, j->fd);
+    return false;
+  }
+  ListingBatch* b = j->first;
+  j->first = b->next;
+  if (!j->first) j->tail = &j->first;
+  --j->batches;
+  b->next = nullptr;
+  Shared.heldBytes -= BatchSize(b);
+  BudgetFreed();
+  *batch = b;
+  return true;
+}
+
+void ReleaseJob(Job* j) {
+  if (!j) return;
+  std::lock_guard<std::mutex> hold(Shared.lock);
+  if (j->state == Job::Reading) {
+    // Its worker deletes it when it sees this.
+    j->abandoned = true;
+    Shared.progress.notify_all();
+    return;
+  }
+  DropListing(j);
+  BudgetFreed();
   delete j;
-  if (shortOfMemory && kind == TakeReadHere) return TakeStop;
-  return kind;
 }
 
 void GatherBegin(const char* rel, int relLength, const std::string& key) {

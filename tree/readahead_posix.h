@@ -1,6 +1,6 @@
-// Reading ahead of the scan on worker threads (POSIX): whole listings, up to a budget of memory,
+// Reading ahead of the scan on worker threads (POSIX): the listings, up to a budget of memory,
 // of the directories the scan will ask for next, in the order it will ask for them, held until
-// it does. The scan's thread still takes one listing at a time, so what the scan makes of them
+// it does; a listing larger than the budget is read on while the scan takes it. The scan's thread still takes one listing at a time, so what the scan makes of them
 // is the same as when it reads them itself. Called by the POSIX enumeration on the scan's
 // thread only.
 #pragma once
@@ -32,23 +32,31 @@ void StopReadAhead();
 
 // What the read-ahead has for one directory the scan asks for.
 enum TakeKind {
-  TakenListing,  // read ahead: result, batches and maybe a descriptor to go on reading from
+  TakenListing,  // read or being read ahead: result, and the job to take its batches from
   TakeReadHere,  // nothing read: the scan's thread opens and reads it in line
   TakeStop,      // memory ran short on a worker: stop reading ahead, then read it in line
 };
+struct ReadAheadJob;
 struct TakenDirectory {
   FindResult result = FindFound;
-  ListingBatch* batches = nullptr;  // the caller's from now on
-  int fd = -1;  // >= 0: the listing was cut at the budget and goes on here, in line
-  // The directory's subdirectories were not queued (its listing was not read whole ahead): the
+  // With TakenListing and FindFound: the batches come from here (NextBatch), and it is given
+  // back with ReleaseJob.
+  ReadAheadJob* job = nullptr;
+  // Its subdirectories were not queued (its listing was not whole ahead of the scan): the
   // caller gathers them as it hands its entries out (GatherBegin), with this key.
   bool gather = false;
   std::string key;
 };
 // The read-ahead's part for the directory at rel (below the start directory, ending in '/'),
-// waiting while a worker reads it. May throw std::bad_alloc: the caller then stops reading
-// ahead.
+// waiting while a worker opens it and reads its first batch. May throw std::bad_alloc: the
+// caller then stops reading ahead.
 TakeKind TakeListing(const std::string& rel, TakenDirectory* taken);
+// The job's next batch, the caller's from now on (FreeBatches), waiting while its worker reads
+// it. False at the end of what was read ahead; *fd is then -1, or a descriptor of the directory
+// (the caller's) whose listing goes on from there, to be read in line.
+bool NextBatch(ReadAheadJob* job, ListingBatch** batch, int* fd);
+// The scan is done with the job (harmless with null).
+void ReleaseJob(ReadAheadJob* job);
 
 // Gathering, on the scan's thread, the subdirectories of a directory it reads in line, so that
 // the workers can read them ahead once its listing is whole: GatherBegin, GatherEntry for each

@@ -113,6 +113,21 @@ class SameReport(unittest.TestCase):
             self.assertEqual(r.returncode, 0, value)
             self.assertEqual(stable(r.stdout), want, value)
 
+    def test_listings_larger_than_the_budget(self):
+        # Guards a listing read ahead whole whatever its size (memory without bound), one cut at
+        # the budget losing or repeating entries where the scan goes on, and the subdirectories
+        # of such a listing, which only the scan sees whole, read in another order: six
+        # directories of 12,000 files and 40 subdirectories each give the same bytes.
+        with h.Tree() as t:
+            for i in range(6):
+                big = t.add("big%d" % i)
+                for k in range(12000):
+                    os.close(os.open(os.path.join(big, "f%05d" % k), os.O_CREAT | os.O_WRONLY))
+                for k in range(40):
+                    t.add("big%d/sub%02d/inner/x" % (i, k), k * 100)
+            self.check_same(["-tab", t.root])
+            self.check_same(["-sort=files", "-2", t.root])
+
     def test_few_file_descriptors(self):
         # Guards a worker's "too many open files" counted as a directory that cannot be read,
         # and a start directory whose handle could not be had losing everything below it: with
