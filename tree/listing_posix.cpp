@@ -147,17 +147,21 @@ int OpenWithoutLinks(int from, const char* path) {
 
 // Without openat2: one component at a time from the start directory, none followed if it is a
 // link (O_NOFOLLOW refuses a link as the last component; O_DIRECTORY refuses one opened as a
-// path handle).
+// path handle). Needs a second descriptor while it walks.
 int OpenByComponents(const char* rel) {
   int at = RootFd >= 0 ? RootFd : open(RootRealPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (at < 0) return -1;
+  char name[NAME_MAX + 1];
   const char* p = rel;
   for (;;) {
     const char* slash = std::strchr(p, '/');
-    std::string name = slash ? std::string(p, (size_t)(slash - p)) : std::string(p);
+    size_t length = slash ? (size_t)(slash - p) : std::strlen(p);
+    if (length > NAME_MAX) length = NAME_MAX;
+    std::memcpy(name, p, length);
+    name[length] = 0;
     bool last = !slash || slash[1] == 0;
     int flags = last ? EnumerationFlags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int next = openat(at, name.c_str(), flags);
+    int next = openat(at, name, flags);
     int error = errno;
     if (at != RootFd) close(at);
     errno = error;
@@ -165,6 +169,41 @@ int OpenByComponents(const char* rel) {
     at = next;
     p = slash + 1;
   }
+}
+
+// Without openat2, and with the kernel's name of every open file at hand: the directory is
+// opened by its path and kept only when the kernel names it by that same path, which no link on
+// the way would leave it. Needs no second descriptor. -1 with errno ENOSYS when the kernel's
+// name cannot be read.
+int OpenCheckingPath(const char* rel) {
+  char expected[2 * PATH_MAX];
+  size_t relLength = std::strlen(rel);
+  if (RootRealPath.empty() || RootRealPath.size() + relLength >= sizeof expected) {
+    errno = ENOSYS;
+    return -1;
+  }
+  std::memcpy(expected, RootRealPath.data(), RootRealPath.size());
+  std::memcpy(expected + RootRealPath.size(), rel, relLength + 1);
+  size_t expectedLength = RootRealPath.size() + relLength;
+  if (expectedLength > 1 && expected[expectedLength - 1] == '/') expected[--expectedLength] = 0;
+  int f = RootFd >= 0 ? openat(RootFd, rel, EnumerationFlags | O_NOFOLLOW)
+                      : open(expected, EnumerationFlags | O_NOFOLLOW);
+  if (f < 0) return -1;
+  char link[32];
+  char real[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", f);
+  ssize_t n = readlink(link, real, sizeof real);
+  if (n < 0) {
+    close(f);
+    errno = ENOSYS;
+    return -1;
+  }
+  if ((size_t)n != expectedLength || std::memcmp(real, expected, expectedLength) != 0) {
+    close(f);
+    errno = ELOOP;
+    return -1;
+  }
+  return f;
 }
 }  // namespace
 
@@ -193,8 +232,23 @@ FindResult OpenStartDirectory(const PathStr& directory, int* fd) {
 FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor) {
   *noDescriptor = false;
   if (CheckByMounts && IsForeignMount(rel)) return FindOtherDevice;
-  int f = RootFd >= 0 ? OpenWithoutLinks(RootFd, rel)
-                      : OpenWithoutLinks(AT_FDCWD, (RootRealPath + rel).c_str());
+  int f = -1;
+  if (RootFd >= 0) {
+    f = OpenWithoutLinks(RootFd, rel);
+  } else {
+    // No handle of the start directory (no descriptor was left for it): by its real path,
+    // which holds no link.
+    char path[2 * PATH_MAX];
+    size_t relLength = std::strlen(rel);
+    if (RootRealPath.size() + relLength < sizeof path) {
+      std::memcpy(path, RootRealPath.data(), RootRealPath.size());
+      std::memcpy(path + RootRealPath.size(), rel, relLength + 1);
+      f = OpenWithoutLinks(AT_FDCWD, path);
+    } else {
+      errno = ENAMETOOLONG;
+    }
+  }
+  if (f < 0 && errno == ENOSYS) f = OpenCheckingPath(rel);
   if (f < 0 && errno == ENOSYS) f = OpenByComponents(rel);
   if (f < 0) {
     int error = errno;
