@@ -39,6 +39,9 @@ extern int64_t TotalWaste;
 // Directories whose listing could not be read (they count as empty); directories on another
 // file system or with no entry at all are not among them. Zeroed as each scan starts.
 extern int32_t UnreadableDirectories;
+// Subdirectories left out because they matched an exclusion pattern (those below them are not
+// counted: they were never seen). Zeroed as each scan starts.
+extern int32_t ExcludedDirectories;
 
 // Reads the directory whose path is in ScanPath into n. False only when the path was not found
 // (after writing its message).

@@ -236,13 +236,15 @@ TEST_F(Database, RowsThroughTheScrollerAreTheSameWhateverTheToggles) {
   PagingEnabled = true;
   ScreenLastRow = 24;
   Keyboard = KeyboardSource{ScriptedKey, NoClear};
-  Keys = {KeyPress{'W', 0}, KeyPress{'d', 0}, KeyPress{'F', 0}, KeyPress{'A', 0}, KeyPress{' ', 0}};
+  Keys = {KeyPress{'W', 0}, KeyPress{'d', 0}, KeyPress{'F', 0},
+          KeyPress{'A', 0}, KeyPress{'u', 0}, KeyPress{' ', 0}};
   std::string shown = Report(TabSection);
   EXPECT_TRUE(Keys.empty());
   // Every page is the whole six-line report followed by the status line at 100%.
-  std::string status = "100% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
-  std::string erase = std::string(74, '\b') + std::string(74, ' ') + std::string(74, '\b');
+  std::string status =
+      "100% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [U]nits [Esc]";
+  std::string erase = std::string(79, '\b') + std::string(79, ' ') + std::string(79, '\b');
   std::string expected = straight + status;
-  for (int i = 0; i < 4; ++i) expected += erase + straight + status;
+  for (int i = 0; i < 5; ++i) expected += erase + straight + status;
   EXPECT_EQ(shown, expected + erase);
 }

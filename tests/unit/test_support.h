@@ -54,6 +54,7 @@ struct Capture {
 struct StateGuard {
   BStr treeChars = TreeChars;
   bool showWaste = ShowWaste, wasteAsPercent = WasteAsPercent, showFiles = ShowFiles;
+  bool showUnits = ShowUnits;
   char separator = ThousandsSeparator;
   int32_t clusterSize = ClusterSize;
   ScanSettings scan = Scan;
@@ -80,6 +81,7 @@ struct StateGuard {
     ShowWaste = showWaste;
     WasteAsPercent = wasteAsPercent;
     ShowFiles = showFiles;
+    ShowUnits = showUnits;
     ThousandsSeparator = separator;
     ClusterSize = clusterSize;
     Scan = scan;
