@@ -130,13 +130,20 @@ void WriteTabRow(const DirNode* node) {
   EndRow();
 }
 
-void WriteCommaRow(const DirNode* node) {
+namespace {
+// The three byte counts that open a comma-separated row, each followed by its comma.
+void WriteCommaCounts(const DirNode* node) {
   WriteText(FormatPlain(node->localSize));
   WriteText(",", 1);
   WriteText(FormatPlain(node->wastage));
   WriteText(",", 1);
   WriteText(FormatPlain(NodeTotal(node)));
   WriteText(",", 1);
+}
+}  // namespace
+
+void WriteCommaRow(const DirNode* node) {
+  WriteCommaCounts(node);
   WriteRowPath(node, true);
   EndRow();
 }
@@ -153,12 +160,7 @@ int32_t CsvHeader() {
 }
 
 void WriteCsvRow(const DirNode* node) {
-  WriteText(FormatPlain(node->localSize));
-  WriteText(",", 1);
-  WriteText(FormatPlain(node->wastage));
-  WriteText(",", 1);
-  WriteText(FormatPlain(NodeTotal(node)));
-  WriteText(",", 1);
+  WriteCommaCounts(node);
   WriteText(FormatPlain(node->fileCount));
   WriteText(",", 1);
   WriteCsvPath(node);

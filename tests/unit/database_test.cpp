@@ -315,14 +315,8 @@ class Json : public Database {
  protected:
   void SetUp() override {
     Database::SetUp();
-    ClusterSize = 4096;
+    SetExampleFigures();
     Scan = ScanSettings{false, INT32_MAX, 0, NAME, 3, 255, 4};
-    DriveLabel = BMake("C");
-    DriveClusterSize = 32768;
-    DriveFreeBytes = 1073741824;
-    DriveTotalBytes = 2147155968;
-    TotalFiles = 54;
-    TotalWaste = 60489;
     ExcludedDirectories = 0;
     UnreadableDirectories = 0;
     ClearExclusions(false, true);

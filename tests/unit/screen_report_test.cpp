@@ -25,13 +25,7 @@ class ScreenReport : public Isolated {
   // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
   void BuildExample() {
     BuildExampleTree("C:\\DATA");
-    ClusterSize = 4096;
-    TotalFiles = 54;
-    TotalWaste = 60489;
-    DriveClusterSize = 32768;
-    DriveFreeBytes = 1073741824;
-    DriveTotalBytes = 2147155968;
-    DriveLabel = BMake("C");
+    SetExampleFigures();
   }
 
   // One pass of `count` lines from line `first` of a report of `total` lines.

@@ -169,6 +169,17 @@ inline void BuildExampleTree(const std::string& rootPath) {
   RootNode.subdirsSize = NodeTotal(alpha) + NodeTotal(beta);
 }
 
+// The run's figures that go with the worked example: its cluster size and totals, and its drive.
+inline void SetExampleFigures() {
+  ClusterSize = 4096;
+  TotalFiles = 54;
+  TotalWaste = 60489;
+  DriveClusterSize = 32768;
+  DriveFreeBytes = 1073741824;
+  DriveTotalBytes = 2147155968;
+  DriveLabel = BMake("C");
+}
+
 // Releases a hand-made node and everything below it.
 inline void Release(DirNode* n) {
   if (!n) return;
