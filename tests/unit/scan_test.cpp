@@ -557,6 +557,7 @@ TEST_F(ExclusionScan, ExcludedDirectoriesAreNotReadNotCountedAndLeaveNoNode) {
   EXPECT_EQ(out.text, "");
 
   // The next scan counts afresh.
+  ReleaseRoot();
   ClearExclusions(false, true);
   EXPECT_TRUE(Run());
   EXPECT_EQ(ExcludedDirectories, 0);
