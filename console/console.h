@@ -77,6 +77,7 @@ extern int (*ClosingNote)();
 
 // Platform pieces used by the portable output module.
 bool PlatformWriteStdout(const char* bytes, int length);  // false when the write failed
+void PlatformWriteStderr(const char* bytes, int length);  // unbuffered; failures are dropped
 bool PlatformStdoutBrokenPipe();  // the last failed write found the reader gone
 void PlatformRestoreTerminal();   // leaves the terminal in the mode it was found in
 // Writes the tree-drawing bytes (code page 437 box pieces, blank, + | -) as the platform shows

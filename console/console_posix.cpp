@@ -19,9 +19,11 @@
 extern const char PathSeparator;
 extern const int PathBudget;
 extern const int PathPatternRoom;
+extern const bool NamesIgnoreCase;
 const char PathSeparator = '/';
 const int PathBudget = 4095;  // PATH_MAX less one
 const int PathPatternRoom = 0;  // the directory itself is opened: no pattern
+const bool NamesIgnoreCase = false;  // names are compared byte for byte
 const char* PlatformLineEnd = "\n";
 
 bool OutputRedirected = false;
@@ -373,6 +375,16 @@ bool PlatformWriteStdout(const char* bytes, int length) {
     length -= (int)n;
   }
   return true;
+}
+
+void PlatformWriteStderr(const char* bytes, int length) {
+  while (length > 0) {
+    ssize_t n = write(2, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    length -= (int)n;
+  }
 }
 
 bool PlatformStdoutBrokenPipe() {

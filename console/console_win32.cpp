@@ -14,9 +14,11 @@
 extern const char PathSeparator;
 extern const int PathBudget;
 extern const int PathPatternRoom;
+extern const bool NamesIgnoreCase;
 const char PathSeparator = '\\';
 const int PathBudget = 255;  // the bound of the program's strings, as the Win32 calls take them
 const int PathPatternRoom = 4;  // the separator and "*.*" of the enumeration pattern
+const bool NamesIgnoreCase = true;  // the file system finds a name in any letter case
 const char* PlatformLineEnd = "\r\n";
 
 bool OutputRedirected = false;
@@ -207,6 +209,16 @@ bool PlatformWriteStdout(const char* bytes, int length) {
     length -= (int)written;
   }
   return true;
+}
+
+void PlatformWriteStderr(const char* bytes, int length) {
+  while (length > 0) {
+    DWORD written = 0;
+    if (!WriteFile(ConsoleErrorHandle, bytes, (DWORD)length, &written, nullptr) || written == 0)
+      return;
+    bytes += written;
+    length -= (int)written;
+  }
 }
 
 bool PlatformStdoutBrokenPipe() {

@@ -3,12 +3,14 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/strings.h"
 
 namespace {
 char Buffer[1 << 16];     // pending bytes for standard output
 int BufferUsed = 0;       // bytes of Buffer in use
 bool Failed = false;      // a write has failed; later writes are dropped
 std::string* Sink = nullptr;  // test capture, or null for the real stream
+bool ToErrors = false;        // pieces go to standard error (SendOutputToErrors)
 
 // The line cut of the scroller's passes. A character is written at once while it ends before
 // the last column; the one that would fill the last column is held until it is known whether
@@ -32,6 +34,10 @@ void Emit(const char* bytes, int length) {
   if (length <= 0) return;
   if (Sink) {
     Sink->append(bytes, length);
+    return;
+  }
+  if (ToErrors) {
+    PlatformWriteStderr(bytes, length);
     return;
   }
   if (BufferUsed + length > (int)sizeof Buffer) Drain();
@@ -121,26 +127,6 @@ int CodePointColumns(unsigned cp) {
   return 1;
 }
 
-// Length of the well-formed UTF-8 character at bytes (1 for a byte that starts none, which a
-// terminal shows as one replacement character); *cp receives its code point.
-int Utf8Length(const unsigned char* bytes, int length, unsigned* cp) {
-  unsigned char c = bytes[0];
-  int n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
-  *cp = c;
-  if (n == 1 || n > length) return 1;
-  unsigned v = c & (0x7F >> n);
-  for (int i = 1; i < n; ++i) {
-    if ((bytes[i] & 0xC0) != 0x80) return 1;
-    v = (v << 6) | (bytes[i] & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not characters.
-  if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
-      (v >= 0xD800 && v <= 0xDFFF))
-    return 1;
-  *cp = v;
-  return n;
-}
-
 void CutText(const char* bytes, int length) {
   const unsigned char* u = (const unsigned char*)bytes;
   for (int i = 0; i < length;) {
@@ -157,7 +143,7 @@ void CutText(const char* bytes, int length) {
       continue;
     }
     unsigned cp = c;
-    int n = TextIsUtf8 ? Utf8Length(u + i, length - i, &cp) : 1;
+    int n = TextIsUtf8 ? Utf8CharLength(u + i, length - i, &cp) : 1;
     int columns = cp < 0x20 || cp == 0x7F ? 0 : n == 1 ? 1 : CodePointColumns(cp);
     CutPiece(bytes + i, n, columns, false);
     i += n;
@@ -217,6 +203,11 @@ void FlushOutput() {
 }
 
 bool OutputFailed() { return Failed; }
+
+void SendOutputToErrors(bool on) {
+  FlushOutput();
+  ToErrors = on;
+}
 
 void CaptureOutput(std::string* sink) {
   FlushOutput();

@@ -42,6 +42,11 @@ void WriteCrLf();
 
 void FlushOutput();
 
+// While on, everything written here goes to standard error instead, unbuffered: an export
+// keeps standard output for the report alone, and the messages before it go there. Flushes
+// what is pending first.
+void SendOutputToErrors(bool on);
+
 // True once a write to standard output has failed.
 bool OutputFailed();
 

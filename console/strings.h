@@ -14,6 +14,10 @@ extern const int PathBudget;
 // in a platform file). A directory is read when its path and this room fit in PathBudget.
 extern const int PathPatternRoom;
 
+// True when the file system takes two names that differ only in letter case for one (Windows);
+// false when they are two names (POSIX). Defined in a platform file.
+extern const bool NamesIgnoreCase;
+
 // Right-justifies text with leading blanks to width; never truncates.
 BStr PadLeft(const BStr& text, int width);
 
@@ -40,6 +44,11 @@ template <int N>
 BoundedText<N> ParentDirectory(const BoundedText<N>& path) {
   return ParentDirectoryWith(path, PathSeparator, PathSeparator == '\\' ? 3 : 1);
 }
+
+// Length of the well-formed UTF-8 character at bytes (length bytes available), and its code
+// point in *cp; 1 for a byte that starts none (a stray continuation byte, an overlong form, a
+// surrogate, a value past U+10FFFF, a sequence cut short), with *cp that byte.
+int Utf8CharLength(const unsigned char* bytes, int length, unsigned* cp);
 
 // count copies of c (count clamped to 0..255).
 BStr RepeatChar(int count, char c);

@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
   StartUp();
   ShowBanner(argc, argv);
   ProcessParameters(argc, argv);
-  if (OutputRedirected) {
+  // An export ends with its last row or its document: nothing may follow.
+  if (OutputRedirected && !IsExport(Options.outputMode)) {
     WriteText("\f", 1);
     WriteLineEnd();
   }

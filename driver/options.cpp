@@ -14,7 +14,7 @@
 #include "mailer/shell_open.h"
 #include "report/screen_report.h"
 
-const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME};
+const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME, {}};
 RunOptions Options = DefaultOptions;
 
 intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
@@ -38,17 +38,10 @@ BStr Rest(const BStr& upper, int from) {
   return BMake(upper.text + from, upper.length > from ? upper.length - from : 0);
 }
 
-struct SortName {
-  const char* name;
-  SortOrder order;
-};
-const SortName SortNames[] = {{"NONE", NONE},   {"NAME", NAME},   {"LOCAL", LOCAL},
-                              {"TOTAL", TOTAL}, {"WASTE", WASTE}, {"FILES", FILES}};
-
 void ParseSortOrder(const BStr& name) {
-  for (const SortName& s : SortNames) {
-    if (BEquals(name, s.name)) {
-      Options.sortOrder = s.order;
+  for (int i = 0; i < SortOrderCount; ++i) {
+    if (BEquals(name, SortOrderName((SortOrder)i))) {
+      Options.sortOrder = (SortOrder)i;
       return;
     }
   }
@@ -185,58 +178,165 @@ void LaunchAndExit(const BStr& target, LaunchKind kind) {
   EndProgram(0);
 }
 
+namespace {
+// What a token is, by the keyword it begins with (or is).
+enum class Keyword {
+  GraphicChars,
+  PlainChars,
+  Sort,
+  NoPaging,
+  Size,
+  Cluster,
+  Tab,
+  Comma,
+  Csv,
+  Json,
+  Units,
+  Bytes,
+  Exclude,
+  NoWaste,
+  AsPercent,
+  AsValue,
+  Welcome,
+  Dir,
+  Mail,
+  Config,
+  Manual,
+  Penwick,
+  None
+};
+struct KeywordRow {
+  const char* keyword;
+  bool whole;  // the whole token is the keyword; otherwise the token begins with it
+  Keyword kind;
+};
+// Compared in this order, the first that matches counts: a token such as -TABLE is -TAB, and
+// any token that begins with -W shows the welcome screen. The options of exports, units and
+// exclusions are whole words, so that a directory called, say, -jsonfiles can still be named.
+const KeywordRow Keywords[] = {
+    {"-C+", true, Keyword::GraphicChars},   {"-C-", true, Keyword::PlainChars},
+    {"-SORT=", false, Keyword::Sort},       {"-P", true, Keyword::NoPaging},
+    {"-SIZE=", false, Keyword::Size},       {"-SIZE:", false, Keyword::Size},
+    {"-CL=", false, Keyword::Cluster},      {"-CL:", false, Keyword::Cluster},
+    {"-TAB", false, Keyword::Tab},          {"-COMMA", false, Keyword::Comma},
+    {"-CSV", true, Keyword::Csv},           {"-JSON", true, Keyword::Json},
+    {"-UNITS", true, Keyword::Units},       {"-BYTES", true, Keyword::Bytes},
+    {"-EXCLUDE=", false, Keyword::Exclude}, {"-EXCLUDE:", false, Keyword::Exclude},
+    {"-NOWASTE", false, Keyword::NoWaste},  {"-ASPER", false, Keyword::AsPercent},
+    {"-ASVAL", false, Keyword::AsValue},    {"-W", false, Keyword::Welcome},
+    {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
+    {"-CONFIG", false, Keyword::Config},    {"-MANUAL", false, Keyword::Manual},
+    {"-PENWICK", false, Keyword::Penwick},
+};
+
+Keyword Classify(const BStr& upper) {
+  for (const KeywordRow& row : Keywords)
+    if (row.whole ? Whole(upper, row.keyword) : Prefix(upper, row.keyword)) return row.kind;
+  return Keyword::None;
+}
+
+// The options that end the program before the tokens after them are parsed.
+bool EndsProgram(Keyword k) {
+  return k == Keyword::Welcome || k == Keyword::Mail || k == Keyword::Config ||
+         k == Keyword::Manual || k == Keyword::Penwick;
+}
+
+// The pattern of an -exclude token: the token as given (patterns keep their letter case) from
+// the byte after "=" or ":". An empty pattern drops the patterns given before it, so that a
+// command line can undo the stored ones.
+void ParseExclude(const BStr& token) {
+  BStr pattern = Rest(token, 9);
+  if (pattern.length == 0)
+    Options.excludes.clear();
+  else
+    Options.excludes.push_back(pattern);
+}
+}  // namespace
+
 void ParseOption(const BStr& token) {
   TokenNamedDirectory = false;
   BStr upper = UpperCaseAscii(token);
-  if (Whole(upper, "-C+")) {
-    TreeChars = GraphicTreeChars;
-  } else if (Whole(upper, "-C-")) {
-    TreeChars = PlainTreeChars;
-  } else if (Prefix(upper, "-SORT=")) {
-    ParseSortOrder(Rest(upper, 6));
-  } else if (Whole(upper, "-P")) {
-    PagingEnabled = false;
-  } else if (Prefix(upper, "-SIZE=") || Prefix(upper, "-SIZE:")) {
-    Options.minSize = ParseSizeValue(Rest(upper, 6));
-  } else if (Prefix(upper, "-CL=") || Prefix(upper, "-CL:")) {
-    int64_t v = ParseSizeValue(Rest(upper, 4));
-    if (v > 65536) {
-      PagedWriteLine("Invalid cluster size > 64K ignored.");
-      Options.clusterSizeOverride = 65536;
-    } else {
-      Options.clusterSizeOverride = (int32_t)v;
+  switch (Classify(upper)) {
+    case Keyword::GraphicChars:
+      TreeChars = GraphicTreeChars;
+      break;
+    case Keyword::PlainChars:
+      TreeChars = PlainTreeChars;
+      break;
+    case Keyword::Sort:
+      ParseSortOrder(Rest(upper, 6));
+      break;
+    case Keyword::NoPaging:
+      PagingEnabled = false;
+      break;
+    case Keyword::Size:
+      Options.minSize = ParseSizeValue(Rest(upper, 6));
+      break;
+    case Keyword::Cluster: {
+      int64_t v = ParseSizeValue(Rest(upper, 4));
+      if (v > 65536) {
+        PagedWriteLine("Invalid cluster size > 64K ignored.");
+        Options.clusterSizeOverride = 65536;
+      } else {
+        Options.clusterSizeOverride = (int32_t)v;
+      }
+      break;
     }
-  } else if (Prefix(upper, "-TAB")) {
-    Options.outputMode = Tab;
-  } else if (Prefix(upper, "-COMMA")) {
-    Options.outputMode = Comma;
-  } else if (Prefix(upper, "-NOWASTE")) {
-    ShowWaste = false;
-  } else if (Prefix(upper, "-ASPER")) {
-    WasteAsPercent = true;
-  } else if (Prefix(upper, "-ASVAL")) {
-    WasteAsPercent = false;
-  } else if (Prefix(upper, "-W")) {
-    ShowWelcome();
-    EndProgram(0);
-  } else if (Prefix(upper, "-DIR")) {
-    Options.dirListingSizes = true;
-    ShowWaste = false;
-  } else if (Prefix(upper, "-MAIL")) {
-    PagedWriteLine("Starting mail program");
-    LaunchAndExit(BMake(MailUrl));
-  } else if (Prefix(upper, "-CONFIG")) {
-    PagedWriteLine("Starting Quorvel configuration program");
-    LaunchAndExit(ConfigTarget(), LaunchToEdit);
-  } else if (Prefix(upper, "-MANUAL")) {
-    PagedWriteLine("Starting program to display Quorvel user manual.");
-    LaunchAndExit(BesideProgram("quorvel.txt"), LaunchToRead);
-  } else if (Prefix(upper, "-PENWICK")) {
-    PagedWriteLine("Starting Web browser to show Penwick Software home page.");
-    LaunchAndExit(BMake(HomePage));
-  } else if (!ParseDepthOption(upper)) {
-    Options.directory = token;
-    TokenNamedDirectory = true;
+    case Keyword::Tab:
+      Options.outputMode = Tab;
+      break;
+    case Keyword::Comma:
+      Options.outputMode = Comma;
+      break;
+    case Keyword::Csv:
+      Options.outputMode = Csv;
+      break;
+    case Keyword::Json:
+      Options.outputMode = Json;
+      break;
+    case Keyword::Units:
+      ShowUnits = true;
+      break;
+    case Keyword::Bytes:
+      ShowUnits = false;
+      break;
+    case Keyword::Exclude:
+      ParseExclude(token);
+      break;
+    case Keyword::NoWaste:
+      ShowWaste = false;
+      break;
+    case Keyword::AsPercent:
+      WasteAsPercent = true;
+      break;
+    case Keyword::AsValue:
+      WasteAsPercent = false;
+      break;
+    case Keyword::Welcome:
+      ShowWelcome();
+      EndProgram(0);
+    case Keyword::Dir:
+      Options.dirListingSizes = true;
+      ShowWaste = false;
+      break;
+    case Keyword::Mail:
+      PagedWriteLine("Starting mail program");
+      LaunchAndExit(BMake(MailUrl));
+    case Keyword::Config:
+      PagedWriteLine("Starting Quorvel configuration program");
+      LaunchAndExit(ConfigTarget(), LaunchToEdit);
+    case Keyword::Manual:
+      PagedWriteLine("Starting program to display Quorvel user manual.");
+      LaunchAndExit(BesideProgram("quorvel.txt"), LaunchToRead);
+    case Keyword::Penwick:
+      PagedWriteLine("Starting Web browser to show Penwick Software home page.");
+      LaunchAndExit(BMake(HomePage));
+    case Keyword::None:
+      if (!ParseDepthOption(upper)) {
+        Options.directory = token;
+        TokenNamedDirectory = true;
+      }
+      break;
   }
 }
 
@@ -263,6 +363,31 @@ void TokenizeParameters(const BStr& text, void (*apply)(const BStr& token)) {
     }
   }
   if (pending.length > 0) apply(pending);
+}
+
+namespace {
+OutputMode FormSoFar = Screen;  // the form the tokens seen so far choose (ExportRequested)
+bool FormScanEnded = false;     // a token that ends the program was seen
+
+void NoteForm(const BStr& token) {
+  if (FormScanEnded) return;
+  Keyword k = Classify(UpperCaseAscii(token));
+  if (k == Keyword::Tab) FormSoFar = Tab;
+  if (k == Keyword::Comma) FormSoFar = Comma;
+  if (k == Keyword::Csv) FormSoFar = Csv;
+  if (k == Keyword::Json) FormSoFar = Json;
+  if (EndsProgram(k)) FormScanEnded = true;
+}
+}  // namespace
+
+bool ExportRequested(int argc, char** argv) {
+  FormSoFar = Screen;
+  FormScanEnded = false;
+  TokenizeParameters(StoredDefaultParams, NoteForm);
+  BStr variable;
+  if (ReadParameterVariable(&variable)) TokenizeParameters(variable, NoteForm);
+  for (int i = 1; i < argc; ++i) NoteForm(BMake(argv[i]));
+  return !FormScanEnded && (FormSoFar == Csv || FormSoFar == Json);
 }
 
 void ProcessParameters(int argc, char** argv) {

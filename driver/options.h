@@ -3,12 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "console/bounded_string.h"
 #include "driver/system.h"
 #include "tree/sort_order.h"
 
-enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2 };
+// Screen: the drawn tree; Tab and Comma: the two database forms; Csv and Json: the exports for
+// other programs, written alone on standard output.
+enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2, Csv = 3, Json = 4 };
+
+inline bool IsExport(OutputMode mode) {
+  return mode == Csv || mode == Json;
+}
 
 struct RunOptions {
   unsigned char maxDepth;  // levels below the root shown as nodes of their own
@@ -18,6 +25,7 @@ struct RunOptions {
   bool dirListingSizes;
   PathStr directory;  // as given, not upper-cased; at most PathBudget bytes
   SortOrder sortOrder;
+  std::vector<BStr> excludes;  // -exclude patterns as given, in order
 };
 
 // The one instance, holding its defaults until options change it. Written by ParseOption only.
@@ -28,6 +36,12 @@ extern const RunOptions DefaultOptions;
 // Reads the stored string, the environment variable and the command-line arguments in that
 // order, applies every token, then runs the report once.
 void ProcessParameters(int argc, char** argv);
+
+// Whether the tokens of the three sources choose an export (-csv or -json) as the report's
+// form, as parsing them will: the last form option wins, and a token that ends the program
+// before the report (the welcome screen, a launch) means there will be none. Asked before the
+// banner, which an export leaves out. Parses nothing else and writes nothing.
+bool ExportRequested(int argc, char** argv);
 
 // Applies one token: sets an option or a display switch, writes a message, or ends the program
 // (the welcome screen and the launch options). A token that is no option names the directory.

@@ -10,10 +10,13 @@
 #include "console/strings.h"
 #include "disk/drive.h"
 #include "driver/options.h"
+#include "driver/texts.h"
 #include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/json.h"
 #include "report/screen_report.h"
+#include "tree/exclude.h"
 #include "tree/expand_path.h"
 #include "tree/scan.h"
 
@@ -55,7 +58,8 @@ void RunDirectory() {
   ReportMade = false;
   TotalWaste = 0;
   TotalFiles = 0;
-  if (OutputRedirected) {
+  bool exporting = IsExport(Options.outputMode);
+  if (OutputRedirected && !exporting) {
     BStr title = BMake("Quorvel report, created at ");
     BAppend(title, LocalDateTime());
     PagedWriteLine(title);
@@ -82,6 +86,8 @@ void RunDirectory() {
   Scan.pathBudget = PathBudget;
   Scan.patternRoom = PathPatternRoom;
   Scan.fileSystemCluster = DriveClusterSize;
+  ClearExclusions(NamesIgnoreCase, TextIsUtf8);
+  for (const BStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
   const char status[] = "   Reading directory, press [Ctrl+C] to cancel";
   WriteStatus(status, 46);
   BStr back = RepeatChar(46, 8);
@@ -90,6 +96,8 @@ void RunDirectory() {
     ReportMade = true;
     // Also when the report is left early (Escape in the scroller ends the program there).
     ClosingNote = NoteIncompleteReport;
+    // From here on an export's standard output is the report.
+    if (exporting) SendOutputToErrors(false);
     ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
     if (Options.outputMode == Tab) {
       SetRowPath(path);
@@ -97,8 +105,16 @@ void RunDirectory() {
     } else if (Options.outputMode == Comma) {
       SetRowPath(path);
       section = ReportSection{CommaHeader, WalkCommaTree, NoFooter};
+    } else if (Options.outputMode == Csv) {
+      SetRowPath(path);
+      section = ReportSection{CsvHeader, WalkCsvTree, NoFooter};
     }
-    RunReport(section);
+    if (Options.outputMode == Json) {
+      WriteJsonReport(ProgramVersion);
+      FlushOutput();
+    } else {
+      RunReport(section);
+    }
   }
   CollapseChildren(&RootNode);
 }

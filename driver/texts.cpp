@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/output.h"
 #include "console/pager.h"
 #include "disk/stored_defaults.h"
+#include "driver/options.h"
 #include "mailer/contact.h"
 
 // The build passes the project's version; the fallback keeps a bare compile working.
@@ -12,6 +14,7 @@
 #define QUORVEL_VERSION "1.0.0"
 #endif
 
+const char ProgramVersion[] = QUORVEL_VERSION;
 const char BannerLine[] =
     "Quorvel " QUORVEL_VERSION " - disk space by directory. (c) Penwick Software, by Tobrenn.";
 
@@ -31,6 +34,9 @@ const char* const HelpLines[] = {
     "  -nowaste  Do not show per-directory wasted space information",
     "  -tab      Database output, fixed columns",
     "  -comma    Database output, comma delimited",
+    "  -csv      CSV rows for programs   -json  One JSON document of the tree",
+    "  -units    Sizes in B, K, M, G, T  -bytes  Sizes in bytes (the default)",
+    "  -exclude=PATTERN  Leave out directories matching PATTERN (*, ?, [a-z])",
     "  -c+       Use graphics chars, even if redirected",
     "  -c-       Use standard chars, even if not redirected",
     "  -p        Do NOT pause between pages if not redirected",
@@ -91,14 +97,22 @@ void ShowBanner(int argc, char** argv) {
     PagedWriteLine(BannerLine);
     EndProgram(0);
   }
-  PagedWriteLine(BannerLine);
-  PagedWriteLine("");
   LoadStoredDefaults();
   // Only the first argument asks for help, before anything is parsed, so no option can
   // change the help screen. Besides a '?' anywhere, the two spellings other programs take
   // count; a directory of either name is still reachable as ./-h.
-  if (std::strchr(first, '?') != nullptr || std::strcmp(first, "--help") == 0 ||
-      std::strcmp(first, "-h") == 0) {
+  bool help = std::strchr(first, '?') != nullptr || std::strcmp(first, "--help") == 0 ||
+              std::strcmp(first, "-h") == 0;
+  // An export is the whole of standard output, for another program to load: no banner, no
+  // pauses, and every message up to the report goes to standard error.
+  if (!help && ExportRequested(argc, argv)) {
+    PagingEnabled = false;
+    SendOutputToErrors(true);
+    return;
+  }
+  PagedWriteLine(BannerLine);
+  PagedWriteLine("");
+  if (help) {
     ShowHelp();
     EndProgram(0);
   }

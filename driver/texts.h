@@ -2,17 +2,20 @@
 // the welcome screen. Every line goes through the pager.
 #pragma once
 
-// The banner line and an empty line, then the stored defaults are loaded; when the first
+// Loads the stored defaults, then writes the banner line and an empty line; when the first
 // command-line argument holds a '?' or is --help or -h, the help screen follows and the program
 // ends (code 0). A first argument --version writes the banner line alone and ends (code 0).
-// Called once, before any parameter is parsed.
+// When the parameters choose an export (-csv, -json), writes nothing, turns paging off and
+// sends what is written before the report to standard error. Called once, before any parameter
+// is parsed.
 void ShowBanner(int argc, char** argv);
 
-// The 30 lines of the help screen.
+// The 33 lines of the help screen.
 void ShowHelp();
 
 // The 15 lines of the welcome screen.
 void ShowWelcome();
 
-// The banner line itself.
+// The banner line itself, and the program's version on it.
 extern const char BannerLine[];
+extern const char ProgramVersion[];

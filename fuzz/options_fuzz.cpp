@@ -10,9 +10,11 @@
 
 #include "console/output.h"
 #include "console/pager.h"
+#include "console/strings.h"
 #include "driver/options.h"
 #include "fuzz/fuzz_support.h"
 #include "report/screen_report.h"
+#include "tree/exclude.h"
 
 namespace {
 std::vector<std::string> Tokens;  // what the tokenizer handed over in one call
@@ -62,9 +64,11 @@ void CheckSettings() {
   FUZZ_CHECK(Options.maxDepth >= 1);
   FUZZ_CHECK(Options.minSize >= 0);
   FUZZ_CHECK(Options.clusterSizeOverride >= 0 && Options.clusterSizeOverride <= 65536);
-  FUZZ_CHECK(Options.outputMode == Screen || Options.outputMode == Tab || Options.outputMode == Comma);
+  FUZZ_CHECK(Options.outputMode <= Json);
   FUZZ_CHECK(Options.sortOrder >= NONE && Options.sortOrder <= FILES);
   FUZZ_CHECK(WellFormed(Options.directory));
+  for (const BStr& pattern : Options.excludes)
+    FUZZ_CHECK(WellFormed(pattern) && pattern.length > 0);
   FUZZ_CHECK(BEquals(TreeChars, GraphicTreeChars) || BEquals(TreeChars, PlainTreeChars));
 }
 }  // namespace
@@ -133,6 +137,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(Launches <= 1);
   if (Launches) FUZZ_CHECK(ended);
   CheckSettings();
+  // The patterns the options gathered, matched against the directory text split into a parent
+  // path and a name at each separator: the matcher must answer for any pattern and any name,
+  // in either case mode, within both texts (the sanitizers watch its reads).
+  ClearExclusions((mode & 16) != 0, (mode & 32) != 0);
+  for (const BStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
+  std::string path = ToString(Options.directory);
+  for (size_t cut = 0; cut < path.size(); ++cut) {
+    if (cut > 0 && path[cut - 1] != PathSeparator) continue;
+    std::string parent = path.substr(0, cut), name = path.substr(cut);
+    Excluded(parent.data(), (int)parent.size(), name.data(), (int)name.size());
+  }
   // Every message and screen line is one bounded string and its line end.
   size_t start = 0;
   for (size_t at; (at = out.find('\n', start)) != std::string::npos; start = at + 1) {

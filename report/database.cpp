@@ -44,6 +44,14 @@ void WriteCsvPiece(const char* bytes, int length) {
   WriteName(bytes + start, length - start);
 }
 
+// Whether a field must be quoted to be one field: it holds a comma, a double quote or a line
+// end.
+bool NeedsQuotes(const char* bytes, int length) {
+  for (int i = 0; i < length; ++i)
+    if (bytes[i] == ',' || bytes[i] == '"' || bytes[i] == '\r' || bytes[i] == '\n') return true;
+  return false;
+}
+
 // The quoted path of a row: RowPath alone for the scanned directory, RowPath and the name for
 // every other one. Written in pieces, so a long name is not cut.
 void WriteRowPath(const DirNode* node, bool csv) {
@@ -53,6 +61,22 @@ void WriteRowPath(const DirNode* node, bool csv) {
   piece(RowPath.text, RowPath.length);
   if (node != &RootNode) piece(NameText(node), NameLength(node));
   WriteText("\"", 1);
+}
+
+// The path field of a CSV row: the comma form's path (a directory that received merged
+// figures keeps its marker), quoted only when it has to be.
+void WriteCsvPath(const DirNode* node) {
+  const char* name = NameText(node);
+  int nameLength = node == &RootNode ? 0 : NameLength(node);
+  if (NeedsQuotes(RowPath.text, RowPath.length) || NeedsQuotes(name, nameLength)) {
+    WriteText("\"", 1);
+    WriteCsvPiece(RowPath.text, RowPath.length);
+    WriteCsvPiece(name, nameLength);
+    WriteText("\"", 1);
+  } else {
+    WriteName(RowPath.text, RowPath.length);
+    WriteName(name, nameLength);
+  }
 }
 
 // The pre-order walk shared by both forms; false once the pass has written its last line.
@@ -106,21 +130,45 @@ void WriteTabRow(const DirNode* node) {
   EndRow();
 }
 
-void WriteCommaRow(const DirNode* node) {
+namespace {
+// The three byte counts that open a comma-separated row, each followed by its comma.
+void WriteCommaCounts(const DirNode* node) {
   WriteText(FormatPlain(node->localSize));
   WriteText(",", 1);
   WriteText(FormatPlain(node->wastage));
   WriteText(",", 1);
   WriteText(FormatPlain(NodeTotal(node)));
   WriteText(",", 1);
+}
+}  // namespace
+
+void WriteCommaRow(const DirNode* node) {
+  WriteCommaCounts(node);
   WriteRowPath(node, true);
   EndRow();
 }
 
+int32_t CsvHeader() {
+  if (NextLine == -1) return 1;
+  if (NextLine == 0 && LinesLeft > 0) {
+    WriteText("own_bytes,wasted_bytes,total_bytes,files,path\n");
+    --LinesLeft;
+    ++NextLine;
+  }
+  LineNumber = 1;
+  return 0;
+}
+
+void WriteCsvRow(const DirNode* node) {
+  WriteCommaCounts(node);
+  WriteText(FormatPlain(node->fileCount));
+  WriteText(",", 1);
+  WriteCsvPath(node);
+  WriteText("\n", 1);
+}
+
 void ExtendRowPath(const DirNode* node) {
-  int length = node->ownNameLength;
-  if (length == 0 || length > NameLength(node)) length = NameLength(node);
-  BAppend(RowPath, NameText(node), length);
+  BAppend(RowPath, NameText(node), OwnNameLength(node));
   BAppendChar(RowPath, PathSeparator);
   BCut(RowPath, PathBudget + 1);
 }
@@ -130,4 +178,7 @@ void WalkTabTree(const DirNode* first) {
 }
 void WalkCommaTree(const DirNode* first) {
   Walk(first, WriteCommaRow);
+}
+void WalkCsvTree(const DirNode* first) {
+  Walk(first, WriteCsvRow);
 }

@@ -1,6 +1,7 @@
-// The two database forms of the report: one row per directory with its full path and its byte
+// The database forms of the report: one row per directory with its full path and its byte
 // counts, in fixed columns separated by tabs or comma-separated, for loading into other
-// programs. Both follow the line-selection protocol and run through RunReport with NoFooter.
+// programs; and the CSV export, rows that load as they are. All follow the line-selection
+// protocol and run through RunReport with NoFooter.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,13 @@ int32_t CommaHeader();
 // Walkers, started with RootNode: one row per directory in the order of the drawn tree.
 void WalkTabTree(const DirNode* first);
 void WalkCommaTree(const DirNode* first);
+
+// The CSV export (RFC 4180): the header line "own_bytes,wasted_bytes,total_bytes,files,path"
+// (1 when probed) and one row per directory; LF line ends on both builds; a path holding a
+// comma, a double quote or a line end is quoted, its quotes doubled; names keep their bytes.
+int32_t CsvHeader();
+void WalkCsvTree(const DirNode* first);
+void WriteCsvRow(const DirNode* node);
 
 // One row each: localSize, wastage, localSize + subdirsSize and the quoted path.
 void WriteTabRow(const DirNode* node);

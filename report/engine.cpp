@@ -16,9 +16,11 @@ namespace {
 bool RedrawPending = false;  // the next turn of the scroller writes lines before its prompt
 int32_t Total = 0;           // lines of the report being shown; fixed once counted
 
-// The 71 characters after the three-character percentage of the status line.
-const char StatusText[] = "% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
-constexpr int StatusLength = 74;
+// The 76 characters after the three-character percentage of the status line: with [U]nits the
+// keys still fit the 79 columns an 80-column screen gives the line, Escape spelled "Esc".
+const char StatusText[] =
+    "% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [U]nits [Esc]";
+constexpr int StatusLength = 79;
 
 // The screen's last row as the scroller pages by it. A screen of one or two rows has no room
 // for a page; with fewer than two rows a pass could never advance, so it counts as three rows.
@@ -84,16 +86,17 @@ Action ActionOf(unsigned char c, unsigned char scan) {
   if (c == 3 || c == 27 || c == 'Q') return Action::Quit;
   if (c == 0 && scan == ScanHome) return Action::Home;
   if (c == 0 && scan == ScanEnd) return Action::End;
-  if (c == 'F' || c == 'D' || c == 'W' || c == 'A' || c == 12) return Action::Toggle;
+  if (c == 'F' || c == 'D' || c == 'W' || c == 'A' || c == 'U' || c == 12) return Action::Toggle;
   if ((c == 0 && scan == ScanDown) || c == 'J') return Action::Down;
   if ((c == 0 && scan == ScanUp) || c == 'K') return Action::Up;
   if (c == 0 && scan == ScanPgUp) return Action::PgUp;
   return Action::Forward;
 }
 
-// F, D, W and A change one display switch; Ctrl+L changes none. All of them repaint.
+// F, D, W, A and U change one display switch; Ctrl+L changes none. All of them repaint.
 void Toggle(unsigned char c) {
   if (c == 'F') ShowFiles = !ShowFiles;
+  if (c == 'U') ShowUnits = !ShowUnits;
   if (c == 'D') WasteAsPercent = !WasteAsPercent;
   if (c == 'W') ShowWaste = !ShowWaste;
   if (c == 'A')

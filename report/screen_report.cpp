@@ -5,6 +5,7 @@
 #include "disk/drive.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "tree/exclude.h"
 #include "tree/scan.h"
 
 const BStr GraphicTreeChars = {5, {(char)0xC0, (char)0xC3, (char)0xC4, ' ', (char)0xB3, 0}};
@@ -13,6 +14,7 @@ BStr TreeChars = GraphicTreeChars;
 bool ShowWaste = true;
 bool WasteAsPercent = true;
 bool ShowFiles = true;
+bool ShowUnits = false;
 
 namespace {
 BStr TreePrefix = {2, {' ', ' ', 0}};  // indentation before a directory's connector
@@ -27,6 +29,21 @@ void PutTree(char piece, int count) {
   WriteTreeBytes(bytes, count);
 }
 
+// A size of the tree (a column, a bracket, a footer total) in the form the switch chooses.
+BStr Size(int64_t bytes) {
+  return ShowUnits ? FormatUnits(bytes) : FormatThousands(bytes);
+}
+
+// The footer's line of excluded directories is there when patterns were given, also when
+// none matched: the count then says that nothing was left out.
+bool ShowsExcluded() {
+  return ExclusionCount() > 0;
+}
+constexpr int FooterLength = 9;
+int FooterLines() {
+  return FooterLength + (ShowsExcluded() ? 1 : 0);
+}
+
 char Horizontal() { return TreeChars.text[2]; }
 
 // The tree prefix holds tree pieces and blanks only, so it is written as tree bytes.
@@ -34,19 +51,28 @@ void PutPrefix() { WriteTreeBytes(TreePrefix.text, TreePrefix.length); }
 
 void WriteFooterLine(int k) {
   int64_t grand = NodeTotal(&RootNode);
+  if (ShowsExcluded()) {
+    if (k == 3) {
+      Put("Excluded directories: ");
+      Put(FormatThousands(ExcludedDirectories));
+      WriteLineEnd();
+      return;
+    }
+    if (k > 3) --k;
+  }
   switch (k) {
     case 0:
     case 2:
       WriteRuleLine();
       return;
     case 1: {
-      PutPadded(FormatThousands(grand), 14);
+      PutPadded(Size(grand), 14);
       if (ShowWaste) {
         Put("  ");
         if (WasteAsPercent)
           PutPadded(FormatPercent(TotalWaste, grand), 4);
         else
-          PutPadded(FormatThousands(TotalWaste), 14);
+          PutPadded(Size(TotalWaste), 14);
       }
       if (ShowFiles) {
         Put("  ");
@@ -55,7 +81,7 @@ void WriteFooterLine(int k) {
       Put("  Cluster size: ");
       Put(FormatThousands(ClusterSize));
       Put("  Wastage: ");
-      Put(WasteAsPercent ? FormatThousands(TotalWaste) : FormatPercent(TotalWaste, grand));
+      Put(WasteAsPercent ? Size(TotalWaste) : FormatPercent(TotalWaste, grand));
       break;
     }
     case 3:
@@ -156,13 +182,13 @@ int32_t ScreenHeader() {
 }
 
 void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling) {
-  PutPadded(FormatThousands(node->localSize), 14);
+  PutPadded(Size(node->localSize), 14);
   if (ShowWaste) {
     Put("  ");
     if (WasteAsPercent)
       PutPadded(FormatPercent(node->wastage, node->localSize), 4);
     else
-      PutPadded(FormatThousands(node->wastage), 14);
+      PutPadded(Size(node->wastage), 14);
   }
   if (ShowFiles) {
     Put("  ");
@@ -176,7 +202,7 @@ void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling) {
   WriteName(NameText(node), NameLength(node));
   if (node->subdirsSize != 0) {
     Put("   [");
-    Put(FormatThousands(NodeTotal(node)));
+    Put(Size(NodeTotal(node)));
     Put("]");
   }
   WriteLineEnd();
@@ -190,10 +216,11 @@ void ExtendTreePrefix(bool hasLaterSibling) {
 void WalkScreenTree(const DirNode* first) { Walk(first); }
 
 int32_t ScreenFooter(int32_t total) {
-  if (NextLine == -1) return 9;
-  int32_t k = NextLine - (total - 9);
+  int32_t lines = FooterLines();
+  if (NextLine == -1) return lines;
+  int32_t k = NextLine - (total - lines);
   while (k >= 0 && LinesLeft > 0) {
-    if (k <= 8) WriteFooterLine(k);
+    if (k < lines) WriteFooterLine(k);
     ++k;
     --LinesLeft;
   }

@@ -12,6 +12,7 @@ extern BStr TreeChars;      // corner, tee, horizontal, blank, vertical
 extern bool ShowWaste;
 extern bool WasteAsPercent;
 extern bool ShowFiles;
+extern bool ShowUnits;  // sizes in K, M, G units instead of bytes; -units, -bytes, key U
 
 extern const BStr GraphicTreeChars;  // code page 437 box pieces
 extern const BStr PlainTreeChars;    // "+|- |"

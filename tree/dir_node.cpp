@@ -32,6 +32,7 @@ bool MakeNode(const char* name, int length, DirNode** list) {
   }
   n->fileCount = 0;
   n->ownNameLength = (uint16_t)NameLength(n);
+  n->merged = false;
   n->localSize = 0;
   n->subdirsSize = 0;
   n->wastage = 0;
@@ -54,6 +55,11 @@ void CollapseChildren(DirNode* n) {
   }
 }
 
+void ReleaseNode(DirNode* n) {
+  std::free(n->name);
+  std::free(n);
+}
+
 void FoldIntoParent(DirNode* c, DirNode* parent) {
   std::free(c->name);
   c->name = nullptr;
@@ -65,6 +71,7 @@ void FoldIntoParent(DirNode* c, DirNode* parent) {
 
 void MarkMerged(DirNode* n) {
   static const char marker[] = " ...";
+  n->merged = true;
   int len = NameLength(n);
   const char* text = NameText(n);
   for (int i = 0; i + 4 <= len; ++i)

@@ -11,6 +11,9 @@ struct DirNode {
   // Length of the name as read, before any merge marker. Kept here, in what would otherwise
   // be padding, so a node fills a smaller allocation.
   uint16_t ownNameLength;
+  // Figures of descendants were merged into this node (MarkMerged): the name's marker says so
+  // on the screen, but a name may hold " ..." of its own. In the same padding.
+  bool merged;
   int64_t localSize;    // own files (and entry table); never changed by merges
   int64_t subdirsSize;  // every subdirectory read, kept or not
   int64_t wastage;      // own rounding padding plus that of merged descendants
@@ -25,6 +28,11 @@ inline int NameLength(const DirNode* n) {
 }
 inline const char* NameText(const DirNode* n) {
   return n->name ? (const char*)n->name + 2 : "";
+}
+// The length of n's name as read, before any merge marker (the root's: its path).
+inline int OwnNameLength(const DirNode* n) {
+  int length = n->ownNameLength;
+  return length == 0 || length > NameLength(n) ? NameLength(n) : length;
 }
 inline int64_t NodeTotal(const DirNode* n) {
   return n->localSize + n->subdirsSize;
@@ -53,11 +61,15 @@ bool MakeNode(const char* name, int length, DirNode** list);
 // Releases every descendant of n, adding their file counts and wastage into n.
 void CollapseChildren(DirNode* n);
 
+// Releases a node that holds no children, such as a subdirectory dropped before it was read.
+void ReleaseNode(DirNode* n);
+
 // Releases child c (not in parent's list) and its subtree, adding its figures into parent.
 void FoldIntoParent(DirNode* c, DirNode* parent);
 
-// Appends " ..." to n's name unless the name already contains it. ownNameLength keeps the
-// length of the name before the marker, so paths below n can be built from its real name.
+// Appends " ..." to n's name unless the name already contains it, and sets n's merged flag.
+// ownNameLength keeps the length of the name before the marker, so paths below n can be built from
+// its real name.
 void MarkMerged(DirNode* n);
 
 // Rounds size up to whole clusters of ClusterSize, adding the padding to *wastage.

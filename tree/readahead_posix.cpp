@@ -224,7 +224,8 @@ Siblings* SubdirectoriesOf(const Job& j) {
       FindEntry e;
       while (NextInBatch(&c, &e)) {
         if (!(e.attributes & AttrDirectory) || IsDots(e.name) ||
-            !ScanReadsSubdirectory(parentLength, e.name, e.nameLength))
+            !ScanReadsSubdirectory(j.rel.data(), (int)j.rel.size(), parentLength, e.name,
+                                   e.nameLength))
           continue;
         if (!g) g = new Siblings;
         g->Add(e.name, e.nameLength);
@@ -623,7 +624,8 @@ void GatherBegin(const char* rel, int relLength, const std::string& key) {
 
 void GatherEntry(const FindEntry& e) {
   if (!(e.attributes & AttrDirectory) || IsDots(e.name) ||
-      !ScanReadsSubdirectory(GatherParentLength, e.name, e.nameLength))
+      !ScanReadsSubdirectory(GatherRel.data(), (int)GatherRel.size(), GatherParentLength, e.name,
+                             e.nameLength))
     return;
   if (!Gathered) Gathered = new Siblings;
   Gathered->Add(e.name, e.nameLength);

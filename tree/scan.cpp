@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/strings.h"
+#include "tree/exclude.h"
 #include "tree/find.h"
 
 ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
@@ -16,8 +17,10 @@ int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
 int32_t UnreadableDirectories = 0;
 int32_t LeftOutDirectories = 0;
+int32_t ExcludedDirectories = 0;
 
 namespace {
+int StartLength = 0;  // length of the start directory's path with its separator, in ScanPath
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
 int SpinnerIndex = 0;    // next progress character; never reset between runs
 bool SpinDrawn = false;  // the spinner has been drawn at least once
@@ -115,12 +118,14 @@ bool ScanDirectory(DirNode* n) {
     LinkedFilesSeen.clear();
     UnreadableDirectories = 0;
     LeftOutDirectories = 0;
+    ExcludedDirectories = 0;
   }
   Spin();
   // The separator may take the path one byte past the budget: a path of the budget's length is
   // read.
   AppendBackslash(ScanPath, Scan.pathBudget + 1);
   const int L = ScanPath.length;
+  if (ScanDepth == 0) StartLength = L;
   FindEntry entry;
   // A path without room for the enumeration's additions cannot be read: it is reported like a
   // path that does not exist.
@@ -170,7 +175,17 @@ bool ScanDirectory(DirNode* n) {
   for (DirNode* c = pending; c;) {
     BCut(ScanPath, L);
     int nameLength = NameLength(c);
-    if (ScanReadsSubdirectory(L, NameText(c), nameLength)) {
+    // An excluded directory is dropped before anything else is asked of it: it is neither read
+    // nor reported as too long, and leaves no row, as if it were not there.
+    if (Excluded(ScanPath.text + StartLength, L - StartLength, NameText(c), nameLength)) {
+      ExcludedDirectories = AddCount(ExcludedDirectories, 1);
+      DirNode* next = c->nextSibling;
+      ReleaseNode(c);
+      c = next;
+      continue;
+    }
+    if (ScanReadsSubdirectory(ScanPath.text + StartLength, L - StartLength, L, NameText(c),
+                              nameLength)) {
       BAppend(ScanPath, NameText(c), nameLength);
       ScanDirectory(c);
       n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));

@@ -6,6 +6,7 @@
 
 #include "console/bounded_string.h"
 #include "tree/dir_node.h"
+#include "tree/exclude.h"
 #include "tree/sort_order.h"
 
 // Settings the scan reads; the run driver copies them from RunOptions before each scan.
@@ -42,10 +43,14 @@ inline long ListingIndexOfVisit(long count, long visit) {
 }
 
 // True when the scan reads the subdirectory `name` (not "." or "..") of the directory whose
-// path with its separator is parentLength bytes long. Reads only settings fixed before the scan
+// path below the start directory is parent (parentRelLength bytes, ending in the separator or
+// empty) and whose whole path with its separator is parentLength bytes long: it is not left
+// out by -exclude and its path fits the budget. Reads only settings fixed before the scan
 // starts: safe from any thread.
-inline bool ScanReadsSubdirectory(long parentLength, const char* name, int nameLength) {
-  return SubdirectoryFits(parentLength, nameLength);
+inline bool ScanReadsSubdirectory(const char* parent, int parentRelLength, long parentLength,
+                                  const char* name, int nameLength) {
+  return !Excluded(parent, parentRelLength, name, nameLength) &&
+         SubdirectoryFits(parentLength, nameLength);
 }
 
 // Path of the directory being read; set to the expanded root path by the run driver.
@@ -61,6 +66,9 @@ extern int32_t UnreadableDirectories;
 // Subdirectories left out of the tree because no memory was left for their nodes. Zeroed as
 // each scan starts.
 extern int32_t LeftOutDirectories;
+// Subdirectories left out because they matched an exclusion pattern (those below them are not
+// counted: they were never seen). Zeroed as each scan starts.
+extern int32_t ExcludedDirectories;
 
 // Reads the directory whose path is in ScanPath into n. False only when the path was not found
 // (after writing its message).

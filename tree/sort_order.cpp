@@ -1,5 +1,11 @@
 #include "tree/sort_order.h"
 
+const char* SortOrderName(SortOrder order) {
+  static const char* const Names[SortOrderCount] = {"NONE",  "NAME",  "LOCAL",
+                                                    "TOTAL", "WASTE", "FILES"};
+  return order < SortOrderCount ? Names[order] : "NAME";
+}
+
 namespace {
 unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? (unsigned char)(c - 32) : c; }
 

@@ -5,6 +5,10 @@
 
 enum SortOrder : unsigned char { NONE, NAME, LOCAL, TOTAL, WASTE, FILES };
 
+// The order's name as -sort= spells it: "NONE", "NAME", "LOCAL", "TOTAL", "WASTE", "FILES".
+const char* SortOrderName(SortOrder order);
+constexpr int SortOrderCount = 6;
+
 // True when newcomer c belongs after the existing sibling e in the order given.
 bool GoesAfter(SortOrder order, const DirNode* c, const DirNode* e);
 

@@ -1,10 +1,17 @@
 """The database forms of real trees, redirected: exact bytes of both forms (CR LF line ends on
 both builds), the last of -tab and -comma winning, roots keeping a single separator, names with
-commas, and the comma form loaded by a real CSV reader against the screen report's total."""
+commas, and the comma form loaded by a real CSV reader against the screen report's total. Then
+the two exports: -csv loaded by sqlite3 and by Python's csv module, -json by Python's json
+module, each row for row against -tab, with names that need quoting, escaping or hexadecimal."""
 import csv
 import io
+import json
 import os
+import shutil
+import sqlite3
+import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -144,6 +151,168 @@ class CsvConsumer(unittest.TestCase):
         grand = int(screen[-9].split()[0].replace(b",", b"").replace(b".", b""))
         self.assertEqual(int(data[0][2]), grand)
         self.assertEqual(sum(int(r[0]) for r in data), grand)
+
+
+CSV_HEADER = b"own_bytes,wasted_bytes,total_bytes,files,path\n"
+
+
+def tab_rows(out):
+    """(own, wasted, total, path bytes) of each -tab row; a name may hold a lone LF."""
+    rows = []
+    for line in database_part(out).split(b"\r\n")[2:-1]:
+        own, waste, total, path = line.split(b"\t", 3)
+        rows.append((int(own), int(waste), int(total), path[1:-1]))
+    return rows
+
+
+def screen_totals(out):
+    """The grand total and the file count of a redirected screen report's footer."""
+    line = h.lines(out)[-9]
+    fields = line.split()
+    return int(fields[0].replace(b",", b"")), int(fields[2].replace(b",", b""))
+
+
+class Exports(unittest.TestCase):
+    # Names every consumer must survive: a comma, a double quote and a line end need quoting in
+    # CSV; quotes, backslashes and control characters need escaping in JSON; a name that is no
+    # UTF-8 must stay what it is. Windows names hold no quote, line end or tab (Wine lists them
+    # but cannot open them: they count as empty), and Wine gives an invalid byte as U+FFFD.
+    NAMES = [b"plain", b"a,b", b'say "hi"', b"two\nlines", b"tab\there", b"caf\xc3\xa9",
+             b"bad\xff\xfe"]
+
+    def make(self):
+        t = h.Tree({"top/f": 5000, "top/deep/g": 70000})
+        for i, name in enumerate(self.NAMES):
+            os.makedirs(os.path.join(t.root.encode(), b"top", name))
+            with open(os.path.join(t.root.encode(), b"top", name, b"f"), "wb") as f:
+                f.write(b"x" * (100 * (i + 1)))
+        return t
+
+    def run_forms(self, t, *more):
+        root = h.arg(t.root)
+        runs = {form: h.run(["-" + form, root] + list(more)) for form in ("csv", "json", "tab")}
+        runs["screen"] = h.run([root] + list(more))
+        for form, r in runs.items():
+            self.assertEqual(r.returncode, 0, (form, r.stderr))
+        return {form: r.stdout for form, r in runs.items()}, runs["csv"].stderr
+
+    def test_csv_is_the_rows_alone_and_loads_into_sqlite_and_python_as_tab_shows_them(self):
+        with self.make() as t:
+            out, errors = self.run_forms(t)
+        tab = tab_rows(out["tab"])
+        csv_out = out["csv"]
+        # The header first, LF line ends, nothing before or after the rows.
+        self.assertTrue(csv_out.startswith(CSV_HEADER), csv_out[:80])
+        self.assertTrue(csv_out.endswith(b"\n"))
+        self.assertNotIn(b"Quorvel", csv_out)
+        self.assertNotIn(b"\f", csv_out)
+        self.assertNotIn(b"\r", csv_out)
+
+        # Python's csv module, with undecodable bytes kept as they came.
+        records = list(csv.reader(io.StringIO(csv_out.decode("utf-8", "surrogateescape"),
+                                              newline="")))
+        self.assertEqual(records[0], ["own_bytes", "wasted_bytes", "total_bytes", "files", "path"])
+        self.assertEqual({len(r) for r in records}, {5})
+        self.assertEqual([(int(r[0]), int(r[1]), int(r[2]), r[4].encode("utf-8", "surrogateescape"))
+                          for r in records[1:]], tab)
+        grand, files = screen_totals(out["screen"])
+        self.assertEqual(sum(int(r[3]) for r in records[1:]), files)
+        self.assertEqual(int(records[1][2]), grand)
+
+        # sqlite3's own importer, read back byte for byte.
+        folder = tempfile.mkdtemp(prefix="quorvel-sqlite-")
+        try:
+            path = os.path.join(folder, "usr.csv")
+            db = os.path.join(folder, "t.db")
+            with open(path, "wb") as f:
+                f.write(csv_out)
+            r = subprocess.run(["sqlite3", db, ".import --csv %s dirs" % path],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            con = sqlite3.connect(db)
+            con.text_factory = bytes
+            loaded = con.execute("SELECT own_bytes, wasted_bytes, total_bytes, files, path "
+                                 "FROM dirs ORDER BY rowid").fetchall()
+            con.close()
+        finally:
+            shutil.rmtree(folder)
+        self.assertEqual([(int(a), int(b), int(c), p) for a, b, c, _, p in loaded], tab)
+        self.assertEqual([int(row[3]) for row in loaded], [int(r[3]) for r in records[1:]])
+
+    def test_json_is_one_document_whose_tree_is_the_rows_of_tab(self):
+        with self.make() as t:
+            out, _ = self.run_forms(t)
+            cluster = h.cluster_size(t.root)
+        doc = json.loads(out["json"].decode("utf-8"))  # strict UTF-8 even for bad names
+        self.assertEqual(doc["quorvel"], "1.0.0")
+        self.assertEqual(doc["directory"], h.shown(t.root))
+        self.assertRegex(doc["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        self.assertEqual(doc["cluster"], cluster)
+        self.assertEqual(doc["options"], {"depth": None, "min_size": 0, "sort": "name",
+                                          "listing_sizes": False, "exclude": []})
+        self.assertEqual(set(doc["drive"]), {"name", "cluster", "free", "capacity"})
+
+        rows = []
+        sep = h.SEP.encode()
+
+        def walk(node, prefix):
+            """prefix: the path the node's name follows (None for the root, whose row path is
+            its name and a separator)."""
+            self.assertEqual(set(node) - {"name_hex"},
+                             {"name", "own", "wasted", "files", "total", "merged", "children"})
+            self.assertFalse(node["merged"])
+            name = bytes.fromhex(node["name_hex"]) if "name_hex" in node else \
+                node["name"].encode()
+            path = name + sep if prefix is None else prefix + name
+            rows.append((node["own"], node["wasted"], node["total"], path, node["files"]))
+            for child in node["children"]:
+                walk(child, path if prefix is None else path + sep)
+
+        walk(doc["tree"], None)
+        self.assertEqual([r[:4] for r in rows], tab_rows(out["tab"]))
+        grand, files = screen_totals(out["screen"])
+        self.assertEqual((doc["tree"]["total"], doc["totals"]["files"]), (grand, files))
+        self.assertEqual(sum(r[4] for r in rows), files)
+        self.assertEqual(doc["totals"]["wasted"], sum(r[1] for r in rows))
+        hexed = [c for c in doc["tree"]["children"][0]["children"] if "name_hex" in c]
+        if h.WINDOWS:
+            self.assertEqual(hexed, [])  # Wine gave U+FFFD already: valid UTF-8
+        else:
+            self.assertEqual([bytes.fromhex(c["name_hex"]) for c in hexed], [b"bad\xff\xfe"])
+            self.assertEqual(hexed[0]["name"], "bad\ufffd\ufffd")
+
+    def test_messages_go_to_standard_error_and_the_shaping_options_apply(self):
+        # A message in standard output would be a row that does not load; -2 and -size shape
+        # the rows as they shape the screen report.
+        with self.make() as t:
+            root = h.arg(t.root)
+            r = h.run(["-sort=bogus", "-csv", "-1", root])
+            self.assertEqual(r.returncode, 0)
+            self.assertTrue(r.stdout.startswith(CSV_HEADER), r.stdout[:80])
+            self.assertIn(b"Invalid sorting method specified - BOGUS", r.stderr)
+            rows = r.stdout.split(b"\n")[1:-1]
+            self.assertEqual(len(rows), 2)  # the root and top, which took in all below it
+            self.assertTrue(rows[1].endswith(b"top ..."), rows)
+            doc = json.loads(h.run(["-json", "-1", root]).stdout)
+            self.assertTrue(doc["tree"]["children"][0]["merged"])
+            self.assertEqual(doc["tree"]["children"][0]["name"], "top")
+            self.assertEqual(doc["options"]["depth"], 1)
+            missing = h.run(["-json", root + h.SEP + "missing"])
+            self.assertEqual((missing.returncode, missing.stdout), (1, b""))
+            self.assertIn(b"Path was not found", missing.stderr)
+
+    def test_the_last_form_wins_across_sources_and_exclusions_reach_the_exports(self):
+        import params_support as p
+        with self.make() as t:
+            root = h.arg(t.root)
+            r = p.run([root, "-exclude=deep"], stored="-json")
+            doc = json.loads(r.stdout)
+            self.assertEqual(doc["totals"]["excluded"], 1)
+            self.assertEqual(doc["options"]["exclude"], ["deep"])
+            r = p.run([root, "-tab"], stored="-csv")
+            self.assertTrue(r.stdout.startswith(p.BANNER), r.stdout[:80])
+            r = p.run([root, "-csv"], stored="-tab")
+            self.assertTrue(r.stdout.startswith(CSV_HEADER), r.stdout[:80])
 
 
 if __name__ == "__main__":

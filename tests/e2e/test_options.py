@@ -2,6 +2,7 @@
 run fixes the cluster size with -cl=4096 (or says why not), so the figures do not depend on the
 drive the scratch tree lives on."""
 import os
+import re
 import sys
 import unittest
 
@@ -83,6 +84,28 @@ class DisplayOptions(Report):
                 b"             0      1     +--deeper"])
             self.assertTrue(totals_line(body).endswith(b"Wastage: 0"))
 
+    def test_units_show_sizes_in_the_same_columns_and_bytes_take_them_back(self):
+        # A unit in the wrong column, or a figure left in bytes, would misalign the report; the
+        # option must work from the stored string as from the command line.
+        with h.Tree(SMALL) as t:
+            body = self.report([h.arg(t.root), "-cl=4096", "-units"])
+            self.assertEqual(body[0], b" Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]")
+            self.assertEqual(tree_lines(body), [
+                b"         8.0 K   61%      1  " + h.shown(t.root).encode() + b"   [28.0 K]",
+                b"         4.0 K   98%      0  |--other",
+                b"        12.0 K   32%      1  +--sub   [16.0 K]",
+                b"         4.0 K   98%      1     +--deeper"])
+            self.assertEqual(totals_line(body),
+                             b"        28.0 K   59%      3  Cluster size: 4,096  Wastage: 16.6 K")
+            # The drive's statistics keep their bytes.
+            self.assertTrue(body[-1].startswith(b"       Capacity: ") and body[-1].endswith(b" bytes"))
+            body = self.report([h.arg(t.root), "-cl=4096", "-asval"], stored="-units")
+            self.assertEqual(tree_lines(body)[1], b"         4.0 K           3.9 K      0  |--other")
+            plain = self.report([h.arg(t.root), "-cl=4096"])
+            body = self.report([h.arg(t.root), "-cl=4096", "-bytes"], stored="-units")
+            self.assertEqual((tree_lines(body), totals_line(body)),
+                             (tree_lines(plain), totals_line(plain)))
+
     def test_tree_characters_follow_the_last_of_c_plus_and_c_minus(self):
         # Redirected output starts with the plain set; -c+ must win over that start-up choice.
         graphic = "├──other".encode()
@@ -122,6 +145,47 @@ class ShapingOptions(Report):
             self.assertEqual(tree_lines(body), [
                 b"         8,192  100%      1  " + h.shown(t.root).encode() + b" ...   [28,672]",
                 b"        12,288   65%      2  +--sub ...   [16,384]"])
+
+    def test_exclusions_by_name_and_by_path_are_not_read_and_counted_in_the_footer(self):
+        # An excluded directory must add nothing (not even its own table) and have no line;
+        # a name pattern acts at every depth, a path pattern only where the path matches.
+        tree = {"a": 3000, "node_modules/big": 100000, "app/node_modules/x/y": 50000,
+                "app/src/gen/g": 20000, "app/lib/gen/keep": 10, "other": None}
+        with h.Tree(tree) as t:
+            root = h.arg(t.root)
+            full = self.report([root, "-cl=4096"])
+            body = self.report([root, "-cl=4096", "-exclude=node_modules", "-exclude:app/s*/gen"])
+            names = [re.search(rb"--(.*?)(   \[|$)", l).group(1) for l in tree_lines(body)[1:]]
+            self.assertEqual(names, [b"app", b"lib", b"gen", b"src", b"other"])
+            # The grand total drops by exactly the three excluded subtrees: node_modules (its
+            # table and 100,000 bytes), app/node_modules (two tables and 50,000 bytes) and
+            # app/src/gen (a table and 20,000 bytes), in 4 KB clusters.
+            totals = [int(totals_line(b).split()[0].replace(b",", b"")) for b in (full, body)]
+            self.assertEqual(totals[0] - totals[1],
+                             (4096 + 102400) + (2 * 4096 + 53248) + (4096 + 20480))
+            footer = body[body.index(body[1], 2) + 3]
+            self.assertEqual(footer, b"Excluded directories: 3")
+            self.assertEqual(body[body.index(body[1], 2) + 4], b"")
+            # Patterns that match nothing say so; none given, no line at all.
+            body = self.report([root, "-cl=4096", "-exclude=nothing*"])
+            self.assertEqual(body[body.index(body[1], 2) + 3], b"Excluded directories: 0")
+            self.assertFalse(any(l.startswith(b"Excluded") for l in full))
+
+    def test_exclusions_from_the_stored_string_and_letter_case_by_platform(self):
+        # The stored form takes ":"; an empty pattern on the command line drops the stored ones.
+        # Windows finds a name in any letter case, so its patterns do too; Linux does not.
+        with h.Tree({"Node_Modules/f": 10, "my dir/f": 10, "keep/f": 10}) as t:
+            root = h.arg(t.root)
+
+            def kept(args, **kw):
+                return [l.split(b"--")[1] for l in tree_lines(self.report([root] + args, **kw))[1:]]
+
+            self.assertEqual(kept([], stored='-exclude:node_modules "-exclude:my dir"'),
+                             [b"keep"] if h.WINDOWS else [b"keep", b"Node_Modules"])
+            self.assertEqual(kept(["-exclude=Node_Modules"], stored='"-exclude:my dir"'), [b"keep"])
+            self.assertEqual(kept(["-exclude="], stored="-exclude:Node_Modules"),
+                             [b"keep", b"my dir", b"Node_Modules"])
+            self.assertEqual(kept(["-exclude=[a-z]*"]), [b"Node_Modules"] if not h.WINDOWS else [])
 
     def test_cluster_option_sets_the_figures_and_caps_at_64k(self):
         with h.Tree(SMALL) as t:
@@ -307,7 +371,7 @@ class Paging(unittest.TestCase):
             self.assertEqual(term.exit_code(), 0)
             screen = term.screen()
             self.assertTrue(any("Cluster size: 4,096" in l for l in screen), screen)
-            self.assertFalse(any("[Escape]" in l for l in screen), screen)
+            self.assertFalse(any("[U]nits [Esc]" in l for l in screen), screen)
 
 
 if __name__ == "__main__":

@@ -20,7 +20,7 @@ from test_figures import generate, table_rows, totals_line
 
 THREADS = (2, 8, 32)
 SHAPES = ([], ["-2"], ["-size=100K"], ["-sort=total"], ["-sort=none", "-dir"], ["-tab"],
-          ["-comma", "-sort=files", "-3"])
+          ["-comma", "-sort=files", "-3"], ["-tab", "-exclude=d1*", "-exclude=d2/*"])
 
 
 def stable(output):
@@ -95,7 +95,8 @@ class SameReport(unittest.TestCase):
 
     def test_a_generated_tree_under_every_shape(self):
         # Guards listings handed to the scan out of order or twice, entries lost from a listing
-        # read whole, and a hard-linked file charged at another name than in line.
+        # read whole, a hard-linked file charged at another name than in line, and excluded
+        # directories read ahead (their listings, never taken, would hold the budget).
         for shape in SHAPES:
             self.check_same(shape + [self.tree.root])
 

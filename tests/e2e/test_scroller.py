@@ -1,6 +1,6 @@
 """The scroller in a real terminal (tmux, 100 x 25): the first page and its status line, paging,
 End and Home, the toggles repainting, the database rows in the scroller, -p giving the straight
-pass, and q quitting with exit code 0. The report has 100 lines (88 subdirectories), as in the
+pass, units toggled by U, and q quitting with exit code 0. The report has 100 lines (88 subdirectories), as in the
 scroller's worked example, so the pages and percentages are known. Then terminals that do not
 fit the report: lines wider than the screen, a window resized while a key is awaited, and a
 window of 20 x 5."""
@@ -15,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import harness as h
 
-STATUS = " Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]"
+STATUS = " Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [U]nits [Esc]"
 BANNER = "Quorvel 1.0.0"
 HEADER = " Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]"
 
@@ -111,6 +111,18 @@ class Scroller(unittest.TestCase):
             s = page(t, 24, "|--d00")
             self.assertEqual(s[0], " Total-no subs  Files  Directory name   [dir + subdirs total]")
 
+            # Sizes in units and back in bytes, in the same columns: each d holds a file of 1,000
+            # bytes and a table of three entries, a cluster each.
+            c = h.cluster_size(self.tree.root)
+            units = "%.1f K" % (2 * c / 1024.0)
+            send(t, "u")
+            s = page(t, 24, "|--d00", absent="%d,%03d  " % divmod(2 * c, 1000))
+            self.assertEqual(s[row_of(s, "d00")[0]], "%14s      1  |--d00" % units)
+            send(t, "U")
+            s = page(t, 24, "|--d00", absent=units)
+            self.assertEqual(s[row_of(s, "d00")[0]],
+                             "%14s      1  |--d00" % ("{:,}".format(2 * c)))
+
             send(t, "q")
             self.assertEqual(t.exit_code(), 0)
 
@@ -194,7 +206,7 @@ def row_columns(width):
 
 def wait_status(term, row, percent, width):
     """Waits for the status line with percent, cut to the screen's width, on the given row."""
-    text = status(percent)[:min(74, width - 1)]
+    text = status(percent)[:min(79, width - 1)]
     return wait(term, lambda s: len(s) > row and s[row] == text,
                 "the status line at %d%% on row %d" % (percent, row))
 
@@ -283,7 +295,7 @@ class SmallTerminals(unittest.TestCase):
             self.assertEqual(t.exit_code(), 0)
 
     def test_every_key_on_twenty_columns_and_five_rows(self):
-        # The 74-character status line wrapped over four rows, its erase left pieces of it on
+        # The status line (74 characters then) wrapped over four rows, its erase left pieces of it on
         # the screen at every key, and a page showed about one line.
         def check(screen, percent, top=0):
             self.assertEqual(screen[4], status(percent)[:19], screen)

@@ -142,7 +142,7 @@ class UnreadableDirectories(unittest.TestCase):
             prefix = ["env", "WINEPREFIX=" + self.wine_prefix(), "HOME=" + self.wine_prefix()] \
                 if h.WINDOWS else []
             with h.Terminal([h.arg(t.root)], prefix=_drop(prefix)) as term:
-                term.wait_for("[Escape]")
+                term.wait_for("[U]nits [Esc]")
                 self.assertNotIn(ONE, "\n".join(term.screen()))
                 term.keys("q")
                 self.assertEqual(term.exit_code(), 0)

@@ -98,7 +98,7 @@ class Streams(unittest.TestCase):
                 self.assertIn("Directory name", screen)
                 self.assertIn("Capacity:", screen)
                 self.assertNotIn("[End]=continuous", screen)
-                self.assertNotIn("[Escape]", screen)
+                self.assertNotIn("[U]nits [Esc]", screen)
 
 
 if __name__ == "__main__":

@@ -16,7 +16,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import harness as h
 
-STATUS = "Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]"
+STATUS = "Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [U]nits [Esc]"
 PAGER = "-- [Enter] & [Space]=line, [End]=continuous, [Esc]=exit, [j] & [k]=line --"
 INTERRUPTED = 128 + signal.SIGINT  # the shell's status for a program ended by Ctrl+C
 

@@ -5,11 +5,14 @@
 
 #include <deque>
 
+#include "report/json.h"
 #include "test_support.h"
+#include "tree/exclude.h"
 
 namespace {
 const ReportSection TabSection = {TabHeader, WalkTabTree, NoFooter};
 const ReportSection CommaSection = {CommaHeader, WalkCommaTree, NoFooter};
+const ReportSection CsvSection = {CsvHeader, WalkCsvTree, NoFooter};
 
 // A Windows-style path in this build's separator.
 std::string P(std::string path) {
@@ -236,13 +239,197 @@ TEST_F(Database, RowsThroughTheScrollerAreTheSameWhateverTheToggles) {
   PagingEnabled = true;
   ScreenLastRow = 24;
   Keyboard = KeyboardSource{ScriptedKey, NoClear};
-  Keys = {KeyPress{'W', 0}, KeyPress{'d', 0}, KeyPress{'F', 0}, KeyPress{'A', 0}, KeyPress{' ', 0}};
+  Keys = {KeyPress{'W', 0}, KeyPress{'d', 0}, KeyPress{'F', 0},
+          KeyPress{'A', 0}, KeyPress{'u', 0}, KeyPress{' ', 0}};
   std::string shown = Report(TabSection);
   EXPECT_TRUE(Keys.empty());
   // Every page is the whole six-line report followed by the status line at 100%.
-  std::string status = "100% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
-  std::string erase = std::string(74, '\b') + std::string(74, ' ') + std::string(74, '\b');
+  std::string status =
+      "100% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [U]nits [Esc]";
+  std::string erase = std::string(79, '\b') + std::string(79, ' ') + std::string(79, '\b');
   std::string expected = straight + status;
-  for (int i = 0; i < 4; ++i) expected += erase + straight + status;
+  for (int i = 0; i < 5; ++i) expected += erase + straight + status;
   EXPECT_EQ(shown, expected + erase);
+}
+
+// The CSV export: one header line, rows with the file count, LF line ends, quotes only where a
+// field needs them.
+TEST_F(Database, CsvExportOfTheWorkedExample) {
+  BuildExample();
+  EXPECT_EQ(CountReportLines(CsvSection), 5);
+  EXPECT_EQ(Report(CsvSection),
+            "own_bytes,wasted_bytes,total_bytes,files,path\n"
+            "12288,6144,2957312,2," +
+                P("C:\\DATA\\") +
+                "\n"
+                "1236992,12345,1236992,42," +
+                P("C:\\DATA\\Alpha") +
+                "\n"
+                "503808,40000,1708032,7," +
+                P("C:\\DATA\\Beta") +
+                "\n"
+                "1204224,2000,1204224,3," +
+                P("C:\\DATA\\Beta\\Gamma") + "\n");
+}
+
+TEST_F(Database, CsvQuotesAPathThatHoldsACommaAQuoteOrALineEnd) {
+  // Any of them unquoted would split the row or the field for a CSV reader.
+  ResetRoot(P("C:\\D"));
+  for (const char* name : {"a,b", "say \"hi\"", "two\nlines", "cr\rhere", "plain name"})
+    AddChild(&RootNode, NewNode(name));
+  SetRowPath(B(P("C:\\D")));
+  std::string root = P("C:\\D\\");
+  std::string text = Report(CsvSection);
+  EXPECT_EQ(text,
+            "own_bytes,wasted_bytes,total_bytes,files,path\n"
+            "0,0,0,0," +
+                root +
+                "\n"
+                "0,0,0,0,\"" +
+                root +
+                "a,b\"\n"
+                "0,0,0,0,\"" +
+                root +
+                "say \"\"hi\"\"\"\n"
+                "0,0,0,0,\"" +
+                root +
+                "two\nlines\"\n"
+                "0,0,0,0,\"" +
+                root +
+                "cr\rhere\"\n"
+                "0,0,0,0," +
+                root + "plain name\n");
+  // A comma in the start directory quotes every row below it.
+  ReleaseRoot();
+  ResetRoot(P("C:\\x,y"));
+  AddChild(&RootNode, NewNode("sub"));
+  SetRowPath(B(P("C:\\x,y")));
+  EXPECT_EQ(Rows(Report(CommaSection)).size(), 4u);
+  SetRowPath(B(P("C:\\x,y")));
+  EXPECT_NE(Report(CsvSection).find(",\"" + P("C:\\x,y\\sub") + "\"\n"), std::string::npos);
+}
+
+namespace {
+// The document's lines, and the figures of the footer it carries.
+class Json : public Database {
+ protected:
+  void SetUp() override {
+    Database::SetUp();
+    SetExampleFigures();
+    Scan = ScanSettings{false, INT32_MAX, 0, NAME, 3, 255, 4, 4096};
+    ExcludedDirectories = 0;
+    UnreadableDirectories = 0;
+    ClearExclusions(false, true);
+  }
+  void TearDown() override {
+    ClearExclusions(false, false);
+    Database::TearDown();
+  }
+  std::vector<std::string> Document() {
+    Capture out;
+    WriteJsonReport("9.8.7");
+    std::vector<std::string> lines;
+    size_t start = 0, at;
+    while ((at = out.text.find('\n', start)) != std::string::npos) {
+      lines.push_back(out.text.substr(start, at - start));
+      start = at + 1;
+    }
+    EXPECT_EQ(start, out.text.size()) << "the document ends with its line end";
+    return lines;
+  }
+  static bool StartsWith(const std::string& line, const std::string& start) {
+    return line.compare(0, start.size(), start) == 0;
+  }
+  // A path as a JSON string holds it: a Windows separator doubled.
+  static std::string Quoted(const std::string& path) {
+    std::string q;
+    for (char c : P(path)) q += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return q;
+  }
+};
+}  // namespace
+
+TEST_F(Json, DocumentOfTheWorkedExample) {
+  BuildExample();
+  RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
+  Scan.maxDepth = 3;
+  Scan.sortOrder = TOTAL;
+  AddExclusion("node_modules", 12);
+  ExcludedDirectories = 2;
+  std::vector<std::string> l = Document();
+  ASSERT_EQ(l.size(), 12u);
+  std::string head =
+      "{\"quorvel\": \"9.8.7\", \"directory\": \"" + Quoted("C:\\DATA") + "\", \"created\": \"";
+  ASSERT_EQ(l[0].compare(0, head.size(), head), 0) << l[0];
+  // The time of creation: an ISO 8601 UTC time of 20 characters.
+  std::string created = l[0].substr(head.size(), 20);
+  EXPECT_EQ(created.size(), 20u);
+  EXPECT_EQ(created[4], '-');
+  EXPECT_EQ(created[10], 'T');
+  EXPECT_EQ(created[19], 'Z');
+  EXPECT_EQ(l[0].substr(head.size() + 20), "\", \"cluster\": 4096,");
+  EXPECT_EQ(l[1],
+            "\"options\": {\"depth\": 3, \"min_size\": 0, \"sort\": \"total\", "
+            "\"listing_sizes\": false, \"exclude\": [\"node_modules\"]},");
+  EXPECT_EQ(l[2],
+            "\"drive\": {\"name\": \"C\", \"cluster\": 32768, \"free\": 1073741824, "
+            "\"capacity\": 2147155968},");
+  EXPECT_EQ(l[3],
+            "\"totals\": {\"files\": 54, \"wasted\": 60489, \"excluded\": 2, "
+            "\"unreadable\": 0},");
+  EXPECT_EQ(l[4], "\"tree\":");
+  EXPECT_EQ(l[5], "{\"name\": \"" + Quoted("C:\\DATA") +
+                      "\", \"own\": 12288, \"wasted\": 6144, "
+                      "\"files\": 2, \"total\": 2957312, \"merged\": false, \"children\": [");
+  EXPECT_EQ(l[6],
+            "{\"name\": \"Alpha\", \"own\": 1236992, \"wasted\": 12345, \"files\": 42, "
+            "\"total\": 1236992, \"merged\": false, \"children\": []},");
+  EXPECT_EQ(l[7],
+            "{\"name\": \"Beta\", \"own\": 503808, \"wasted\": 40000, \"files\": 7, "
+            "\"total\": 1708032, \"merged\": false, \"children\": [");
+  EXPECT_EQ(l[8],
+            "{\"name\": \"Gamma\", \"own\": 1204224, \"wasted\": 2000, \"files\": 3, "
+            "\"total\": 1204224, \"merged\": false, \"children\": []}");
+  EXPECT_EQ(l[9], "]}");
+  EXPECT_EQ(l[10], "]}");
+  EXPECT_EQ(l[11], "}");
+}
+
+TEST_F(Json, MergedNodesKeepTheirOwnNameAndSayTheyAreMerged) {
+  // The marker is the screen's way of saying it; a reader gets the name and the flag, also
+  // for a name that holds " ..." of its own.
+  ResetRoot("R");
+  RootNode.ownNameLength = 1;
+  DirNode* beta = AddChild(&RootNode, NewNode("Beta"));
+  DirNode* dots = AddChild(&RootNode, NewNode("x ... y"));
+  MarkMerged(beta);
+  MarkMerged(dots);
+  MarkMerged(&RootNode);
+  std::vector<std::string> l = Document();
+  ASSERT_EQ(l.size(), 10u);
+  EXPECT_TRUE(StartsWith(l[5], "{\"name\": \"R\", ")) << l[5];
+  EXPECT_NE(l[5].find("\"merged\": true"), std::string::npos) << l[5];
+  EXPECT_TRUE(StartsWith(l[6], "{\"name\": \"Beta\", ")) << l[6];
+  EXPECT_NE(l[6].find("\"merged\": true"), std::string::npos);
+  EXPECT_TRUE(StartsWith(l[7], "{\"name\": \"x ... y\", ")) << l[7];
+  EXPECT_NE(l[7].find("\"merged\": true"), std::string::npos);
+  EXPECT_NE(l[1].find("\"depth\": null"), std::string::npos) << "no depth limit";
+}
+
+TEST_F(Json, NamesAreEscapedAndInvalidUtf8KeptInHexadecimal) {
+  ResetRoot("R");
+  AddChild(&RootNode, NewNode("q\"b\\n\nt\tc\x01"
+                              "d\x7F"
+                              "e\xC2\x85"
+                              "caf\xC3\xA9 \xE6\x97\xA5"));
+  AddChild(&RootNode, NewNode("bad\xFF\xC3(\"x"));
+  std::vector<std::string> l = Document();
+  ASSERT_EQ(l.size(), 10u);
+  EXPECT_TRUE(StartsWith(l[6],
+                         "{\"name\": \"q\\\"b\\\\n\\nt\\tc\\u0001d\\u007fe\\u0085caf\xC3\xA9 "
+                         "\xE6\x97\xA5\", \"own\""))
+      << l[6];
+  EXPECT_TRUE(StartsWith(
+      l[7], "{\"name\": \"bad\\ufffd\\ufffd(\\\"x\", \"name_hex\": \"626164ffc3282278\", "))
+      << l[7];
 }

@@ -84,3 +84,34 @@ TEST(FormatPercent, LargeFiguresStayExactEnough) {
   EXPECT_EQ(P(INT64_MAX / 4, INT64_MAX), " 25%");
   EXPECT_EQ(P(248810012672LL, 270553174016LL), " 92%");
 }
+
+TEST(FormatUnits, OneDecimalInTheFirstUnitBelow1024) {
+  struct Case {
+    int64_t bytes;
+    const char* text;
+  } cases[] = {
+      {0, "0 B"},
+      {512, "512 B"},
+      {1023, "1023 B"},
+      {1024, "1.0 K"},
+      {12595, "12.3 K"},  // 12.2998
+      {1536, "1.5 K"},
+      {1075, "1.0 K"},        // 1.0498: below the half
+      {1076, "1.1 K"},        // 1.0508
+      {1048524, "1023.9 K"},  // 1023.949 is still below 1023.95
+      {1048525, "1.0 M"},     // 1023.95 rounds to 1024.0: the next unit
+      {4194304, "4.0 M"},
+      {1288490189, "1.2 G"},
+      {3738339534848LL, "3.4 T"},
+      {5LL << 50, "5.0 P"},
+      {INT64_MAX, "8.0 E"},
+      {-2048, "-2.0 K"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(S(FormatUnits(c.bytes)), c.text) << c.bytes;
+}
+
+TEST(FormatUnits, HalvesOfATenthGoToTheEvenNeighbour) {
+  EXPECT_EQ(S(FormatUnits(1280)), "1.2 K");  // 1.25 exactly: even 1.2
+  EXPECT_EQ(S(FormatUnits(1281)), "1.3 K");  // just over the half
+  EXPECT_EQ(S(FormatUnits(1792)), "1.8 K");  // 1.75 exactly: even 1.8
+}

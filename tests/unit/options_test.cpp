@@ -12,6 +12,7 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/pager.h"
+#include "disk/stored_defaults.h"
 #include "driver/system.h"
 #include "driver/texts.h"
 #include "mailer/contact.h"
@@ -252,6 +253,75 @@ TEST_F(OptionTest, OutputFormsMatchByPrefix) {
   EXPECT_EQ(Dir(), "-comm");
 }
 
+TEST_F(OptionTest, ExportsAndUnitsAreWholeWords) {
+  // Whole words, unlike the older forms: a directory called -csvfiles stays reachable.
+  Parse("-CSV");
+  EXPECT_EQ(Options.outputMode, Csv);
+  Parse("-json");
+  EXPECT_EQ(Options.outputMode, Json);
+  Parse("-tab");
+  EXPECT_EQ(Options.outputMode, Tab);
+  Parse("-csvfiles");
+  EXPECT_EQ(Options.outputMode, Tab);
+  EXPECT_EQ(Dir(), "-csvfiles");
+  bool units = ShowUnits;
+  Parse("-Units");
+  EXPECT_TRUE(ShowUnits);
+  Parse("-unitsx");
+  EXPECT_TRUE(ShowUnits);
+  EXPECT_EQ(Dir(), "-unitsx");
+  Parse("-bytes");
+  EXPECT_FALSE(ShowUnits);
+  ShowUnits = units;
+  EXPECT_TRUE(IsExport(Csv) && IsExport(Json) && !IsExport(Tab) && !IsExport(Comma));
+}
+
+TEST_F(OptionTest, ExcludePatternsKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
+  Parse("-exclude=Node_Modules");
+  Parse("-EXCLUDE:src/*.gen");
+  Parse("-exclude=a b");  // a quoted token may hold a blank
+  ASSERT_EQ(Options.excludes.size(), 3u);
+  EXPECT_EQ(S(Options.excludes[0]), "Node_Modules");
+  EXPECT_EQ(S(Options.excludes[1]), "src/*.gen");
+  EXPECT_EQ(S(Options.excludes[2]), "a b");
+  Parse("-exclude:");
+  EXPECT_TRUE(Options.excludes.empty());
+  Parse("-exclude=x");
+  EXPECT_EQ(Options.excludes.size(), 1u);
+  Parse("-excludex");  // neither "=" nor ":": a directory
+  EXPECT_EQ(Dir(), "-excludex");
+  EXPECT_EQ(Options.excludes.size(), 1u);
+}
+
+TEST_F(OptionTest, AnExportIsKnownBeforeTheBannerFromEverySource) {
+  // The banner is written before any token is parsed, so the form is found ahead, as the
+  // parser will take it: the last form option of all three sources, unless an option ends the
+  // program first.
+  char program[] = "quorvel", csv[] = "-csv", json[] = "-JSON", tab[] = "-tabular", dir[] = "d",
+       welcome[] = "-w", mail[] = "-mail";
+  BStr stored = StoredDefaultParams;
+  struct Case {
+    const char* stored;
+    std::vector<char*> args;
+    bool exported;
+  } cases[] = {
+      {"", {csv}, true},         {"", {json, dir}, true},  {"-csv", {dir}, true},
+      {"-json", {tab}, false},   {"-tab", {csv}, true},    {"\"-csv\"", {}, true},
+      {"", {csv, tab}, false},   {"", {}, false},          {"", {csv, welcome}, false},
+      {"-mail -csv", {}, false}, {"", {mail, csv}, false},
+  };
+  for (const Case& c : cases) {
+    StoredDefaultParams = BMake(c.stored);
+    std::vector<char*> argv = {program};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(ExportRequested((int)argv.size(), argv.data()), c.exported)
+        << c.stored << " / " << (c.args.empty() ? "" : c.args[0]);
+  }
+  StoredDefaultParams = stored;
+  EXPECT_TRUE(out.empty()) << "nothing is parsed, nothing written";
+  EXPECT_EQ(Options.outputMode, Screen);
+}
+
 TEST_F(OptionTest, WasteSwitches) {
   Parse("-asval");
   EXPECT_FALSE(WasteAsPercent);
@@ -417,11 +487,13 @@ TEST(SizeValue, HugeValuesClampToTheLargestSigned64BitValue) {
 TEST_F(OptionTest, HelpAndWelcomeTextsHaveTheirLineCounts) {
   ShowHelp();
   std::vector<std::string> help = Lines();
-  ASSERT_EQ(help.size(), 30u);
+  ASSERT_EQ(help.size(), 33u);
   EXPECT_EQ(help[0], "");
   EXPECT_EQ(help[1], "Usage: quorvel [options] [directory] [options]");
-  EXPECT_EQ(help[17], "  -sort=[name | local | size | waste | files | none]");
-  EXPECT_EQ(help[29], "-cl:# and -size:#");
+  EXPECT_EQ(help[20], "  -sort=[name | local | size | waste | files | none]");
+  EXPECT_EQ(help[32], "-cl:# and -size:#");
+  // The lines of the later options fit the 80 columns of the screens the help was made for.
+  for (const std::string& line : help) EXPECT_LT(line.size(), 80u) << line;
   out.clear();
   ShowWelcome();
   EXPECT_EQ(Lines().size(), 15u);
@@ -437,7 +509,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     EXPECT_EQ(e.code, 0);
   }
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 32u);
+  ASSERT_EQ(lines.size(), 35u);
   EXPECT_EQ(lines[0], BannerLine);
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[3], "Usage: quorvel [options] [directory] [options]");
@@ -447,13 +519,27 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     out.clear();
     char* argv[] = {program, first};
     EXPECT_THROW(ShowBanner(2, argv), ProgramEnded) << first;
-    EXPECT_EQ(Lines().size(), 32u) << first;
+    EXPECT_EQ(Lines().size(), 35u) << first;
   }
   // The banner line alone, without its empty line.
   out.clear();
   char* versionArgs[] = {program, version, help};
   EXPECT_THROW(ShowBanner(3, versionArgs), ProgramEnded);
   EXPECT_EQ(Lines(), (std::vector<std::string>{BannerLine}));
+
+  // An export leaves the banner out and turns paging off; a help request still has both.
+  out.clear();
+  char csv[] = "-csv";
+  char* exporting[] = {program, plain, csv};
+  PagingEnabled = true;
+  ShowBanner(3, exporting);
+  SendOutputToErrors(false);
+  EXPECT_EQ(out, "");
+  EXPECT_FALSE(PagingEnabled);
+  char* helpFirst[] = {program, help, csv};
+  PagingEnabled = false;
+  EXPECT_THROW(ShowBanner(3, helpFirst), ProgramEnded);
+  EXPECT_EQ(Lines().size(), 35u);
 
   out.clear();
   char* later[] = {program, plain, help};

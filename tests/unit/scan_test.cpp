@@ -3,6 +3,7 @@
 // sort order.
 #include "fake_fs.h"
 #include "test_support.h"
+#include "tree/exclude.h"
 
 namespace {
 const char Sep = PathSeparator;
@@ -506,4 +507,185 @@ TEST_F(ScanTest, NamesAreKeptExactlyAsEnumerated) {
   Scan.sortOrder = NONE;
   EXPECT_TRUE(Run());
   EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>(std::begin(odd), std::end(odd))));
+}
+
+// Exclusions: a matching subdirectory is dropped before it is read, at every depth.
+namespace {
+class ExclusionScan : public ScanTest {
+ protected:
+  void TearDown() override {
+    ClearExclusions(false, false);
+    ScanTest::TearDown();
+  }
+  void Exclude(const std::string& pattern) { AddExclusion(pattern.data(), (int)pattern.size()); }
+  bool Opened(const std::string& rel) {
+    for (const std::string& p : FakeLog.opened)
+      if (p == PathOf(rel)) return true;
+    return false;
+  }
+};
+}  // namespace
+
+TEST_F(ExclusionScan, ExcludedDirectoriesAreNotReadNotCountedAndLeaveNoNode) {
+  ClearExclusions(false, true);
+  Exclude("node_modules");
+  Exclude("src/gen");
+  Dir().entries = {FakeSubdir("."),   FakeSubdir(".."),
+                   FakeSubdir("app"), FakeSubdir("node_modules"),
+                   FakeSubdir("src"), FakeFile("f", 100)};
+  Dir("app").entries.push_back(FakeSubdir("node_modules"));
+  Dir("app/node_modules").entries.push_back(FakeFile("big", 1 << 20));
+  Dir("node_modules").entries.push_back(FakeFile("big", 1 << 20));
+  Dir("src").entries.push_back(FakeSubdir("gen"));
+  Dir("src").entries.push_back(FakeSubdir("lib"));
+  Dir("src/gen").entries.push_back(FakeFile("g", 1 << 20));
+  Dir("src/lib").entries.push_back(FakeSubdir("gen"));  // not the anchored src/gen: kept
+  Dir("src/lib/gen").entries.push_back(FakeFile("kept", 10));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"app", "src"}));
+  EXPECT_EQ(Child(&RootNode, "app")->firstChild, nullptr);
+  EXPECT_EQ(ChildNames(Child(&RootNode, "src")), (std::vector<std::string>{"lib"}));
+  EXPECT_EQ(ChildNames(Child(Child(&RootNode, "src"), "lib")), (std::vector<std::string>{"gen"}));
+  EXPECT_EQ(ExcludedDirectories, 3);
+  EXPECT_FALSE(Opened("node_modules"));
+  EXPECT_FALSE(Opened("app/node_modules"));
+  EXPECT_FALSE(Opened("src/gen"));
+  EXPECT_TRUE(Opened("src/lib/gen"));
+  EXPECT_EQ(TotalFiles, 2);  // f and kept
+  // Four directories of 4,096 bytes below the root, and nothing of the excluded ones.
+  EXPECT_EQ(RootNode.subdirsSize, 4 * 4096 + 4096);
+  EXPECT_EQ(out.text, "");
+
+  // The next scan counts afresh.
+  ReleaseRoot();
+  ClearExclusions(false, true);
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ExcludedDirectories, 0);
+  EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"app", "node_modules", "src"}));
+}
+
+TEST_F(ExclusionScan, AnExcludedDirectoryTooLongToReadIsNotReportedAsSkipped) {
+  // The user asked to leave it out: the two lines of a skipped path would only be noise.
+  Scan.pathBudget = (int)Root().size() + 10;
+  ClearExclusions(false, true);
+  Exclude("very-long-*");
+  Dir().entries.push_back(FakeSubdir("very-long-directory-name"));
+  Dir().entries.push_back(FakeSubdir("another-long-name"));
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ExcludedDirectories, 1);
+  EXPECT_EQ(out.text.find("very-long"), std::string::npos) << out.text;
+  EXPECT_NE(out.text.find("another-long-name"), std::string::npos) << out.text;
+}
+
+namespace {
+// Whether name, in the directory parent (a path below the start with '/' between components),
+// is excluded by the single pattern given.
+bool Matches(const std::string& pattern, const std::string& parent, const std::string& name,
+             bool ignoreCase = false, bool utf8 = true) {
+  ClearExclusions(ignoreCase, utf8);
+  AddExclusion(pattern.data(), (int)pattern.size());
+  std::string p = parent;
+  for (char& c : p)
+    if (c == '/') c = PathSeparator;
+  bool hit = Excluded(p.data(), (int)p.size(), name.data(), (int)name.size());
+  ClearExclusions(false, false);
+  return hit;
+}
+}  // namespace
+
+TEST(Exclusion, StarQuestionMarkAndSetsMatchWithinOneName) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool hit;
+  } cases[] = {
+      {"node_modules", "node_modules", true},
+      {"node_modules", "node_modules2", false},
+      {"*", "anything", true},
+      {"*.cache", ".cache", true},
+      {"*.cache", "x.cache.old", false},
+      {"*cache*", "my-cache-dir", true},
+      {"a*b*c", "aXbYbZc", true},
+      {"a*b*c", "aXbYbZ", false},
+      {"?", "x", true},
+      {"?", "xy", false},
+      {"b?ild", "build", true},
+      {"[bc]uild", "cuild", true},
+      {"[bc]uild", "duild", false},
+      {"[a-c]x", "bx", true},
+      {"[!a-c]x", "bx", false},
+      {"[^a-c]x", "dx", true},
+      {"[]]", "]", true},
+      {"[a-]", "-", true},
+      {"[", "[", true},
+      {"[ab", "[ab", true},
+      {"**", "x", true},
+      {"*x", "xxxx", true},
+      {"Build", "build", false},
+      {"*?*?*", "a", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Matches(c.pattern, "", c.name), c.hit) << c.pattern << " " << c.name;
+  // A name pattern matches at every depth.
+  EXPECT_TRUE(Matches("node_modules", "a/b/", "node_modules"));
+  EXPECT_TRUE(Matches("node_modules/", "a/", "node_modules")) << "a trailing separator";
+}
+
+TEST(Exclusion, APatternWithASeparatorMatchesThePathBelowTheStart) {
+  EXPECT_TRUE(Matches("src/gen", "src/", "gen"));
+  EXPECT_FALSE(Matches("src/gen", "x/src/", "gen")) << "anchored at the start directory";
+  EXPECT_FALSE(Matches("src/gen", "", "gen"));
+  EXPECT_FALSE(Matches("src/gen", "src/gen/", "more")) << "below an excluded path: never asked";
+  EXPECT_TRUE(Matches("*/gen", "lib/", "gen"));
+  EXPECT_FALSE(Matches("*/gen", "a/lib/", "gen")) << "a star never spans a separator";
+  EXPECT_TRUE(Matches("*/*/gen", "a/lib/", "gen"));
+  EXPECT_TRUE(Matches("/build", "", "build")) << "a leading separator anchors";
+  EXPECT_FALSE(Matches("/build", "a/", "build"));
+  EXPECT_TRUE(Matches("./build", "", "build"));
+  EXPECT_TRUE(Matches("a/b/", "a/", "b"));
+  EXPECT_TRUE(Matches(std::string("a") + PathSeparator + "b", "a/", "b"));
+  EXPECT_TRUE(Matches("a/*", "a/", "x"));
+}
+
+TEST(Exclusion, LettersMatchInEitherCaseOnlyWhereNamesDo) {
+  EXPECT_FALSE(Matches("NODE_MODULES", "", "node_modules"));
+  EXPECT_TRUE(Matches("NODE_MODULES", "", "node_modules", true));
+  EXPECT_TRUE(Matches("Src/*", "SRC/", "x", true));
+  EXPECT_TRUE(Matches("[A-C]x", "", "bX", true));
+  // Beyond ASCII in UTF-8 names: Ä and ä, Ω and ω, Ж and ж; in a one-byte code page only ASCII.
+  EXPECT_TRUE(Matches("\xC3\x84rger", "", "\xC3\xA4rger", true));
+  EXPECT_TRUE(Matches("\xCE\xA9", "", "\xCF\x89", true));
+  EXPECT_TRUE(Matches("\xD0\x96", "", "\xD0\xB6", true));
+  EXPECT_FALSE(Matches("\xC3\x84", "", "\xC3\xA4", false));
+  EXPECT_FALSE(Matches("\x8E", "", "\x84", true, false));  // code page 437 Ä and ä
+}
+
+TEST(Exclusion, AQuestionMarkIsOneCharacterOfAUtf8Name) {
+  EXPECT_TRUE(Matches("caf?", "", "caf\xC3\xA9"));
+  EXPECT_FALSE(Matches("caf?", "", "caf\xC3\xA9", false, false));
+  EXPECT_TRUE(Matches("caf??", "", "caf\xC3\xA9", false, false));
+  EXPECT_TRUE(Matches("[\xC3\xA9\xC3\xA8]t\xC3\xA9", "", "\xC3\xA8t\xC3\xA9"));
+  // A byte that is no UTF-8 character is one character of its own.
+  EXPECT_TRUE(Matches("a?b", "",
+                      "a\xFF"
+                      "b"));
+}
+
+TEST(Exclusion, EmptyPatternsAreIgnoredAndClearingForgetsAll) {
+  ClearExclusions(false, true);
+  AddExclusion("/", 1);
+  AddExclusion("", 0);
+  AddExclusion("./", 2);
+  EXPECT_EQ(ExclusionCount(), 0);
+  AddExclusion("a", 1);
+  AddExclusion("/b/", 3);
+  ASSERT_EQ(ExclusionCount(), 2);
+  int length;
+  const char* second = ExclusionPattern(1, &length);
+  EXPECT_EQ(std::string(second, length), "b");
+  EXPECT_FALSE(Excluded("", 0, "c", 1));
+  EXPECT_TRUE(Excluded("", 0, "b", 1));
+  ClearExclusions(false, true);
+  EXPECT_EQ(ExclusionCount(), 0);
+  EXPECT_FALSE(Excluded("", 0, "a", 1));
 }

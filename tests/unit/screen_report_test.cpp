@@ -1,6 +1,7 @@
 // The screen report on hand-built trees: the worked example line for line, its variants, and
 // the line-selection protocol (probes, passes from the middle, the counting pass).
 #include "test_support.h"
+#include "tree/exclude.h"
 
 namespace {
 const ReportSection Screen = {ScreenHeader, WalkScreenTree, ScreenFooter};
@@ -24,13 +25,7 @@ class ScreenReport : public Isolated {
   // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
   void BuildExample() {
     BuildExampleTree("C:\\DATA");
-    ClusterSize = 4096;
-    TotalFiles = 54;
-    TotalWaste = 60489;
-    DriveClusterSize = 32768;
-    DriveFreeBytes = 1073741824;
-    DriveTotalBytes = 2147155968;
-    DriveLabel = BMake("C");
+    SetExampleFigures();
   }
 
   // One pass of `count` lines from line `first` of a report of `total` lines.
@@ -270,4 +265,46 @@ TEST_F(ScreenReport, CountingWritesNothingForAMillionDirectories) {
   EXPECT_EQ(CountReportLines(Screen), 2 + 1 + n + 9);
   EXPECT_EQ(out.text, "");
   EXPECT_EQ(NextLine, 0);
+}
+
+TEST_F(ScreenReport, UnitsReplaceByteCountsInTheSameColumns) {
+  // Columns, brackets and footer totals in units; the file counts, the cluster size and the
+  // drive's statistics stay as they were.
+  BuildExample();
+  ShowUnits = true;
+  std::vector<std::string> l = Whole();
+  ASSERT_EQ(l.size(), 15u);
+  EXPECT_EQ(l[0], ExampleLines[0]);
+  EXPECT_EQ(l[2], "        12.0 K   50%      2  C:\\DATA   [2.8 M]");
+  EXPECT_EQ(l[3], "         1.2 M    1%     42  |--Alpha");
+  EXPECT_EQ(l[4], "       492.0 K    8%      7  +--Beta   [1.6 M]");
+  EXPECT_EQ(l[5], "         1.1 M    0%      3     +--Gamma");
+  EXPECT_EQ(l[7], "         2.8 M    2%     54  Cluster size: 4,096  Wastage: 59.1 K");
+  for (int i = 8; i < 15; ++i) EXPECT_EQ(l[i], ExampleLines[i]) << i;
+  WasteAsPercent = false;
+  l = Whole();
+  EXPECT_EQ(l[2], "        12.0 K           6.0 K      2  C:\\DATA   [2.8 M]");
+  EXPECT_EQ(l[3], "         1.2 M          12.1 K     42  |--Alpha");
+  EXPECT_EQ(l[7], "         2.8 M          59.1 K     54  Cluster size: 4,096  Wastage:   2%");
+}
+
+TEST_F(ScreenReport, FooterCountsExcludedDirectoriesWhenPatternsWereGiven) {
+  BuildExample();
+  ClearExclusions(false, true);
+  AddExclusion("x", 1);
+  ExcludedDirectories = 1234;
+  std::vector<std::string> l = Whole();
+  EXPECT_EQ(CountReportLines(Screen), 16);
+  ASSERT_EQ(l.size(), 16u);
+  EXPECT_EQ(l[9], "Excluded directories: 1,234");
+  EXPECT_EQ(l[10], "");
+  EXPECT_EQ(l[11], "Drive C: statistics:");
+  EXPECT_EQ(l[15], ExampleLines[14]);
+  // A pass that starts inside the footer writes the lines it asks for.
+  EXPECT_EQ(Pass(9, 3, 16), (std::vector<std::string>{l[9], l[10], l[11]}));
+  // Patterns that matched nothing still say so.
+  ExcludedDirectories = 0;
+  EXPECT_EQ(Whole()[9], "Excluded directories: 0");
+  ClearExclusions(false, false);
+  EXPECT_EQ(Whole(), ExampleLines);
 }

@@ -8,9 +8,9 @@
 namespace {
 const ReportSection ScreenSection = {ScreenHeader, WalkScreenTree, ScreenFooter};
 const char Clear[] = "<clear>";  // put into the captured output where the screen is cleared
-const std::string Erase = std::string(74, '\b') + std::string(74, ' ') + std::string(74, '\b');
+const std::string Erase = std::string(79, '\b') + std::string(79, ' ') + std::string(79, '\b');
 const std::string StatusTail =
-    "% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [Escape]";
+    "% Up,Down,PgUp,PgDn,Home,End [W]aste:[D]isplay [F]iles [A]scii [U]nits [Esc]";
 
 std::deque<KeyPress> Keys;   // what the scripted keyboard gives, in order
 bool FailEveryRead = false;  // the keyboard cannot be read: every read reports End
@@ -218,16 +218,16 @@ TEST_F(Scroller, WorkedExampleOfAHundredLineReport) {
   EXPECT_FALSE(ShowWaste) << "a toggle stays changed for the rest of the run";
 }
 
-TEST_F(Scroller, StatusLineIsSeventyFourCharactersAndErasedAfterEachKey) {
+TEST_F(Scroller, StatusLineFitsSeventyNineColumnsAndIsErasedAfterEachKey) {
   BuildFlat(88);
   Keys = {ScanKey(ScanEnd), Char(' ')};
   Capture out;
   RunReport(ScreenSection);
   std::string status = " 22" + StatusTail;
-  ASSERT_EQ(status.size(), 74u);
+  ASSERT_EQ(status.size(), 79u);
   size_t at = out.text.find(status);
   ASSERT_NE(at, std::string::npos);
-  EXPECT_EQ(out.text.compare(at + 74, Erase.size(), Erase), 0) << "erasure right after the key";
+  EXPECT_EQ(out.text.compare(at + 79, Erase.size(), Erase), 0) << "erasure right after the key";
   EXPECT_EQ(out.text.substr(out.text.size() - Erase.size()), Erase);
 }
 
@@ -328,12 +328,13 @@ TEST_F(Scroller, QuitKeysEndTheProgramWithCodeZero) {
 TEST_F(Scroller, LowerCaseKeysActLikeUpperCase) {
   BuildFlat(88);
   std::vector<Turn> upper = Run({Char(' '), Char('K'), Char('W'), Char('D'), Char('F'), Char('A'),
-                                 Char('J'), ScanKey(ScanEnd), Char(' ')});
+                                 Char('U'), Char('J'), ScanKey(ScanEnd), Char(' ')});
   ShowWaste = WasteAsPercent = ShowFiles = true;
+  ShowUnits = false;
   TreeChars = PlainTreeChars;
   Reads = 0;
   std::vector<Turn> lower = Run({Char(' '), Char('k'), Char('w'), Char('d'), Char('f'), Char('a'),
-                                 Char('j'), ScanKey(ScanEnd), Char(' ')});
+                                 Char('u'), Char('j'), ScanKey(ScanEnd), Char(' ')});
   ASSERT_EQ(upper.size(), lower.size());
   for (size_t i = 0; i < upper.size(); ++i) {
     EXPECT_EQ(upper[i].lines, lower[i].lines) << i;
@@ -345,9 +346,9 @@ TEST_F(Scroller, LowerCaseKeysActLikeUpperCase) {
 TEST_F(Scroller, TogglesAndCtrlLRepaintTheSamePage) {
   BuildFlat(88);
   std::vector<std::string> whole = Whole();
-  std::vector<Turn> t =
-      Run({Char(' '), Char(12), Char('A'), Char('D'), Char('F'), ScanKey(ScanEnd), Char(' ')});
-  ASSERT_EQ(t.size(), 7u);
+  std::vector<Turn> t = Run({Char(' '), Char(12), Char('A'), Char('D'), Char('F'), Char('U'),
+                             Char('U'), ScanKey(ScanEnd), Char(' ')});
+  ASSERT_EQ(t.size(), 9u);
   EXPECT_TRUE(t[2].cleared);
   EXPECT_EQ(t[2].lines, Range(whole, 21, 44));  // Ctrl+L: the same page again
   TreeChars = PlainTreeChars;
@@ -358,7 +359,12 @@ TEST_F(Scroller, TogglesAndCtrlLRepaintTheSamePage) {
   EXPECT_EQ(t[4].lines, Range(Whole(), 21, 44));
   ShowFiles = false;
   EXPECT_EQ(t[5].lines, Range(Whole(), 21, 44));
-  for (int i = 2; i <= 5; ++i) EXPECT_EQ(t[i].percent, " 45%") << i;
+  ShowUnits = true;  // U: sizes in units, and U again: in bytes
+  EXPECT_EQ(t[6].lines, Range(Whole(), 21, 44));
+  EXPECT_NE(t[6].lines, t[5].lines);
+  ShowUnits = false;
+  EXPECT_EQ(t[7].lines, t[5].lines);
+  for (int i = 2; i <= 7; ++i) EXPECT_EQ(t[i].percent, " 45%") << i;
 }
 
 TEST_F(Scroller, AnyOtherKeyPagesForwardLikeSpace) {
@@ -515,12 +521,12 @@ TEST_F(Scroller, StatusLineFitsNarrowScreensAndIsErasedWhole) {
   // A status line longer than the screen wraps, and backspaces cannot go back over the row
   // above: every key would leave a piece of it behind. It stops short of the last column.
   BuildFlat(88);
-  for (int width : {20, 74, 75, 200}) {
+  for (int width : {20, 79, 80, 200}) {
     ScreenWidth = width;
     Keys = {Char(' '), ScanKey(ScanEnd), Char(' ')};
     Capture out;
     RunReport(ScreenSection);
-    size_t shown = width - 1 < 74 ? width - 1 : 74;
+    size_t shown = width - 1 < 79 ? width - 1 : 79;
     std::string status = (" 22" + StatusTail).substr(0, shown);
     std::string erase =
         std::string(shown, '\b') + std::string(shown, ' ') + std::string(shown, '\b');

@@ -54,6 +54,7 @@ struct Capture {
 struct StateGuard {
   BStr treeChars = TreeChars;
   bool showWaste = ShowWaste, wasteAsPercent = WasteAsPercent, showFiles = ShowFiles;
+  bool showUnits = ShowUnits;
   char separator = ThousandsSeparator;
   int32_t clusterSize = ClusterSize;
   ScanSettings scan = Scan;
@@ -80,6 +81,7 @@ struct StateGuard {
     ShowWaste = showWaste;
     WasteAsPercent = wasteAsPercent;
     ShowFiles = showFiles;
+    ShowUnits = showUnits;
     ThousandsSeparator = separator;
     ClusterSize = clusterSize;
     Scan = scan;
@@ -165,6 +167,17 @@ inline void BuildExampleTree(const std::string& rootPath) {
   DirNode* gamma = AddChild(beta, NewNode("Gamma", 1204224, 3, 2000));
   beta->subdirsSize = NodeTotal(gamma);
   RootNode.subdirsSize = NodeTotal(alpha) + NodeTotal(beta);
+}
+
+// The run's figures that go with the worked example: its cluster size and totals, and its drive.
+inline void SetExampleFigures() {
+  ClusterSize = 4096;
+  TotalFiles = 54;
+  TotalWaste = 60489;
+  DriveClusterSize = 32768;
+  DriveFreeBytes = 1073741824;
+  DriveTotalBytes = 2147155968;
+  DriveLabel = BMake("C");
 }
 
 // Releases a hand-made node and everything below it.

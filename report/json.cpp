@@ -1,0 +1,184 @@
+#include "report/json.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "console/output.h"
+#include "console/strings.h"
+#include "disk/drive.h"
+#include "report/engine.h"
+#include "report/format.h"
+#include "tree/exclude.h"
+#include "tree/scan.h"
+
+namespace {
+void Put(const char* z) {
+  WriteText(z);
+}
+void PutNumber(int64_t v) {
+  WriteText(FormatPlain(v));
+}
+
+// The escape of a character that a JSON string cannot hold as it is, or null. Control
+// characters (C0, DEL, C1) are escaped although JSON only demands it of C0, so the document
+// stays plain text wherever it is shown.
+const char* EscapeOf(unsigned cp, char* buffer, int size) {
+  switch (cp) {
+    case '"':
+      return "\\\"";
+    case '\\':
+      return "\\\\";
+    case '\n':
+      return "\\n";
+    case '\r':
+      return "\\r";
+    case '\t':
+      return "\\t";
+    case '\b':
+      return "\\b";
+    case '\f':
+      return "\\f";
+  }
+  if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+    std::snprintf(buffer, size, "\\u%04x", cp);
+    return buffer;
+  }
+  return nullptr;
+}
+
+// Writes bytes as the inside of a JSON string. Returns false when some bytes were no part of a
+// UTF-8 character; each of them is written as U+FFFD. What needs no escape goes through the
+// name writer in runs, as every name does.
+bool PutEscaped(const char* bytes, int length) {
+  const unsigned char* u = (const unsigned char*)bytes;
+  bool exact = true;
+  int run = 0;  // where the bytes not yet written begin
+  for (int i = 0; i < length;) {
+    unsigned cp;
+    int n = Utf8CharLength(u + i, length - i, &cp);
+    char buffer[8];
+    const char* escape = EscapeOf(cp, buffer, sizeof buffer);
+    if (n == 1 && u[i] >= 0x80) {
+      escape = "\\ufffd";
+      exact = false;
+    }
+    if (escape) {
+      WriteName(bytes + run, i - run);
+      Put(escape);
+      run = i + n;
+    }
+    i += n;
+  }
+  WriteName(bytes + run, length - run);
+  return exact;
+}
+
+void PutHex(const char* bytes, int length) {
+  static const char Digits[] = "0123456789abcdef";
+  for (int i = 0; i < length; ++i) {
+    unsigned char c = (unsigned char)bytes[i];
+    char pair[2] = {Digits[c >> 4], Digits[c & 15]};
+    WriteText(pair, 2);
+  }
+}
+
+// "key": "text", and when the text is not valid UTF-8, "key_hex" with its exact bytes.
+void PutText(const char* key, const char* bytes, int length) {
+  Put("\"");
+  Put(key);
+  Put("\": \"");
+  bool exact = PutEscaped(bytes, length);
+  Put("\"");
+  if (exact) return;
+  Put(", \"");
+  Put(key);
+  Put("_hex\": \"");
+  PutHex(bytes, length);
+  Put("\"");
+}
+
+void PutNumberField(const char* key, int64_t value) {
+  Put(", \"");
+  Put(key);
+  Put("\": ");
+  PutNumber(value);
+}
+
+// One node on a line of its own, its children on the lines after it; recursion as deep as the
+// tree, as the screen report's walk.
+void PutNode(const DirNode* n) {
+  Put("{");
+  PutText("name", NameText(n), OwnNameLength(n));
+  PutNumberField("own", n->localSize);
+  PutNumberField("wasted", n->wastage);
+  PutNumberField("files", n->fileCount);
+  PutNumberField("total", NodeTotal(n));
+  Put(n->merged ? ", \"merged\": true" : ", \"merged\": false");
+  Put(", \"children\": [");
+  for (const DirNode* c = n->firstChild; c; c = c->nextSibling) {
+    Put("\n");
+    PutNode(c);
+    if (c->nextSibling) Put(",");
+  }
+  if (n->firstChild) Put("\n");
+  Put("]}");
+}
+
+// What shaped the tree: a later reader needs it to tell what the figures cover.
+void PutSettings() {
+  Put("\"options\": {\"depth\": ");
+  if (Scan.maxDepth >= 255)
+    Put("null");
+  else
+    PutNumber(Scan.maxDepth);
+  PutNumberField("min_size", Scan.minSize);
+  Put(", \"sort\": \"");
+  char sort[8] = {0};
+  const char* name = SortOrderName(Scan.sortOrder);
+  for (int i = 0; name[i] && i < 7; ++i) sort[i] = (char)(name[i] - 'A' + 'a');
+  Put(sort);
+  Put(Scan.dirListingSizes ? "\", \"listing_sizes\": true" : "\", \"listing_sizes\": false");
+  Put(", \"exclude\": [");
+  for (int i = 0; i < ExclusionCount(); ++i) {
+    int length;
+    const char* pattern = ExclusionPattern(i, &length);
+    Put(i > 0 ? ", \"" : "\"");
+    PutEscaped(pattern, length);
+    Put("\"");
+  }
+  Put("]},\n");
+}
+}  // namespace
+
+void WriteJsonReport(const char* version) {
+  Put("{\"quorvel\": \"");
+  Put(version);
+  Put("\", ");
+  PutText("directory", NameText(&RootNode), OwnNameLength(&RootNode));
+  std::time_t now = std::time(nullptr);
+  const std::tm* utc = std::gmtime(&now);
+  char created[32];
+  if (utc && std::strftime(created, sizeof created, "%Y-%m-%dT%H:%M:%SZ", utc) > 0) {
+    Put(", \"created\": \"");
+    Put(created);
+    Put("\"");
+  } else {
+    Put(", \"created\": null");
+  }
+  PutNumberField("cluster", ClusterSize);
+  Put(",\n");
+  PutSettings();
+  Put("\"drive\": {");
+  PutText("name", DriveLabel.text, DriveLabel.length);
+  PutNumberField("cluster", DriveClusterSize);
+  PutNumberField("free", DriveFreeBytes);
+  PutNumberField("capacity", DriveTotalBytes);
+  Put("},\n\"totals\": {\"files\": ");
+  PutNumber(TotalFiles);
+  PutNumberField("wasted", TotalWaste);
+  PutNumberField("excluded", ExcludedDirectories);
+  PutNumberField("unreadable", UnreadableDirectories);
+  Put("},\n\"tree\":\n");
+  PutNode(&RootNode);
+  Put("\n}\n");
+}
