@@ -29,7 +29,8 @@ BatchCursor InlineCursor;            // the next of them
 bool ListingDone = false;            // the last read held the end of the listing
 
 ReadAheadJob* Streaming = nullptr;    // the directory read ahead whose batches are handed out
-ListingBatch* HandedBatch = nullptr;  // the one being handed out, freed when it is done
+// The batches being handed out, the first of them the one at hand; each is freed when it is done.
+ListingBatch* HandedBatch = nullptr;
 BatchCursor HandedCursor;
 
 BatchCursor CursorOf(ListingBatch* b) {
@@ -61,8 +62,16 @@ bool Refill() {
 bool RawNext(FindEntry* entry) {
   while (HandedBatch || Streaming) {
     if (HandedBatch && NextInBatch(&HandedCursor, entry)) return true;
-    FreeBatches(HandedBatch);
-    HandedBatch = nullptr;
+    if (HandedBatch) {
+      ListingBatch* next = HandedBatch->next;
+      HandedBatch->next = nullptr;
+      FreeBatches(HandedBatch);
+      HandedBatch = next;
+      if (HandedBatch) {
+        HandedCursor = CursorOf(HandedBatch);
+        continue;
+      }
+    }
     if (!Streaming) break;
     int fd = -1;
     if (NextBatch(Streaming, &HandedBatch, &fd)) {
@@ -146,7 +155,10 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
     return result;
   }
   if (taken.result != FindFound) return taken.result;
+  HandedBatch = taken.batches;
+  if (HandedBatch) HandedCursor = CursorOf(HandedBatch);
   Streaming = taken.job;
+  if (taken.fd >= 0) StartInLine(taken.fd);
   if (taken.gather) {
     try {
       GatherBegin(rel, relLength, taken.key);

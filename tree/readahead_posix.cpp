@@ -153,21 +153,16 @@ bool GatherActive = false;
 std::string GatherRel, GatherKey;
 long GatherParentLength = 0;
 
+// What each worker keeps for itself: one read's records and measures, and a spare batch of the
+// largest size for a read that finds no memory for its copy.
+struct WorkerBuffers {
+  char records[BatchBytes];
+  Measured measured[MaxBatchRecords];
+  ListingBatch* spare;
+};
+
 size_t BatchSize(const ListingBatch* b) {
   return sizeof(ListingBatch) + (size_t)b->count * sizeof(Measured) + (size_t)b->bytes;
-}
-
-// A copy of one read's records and measures, at its exact size; null when memory is short.
-ListingBatch* NewBatch(const char* records, long bytes, const Measured* measured, int count) {
-  size_t size = sizeof(ListingBatch) + (size_t)count * sizeof(Measured) + (size_t)bytes;
-  ListingBatch* b = (ListingBatch*)std::malloc(size);
-  if (!b) return nullptr;
-  b->next = nullptr;
-  b->bytes = bytes;
-  b->count = count;
-  std::memcpy(b->MeasuredEntries(), measured, (size_t)count * sizeof(Measured));
-  std::memcpy((char*)b->Records(), records, (size_t)bytes);
-  return b;
 }
 
 // Releases what job j holds (its batches and its open directory) and gives it back to the
@@ -273,113 +268,175 @@ bool MayGoOn(Job* j, std::unique_lock<std::mutex>& hold) {
   }
 }
 
+// Reads one batch of the open directory fd into the worker's own buffer, measures it, and copies
+// it into a batch of its exact size. Null only at the end of the listing or on a failing read
+// (*n <= 0, as ReadBatch tells). When there is no memory for the copy, the worker's spare batch,
+// set aside when it started, takes it (*memoryShort): what was read is never lost, so a listing
+// the scan has begun can go on from fd. The worker stops after that batch, so one spare does.
+// Called without the lock.
+ListingBatch* ReadOneBatch(int fd, WorkerBuffers* w, long* n, bool* last, bool* memoryShort) {
+  *memoryShort = false;
+  *n = ReadBatch(fd, w->records, BatchBytes, last);
+  if (*n <= 0) return nullptr;
+  int count = SortRecords(w->records, *n, w->measured);
+  BatchCursor c{w->records, *n, 0, 0, w->measured};
+  FindEntry e;
+  for (int i = 0; i < count && NextInBatch(&c, &e); ++i)
+    if (!w->measured[i].directory) Measure(fd, e.name, &w->measured[i]);
+  size_t size = sizeof(ListingBatch) + (size_t)*n + (size_t)count * sizeof(Measured);
+  ListingBatch* b = (ListingBatch*)std::malloc(size);
+  if (!b) {
+    b = w->spare;
+    w->spare = nullptr;
+    *memoryShort = true;
+  }
+  b->next = nullptr;
+  b->bytes = *n;
+  b->count = count;
+  std::memcpy(b->Records(), w->records, (size_t)*n);
+  std::memcpy(b->MeasuredEntries(), w->measured, (size_t)count * sizeof(Measured));
+  return b;
+}
+
+// Appends batch b to job j; the caller holds the lock.
+void Append(Job* j, ListingBatch* b) {
+  *j->tail = b;
+  j->tail = &b->next;
+  ++j->batches;
+  Shared.heldBytes += BatchSize(b);
+  if (j->taken) Shared.listingReady.notify_one();
+}
+
+// Queues the subdirectories of job j's whole listing (g, or worked out here) unless the scan
+// has taken it meanwhile, which then gathers them; the caller holds the lock, which is let go
+// while they are worked out. False when memory ran short.
+bool QueueSubdirectories(Job* j, Siblings* g, std::unique_lock<std::mutex>& hold) {
+  try {
+    if (!g && !j->taken && j->result == FindFound && j->first) {
+      // Its worker queues its subdirectories from its batches, which the scan cannot take
+      // meanwhile.
+      j->state = Job::Queueing;
+      hold.unlock();
+      g = SubdirectoriesOf(*j);
+      hold.lock();
+    }
+    if (g && !j->taken) {
+      Enqueue(g);
+      g = nullptr;
+    }
+    j->queued = !j->taken;
+  } catch (const std::bad_alloc&) {
+    if (!hold.owns_lock()) hold.lock();
+    delete g;
+    return false;
+  }
+  delete g;
+  return true;
+}
+
 // Reads job j's directory, a batch at a time, into j; called and left with the lock held (it is
-// let go while the system is asked). True when the worker should stop: no descriptor or no
-// memory was to be had, or it is stopping. j may be deleted here (the scan let it go).
-bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, char* records, Measured* measured) {
+// let go while the system is asked). Most directories take one read: they are opened, read
+// and closed, and their subdirectories worked out, in one turn without the lock. Returns true
+// when the worker should stop: no descriptor or no memory was to be had, or it is stopping.
+// Sets *gone when j was deleted (the scan had let it go).
+bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, WorkerBuffers* w, bool* gone) {
+  *gone = false;
+  ++Shared.reading;
   hold.unlock();
   int fd = -1;
   bool noDescriptor = false;
   FindResult opened = OpenBelow(j->rel.c_str(), &fd, &noDescriptor);
+  long n = 0;
+  bool last = false;
+  ListingBatch* b = nullptr;
+  Siblings* g = nullptr;
+  bool memoryShort = false;
+  if (opened == FindFound) {
+    b = ReadOneBatch(fd, w, &n, &last, &memoryShort);
+    if (last && b) {
+      close(fd);
+      fd = -1;
+      // The whole listing in one batch: its subdirectories, worked out before it is published.
+      Job one;
+      one.first = b;
+      try {
+        one.rel = j->rel;
+        one.key = j->key;
+        g = SubdirectoriesOf(one);
+      } catch (const std::bad_alloc&) {
+        memoryShort = true;
+      }
+      one.first = nullptr;
+    }
+  }
   hold.lock();
+  bool stop = false;
   if (noDescriptor) {
     j->state = Job::LeftToScan;
-    return true;
-  }
-  j->result = opened;
-  if (opened != FindFound) {
+    stop = true;
+  } else if (opened != FindFound) {
+    j->result = opened;
     j->state = Job::Done;
-    return false;
-  }
-  ++Shared.reading;
-  bool stop = false, whole = false;
-  for (bool first = true;; first = false) {
-    hold.unlock();
-    bool last = false;
-    long n = ReadBatch(fd, records, BatchBytes, &last);
-    ListingBatch* b = nullptr;
-    if (n > 0) {
-      int count = SortRecords(records, n, measured);
-      BatchCursor c{records, n, 0, 0, measured};
-      FindEntry e;
-      for (int i = 0; i < count && NextInBatch(&c, &e); ++i)
-        if (!measured[i].directory) Measure(fd, e.name, &measured[i]);
-      b = NewBatch(records, n, measured, count);
-    }
-    hold.lock();
-    if (n <= 0) {
-      // An empty or failing first read is a directory that cannot be read; a later failure
-      // ends the listing, as in line.
-      if (first) j->result = FindFailed;
-      whole = true;
-      break;
-    }
-    if (!b) Shared.shortOfMemory = true;
-    if (b) {
-      *j->tail = b;
-      j->tail = &b->next;
-      ++j->batches;
-      Shared.heldBytes += BatchSize(b);
-      if (j->taken) Shared.listingReady.notify_one();
+  } else if (n <= 0) {
+    // An empty or failing first read is a directory that cannot be read, as in line.
+    j->result = FindFailed;
+    j->state = Job::Done;
+  } else {
+    bool whole = false;
+    for (;;) {
+      Append(j, b);
+      b = nullptr;
       if (last) {
         whole = true;
         break;
       }
+      if (memoryShort || !MayGoOn(j, hold)) break;
+      hold.unlock();
+      b = ReadOneBatch(fd, w, &n, &last, &memoryShort);
+      hold.lock();
+      if (!b) {
+        whole = true;  // the end, or a later failure, which ends the listing as in line
+        break;
+      }
     }
-    if (!b || !MayGoOn(j, hold)) {
-      stop = !b || Shared.stopping;
-      break;
-    }
-  }
-  --Shared.reading;
-  if (Shared.descriptorWanted && Shared.reading == 0) Shared.descriptorFreed.notify_all();
-  if (j->abandoned) {
-    close(fd);
-    DropListing(j);
-    delete j;
-    return stop;
-  }
-  if (!whole) {
-    if (j->taken) {
+    if (memoryShort) Shared.shortOfMemory = true;
+    stop = memoryShort || Shared.stopping;
+    if (j->abandoned) {
+      // Nothing to publish: the scan let it go.
+    } else if (whole) {
+      if (!QueueSubdirectories(j, g, hold)) {
+        Shared.shortOfMemory = true;
+        stop = true;
+      }
+      g = nullptr;
+    } else if (j->taken) {
       // The scan has begun handing its entries out: it goes on from here, in line.
       j->fd = fd;
+      fd = -1;
     } else {
-      close(fd);
       DropListing(j);
       j->state = Job::LeftToScan;
     }
-    if (j->state == Job::Reading) j->state = Job::Done;
-    return stop;
+    if (j->state == Job::Reading || j->state == Job::Queueing) j->state = Job::Done;
   }
-  close(fd);
-  if (!j->taken && j->result == FindFound) {
-    // A whole listing the scan has not begun: its subdirectories are queued now, from its
-    // batches, which the scan cannot take meanwhile.
-    j->state = Job::Queueing;
-    Siblings* g = nullptr;
-    try {
-      hold.unlock();
-      g = SubdirectoriesOf(*j);
-      hold.lock();
-      if (g) Enqueue(g);
-      j->queued = true;
-    } catch (const std::bad_alloc&) {
-      if (!hold.owns_lock()) hold.lock();
-      delete g;
-      Shared.shortOfMemory = true;
-      stop = true;
-    }
+  delete g;
+  if (fd >= 0) close(fd);
+  --Shared.reading;
+  if (Shared.descriptorWanted && Shared.reading == 0) Shared.descriptorFreed.notify_all();
+  if (j->abandoned) {
+    DropListing(j);
+    delete j;
+    *gone = true;
   }
-  j->state = Job::Done;
   return stop;
 }
 
 void* Work(void*) {
-  char* records = (char*)std::malloc(BatchBytes);
-  Measured* measured = (Measured*)std::malloc(MaxBatchRecords * sizeof(Measured));
+  WorkerBuffers* w = (WorkerBuffers*)std::malloc(sizeof(WorkerBuffers));
+  if (w) w->spare = (ListingBatch*)std::malloc(LargestBatch);
   std::unique_lock<std::mutex> hold(Shared.lock);
   for (;;) {
-    if (!records || !measured) break;
+    if (!w || !w->spare) break;
     ++Shared.idleWorkers;
     Shared.workReady.wait(
         hold, [] { return Shared.stopping || Shared.shortOfMemory || MayStart(); });
@@ -401,16 +458,16 @@ void* Work(void*) {
     PassNext(g);
     j->recordBytes = sizeof(Job) + 2 * j->rel.capacity() + j->key.capacity() + 64;
     Shared.heldBytes += j->recordBytes;
-    bool stop = ReadJob(j, hold, records, measured);
-    // The scan may wait for this job's state (j is not touched: it may be gone).
-    if (Shared.awaited) Shared.listingReady.notify_one();
+    bool gone = false;
+    bool stop = ReadJob(j, hold, w, &gone);
+    if (!gone && Shared.awaited == j) Shared.listingReady.notify_one();
     if (stop) break;
   }
   // Whatever the scan's thread waits for can no longer come from this worker.
   Shared.listingReady.notify_all();
   hold.unlock();
-  std::free(records);
-  std::free(measured);
+  if (w) std::free(w->spare);
+  std::free(w);
   return nullptr;
 }
 
@@ -571,11 +628,15 @@ TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
     return shortOfMemory ? TakeStop : TakeReadHere;
   }
   taken->result = j->result;
-  if (j->result != FindFound) {
-    delete j;
+  if (j->state == Job::Reading && j->result == FindFound) {
+    taken->job = j;
     return TakenListing;
   }
-  taken->job = j;
+  // Read whole, or as far as its worker went: all of it at once, without the lock again.
+  for (ListingBatch* b = j->first; b; b = b->next) Shared.heldBytes -= BatchSize(b);
+  taken->batches = j->first;
+  taken->fd = j->fd;
+  delete j;
   return TakenListing;
 }
 

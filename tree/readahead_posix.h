@@ -12,11 +12,11 @@
 // A batch of a listing read ahead: one read's kernel records and what was measured of each.
 struct ListingBatch {
   ListingBatch* next;
-  long bytes;  // of records
+  long bytes;  // of records (a multiple of 8: the kernel pads every record to 8)
   int count;   // records
-  // What was measured of each record, in their order; the records follow.
-  Measured* MeasuredEntries() { return (Measured*)(this + 1); }
-  const char* Records() { return (const char*)(MeasuredEntries() + count); }
+  // The records; what was measured of each follows them.
+  char* Records() { return (char*)(this + 1); }
+  Measured* MeasuredEntries() { return (Measured*)(Records() + bytes); }
 };
 // Releases a chain of batches (null is harmless).
 void FreeBatches(ListingBatch* first);
@@ -39,9 +39,12 @@ enum TakeKind {
 struct ReadAheadJob;
 struct TakenDirectory {
   FindResult result = FindFound;
-  // With TakenListing and FindFound: the batches come from here (NextBatch), and it is given
-  // back with ReleaseJob.
+  // With TakenListing and FindFound: the batches read (the caller's), then those that come
+  // from `job` (NextBatch) while its worker reads on (it is given back with ReleaseJob), then,
+  // when fd >= 0, the rest of the listing read in line from fd (the caller's).
+  ListingBatch* batches = nullptr;
   ReadAheadJob* job = nullptr;
+  int fd = -1;
   // Its subdirectories were not queued (its listing was not whole ahead of the scan): the
   // caller gathers them as it hands its entries out (GatherBegin), with this key.
   bool gather = false;
