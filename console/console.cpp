@@ -21,6 +21,9 @@ int StatusShown = 0;  // characters of status text on the terminal, the cursor a
 
 void ShowStatus(const char* text, int length) {
   if (!StatusVisible() || length <= 0) return;
+  // On a screen narrower than the text it is cut short of the last column: wrapped, its
+  // backspaces could not reach back over its first row, nor could the erase.
+  if (!OutputRedirected && length > ScreenWidth - 1) length = ScreenWidth > 1 ? ScreenWidth - 1 : 1;
   WriteStatus(text, length);
   BStr back = RepeatChar(length, 8);
   WriteStatus(back.text, back.length);

@@ -281,9 +281,11 @@ class Terminal:
             subprocess.run(["tmux", "send-keys", "-t", self.session, k], check=True)
             time.sleep(0.15)
 
-    def screen(self):
-        """The visible screen as a list of lines (right blanks stripped)."""
-        out = subprocess.run(["tmux", "capture-pane", "-p", "-t", self.session],
+    def screen(self, attributes=False):
+        """The visible screen as a list of lines (right blanks stripped); with attributes, the
+        escape sequences of the colours and attributes each piece of text is shown in."""
+        out = subprocess.run(["tmux", "capture-pane", "-p"] + (["-e"] if attributes else []) +
+                             ["-t", self.session],
                              stdout=subprocess.PIPE, check=True).stdout.decode("utf-8", "replace")
         return [l.rstrip() for l in out.split("\n")]
 
