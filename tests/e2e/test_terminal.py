@@ -56,8 +56,8 @@ class Shell(h.Terminal):
         script = ("trap : INT; stty -a > %s/before; %s; s=$?; %s; echo $s > %s/rc; sleep 600"
                   % (d, program.format(Q=q, D=d), after, d))
         subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
-                        "-x", str(width), "-y", str(height), "sh", "-c", script],
-                       env=e, check=True)
+                        "-x", str(width), "-y", str(height)] + h.tmux_environment(e) +
+                       ["sh", "-c", script], env=e, check=True)
 
     def file(self, name):
         return os.path.join(self.dir, name)
@@ -255,14 +255,13 @@ class InteractiveBash(h.Terminal):
     def __init__(self):
         self.session = "quorvel-bash-%d" % os.getpid()
         self.rc_file = os.devnull
-        env = dict(os.environ)
+        env = dict(os.environ, TERM="xterm", PS1="$ ",
+                   XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+        env.pop("QUORVEL", None)
         env.pop("TMUX", None)
-        # tmux gives the session its server's environment: the shell's is set here.
-        shell = ["env", "-u", "QUORVEL", "TERM=xterm", "PS1=$ ",
-                 "XDG_CONFIG_HOME=" + os.path.join(h.BUILD, "e2e-config-empty"),
-                 "bash", "--norc", "--noprofile", "-i"]
         subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
-                        "-x", "100", "-y", "20"] + shell, env=env, check=True)
+                        "-x", "100", "-y", "20"] + h.tmux_environment(env) +
+                       ["bash", "--norc", "--noprofile", "-i"], env=env, check=True)
 
     def close(self):
         subprocess.run(["tmux", "kill-session", "-t", self.session], stderr=subprocess.DEVNULL)
