@@ -1,15 +1,43 @@
-// The portable half of the console module: the keyboard seam and the end of the program.
+// The portable half of the console module: the keyboard seam, the status text shown and erased,
+// and the end of the program.
 #include <cstdio>
 #include <cstdlib>
 
 #include "console/console.h"
 #include "console/output.h"
+#include "console/strings.h"
 
 KeyboardSource Keyboard = PlatformKeyboard();
 void (*EndProgramHook)(int code) = nullptr;
 int (*ClosingNote)() = nullptr;
 bool KeyReadFailed = false;
 bool ScreenResized = false;
+bool OutputIsTerminal = false;
+bool ErrorIsTerminal = false;
+
+namespace {
+int StatusShown = 0;  // characters of status text on the terminal, the cursor at their start
+}  // namespace
+
+void ShowStatus(const char* text, int length) {
+  if (!StatusVisible() || length <= 0) return;
+  // On a screen narrower than the text it is cut short of the last column: wrapped, its
+  // backspaces could not reach back over its first row, nor could the erase.
+  if (!OutputRedirected && length > ScreenWidth - 1) length = ScreenWidth > 1 ? ScreenWidth - 1 : 1;
+  WriteStatus(text, length);
+  BStr back = RepeatChar(length, 8);
+  WriteStatus(back.text, back.length);
+  StatusShown = back.length;
+}
+
+void EraseStatus() {
+  if (StatusShown == 0) return;
+  BStr blanks = RepeatChar(StatusShown, ' ');
+  BStr back = RepeatChar(StatusShown, 8);
+  WriteStatus(blanks.text, blanks.length);
+  WriteStatus(back.text, back.length);
+  StatusShown = 0;
+}
 
 KeyPress ReadKeyOrResize() {
   FlushOutput();

@@ -19,6 +19,13 @@ extern bool OutputRedirected;  // standard output is not a console screen
 extern int ScreenWidth;        // columns of the screen; 80 when redirected
 extern int ScreenLastRow;      // rows of the screen minus 1; 24 when redirected
 
+// Written by ConsoleStartup: standard output, standard error is a terminal (a console on
+// Windows), also one whose size cannot be read (a terminal of 0 rows counts as redirected
+// above, yet shows what reaches it). Names written to a terminal have their control characters
+// masked; a run-ending message is copied to standard error when standard output is none.
+extern bool OutputIsTerminal;
+extern bool ErrorIsTerminal;
+
 // Columns a line may fill and still take one row: all of them on a POSIX terminal, which wraps
 // only when a further character comes; one less on the Windows console, which moves to the
 // next row as soon as the last column is written.
@@ -35,12 +42,14 @@ void ClearConsole();
 // Waits for one key press. A keyboard that cannot be read gives character 0, scan code End.
 KeyPress ReadKeyPress();
 
-// Like ReadKeyPress, but also returns when the screen's size changes while the key is awaited;
-// ScreenResized then tells so, the sizes hold the new screen, and the key means nothing.
+// Like ReadKeyPress, but also returns when the screen's size changes while the key is awaited,
+// or when the program is continued after a stop (Ctrl+Z, then fg: the shell has written over
+// the screen); ScreenResized then tells so, the sizes hold the screen's, and the key means
+// nothing.
 KeyPress ReadKeyOrResize();
 
-// True when the last ReadKeyOrResize returned for a change of the screen's size. Written by the
-// keyboard routines.
+// True when the last ReadKeyOrResize returned because the screen must be drawn again (its size
+// changed, or the program was continued). Written by the keyboard routines.
 extern bool ScreenResized;
 
 // True when the last ReadKeyPress could not read the keyboard (and so reported End). Written by
@@ -62,6 +71,16 @@ void WriteStatus(const char* text, int length);
 
 // True when status text reaches a screen (decided once at start-up).
 bool StatusVisible();
+
+// Writes status text with WriteStatus, then as many backspaces, so the cursor stands on its
+// first column (where the scan's spinner turns) and what follows writes over it. Remembered
+// until EraseStatus.
+void ShowStatus(const char* text, int length);
+
+// Blanks the status text ShowStatus left and puts the cursor back at its start, so it does not
+// stay on the terminal after the scan (also when the report goes to a file or a pipe). Nothing
+// when none is shown or status text reaches no screen.
+void EraseStatus();
 
 // Milliseconds from an arbitrary start, monotonic; for pacing the scan's spinner.
 int64_t MonotonicMilliseconds();

@@ -31,7 +31,6 @@ int ScreenWidth = 80;
 int ScreenLastRow = 24;
 
 namespace {
-bool StderrIsTerminal = false;        // status text is written only to a terminal
 bool BrokenPipe = false;              // the last failed write met EPIPE
 struct termios SavedMode;             // the terminal's mode from before the current key wait
 struct termios KeyMode;               // the mode a key is awaited in (no line input, no echo)
@@ -41,6 +40,9 @@ struct sigaction StopAction;          // the Ctrl+Z handler, put back after each
 // continue after Ctrl+Z); the key wait watches SizePipe[0] beside the keyboard, so a change
 // that comes just before the wait is not missed. -1 when there is no pipe.
 int SizePipe[2] = {-1, -1};
+// Set when the program is continued after a stop: whatever it showed may be gone under the
+// shell's lines, so the next key wait returns for a repaint. Cleared by that wait.
+volatile sig_atomic_t Continued = 0;
 
 void PokeSizePipe() {
   if (SizePipe[1] < 0) return;
@@ -103,7 +105,16 @@ void OnStop(int sig) {
     RawActive = 1;
     tcsetattr(0, TCSANOW, &KeyMode);
   }
-  // The window may have been resized while the program was stopped.
+  errno = savedErrno;
+}
+
+// Every continue, also after a stop that did not pass through OnStop (kill -STOP): the key wait
+// gets its mode back (the shell may have set its own on the terminal meanwhile), and the screen
+// is drawn again, at its size of now.
+void OnContinue(int) {
+  int savedErrno = errno;
+  if (RawActive) tcsetattr(0, TCSANOW, &KeyMode);
+  Continued = 1;
   PokeSizePipe();
   errno = savedErrno;
 }
@@ -244,7 +255,12 @@ bool WaitForKeyOrResize() {
       char drain[64];
       while (read(SizePipe[0], drain, sizeof drain) > 0) {
       }
-      if (MeasureScreen()) return false;
+      bool resized = MeasureScreen();
+      if (Continued) {
+        Continued = 0;
+        return false;
+      }
+      if (resized) return false;
     }
     if (p[0].revents) return true;
   }
@@ -301,8 +317,8 @@ void ConsoleStartup() {
     ScreenLastRow = ws.ws_row - 1;
     ScreenWidth = ws.ws_col ? ws.ws_col : 80;
   }
-  StderrIsTerminal = isatty(2);
-  MaskNameControlBytes = !OutputRedirected;
+  OutputIsTerminal = isatty(1);
+  ErrorIsTerminal = isatty(2);
   TextIsUtf8 = true;
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
@@ -327,11 +343,13 @@ void ConsoleStartup() {
     winch.sa_flags = SA_RESTART;
     sigemptyset(&winch.sa_mask);
     sigaction(SIGWINCH, &winch, nullptr);
+    winch.sa_handler = OnContinue;
+    sigaction(SIGCONT, &winch, nullptr);
   }
 }
 
 void WriteStatus(const char* text, int length) {
-  if (!StderrIsTerminal || length <= 0) return;
+  if (!ErrorIsTerminal || length <= 0) return;
   FlushOutput();
   // The spinner's horizontal line is the code page 437 byte 0xC4; show it as UTF-8.
   char out[3 * 256];
@@ -350,7 +368,7 @@ void WriteStatus(const char* text, int length) {
 }
 
 bool StatusVisible() {
-  return StderrIsTerminal;
+  return ErrorIsTerminal;
 }
 
 int ScreenRowColumns() {

@@ -29,7 +29,6 @@ namespace {
 HANDLE ConsoleOutputHandle = INVALID_HANDLE_VALUE;  // standard output
 HANDLE ConsoleErrorHandle = INVALID_HANDLE_VALUE;   // standard error, target of WriteStatus
 HANDLE ConsoleInputHandle = INVALID_HANDLE_VALUE;   // standard input, source of key presses
-bool ErrorIsConsole = false;                        // status text reaches a screen
 DWORD SavedInputMode = 0;                           // the input mode the program was started in
 bool InputModeSaved = false;                        // SavedInputMode must be put back at the end
 bool BrokenPipe = false;                            // the failed write found the reader gone
@@ -155,7 +154,8 @@ void ConsoleStartup() {
     ScreenWidth = 80;
   }
   DWORD mode;
-  ErrorIsConsole = GetConsoleMode(ConsoleErrorHandle, &mode) != 0;
+  ErrorIsTerminal = GetConsoleMode(ConsoleErrorHandle, &mode) != 0;
+  OutputIsTerminal = GetConsoleMode(ConsoleOutputHandle, &mode) != 0;
   if (GetACP() == CP_UTF8) UseUtf8Console();
   // Line ends are written explicitly, so the stream must not translate them again.
   _setmode(_fileno(stdout), _O_BINARY);
@@ -184,7 +184,7 @@ void WriteStatus(const char* text, int length) {
 }
 
 bool StatusVisible() {
-  return ErrorIsConsole;
+  return ErrorIsTerminal;
 }
 
 int ScreenRowColumns() {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/display_width.h"
 #include "console/strings.h"
 
 namespace {
@@ -11,6 +12,7 @@ int BufferUsed = 0;       // bytes of Buffer in use
 bool Failed = false;      // a write has failed; later writes are dropped
 std::string* Sink = nullptr;  // test capture, or null for the real stream
 bool ToErrors = false;        // pieces go to standard error (SendOutputToErrors)
+std::string* ErrorSink = nullptr;  // test capture of standard error, or null for the stream
 
 // The line cut of the scroller's passes. A character is written at once while it ends before
 // the last column; the one that would fill the last column is held until it is known whether
@@ -32,6 +34,10 @@ void Drain() {
 
 void Emit(const char* bytes, int length) {
   if (length <= 0) return;
+  if (ToErrors && ErrorSink) {
+    ErrorSink->append(bytes, length);
+    return;
+  }
   if (Sink) {
     Sink->append(bytes, length);
     return;
@@ -109,22 +115,13 @@ void CutPiece(const char* bytes, int length, int columns, bool tree) {
   LineCut = true;
 }
 
-// Columns of a code point on a terminal: 2 for the wide East Asian and emoji ranges, 0 for
-// combining marks and zero-width characters, 1 for the rest.
-int CodePointColumns(unsigned cp) {
-  static const unsigned zero[][2] = {{0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD},
-                                     {0x0610, 0x061A}, {0x064B, 0x065F}, {0x1AB0, 0x1AFF},
-                                     {0x1DC0, 0x1DFF}, {0x200B, 0x200F}, {0x20D0, 0x20FF},
-                                     {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}};
-  static const unsigned wide[][2] = {
-      {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},  {0x4E00, 0x9FFF},
-      {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},  {0xFF00, 0xFF60},
-      {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD}};
-  for (const auto& r : zero)
-    if (cp >= r[0] && cp <= r[1]) return 0;
-  for (const auto& r : wide)
-    if (cp >= r[0] && cp <= r[1]) return 2;
-  return 1;
+// Columns of the character at u (length bytes available) on a terminal; *n its bytes. A tab
+// is handled by the caller; control characters take none.
+int CharColumns(const unsigned char* u, int length, int* n) {
+  unsigned cp = u[0];
+  *n = TextIsUtf8 ? Utf8CharLength(u, length, &cp) : 1;
+  if (cp < 0x20 || cp == 0x7F) return 0;
+  return *n == 1 ? 1 : CodePointColumns(cp);
 }
 
 void CutText(const char* bytes, int length) {
@@ -142,9 +139,8 @@ void CutText(const char* bytes, int length) {
       ++i;
       continue;
     }
-    unsigned cp = c;
-    int n = TextIsUtf8 ? Utf8CharLength(u + i, length - i, &cp) : 1;
-    int columns = cp < 0x20 || cp == 0x7F ? 0 : n == 1 ? 1 : CodePointColumns(cp);
+    int n;
+    int columns = CharColumns(u + i, length - i, &n);
     CutPiece(bytes + i, n, columns, false);
     i += n;
   }
@@ -175,24 +171,64 @@ void WriteTreeBytes(const char* bytes, int length) {
   for (int i = 0; i < length; ++i) CutPiece(bytes + i, 1, 1, true);
 }
 
-bool MaskNameControlBytes = false;
 bool TextIsUtf8 = false;
 
+// Written in runs between the characters it masks.
 void WriteName(const char* bytes, int length) {
-  if (!MaskNameControlBytes) {
+  if (!(ToErrors ? ErrorIsTerminal : OutputIsTerminal)) {
     WriteText(bytes, length);
     return;
   }
+  const unsigned char* u = (const unsigned char*)bytes;
   int start = 0;
-  for (int i = 0; i < length; ++i) {
-    unsigned char c = (unsigned char)bytes[i];
-    if (c < 0x20 || c == 0x7F) {
+  for (int i = 0; i < length;) {
+    unsigned cp = u[i];
+    int n = TextIsUtf8 ? Utf8CharLength(u + i, length - i, &cp) : 1;
+    // In UTF-8 text a lone byte 0x80 to 0x9F is no character, but a terminal that takes 8-bit
+    // controls would read it as one. In a one-byte code page those bytes are letters.
+    bool control = cp < 0x20 || cp == 0x7F || (TextIsUtf8 && cp >= 0x80 && cp <= 0x9F);
+    if (control) {
       WriteText(bytes + start, i - start);
       WriteText("?", 1);
-      start = i + 1;
+      start = i + n;
     }
+    i += n;
   }
   WriteText(bytes + start, length - start);
+}
+
+int DisplayColumns(const char* bytes, int length) {
+  const unsigned char* u = (const unsigned char*)bytes;
+  int columns = 0;
+  for (int i = 0; i < length;) {
+    int n = 1;
+    columns += u[i] == '\t' ? 8 - columns % 8 : CharColumns(u + i, length - i, &n);
+    i += n;
+  }
+  return columns;
+}
+
+void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, const char* tail) {
+  EraseStatus();
+  bool copy = !OutputIsTerminal;
+  // An export's messages go to standard error already: there the message is written once, in
+  // the form the copy takes.
+  if (!(ToErrors && copy)) {
+    WriteText(lead);
+    WriteName(name, nameLength);
+    WriteText(tail);
+    WriteLineEnd();
+  }
+  if (!copy) return;
+  FlushOutput();
+  bool wasToErrors = ToErrors;
+  ToErrors = true;
+  WriteText("quorvel: ");
+  WriteText(lead);
+  WriteName(name, nameLength);
+  WriteText(tail);
+  WriteLineEnd();
+  ToErrors = wasToErrors;
 }
 
 void WriteLineEnd() { WriteText(PlatformLineEnd); }
@@ -212,4 +248,8 @@ void SendOutputToErrors(bool on) {
 void CaptureOutput(std::string* sink) {
   FlushOutput();
   Sink = sink;
+}
+
+void CaptureErrors(std::string* sink) {
+  ErrorSink = sink;
 }

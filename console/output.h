@@ -14,14 +14,26 @@ void WriteText(const char* z);
 // Tree-drawing characters and the spinner: translated by the platform where needed.
 void WriteTreeBytes(const char* bytes, int length);
 
-// A name or a path as the file system stores it; on a POSIX terminal, control bytes (below 0x20
-// and 0x7F) are shown as "?" so that a name cannot retitle or scramble the terminal.
+// A name or a path as the file system stores it. Written to a terminal (OutputIsTerminal, or
+// ErrorIsTerminal while output goes to standard error), control characters are shown as "?",
+// so that a name cannot recolour, retitle or scramble the terminal: C0 bytes, DEL and, in UTF-8
+// text, the C1 controls U+0080 to U+009F and lone bytes 0x80 to 0x9F. Files and pipes get the
+// exact bytes.
 void WriteName(const char* bytes, int length);
 inline void WriteName(const BStr& s) { WriteName(s.text, s.length); }
 
-// Set by the console start-up: names written to this standard output have their control bytes
-// masked (POSIX, standard output a terminal).
-extern bool MaskNameControlBytes;
+// A message that ends the run without a report (the start directory not found, a drive that
+// cannot be queried, a launch that cannot start): lead, then name as names are written, then
+// tail, as one line on standard output as every message goes (standard error in an export).
+// When standard output is no terminal, the user and the scripts that read errors look on
+// standard error: the line goes there too, as "quorvel: " + the message. In an export that
+// prefixed line is the only one, so no message reaches standard error twice. Erases the status
+// text first.
+void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, const char* tail);
+
+// Columns the text takes on a terminal, counted as the line cut counts them (a tab to the next
+// multiple of 8).
+int DisplayColumns(const char* bytes, int length);
 
 // Set by the console start-up: names and messages are UTF-8 text (POSIX; Windows when its code
 // page is UTF-8), so one character may take several bytes. False: one byte is one character
@@ -30,8 +42,9 @@ extern bool TextIsUtf8;
 
 // From here on every line is cut to `columns` display columns, the last column showing '>' when
 // the line is longer; 0 writes whole lines again. A character never splits: a UTF-8 character
-// (when TextIsUtf8), a tree-drawing byte or a byte of other text is one column, an East Asian
-// wide character two, a combining mark none, a tab up to the next multiple of 8. The scroller
+// (when TextIsUtf8) takes the columns CodePointColumns gives it (two for a wide one, none for a
+// combining mark), a tree-drawing byte or a byte of other text one, a control character none,
+// a tab up to the next multiple of 8. The scroller
 // switches it on for its passes only, so that one report line takes one row of the screen.
 void SetLineCut(int columns);
 
@@ -53,6 +66,9 @@ bool OutputFailed();
 // For tests: every write goes to *sink instead of standard output (nullptr restores it).
 // Tree bytes are captured untranslated.
 void CaptureOutput(std::string* sink);
+// For tests: what goes to standard error while output is sent there (SendOutputToErrors, the
+// copy of a run-ending message) goes to *sink instead (nullptr restores it).
+void CaptureErrors(std::string* sink);
 
 // The platform's line end, set by the platform file at start-up.
 extern const char* PlatformLineEnd;

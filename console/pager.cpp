@@ -14,9 +14,24 @@ const char PagerPrompt[] =
 namespace {
 BStr PendingLine = {0, {0}};  // the line being assembled; empty between calls
 
-void ErasePrompt() {
-  BStr back = RepeatChar(74, 8);
-  BStr blank = RepeatChar(74, ' ');
+// Rows the line takes on the screen: one, and one more for each time it passes the columns a
+// row holds.
+int RowsOf(const BStr& line) {
+  int columns = DisplayColumns(line.text, line.length);
+  int perRow = ScreenRowColumns() > 0 ? ScreenRowColumns() : 1;
+  return columns <= perRow ? 1 : 1 + (columns - 1) / perRow;
+}
+
+// The prompt stops short of the last column, so that it stays on its one row and the
+// backspaces of its erase reach back over all of it.
+int PromptShown() {
+  int shown = ScreenWidth - 1 < 74 ? ScreenWidth - 1 : 74;
+  return shown < 1 ? 1 : shown;
+}
+
+void ErasePrompt(int shown) {
+  BStr back = RepeatChar(shown, 8);
+  BStr blank = RepeatChar(shown, ' ');
   WriteText(back);
   FlushOutput();
   WriteText(blank);
@@ -26,33 +41,36 @@ void ErasePrompt() {
 }
 }  // namespace
 
+// The count is of screen rows, not lines: a line wider than the screen takes several, and a
+// page counted in lines would scroll its first rows away before the prompt.
 void PagedWriteLine(const BStr& text) {
   BAppend(PendingLine, text);
-  if (PagingEnabled) {
-    ++PageLineCount;
-    if (PageLineCount > ScreenLastRow - 2) {
-      WriteText(PagerPrompt, 74);
-      FlushOutput();
-      KeyPress key = ReadKeyPress();
-      ErasePrompt();
-      unsigned char c = key.character;
-      if (c >= 'a' && c <= 'z') c = (unsigned char)(c - 'a' + 'A');
-      if (c == 27) {
-        BClear(PendingLine);
-        EndProgram(0);
-      } else if (c == 0 && key.scanCode == ScanEnd) {
-        PagingEnabled = false;
-      } else if (c == 'J' || c == 'K' || c == 13 || c == ' ') {
-        // Enter and Space do what the prompt says of them: one more line.
-        --PageLineCount;
-      } else {
-        PageLineCount = 0;
-      }
+  int rows = RowsOf(PendingLine);
+  // Without paging only the rows past the first are counted, as the count always did.
+  PageLineCount += PagingEnabled ? rows : rows - 1;
+  if (PagingEnabled && PageLineCount > ScreenLastRow - 2) {
+    int shown = PromptShown();
+    WriteText(PagerPrompt, shown);
+    FlushOutput();
+    KeyPress key = ReadKeyPress();
+    ErasePrompt(shown);
+    unsigned char c = key.character;
+    if (c >= 'a' && c <= 'z') c = (unsigned char)(c - 'a' + 'A');
+    if (c == 27) {
+      BClear(PendingLine);
+      EndProgram(0);
+    } else if (c == 0 && key.scanCode == ScanEnd) {
+      PagingEnabled = false;
+    } else if (c == 'J' || c == 'K' || c == 13 || c == ' ') {
+      // Enter and Space do what the prompt says of them: one more line.
+      --PageLineCount;
+    } else {
+      // A new page starts with the waiting line, in the rows the prompt leaves.
+      PageLineCount = rows - 1;
     }
   }
   WriteText(PendingLine);
   WriteLineEnd();
-  if (PendingLine.length >= ScreenWidth) ++PageLineCount;
   BClear(PendingLine);
 }
 

@@ -72,10 +72,8 @@ bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
   PathStr mount = PMake(mountPoint.data(), (int)mountPoint.size());
   struct statvfs vfs;
   if (statvfs(mount.text, &vfs) != 0) {
-    WriteText("Invalid drive ");
-    WriteName(mount.text, mount.length);
-    WriteText("  Ensure the drive door is closed");
-    WriteLineEnd();
+    WriteRunEndingMessage("Invalid drive ", mount.text, mount.length,
+                          "  Ensure the drive door is closed");
     return false;
   }
   int64_t frsize = (int64_t)vfs.f_frsize;

@@ -7,14 +7,6 @@
 
 namespace {
 typedef BOOL(WINAPI* DiskFreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-
-template <int N>
-void WriteMessageLine(const BStr& a, const BoundedText<N>& b, const char* c) {
-  WriteText(a);
-  WriteName(b.text, b.length);
-  WriteText(c);
-  WriteLineEnd();
-}
 }  // namespace
 
 bool QueryDiskSpaceEx(const BStr& root, int64_t* total, int64_t* free) {
@@ -36,7 +28,7 @@ bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
     case RootServerOnly:
       return false;
     case RootUnknown:
-      WriteMessageLine(BMake("Can't determine drive of "), path, "");
+      WriteRunEndingMessage("Can't determine drive of ", path.text, path.length, "");
       return false;
     default:
       break;
@@ -44,7 +36,8 @@ bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
   DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
   if (!GetDiskFreeSpaceA(root.text, &sectorsPerCluster, &bytesPerSector, &freeClusters,
                          &totalClusters)) {
-    WriteMessageLine(BMake("Invalid drive "), root, "  Ensure the drive door is closed");
+    WriteRunEndingMessage("Invalid drive ", root.text, root.length,
+                          "  Ensure the drive door is closed");
     return false;
   }
   int32_t cluster = (int32_t)(bytesPerSector * sectorsPerCluster);

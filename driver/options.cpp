@@ -39,6 +39,11 @@ BStr Rest(const BStr& upper, int from) {
 }
 
 void ParseSortOrder(const BStr& name) {
+  // The help screen offers "size" for the order by total size.
+  if (BEquals(name, BMake("SIZE"))) {
+    Options.sortOrder = TOTAL;
+    return;
+  }
   for (int i = 0; i < SortOrderCount; ++i) {
     if (BEquals(name, SortOrderName((SortOrder)i))) {
       Options.sortOrder = (SortOrder)i;

@@ -88,11 +88,11 @@ void RunDirectory() {
   Scan.fileSystemCluster = DriveClusterSize;
   ClearExclusions(NamesIgnoreCase, TextIsUtf8);
   for (const BStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
-  const char status[] = "   Reading directory, press [Ctrl+C] to cancel";
-  WriteStatus(status, 46);
-  BStr back = RepeatChar(46, 8);
-  WriteStatus(back.text, back.length);
-  if (ScanDirectory(&RootNode)) {
+  ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  bool scanned = ScanDirectory(&RootNode);
+  // Nothing else would write over the status text when the report goes to a file or a pipe.
+  EraseStatus();
+  if (scanned) {
     ReportMade = true;
     // Also when the report is left early (Escape in the scroller ends the program there).
     ClosingNote = NoteIncompleteReport;

@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int form = (flags >> 4) % 3;
   PagingEnabled = true;
   // The scroller runs on a terminal only, where names are written with control bytes masked.
-  MaskNameControlBytes = true;
+  OutputIsTerminal = true;
 
   std::vector<DirNode*> nodes;
   BuildTree(in, nodes);

@@ -31,9 +31,10 @@ int32_t Header(const char* titles) {
   return 0;
 }
 
-// Writes a piece of a quoted path, each double quote in it twice, as CSV readers expect (a
-// POSIX name may hold one; a Windows name cannot, so nothing changes there).
-void WriteCsvPiece(const char* bytes, int length) {
+// Writes a piece of a quoted path, each double quote in it twice, as CSV readers and tab
+// importers expect: a lone quote would end the field there and merge rows (a POSIX name may
+// hold one; a Windows name cannot, so nothing changes there).
+void WriteQuotedPiece(const char* bytes, int length) {
   int start = 0;
   for (int i = 0; i < length; ++i) {
     if (bytes[i] == '"') {
@@ -54,12 +55,10 @@ bool NeedsQuotes(const char* bytes, int length) {
 
 // The quoted path of a row: RowPath alone for the scanned directory, RowPath and the name for
 // every other one. Written in pieces, so a long name is not cut.
-void WriteRowPath(const DirNode* node, bool csv) {
-  void (*piece)(const char*, int) = WriteName;
-  if (csv) piece = WriteCsvPiece;
+void WriteRowPath(const DirNode* node) {
   WriteText("\"", 1);
-  piece(RowPath.text, RowPath.length);
-  if (node != &RootNode) piece(NameText(node), NameLength(node));
+  WriteQuotedPiece(RowPath.text, RowPath.length);
+  if (node != &RootNode) WriteQuotedPiece(NameText(node), NameLength(node));
   WriteText("\"", 1);
 }
 
@@ -70,8 +69,8 @@ void WriteCsvPath(const DirNode* node) {
   int nameLength = node == &RootNode ? 0 : NameLength(node);
   if (NeedsQuotes(RowPath.text, RowPath.length) || NeedsQuotes(name, nameLength)) {
     WriteText("\"", 1);
-    WriteCsvPiece(RowPath.text, RowPath.length);
-    WriteCsvPiece(name, nameLength);
+    WriteQuotedPiece(RowPath.text, RowPath.length);
+    WriteQuotedPiece(name, nameLength);
     WriteText("\"", 1);
   } else {
     WriteName(RowPath.text, RowPath.length);
@@ -126,7 +125,7 @@ void WriteTabRow(const DirNode* node) {
   WriteText("\t", 1);
   WriteText(PadLeft(FormatPlain(NodeTotal(node)), 14));
   WriteText("\t", 1);
-  WriteRowPath(node, false);
+  WriteRowPath(node);
   EndRow();
 }
 
@@ -144,7 +143,7 @@ void WriteCommaCounts(const DirNode* node) {
 
 void WriteCommaRow(const DirNode* node) {
   WriteCommaCounts(node);
-  WriteRowPath(node, true);
+  WriteRowPath(node);
   EndRow();
 }
 

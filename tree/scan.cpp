@@ -134,11 +134,16 @@ bool ScanDirectory(DirNode* n) {
   FindResult start = fits ? fs->findFirst(ScanPath, &entry) : FindPathNotFound;
   if (start == FindPathNotFound) {
     fs->findClose();
-    BStr message = BMake("Path was not found (maximum path length exceeded?): ");
-    WriteText(message);
-    WriteName(ScanPath.text, ScanPath.length);
-    WriteLineEnd();
-    if (ScanDepth == 0) fs->endScan();
+    const char message[] = "Path was not found (maximum path length exceeded?): ";
+    if (ScanDepth == 0) {
+      // The start directory: the run ends here without a report.
+      WriteRunEndingMessage(message, ScanPath.text, ScanPath.length, "");
+      fs->endScan();
+    } else {
+      WriteText(message);
+      WriteName(ScanPath.text, ScanPath.length);
+      WriteLineEnd();
+    }
     return false;
   }
   if (start == FindFailed) UnreadableDirectories = AddCount(UnreadableDirectories, 1);

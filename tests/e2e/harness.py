@@ -239,12 +239,25 @@ def reserved(st, unit):
     return max(0, st.st_blocks * 512 - round_up(allocated(st), unit))
 
 
+def tmux_environment(env):
+    """The words that give a new tmux session the environment env. A session gets its server's
+    environment, not that of the client asking for it: without these a Windows test ran in
+    Wine's default prefix (where other programs may have stored parameters) and lost its
+    settings. QUORVEL unset is passed as empty, which the program ignores."""
+    words = []
+    for key, value in env.items():
+        words += ["-e", "%s=%s" % (key, value)]
+    if "QUORVEL" not in env:
+        words += ["-e", "QUORVEL="]
+    return words
+
+
 class Terminal:
     """The program in a real terminal: a tmux session of a fixed size."""
 
     def __init__(self, args, width=100, height=25, env=None, name="quorvel", cwd=None, prefix=()):
-        """prefix: words run before the program, such as ["env", "EDITOR=x"] (tmux gives a new
-        session its server's environment, not the caller's) or a change of user."""
+        """env: variables set for the program; prefix: words run before it, such as a change of
+        user."""
         _warm_wine()
         keep_tmux_server()
         self.session = "quorvel-%d-%d" % (os.getpid(), int(time.time() * 1000) % 1000000)
@@ -267,8 +280,8 @@ class Terminal:
         # the new session; the next try starts a fresh server.
         for attempt in range(5):
             r = subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
-                                "-x", str(width), "-y", str(height), "sh", "-c", shell],
-                               env=e, stderr=subprocess.PIPE)
+                                "-x", str(width), "-y", str(height)] + tmux_environment(e) +
+                               ["sh", "-c", shell], env=e, stderr=subprocess.PIPE)
             if r.returncode == 0:
                 break
             time.sleep(0.3)
@@ -281,9 +294,11 @@ class Terminal:
             subprocess.run(["tmux", "send-keys", "-t", self.session, k], check=True)
             time.sleep(0.15)
 
-    def screen(self):
-        """The visible screen as a list of lines (right blanks stripped)."""
-        out = subprocess.run(["tmux", "capture-pane", "-p", "-t", self.session],
+    def screen(self, attributes=False):
+        """The visible screen as a list of lines (right blanks stripped); with attributes, the
+        escape sequences of the colours and attributes each piece of text is shown in."""
+        out = subprocess.run(["tmux", "capture-pane", "-p"] + (["-e"] if attributes else []) +
+                             ["-t", self.session],
                              stdout=subprocess.PIPE, check=True).stdout.decode("utf-8", "replace")
         return [l.rstrip() for l in out.split("\n")]
 

@@ -229,7 +229,7 @@ class SortOrders(Report):
         with h.Tree(SORTABLE) as t:
             cases = {"-sort=name": ["a1", "b2", "c3"], "-SORT=LOCAL": ["b2", "c3", "a1"],
                      "-sort=Total": ["c3", "b2", "a1"], "-sort=waste": ["c3", "a1", "b2"],
-                     "-sort=files": ["b2", "c3", "a1"]}
+                     "-sort=files": ["b2", "c3", "a1"], "-sort=size": ["c3", "b2", "a1"]}
             for option, order in cases.items():
                 self.assertEqual(self.children(t.root, option), order, option)
             # NONE keeps the file system's order (Wine lists a folder sorted by name).
@@ -238,11 +238,10 @@ class SortOrders(Report):
             self.assertEqual(self.children(t.root, "-sort=none"), expected)
 
     def test_invalid_order_is_reported_and_keeps_the_previous_one(self):
-        # "size" is what the help text says, but the order is spelled TOTAL.
         with h.Tree(SORTABLE) as t:
-            r = p.run([h.arg(t.root), "-cl=4096", "-sort=files", "-sort=size", "-2"])
+            r = p.run([h.arg(t.root), "-cl=4096", "-sort=files", "-sort=sizes", "-2"])
             messages, body = self.messages_then_body(r)
-            self.assertEqual(messages, [b"Invalid sorting method specified - SIZE"])
+            self.assertEqual(messages, [b"Invalid sorting method specified - SIZES"])
             self.assertEqual(child_names(tree_lines(body)), ["b2", "c3", "a1"])
 
 

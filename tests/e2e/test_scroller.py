@@ -2,8 +2,8 @@
 End and Home, the toggles repainting, the database rows in the scroller, -p giving the straight
 pass, units toggled by U, and q quitting with exit code 0. The report has 100 lines (88 subdirectories), as in the
 scroller's worked example, so the pages and percentages are known. Then terminals that do not
-fit the report: lines wider than the screen, a window resized while a key is awaited, and a
-window of 20 x 5."""
+fit the report: lines wider than the screen, wide characters, a window resized while a key is
+awaited, and a window of 20 x 5; and the table of character widths the lines are cut by."""
 import os
 import re
 import shutil
@@ -294,6 +294,25 @@ class SmallTerminals(unittest.TestCase):
             send(t, "Space")
             self.assertEqual(t.exit_code(), 0)
 
+    def test_wide_characters_count_two_columns_so_no_line_wraps(self):
+        # Emoji outside a short list counted one column: the lines passed the screen's edge
+        # and wrapped, and the rows after them scrolled away unseen.
+        wide = ["\u2705", "\u2b50", "\U0001f680", "\U0001fae0"]
+        with h.Tree({c + "abcdefg/f": 10 for c in wide}) as t:
+            with h.Terminal([h.arg(t.root)], width=40, height=14) as term:
+                s = wait(term, lambda s: any(l.startswith(" 68%") for l in s), "the status line")
+                # (Wine's console shows a character beyond U+FFFF as two halves.)
+                rows = [i for i, l in enumerate(s) if "abcd" in l]
+                self.assertEqual(len(rows), 4, s)
+                # One row each, in a run, each cut by the mark, the root's line just above.
+                self.assertEqual(rows, list(range(rows[0], rows[0] + 4)), s)
+                self.assertIn(h.shown(t.root)[:5], s[rows[0] - 1])
+                for i in rows:
+                    self.assertTrue(s[i].endswith("abcd>") or s[i].endswith("abcde>"), s[i])
+                self.assertFalse(any(l.strip() in ("g", "fg", "efg") for l in s), s)
+                send(term, "q")
+                self.assertEqual(term.exit_code(), 0)
+
     def test_every_key_on_twenty_columns_and_five_rows(self):
         # The status line (74 characters then) wrapped over four rows, its erase left pieces of it on
         # the screen at every key, and a page showed about one line.
@@ -312,6 +331,10 @@ class SmallTerminals(unittest.TestCase):
 
         sizes = ["%d,%03d" % divmod(1000 + 111 * i, 1000) for i in range(12)]
         with h.Terminal(["-dir", h.arg(self.small.root)], width=20, height=5) as t:
+            # The banner takes four of the five rows: the pager stops before its empty line,
+            # its prompt cut to the row.
+            wait(t, lambda s: s[4] == "-- [Enter] & [Space", "the pager's prompt")
+            send(t, "Space")
             # 24 lines; pages of 4 rows: 2 lines first, then 3 per key. Every line is reached.
             s = wait_status(t, 4, 8, 20)
             seen = []
@@ -344,6 +367,38 @@ class SmallTerminals(unittest.TestCase):
             key("x", 29)  # any other key pages forward
             send(t, "q")
             self.assertEqual(t.exit_code(), 0)
+
+
+UNICODE_DATA = "/usr/share/unicode"
+
+
+def table_version():
+    with open(os.path.join(h.SOURCE, "console", "display_width_table.inc")) as f:
+        return re.search(r"Unicode (\d+\.\d+\.\d+)", f.readline()).group(1)
+
+
+def data_version():
+    try:
+        with open(os.path.join(UNICODE_DATA, "EastAsianWidth.txt")) as f:
+            m = re.search(r"-(\d+\.\d+\.\d+)\.txt", f.readline())
+        return m.group(1) if m else None
+    except OSError:
+        return None
+
+
+class WidthTable(unittest.TestCase):
+    @unittest.skipIf(h.WINDOWS, "one table serves both builds: checked with the native tests")
+    @unittest.skipIf(data_version() is None, "Unicode's data files (package unicode-data) are "
+                     "not installed in " + UNICODE_DATA)
+    def test_checked_in_table_is_what_the_generator_makes_of_unicode_s_data(self):
+        # Guards a table edited by hand, or a generator changed without the table made again.
+        if data_version() != table_version():
+            self.skipTest("the table is of Unicode %s, the installed data of %s"
+                          % (table_version(), data_version()))
+        r = subprocess.run([sys.executable, os.path.join(h.SOURCE, "console",
+                                                         "display_width_table.py"),
+                            "--check", UNICODE_DATA], stderr=subprocess.PIPE)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
 
 
 if __name__ == "__main__":

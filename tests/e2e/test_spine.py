@@ -112,9 +112,11 @@ class RedirectedRuns(unittest.TestCase):
             missing = t.path("not-there")
             r = s.run([h.arg(missing)])
             self.assertEqual(r.returncode, 1)
-            self.assertEqual(r.stderr, b"")
             p = s.Parsed(r.stdout)
             self.assertEqual(p.messages, [s.NOT_FOUND + s.shown(missing) + s.sep()])
+            # Standard output is a file here: the user and the scripts that read errors look on
+            # standard error, where the message goes once more, prefixed.
+            self.assertEqual(r.stderr, b"quorvel: " + s.NOT_FOUND + s.shown(missing) + s.sep() + h.EOL)
             self.assertEqual(p.report, [])
             self.assertEqual(p.last, b"\f")
 

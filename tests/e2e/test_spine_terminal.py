@@ -38,8 +38,8 @@ class RecordedTerminal(h.Terminal):
             shlex.quote(program), shlex.quote(self.log), shlex.quote(self.rc_file))
         self.env = e
         subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
-                        "-x", str(width), "-y", str(height), "sh", "-c", shell],
-                       env=e, check=True)
+                        "-x", str(width), "-y", str(height)] + h.tmux_environment(e) +
+                       ["sh", "-c", shell], env=e, check=True)
 
     def recorded(self):
         with open(self.log, "rb") as f:

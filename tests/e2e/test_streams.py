@@ -72,18 +72,22 @@ class Streams(unittest.TestCase):
         # With the signal ignored (as some shells and services do) the write fails instead.
         self.assertEqual(self.read_one_line_and_close(ignore_sigpipe=True), 0)
 
-    def full_device(self, args):
+    def full_device(self, args, before=()):
         with open("/dev/full", "wb") as full:
             r = subprocess.run(h.command(args), env=environment(), stdin=subprocess.DEVNULL,
                                stdout=full, stderr=subprocess.PIPE, timeout=120)
         self.assertEqual(r.returncode, 1)
-        self.assertEqual([l.rstrip(b"\r") for l in r.stderr.split(b"\n") if l], [FAILED_WRITE])
+        self.assertEqual([l.rstrip(b"\r") for l in r.stderr.split(b"\n") if l],
+                         list(before) + [FAILED_WRITE])
 
     def test_full_device_is_a_failure(self):
         # Guards a report lost on a full disk while the exit code says it was written: one
-        # line on standard error and exit code 1, for a report and for a lone message.
+        # line on standard error and exit code 1, for a report and for a lone message (which,
+        # as standard output is no terminal, is said there first).
         self.full_device([h.arg(self.tree.root)])
-        self.full_device([h.arg(self.tree.path("no-such-directory"))])
+        missing = h.arg(self.tree.path("no-such-directory"))
+        self.full_device([missing], [b"quorvel: Path was not found (maximum path length "
+                                     b"exceeded?): " + (missing + h.SEP).encode()])
 
     def test_standard_input_not_a_terminal_while_paging(self):
         # Guards a pager or scroller that waits for ever on a keyboard that is not there, or

@@ -56,8 +56,8 @@ class Shell(h.Terminal):
         script = ("trap : INT; stty -a > %s/before; %s; s=$?; %s; echo $s > %s/rc; sleep 600"
                   % (d, program.format(Q=q, D=d), after, d))
         subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
-                        "-x", str(width), "-y", str(height), "sh", "-c", script],
-                       env=e, check=True)
+                        "-x", str(width), "-y", str(height)] + h.tmux_environment(e) +
+                       ["sh", "-c", script], env=e, check=True)
 
     def file(self, name):
         return os.path.join(self.dir, name)
@@ -197,6 +197,74 @@ class RedirectedFromATerminal(unittest.TestCase):
         self.assertTrue(lines[2].startswith(b"Quorvel report, created at "), lines[:4])
         self.assertEqual(len(lines), 2 + 2 + 2 + 61 + 9 + 1)  # banner, title, report, form feed
         self.assertEqual(lines[-1], b"\f")
+
+
+    def test_status_text_is_erased_when_the_report_goes_to_a_file_or_a_pipe(self):
+        # The status text is written to the terminal with backspaces: nothing wrote over it
+        # when the report went elsewhere, and the shell's next line read "doneeading directory,
+        # press [Ctrl+C] to cancel". (Under Wine a program whose output is redirected gets no
+        # console for its error output, so no status text is shown there at all.)
+        with h.Tree({"a/f": 10}) as t:
+            with Shell("{Q} > {D}/out.txt; echo done; {Q} -p | tail -1 >/dev/null; echo piped",
+                       [h.arg(t.root)]) as term:
+                self.assertEqual(term.exit_code(), 0)
+                screen = term.screen()
+        self.assertFalse(any("Reading directory" in l for l in screen), screen)
+        self.assertIn("done", screen)
+        self.assertIn("piped", screen)
+
+    def test_a_message_on_the_terminal_is_not_repeated_on_standard_error(self):
+        # Standard output is the terminal: the user has seen the message once.
+        with Shell("{Q} 2> {D}/err.txt", [h.arg("/no/such/dir")]) as term:
+            self.assertEqual(term.exit_code(), 1)
+            with open(term.file("err.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"")
+            self.assertTrue(any(l.startswith("Path was not found") for l in term.screen()))
+
+
+@unittest.skipIf(shutil.which("tmux") is None or shutil.which("bash") is None or h.WINDOWS,
+                 "needs tmux and bash for job control; the Windows console has no Ctrl+Z stop")
+class ContinuedAfterCtrlZ(unittest.TestCase):
+    def test_fg_draws_the_page_again(self):
+        # Only a resize redrew the page: after fg the shell's "Stopped" and "fg" lines stayed
+        # where the report had been until Ctrl+L.
+        with h.Tree({"d%02d/f" % i: 10 for i in range(40)}) as t, InteractiveBash() as term:
+            term.keys(" ".join(shlex.quote(c) for c in h.command([t.root])), "Enter")
+            term.wait_for("[Esc]")
+            term.keys("C-z")
+            term.wait_for("Stopped")
+            term.keys("fg", "Enter")
+            end = time.time() + 10
+            while time.time() < end:
+                screen = term.screen()
+                if screen[0].startswith(" Total-no subs") and "[Esc]" in screen[19]:
+                    break
+                time.sleep(0.1)
+            # A full page from the report's first line, the status line on the last row.
+            self.assertTrue(screen[0].startswith(" Total-no subs"), screen)
+            self.assertIn(t.root + "   [", screen[2])
+            self.assertIn("[Esc]", screen[19])
+            self.assertFalse(any("Stopped" in l or l.endswith(" fg") for l in screen), screen)
+            term.keys("q")
+
+
+class InteractiveBash(h.Terminal):
+    """A tmux session of 100 x 20 running an interactive bash, with job control, for keys typed
+    as a user types them."""
+
+    def __init__(self):
+        self.session = "quorvel-bash-%d" % os.getpid()
+        self.rc_file = os.devnull
+        env = dict(os.environ, TERM="xterm", PS1="$ ",
+                   XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+        env.pop("QUORVEL", None)
+        env.pop("TMUX", None)
+        subprocess.run(["tmux", "-f", "/dev/null", "new-session", "-d", "-s", self.session,
+                        "-x", "100", "-y", "20"] + h.tmux_environment(env) +
+                       ["bash", "--norc", "--noprofile", "-i"], env=env, check=True)
+
+    def close(self):
+        subprocess.run(["tmux", "kill-session", "-t", self.session], stderr=subprocess.DEVNULL)
 
 
 @unittest.skipIf(not hasattr(os, "forkpty") or h.WINDOWS, "needs a POSIX pseudo-terminal")

@@ -137,8 +137,9 @@ TEST_F(Database, RowPathKeepsASingleSeparatorOnARoot) {
   EXPECT_NE(out.find(",\"" + sep + "home\"\r\n"), std::string::npos) << out;
 }
 
-TEST_F(Database, CommasStayAndQuotesAreDoubledOnlyInTheCommaForm) {
-  // A quote inside the quoted path would end the field early for a CSV reader.
+TEST_F(Database, CommasStayAndQuotesAreDoubledInBothForms) {
+  // A quote inside the quoted path would end the field early for a CSV reader or a tab
+  // importer, which then merges the row with the next.
   ResetRoot(P("C:\\D"));
   AddChild(&RootNode, NewNode("a,b \"c\""));
   SetRowPath(B(P("C:\\D")));
@@ -148,7 +149,8 @@ TEST_F(Database, CommasStayAndQuotesAreDoubledOnlyInTheCommaForm) {
   SetRowPath(B(P("C:\\D")));
   std::vector<std::string> tab = Rows(Report(TabSection));
   ASSERT_EQ(tab.size(), 4u);
-  EXPECT_NE(tab[3].find("a,b \"c\"\""), std::string::npos);
+  EXPECT_EQ(tab[3], std::string(13, ' ') + "0\t" + std::string(13, ' ') + "0\t" +
+                        std::string(13, ' ') + "0\t\"" + P("C:\\D\\") + "a,b \"\"c\"\"\"");
 }
 
 TEST_F(Database, CountsAreDecimalWithoutSeparatorsAndWidenTheirField) {

@@ -188,13 +188,22 @@ TEST_F(OptionTest, SortAcceptsTheSixNamesInAnyCase) {
 
 TEST_F(OptionTest, SortRejectsOtherNamesWithTheUpperCasedText) {
   Parse("-sort=local");
-  Parse("-sort=size");  // the help text's "size" is spelled TOTAL
   Parse("-sort=");
   Parse("-sort=namex");
+  Parse("-sort=sizes");
   EXPECT_EQ(Options.sortOrder, LOCAL);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Invalid sorting method specified - SIZE",
-                                               "Invalid sorting method specified - ",
-                                               "Invalid sorting method specified - NAMEX"}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Invalid sorting method specified - ",
+                                               "Invalid sorting method specified - NAMEX",
+                                               "Invalid sorting method specified - SIZES"}));
+}
+
+TEST_F(OptionTest, SortBySizeAsTheHelpScreenNamesItIsTheTotalOrder) {
+  for (const char* token : {"-sort=size", "-SORT=Size"}) {
+    Options.sortOrder = NAME;
+    Parse(token);
+    EXPECT_EQ(Options.sortOrder, TOTAL) << token;
+  }
+  EXPECT_EQ(Lines(), std::vector<std::string>{});
 }
 
 TEST_F(OptionTest, PagingOffOnlyForTheWholeWord) {

@@ -1,5 +1,5 @@
 // The line pager with a scripted keyboard: where its prompts fall, what each key does, and how
-// wide lines count.
+// many rows wide lines take.
 #include <deque>
 
 #include "test_support.h"
@@ -142,29 +142,74 @@ TEST_F(Pager, AResizeAtThePromptWaitsOnAndTheNextPageHasTheNewSize) {
   EXPECT_EQ(prompts, 2u) << "one prompt per page, however often the size changes";
 }
 
-TEST_F(Pager, AFullWidthLineTakesTwoRows) {
+TEST_F(Pager, ALineTakesTheRowsItsColumnsFill) {
+  // Counted in lines, a wrapped line pushed the top rows off the screen before the prompt.
+  // A row holds ScreenRowColumns() columns: all 80 on a POSIX terminal, 79 on the console.
   Keys = {Char('x')};
-  PagedWriteLine(B(std::string(80, 'w')));
-  Write(22);
+  PagedWriteLine(B(std::string(ScreenRowColumns(), 'w')));
+  Write(23);
   EXPECT_TRUE(PromptedAfter.empty());
-  Write(1);  // 23 lines, 24 rows: the 24th line waits for the prompt
-  EXPECT_EQ(PromptedAfter, (std::vector<int>{23}));
-}
+  Write(1);
+  EXPECT_EQ(PromptedAfter, (std::vector<int>{24}));
 
-TEST_F(Pager, ALongerLineStillCountsOnlyTwoRowsAndANarrowerOneOne) {
+  out.text.clear();
+  SetUp();
   Keys = {Char('x')};
-  PagedWriteLine(B(std::string(200, 'w')));
-  PagedWriteLine(B(std::string(79, 'n')));
-  Write(21);
+  PagedWriteLine(B(std::string(ScreenRowColumns() + 1, 'w')));
+  Write(22);
   EXPECT_TRUE(PromptedAfter.empty());
   Write(1);
   EXPECT_EQ(PromptedAfter, (std::vector<int>{23}));
 }
 
+TEST_F(Pager, AtSixtyByFifteenAThreeRowLineAndElevenMoreFillTheScreen) {
+  Keys = {Char('x')};
+  ScreenLastRow = 14;
+  ScreenWidth = 60;
+  PagedWriteLine(B(std::string(150, 'w')));  // three rows at 60 columns, and at 59
+  Write(11);
+  EXPECT_TRUE(PromptedAfter.empty());
+  Write(1);
+  EXPECT_EQ(PromptedAfter, (std::vector<int>{12}));
+}
+
+TEST_F(Pager, WideCharactersCountTwoColumns) {
+  TextIsUtf8 = true;
+  Keys = {Char('x')};
+  std::string wide;
+  for (int i = 0; i < 41; ++i) wide += "\xE6\x97\xA5";  // 41 times U+65E5: 82 columns
+  PagedWriteLine(B(wide));
+  Write(22);
+  EXPECT_TRUE(PromptedAfter.empty());
+  Write(1);
+  EXPECT_EQ(PromptedAfter, (std::vector<int>{23}));
+}
+
+TEST_F(Pager, AWrappedLineWaitingAtThePromptOpensTheNextPageWithItsRows) {
+  Keys = {Char('x'), Char('x')};
+  Write(24);
+  PagedWriteLine(B(std::string(200, 'w')));  // three rows, written after the first prompt
+  Write(20);
+  EXPECT_EQ(PromptedAfter, (std::vector<int>{24}));
+  Write(1);
+  EXPECT_EQ(PromptedAfter, (std::vector<int>{24, 24 + 1 + 20}));
+}
+
+TEST_F(Pager, ThePromptIsCutToTheScreenSoItsEraseReachesAllOfIt) {
+  // A prompt wider than the screen wraps, and backspaces cannot go back over the row above.
+  Keys = {Char('x')};
+  ScreenLastRow = 2;
+  ScreenWidth = 40;
+  Write(3, "a");
+  std::string eol = PlatformLineEnd;
+  std::string erase = std::string(39, '\b') + std::string(39, ' ') + std::string(39, '\b');
+  EXPECT_EQ(out.text, "a" + eol + "a" + eol + std::string(PagerPrompt, 39) + erase + "a" + eol);
+}
+
 TEST_F(Pager, WithPagingOffNoPromptButWideLinesStillCount) {
   PagingEnabled = false;
   Write(50);
-  PagedWriteLine(B(std::string(80, 'w')));
+  PagedWriteLine(B(std::string(ScreenRowColumns() + 1, 'w')));
   EXPECT_TRUE(PromptedAfter.empty());
   EXPECT_EQ(PageLineCount, -2 + 1);
   EXPECT_EQ(LinesSoFar(), 51);

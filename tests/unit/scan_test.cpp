@@ -219,13 +219,35 @@ TEST_F(ScanTest, StartPathWithItsSeparatorIsReadTheSame) {
 }
 
 TEST_F(ScanTest, MissingStartDirectoryWritesItsMessageAndReadsNothing) {
+  const std::string message = "Path was not found (maximum path length exceeded?): " + Root() + Sep;
+  OutputIsTerminal = true;
   EXPECT_FALSE(Run());
-  EXPECT_EQ(out.Lines(), (std::vector<std::string>{
-                             "Path was not found (maximum path length exceeded?): " + Root() + Sep}));
+  EXPECT_EQ(out.Lines(), (std::vector<std::string>{message}));
+  EXPECT_EQ(out.errors, "") << "the user has seen it on the terminal";
   EXPECT_EQ(RootNode.localSize, 0);
   EXPECT_EQ(RootNode.fileCount, 0);
   EXPECT_EQ(ScanDepth, 0);
   EXPECT_EQ(FakeLog.openNow, 0);
+}
+
+TEST_F(ScanTest, MissingStartDirectoryIsAlsoSaidOnStandardErrorWhenOutputIsNoTerminal) {
+  // Redirected, the message would reach the file alone: the user and the scripts that read
+  // errors would see nothing. The report's own text keeps the line.
+  const std::string message = "Path was not found (maximum path length exceeded?): " + Root() + Sep;
+  OutputIsTerminal = false;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(out.Lines(), (std::vector<std::string>{message}));
+  EXPECT_EQ(out.errors, "quorvel: " + message + PlatformLineEnd);
+
+  // An export's messages go to standard error already: the line reaches it once.
+  ReleaseRoot();
+  out.text.clear();
+  out.errors.clear();
+  SendOutputToErrors(true);
+  EXPECT_FALSE(Run());
+  SendOutputToErrors(false);
+  EXPECT_EQ(out.text, "");
+  EXPECT_EQ(out.errors, "quorvel: " + message + PlatformLineEnd);
 }
 
 TEST_F(ScanTest, StartDirectoryThatCannotBeOpenedCountsAsEmptyWithoutMessage) {

@@ -308,3 +308,24 @@ TEST_F(ScreenReport, FooterCountsExcludedDirectoriesWhenPatternsWereGiven) {
   ClearExclusions(false, false);
   EXPECT_EQ(Whole(), ExampleLines);
 }
+
+TEST_F(ScreenReport, NamesOnATerminalHaveTheirControlCharactersMaskedAndFilesGetTheBytes) {
+  // A name could otherwise recolour the terminal (ESC [31m), move its cursor or retitle it;
+  // CSI also comes as U+009B, two bytes in UTF-8, or as the lone byte 0x9B.
+  const std::string name =
+      "a\x1b[31m\x07\x7f\xC2\x9B"
+      "1m\x9B\xC3\xA9\xC2\xA0z";
+  BuildExample();
+  AddChild(&RootNode, NewNode(name));
+  TextIsUtf8 = true;
+  OutputIsTerminal = true;
+  EXPECT_EQ(Whole()[6], std::string(13, ' ') + "0    0%      0  +--a?[31m???1m?\xC3\xA9\xC2\xA0z");
+  OutputIsTerminal = false;
+  EXPECT_EQ(Whole()[6], std::string(13, ' ') + "0    0%      0  +--" + name);
+  // In a one-byte code page 0x80 to 0x9F are letters (0x9B is the cent sign of code page 437).
+  OutputIsTerminal = true;
+  TextIsUtf8 = false;
+  EXPECT_EQ(Whole()[6], std::string(13, ' ') +
+                            "0    0%      0  +--a?[31m??\xC2\x9B"
+                            "1m\x9B\xC3\xA9\xC2\xA0z");
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "console/display_width.h"
 #include "console/strings.h"
 
 namespace {
@@ -55,4 +56,20 @@ TEST(BoundedString, KeepsTheFirst255Bytes) {
   EXPECT_EQ(S(s), std::string(250, 'a') + "bcdef");
   EXPECT_EQ(RepeatChar(300, 'x').length, 255);
   EXPECT_EQ(RepeatChar(0, 'x').length, 0);
+}
+
+TEST(DisplayWidth, EachClassOfTheGeneratedTable) {
+  // Emoji and symbols outside the old short list wrapped the scroller's lines.
+  struct {
+    unsigned cp;
+    int columns;
+  } samples[] = {
+      {'A', 1},     {0xE9, 1},    {0x3B1, 1},   {0x2500, 1},  {0x2600, 1},   // narrow, neutral
+      {0x300, 0},   {0x5B0, 0},   {0x20DD, 0},  {0x200B, 0},  {0xFEFF, 0},   // Mn, Me, Cf
+      {0xE0001, 0}, {0xE0100, 0}, {0x302A, 0},                               // tag, VS, Mn in W
+      {0x1100, 2},  {0x4E00, 2},  {0xAC00, 2},  {0xFF21, 2},  {0x3000, 2},   // W and F
+      {0x20000, 2}, {0x2A6E0, 2}, {0x3FFFD, 2},                              // planes 2 and 3
+      {0x2705, 2},  {0x2B50, 2},  {0x1F680, 2}, {0x1FAE0, 2}, {0x1F1E6, 2},  // emoji
+      {0x10FFFF, 1}};
+  for (const auto& s : samples) EXPECT_EQ(CodePointColumns(s.cp), s.columns) << std::hex << s.cp;
 }

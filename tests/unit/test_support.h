@@ -41,11 +41,18 @@ inline std::vector<std::string> SplitLines(const std::string& out) {
   return lines;
 }
 
-// Every write to standard output goes into `text` while this lives.
+// Every write to standard output goes into `text` while this lives, and what goes to standard
+// error while output is sent there into `errors`.
 struct Capture {
-  std::string text;
-  Capture() { CaptureOutput(&text); }
-  ~Capture() { CaptureOutput(nullptr); }
+  std::string text, errors;
+  Capture() {
+    CaptureOutput(&text);
+    CaptureErrors(&errors);
+  }
+  ~Capture() {
+    CaptureOutput(nullptr);
+    CaptureErrors(nullptr);
+  }
   std::vector<std::string> Lines() const { return SplitLines(text); }
 };
 
@@ -71,6 +78,8 @@ struct StateGuard {
   int pageLineCount = PageLineCount;
   int lastRow = ScreenLastRow, width = ScreenWidth;
   bool redirected = OutputRedirected;
+  bool outputIsTerminal = OutputIsTerminal, errorIsTerminal = ErrorIsTerminal;
+  bool utf8 = TextIsUtf8;
   KeyboardSource keyboard = Keyboard;
   void (*endHook)(int) = EndProgramHook;
   const FileSystemOps* fs = ScanFileSystem;
@@ -100,6 +109,9 @@ struct StateGuard {
     ScreenLastRow = lastRow;
     ScreenWidth = width;
     OutputRedirected = redirected;
+    OutputIsTerminal = outputIsTerminal;
+    ErrorIsTerminal = errorIsTerminal;
+    TextIsUtf8 = utf8;
     Keyboard = keyboard;
     EndProgramHook = endHook;
     ScanFileSystem = fs;
