@@ -1,5 +1,6 @@
 #include "console/output.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "console/console.h"
@@ -217,6 +218,13 @@ void FlushOutput() {
 }
 
 bool OutputFailed() { return Failed; }
+
+void CopyToErrorOutput(const BStr& line) {
+  if (!OutputRedirected) return;
+  FlushOutput();
+  std::fprintf(stderr, "quorvel: %.*s\n", line.length, line.text);
+  std::fflush(stderr);
+}
 
 void CaptureOutput(std::string* sink) {
   FlushOutput();

@@ -42,6 +42,12 @@ void WriteCrLf();
 
 void FlushOutput();
 
+// The second copy of a message that ends the run without its work done (a launch that could not
+// start): when standard output is not a terminal, line also goes to standard error, prefixed
+// "quorvel: ", so that a script or a log that keeps only the error output learns of it. The
+// caller writes line to standard output as its messages go.
+void CopyToErrorOutput(const BStr& line);
+
 // True once a write to standard output has failed.
 bool OutputFailed();
 

@@ -181,8 +181,13 @@ void LaunchAndExit(const BStr& target, LaunchKind kind) {
   BStr none;
   BClear(none);
   FlushOutput();
-  if (!TerminalLauncher(kind, target)) Launcher(target, none, none, ShowNormally);
-  EndProgram(0);
+  if (TerminalLauncher(kind, target) || Launcher(target, none, none, ShowNormally) > 32)
+    EndProgram(0);
+  BStr line = BMake("Could not start ");
+  BAppend(line, target);
+  PagedWriteLine(line);
+  CopyToErrorOutput(line);
+  EndProgram(1);
 }
 
 void ParseOption(const BStr& token) {
