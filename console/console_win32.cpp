@@ -15,8 +15,10 @@ extern const char PathSeparator;
 extern const int PathBudget;
 extern const int PathPatternRoom;
 const char PathSeparator = '\\';
-const int PathBudget = 255;     // the bound of the program's strings, as the Win32 calls take them
-const int PathPatternRoom = 4;  // the separator and "*.*" of the enumeration pattern
+// The listing reads wide "\\?\" paths, which go far past the 260 characters of the ANSI calls:
+// the same budget of UTF-8 bytes as on POSIX, and no pattern is added to a directory's path.
+const int PathBudget = 4095;
+const int PathPatternRoom = 0;
 const char* PlatformLineEnd = "\r\n";
 
 bool OutputRedirected = false;

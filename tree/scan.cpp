@@ -1,12 +1,12 @@
 #include "tree/scan.h"
 
 #include <cstdio>
-#include <unordered_set>
 
 #include "console/console.h"
 #include "console/output.h"
 #include "console/strings.h"
 #include "tree/find.h"
+#include "tree/seen_files.h"
 
 ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4};
 PathStr ScanPath = {0, {0}};
@@ -38,17 +38,8 @@ void Spin() {
 }
 
 // Files with several names (hard links) met in this run, by device and inode: such a file is
-// charged at the first of its names only. Holds only files with more than one link.
-struct LinkKey {
-  uint64_t device, inode;
-  bool operator==(const LinkKey& o) const { return device == o.device && inode == o.inode; }
-};
-struct LinkKeyHash {
-  size_t operator()(const LinkKey& k) const {
-    return (size_t)(k.inode * 0x9E3779B97F4A7C15ull ^ k.device);
-  }
-};
-std::unordered_set<LinkKey, LinkKeyHash> LinkedFilesSeen;
+// charged at the first of its names only. Holds only files that may have more than one name.
+SeenFiles LinkedFilesSeen;
 
 // The bytes a file is charged: its listed size in exact mode; otherwise the data it holds on
 // the disk, and nothing for a further name of a file already charged.
@@ -56,7 +47,7 @@ int64_t ChargedSize(const FindEntry& entry) {
   int64_t size = Scan.dirListingSizes ? entry.size : entry.allocated;
   if (size < 0) size = 0;
   if (!Scan.dirListingSizes && entry.linked &&
-      !LinkedFilesSeen.insert(LinkKey{entry.device, entry.inode}).second)
+      !MarkSeen(&LinkedFilesSeen, entry.device, entry.inode))
     return 0;
   return size;
 }
@@ -80,7 +71,7 @@ bool ScanDirectory(DirNode* n) {
   const FileSystemOps* fs = ScanFileSystem;
   if (ScanDepth == 0) {
     fs->startScan();
-    LinkedFilesSeen.clear();
+    ForgetSeen(&LinkedFilesSeen);
     UnreadableDirectories = 0;
   }
   Spin();
@@ -166,7 +157,7 @@ bool ScanDirectory(DirNode* n) {
   --ScanDepth;
   if (ScanDepth == 0) {
     fs->endScan();
-    std::unordered_set<LinkKey, LinkKeyHash>().swap(LinkedFilesSeen);
+    ForgetSeen(&LinkedFilesSeen);
   }
   return true;
 }

@@ -128,12 +128,11 @@ class RedirectedRuns(unittest.TestCase):
             self.assertEqual(p.report, [])
 
     def test_path_too_long_is_skipped_with_two_messages(self):
-        # A subdirectory whose path and what its enumeration adds would pass the budget (255
-        # bytes and "\\*.*" on Windows, 4095 bytes on Linux) is not read; one that just fits
-        # is. Figures of everything else stay right.
+        # A subdirectory whose path would pass the budget of 4095 bytes is not read; one that
+        # just fits is. Figures of everything else stay right.
         budget, room = h.PATH_BUDGET, h.PATTERN_ROOM
         with h.Tree() as t:
-            shown_root = h.shown(t.root)
+            shown_root = h.padded_arg(t.root)
             rel, L = [], len(shown_root) + 1
             while L + 50 + 4 <= budget - 60:
                 rel.append("n" * 50)
@@ -144,7 +143,7 @@ class RedirectedRuns(unittest.TestCase):
             t.add(os.path.join(deep, fits, "inside"), 10)
             t.add(os.path.join(deep, over, "lost"), 10)
             t.add(os.path.join(deep, "here"), 10)
-            p = self.report(t.root)
+            p = self.report(None, [shown_root])
             parent = (shown_root + h.SEP + h.SEP.join(rel) + h.SEP).encode()
             self.assertEqual(p.messages, [
                 b"Maximum path length of %d exceeded for directory " % budget + parent + over.encode(),
