@@ -113,6 +113,27 @@ def _warm_wine(env=None):
     keep_wine_server(env or wine_env())
 
 
+WINE64 = "/usr/lib/wine/wine64"  # the 64-bit loader (Debian package wine64)
+
+
+def wow64_env():
+    """The environment of a 64-bit Wine prefix of the build folder, made once (parallel tests
+    wait for the first), where the 32-bit programs run as on 64-bit Windows, System32 redirected
+    to SysWOW64; None when the 64-bit loader is not installed."""
+    if not os.path.exists(WINE64):
+        return None
+    e = wine_env()
+    e["WINEPREFIX"] = os.path.join(BUILD, "wineprefix64")
+    with open(e["WINEPREFIX"] + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(e["WINEPREFIX"], "system.reg")):
+            subprocess.run([WINE64, "wineboot", "-i"], env=dict(e, WINEARCH="win64"),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+            subprocess.run(["wineserver", "-w"], env=e, timeout=300)
+    keep_wine_server(e)
+    return e
+
+
 def command(args, name="quorvel"):
     """The argument vector that runs the program with args."""
     if WINDOWS:
