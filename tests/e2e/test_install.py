@@ -121,6 +121,14 @@ class NativeInstall(unittest.TestCase):
         self.check_installed(root)
 
 
+def large_address_aware(program):
+    """Whether a PE program's file header has IMAGE_FILE_LARGE_ADDRESS_AWARE (0x20): the 4 GB
+    of address space of a 32-bit program on 64-bit Windows instead of 2 GB."""
+    header = int.from_bytes(program[0x3C:0x40], "little")
+    assert program[header:header + 4] == b"PE\0\0"
+    return bool(int.from_bytes(program[header + 22:header + 24], "little") & 0x20)
+
+
 @unittest.skipUnless(h.WINDOWS, "the .zip belongs to the Windows build")
 class WindowsZip(unittest.TestCase):
     def test_zip_runs_from_an_empty_folder(self):
@@ -129,6 +137,9 @@ class WindowsZip(unittest.TestCase):
             names = sorted(z.namelist())
             self.assertEqual(names, ["quillpost.exe", "quorvel.exe", "quorvel.txt"])
             manual = z.read("quorvel.txt")
+            for name in names:
+                if name.endswith(".exe"):
+                    self.assertTrue(large_address_aware(z.read(name)), name)
         self.assertIn(b"\r\n", manual)
         self.assertNotIn(b"\n", manual.replace(b"\r\n", b""))
         folder = tempfile.mkdtemp(prefix="quorvel-zip-")
