@@ -226,7 +226,9 @@ void CopyToErrorOutput(const BStr& line) {
   std::fflush(stderr);
 }
 
-void CaptureOutput(std::string* sink) {
+std::string* CaptureOutput(std::string* sink) {
   FlushOutput();
+  std::string* before = Sink;
   Sink = sink;
+  return before;
 }

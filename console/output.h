@@ -51,9 +51,10 @@ void CopyToErrorOutput(const BStr& line);
 // True once a write to standard output has failed.
 bool OutputFailed();
 
-// For tests: every write goes to *sink instead of standard output (nullptr restores it).
-// Tree bytes are captured untranslated.
-void CaptureOutput(std::string* sink);
+// For tests and the configuration program's explanations: every write goes to *sink instead of
+// standard output (nullptr restores it). Tree bytes are captured untranslated. Returns the sink
+// before, so that captures can nest.
+std::string* CaptureOutput(std::string* sink);
 
 // The platform's line end, set by the platform file at start-up.
 extern const char* PlatformLineEnd;

@@ -135,7 +135,11 @@ class WindowsZip(unittest.TestCase):
         archive = cpack("ZIP")
         with zipfile.ZipFile(archive) as z:
             names = sorted(z.namelist())
-            self.assertEqual(names, ["quillpost.exe", "quorvel.exe", "quorvel.txt"])
+            self.assertEqual(names, ["config.exe", "quillpost.exe", "quorvel.exe", "quorvel.txt"])
+            # Only the configuration program asks for elevation: it writes under
+            # HKEY_LOCAL_MACHINE, which the others only read.
+            self.assertIn(b'level="requireAdministrator"', z.read("config.exe"))
+            self.assertNotIn(b"requestedExecutionLevel", z.read("quorvel.exe"))
             manual = z.read("quorvel.txt")
             for name in names:
                 if name.endswith(".exe"):
@@ -151,6 +155,13 @@ class WindowsZip(unittest.TestCase):
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
             self.assertEqual(r.returncode, 0)
             self.assertIn(b"Usage: quorvel [options] [directory] [options]", r.stdout)
+            # Wine runs the configuration program despite its request for elevation; with
+            # nothing typed it keeps what is stored.
+            r = subprocess.run(["wine", os.path.join(folder, "config.exe")], env=env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, timeout=120)
+            self.assertEqual(r.returncode, 0)
+            self.assertEqual(h.lines(r.stdout)[-1], b"Kept as they were.")
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 

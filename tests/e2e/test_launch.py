@@ -63,11 +63,15 @@ class LaunchOptions(unittest.TestCase):
 
     @unittest.skipUnless(h.WINDOWS, "Windows starts config.exe beside the program")
     def test_config_starts_the_configuration_program_beside_this_one(self):
+        # The shell, not CreateProcess, must start it: only the shell asks for the elevation
+        # its manifest requires. Wine then gives it a console of its own, as Windows does.
         with p.Openers() as o:
             r = self.launch(["-config"], b"Starting Quorvel configuration program", o,
-                            winedebug="-all,+exec")
+                            winedebug="-all,+exec,+process")
             target = h.arg(os.path.join(h.BUILD, "config.exe"))
             self.assertIn(shell_call_trace(target), r.stderr)
+            started = 'NtCreateUserProcess L"%s" pid ' % ("\\??\\" + target).replace("\\", "\\\\")
+            self.assertIn(started.encode(), r.stderr)
 
     @unittest.skipIf(h.WINDOWS, "the stored-defaults file is the POSIX build's")
     def test_config_opens_the_stored_defaults_file_creating_it(self):
