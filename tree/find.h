@@ -20,8 +20,8 @@ struct FindEntry {
   // length. POSIX: min(st_size, st_blocks x 512); Windows: min(EndOfFile, AllocationSize) of
   // the NTFS listing, the length where the listing has no allocation (FindFirstFileW).
   int64_t allocated;
-  // Bytes allocated on disk, may exceed size (space reserved past the end). Windows:
-  // AllocationSize, or the length where the listing has none.
+  // All the space the file system gives the file, which may pass its length (space reserved
+  // past the end). Windows: AllocationSize; 0 where the listing does not tell (FindFirstFileW).
   int64_t held;
   // The file has more than one name (hard links); device and inode then tell which file it is.
   bool linked;

@@ -53,41 +53,20 @@ int ToName(const WCHAR* name, int units) {
   return n > 0 ? n : 0;
 }
 
-// A directory symbolic link, junction or mount point is not entered: it counts as a file of
-// its listed size, as a link does on POSIX. Followed, a link to a parent would loop until the
-// path budget (exponentially with two of them) and one to another folder would count its data
-// twice.
-uint32_t EntryAttributes(DWORD attributes) {
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    attributes &= ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
-  return attributes;
-}
-
 void FillFromRecord(const ListingRecord& r, FindEntry* entry) {
+  EntryFromRecord(r, entry);
   entry->nameLength = ToName((const WCHAR*)r.name, r.nameUnits);
   entry->name = Name;
-  entry->attributes = EntryAttributes(r.attributes);
-  entry->size = r.endOfFile;
-  // What the file holds: a sparse, compressed or cloud placeholder file holds less than its
-  // length, and no file holds more data than its length.
-  int64_t held = r.allocationSize < 0 ? 0 : r.allocationSize;
-  entry->held = held;
-  entry->allocated = held < r.endOfFile ? held : r.endOfFile;
-  // The listing gives no count of a file's names, so every file with an id is one that may
-  // have several. One volume is read per scan (mount points are not entered), so the id alone
-  // tells the files apart.
-  entry->linked = KnownFileId(r.fileId);
-  entry->device = 0;
-  entry->inode = r.fileId;
 }
 
+// The search gives no allocation and no file id: each name counts at its length.
 void FillFromSearch(FindEntry* entry) {
   entry->nameLength = ToName(Found.cFileName, lstrlenW(Found.cFileName));
   entry->name = Name;
-  entry->attributes = EntryAttributes(Found.dwFileAttributes);
+  entry->attributes = ListedAttributes(Found.dwFileAttributes);
   entry->size = ((int64_t)Found.nFileSizeHigh << 32) | (int64_t)Found.nFileSizeLow;
   entry->allocated = entry->size;
-  entry->held = entry->size;
+  entry->held = 0;
   entry->linked = false;
 }
 

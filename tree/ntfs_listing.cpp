@@ -55,6 +55,29 @@ bool KnownFileId(uint64_t id) {
   return id != 0 && id != ~(uint64_t)0;
 }
 
+// Followed, a link to a parent would loop until the path budget (exponentially with two of
+// them), and one to another folder would count its data twice; as on POSIX, a link is a file
+// of its listed size.
+uint32_t ListedAttributes(uint32_t attributes) {
+  constexpr uint32_t ReparsePoint = 0x400;
+  if ((attributes & AttrDirectory) && (attributes & ReparsePoint)) attributes &= ~AttrDirectory;
+  return attributes;
+}
+
+void EntryFromRecord(const ListingRecord& r, FindEntry* entry) {
+  entry->attributes = ListedAttributes(r.attributes);
+  entry->size = r.endOfFile;
+  int64_t held = r.allocationSize < 0 ? 0 : r.allocationSize;
+  entry->held = held;
+  entry->allocated = held < r.endOfFile ? held : r.endOfFile;
+  // The listing gives no count of a file's names, so every file with an id is one that may
+  // have several. One volume is read per scan (mount points are not entered), so the id alone
+  // tells the files apart.
+  entry->linked = KnownFileId(r.fileId);
+  entry->device = 0;
+  entry->inode = r.fileId;
+}
+
 LongPathStr LongDirectoryForm(const PathStr& path) {
   LongPathStr out;
   BClear(out);

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "console/bounded_string.h"
+#include "tree/find.h"
 
 // One entry of a batch. name points into the batch: UTF-16LE code units, valid as long as the
 // batch is.
@@ -36,6 +37,16 @@ bool NextRecord(ListingBatch* batch, ListingRecord* record);
 // True when id tells one file from another: not 0 (the volume keeps no ids, as FAT) and not all
 // ones (the id does not fit in 64 bits, as on ReFS).
 bool KnownFileId(uint64_t id);
+
+// The attribute bits the scan goes by: a directory that is also a reparse point (a directory
+// symbolic link, a junction, a mount point) is listed as a file, so that it is not entered.
+uint32_t ListedAttributes(uint32_t attributes);
+
+// Fills everything of the scan's entry from a record but its name, which the platform file
+// converts: the attributes as ListedAttributes gives them, the length, the data held (at most
+// the length: a sparse, compressed or placeholder file holds less), the allocation, and the
+// file id as the key of a file that may have several names when KnownFileId says it is one.
+void EntryFromRecord(const ListingRecord& record, FindEntry* entry);
 
 // Room for a path of the budget, its separator and the longest prefix ("\\?\UNC\" for the "\\"
 // of a share).

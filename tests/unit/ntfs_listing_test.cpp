@@ -97,6 +97,37 @@ TEST(ListingBatch, AnOddByteCountOfANameDropsItsLastByte) {
   EXPECT_EQ(Utf16Name(r[4]), "spars");
 }
 
+TEST(ListingBatch, EntriesChargeWhatTheFilesHoldAndKeyThemByFileId) {
+  std::vector<unsigned char> batch = FromHex(RecordedBatch);
+  std::vector<FindEntry> e;
+  for (const ListingRecord& r : Walk(batch)) {
+    FindEntry entry;
+    EntryFromRecord(r, &entry);
+    e.push_back(entry);
+  }
+  // "ab": 5 bytes of data in a cluster; the sparse file's 50 MB hold nothing.
+  EXPECT_EQ(e[2].size, 5);
+  EXPECT_EQ(e[2].allocated, 5);
+  EXPECT_EQ(e[2].held, 4096);
+  EXPECT_EQ(e[4].size, 52428800);
+  EXPECT_EQ(e[4].allocated, 0);
+  EXPECT_TRUE(e[2].linked);
+  EXPECT_EQ(e[2].inode, 0xa72086u);
+  EXPECT_EQ(e[0].attributes, AttrDirectory);
+  // A volume without file ids (0) gives no key: every name of it counts. A directory link is
+  // listed as a file, and a reported allocation below 0 as none.
+  Put(batch, 224 + 96, 0, 8);
+  Put(batch, 224 + 56, 0x410, 4);
+  Put(batch, 224 + 48, (uint64_t)-1, 8);
+  std::vector<ListingRecord> r = Walk(batch);
+  FindEntry entry;
+  EntryFromRecord(r[2], &entry);
+  EXPECT_FALSE(entry.linked);
+  EXPECT_EQ(entry.attributes, 0x400u);
+  EXPECT_EQ(entry.allocated, 0);
+  EXPECT_EQ(entry.held, 0);
+}
+
 TEST(ListingBatch, OnlyIdsThatTellFilesApartCount) {
   EXPECT_TRUE(KnownFileId(0xa72086));
   EXPECT_TRUE(KnownFileId(1));
