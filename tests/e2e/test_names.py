@@ -186,15 +186,21 @@ class WindowsNames(unittest.TestCase):
             total = s.thousands(R(5000) + R(4 * 32) + R(10) + R(3 * 32))
             self.assertTrue(want[1][0].endswith(b"  " + full.encode() + b"   [" + total + b"]"), want)
 
-    def test_both_programs_declare_utf8_for_windows_10_and_11(self):
+    def test_every_program_declares_utf8_for_windows_10_and_11(self):
+        # Only the configuration program asks for elevation, since it writes under
+        # HKEY_LOCAL_MACHINE; Quorvel declares no level, which keeps a standard user's run
+        # reading the key through the registry virtualization of such programs.
         ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "c": "urn:schemas-microsoft-com:compatibility.v1",
               "v3": "urn:schemas-microsoft-com:asm.v3", "w": "http://schemas.microsoft.com/SMI/2019/WindowsSettings"}
-        for program in ("quorvel", "quillpost"):
+        level = "v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel"
+        for program in ("quorvel", "quillpost", "config"):
             resources = pe_resources(h.exe(program))
             manifest = ET.fromstring(resources[(24, 1)])
             self.assertEqual(manifest.find("v3:application/v3:windowsSettings/w:activeCodePage", ns).text, "UTF-8")
             self.assertEqual([e.get("Id") for e in manifest.iterfind("c:compatibility/c:application/c:supportedOS", ns)],
                              ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"])
+            asked = [e.get("level") for e in manifest.iterfind(level, ns)]
+            self.assertEqual(asked, ["requireAdministrator"] if program == "config" else [], program)
         self.assertIn((14, "MAINICON"), pe_resources(h.exe("quillpost")))
 
     def test_without_the_utf8_code_page_names_and_tree_stay_in_code_page_437(self):
