@@ -282,7 +282,12 @@ class Terminal:
         if WINDOWS:
             e = wine_env(e)
         e["TERM"] = "xterm"
-        cmd = " ".join(shlex.quote(c) for c in list(prefix) + command(args, name))
+        # A new session gets the environment of the tmux server (started by the first session
+        # of this process), not the caller's: what differs from it is handed over by env. The
+        # terminal's own TERM stays.
+        given = ["env"] + ["-u%s" % k for k in os.environ if k not in e]
+        given += ["%s=%s" % (k, v) for k, v in e.items() if k != "TERM" and os.environ.get(k) != v]
+        cmd = " ".join(shlex.quote(c) for c in given + list(prefix) + command(args, name))
         shell = "%s; echo $? > %s; sleep 600" % (cmd, shlex.quote(self.rc_file))
         if cwd:
             shell = "cd %s && %s" % (shlex.quote(cwd), shell)
