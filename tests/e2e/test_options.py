@@ -2,6 +2,7 @@
 run fixes the cluster size with -cl=4096 (or says why not), so the figures do not depend on the
 drive the scratch tree lives on."""
 import os
+import subprocess
 import sys
 import unittest
 
@@ -293,6 +294,24 @@ class StoredDefaults(Report):
             self.assertEqual(header(), b" Total-no subs  Files  Directory name   [dir + subdirs total]")
             configure(b"-\n", b"Cleared: no default parameters.")
             self.assertEqual(header(), b" Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]")
+
+    @unittest.skipUnless(h.WINDOWS, "config.exe is the Windows build's")
+    def test_configuration_program_reads_what_is_typed_at_the_console(self):
+        # Guards a typed line read in single-key mode, echoed twice or not at all, and a name
+        # outside ASCII stored in another code page than the one Quorvel reads it in.
+        with h.Tree({"caf\u00e9/f": 5000}) as t, p.Sources(stored="-asval") as s:
+            folder = h.arg(t.path("caf\u00e9"))
+            with h.Terminal([], name="config", env={"QUORVEL_WINE_PREFIX": p.STORED_PREFIX}) as term:
+                term.wait_for("New parameters")
+                subprocess.run(["tmux", "send-keys", "-t", term.session, "-l", "--",
+                                '-tab "%s"' % folder], check=True)
+                term.keys("Enter")
+                screen = term.wait_for("Stored.")
+                self.assertEqual(sum(folder in l for l in screen), 2, screen)  # the echo, the word
+                term.keys("Enter")  # Wine's console in a terminal counts as a window of its own
+                self.assertEqual(term.exit_code(), 0)
+            rows = [l for l in h.lines(s.run([]).stdout) if l.endswith(b'"')]
+            self.assertEqual(rows[-1].split(b"\t")[-1], b'"' + folder.encode() + b'\\"')
 
     @unittest.skipIf(h.WINDOWS, "the stored-defaults file is the POSIX build's")
     def test_file_gives_its_first_line_up_to_a_zero_byte(self):
