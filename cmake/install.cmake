@@ -2,8 +2,8 @@
 #
 # Linux: the programs and the manual live together in lib/quorvel/, so "-manual" finds
 # quorvel.txt beside the program it runs; bin/ holds links to them, and the manual page goes to
-# share/man/man1. Windows: one flat folder (quorvel.exe, quillpost.exe, quorvel.txt with DOS line
-# ends), packed as a .zip.
+# share/man/man1. Windows: one flat folder (quorvel.exe, config.exe, quillpost.exe, quorvel.txt
+# with DOS line ends), packed as a .zip.
 # The manual beside the programs in the build folder (DOS line ends on Windows) is the one
 # installed.
 set(MANUAL_STAGED ${CMAKE_BINARY_DIR}/quorvel.txt)
@@ -11,6 +11,9 @@ set(MANUAL_STAGED ${CMAKE_BINARY_DIR}/quorvel.txt)
 set(PROGRAMS quorvel)
 if(TARGET quillpost)
   list(APPEND PROGRAMS quillpost)
+endif()
+if(TARGET config)
+  list(APPEND PROGRAMS config)
 endif()
 
 if(WIN32)

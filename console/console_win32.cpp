@@ -16,8 +16,10 @@ extern const int PathBudget;
 extern const int PathPatternRoom;
 extern const bool NamesIgnoreCase;
 const char PathSeparator = '\\';
-const int PathBudget = 255;  // the bound of the program's strings, as the Win32 calls take them
-const int PathPatternRoom = 4;  // the separator and "*.*" of the enumeration pattern
+// The listing reads wide "\\?\" paths, which go far past the 260 characters of the ANSI calls:
+// the same budget of UTF-8 bytes as on POSIX, and no pattern is added to a directory's path.
+const int PathBudget = 4095;
+const int PathPatternRoom = 0;
 const bool NamesIgnoreCase = true;  // the file system finds a name in any letter case
 const char* PlatformLineEnd = "\r\n";
 
@@ -88,6 +90,32 @@ bool MeasureScreen() {
   return changed;
 }
 
+// The keys the scroller and the pager act on are taken by their virtual key code, whatever
+// character and scan code come with them: Wine's console gives Escape with character 0, which
+// would read as "any other key" (the next page), and keyboards differ in their scan codes. The
+// scan codes returned are the PC keyboard's, as the POSIX terminal's keys are mapped.
+unsigned char NavigationScanCode(WORD virtualKey) {
+  switch (virtualKey) {
+    case VK_PRIOR:
+      return ScanPgUp;
+    case VK_NEXT:
+      return ScanPgDn;
+    case VK_END:
+      return ScanEnd;
+    case VK_HOME:
+      return ScanHome;
+    case VK_LEFT:
+      return 0x4B;
+    case VK_UP:
+      return ScanUp;
+    case VK_RIGHT:
+      return 0x4D;
+    case VK_DOWN:
+      return ScanDown;
+  }
+  return 0;
+}
+
 KeyPress Win32ReadKey() {
   for (;;) {
     INPUT_RECORD rec;
@@ -106,11 +134,20 @@ KeyPress Win32ReadKey() {
     }
     if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown) continue;
     const KEY_EVENT_RECORD& ke = rec.Event.KeyEvent;
+    bool modified = (ke.dwControlKeyState & 0x1F) != 0;
+    KeyPress k = {0, 0};
+    if (ke.wVirtualKeyCode == VK_ESCAPE) {
+      k.character = 27;
+      return k;
+    }
+    k.scanCode = NavigationScanCode(ke.wVirtualKeyCode);
+    if (k.scanCode != 0) {
+      if (modified) continue;
+      return k;
+    }
     unsigned char ch = (unsigned char)ke.uChar.AsciiChar;
-    bool accept = ch != 0 || ke.wVirtualKeyCode == 0x90 || ke.wVirtualKeyCode == 0x91 ||
-                  (ke.dwControlKeyState & 0x1F) == 0;
+    bool accept = ch != 0 || ke.wVirtualKeyCode == 0x90 || ke.wVirtualKeyCode == 0x91 || !modified;
     if (!accept) continue;
-    KeyPress k;
     k.character = ch;
     k.scanCode = ch ? 0 : (unsigned char)(ke.wVirtualScanCode & 0xFF);
     return k;

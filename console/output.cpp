@@ -1,5 +1,6 @@
 #include "console/output.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "console/console.h"
@@ -245,9 +246,11 @@ void SendOutputToErrors(bool on) {
   ToErrors = on;
 }
 
-void CaptureOutput(std::string* sink) {
+std::string* CaptureOutput(std::string* sink) {
   FlushOutput();
+  std::string* before = Sink;
   Sink = sink;
+  return before;
 }
 
 void CaptureErrors(std::string* sink) {

@@ -63,9 +63,10 @@ void SendOutputToErrors(bool on);
 // True once a write to standard output has failed.
 bool OutputFailed();
 
-// For tests: every write goes to *sink instead of standard output (nullptr restores it).
-// Tree bytes are captured untranslated.
-void CaptureOutput(std::string* sink);
+// For tests and the configuration program's explanations: every write goes to *sink instead of
+// standard output (nullptr restores it). Tree bytes are captured untranslated. Returns the sink
+// before, so that captures can nest.
+std::string* CaptureOutput(std::string* sink);
 // For tests: what goes to standard error while output is sent there (SendOutputToErrors, the
 // copy of a run-ending message) goes to *sink instead (nullptr restores it).
 void CaptureErrors(std::string* sink);

@@ -5,13 +5,13 @@
 
 // The path separator of this build: '\' on Windows, '/' on POSIX (defined in a platform file).
 extern const char PathSeparator;
-// The longest path this build reads, in bytes: 255 on Windows, 4095 (PATH_MAX less one) on
-// POSIX (defined in a platform file). The scan's path budget, the expanded directory and the
-// database rows' paths are held to it.
+// The longest path this build reads, in bytes: 4095 on both (PATH_MAX less one on POSIX, the
+// same in UTF-8 for the wide paths of Windows; defined in a platform file). The scan's path
+// budget, the expanded directory and the database rows' paths are held to it.
 extern const int PathBudget;
-// Bytes a directory's enumeration adds to its path beyond the path itself: 4 on Windows, whose
-// listing is the pattern path + "\*.*"; 0 on POSIX, which opens the directory itself (defined
-// in a platform file). A directory is read when its path and this room fit in PathBudget.
+// Bytes a directory's enumeration adds to its path beyond the path itself: 0 on both builds,
+// which open the directory itself (4 for a listing by the pattern path + "\*.*"; defined in a
+// platform file). A directory is read when its path and this room fit in PathBudget.
 extern const int PathPatternRoom;
 
 // True when the file system takes two names that differ only in letter case for one (Windows);

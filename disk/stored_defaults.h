@@ -1,6 +1,7 @@
 // The stored default parameter string: the user's usual parameters, applied before the
 // environment variable and the command line. Windows keeps it in the registry, POSIX systems
-// in a file of the user's configuration folder. Nothing in this program writes it.
+// in a file of the user's configuration folder. Quorvel only reads it; on Windows the
+// configuration program writes it (StoreDefaultParams).
 #pragma once
 
 #include "console/bounded_string.h"
@@ -20,3 +21,11 @@ BStr StoredDefaultsFile(bool create);
 // The cut every source of the stored string goes through: the text up to its first zero byte
 // and, when endAtLine, up to its first line end; at most 255 bytes.
 BStr StoredText(const char* bytes, int length, bool endAtLine);
+
+// Windows only: stores text as the string value, creating the key when missing. False, with
+// the system's text of the error in *failure, when it could not (a user who may not write under
+// HKEY_LOCAL_MACHINE: the configuration program asks for elevation for this).
+bool StoreDefaultParams(const BStr& text, BStr* failure);
+
+// Windows only: where the string is kept, as the configuration program names it.
+extern const char StoredDefaultsPlace[];

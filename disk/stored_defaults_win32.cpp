@@ -1,5 +1,6 @@
 // Win32 stored defaults: the string value DefaultParams under
-// HKEY_LOCAL_MACHINE\SOFTWARE\Penwick Software\Quorvel. Only code for Windows goes in this file.
+// HKEY_LOCAL_MACHINE\SOFTWARE\Penwick Software\Quorvel, read by Quorvel and written by the
+// configuration program. Only code for Windows goes in this file.
 #include <vector>
 
 #include "console/windows_api.h"
@@ -7,7 +8,13 @@
 
 BStr ReadRegistryString(const char* valueName, const BStr& fallback);
 
+const char StoredDefaultsPlace[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Penwick Software\\Quorvel, value DefaultParams";
+
 namespace {
+const char KeyPath[] = "SOFTWARE\\Penwick Software\\Quorvel";
+const char ValueName[] = "DefaultParams";
+
 // The small registry accessor: a root, and the key opened under it while the string is read.
 struct RegistryAccessor {
   HKEY root;
@@ -64,15 +71,34 @@ void LoadStoredDefaults() {
   DWORD disposition = 0;
   // Opened with creation allowed and full access, as the configuration program expects to
   // find the key; a user who may not write there gets nothing, silently.
-  if (RegCreateKeyExA(accessor.root, "SOFTWARE\\Penwick Software\\Quorvel", 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &accessor.key,
-                      &disposition) == ERROR_SUCCESS) {
+  if (RegCreateKeyExA(accessor.root, KeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, &accessor.key, &disposition) == ERROR_SUCCESS) {
     accessor.open = true;
     BStr empty;
     BClear(empty);
-    StoredDefaultParams = ReadRegistryString("DefaultParams", empty);
+    StoredDefaultParams = ReadRegistryString(ValueName, empty);
     RegCloseKey(accessor.key);
     accessor.open = false;
   }
   Registry = nullptr;
+}
+
+bool StoreDefaultParams(const BStr& text, BStr* failure) {
+  HKEY key;
+  DWORD disposition = 0;
+  LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE, nullptr, &key, &disposition);
+  if (result == ERROR_SUCCESS) {
+    result =
+        RegSetValueExA(key, ValueName, 0, REG_SZ, (const BYTE*)text.text, (DWORD)text.length + 1);
+    RegCloseKey(key);
+  }
+  if (result == ERROR_SUCCESS) return true;
+  char message[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           (DWORD)result, 0, message, sizeof message, nullptr);
+  while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n')) --n;
+  if (n == 0) n = (DWORD)wsprintfA(message, "system error %ld", result);
+  BSet(*failure, message, (int)n);
+  return false;
 }

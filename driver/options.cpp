@@ -179,8 +179,11 @@ void LaunchAndExit(const BStr& target, LaunchKind kind) {
   BStr none;
   BClear(none);
   FlushOutput();
-  if (!TerminalLauncher(kind, target)) Launcher(target, none, none, ShowNormally);
-  EndProgram(0);
+  if (TerminalLauncher(kind, target) || Launcher(target, none, none, ShowNormally) > 32)
+    EndProgram(0);
+  // Said on standard output, and on standard error too where a script looks for it.
+  WriteRunEndingMessage("Could not start ", target.text, target.length, "");
+  EndProgram(1);
 }
 
 namespace {

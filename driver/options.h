@@ -68,7 +68,9 @@ int64_t ParseSizeValue(const BStr& upper);
 
 // Opens target in the user's terminal program for its kind when there is one (see
 // OpenInTerminal), else hands it to the shell with no parameters and no working directory;
-// then ends the program with code 0 whatever the launch's outcome.
+// then ends the program with code 0. When neither could start it: "Could not start " and the
+// target as a message (copied to the error output when standard output is not a terminal),
+// and exit code 1.
 [[noreturn]] void LaunchAndExit(const BStr& target, LaunchKind kind = LaunchToShell);
 
 // The routine LaunchAndExit hands its target to: ShellOpen, replaced by tests.

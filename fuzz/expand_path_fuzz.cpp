@@ -11,8 +11,8 @@ namespace {
 BStr Current;       // what the current drive's current directory query answers
 BStr DriveCurrent;  // what the query for another drive answers
 
-BStr CurrentDirectory() { return Current; }
-BStr DriveDirectory(char) { return DriveCurrent; }
+PathStr CurrentDirectory() { return Current; }
+PathStr DriveDirectory(char) { return DriveCurrent; }
 
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool DrivePath(const BStr& s) { return s.length >= 3 && IsLetter(s.text[0]) && s.text[1] == ':' && s.text[2] == '\\'; }
@@ -20,7 +20,7 @@ bool DrivePath(const BStr& s) { return s.length >= 3 && IsLetter(s.text[0]) && s
 void CheckDriveRules(const BStr& argument) {
   DriveDirectories dirs = {CurrentDirectory, DriveDirectory};
   PathStr r = ExpandDrivePath(argument, dirs);
-  FUZZ_CHECK(WellFormed(r) && r.length <= 255);
+  FUZZ_CHECK(WellFormed(r) && r.length <= 4095);
   bool absolute = argument.length >= 3 && argument.text[1] == ':' && argument.text[2] == '\\';
   bool network = argument.length >= 2 && argument.text[0] == '\\' && argument.text[1] == '\\';
   if (absolute || network) {

@@ -5,8 +5,8 @@
 #include "console/strings.h"
 
 namespace {
-constexpr int WindowsPathLimit = 255;  // the Windows build's paths
-constexpr int PosixPathLimit = 4095;   // PATH_MAX less one
+constexpr int WindowsPathLimit = 4095;  // the Windows build's paths, as on POSIX
+constexpr int PosixPathLimit = 4095;    // PATH_MAX less one
 
 bool StartsWith(const PathStr& s, const char* prefix) {
   int n = (int)std::strlen(prefix);
@@ -48,7 +48,7 @@ PathStr ExpandDrivePath(const PathStr& argument, const DriveDirectories& dirs) {
     BSet(d, drive, 2);
     DropFront(s, 2);
   } else {
-    BStr cur = dirs.currentDirectory();
+    PathStr cur = dirs.currentDirectory();
     char drive[2] = {cur.length ? cur.text[0] : 'C', ':'};
     BSet(d, drive, 2);
   }

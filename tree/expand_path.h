@@ -4,16 +4,16 @@
 #include "console/bounded_string.h"
 
 // The platform's expansion: drive letters and per-drive current directories on Windows; the
-// current directory on POSIX. At most PathBudget bytes (255 on Windows, 4095 on POSIX).
+// current directory on POSIX. At most PathBudget bytes (4095).
 PathStr ExpandPath(const PathStr& argument);
 
 // The Windows rules, with the system's current directories handed in: currentDirectory() is the
 // current drive's, driveDirectory(letter) that of a given drive (an upper-case letter).
 struct DriveDirectories {
-  BStr (*currentDirectory)();
-  BStr (*driveDirectory)(char letter);
+  PathStr (*currentDirectory)();
+  PathStr (*driveDirectory)(char letter);
 };
-// At most 255 bytes.
+// At most 4095 bytes.
 PathStr ExpandDrivePath(const PathStr& argument, const DriveDirectories& dirs);
 
 // The POSIX rules: an absolute path is unchanged; anything else is relative to current. At

@@ -5,23 +5,23 @@
 #include "tree/expand_path.h"
 
 namespace {
-BStr Current() {
-  char buffer[MAX_PATH + 1];
+PathStr Current() {
+  char buffer[PathCapacity + 1];
   DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
-  if (n == 0 || n >= sizeof buffer) return BMake("C:\\");
-  return BMake(buffer, (int)n);
+  if (n == 0 || n >= sizeof buffer) return PMake("C:\\");
+  return PMake(buffer, (int)n);
 }
 
-BStr OfDrive(char letter) {
-  BStr previous = Current();
+PathStr OfDrive(char letter) {
+  PathStr previous = Current();
   char drive[3] = {letter, ':', 0};
-  BStr result;
+  PathStr result;
   if (SetCurrentDirectoryA(drive)) {
     result = Current();
     SetCurrentDirectoryA(previous.text);
   } else {
     char root[4] = {letter, ':', '\\', 0};
-    result = BMake(root);
+    result = PMake(root);
   }
   return result;
 }

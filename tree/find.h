@@ -17,10 +17,12 @@ struct FindEntry {
   uint32_t attributes;  // Windows attribute bits; POSIX sets only AttrDirectory
   int64_t size;         // bytes, as a directory listing gives them
   // Bytes of data the file holds on the disk, at most size: a sparse file holds less than its
-  // length. POSIX: min(st_size, st_blocks x 512); Windows: size.
+  // length. POSIX: min(st_size, st_blocks x 512); Windows: min(EndOfFile, AllocationSize) of
+  // the NTFS listing, the length where the listing has no allocation (FindFirstFileW).
   int64_t allocated;
   // All the space the file system gives the file, which may pass its length (space reserved
-  // past the end). POSIX: st_blocks x 512; 0 where the listing does not tell.
+  // past the end). POSIX: st_blocks x 512; Windows: AllocationSize; 0 where the listing does
+  // not tell (FindFirstFileW).
   int64_t held;
   // The file has more than one name (hard links); device and inode then tell which file it is.
   bool linked;

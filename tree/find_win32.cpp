@@ -1,68 +1,180 @@
-// Win32 enumeration with FindFirstFileA / FindNextFileA / FindClose on the pattern "*.*"; links
-// to directories are listed as files. Only code for Windows goes in this file.
+// Win32 enumeration of a directory by its wide "\\?\" path: the directory is opened with
+// CreateFileW and read in batches of GetFileInformationByHandleEx(FileIdBothDirectoryInfo), which
+// give each entry's length, its allocation and its file id with no open per file; FindFirstFileW
+// reads where that class is refused. File-system redirection of a 32-bit program on 64-bit
+// Windows is off while a scan runs. Links to directories are listed as files. Only code for
+// Windows goes in this file.
 #include "console/windows_api.h"
 #include "tree/find.h"
+#include "tree/ntfs_listing.h"
 
 namespace {
-HANDLE Search = INVALID_HANDLE_VALUE;  // the one open enumeration
-WIN32_FIND_DATAA Data;                 // the current entry, shared by every level
+typedef BOOL(WINAPI* InformationByHandle)(HANDLE, int, LPVOID, DWORD);
+typedef BOOL(WINAPI* RedirectionOff)(PVOID*);
+typedef BOOL(WINAPI* RedirectionBack)(PVOID);
+constexpr int FileIdBothDirectoryInfo = 10;  // the information class of the batches
 
-void Fill(FindEntry* entry) {
-  entry->name = Data.cFileName;
-  entry->nameLength = (int)lstrlenA(Data.cFileName);
-  // A directory symbolic link, junction or mount point is not entered: it counts as a file of
-  // its listed size, as a link does on POSIX. Followed, a link to a parent would loop until the
-  // path budget (exponentially with two of them) and one to another folder would count its data
-  // twice.
-  DWORD attributes = Data.dwFileAttributes;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    attributes &= ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
-  entry->attributes = attributes;
-  entry->size = ((int64_t)Data.nFileSizeHigh << 32) | (int64_t)Data.nFileSizeLow;
+// Bound at the first scan from kernel32: absent before Vista, and the redirection calls on
+// 32-bit Windows, which has none.
+bool Bound = false;
+InformationByHandle ReadBatch = nullptr;
+RedirectionOff DisableRedirection = nullptr;
+RedirectionBack RevertRedirection = nullptr;
+
+bool RedirectionIsOff = false;  // the scan turned it off; OldRedirection puts it back
+PVOID OldRedirection = nullptr;
+UINT CodePage = CP_ACP;  // of the file functions' names: the program's (UTF-8) or OEM
+
+HANDLE Directory = INVALID_HANDLE_VALUE;  // the directory read in batches
+HANDLE Search = INVALID_HANDLE_VALUE;     // or the FindFirstFileW search reading it instead
+// The one batch: at most one enumeration is open. 64 KB is the most a network share returns.
+alignas(8) unsigned char Batch[64 * 1024];
+ListingBatch Walk;
+WIN32_FIND_DATAW Found;  // the entry of the FindFirstFileW search
+char Name[1024];         // the entry's name in CodePage: 255 UTF-16 units take at most 765 bytes
+// The directory's long path, then "*" for FindFirstFileW; each byte is at most one unit.
+WCHAR WidePath[LongPathCapacity + 2];
+
+void Bind() {
+  if (Bound) return;
+  Bound = true;
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  ReadBatch = (InformationByHandle)(void*)GetProcAddress(kernel, "GetFileInformationByHandleEx");
+  DisableRedirection =
+      (RedirectionOff)(void*)GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
+  RevertRedirection =
+      (RedirectionBack)(void*)GetProcAddress(kernel, "Wow64RevertWow64FsRedirection");
+}
+
+int ToName(const WCHAR* name, int units) {
+  int n = WideCharToMultiByte(CodePage, 0, name, units, Name, sizeof Name - 1, nullptr, nullptr);
+  Name[n > 0 ? n : 0] = 0;
+  return n > 0 ? n : 0;
+}
+
+void FillFromRecord(const ListingRecord& r, FindEntry* entry) {
+  EntryFromRecord(r, entry);
+  entry->nameLength = ToName((const WCHAR*)r.name, r.nameUnits);
+  entry->name = Name;
+}
+
+// The search gives no allocation and no file id: each name counts at its length.
+void FillFromSearch(FindEntry* entry) {
+  entry->nameLength = ToName(Found.cFileName, lstrlenW(Found.cFileName));
+  entry->name = Name;
+  entry->attributes = ListedAttributes(Found.dwFileAttributes);
+  entry->size = ((int64_t)Found.nFileSizeHigh << 32) | (int64_t)Found.nFileSizeLow;
   entry->allocated = entry->size;
   entry->held = 0;
   entry->linked = false;
 }
 
-// Nothing is kept between the directories of a scan.
-void Win32StartScan() {}
+bool NextBatch() {
+  if (!ReadBatch(Directory, FileIdBothDirectoryInfo, Batch, sizeof Batch)) return false;
+  StartBatch(&Walk, Batch, sizeof Batch);
+  return true;
+}
+
+// The errors by which a volume refuses the information class (some network shares and file
+// systems): the directory is read by FindFirstFileW instead.
+bool ClassRefused(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_LEVEL ||
+         error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+bool Empty(DWORD error) {
+  return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND;
+}
 
 void Win32Close() {
+  if (Directory != INVALID_HANDLE_VALUE) CloseHandle(Directory);
   if (Search != INVALID_HANDLE_VALUE) FindClose(Search);
+  Directory = INVALID_HANDLE_VALUE;
   Search = INVALID_HANDLE_VALUE;
+}
+
+// The redirection is put back before anything else may run: a launch of a 32-bit program in
+// the real System32 would fail.
+void Win32EndScan() {
+  Win32Close();
+  if (RedirectionIsOff) RevertRedirection(OldRedirection);
+  RedirectionIsOff = false;
+}
+
+// A 32-bit program on 64-bit Windows sees SysWOW64 under the name System32 while redirection is
+// on: a report of C:\Windows would count SysWOW64 twice and never the real System32.
+void Win32StartScan() {
+  Win32EndScan();
+  Bind();
+  CodePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  if (DisableRedirection && RevertRedirection)
+    RedirectionIsOff = DisableRedirection(&OldRedirection) != 0;
 }
 
 FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   Win32Close();
-  PathStr pattern = directory;
-  BAppend(pattern, "*.*");
-  Search = FindFirstFileA(pattern.text, &Data);
-  if (Search == INVALID_HANDLE_VALUE) {
+  LongPathStr path = LongDirectoryForm(directory);
+  int units = MultiByteToWideChar(CodePage, 0, path.text, path.length, WidePath,
+                                  (int)(sizeof WidePath / sizeof WidePath[0]) - 2);
+  if (units <= 0) return FindFailed;
+  WidePath[units] = 0;
+  Directory = CreateFileW(WidePath, FILE_LIST_DIRECTORY,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (Directory == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    if (error == ERROR_PATH_NOT_FOUND) return FindPathNotFound;
-    // Nothing matched the pattern: the folder was read and is empty (a drive root lists no
-    // "." or ".."), which is no failure to read it.
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return FindNoEntries;
+    // The directory itself (2) or a folder above it (3) does not exist.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FindPathNotFound;
     // Access denied, a sharing or network failure, a name Windows cannot open (Wine gives
     // ERROR_INVALID_NAME for a file given as the folder): the folder could not be read.
     return FindFailed;
   }
-  Fill(entry);
+  if (ReadBatch) {
+    ListingRecord record;
+    if (NextBatch() && NextRecord(&Walk, &record)) {
+      FillFromRecord(record, entry);
+      return FindFound;
+    }
+    DWORD error = GetLastError();
+    // A drive root with nothing on it lists no "." or "..": read, and empty.
+    if (Empty(error)) return FindNoEntries;
+    if (!ClassRefused(error)) return FindFailed;
+  }
+  Win32Close();
+  WidePath[units] = L'*';
+  WidePath[units + 1] = 0;
+  Search = FindFirstFileW(WidePath, &Found);
+  if (Search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) return FindPathNotFound;
+    return Empty(error) ? FindNoEntries : FindFailed;
+  }
+  FillFromSearch(entry);
   return FindFound;
 }
 
 bool Win32Next(FindEntry* entry) {
-  if (Search == INVALID_HANDLE_VALUE || !FindNextFileA(Search, &Data)) return false;
-  Fill(entry);
+  if (Directory != INVALID_HANDLE_VALUE) {
+    ListingRecord record;
+    if (!NextRecord(&Walk, &record) && !(NextBatch() && NextRecord(&Walk, &record))) return false;
+    FillFromRecord(record, entry);
+    return true;
+  }
+  if (Search == INVALID_HANDLE_VALUE || !FindNextFileW(Search, &Found)) return false;
+  FillFromSearch(entry);
   return true;
 }
 
 // Nothing is held beyond the one open enumeration.
 bool Win32ReleaseMemory() { return false; }
 
-const FileSystemOps Win32Ops = {Win32StartScan, Win32First,     Win32Next,
-                                Win32Close,     Win32StartScan, Win32ReleaseMemory};
+const FileSystemOps Win32Ops = {Win32StartScan, Win32First,   Win32Next,
+                                Win32Close,     Win32EndScan, Win32ReleaseMemory};
 }  // namespace
 
-const FileSystemOps* PlatformFileSystem() { return &Win32Ops; }
+const FileSystemOps* PlatformFileSystem() {
+  return &Win32Ops;
+}
 const FileSystemOps* ScanFileSystem = PlatformFileSystem();

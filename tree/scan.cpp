@@ -2,13 +2,13 @@
 
 #include <cstdio>
 #include <new>
-#include <unordered_set>
 
 #include "console/console.h"
 #include "console/output.h"
 #include "console/strings.h"
 #include "tree/exclude.h"
 #include "tree/find.h"
+#include "tree/seen_files.h"
 
 ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
 PathStr ScanPath = {0, {0}};
@@ -43,17 +43,8 @@ void Spin() {
 }
 
 // Files with several names (hard links) met in this run, by device and inode: such a file is
-// charged at the first of its names only. Holds only files with more than one link.
-struct LinkKey {
-  uint64_t device, inode;
-  bool operator==(const LinkKey& o) const { return device == o.device && inode == o.inode; }
-};
-struct LinkKeyHash {
-  size_t operator()(const LinkKey& k) const {
-    return (size_t)(k.inode * 0x9E3779B97F4A7C15ull ^ k.device);
-  }
-};
-std::unordered_set<LinkKey, LinkKeyHash> LinkedFilesSeen;
+// charged at the first of its names only. Holds only files that may have more than one name.
+SeenFiles LinkedFilesSeen;
 
 // True the first time a file of several names is met in this run. Short of memory to remember
 // it, the enumeration gives back what it holds; failing that, the file is charged again rather
@@ -61,7 +52,7 @@ std::unordered_set<LinkKey, LinkKeyHash> LinkedFilesSeen;
 bool FirstNameOfFile(const FindEntry& entry) {
   for (int attempt = 0;; ++attempt) {
     try {
-      return LinkedFilesSeen.insert(LinkKey{entry.device, entry.inode}).second;
+      return MarkSeen(&LinkedFilesSeen, entry.device, entry.inode);
     } catch (const std::bad_alloc&) {
       if (attempt > 0 || !ScanFileSystem->releaseMemory()) return true;
     }
@@ -115,7 +106,7 @@ bool ScanDirectory(DirNode* n) {
   const FileSystemOps* fs = ScanFileSystem;
   if (ScanDepth == 0) {
     fs->startScan();
-    LinkedFilesSeen.clear();
+    ForgetSeen(&LinkedFilesSeen);
     UnreadableDirectories = 0;
     LeftOutDirectories = 0;
     ExcludedDirectories = 0;
@@ -217,7 +208,7 @@ bool ScanDirectory(DirNode* n) {
   --ScanDepth;
   if (ScanDepth == 0) {
     fs->endScan();
-    std::unordered_set<LinkKey, LinkKeyHash>().swap(LinkedFilesSeen);
+    ForgetSeen(&LinkedFilesSeen);
   }
   return true;
 }

@@ -96,12 +96,13 @@ class Sources:
                 e["WINEDEBUG"] = winedebug
         return e
 
-    def run(self, args=(), cwd=None, name="quorvel", winedebug=None, timeout=120):
+    def run(self, args=(), cwd=None, name="quorvel", winedebug=None, timeout=120, typed=None):
+        """typed: bytes for standard input (none: an empty input)."""
         env = self.env(winedebug)
         h._warm_wine(env)
-        return subprocess.run(h.command(args, name), env=env, cwd=cwd,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout)
+        stdin = {"stdin": subprocess.DEVNULL} if typed is None else {"input": typed}
+        return subprocess.run(h.command(args, name), env=env, cwd=cwd, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=timeout, **stdin)
 
 
 def run(args=(), **kw):

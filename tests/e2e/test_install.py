@@ -121,14 +121,25 @@ class NativeInstall(unittest.TestCase):
         self.check_installed(root)
 
 
+def large_address_aware(program):
+    """Whether a PE program's file header has IMAGE_FILE_LARGE_ADDRESS_AWARE (0x20): the 4 GB
+    of address space of a 32-bit program on 64-bit Windows instead of 2 GB."""
+    header = int.from_bytes(program[0x3C:0x40], "little")
+    assert program[header:header + 4] == b"PE\0\0"
+    return bool(int.from_bytes(program[header + 22:header + 24], "little") & 0x20)
+
+
 @unittest.skipUnless(h.WINDOWS, "the .zip belongs to the Windows build")
 class WindowsZip(unittest.TestCase):
     def test_zip_runs_from_an_empty_folder(self):
         archive = cpack("ZIP")
         with zipfile.ZipFile(archive) as z:
             names = sorted(z.namelist())
-            self.assertEqual(names, ["quillpost.exe", "quorvel.exe", "quorvel.txt"])
+            self.assertEqual(names, ["config.exe", "quillpost.exe", "quorvel.exe", "quorvel.txt"])
             manual = z.read("quorvel.txt")
+            for name in names:
+                if name.endswith(".exe"):
+                    self.assertTrue(large_address_aware(z.read(name)), name)
         self.assertIn(b"\r\n", manual)
         self.assertNotIn(b"\n", manual.replace(b"\r\n", b""))
         folder = tempfile.mkdtemp(prefix="quorvel-zip-")
@@ -140,6 +151,13 @@ class WindowsZip(unittest.TestCase):
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
             self.assertEqual(r.returncode, 0)
             self.assertIn(b"Usage: quorvel [options] [directory] [options]", r.stdout)
+            # Wine runs the configuration program despite its request for elevation; with
+            # nothing typed it keeps what is stored.
+            r = subprocess.run(["wine", os.path.join(folder, "config.exe")], env=env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, timeout=120)
+            self.assertEqual(r.returncode, 0)
+            self.assertEqual(h.lines(r.stdout)[-1], b"Kept as they were.")
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 

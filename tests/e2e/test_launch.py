@@ -1,9 +1,11 @@
-"""The launch options and Quillpost: their messages, exit code 0, and what reached the shell.
+"""The launch options and Quillpost: their messages, exit code 0 (1 when nothing could be
+started), and what reached the shell.
 Natively a stand-in xdg-open records its argument; under Wine, ShellExecuteA hands mail URLs to
 xdg-email and web addresses to xdg-open, and for files the call itself is read from Wine's
 trace of it."""
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -47,20 +49,29 @@ class LaunchOptions(unittest.TestCase):
             self.assertIn(b"-sort=", f.read())
         with p.Openers() as o:
             if h.WINDOWS:
-                r = self.launch(["-manual"], b"Starting program to display Quorvel user manual.",
-                                o, winedebug="-all,+exec")
+                # Wine's prefix has no program for .txt files: the shell answers 31 (no
+                # association), and the launch says it could not start the manual.
+                r = p.run(["-manual"], extra_env=o.env, winedebug="-all,+exec")
                 self.assertIn(shell_call_trace(h.arg(MANUAL)), r.stderr)
+                self.assertEqual(r.returncode, 1)
+                self.assertEqual(h.lines(r.stdout)[2:],
+                                 [b"Starting program to display Quorvel user manual.",
+                                  b"Could not start " + h.arg(MANUAL).encode()])
             else:
                 self.launch(["-manual"], b"Starting program to display Quorvel user manual.", o)
                 self.assertEqual(o.calls(), ["xdg-open " + MANUAL])
 
     @unittest.skipUnless(h.WINDOWS, "Windows starts config.exe beside the program")
     def test_config_starts_the_configuration_program_beside_this_one(self):
+        # The shell, not CreateProcess, must start it: only the shell asks for the elevation
+        # its manifest requires. Wine then gives it a console of its own, as Windows does.
         with p.Openers() as o:
             r = self.launch(["-config"], b"Starting Quorvel configuration program", o,
-                            winedebug="-all,+exec")
+                            winedebug="-all,+exec,+process")
             target = h.arg(os.path.join(h.BUILD, "config.exe"))
             self.assertIn(shell_call_trace(target), r.stderr)
+            started = 'NtCreateUserProcess L"%s" pid ' % ("\\??\\" + target).replace("\\", "\\\\")
+            self.assertIn(started.encode(), r.stderr)
 
     @unittest.skipIf(h.WINDOWS, "the stored-defaults file is the POSIX build's")
     def test_config_opens_the_stored_defaults_file_creating_it(self):
@@ -101,13 +112,24 @@ class LaunchOptions(unittest.TestCase):
             self.launch(["-penwick"], b"Starting Web browser to show Penwick Software home page.", o)
             self.assertLess(time.time() - start, 5)
 
-    @unittest.skipIf(h.WINDOWS, "the opener is looked up on PATH natively only")
-    def test_missing_opener_is_no_error(self):
+    def test_a_target_that_cannot_start_is_said_and_ends_with_code_1(self):
+        # Guards a launch that failed passing for a success: natively no xdg-open is on PATH;
+        # on Windows a copy of the program has no config.exe beside it.
         with h.Tree({}) as empty:
-            r = p.run(["-penwick"], extra_env={"PATH": empty.root})
-            self.assertEqual(r.returncode, 0)
-            self.assertEqual(h.lines(r.stdout)[2:],
-                             [b"Starting Web browser to show Penwick Software home page."])
+            if h.WINDOWS:
+                shutil.copy(h.exe(), empty.root)
+                target = h.arg(os.path.join(empty.root, "config.exe"))
+                r = subprocess.run(["wine", os.path.join(empty.root, "quorvel.exe"), "-config"],
+                                   env=h.wine_env(), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                started = b"Starting Quorvel configuration program"
+            else:
+                target = p.HOME_PAGE
+                r = p.run(["-penwick"], extra_env={"PATH": empty.root})
+                started = b"Starting Web browser to show Penwick Software home page."
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(h.lines(r.stdout)[2:], [started, b"Could not start " + target.encode()])
+            self.assertIn(b"quorvel: Could not start " + target.encode() + h.EOL, r.stderr)
 
 
 @unittest.skipIf(h.WINDOWS, "Windows opens both through the shell, in a terminal too")
@@ -225,10 +247,12 @@ class Quillpost(unittest.TestCase):
             self.assertIn(shell_call_trace(p.MAIL_URL), r.stderr)
 
     @unittest.skipIf(h.WINDOWS, "no mail handler is a native matter here")
-    def test_no_opener_still_ends_with_code_0(self):
+    def test_no_opener_is_said_and_ends_with_code_1(self):
+        # Guards a mail program that could not start passing for a message opened.
         with h.Tree({}) as empty:
             r = p.run([], name="quillpost", extra_env={"PATH": empty.root})
-            self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
+            self.assertEqual((r.returncode, r.stdout, r.stderr),
+                             (1, b"", b"quillpost: Could not start " + p.MAIL_URL.encode() + b"\n"))
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@ import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
 import harness as h
+from test_figures import expected_figures, table_rows, totals_line
 import spine_common as s
 
 
@@ -202,16 +203,13 @@ def pe_resources(path):
     return found
 
 
-TOO_LONG = b"Maximum path length of 255 exceeded for directory "
-
-
 @unittest.skipUnless(h.WINDOWS, "the Windows build's code page, links and separators")
 class WindowsNames(unittest.TestCase):
     def test_names_in_every_script_and_links_not_followed(self):
         # Guards names outside the OEM code page read as "???" and counted empty, box pieces
         # written as OEM bytes to a UTF-8 console, links to directories followed (a loop until
-        # the path budget, data elsewhere counted twice), and the budget counted in characters:
-        # 80 CJK characters are 240 bytes and no longer fit.
+        # the path budget, data elsewhere counted twice), and a name of 80 CJK characters (240
+        # bytes, 80 units of UTF-16) measured wrong.
         long_name = "\u8a9e" * 80
         with h.Tree({"elsewhere/big": 1 << 20}) as outside, \
                 h.Tree({n + "/f": 5000 for n in ("caf\u00e9", "plain", "\u65e5\u672c\u8a9e", "\U0001f600")}) as t:
@@ -222,13 +220,13 @@ class WindowsNames(unittest.TestCase):
             plain = (R(5000) + R(96), R(5000) - 5000 + R(96) - 96, 1)
             linked = (R(5000) + R(128), R(5000) - 5000 + R(128) - 128, 2)  # a link lists 0 bytes
             root = (R(224), R(224) - 224, 0)
-            grand = root[0] + 2 * plain[0] + 2 * linked[0]
+            empty = (R(64), R(64) - 64, 0)
+            grand = root[0] + 2 * plain[0] + 2 * linked[0] + empty[0]
             r = s.run([h.arg(t.root)])
             p = s.Parsed(r.stdout)
-            self.assertEqual(p.messages, [TOO_LONG + s.shown(t.root) + b"\\" + long_name.encode(),
-                                          b"Path skipped"])
+            self.assertEqual(p.messages, [])
             rows = [(linked, "caf\u00e9"), (plain, "plain"), (linked, "\u65e5\u672c\u8a9e"),
-                    ((0, 0, 0), long_name), (plain, "\U0001f600")]
+                    (empty, long_name), (plain, "\U0001f600")]
             self.assertEqual(p.tree(), [s.line(*root, s.shown(t.root), grand)] + [
                 s.line(*f, (b"+--" if n == "\U0001f600" else b"|--") + n.encode()) for f, n in rows])
             with h.Terminal(["-p", h.arg(t.root)], width=220, height=40, env=s.LOCALE) as term:
@@ -240,6 +238,31 @@ class WindowsNames(unittest.TestCase):
                 tree = ("\u2514\u2500\u2500" if n == "\U0001f600" else "\u251c\u2500\u2500") + n
                 want = s.line(*f, b"").decode() + tree.replace("\U0001f600", "")
                 self.assertTrue(any(l.startswith(want) for l in screen), (want, screen))
+
+    def test_long_paths_and_names_ending_in_a_dot_or_a_blank(self):
+        # Guards paths past 260 characters skipped or unreadable (the ANSI calls fail there
+        # with error 206), and "apache." read as "apache" (the ANSI calls drop a final dot or
+        # blank): wrong rows, and one row too many. Paths of 300 and 1,000 bytes below the
+        # start directory, and one given with ".." inside it.
+        with h.Tree({"apache/f": 1000, "apache./f": 2000, "trail /f": 3000}) as t:
+            start = len(h.arg(t.root)) + 1
+            for length, size in ((300, 5000), (1000, 7000)):
+                name = "%d" % length
+                rel = name + "/" + "x" * 200
+                while start + len(rel) + 1 + 200 < length:
+                    rel += "/" + "x" * 200
+                rel += "/" + "y" * (length - start - len(rel) - 1)
+                t.add(rel + "/f", size)
+                self.assertEqual(len(h.arg(t.path(rel))), length)
+            cluster = h.cluster_size(t.root)
+            want, _ = expected_figures(t.root, cluster)
+            r = s.run(["-tab", "-cl=%d" % cluster, h.arg(t.root)])
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stderr, b"")
+            self.assertEqual(table_rows(r.stdout, t.root), {p: (w[0], w[1], w[3]) for p, w in want.items()})
+            for given, files in (("apache.", 2000), ("trail ", 3000), ("apache\\..\\apache.", 2000)):
+                r = s.run(["-dir", h.arg(t.root) + "\\" + given])
+                self.assertEqual(totals_line(r.stdout)[:2], (files, 1), given)
 
     def test_forward_slashes_are_separators(self):
         # Guards "/" kept as part of a name: Z:/x expanded below the current directory and
@@ -258,15 +281,21 @@ class WindowsNames(unittest.TestCase):
             total = s.thousands(R(5000) + R(4 * 32) + R(10) + R(3 * 32))
             self.assertTrue(want[1][0].endswith(b"  " + full.encode() + b"   [" + total + b"]"), want)
 
-    def test_both_programs_declare_utf8_for_windows_10_and_11(self):
+    def test_every_program_declares_utf8_for_windows_10_and_11(self):
+        # Only the configuration program asks for elevation, since it writes under
+        # HKEY_LOCAL_MACHINE; Quorvel declares no level, which keeps a standard user's run
+        # reading the key through the registry virtualization of such programs.
         ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "c": "urn:schemas-microsoft-com:compatibility.v1",
               "v3": "urn:schemas-microsoft-com:asm.v3", "w": "http://schemas.microsoft.com/SMI/2019/WindowsSettings"}
-        for program in ("quorvel", "quillpost"):
+        level = "v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel"
+        for program in ("quorvel", "quillpost", "config"):
             resources = pe_resources(h.exe(program))
             manifest = ET.fromstring(resources[(24, 1)])
             self.assertEqual(manifest.find("v3:application/v3:windowsSettings/w:activeCodePage", ns).text, "UTF-8")
             self.assertEqual([e.get("Id") for e in manifest.iterfind("c:compatibility/c:application/c:supportedOS", ns)],
                              ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"])
+            asked = [e.get("level") for e in manifest.iterfind(level, ns)]
+            self.assertEqual(asked, ["requireAdministrator"] if program == "config" else [], program)
         self.assertIn((14, "MAINICON"), pe_resources(h.exe("quillpost")))
 
     def test_without_the_utf8_code_page_names_and_tree_stay_in_code_page_437(self):

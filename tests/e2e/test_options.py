@@ -3,6 +3,7 @@ run fixes the cluster size with -cl=4096 (or says why not), so the figures do no
 drive the scratch tree lives on."""
 import os
 import re
+import subprocess
 import sys
 import unittest
 
@@ -328,6 +329,52 @@ class StoredDefaults(Report):
             messages, body = self.messages_then_body(r)
             self.assertEqual(messages, [])
             self.assertEqual(len(tree_lines(body)), 4)
+
+    @unittest.skipUnless(h.WINDOWS, "config.exe is the Windows build's")
+    def test_configuration_program_stores_what_the_next_run_applies(self):
+        # Guards a string stored where Quorvel does not read it, an Enter that empties it, a
+        # "-" that does not, and a launch stored without a second thought.
+        with h.Tree(SMALL) as t, p.Sources(stored="-asval") as s:
+            def configure(typed, outcome):
+                r = s.run([], name="config", typed=typed)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertIn(b"Stored now: ", r.stdout)
+                self.assertEqual(h.lines(r.stdout)[-1], outcome)
+                return h.lines(r.stdout)
+
+            def header():
+                return p.report_body(self, s.run([h.arg(t.root), "-cl=4096"]))[0]
+
+            out = configure(b"-nowaste -2\n", b"Stored.")
+            self.assertIn(b"Stored now: -asval", out)
+            self.assertIn(b"  -nowaste      hides the wastage column", out)
+            self.assertIn(b"  -2            shows 2 levels of directories below the one reported;"
+                          b" deeper ones are counted in them", out)
+            self.assertEqual(header(), b" Total-no subs  Files  Directory name   [dir + subdirs total]")
+            out = configure(b"\n", b"Kept as they were.")
+            self.assertIn(b"Stored now: -nowaste -2", out)
+            configure(b"-mail\nn\n", b"Kept as they were.")
+            self.assertEqual(header(), b" Total-no subs  Files  Directory name   [dir + subdirs total]")
+            configure(b"-\n", b"Cleared: no default parameters.")
+            self.assertEqual(header(), b" Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]")
+
+    @unittest.skipUnless(h.WINDOWS, "config.exe is the Windows build's")
+    def test_configuration_program_reads_what_is_typed_at_the_console(self):
+        # Guards a typed line read in single-key mode, echoed twice or not at all, and a name
+        # outside ASCII stored in another code page than the one Quorvel reads it in.
+        with h.Tree({"caf\u00e9/f": 5000}) as t, p.Sources(stored="-asval") as s:
+            folder = h.arg(t.path("caf\u00e9"))
+            with h.Terminal([], name="config", env={"QUORVEL_WINE_PREFIX": p.STORED_PREFIX}) as term:
+                term.wait_for("New parameters")
+                subprocess.run(["tmux", "send-keys", "-t", term.session, "-l", "--",
+                                '-tab "%s"' % folder], check=True)
+                term.keys("Enter")
+                screen = term.wait_for("Stored.")
+                self.assertEqual(sum(folder in l for l in screen), 2, screen)  # the echo, the word
+                term.keys("Enter")  # Wine's console in a terminal counts as a window of its own
+                self.assertEqual(term.exit_code(), 0)
+            rows = [l for l in h.lines(s.run([]).stdout) if l.endswith(b'"')]
+            self.assertEqual(rows[-1].split(b"\t")[-1], b'"' + folder.encode() + b'\\"')
 
     @unittest.skipIf(h.WINDOWS, "the stored-defaults file is the POSIX build's")
     def test_file_gives_its_first_line_up_to_a_zero_byte(self):

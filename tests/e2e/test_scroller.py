@@ -174,17 +174,21 @@ class Scroller(unittest.TestCase):
             send(t, "q")
             self.assertEqual(t.exit_code(), 0)
 
-    @unittest.skipIf(h.WINDOWS, "Wine's console knows Home and End only as ESC [H and ESC [F")
     def test_other_home_and_end_sequences(self):
         # Terminals send Home and End in several forms; each must act as the key, not page.
+        # Wine's console gives the keys of ESC [1~ and ESC [4~ (tmux's own Home and End) no key
+        # code at all, so under Wine only the forms it maps are sent; the key reader then takes
+        # them by their key code.
+        keys = [("End", 100), ("Home", 24), ("\x1bOF", 100), ("\x1bOH", 24)]
+        if not h.WINDOWS:
+            keys += [("\x1b[4~", 100), ("\x1b[1~", 24)]
         with h.Terminal([h.arg(self.tree.root)]) as t:
             page(t, 22)
-            for key, percent in (("End", 100), ("Home", 24), ("\x1b[4~", 100), ("\x1b[1~", 24),
-                                 ("\x1bOF", 100), ("\x1bOH", 24)):
+            for key, percent in keys:
                 if key.startswith("\x1b"):
                     subprocess.run(["tmux", "send-keys", "-t", t.session, "-l", key], check=True)
                 else:
-                    subprocess.run(["tmux", "send-keys", "-t", t.session, key], check=True)
+                    send(t, key)
                 page(t, percent, "d20" if percent == 24 else "Capacity:")
             send(t, "q")
             self.assertEqual(t.exit_code(), 0)

@@ -9,6 +9,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import harness as h
 import spine_common as s
+from test_figures import totals_line
 
 
 class RedirectedRuns(unittest.TestCase):
@@ -130,12 +131,11 @@ class RedirectedRuns(unittest.TestCase):
             self.assertEqual(p.report, [])
 
     def test_path_too_long_is_skipped_with_two_messages(self):
-        # A subdirectory whose path and what its enumeration adds would pass the budget (255
-        # bytes and "\\*.*" on Windows, 4095 bytes on Linux) is not read; one that just fits
-        # is. Figures of everything else stay right.
+        # A subdirectory whose path would pass the budget of 4095 bytes is not read; one that
+        # just fits is. Figures of everything else stay right.
         budget, room = h.PATH_BUDGET, h.PATTERN_ROOM
         with h.Tree() as t:
-            shown_root = h.shown(t.root)
+            shown_root = h.padded_arg(t.root)
             rel, L = [], len(shown_root) + 1
             while L + 50 + 4 <= budget - 60:
                 rel.append("n" * 50)
@@ -146,7 +146,7 @@ class RedirectedRuns(unittest.TestCase):
             t.add(os.path.join(deep, fits, "inside"), 10)
             t.add(os.path.join(deep, over, "lost"), 10)
             t.add(os.path.join(deep, "here"), 10)
-            p = self.report(t.root)
+            p = self.report(None, [shown_root])
             parent = (shown_root + h.SEP + h.SEP.join(rel) + h.SEP).encode()
             self.assertEqual(p.messages, [
                 b"Maximum path length of %d exceeded for directory " % budget + parent + over.encode(),
@@ -236,6 +236,29 @@ class DriveChecks(unittest.TestCase):
 
     def test_server_alone_writes_nothing(self):
         self.check("\\\\nosuchserver", [])
+
+
+@unittest.skipUnless(h.WINDOWS, "file-system redirection is the 32-bit Windows build's")
+class System32(unittest.TestCase):
+    def test_the_real_system32_on_64_bit_windows(self):
+        # Guards redirection left on: the 32-bit program then reads SysWOW64 under the name
+        # System32, so a report of C:\\Windows counts SysWOW64 twice and the real System32 never.
+        env = h.wow64_env()
+        if env is None:
+            self.skipTest("no 64-bit Wine loader (%s): no 64-bit prefix to run in" % h.WINE64)
+        windows = os.path.join(env["WINEPREFIX"], "drive_c", "windows")
+        want = {}
+        for name in ("system32", "syswow64"):
+            sizes = [os.lstat(os.path.join(d, f)).st_size
+                     for d, _, fs in os.walk(os.path.join(windows, name)) for f in fs]
+            want[name] = (sum(sizes), len(sizes))
+        self.assertNotEqual(want["system32"], want["syswow64"])
+        for name in ("system32", "syswow64"):
+            r = subprocess.run(h.command(["-dir", "C:\\windows\\" + name]), env=env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, timeout=300)
+            self.assertEqual(r.returncode, 0, r.stderr[-2000:])
+            self.assertEqual(totals_line(r.stdout)[:2], want[name], name)
 
 
 if __name__ == "__main__":

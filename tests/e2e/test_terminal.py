@@ -102,7 +102,6 @@ class ModeAfterTheRun(unittest.TestCase):
             t.keys("q")
             self.ended_in_the_same_mode(t)
 
-    @unittest.skipIf(h.WINDOWS, "Wine delivers Escape as character 0, not 27")
     def test_escape_at_the_scroller(self):
         # A lone Escape is told from the start of a key's sequence only by waiting; it still
         # quits, and the mode is put back.
@@ -165,10 +164,7 @@ class ModeAfterTheRun(unittest.TestCase):
         # restores the mode just as the scroller does.
         with Shell("{Q}", ["?"]) as t:
             t.wait_for(PAGER)
-            if h.WINDOWS:
-                t.keys("End")  # Wine gives Escape as character 0; End writes the rest
-            else:
-                t.keys("Escape")
+            t.keys("Escape")
             self.ended_in_the_same_mode(t)
 
     def test_ctrl_c_at_the_pager_prompt(self):

@@ -4,8 +4,8 @@
 
 namespace {
 // C: is the current drive with C:\WORK current; D: has D:\DATA current.
-BStr CurrentOfCurrentDrive() { return BMake("C:\\WORK"); }
-BStr CurrentOfDrive(char letter) {
+PathStr CurrentOfCurrentDrive() { return BMake("C:\\WORK"); }
+PathStr CurrentOfDrive(char letter) {
   if (letter == 'C') return BMake("C:\\WORK");
   if (letter == 'D') return BMake("D:\\DATA");
   char root[4] = {letter, ':', '\\', 0};
@@ -58,12 +58,11 @@ TEST(ExpandDrivePath, FullAndNetworkPathsAreUnchanged) {
   EXPECT_EQ(W("\\\\server"), "\\\\server");
 }
 
-TEST(ExpandDrivePath, ResultIsCutAt255Characters) {
-  std::string longName(300, 'n');
-  BStr arg = BMake(longName.c_str());
-  EXPECT_EQ(arg.length, 255);
+TEST(ExpandDrivePath, ResultIsCutAt4095Characters) {
+  std::string longName(4200, 'n');
+  PathStr arg = PMake(longName.c_str());
   std::string r = S(ExpandDrivePath(arg, Dirs));
-  EXPECT_EQ(r.size(), 255u);
+  EXPECT_EQ(r.size(), 4095u);
   EXPECT_EQ(r.substr(0, 8), "C:\\WORK\\");
 }
 

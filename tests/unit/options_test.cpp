@@ -35,6 +35,7 @@ void ThrowOnEnd(int code) {
 }
 
 std::vector<std::string> Launched;  // targets handed to the shell, in order
+intptr_t LaunchResult = 42;         // what the stand-in shell answers (32 or less: failed)
 intptr_t RecordLaunch(const BStr& file, const BStr& parameters, const BStr& directory,
                       int32_t showCommand) {
   // The launch passes no parameters, no directory, and the normal show command.
@@ -42,7 +43,7 @@ intptr_t RecordLaunch(const BStr& file, const BStr& parameters, const BStr& dire
   EXPECT_EQ(directory.length, 0);
   EXPECT_EQ(showCommand, 5);
   Launched.push_back(S(file));
-  return 42;
+  return LaunchResult;
 }
 
 std::vector<LaunchKind> TerminalKinds;  // kinds offered to the terminal's programs, in order
@@ -86,6 +87,7 @@ class OptionTest : public ::testing::Test {
     Launcher = RecordLaunch;
     TerminalLauncher = RecordTerminalLaunch;
     TerminalAccepts = false;
+    LaunchResult = 42;
     TerminalKinds.clear();
     Launched.clear();
     Tokens.clear();
@@ -389,6 +391,28 @@ TEST_F(OptionTest, ConfigAndManualGoToTheShellOnlyWhenNoTerminalProgramRan) {
   EXPECT_TRUE(Launched.empty());
   EXPECT_EQ(ParseToEnd("-penwick"), 0);
   EXPECT_EQ(Launched, (std::vector<std::string>{HomePage}));
+}
+
+TEST_F(OptionTest, ALaunchThatCannotStartSaysSoAndEndsWithCode1) {
+  // The shell's answers of 32 and less are failures (2: file not found); 33 is a success.
+  // Output is no terminal here: the failures are also on standard error, prefixed.
+  std::string errors;
+  CaptureErrors(&errors);
+  LaunchResult = 2;
+  EXPECT_EQ(ParseToEnd("-config"), 1);
+  LaunchResult = 32;
+  EXPECT_EQ(ParseToEnd("-penwick"), 1);
+  LaunchResult = 33;
+  EXPECT_EQ(ParseToEnd("-mail"), 0);
+  CaptureErrors(nullptr);
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{
+                "Starting Quorvel configuration program", "Could not start " + S(ConfigTarget()),
+                "Starting Web browser to show Penwick Software home page.",
+                std::string("Could not start ") + HomePage, "Starting mail program"}));
+  EXPECT_EQ(SplitLines(errors),
+            (std::vector<std::string>{"quorvel: Could not start " + S(ConfigTarget()),
+                                      std::string("quorvel: Could not start ") + HomePage}));
 }
 
 TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "test_support.h"
+#include "tree/seen_files.h"
 
 TEST(MakeNode, PushesAZeroedNodeOnTheFrontOfTheList) {
   DirNode* list = nullptr;
@@ -146,4 +147,26 @@ TEST(AddSize, SaturatesBothWays) {
   EXPECT_EQ(AddSize(5, -7), -2);
   EXPECT_EQ(AddCount(INT32_MAX, 1), INT32_MAX);
   EXPECT_EQ(AddCount(INT32_MAX - 3, 2), INT32_MAX - 1);
+}
+
+TEST(SeenFiles, EachFileOnceByDeviceAndIdWithinTwentyFourBytesAFile) {
+  // Windows puts every file in: the set must stay small and exact for a million of them.
+  SeenFiles set;
+  const uint64_t files = 1000000;
+  for (uint64_t id = 0; id < files; ++id) {
+    ASSERT_TRUE(MarkSeen(&set, 7, id * 3)) << id;
+    if (id > 64) {
+      ASSERT_LE(SeenBytes(set), (int64_t)(24 * (id + 1))) << id;
+    }
+  }
+  for (uint64_t id = 0; id < files; id += 997) EXPECT_FALSE(MarkSeen(&set, 7, id * 3)) << id;
+  EXPECT_TRUE(MarkSeen(&set, 7, 1));
+  // The same id on another device is another file; the id 0 is one like any other.
+  EXPECT_TRUE(MarkSeen(&set, 8, 3));
+  EXPECT_FALSE(MarkSeen(&set, 8, 3));
+  EXPECT_TRUE(MarkSeen(&set, 8, 0));
+  EXPECT_FALSE(MarkSeen(&set, 8, 0));
+  ForgetSeen(&set);
+  EXPECT_EQ(SeenBytes(set), 0);
+  EXPECT_TRUE(MarkSeen(&set, 7, 3));
 }
