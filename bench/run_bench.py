@@ -87,13 +87,17 @@ def shell_line(argv, env):
     return " ".join(shlex.quote(a) for a in prefix + argv)
 
 
-def hyperfine_once(rows, runs, warmup, prepare):
+def hyperfine_once(rows, runs, warmup, prepare, live=False):
     with tempfile.NamedTemporaryFile(suffix=".json", delete=False) as f:
         out = f.name
     cmd = ["hyperfine", "-N", "--style", "none", "--warmup", str(warmup), "--runs", str(runs),
            "--export-json", out]
     if prepare:
         cmd += ["--prepare", prepare]
+    if live:
+        # A tree in use changes under the commands: du exits 1 for a file that went away,
+        # quorvel for a directory it could not read. The time is still the time.
+        cmd.append("--ignore-failure")
     for label, argv, env in rows:
         cmd += ["-n", label, shell_line(argv, env)]
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -103,7 +107,7 @@ def hyperfine_once(rows, runs, warmup, prepare):
     return {r["command"]: r for r in results}
 
 
-def hyperfine(rows, runs, warmup, rounds, prepare=None):
+def hyperfine(rows, runs, warmup, rounds, prepare=None, live=False):
     """{label: {"median": s, "user": s, "system": s, "runs": n}} over all rounds."""
     per_round = max(2, -(-runs // rounds))
     times = {label: [] for label, _, _ in rows}
@@ -111,7 +115,7 @@ def hyperfine(rows, runs, warmup, rounds, prepare=None):
     for k in range(rounds):
         # The first round has the full warm-up; later ones one run each to refill the caches
         # that the other commands may have pushed out.
-        r = hyperfine_once(rows, per_round, warmup if k == 0 else min(warmup, 1), prepare)
+        r = hyperfine_once(rows, per_round, warmup if k == 0 else min(warmup, 1), prepare, live)
         for label in times:
             times[label] += r[label]["times"]
             cpu[label][0] += r[label]["user"] * len(r[label]["times"])
@@ -165,11 +169,11 @@ def scan_thread_share(argv, env):
     return seen.get(p.pid, 0) / total if total else None
 
 
-def measure(tree_name, tree, info, rows, args, prepare=None):
+def measure(tree_name, tree, info, rows, args, prepare=None, live=False):
     if prepare:
         timing = hyperfine(rows, args.cold_runs, 0, 1, prepare)
     else:
-        timing = hyperfine(rows, args.runs, args.warmup, args.rounds)
+        timing = hyperfine(rows, args.runs, args.warmup, args.rounds, live=live)
     table = []
     for label, argv, env in rows:
         r = timing[label]
@@ -275,7 +279,7 @@ def main():
                 ("du -s", ["du", "-sx", "/"], {}),
                 ("ncdu -x -0 -o /dev/null /", ["ncdu", "-x", "-0", "-o", "/dev/null", "/"], {}),
                 ("gdu -x -n -p /", ["gdu", "-x", "-n", "-p", "/"], {})]
-        table = measure("root", "/", {}, rows, args)
+        table = measure("root", "/", {}, rows, args, live=True)
         share = scan_thread_share([quorvel, "-p", "/"], {})
         title = "the machine's / (one file system; du -s is du -sx /)"
         if share is not None:
