@@ -132,14 +132,17 @@ class Help(unittest.TestCase):
         quiet = ["sh", "-c", 'exec "$0" "$@" 2>/dev/null']
         with h.Terminal(["-?"], width=60, height=15, prefix=quiet) as term:
             pages = []
+            last = None
             for _ in range(8):
                 end = time.time() + 20
                 while time.time() < end:
                     screen = term.screen()
                     ended = os.path.exists(term.rc_file) and os.path.getsize(term.rc_file) > 0
                     # The prompt stops short of the last column and keeps to one of the last
-                    # two rows (the last stays empty when the waiting line takes two).
-                    if PAGER_PROMPT[:59] in screen[13:15] or ended:
+                    # two rows (the last stays empty when the waiting line takes two). After a
+                    # key, the last page's prompt stays until the next page is drawn: a page is
+                    # taken once the screen has changed.
+                    if (PAGER_PROMPT[:59] in screen[13:15] and screen != last) or ended:
                         break
                     time.sleep(0.05)
                 if ended:
@@ -147,6 +150,7 @@ class Help(unittest.TestCase):
                     break
                 self.assertIn(PAGER_PROMPT[:59], screen[13:15], screen)
                 pages.append(screen[:screen.index(PAGER_PROMPT[:59])])
+                last = screen
                 term.keys("x")
             self.assertEqual(term.exit_code(), 0)
         self.assertEqual(pages[0][0], rows[0], pages[0])
