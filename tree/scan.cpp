@@ -180,8 +180,9 @@ bool ScanDirectory(DirNode* n) {
       c = next;
       continue;
     }
-    if (ScanReadsSubdirectory(ScanPath.text + StartLength, L - StartLength, L, NameText(c),
-                              nameLength)) {
+    // Not excluded (just asked): what ScanReadsSubdirectory, the rule the read-ahead follows,
+    // still asks is whether its path fits.
+    if (SubdirectoryFits(L, nameLength)) {
       BAppend(ScanPath, NameText(c), nameLength);
       ScanDirectory(c);
       n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));
