@@ -7,7 +7,7 @@ if [ $# -gt 0 ]; then
   packages="$*"
 else
   target=test
-  packages="cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 wine64 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev sqlite3 unicode-data"
+  packages="cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 wine64 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev sqlite3 unicode-data rapidjson-dev ncdu gdu chromium chromium-driver python3-selenium"
 fi
 need=""
 have() {
@@ -29,5 +29,25 @@ fi
 echo "installing:$need"
 export DEBIAN_FRONTEND=noninteractive
 case "$need" in *wine32*) dpkg --add-architecture i386 ;; esac
-apt-get update -qq >/dev/null
-apt-get install -y -qq --no-install-recommends $need >/dev/null || exit 1
+apt-get update -qq >/dev/null 2>&1
+apt-get install -y -qq --no-install-recommends $need >/dev/null && exit 0
+# A mirror caught mid-sync can serve one architecture's index of a suite and not the other's
+# (seen with bookworm-security's i386 index): the i386 libraries wine32 needs then find no
+# version matching their amd64 twins. Debian's main suites alone are consistent across
+# architectures, so the install is tried once more from them.
+echo "install failed; trying again from Debian's main suites alone"
+lists=$(mktemp -d)
+cat > "$lists/main.sources" <<EOF
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+only_main="-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts=$lists"
+apt-get $only_main update -qq >/dev/null 2>&1
+apt-get $only_main install -y -qq --no-install-recommends --allow-downgrades $need >/dev/null
+status=$?
+rm -rf "$lists"
+apt-get update -qq >/dev/null 2>&1
+exit $status
