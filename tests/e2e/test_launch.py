@@ -39,7 +39,7 @@ class LaunchOptions(unittest.TestCase):
     def test_mail_opens_a_message_to_the_author(self):
         with p.Openers() as o:
             self.launch(["-MAILME"], b"Starting mail program", o)
-            opener = "xdg-email" if h.WINDOWS else "xdg-open"
+            opener = p.mail_opener()
             self.assertEqual(o.calls(), [opener + " " + p.MAIL_URL])
 
     def test_manual_opens_the_text_beside_the_program(self):
@@ -231,7 +231,7 @@ class TerminalPrograms(unittest.TestCase):
 
 class Quillpost(unittest.TestCase):
     def test_opens_the_mail_url_and_ignores_its_arguments(self):
-        opener = "xdg-email" if h.WINDOWS else "xdg-open"
+        opener = p.mail_opener()
         for args in ([], ["-w", "--help", "anything"]):
             with p.Openers() as o:
                 r = p.run(args, name="quillpost", extra_env=o.env)
