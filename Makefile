@@ -14,11 +14,12 @@ PREFIX ?= /usr/local
 .PHONY: run test native win32 asan tsan fuzz fuzz-build deps clean install package bench
 
 # The native build needs cmake and a C++ compiler only; as root on Debian they are installed
-# when missing, otherwise the missing ones are named.
+# when missing, otherwise the missing ones are named. Only the program is built, with a line
+# saying so and one per step (nothing when it is up to date), then it runs.
 run:
 	@command -v cmake >/dev/null 2>&1 && command -v g++ >/dev/null 2>&1 || \
 	  sh tools/install-deps.sh run cmake g++
-	@$(MAKE) --no-print-directory native
+	@sh tools/build-for-run.sh $(NATIVE) $(JOBS)
 	@$(NATIVE)/quorvel $(ARGS)
 
 native:

@@ -15,7 +15,7 @@ namespace {
 // converted to the code page Quorvel reads the string in (its file functions' one). A line
 // longer than the buffer is read to its end in pieces, so that its rest is not taken for the
 // next line; *length counts all of it.
-bool ReadConsoleLine(HANDLE input, BStr* line, int* length) {
+bool ReadConsoleLine(HANDLE input, ParamStr* line, int* length) {
   UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
   BClear(*line);
   *length = 0;
@@ -37,7 +37,7 @@ bool ReadConsoleLine(HANDLE input, BStr* line, int* length) {
 }
 
 // Reads one line from a file or a pipe, as its bytes are.
-bool ReadFileLine(HANDLE input, BStr* line, int* length) {
+bool ReadFileLine(HANDLE input, ParamStr* line, int* length) {
   BClear(*line);
   *length = 0;
   char c;
@@ -53,13 +53,13 @@ bool ReadFileLine(HANDLE input, BStr* line, int* length) {
   return any;
 }
 
-bool ReadInputLine(BStr* line, int* length) {
+bool ReadInputLine(ParamStr* line, int* length) {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode;
   if (!GetConsoleMode(input, &mode)) {
     // Nothing echoes a line read from a file: it is written after its prompt, as if typed.
     bool read = ReadFileLine(input, line, length);
-    WriteText(*line);
+    WriteText(line->text, line->length);
     WriteLineEnd();
     return read;
   }
@@ -75,7 +75,7 @@ void KeepOwnWindowOpen() {
   if (GetConsoleProcessList(processes, 2) != 1) return;
   WriteText("Press Enter to close this window.");
   FlushOutput();
-  BStr line;
+  ParamStr line;
   int length;
   ReadInputLine(&line, &length);
 }

@@ -46,13 +46,17 @@ Settings Second() {
 struct Outcome {
   Settings after;
   bool ended;            // it ended the run
+  int exitCode;          // the run's exit code, when it ended it
   std::string launched;  // the target it handed over, if any
-  std::string messages;  // what it wrote
+  std::string messages;  // what it wrote on standard output
+  std::string errors;    // what it wrote on standard error
 };
 
-struct RunEnded {};
-[[noreturn]] void EndCaught(int) {
-  throw RunEnded{};
+struct RunEnded {
+  int code;
+};
+[[noreturn]] void EndCaught(int code) {
+  throw RunEnded{code};
 }
 std::string Launched;  // target of the launch caught last
 intptr_t LaunchCaught(const BStr& file, const BStr&, const BStr&, int32_t) {
@@ -63,7 +67,7 @@ bool NoTerminalProgram(LaunchKind, const BStr&) {
   return false;
 }
 
-Outcome Try(const BStr& word, const Settings& from) {
+Outcome Try(const ParamStr& word, const Settings& from) {
   Outcome out;
   Apply(from);
   Launched.clear();
@@ -71,12 +75,16 @@ Outcome Try(const BStr& word, const Settings& from) {
   int pageLines = PageLineCount;
   PageLineCount = INT_MIN / 2;
   std::string* outer = CaptureOutput(&out.messages);
+  CaptureErrors(&out.errors);
+  out.exitCode = 0;
   try {
     ParseOption(word);
     out.ended = false;
-  } catch (const RunEnded&) {
+  } catch (const RunEnded& e) {
     out.ended = true;
+    out.exitCode = e.code;
   }
+  CaptureErrors(nullptr);
   CaptureOutput(outer);
   PageLineCount = pageLines;
   out.after = Current();
@@ -160,7 +168,7 @@ std::string Describe(const Settings& a, const Settings& b) {
   if (a.showUnits == b.showUnits)
     add(a.showUnits ? "shows sizes in units (K, M, G) on the screen" : "shows sizes in bytes");
   // Patterns add up, so a word that adds one leaves the same last pattern after both.
-  const std::vector<BStr>&xe = x.excludes, &ye = y.excludes;
+  const std::vector<PathStr>&xe = x.excludes, &ye = y.excludes;
   if (xe.empty() && ye.empty())
     add("drops the -exclude patterns given before it");
   else if (xe.size() == First().options.excludes.size() + 1 &&
@@ -169,12 +177,14 @@ std::string Describe(const Settings& a, const Settings& b) {
   return d;
 }
 
-// The messages a word wrote, as one text.
+// The messages a word wrote, as one text, without the program's name that leads the lines
+// on standard error.
 std::string Messages(const std::string& written) {
-  std::string text, eol = PlatformLineEnd;
+  std::string text, eol = PlatformLineEnd, lead = "quorvel: ";
   for (size_t at = 0; at < written.size();) {
     size_t end = written.find(eol, at);
     if (end == std::string::npos) end = written.size();
+    if (written.compare(at, lead.size(), lead) == 0 && end >= at + lead.size()) at += lead.size();
     if (end > at) text += (text.empty() ? "" : " ") + written.substr(at, end - at);
     at = end + eol.size();
   }
@@ -190,7 +200,7 @@ bool RunHasEnded = false;  // a word before the one explained ends every run
 bool Doubtful = false;     // a word ends every run or gave a message
 
 // Writes the line of one word: the word (padded to 12 columns), then what it does.
-void ExplainWord(const BStr& word) {
+void ExplainWord(const ParamStr& word) {
   std::string text(word.text, word.length);
   std::string line = "  " + text + std::string(text.size() < 12 ? 12 - text.size() : 0, ' ') + "  ";
   if (RunHasEnded) {
@@ -198,6 +208,12 @@ void ExplainWord(const BStr& word) {
     return;
   }
   Outcome a = Try(word, First()), b = Try(word, Second());
+  if (a.ended && a.exitCode != 0) {
+    RunHasEnded = Doubtful = true;
+    Line(line + "Quorvel refuses it: \"" + Messages(a.errors) +
+         "\"; every run ends there with exit code 1");
+    return;
+  }
   if (a.ended) {
     RunHasEnded = Doubtful = true;
     Line(line + "ends every run of Quorvel here: " +
@@ -205,14 +221,14 @@ void ExplainWord(const BStr& word) {
          ", and nothing after it is applied");
     return;
   }
-  std::string said = Messages(a.messages), what = Describe(a.after, b.after);
+  std::string said = Messages(a.messages + a.errors), what = Describe(a.after, b.after);
   if (!said.empty()) Doubtful = true;
   if (what.empty()) what = said.empty() ? "an option (see quorvel -?)" : "nothing is changed";
   Line(line + (said.empty() ? "" : "Quorvel says \"" + said + "\"; ") + what);
 }
 
 bool Yes(const ConfigurationIo& io) {
-  BStr answer;
+  ParamStr answer;
   int length;
   return io.readLine(&answer, &length) && answer.length == 1 &&
          (answer.text[0] == 'y' || answer.text[0] == 'Y');
@@ -224,7 +240,7 @@ void Prompt(const char* text) {
 }
 }  // namespace
 
-bool ExplainParameters(const BStr& text) {
+bool ExplainParameters(const ParamStr& text) {
   Settings saved = Current();
   void (*savedEnd)(int) = EndProgramHook;
   auto savedLauncher = Launcher;
@@ -241,7 +257,7 @@ bool ExplainParameters(const BStr& text) {
   return Doubtful;
 }
 
-int RunConfiguration(const BStr& stored, const ConfigurationIo& io) {
+int RunConfiguration(const ParamStr& stored, const ConfigurationIo& io) {
   Line("Quorvel configuration: the default parameters that every run of Quorvel applies");
   Line("first, before the variable QUORVEL and the command line. They are kept in");
   Line(std::string("  ") + io.place);
@@ -255,18 +271,19 @@ int RunConfiguration(const BStr& stored, const ConfigurationIo& io) {
   for (;;) {
     Line("");
     Prompt("New parameters (Enter keeps them, - alone clears them): ");
-    BStr typed;
+    ParamStr typed;
     int length = 0;
     if (!io.readLine(&typed, &length) || length == 0) {
       Line("");
       Line("Kept as they were.");
       return 0;
     }
-    if (length > BStrCapacity) {
-      Line("That is " + Number(length) + " bytes; Quorvel reads at most 255. Nothing was stored.");
+    if (length > ParamCapacity) {
+      Line("That is " + Number(length) + " bytes; Quorvel reads at most " + Number(ParamCapacity) +
+           ". Nothing was stored.");
       continue;
     }
-    BStr chosen = typed;
+    ParamStr chosen = typed;
     if (BEquals(typed, "-")) BClear(chosen);
     if (ExplainParameters(chosen)) {
       Prompt("Store them all the same? [y/N] ");

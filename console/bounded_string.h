@@ -1,7 +1,8 @@
 // The program's bounded text types: length-prefixed byte strings with a fixed capacity. Every
 // append, copy and insert keeps the first `Capacity` bytes, so the bound lives here alone.
 // BStr (255 bytes) holds names, options, messages and report pieces; PathStr holds paths, which
-// the POSIX build allows up to 4095 bytes.
+// both builds allow up to 4095 bytes; ParamStr holds a parameter string (the stored defaults,
+// the variable QUORVEL) and its tokens, which may carry values that name files or patterns.
 #pragma once
 
 #include <cstring>
@@ -12,6 +13,9 @@ constexpr int BStrCapacity = 255;
 // the scan appends to it. What a build accepts is its PathBudget (console/strings.h); this is
 // only the room.
 constexpr int PathCapacity = 4096;
+// Room for a parameter string: a few values of a full path budget with their options. A source
+// that holds more is refused whole rather than cut, since a cut would change its last token.
+constexpr int ParamCapacity = 8192;
 
 template <int Capacity>
 struct BoundedText {
@@ -31,6 +35,7 @@ struct BoundedText {
 
 using BStr = BoundedText<BStrCapacity>;
 using PathStr = BoundedText<PathCapacity>;
+using ParamStr = BoundedText<ParamCapacity>;
 
 template <int N>
 inline void BClear(BoundedText<N>& s) {

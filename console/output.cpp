@@ -232,6 +232,18 @@ void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, c
   ToErrors = wasToErrors;
 }
 
+void WriteErrorLine(const char* lead, const char* name, int nameLength, const char* tail) {
+  FlushOutput();
+  bool wasToErrors = ToErrors;
+  ToErrors = true;
+  WriteText("quorvel: ");
+  WriteText(lead);
+  WriteName(name, nameLength);
+  WriteText(tail);
+  WriteLineEnd();
+  ToErrors = wasToErrors;
+}
+
 void WriteLineEnd() { WriteText(PlatformLineEnd); }
 void WriteCrLf() { WriteText("\r\n", 2); }
 

@@ -31,6 +31,12 @@ inline void WriteName(const BStr& s) { WriteName(s.text, s.length); }
 // text first.
 void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, const char* tail);
 
+// A message for the user that is no part of the report (a refused option, an unknown one, a
+// setting not taken): "quorvel: " + lead + name (as names are written) + tail, as one line on
+// standard error alone, whatever standard output is. Flushes standard output first, so that the
+// line follows what was written before it.
+void WriteErrorLine(const char* lead, const char* name, int nameLength, const char* tail);
+
 // Columns the text takes on a terminal, counted as the line cut counts them (a tab to the next
 // multiple of 8).
 int DisplayColumns(const char* bytes, int length);

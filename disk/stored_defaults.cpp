@@ -1,13 +1,15 @@
 #include "disk/stored_defaults.h"
 
-BStr StoredDefaultParams = {0, {0}};
+ParamStr StoredDefaultParams = {0, {0}};
+bool StoredDefaultsTooLong = false;
 
-BStr StoredText(const char* bytes, int length, bool endAtLine) {
+ParamStr StoredText(const char* bytes, int length, bool endAtLine, bool* tooLong) {
   int n = 0;
-  while (n < length && n < BStrCapacity) {
+  while (n < length) {
     char c = bytes[n];
     if (c == 0 || (endAtLine && (c == '\n' || c == '\r'))) break;
     ++n;
   }
-  return BMake(bytes, n);
+  *tooLong = n > ParamCapacity;
+  return MakeText<ParamCapacity>(bytes, *tooLong ? 0 : n);
 }

@@ -49,6 +49,7 @@ BStr StoredDefaultsFile(bool create) {
 
 void LoadStoredDefaults() {
   BClear(StoredDefaultParams);
+  StoredDefaultsTooLong = false;
   BStr path = StoredDefaultsFile(false);
   if (path.length == 0) return;
   // Non-blocking, so that a FIFO put in the file's place cannot stall the start; only a
@@ -57,7 +58,8 @@ void LoadStoredDefaults() {
   if (fd < 0) return;
   struct stat info;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    char buffer[BStrCapacity];
+    // One byte past the room tells a first line that is too long from one that just fits.
+    static char buffer[ParamCapacity + 1];
     int used = 0;
     while (used < (int)sizeof buffer) {
       ssize_t n = read(fd, buffer + used, sizeof buffer - used);
@@ -65,7 +67,7 @@ void LoadStoredDefaults() {
       if (n <= 0) break;
       used += (int)n;
     }
-    StoredDefaultParams = StoredText(buffer, used, true);
+    StoredDefaultParams = StoredText(buffer, used, true, &StoredDefaultsTooLong);
   }
   close(fd);
 }

@@ -6,7 +6,7 @@
 #include "console/windows_api.h"
 #include "disk/stored_defaults.h"
 
-BStr ReadRegistryString(const char* valueName, const BStr& fallback);
+ParamStr ReadRegistryString(const char* valueName, const ParamStr& fallback);
 
 const char StoredDefaultsPlace[] =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Penwick Software\\Quorvel, value DefaultParams";
@@ -28,7 +28,7 @@ RegistryAccessor* Registry = nullptr;
 // A value of the wrong type is the accessor's error; it never leaves this file.
 enum ReadResult { ReadOk, ReadWrongType, ReadFailed };
 
-ReadResult ReadString(HKEY key, const char* valueName, DWORD size, BStr* out) {
+ReadResult ReadString(HKEY key, const char* valueName, DWORD size, ParamStr* out) {
   BClear(*out);
   if (size == 0) return ReadOk;
   std::vector<char> buffer(size + 1, 0);
@@ -37,20 +37,21 @@ ReadResult ReadString(HKEY key, const char* valueName, DWORD size, BStr* out) {
     return ReadFailed;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return ReadWrongType;
   if (got > size) got = size;
-  *out = StoredText(buffer.data(), (int)got, false);
+  *out = StoredText(buffer.data(), (int)got, false, &StoredDefaultsTooLong);
   return ReadOk;
 }
 }  // namespace
 
 // Reads a string value of the open key: the fallback when it is missing or of another type
-// than a string; the text up to its first zero byte, cut at 255 bytes, otherwise.
-BStr ReadRegistryString(const char* valueName, const BStr& fallback) {
+// than a string; the text up to its first zero byte otherwise (empty, with
+// StoredDefaultsTooLong set, when that holds more than ParamCapacity bytes).
+ParamStr ReadRegistryString(const char* valueName, const ParamStr& fallback) {
   if (Registry == nullptr || !Registry->open) return fallback;
   DWORD type = 0, size = 0;
   if (RegQueryValueExA(Registry->key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
     return fallback;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return fallback;
-  BStr text;
+  ParamStr text;
   switch (ReadString(Registry->key, valueName, size, &text)) {
     case ReadOk:
       return text;
@@ -68,13 +69,14 @@ void LoadStoredDefaults() {
   RegistryAccessor accessor = {HKEY_LOCAL_MACHINE, nullptr, false};
   Registry = &accessor;
   BClear(StoredDefaultParams);
+  StoredDefaultsTooLong = false;
   DWORD disposition = 0;
   // Opened with creation allowed and full access, as the configuration program expects to
   // find the key; a user who may not write there gets nothing, silently.
   if (RegCreateKeyExA(accessor.root, KeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                       nullptr, &accessor.key, &disposition) == ERROR_SUCCESS) {
     accessor.open = true;
-    BStr empty;
+    ParamStr empty;
     BClear(empty);
     StoredDefaultParams = ReadRegistryString(ValueName, empty);
     RegCloseKey(accessor.key);
@@ -83,7 +85,7 @@ void LoadStoredDefaults() {
   Registry = nullptr;
 }
 
-bool StoreDefaultParams(const BStr& text, BStr* failure) {
+bool StoreDefaultParams(const ParamStr& text, BStr* failure) {
   HKEY key;
   DWORD disposition = 0;
   LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,

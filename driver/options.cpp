@@ -1,6 +1,10 @@
 #include "driver/options.h"
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "console/console.h"
 #include "console/output.h"
@@ -22,8 +26,6 @@ intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& direc
 bool (*TerminalLauncher)(LaunchKind kind, const BStr& target) = OpenInTerminal;
 
 namespace {
-bool TokenNamedDirectory = false;  // the last token parsed became the directory
-
 bool Whole(const BStr& upper, const char* keyword) {
   return BEquals(upper, keyword);
 }
@@ -157,22 +159,30 @@ int64_t ParseSizeValue(const BStr& upper) {
   return number.magnitude * multiplier;
 }
 
-bool ParseDepthOption(const BStr& upper) {
-  if (upper.length < 2 || upper.text[0] != '-') return false;
-  int i = 1;
+namespace {
+// ParseDepthOption on text[0..n): digits and signs have no letter case, so the token as given
+// serves, at any length.
+bool ParseDepth(const char* text, size_t n) {
+  if (n < 2 || text[0] != '-') return false;
+  size_t i = 1;
   bool negative = false;
-  if (upper.text[i] == '+' || upper.text[i] == '-') negative = upper.text[i++] == '-';
-  if (i >= upper.length) return false;
+  if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+  if (i >= n) return false;
   // Only the low 8 bits count, so they are kept as the digits arrive: a number of any length
   // gives the low 8 bits of the value it denotes.
   unsigned low = 0;
-  for (; i < upper.length; ++i) {
-    if (!IsDigit(upper.text[i])) return false;
-    low = (low * 10 + (unsigned)(upper.text[i] - '0')) & 0xFF;
+  for (; i < n; ++i) {
+    if (!IsDigit(text[i])) return false;
+    low = (low * 10 + (unsigned)(text[i] - '0')) & 0xFF;
   }
   if (negative) low = (256 - low) & 0xFF;
   Options.maxDepth = low == 0 ? 255 : (unsigned char)low;
   return true;
+}
+}  // namespace
+
+bool ParseDepthOption(const BStr& upper) {
+  return ParseDepth(upper.text, (size_t)upper.length);
 }
 
 void LaunchAndExit(const BStr& target, LaunchKind kind) {
@@ -234,13 +244,31 @@ const KeywordRow Keywords[] = {
     {"-ASVAL", false, Keyword::AsValue},    {"-W", false, Keyword::Welcome},
     {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
     {"-CONFIG", false, Keyword::Config},    {"-MANUAL", false, Keyword::Manual},
-    {"-PENWICK", false, Keyword::Penwick},
+    {"-PENWICK", false, Keyword::Penwick},  {"--EXCLUDE=", false, Keyword::Exclude},
 };
 
-Keyword Classify(const BStr& upper) {
+// The options whose value names a file or a pattern: the value after the keyword may hold
+// PathBudget bytes. Every other token holds at most 255 bytes, keyword and value together.
+bool ValueNamesPath(Keyword k) {
+  return k == Keyword::Exclude;
+}
+
+// The row a token's upper-cased first 255 bytes match, or null. Every keyword is far shorter
+// than 255 bytes, so those bytes decide.
+const KeywordRow* FindKeyword(const BStr& upper) {
   for (const KeywordRow& row : Keywords)
-    if (row.whole ? Whole(upper, row.keyword) : Prefix(upper, row.keyword)) return row.kind;
-  return Keyword::None;
+    if (row.whole ? Whole(upper, row.keyword) : Prefix(upper, row.keyword)) return &row;
+  return nullptr;
+}
+
+Keyword Classify(const BStr& upper) {
+  const KeywordRow* row = FindKeyword(upper);
+  return row ? row->kind : Keyword::None;
+}
+
+// The upper-cased copy of a token that keywords are compared with: its first 255 bytes.
+BStr UpperHead(const char* text, size_t length) {
+  return UpperCaseAscii(BMake(text, length < (size_t)BStrCapacity ? (int)length : BStrCapacity));
 }
 
 // The options that end the program before the tokens after them are parsed.
@@ -249,22 +277,63 @@ bool EndsProgram(Keyword k) {
          k == Keyword::Manual || k == Keyword::Penwick;
 }
 
-// The pattern of an -exclude token: the token as given (patterns keep their letter case) from
-// the byte after "=" or ":". An empty pattern drops the patterns given before it, so that a
-// command line can undo the stored ones.
-void ParseExclude(const BStr& token) {
-  BStr pattern = Rest(token, 9);
-  if (pattern.length == 0)
+// The pattern of an -exclude token: the token as given (patterns keep their letter case) after
+// its keyword. An empty pattern drops the patterns given before it, so that a command line can
+// undo the stored ones.
+void ParseExclude(const char* pattern, size_t length) {
+  if (length == 0)
     Options.excludes.clear();
   else
-    Options.excludes.push_back(pattern);
+    Options.excludes.push_back(PMake(pattern, (int)length));
 }
-}  // namespace
 
-void ParseOption(const BStr& token) {
-  TokenNamedDirectory = false;
-  BStr upper = UpperCaseAscii(token);
-  switch (Classify(upper)) {
+// Ends the program when a keyword's token is longer than its option holds: a value cut to fit
+// would be another value (a pattern cut short matches other names, a file name names another
+// file), so nothing is applied and nothing is scanned.
+void RefuseIfTooLong(const KeywordRow& row, size_t length) {
+  bool pathValue = ValueNamesPath(row.kind);
+  size_t keywordLength = std::strlen(row.keyword);
+  size_t room = pathValue ? keywordLength + (size_t)PathBudget : (size_t)BStrCapacity;
+  if (length <= room) return;
+  std::string name = row.keyword;
+  for (char& c : name) c = (char)std::tolower((unsigned char)c);
+  char tail[80];
+  std::snprintf(tail, sizeof tail, " is too long (%lu bytes, at most %lu)",
+                (unsigned long)(pathValue ? length - keywordLength : length),
+                (unsigned long)(pathValue ? (size_t)PathBudget : room));
+  WriteErrorLine(pathValue ? "the value of " : "the option ", name.data(), (int)name.size(), tail);
+  EndProgram(1);
+}
+
+// A token that is no option and no depth: the directory to report, replacing any before. A
+// token of more than PathBudget bytes is kept as far as it goes and marked, so that the run
+// refuses it instead of reporting what a cut would name.
+void NameDirectory(const char* text, size_t length) {
+  Options.directoryTooLong = length > (size_t)PathBudget;
+  Options.directory = PMake(text, length < (size_t)PathCapacity ? (int)length : PathCapacity);
+  // An option mistyped, or typed as another program spells it (--max-depth=1, -x), would
+  // otherwise pass silently as a directory and be replaced by the next one.
+  if (text[0] == '-' && !Options.directoryTooLong && !DirectoryExists(Options.directory))
+    WriteErrorLine("unknown option ", text, (int)length, " (quorvel -? lists the options)");
+}
+
+void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, size_t length);
+
+// Applies the token text[0..length): the one routine behind ParseOption and ParseArgument.
+void ApplyToken(const char* text, size_t length) {
+  BStr upper = UpperHead(text, length);
+  if (const KeywordRow* row = FindKeyword(upper)) {
+    RefuseIfTooLong(*row, length);
+    ApplyKeyword(*row, upper, text, length);
+  } else if (!ParseDepth(text, length)) {
+    NameDirectory(text, length);
+  }
+}
+
+// A keyword's effect; the token fits its option (RefuseIfTooLong), so upper holds all of it
+// unless its value names a path, which is taken from text as given.
+void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, size_t length) {
+  switch (row.kind) {
     case Keyword::GraphicChars:
       TreeChars = GraphicTreeChars;
       break;
@@ -308,9 +377,11 @@ void ParseOption(const BStr& token) {
     case Keyword::Bytes:
       ShowUnits = false;
       break;
-    case Keyword::Exclude:
-      ParseExclude(token);
+    case Keyword::Exclude: {
+      size_t from = std::strlen(row.keyword);
+      ParseExclude(text + from, length - from);
       break;
+    }
     case Keyword::NoWaste:
       ShowWaste = false;
       break;
@@ -340,24 +411,76 @@ void ParseOption(const BStr& token) {
       PagedWriteLine("Starting Web browser to show Penwick Software home page.");
       LaunchAndExit(BMake(HomePage));
     case Keyword::None:
-      if (!ParseDepthOption(upper)) {
-        Options.directory = token;
-        TokenNamedDirectory = true;
-      }
       break;
   }
 }
 
-void ParseArgument(const char* argument) {
-  ParseOption(BMake(argument));
-  size_t length = std::strlen(argument);
-  if (TokenNamedDirectory && length > (size_t)BStrCapacity)
-    BSet(Options.directory, argument, length < (size_t)PathBudget ? (int)length : PathBudget);
+// Whether the token text[0..length) is neither an option nor a depth, and so would name the
+// directory. Changes nothing.
+bool WouldNameDirectory(const char* text, size_t length) {
+  if (FindKeyword(UpperHead(text, length))) return false;
+  if (length < 2 || text[0] != '-') return true;
+  unsigned char depth = Options.maxDepth;
+  bool isDepth = ParseDepth(text, length);
+  Options.maxDepth = depth;
+  return !isDepth;
 }
 
-void TokenizeParameters(const BStr& text, void (*apply)(const BStr& token)) {
+// Hands each argument that one command-line argument stands for to apply: the argument whole,
+// or, with strayQuotes, the pieces of one the C runtime split as the user did not mean (see
+// ParseArgument).
+void SplitArgument(const char* argument, bool strayQuotes,
+                   void (*apply)(const char* text, size_t length)) {
+  size_t length = std::strlen(argument);
+  const char* quote = strayQuotes ? std::strchr(argument, '"') : nullptr;
+  if (!quote || (quote[1] != 0 && quote[1] != ' ') ||
+      !WouldNameDirectory(argument, (size_t)(quote - argument))) {
+    apply(argument, length);
+    return;
+  }
+  std::string piece(argument, quote);
+  piece += '\\';
+  apply(piece.data(), piece.size());
+  // The rest was inside the quotes the runtime still counted as open: blanks separate its
+  // words, and a quote in it only groups.
   bool quoted = false;
-  BStr pending;
+  piece.clear();
+  for (const char* p = quote + 1;; ++p) {
+    if (*p == 0 || (*p == ' ' && !quoted)) {
+      if (!piece.empty()) apply(piece.data(), piece.size());
+      piece.clear();
+      if (*p == 0) break;
+    } else if (*p == '"') {
+      quoted = !quoted;
+    } else {
+      piece += *p;
+    }
+  }
+}
+}  // namespace
+
+void ParseOption(const ParamStr& token) {
+  ApplyToken(token.text, (size_t)token.length);
+}
+
+void ParseArgument(const char* argument, bool strayQuotes) {
+  SplitArgument(argument, strayQuotes, ApplyToken);
+}
+
+int ParseThreadCount(const char* value) {
+  if (value == nullptr || value[0] == 0) return 0;
+  long n = 0;
+  const char* p = value;
+  for (; IsDigit(*p) && n <= 256; ++p) n = n * 10 + (*p - '0');
+  if (*p == 0 && n >= 1 && n <= 256) return (int)n;
+  WriteErrorLine("QUORVEL_THREADS=", value, (int)std::strlen(value),
+                 " is not a number from 1 to 256; the default is used");
+  return 0;
+}
+
+void TokenizeParameters(const ParamStr& text, void (*apply)(const ParamStr& token)) {
+  bool quoted = false;
+  ParamStr pending;
   BClear(pending);
   for (int i = 0; i < text.length; ++i) {
     unsigned char c = (unsigned char)text.text[i];
@@ -377,14 +500,18 @@ namespace {
 OutputMode FormSoFar = Screen;  // the form the tokens seen so far choose (ExportRequested)
 bool FormScanEnded = false;     // a token that ends the program was seen
 
-void NoteForm(const BStr& token) {
+void NoteFormOf(const char* text, size_t length) {
   if (FormScanEnded) return;
-  Keyword k = Classify(UpperCaseAscii(token));
+  Keyword k = Classify(UpperHead(text, length));
   if (k == Keyword::Tab) FormSoFar = Tab;
   if (k == Keyword::Comma) FormSoFar = Comma;
   if (k == Keyword::Csv) FormSoFar = Csv;
   if (k == Keyword::Json) FormSoFar = Json;
   if (EndsProgram(k)) FormScanEnded = true;
+}
+
+void NoteForm(const ParamStr& token) {
+  NoteFormOf(token.text, (size_t)token.length);
 }
 }  // namespace
 
@@ -392,16 +519,33 @@ bool ExportRequested(int argc, char** argv) {
   FormSoFar = Screen;
   FormScanEnded = false;
   TokenizeParameters(StoredDefaultParams, NoteForm);
-  BStr variable;
-  if (ReadParameterVariable(&variable)) TokenizeParameters(variable, NoteForm);
-  for (int i = 1; i < argc; ++i) NoteForm(BMake(argv[i]));
+  ParamStr variable;
+  bool tooLong = false;
+  if (ReadParameterVariable(&variable, &tooLong)) TokenizeParameters(variable, NoteForm);
+  for (int i = 1; i < argc; ++i) SplitArgument(argv[i], ArgumentQuotesAreStray, NoteFormOf);
   return !FormScanEnded && (FormSoFar == Csv || FormSoFar == Json);
 }
 
+namespace {
+// Ends the program for a parameter source longer than ParamCapacity, before any token of any
+// source is applied: cut to fit, its last token would be another one.
+void RefuseLongSource(const char* source) {
+  char tail[64];
+  std::snprintf(tail, sizeof tail, " longer than %d bytes", ParamCapacity);
+  WriteErrorLine(source, "", 0, tail);
+  EndProgram(1);
+}
+}  // namespace
+
 void ProcessParameters(int argc, char** argv) {
+  ParamStr variable;
+  bool variableTooLong = false;
+  bool haveVariable = ReadParameterVariable(&variable, &variableTooLong);
+  if (StoredDefaultsTooLong) RefuseLongSource("the stored default parameters are");
+  if (variableTooLong) RefuseLongSource("the variable QUORVEL is");
   TokenizeParameters(StoredDefaultParams);
-  BStr variable;
-  if (ReadParameterVariable(&variable)) TokenizeParameters(variable);
+  if (haveVariable) TokenizeParameters(variable);
   for (int i = 1; i < argc; ++i) ParseArgument(argv[i]);
+  Options.readAheadThreads = ParseThreadCount(std::getenv("QUORVEL_THREADS"));
   RunDirectory();
 }

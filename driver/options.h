@@ -23,9 +23,16 @@ struct RunOptions {
   OutputMode outputMode;
   int32_t clusterSizeOverride;  // 0: the drive's; at most 65536
   bool dirListingSizes;
-  PathStr directory;  // as given, not upper-cased; at most PathBudget bytes
+  PathStr directory;  // as given, not upper-cased (see directoryTooLong)
   SortOrder sortOrder;
-  std::vector<BStr> excludes;  // -exclude patterns as given, in order
+  std::vector<PathStr> excludes;  // -exclude patterns as given, in order; each <= PathBudget bytes
+  // The token that named the directory held more than PathBudget bytes. directory then holds its
+  // first PathCapacity bytes, still more than the budget: the run must refuse the path as too
+  // long, never report the shorter one (an ancestor, or another directory).
+  bool directoryTooLong = false;
+  // The reading threads QUORVEL_THREADS asks for (1 to 256); 0 when it does not say, or says
+  // something else: then the build's default. Set by ProcessParameters.
+  int readAheadThreads = 0;
 };
 
 // The one instance, holding its defaults until options change it. Written by ParseOption only.
@@ -44,17 +51,31 @@ void ProcessParameters(int argc, char** argv);
 bool ExportRequested(int argc, char** argv);
 
 // Applies one token: sets an option or a display switch, writes a message, or ends the program
-// (the welcome screen and the launch options). A token that is no option names the directory.
-void ParseOption(const BStr& token);
+// (the welcome screen and the launch options). A token that is no option names the directory;
+// when it begins with "-" and names no existing directory, it is also said on standard error
+// ("quorvel: unknown option TOKEN (quorvel -? lists the options)"). Nothing is cut: a token
+// longer than its option holds (255 bytes; for a value that names a file or a pattern, such as
+// -exclude=, PathBudget bytes after the keyword) is refused with a line on standard error
+// naming the option, and the program ends with code 1 before any scan.
+void ParseOption(const ParamStr& token);
 
-// Applies one command-line argument: its first 255 bytes as a token, and when that token names
-// the directory, the whole argument (up to PathBudget bytes) is the directory, since a path cut
-// short would name another one.
-void ParseArgument(const char* argument);
+// Applies one command-line argument, whole, as ParseOption applies a token. With strayQuotes
+// (the Windows build: names there never hold a double quote), an argument that would name the
+// directory and has a '"' at its end, or before a blank, is read as it was typed: the C
+// runtime takes the backslash before a closing quote ("C:\Program Files\") as an escape and
+// hands over C:\Program Files" (and "C:\A\" -2 as C:\A" -2). The quote is then the backslash
+// again, and what follows it is split at blanks into further arguments.
+void ParseArgument(const char* argument, bool strayQuotes = ArgumentQuotesAreStray);
 
 // Splits a parameter string into tokens at blanks, backspaces and 0xFF bytes outside double
-// quotes (the quotes are dropped; tokens hold at most 255 bytes) and hands each to apply.
-void TokenizeParameters(const BStr& text, void (*apply)(const BStr& token) = ParseOption);
+// quotes (the quotes are dropped; a token is never longer than the text) and hands each to
+// apply.
+void TokenizeParameters(const ParamStr& text, void (*apply)(const ParamStr& token) = ParseOption);
+
+// The reading threads a QUORVEL_THREADS value asks for: a whole number from 1 to 256. 0 (the
+// build's default) when value is null or empty, and for anything else, which is also said
+// once on standard error.
+int ParseThreadCount(const char* value);
 
 // For an upper-cased token "-" followed by a whole number: sets maxDepth to the number's low
 // 8 bits (0 there gives 255) and returns true. False for anything else.

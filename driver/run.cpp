@@ -86,8 +86,9 @@ void RunDirectory() {
   Scan.pathBudget = PathBudget;
   Scan.patternRoom = PathPatternRoom;
   Scan.fileSystemCluster = DriveClusterSize;
+  Scan.readAheadThreads = Options.readAheadThreads;
   ClearExclusions(NamesIgnoreCase, TextIsUtf8);
-  for (const BStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
+  for (const PathStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
   ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
   bool scanned = ScanDirectory(&RootNode);
   // Nothing else would write over the status text when the report goes to a file or a pipe.

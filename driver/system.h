@@ -6,9 +6,17 @@
 #include "console/bounded_string.h"
 
 // The value of the parameter variable ("Quorvel" on Windows, where names ignore case;
-// "QUORVEL" on POSIX). False when it is not set, is empty, or holds 255 bytes or more (a value
-// that does not fit is ignored rather than used cut).
-bool ReadParameterVariable(BStr* value);
+// "QUORVEL" on POSIX). False when it is not set or is empty, and when it holds more than
+// ParamCapacity bytes: then *tooLong is set, for the caller to refuse it (a value cut to fit
+// would change its last token).
+bool ReadParameterVariable(ParamStr* value, bool* tooLong);
+
+// True when path names an existing directory (or a link to one).
+bool DirectoryExists(const PathStr& path);
+
+// Whether a double quote in a command-line argument can only be left over from the C runtime's
+// splitting, because names never hold one: true on Windows, false on POSIX, where a name may.
+extern const bool ArgumentQuotesAreStray;
 
 // The folder of the running program's own file, ending in the path separator; empty when it
 // cannot be found.

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,14 +15,22 @@
 #include "disk/stored_defaults.h"
 #include "driver/system.h"
 
-bool ReadParameterVariable(BStr* value) {
+const bool ArgumentQuotesAreStray = false;  // a name may hold a double quote
+
+bool ReadParameterVariable(ParamStr* value, bool* tooLong) {
+  *tooLong = false;
   const char* text = std::getenv("QUORVEL");
   if (text == nullptr) return false;
   size_t n = std::strlen(text);
-  // The same bound as the Windows build's 255-byte buffer: 254 bytes and its zero fit.
-  if (n == 0 || n >= 255) return false;
+  *tooLong = n > (size_t)ParamCapacity;
+  if (n == 0 || *tooLong) return false;
   BSet(*value, text, (int)n);
   return true;
+}
+
+bool DirectoryExists(const PathStr& path) {
+  struct stat info;
+  return stat(path.text, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 BStr OwnDirectory() {

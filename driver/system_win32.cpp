@@ -1,16 +1,26 @@
-// Win32 process facts: GetEnvironmentVariableA, GetModuleFileNameA. Only code for Windows goes
-// in this file.
+// Win32 process facts: GetEnvironmentVariableA, GetFileAttributesA, GetModuleFileNameA. Only
+// code for Windows goes in this file.
 #include "console/windows_api.h"
 #include "driver/system.h"
 
-bool ReadParameterVariable(BStr* value) {
-  char buffer[255];
+// A double quote cannot be part of a Windows name: one in an argument is the C runtime's
+// reading of a backslash before a closing quote.
+const bool ArgumentQuotesAreStray = true;
+
+bool ReadParameterVariable(ParamStr* value, bool* tooLong) {
+  static char buffer[ParamCapacity + 1];
   DWORD n = GetEnvironmentVariableA("Quorvel", buffer, sizeof buffer);
   // n is 0 when the variable is missing or empty, and the size it would need (more than the
   // buffer) when it does not fit.
-  if (n == 0 || n >= sizeof buffer) return false;
+  *tooLong = n >= sizeof buffer;
+  if (n == 0 || *tooLong) return false;
   BSet(*value, buffer, (int)n);
   return true;
+}
+
+bool DirectoryExists(const PathStr& path) {
+  DWORD attributes = GetFileAttributesA(path.text);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 BStr OwnDirectory() {

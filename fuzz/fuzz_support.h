@@ -3,6 +3,7 @@
 // message when an invariant breaks.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -56,6 +57,9 @@ struct ByteReader {
 
 inline BStr ToBStr(const std::string& s) {
   return BMake(s.data(), (int)(s.size() > 255 ? 255 : s.size()));
+}
+inline ParamStr ToParamStr(const std::string& s) {
+  return MakeText<ParamCapacity>(s.data(), (int)std::min(s.size(), (size_t)ParamCapacity));
 }
 template <int N>
 inline std::string ToString(const BoundedText<N>& b) { return std::string(b.text, b.length); }

@@ -1,11 +1,13 @@
 // The parameter tokenizer and the option parser on any parameter string or argument list:
-// tokens are never empty, never hold a quote and never exceed 255 bytes, and without quotes
-// they are exactly the blank-, backspace- and 0xFF-separated words; after any tokens every
-// setting stays within its range, and the welcome and launch options end the program (caught
-// here) with code 0 after handing the launcher a well-formed target.
+// tokens are never empty, never hold a quote and are never cut, and without quotes they are
+// exactly the blank-, backspace- and 0xFF-separated words; after any tokens every setting stays
+// within its range (a pattern within the path budget, a directory past it marked), the welcome
+// and launch options end the program (caught here) with code 0 after handing the launcher a
+// well-formed target, and only a token too long for its option ends it with code 1, saying so.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "console/output.h"
@@ -20,7 +22,7 @@ namespace {
 std::vector<std::string> Tokens;  // what the tokenizer handed over in one call
 int Launches = 0;                 // targets handed to the launcher in one input
 
-void Record(const BStr& token) {
+void Record(const ParamStr& token) {
   FUZZ_CHECK(WellFormed(token));
   Tokens.push_back(ToString(token));
 }
@@ -50,13 +52,13 @@ std::vector<std::string> Words(const std::string& text) {
   std::string word;
   for (unsigned char c : text) {
     if (c == ' ' || c == 0x08 || c == 0xFF) {
-      if (!word.empty()) words.push_back(word.substr(0, 255));
+      if (!word.empty()) words.push_back(word);
       word.clear();
     } else {
       word.push_back((char)c);
     }
   }
-  if (!word.empty()) words.push_back(word.substr(0, 255));
+  if (!word.empty()) words.push_back(word);
   return words;
 }
 
@@ -67,8 +69,9 @@ void CheckSettings() {
   FUZZ_CHECK(Options.outputMode <= Json);
   FUZZ_CHECK(Options.sortOrder >= NONE && Options.sortOrder <= FILES);
   FUZZ_CHECK(WellFormed(Options.directory));
-  for (const BStr& pattern : Options.excludes)
-    FUZZ_CHECK(WellFormed(pattern) && pattern.length > 0);
+  FUZZ_CHECK(Options.directoryTooLong == (Options.directory.length > PathBudget));
+  for (const PathStr& pattern : Options.excludes)
+    FUZZ_CHECK(WellFormed(pattern) && pattern.length > 0 && pattern.length <= PathBudget);
   FUZZ_CHECK(BEquals(TreeChars, GraphicTreeChars) || BEquals(TreeChars, PlainTreeChars));
 }
 }  // namespace
@@ -96,26 +99,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScreenLastRow = 24;
   ScreenWidth = 80;
   Launches = 0;
-  std::string out;
+  std::string out, errors;
   CaptureOutput(&out);
+  CaptureErrors(&errors);
   bool ended = false;
   try {
     switch (mode & 3) {
       case 0: {
         // A parameter string: the stored defaults or the environment variable.
-        std::string text((const char*)data + in.pos, in.Left() > 255 ? 255 : in.Left());
-        TokenizeParameters(ToBStr(text));
+        std::string text((const char*)data + in.pos, std::min(in.Left(), (size_t)ParamCapacity));
+        TokenizeParameters(ToParamStr(text));
         break;
       }
       case 1: {
         // The tokenizer alone, against the plain split where no quote is involved.
-        std::string text((const char*)data + in.pos, in.Left() > 255 ? 255 : in.Left());
+        std::string text((const char*)data + in.pos, std::min(in.Left(), (size_t)ParamCapacity));
         Tokens.clear();
-        TokenizeParameters(ToBStr(text), Record);
+        TokenizeParameters(ToParamStr(text), Record);
         size_t quotes = 0, bytes = 0;
         for (char c : text) quotes += c == '"';
         for (const std::string& t : Tokens) {
-          FUZZ_CHECK(!t.empty() && t.size() <= 255);
+          FUZZ_CHECK(!t.empty());
           FUZZ_CHECK(t.find('"') == std::string::npos);
           bytes += t.size();
         }
@@ -124,15 +128,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       default: {
-        // Command-line arguments, separated by zero bytes, each taken whole.
-        while (!in.Empty()) ParseOption(ToBStr(in.Text(300)));
+        // Command-line arguments, separated by zero bytes, each taken whole, with the quotes
+        // the Windows runtime leaves read as stray (mode bit 64) or as part of a name.
+        while (!in.Empty()) ParseArgument(in.Text(6000).c_str(), (mode & 64) != 0);
         break;
       }
     }
   } catch (const ProgramEnded& e) {
-    FUZZ_CHECK(e.code == 0);
+    // 1 only for a token refused as too long, which is said, and nothing was launched.
+    FUZZ_CHECK(e.code == 0 || (e.code == 1 && errors.find(" is too long (") != std::string::npos &&
+                               Launches == 0));
     ended = true;
   }
+  CaptureErrors(nullptr);
   CaptureOutput(nullptr);
   FUZZ_CHECK(Launches <= 1);
   if (Launches) FUZZ_CHECK(ended);
@@ -141,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // path and a name at each separator: the matcher must answer for any pattern and any name,
   // in either case mode, within both texts (the sanitizers watch its reads).
   ClearExclusions((mode & 16) != 0, (mode & 32) != 0);
-  for (const BStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
+  for (const PathStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
   std::string path = ToString(Options.directory);
   for (size_t cut = 0; cut < path.size(); ++cut) {
     if (cut > 0 && path[cut - 1] != PathSeparator) continue;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "console/strings.h"
+#include "tree/case_fold.h"
 
 namespace {
 struct Pattern {
@@ -21,24 +22,11 @@ int CharAt(const char* s, const char* end, unsigned* cp) {
   return 1;
 }
 
-// The lower-case partner of a letter with a simple one-to-one case pair, else cp itself. Beyond
-// ASCII only for UTF-8 names: in a one-byte code page the byte values mean other letters.
+// The form both sides of a comparison are brought to when letter case is ignored: ASCII
+// letters in upper case here, every other character as the system folds it in names.
 unsigned Fold(unsigned cp) {
-  if (cp >= 'A' && cp <= 'Z') return cp + 32;
-  if (!Utf8 || cp < 0xC0) return cp;
-  if (cp <= 0xDE) return cp == 0xD7 ? cp : cp + 0x20;  // Latin-1, not the multiplication sign
-  if (cp >= 0x100 && cp <= 0x17F) {
-    // Latin Extended-A pairs an upper case letter with the next code point; from U+0139 to
-    // U+0148 and from U+0179 on the upper case letter is the odd one. U+0130, U+0131, U+0138,
-    // U+0149 and U+017F have no simple partner.
-    if (cp == 0x130 || cp == 0x131 || cp == 0x138 || cp == 0x149 || cp == 0x17F) return cp;
-    bool oddUpper = (cp >= 0x139 && cp <= 0x148) || cp >= 0x179;
-    return (cp % 2 == 1) == oddUpper ? cp + 1 : cp;
-  }
-  if (cp >= 0x391 && cp <= 0x3A9 && cp != 0x3A2) return cp + 0x20;  // Greek
-  if (cp >= 0x410 && cp <= 0x42F) return cp + 0x20;                 // Cyrillic
-  if (cp >= 0x400 && cp <= 0x40F) return cp + 0x50;
-  return cp;
+  if (cp >= 0x80) return FoldNonAscii(cp);
+  return cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
 }
 
 bool SameChar(unsigned a, unsigned b) {
@@ -147,6 +135,8 @@ void ClearExclusions(bool ignoreCase, bool utf8) {
 }
 
 void AddExclusion(const char* pattern, int length) {
+  // The system's case tables are read when a pattern is first wanted, not on every run.
+  if (IgnoreCase) PrepareCaseFold(Utf8);
   std::string text(pattern, length > 0 ? (size_t)length : 0);
   for (char& c : text)
     if (c == '/') c = PathSeparator;

@@ -4,9 +4,9 @@
 #pragma once
 
 // Forgets every pattern and sets how the next ones compare. ignoreCase: letters match in either
-// case (ASCII, and when utf8 also the Latin, Greek and Cyrillic letters with a simple case pair);
-// utf8: names are UTF-8, so "?" and a set match one character of several bytes. Called by the
-// run driver before each scan, never while one runs.
+// case, every letter the system folds in names (tree/case_fold.h); utf8: names are UTF-8, so
+// "?" and a set match one character of several bytes. Called by the run driver before each
+// scan, never while one runs.
 void ClearExclusions(bool ignoreCase, bool utf8);
 
 // Adds the pattern of length bytes: "*" matches any run of characters within one path

@@ -15,6 +15,7 @@
 #include "tree/find.h"
 #include "tree/listing_posix.h"
 #include "tree/readahead_posix.h"
+#include "tree/scan.h"
 
 namespace {
 // Workers when QUORVEL_THREADS does not say: on a machine of two cores as many as there are
@@ -169,16 +170,9 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
   return FindFound;
 }
 
-// The workers QUORVEL_THREADS asks for: a whole number from 1 to 256; anything else is ignored.
+// The workers the run asks for (the driver reads QUORVEL_THREADS), or the default.
 int ThreadCount() {
-  const char* v = std::getenv("QUORVEL_THREADS");
-  if (!v || !*v) return DefaultThreads;
-  long n = 0;
-  for (const char* p = v; *p; ++p) {
-    if (*p < '0' || *p > '9' || n > 256) return DefaultThreads;
-    n = n * 10 + (*p - '0');
-  }
-  return n >= 1 && n <= 256 ? (int)n : DefaultThreads;
+  return Scan.readAheadThreads > 0 ? Scan.readAheadThreads : DefaultThreads;
 }
 
 // Opens the start directory and starts the workers when they are wanted; its listing is read

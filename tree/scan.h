@@ -22,6 +22,9 @@ struct ScanSettings {
   // The file system's own allocation unit (the drive's cluster size): space it gives a file
   // beyond the file's data rounded to this unit was reserved past the end, and is charged too.
   int32_t fileSystemCluster;
+  // Worker threads the POSIX build may start to read directories ahead of the scan (1: reads
+  // in line, with none); 0: the build's default. The Windows build always reads in line.
+  int readAheadThreads = 0;
 };
 extern ScanSettings Scan;
 

@@ -101,6 +101,53 @@ class NativeInstall(unittest.TestCase):
         self.assertEqual(r.stdout, b"")
         self.assertTrue(r.stderr.startswith(b"missing packages: cmake g++ ("), r.stderr)
 
+    def test_make_run_says_it_builds_before_it_builds_and_is_quiet_when_up_to_date(self):
+        # Guards a first "make run" silent for a minute (every line of the build thrown away),
+        # and a later one that repeats the build's lines when there is nothing to build. A
+        # stand-in cmake builds a stand-in program; its build waits until the test has read
+        # the announcement, so a line written only after the build never arrives in time.
+        import select
+        tools = os.path.join(self.tmp, "tools")
+        build = os.path.join(self.tmp, "build")
+        go = os.path.join(self.tmp, "go")
+        os.makedirs(tools)
+        with open(os.path.join(tools, "cmake"), "w") as f:
+            f.write("""#!/bin/sh
+if [ "$1" = -S ]; then mkdir -p "$4" && : > "$4/CMakeCache.txt"; exit 0; fi
+build="$2"
+if [ -x "$build/quorvel" ]; then echo "[100%%] Built target quorvel"; exit 0; fi
+echo "[ 50%%] Building CXX object CMakeFiles/quorvel.dir/driver/main.cpp.o"
+while [ ! -e %s ]; do sleep 0.05; done
+echo "[100%%] Linking CXX executable quorvel"
+printf '#!/bin/sh\\necho "report of $*"\\n' > "$build/quorvel"; chmod +x "$build/quorvel"
+echo "[100%%] Built target quorvel"
+""" % go)
+        os.chmod(os.path.join(tools, "cmake"), 0o755)
+        env = dict(os.environ, PATH=tools + os.pathsep + os.environ["PATH"])
+        command = ["make", "-C", h.SOURCE, "--no-print-directory", "run", "NATIVE=" + build,
+                   "ARGS=-p /srv"]
+        # Unbuffered, so that what select sees waiting is all that was written.
+        first = subprocess.Popen(command, env=env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, bufsize=0)
+        try:
+            said = []
+            while len(said) < 2:
+                ready, _, _ = select.select([first.stdout], [], [], 60)
+                self.assertTrue(ready, "nothing said while the build runs: %r" % said)
+                said.append(first.stdout.readline().rstrip(b"\n"))
+        finally:
+            open(go, "w").close()
+        rest, _ = first.communicate(timeout=60)
+        self.assertEqual(first.returncode, 0)
+        self.assertEqual(said, [
+            b"make run: setting up the build in " + build.encode() +
+            b", then building quorvel (a minute or more the first time)",
+            b"[ 50%] Building CXX object CMakeFiles/quorvel.dir/driver/main.cpp.o"])
+        self.assertEqual(rest, b"[100%] Linking CXX executable quorvel\nreport of -p /srv\n")
+        again = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               timeout=60)
+        self.assertEqual(again.stdout, b"report of -p /srv\n")
+
     def test_manual_page_renders_without_warnings(self):
         page = os.path.join(h.SOURCE, "docs", "quorvel.1")
         if not shutil.which("groff"):

@@ -300,25 +300,110 @@ class Sources(Report):
                                variable=h.arg(t.path("two")))
             self.assertTrue(tree_lines(body)[0].endswith(h.shown(t.path("two")).encode()))
 
-    def test_variable_of_255_bytes_or_more_is_ignored(self):
-        # 254 bytes fit the 255-byte buffer with their terminator; one more does not, and a cut
-        # value must not be used (its last token would be a fragment).
+    def test_string_sources_hold_8192_bytes_and_a_longer_one_is_refused(self):
+        # A value that does not fit must be refused, never used cut: its last token would be a
+        # fragment (once 254 blanks and "-w" were cut to "-", a directory).
         with h.Tree(SMALL) as t:
-            for length, used in ((254, True), (255, False), (400, False)):
-                value = ("-sort=bogus" + " " * 300)[:length - 1] + "x"
-                messages, _ = self.messages_then_body(p.run([h.arg(t.root)], variable=value,
-                                                            cwd=t.root))
-                expected = [b"Invalid sorting method specified - BOGUS"] if used else []
-                self.assertEqual(messages, expected, length)
+            for length in (300, 8192):
+                value = ("-sort=bogus" + " " * 9000)[:length - 2] + "-w"
+                r = p.run([h.arg(t.root)], variable=value, cwd=t.root)
+                self.assertEqual(r.returncode, 0, length)
+                self.assertIn(b"Quorvel is a great", r.stdout)
+                r = p.run([h.arg(t.root)], stored=value, cwd=t.root)
+                self.assertIn(b"Quorvel is a great", r.stdout, length)
+            for source in ("variable", "stored"):
+                r = p.run([h.arg(t.root)], cwd=t.root, **{source: "-p " + "x" * 8190})
+                self.assertEqual(r.returncode, 1, source)
+                self.assertNotIn(b"Quorvel report", r.stdout, source)
+                what = b"the variable QUORVEL is" if source == "variable" else \
+                    b"the stored default parameters are"
+                self.assertEqual(h.lines(r.stderr),
+                                 [b"quorvel: " + what + b" longer than 8192 bytes"], source)
 
-    def test_stored_string_is_cut_at_255_bytes(self):
-        # 254 blanks and "-w": the cut leaves "-", a directory name, so no welcome screen but
-        # a directory that is not there (code 1).
-        with h.Tree({}) as t:
-            r = p.run(["-cl=4096"], stored=" " * 254 + "-w", cwd=t.root)
-            self.assertEqual(r.returncode, 1)
-            self.assertNotIn(b"Quorvel is a great", r.stdout)
-            self.assertIn((h.SEP + "-" + h.SEP).encode(), h.lines(r.stdout)[4])
+
+class TypedFromHabit(Report):
+    """Options as people type them: du's spelling, mistyped ones, values past 255 bytes, a bad
+    thread count; on Windows, paths as the command prompt hands them over."""
+
+    def names(self, body):
+        return [l.split(b"--")[1] for l in tree_lines(body)[1:]]
+
+    def test_du_spelling_of_exclude_is_taken(self):
+        # quorvel -csv --exclude=node_modules npm reported the whole project, silently.
+        with h.Tree({"node_modules/f": 10, "keep/f": 10}) as t:
+            r = p.run([h.arg(t.root), "-cl=4096", "--exclude=node_modules"])
+            self.assertEqual(self.names(p.report_body(self, r)), [b"keep"])
+            self.assertEqual(r.stderr, b"")
+
+    def test_an_unknown_option_is_said_and_the_run_goes_on(self):
+        # A mistyped option used to pass as a directory, replaced by the next one, without a
+        # word. A directory whose name begins with "-" is still named without one.
+        with h.Tree(dict(SMALL, **{"-named/f": 10})) as t:
+            plain = p.report_body(self, p.run(["-cl=4096", h.arg(t.root)]))
+            r = p.run(["-cl=4096", "--max-depth=1", "-exlude=x", "-named", h.arg(t.root)],
+                      cwd=t.root)
+            self.assertEqual(p.report_body(self, r)[:-5], plain[:-5])
+            tail = b" (quorvel -? lists the options)"
+            self.assertEqual(h.lines(r.stderr), [b"quorvel: unknown option --max-depth=1" + tail,
+                                                 b"quorvel: unknown option -exlude=x" + tail])
+
+    def test_a_bad_thread_count_is_said_once_and_the_default_is_used(self):
+        # QUORVEL_THREADS=abc, 0 and 999 were taken silently. Windows reads in line whatever it
+        # says, and says a bad value all the same.
+        with h.Tree(SMALL) as t:
+            plain = p.report_body(self, p.run([h.arg(t.root), "-cl=4096"]))
+            for value in ("abc", "0", "999"):
+                r = p.run([h.arg(t.root), "-cl=4096"], extra_env={"QUORVEL_THREADS": value})
+                self.assertEqual(p.report_body(self, r)[:-5], plain[:-5], value)
+                self.assertEqual(h.lines(r.stderr), [
+                    b"quorvel: QUORVEL_THREADS=" + value.encode() +
+                    b" is not a number from 1 to 256; the default is used"])
+
+    def test_a_long_pattern_is_used_whole(self):
+        # Cut to 246 bytes, this pattern is all stars and leaves out every directory.
+        pattern = "*" * 250 + "nomatch"
+        with h.Tree({"a/f": 10, "b-nomatch/f": 10}) as t:
+            for kw in ({"args": ["-exclude=" + pattern]}, {"stored": '"-exclude:%s"' % pattern}):
+                r = p.run([h.arg(t.root), "-cl=4096"] + kw.get("args", []),
+                          stored=kw.get("stored"))
+                body = p.report_body(self, r)
+                self.assertEqual(self.names(body), [b"a"], kw)
+                self.assertIn(b"Excluded directories: 1", body)
+
+    def test_a_value_longer_than_its_option_holds_is_refused_before_any_scan(self):
+        with h.Tree(SMALL) as t:
+            for token, line in (
+                    ("-exclude=" + "x" * 4096, b"the value of -exclude= is too long (4096 bytes, "
+                                               b"at most 4095)"),
+                    ("-sort=" + "x" * 300, b"the option -sort= is too long (306 bytes, at most 255)")):
+                r = p.run([h.arg(t.root), token])
+                self.assertEqual(r.returncode, 1, line)
+                self.assertEqual(h.lines(r.stderr), [b"quorvel: " + line])
+                self.assertEqual(h.lines(r.stdout), [p.BANNER, b""])
+
+    @unittest.skipUnless(h.WINDOWS, "a name never holds a double quote on Windows alone")
+    def test_a_quoted_folder_ending_in_a_backslash_reports_that_folder(self):
+        # "Z:\...\my dir\" typed at a prompt (tab completion gives it) arrives as
+        # Z:\...\my dir" and was an empty report; options after it arrived in the same argument.
+        with h.Tree({"my dir/x": 10, "my dir/in/y": 10}) as t:
+            folder = h.arg(t.path("my dir"))
+            body = self.report(["-cl=4096", folder + '"'])
+            self.assertTrue(tree_lines(body)[0].endswith((folder + "\\   [16,384]").encode()),
+                            tree_lines(body))
+            body = self.report(["-cl=4096", folder + '" -nowaste -c+'])
+            self.assertEqual(body[0], b" Total-no subs  Files  Directory name   [dir + subdirs total]")
+            self.assertEqual(tree_lines(body), [
+                b"         8,192      1  " + (folder + "\\   [16,384]").encode(),
+                b"         8,192      1  " + "\u2514\u2500\u2500in".encode()])
+
+    def test_a_greek_exclusion_in_capitals_follows_the_case_names_have(self):
+        # Windows finds a name in any case for every letter, Greek capitals with an accent too
+        # (ΕΛΛΗΝΙΚΆ left Ελληνικά in); Linux names differ by case.
+        with h.Tree({"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac/f": 10, "keep/f": 10}) as t:
+            body = self.report([h.arg(t.root), "-cl=4096",
+                                "-exclude=\u0395\u039b\u039b\u0397\u039d\u0399\u039a\u0386"])
+            greek = "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac".encode()
+            self.assertEqual(self.names(body), [b"keep"] if h.WINDOWS else [b"keep", greek])
 
 
 class StoredDefaults(Report):

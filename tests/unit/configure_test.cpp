@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ namespace {
 std::vector<std::string> Typed;  // the lines the dialogue reads, in order
 size_t NextTyped = 0;
 // Echoes the line after its prompt, as the console does.
-bool ReadTyped(BStr* line, int* length) {
+bool ReadTyped(ParamStr* line, int* length) {
   if (NextTyped == Typed.size()) return false;
   const std::string& s = Typed[NextTyped++];
   BSet(*line, s.data(), (int)s.size());
@@ -34,7 +35,7 @@ bool ReadTyped(BStr* line, int* length) {
 
 std::vector<std::string> Stored;  // what the dialogue had stored
 bool StoreFails = false;
-bool RecordStore(const BStr& text, BStr* failure) {
+bool RecordStore(const ParamStr& text, BStr* failure) {
   if (StoreFails) {
     *failure = BMake("Access is denied.");
     return false;
@@ -58,7 +59,7 @@ class Configuration : public Isolated {
 
   std::vector<std::string> Explain(const char* text, bool* doubtful = nullptr) {
     out.clear();
-    bool d = ExplainParameters(BMake(text));
+    bool d = ExplainParameters(MakeText<ParamCapacity>(text, (int)std::strlen(text)));
     if (doubtful) *doubtful = d;
     return SplitLines(out);
   }
@@ -136,6 +137,26 @@ TEST_F(Configuration, WordsThatEndEveryRunOrGiveAMessageAreDoubtful) {
   EXPECT_EQ(Explain("-welcome")[0],
             "  -welcome      ends every run of Quorvel here: it shows the welcome screen, and "
             "nothing after it is applied");
+  // An option mistyped is said as a run says it; du's spelling of an exclusion is taken.
+  doubtful = false;
+  EXPECT_EQ(Explain("-exlude=x --exclude=x", &doubtful),
+            (std::vector<std::string>{
+                "  -exlude=x     Quorvel says \"unknown option -exlude=x (quorvel -? lists the "
+                "options)\"; reports on the directory -exlude=x (a later directory wins)",
+                "  --exclude=x   leaves out the directories that match x",
+            }));
+  EXPECT_TRUE(doubtful);
+  // A word longer than its option holds ends every run, with exit code 1.
+  doubtful = false;
+  std::string word = "-sort=" + std::string(250, 'x');
+  EXPECT_EQ(Explain((word + " -p").c_str(), &doubtful),
+            (std::vector<std::string>{
+                "  " + word +
+                    "  Quorvel refuses it: \"the option -sort= is too long (256 bytes, at most "
+                    "255)\"; every run ends there with exit code 1",
+                "  -p            never applied: a word before it ends every run",
+            }));
+  EXPECT_TRUE(doubtful);
 }
 
 TEST_F(Configuration, ExplainingChangesNoSettingAndLaunchesNothing) {
@@ -182,13 +203,18 @@ TEST_F(Configuration, EnterKeepsADashClearsAndAStringIsStoredAsTyped) {
 }
 
 TEST_F(Configuration, ALineTooLongIsAskedAgainAndADoubtfulOneIsConfirmed) {
-  // More than Quorvel reads: nothing is stored, and the next line is the answer.
-  EXPECT_EQ(Dialogue("", {std::string(300, 'x'), "-p"}), 0);
+  // More than Quorvel reads: nothing is stored, and the next line is the answer. As much as it
+  // reads is stored whole: a long pattern with its option.
+  EXPECT_EQ(Dialogue("", {std::string(9000, 'x'), "-p"}), 0);
   std::vector<std::string> lines = SplitLines(out);
   EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "That is 300 bytes; Quorvel reads at most 255. Nothing was stored."),
+                      "That is 9,000 bytes; Quorvel reads at most 8,192. Nothing was stored."),
             lines.end());
   EXPECT_EQ(Stored, (std::vector<std::string>{"-p"}));
+  Stored.clear();
+  std::string pattern = "-exclude:" + std::string(4000, 'p');
+  EXPECT_EQ(Dialogue("", {pattern + " " + pattern}), 0);
+  EXPECT_EQ(Stored, (std::vector<std::string>{pattern + " " + pattern}));
   // A launch stored would end every run: only a "y" stores it.
   Stored.clear();
   EXPECT_EQ(Dialogue("", {"-mail", "n"}), 0);

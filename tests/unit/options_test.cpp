@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
 #include "console/output.h"
 #include "console/pager.h"
+#include "console/strings.h"
 #include "disk/stored_defaults.h"
 #include "driver/system.h"
 #include "driver/texts.h"
@@ -25,6 +27,9 @@ std::string S(const BoundedText<N>& b) {
 }
 BStr B(const std::string& s) {
   return BMake(s.data(), (int)s.size());
+}
+ParamStr P(const std::string& s) {
+  return MakeText<ParamCapacity>(s.data(), (int)s.size());
 }
 
 struct ProgramEnded {
@@ -54,7 +59,7 @@ bool RecordTerminalLaunch(LaunchKind kind, const BStr& target) {
 }
 
 std::vector<std::string> Tokens;  // what the tokenizer handed on
-void RecordToken(const BStr& token) {
+void RecordToken(const ParamStr& token) {
   Tokens.push_back(S(token));
 }
 
@@ -115,7 +120,27 @@ class OptionTest : public ::testing::Test {
   }
   std::vector<std::string> Lines() const { return SplitLines(out); }
   std::string Dir() const { return S(Options.directory); }
+  // The exit code of a call that must end the program.
+  template <typename F>
+  int ExitCodeOf(F call) {
+    try {
+      call();
+    } catch (const ProgramEnded& e) {
+      return e.code;
+    }
+    ADD_FAILURE() << "the program did not end";
+    return -1;
+  }
 };
+
+bool MakeDirectory(const std::string& name) {
+  std::error_code e;
+  return std::filesystem::create_directory(name, e);
+}
+void RemoveDirectory(const std::string& name) {
+  std::error_code e;
+  std::filesystem::remove(name, e);
+}
 
 int64_t Size(const char* upper) {
   return ParseSizeValue(BMake(upper));
@@ -156,6 +181,14 @@ TEST_F(OptionTest, TokenizerPassesA255ByteTokenWhole) {
   TokenizeParameters(B(quoted), RecordToken);
   ASSERT_EQ(Tokens.size(), 1u);
   EXPECT_EQ(Tokens[0], std::string(254, 'q'));
+}
+
+TEST_F(OptionTest, TokenizerPassesTokensPast255BytesWhole) {
+  // A stored -exclude: of a long path must reach the parser whole: a cut pattern matches other
+  // names.
+  std::string pattern(5000, 'p');
+  TokenizeParameters(P("-size:1 \"-exclude:" + pattern + "\" x"), RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"-size:1", "-exclude:" + pattern, "x"}));
 }
 
 TEST_F(OptionTest, TokenizerAppliesTokensAsOptionsByDefault) {
@@ -310,7 +343,7 @@ TEST_F(OptionTest, AnExportIsKnownBeforeTheBannerFromEverySource) {
   // program first.
   char program[] = "quorvel", csv[] = "-csv", json[] = "-JSON", tab[] = "-tabular", dir[] = "d",
        welcome[] = "-w", mail[] = "-mail";
-  BStr stored = StoredDefaultParams;
+  ParamStr stored = StoredDefaultParams;
   struct Case {
     const char* stored;
     std::vector<char*> args;
@@ -416,6 +449,8 @@ TEST_F(OptionTest, ALaunchThatCannotStartSaysSoAndEndsWithCode1) {
 }
 
 TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
+  std::string errors;
+  CaptureErrors(&errors);
   Parse("-?");  // help is only a first-argument matter
   EXPECT_EQ(Dir(), "-?");
   Parse("-x");
@@ -426,7 +461,194 @@ TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
   EXPECT_EQ(Dir(), "My Dir");
   Parse("-pen");  // shorter than -PENWICK and not -P: a name
   EXPECT_EQ(Dir(), "-pen");
+  CaptureErrors(nullptr);
   EXPECT_EQ(Options.maxDepth, 255);
+  EXPECT_TRUE(out.empty());
+  // Those that begin with "-" and name no directory are said on standard error, each once.
+  const char* tail = " (quorvel -? lists the options)";
+  EXPECT_EQ(SplitLines(errors),
+            (std::vector<std::string>{std::string("quorvel: unknown option -?") + tail,
+                                      std::string("quorvel: unknown option -x") + tail,
+                                      std::string("quorvel: unknown option -") + tail,
+                                      std::string("quorvel: unknown option -pen") + tail}));
+}
+
+TEST_F(OptionTest, OptionsTypedAsOtherProgramsSpellThemAreSaidOrTaken) {
+  std::string errors;
+  CaptureErrors(&errors);
+  // du's spelling of an exclusion is taken; its other options are no options here.
+  Parse("--exclude=node_modules");
+  ASSERT_EQ(Options.excludes.size(), 1u);
+  EXPECT_EQ(S(Options.excludes[0]), "node_modules");
+  Parse("--EXCLUDE=");
+  EXPECT_TRUE(Options.excludes.empty());
+  Parse("--max-depth=1");
+  Parse("-exlude=x");
+  EXPECT_EQ(Dir(), "-exlude=x");
+  // A directory whose name begins with "-" is still named without a word.
+  std::string folder = "-quorvel-options-test";
+  ASSERT_TRUE(MakeDirectory(folder)) << folder;
+  Parse(folder.c_str());
+  RemoveDirectory(folder);
+  EXPECT_EQ(Dir(), folder);
+  CaptureErrors(nullptr);
+  const char* tail = " (quorvel -? lists the options)";
+  EXPECT_EQ(SplitLines(errors),
+            (std::vector<std::string>{std::string("quorvel: unknown option --max-depth=1") + tail,
+                                      std::string("quorvel: unknown option -exlude=x") + tail}));
+}
+
+TEST_F(OptionTest, ValuesThatNameFilesOrPatternsKeepThePathBudget) {
+  // The issue's fault: a 300-byte pattern was cut to 246 bytes, and then matched every name.
+  std::string pattern(300, 'x');
+  ParseArgument(("-exclude=" + pattern).c_str());
+  std::string longest(PathBudget, 'y');
+  TokenizeParameters(P("-exclude:" + longest));
+  ASSERT_EQ(Options.excludes.size(), 2u);
+  EXPECT_EQ(S(Options.excludes[0]), pattern);
+  EXPECT_EQ(S(Options.excludes[1]), longest);
+  // Any other option keeps the 255 bytes of a token: the longest is taken as it stands.
+  std::string sort = "-sort=" + std::string(249, 'Z');
+  ParseArgument(sort.c_str());
+  // (its message is one line, cut to 255 bytes, as every message is)
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{
+                ("Invalid sorting method specified - " + std::string(249, 'Z')).substr(0, 255)}));
+  EXPECT_EQ(Options.maxDepth, 255);
+  // A depth is read whole, at any length.
+  ParseArgument(("-" + std::string(1000, '0') + "7").c_str());
+  EXPECT_EQ(Options.maxDepth, 7);
+}
+
+TEST_F(OptionTest, ATokenLongerThanItsOptionHoldsIsRefusedBeforeAnyScan) {
+  struct Case {
+    std::string token;
+    std::string line;
+  } cases[] = {
+      {"-exclude=" + std::string(PathBudget + 1, 'x'),
+       "quorvel: the value of -exclude= is too long (4096 bytes, at most 4095)"},
+      {"--exclude=" + std::string(5000, 'x'),
+       "quorvel: the value of --exclude= is too long (5000 bytes, at most 4095)"},
+      {"-sort=" + std::string(250, 'x'),
+       "quorvel: the option -sort= is too long (256 bytes, at most 255)"},
+      {"-Tabular" + std::string(300, 'x'),
+       "quorvel: the option -tab is too long (308 bytes, at most 255)"},
+  };
+  for (const Case& c : cases) {
+    Options = DefaultOptions;
+    std::string errors;
+    CaptureErrors(&errors);
+    int code = -1;
+    try {
+      ParseArgument(c.token.c_str());
+    } catch (const ProgramEnded& e) {
+      code = e.code;
+    }
+    CaptureErrors(nullptr);
+    EXPECT_EQ(code, 1) << c.line;
+    EXPECT_EQ(SplitLines(errors), std::vector<std::string>{c.line});
+    EXPECT_TRUE(Options.excludes.empty() && Options.outputMode == Screen) << "nothing applied";
+  }
+  // From a parameter string the same.
+  std::string errors;
+  CaptureErrors(&errors);
+  EXPECT_THROW(TokenizeParameters(P("-nowaste -exclude:" + std::string(4100, 'x'))), ProgramEnded);
+  CaptureErrors(nullptr);
+  EXPECT_EQ(SplitLines(errors),
+            (std::vector<std::string>{"quorvel: the value of -exclude: is too long (4100 bytes, at "
+                                      "most 4095)"}));
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, ADirectoryPastThePathBudgetIsMarkedNeverCut) {
+  // Cut to the budget, a path names an ancestor or another directory; the run must refuse it.
+  std::string fits = "/" + std::string(PathBudget - 1, 'd');
+  ParseArgument(fits.c_str());
+  EXPECT_EQ(Dir(), fits);
+  EXPECT_FALSE(Options.directoryTooLong);
+  for (size_t length : {(size_t)PathBudget + 1, (size_t)5000}) {
+    std::string path = "/" + std::string(length - 1, 'd');
+    ParseArgument(path.c_str());
+    EXPECT_TRUE(Options.directoryTooLong) << length;
+    EXPECT_GT(Options.directory.length, PathBudget) << "longer than the budget still";
+    EXPECT_EQ(Dir(), path.substr(0, Options.directory.length));
+  }
+  // 5,000 slashes were reported as "/" once; over-long from a parameter string too.
+  ParseArgument(std::string(5000, '/').c_str());
+  EXPECT_TRUE(Options.directoryTooLong);
+  ParseArgument("short");
+  EXPECT_FALSE(Options.directoryTooLong) << "a later directory replaces the long one";
+  TokenizeParameters(P(std::string(6000, 'e')));
+  EXPECT_TRUE(Options.directoryTooLong);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, AWindowsFolderTypedWithABackslashBeforeItsClosingQuoteIsReadAsTyped) {
+  // The C runtime hands over "C:\Program Files\" as C:\Program Files" and "C:\A\" -2 -p as
+  // one argument C:\A" -2 -p: a name never holds a quote there, so it stood for the backslash.
+  ParseArgument("C:\\Program Files\"", true);
+  EXPECT_EQ(Dir(), "C:\\Program Files\\");
+  ParseArgument("C:\"", true);
+  EXPECT_EQ(Dir(), "C:\\");
+  ParseArgument("C:\\A\" -2  \"-sort=files\" \"D:\\My Dir\"", true);
+  EXPECT_EQ(Dir(), "D:\\My Dir");
+  EXPECT_EQ(Options.maxDepth, 2);
+  EXPECT_EQ(Options.sortOrder, FILES);
+  // A quote elsewhere, or in an option, stays; so do all of them where names may hold quotes.
+  ParseArgument("a\"b", true);
+  EXPECT_EQ(Dir(), "a\"b");
+  ParseArgument("-exclude=x\"", true);
+  EXPECT_EQ(S(Options.excludes.back()), "x\"");
+  ParseArgument("C:\\Program Files\"", false);
+  EXPECT_EQ(Dir(), "C:\\Program Files\"");
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, AThreadCountOutsideOneTo256IsSaidAndTheDefaultUsed) {
+  std::string errors;
+  CaptureErrors(&errors);
+  EXPECT_EQ(ParseThreadCount(nullptr), 0);
+  EXPECT_EQ(ParseThreadCount(""), 0);
+  EXPECT_EQ(ParseThreadCount("1"), 1);
+  EXPECT_EQ(ParseThreadCount("008"), 8);
+  EXPECT_EQ(ParseThreadCount("256"), 256);
+  EXPECT_TRUE(errors.empty());
+  for (const char* bad : {"abc", "0", "257", "999", "-1", " 8", "8x", "99999999999999999999999"})
+    EXPECT_EQ(ParseThreadCount(bad), 0) << bad;
+  CaptureErrors(nullptr);
+  std::vector<std::string> lines = SplitLines(errors);
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[0],
+            "quorvel: QUORVEL_THREADS=abc is not a number from 1 to 256; the default is used");
+  EXPECT_EQ(lines[2],
+            "quorvel: QUORVEL_THREADS=257 is not a number from 1 to 256; the default is used");
+}
+
+TEST_F(OptionTest, AStoredStringPastItsRoomIsRefusedWhole) {
+  // The file's first line, or the registry's value, up to ParamCapacity bytes is used whole.
+  bool tooLong = true;
+  std::string text(ParamCapacity, 's');
+  EXPECT_EQ(S(StoredText(text.data(), (int)text.size(), true, &tooLong)), text);
+  EXPECT_FALSE(tooLong);
+  text += "\n-w";
+  EXPECT_EQ(StoredText(text.data(), (int)text.size(), true, &tooLong).length, ParamCapacity);
+  EXPECT_FALSE(tooLong);
+  text = std::string(ParamCapacity + 1, 's');
+  EXPECT_EQ(StoredText(text.data(), (int)text.size(), false, &tooLong).length, 0);
+  EXPECT_TRUE(tooLong);
+  // Then no token of any source is applied and nothing is scanned.
+  std::string errors;
+  CaptureErrors(&errors);
+  bool saved = StoredDefaultsTooLong;
+  StoredDefaultsTooLong = true;
+  char program[] = "quorvel", welcome[] = "-w";
+  char* argv[] = {program, welcome};
+  EXPECT_EQ(ExitCodeOf([&] { ProcessParameters(2, argv); }), 1);
+  StoredDefaultsTooLong = saved;
+  CaptureErrors(nullptr);
+  EXPECT_EQ(SplitLines(errors),
+            (std::vector<std::string>{"quorvel: the stored default parameters are longer than 8192 "
+                                      "bytes"}));
   EXPECT_TRUE(out.empty());
 }
 

@@ -679,6 +679,13 @@ TEST(Exclusion, LettersMatchInEitherCaseOnlyWhereNamesDo) {
   EXPECT_TRUE(Matches("\xCE\xA9", "", "\xCF\x89", true));
   EXPECT_TRUE(Matches("\xD0\x96", "", "\xD0\xB6", true));
   EXPECT_FALSE(Matches("\xC3\x84", "", "\xC3\xA4", false));
+  // Every letter the system folds, Greek capitals with an accent (U+0386 to U+038F) too.
+  const char capitals[] =
+      "\xCE\x95\xCE\x9B\xCE\x9B\xCE\x97\xCE\x9D\xCE\x99\xCE\x9A\xCE\x86";  // ΕΛΛΗΝΙΚΆ
+  const char small[] =
+      "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC";  // Ελληνικά
+  EXPECT_TRUE(Matches(capitals, "", small, true));
+  EXPECT_FALSE(Matches(capitals, "", small, false));
   EXPECT_FALSE(Matches("\x8E", "", "\x84", true, false));  // code page 437 Ä and ä
 }
 
