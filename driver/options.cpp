@@ -199,6 +199,7 @@ enum class Keyword {
   Comma,
   Csv,
   Json,
+  Html,
   Units,
   Bytes,
   Exclude,
@@ -234,7 +235,7 @@ const KeywordRow Keywords[] = {
     {"-ASVAL", false, Keyword::AsValue},    {"-W", false, Keyword::Welcome},
     {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
     {"-CONFIG", false, Keyword::Config},    {"-MANUAL", false, Keyword::Manual},
-    {"-PENWICK", false, Keyword::Penwick},
+    {"-PENWICK", false, Keyword::Penwick},  {"-HTML", true, Keyword::Html},
 };
 
 Keyword Classify(const BStr& upper) {
@@ -301,6 +302,9 @@ void ParseOption(const BStr& token) {
       break;
     case Keyword::Json:
       Options.outputMode = Json;
+      break;
+    case Keyword::Html:
+      Options.outputMode = Html;
       break;
     case Keyword::Units:
       ShowUnits = true;
@@ -384,6 +388,7 @@ void NoteForm(const BStr& token) {
   if (k == Keyword::Comma) FormSoFar = Comma;
   if (k == Keyword::Csv) FormSoFar = Csv;
   if (k == Keyword::Json) FormSoFar = Json;
+  if (k == Keyword::Html) FormSoFar = Html;
   if (EndsProgram(k)) FormScanEnded = true;
 }
 }  // namespace
@@ -395,7 +400,7 @@ bool ExportRequested(int argc, char** argv) {
   BStr variable;
   if (ReadParameterVariable(&variable)) TokenizeParameters(variable, NoteForm);
   for (int i = 1; i < argc; ++i) NoteForm(BMake(argv[i]));
-  return !FormScanEnded && (FormSoFar == Csv || FormSoFar == Json);
+  return !FormScanEnded && IsExport(FormSoFar);
 }
 
 void ProcessParameters(int argc, char** argv) {
