@@ -127,6 +127,8 @@ const char* ModeText(OutputMode mode) {
       return "writes CSV rows with a header line, that load as they are";
     case Json:
       return "writes the tree as one JSON document";
+    case Html:
+      return "writes one web page that draws the tree as a treemap";
   }
   return "chooses the form of the report";
 }

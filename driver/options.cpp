@@ -209,6 +209,7 @@ enum class Keyword {
   Comma,
   Csv,
   Json,
+  Html,
   Units,
   Bytes,
   Exclude,
@@ -245,6 +246,7 @@ const KeywordRow Keywords[] = {
     {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
     {"-CONFIG", false, Keyword::Config},    {"-MANUAL", false, Keyword::Manual},
     {"-PENWICK", false, Keyword::Penwick},  {"--EXCLUDE=", false, Keyword::Exclude},
+    {"-HTML", true, Keyword::Html},
 };
 
 // The options whose value names a file or a pattern: the value after the keyword may hold
@@ -370,6 +372,9 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
       break;
     case Keyword::Json:
       Options.outputMode = Json;
+      break;
+    case Keyword::Html:
+      Options.outputMode = Html;
       break;
     case Keyword::Units:
       ShowUnits = true;
@@ -507,6 +512,7 @@ void NoteFormOf(const char* text, size_t length) {
   if (k == Keyword::Comma) FormSoFar = Comma;
   if (k == Keyword::Csv) FormSoFar = Csv;
   if (k == Keyword::Json) FormSoFar = Json;
+  if (k == Keyword::Html) FormSoFar = Html;
   if (EndsProgram(k)) FormScanEnded = true;
 }
 
@@ -523,7 +529,7 @@ bool ExportRequested(int argc, char** argv) {
   bool tooLong = false;
   if (ReadParameterVariable(&variable, &tooLong)) TokenizeParameters(variable, NoteForm);
   for (int i = 1; i < argc; ++i) SplitArgument(argv[i], ArgumentQuotesAreStray, NoteFormOf);
-  return !FormScanEnded && (FormSoFar == Csv || FormSoFar == Json);
+  return !FormScanEnded && IsExport(FormSoFar);
 }
 
 namespace {

@@ -10,11 +10,11 @@
 #include "tree/sort_order.h"
 
 // Screen: the drawn tree; Tab and Comma: the two database forms; Csv and Json: the exports for
-// other programs, written alone on standard output.
-enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2, Csv = 3, Json = 4 };
+// other programs, and Html the page for a browser, each written alone on standard output.
+enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2, Csv = 3, Json = 4, Html = 5 };
 
 inline bool IsExport(OutputMode mode) {
-  return mode == Csv || mode == Json;
+  return mode == Csv || mode == Json || mode == Html;
 }
 
 struct RunOptions {
@@ -44,7 +44,7 @@ extern const RunOptions DefaultOptions;
 // order, applies every token, then runs the report once.
 void ProcessParameters(int argc, char** argv);
 
-// Whether the tokens of the three sources choose an export (-csv or -json) as the report's
+// Whether the tokens of the three sources choose an export (-csv, -json or -html) as the report's
 // form, as parsing them will: the last form option wins, and a token that ends the program
 // before the report (the welcome screen, a launch) means there will be none. Asked before the
 // banner, which an export leaves out. Parses nothing else and writes nothing.

@@ -14,6 +14,7 @@
 #include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/html.h"
 #include "report/json.h"
 #include "report/screen_report.h"
 #include "tree/exclude.h"
@@ -112,6 +113,9 @@ void RunDirectory() {
     }
     if (Options.outputMode == Json) {
       WriteJsonReport(ProgramVersion);
+      FlushOutput();
+    } else if (Options.outputMode == Html) {
+      WriteHtmlReport(ProgramVersion);
       FlushOutput();
     } else {
       RunReport(section);

@@ -35,6 +35,7 @@ const char* const HelpLines[] = {
     "  -tab      Database output, fixed columns",
     "  -comma    Database output, comma delimited",
     "  -csv      CSV rows for programs   -json  One JSON document of the tree",
+    "  -html     One web page that draws the tree as a treemap",
     "  -units    Sizes in B, K, M, G, T  -bytes  Sizes in bytes (the default)",
     "  -exclude=PATTERN  Leave out directories matching PATTERN (*, ?, [a-z])",
     "  -c+       Use graphics chars, even if redirected",

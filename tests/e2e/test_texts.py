@@ -25,6 +25,7 @@ HELP = [
     b"  -tab      Database output, fixed columns",
     b"  -comma    Database output, comma delimited",
     b"  -csv      CSV rows for programs   -json  One JSON document of the tree",
+    b"  -html     One web page that draws the tree as a treemap",
     b"  -units    Sizes in B, K, M, G, T  -bytes  Sizes in bytes (the default)",
     b"  -exclude=PATTERN  Leave out directories matching PATTERN (*, ?, [a-z])",
     b"  -c+       Use graphics chars, even if redirected",
@@ -113,7 +114,7 @@ class Help(unittest.TestCase):
             self.assertEqual(r.returncode, 0 if h.WINDOWS else 1)
 
     def test_help_pauses_on_a_small_terminal(self):
-        # 35 lines on a 25-row screen: the pager must stop once, End lets the rest through.
+        # 36 lines on a 25-row screen: the pager must stop once, End lets the rest through.
         with h.Terminal(["-?"], height=25) as term:
             term.wait_for("[Esc]=exit")
             term.keys("End")

@@ -1,10 +1,15 @@
 // The two database forms on hand-built trees: the worked example byte for byte, the paths of
 // the rows (root, drive roots, merged directories, passes that start in the middle), and the
-// rows shown through the scroller.
+// rows shown through the scroller. Then the two exports of the whole tree, the JSON document
+// and the data of the page.
 #include "report/database.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <map>
 
+#include "report/html.h"
 #include "report/json.h"
 #include "test_support.h"
 #include "tree/exclude.h"
@@ -434,4 +439,176 @@ TEST_F(Json, NamesAreEscapedAndInvalidUtf8KeptInHexadecimal) {
   EXPECT_TRUE(StartsWith(
       l[7], "{\"name\": \"bad\\ufffd\\ufffd(\\\"x\", \"name_hex\": \"626164ffc3282278\", "))
       << l[7];
+}
+
+// ---- The page of -html -------------------------------------------------------------------
+
+namespace {
+// The growth the sample's seam gives each node.
+std::map<const DirNode*, PageGrowth> SampleGrowth;
+PageGrowth GrowthOfSample(const DirNode* n) {
+  auto at = SampleGrowth.find(n);
+  return at == SampleGrowth.end() ? PageGrowth{0, PageSame} : at->second;
+}
+
+class Page : public Json {
+ protected:
+  void TearDown() override {
+    SampleGrowth.clear();
+    Json::TearDown();
+  }
+  static std::string Write(PageGrowthOf growthOf = nullptr) {
+    Capture out;
+    WriteHtmlReport("9.8.7", growthOf);
+    return out.text;
+  }
+  // The page's data block: what lies between its opening tag and the next "</script>".
+  static std::string DataOf(const std::string& page) {
+    const std::string open = "<script type=\"application/json\" id=\"tree-data\">";
+    size_t start = page.find(open);
+    EXPECT_NE(start, std::string::npos);
+    start += open.size();
+    return page.substr(start, page.find("</script>", start) - start);
+  }
+  // The line of the data that holds the array `key`.
+  static std::string Column(const std::string& data, const std::string& key) {
+    size_t at = data.find("\n\"" + key + "\":[");
+    if (at == std::string::npos) return "";
+    return data.substr(at + 1, data.find('\n', at + 1) - at - 1);
+  }
+  // A directory below parent with its own figures; its total is set by Totals.
+  static DirNode* Dir(DirNode* parent, const std::string& name, int64_t own, int32_t files,
+                      int64_t growth = 0, PageChange change = PageSame) {
+    DirNode* d = AddChild(parent, NewNode(name, own, files, own / 20));
+    if (growth != 0 || change != PageSame) SampleGrowth[d] = PageGrowth{growth, change};
+    return d;
+  }
+  // Adds the growth below each directory to its own.
+  static int64_t Growths(DirNode* n) {
+    int64_t below = 0;
+    for (DirNode* c = n->firstChild; c; c = c->nextSibling) below += Growths(c);
+    PageGrowth& g = SampleGrowth[n];
+    g.bytes += below;
+    return g.bytes;
+  }
+  static int64_t Totals(DirNode* n) {
+    n->subdirsSize = 0;
+    for (DirNode* c = n->firstChild; c; c = c->nextSibling) n->subdirsSize += Totals(c);
+    return NodeTotal(n);
+  }
+};
+}  // namespace
+
+TEST_F(Page, DataIsTheShownTreeInReportOrderOneColumnPerFigure) {
+  BuildExample();
+  SetExampleFigures();
+  std::string page = Write();
+  EXPECT_EQ(page.compare(0, 16, "<!DOCTYPE html>\n"), 0) << page.substr(0, 40);
+  EXPECT_EQ(page.substr(page.size() - 8), "</html>\n");
+  EXPECT_EQ(page.find('\r'), std::string::npos) << "LF on both builds";
+  std::string data = DataOf(page);
+  EXPECT_EQ(data.compare(0, 30, "{\"version\":\"9.8.7\",\"created\":\""), 0) << data.substr(0, 60);
+  std::string separator = PathSeparator == '\\' ? "\\\\" : "/";
+  EXPECT_NE(data.find(",\"separator\":\"" + separator +
+                      "\",\"thousands\":\",\",\"cluster\":4096,\"waste\":true,\"files\":54,"),
+            std::string::npos)
+      << data.substr(0, 200);
+  EXPECT_EQ(Column(data, "n"),
+            "\"n\":[\"" + Quoted("C:\\DATA") + "\",\"Alpha\",\"Beta\",\"Gamma\"],");
+  EXPECT_EQ(Column(data, "d"), "\"d\":[0,1,1,2],");
+  EXPECT_EQ(Column(data, "t"), "\"t\":[2957312,1236992,1708032,1204224],");
+  EXPECT_EQ(Column(data, "o"), "\"o\":[12288,1236992,503808,1204224],");
+  EXPECT_EQ(Column(data, "w"), "\"w\":[6144,12345,40000,2000],");
+  EXPECT_EQ(Column(data, "f"), "\"f\":[2,42,7,3],");
+  EXPECT_EQ(Column(data, "m"), "\"m\":[]}");
+  EXPECT_EQ(Column(data, "g"), "") << "no growth without a saved scan";
+  EXPECT_EQ(Column(data, "c"), "");
+}
+
+TEST_F(Page, MergedDirectoriesKeepTheirRealNameForTheirPath) {
+  ResetRoot("R");
+  DirNode* beta = AddChild(&RootNode, NewNode("Beta"));
+  AddChild(beta, NewNode("x ... y"));
+  MarkMerged(beta);
+  std::string data = DataOf(Write());
+  EXPECT_EQ(Column(data, "n"), "\"n\":[\"R\",\"Beta\",\"x ... y\"],");
+  EXPECT_EQ(Column(data, "m"), "\"m\":[1]}");
+}
+
+TEST_F(Page, NamesCannotCloseTheDataBlockOrBecomeMarkup) {
+  // A name is data: "</script>" would end the block and run what follows, "<!--" would hide
+  // the end of the block from the parser, U+2028 ends a line in older script parsers.
+  ResetRoot("R");
+  AddChild(&RootNode, NewNode("</script><script>document.title='pwned'</script>"));
+  AddChild(&RootNode, NewNode("<!--<img src=x onerror=alert(1)>&amp;"));
+  AddChild(&RootNode, NewNode("line\xE2\x80\xA8sep\xE2\x80\xA9 q\"b\\\x01\x7F\xC2\x85"));
+  AddChild(&RootNode, NewNode("bad\xFF\xC3(caf\xC3\xA9"));
+  std::string page = Write();
+  std::string data = DataOf(page);
+  EXPECT_EQ(
+      Column(data, "n"),
+      "\"n\":[\"R\","
+      "\"\\u003c/script\\u003e\\u003cscript\\u003edocument.title='pwned'\\u003c/script\\u003e\","
+      "\"\\u003c!--\\u003cimg src=x onerror=alert(1)\\u003e\\u0026amp;\","
+      "\"line\\u2028sep\\u2029 q\\\"b\\\\\\u0001\\u007f\\u0085\","
+      "\"bad\\ufffd\\ufffd(caf\xC3\xA9\"],");
+  for (const char* markup : {"<", ">", "&", "\xE2\x80\xA8", "\xE2\x80\xA9"})
+    EXPECT_EQ(data.find(markup), std::string::npos) << markup;
+  // The block's own end and the script's: nothing else closes a script.
+  size_t closes = 0;
+  for (size_t at = page.find("</script>"); at != std::string::npos;
+       at = page.find("</script>", at + 1))
+    ++closes;
+  EXPECT_EQ(closes, 2u);
+  EXPECT_EQ(page.find("<!--"), std::string::npos);
+}
+
+TEST_F(Page, GrowthSampleWithHostileNames) {
+  // A home directory compared with a saved scan, through the seam the run driver will fill:
+  // grown, shrunk, new, gone and unchanged directories, and names that try to be markup. The
+  // browser tests load this page: with QUORVEL_PAGE_SAMPLE set, it is written to that file.
+  ResetRoot("/home/ada");
+  RootNode.localSize = 48 << 10;
+  RootNode.fileCount = 12;
+  DirNode* projects = Dir(&RootNode, "projects", 4 << 10, 1);
+  DirNode* quorvel = Dir(projects, "quorvel", 96 << 10, 14);
+  Dir(quorvel, "src", 2 << 20, 61, 180 << 10);
+  Dir(quorvel, "build", 38 << 20, 210, 38 << 20, PageNew);
+  Dir(quorvel, ".git", 11 << 20, 930, 1 << 20);
+  DirNode* site = Dir(projects, "website", 8 << 10, 3);
+  Dir(site, "public", 6 << 20, 120);
+  Dir(site, "old-site", 0, 0, -(9 << 20), PageGone);
+  DirNode* cache = Dir(&RootNode, ".cache", 4 << 10, 0);
+  Dir(cache, "chromium", 310 << 20, 1400, 120 << 20);
+  Dir(cache, "pip", 22 << 20, 300, -(64 << 20));
+  Dir(cache, "thumbnails", 5 << 20, 2100, -(1 << 20));
+  DirNode* music = Dir(&RootNode, "Music", 4 << 10, 0);
+  Dir(music, "Bach", 420 << 20, 96);
+  Dir(music, "Coltrane", 260 << 20, 61);
+  DirNode* pictures = Dir(&RootNode, "Pictures", 140 << 20, 380, 30 << 20);
+  Dir(pictures, "2023", 610 << 20, 1200);
+  Dir(pictures, "2024", 480 << 20, 800, 480 << 20, PageNew);
+  Dir(&RootNode, "Videos", 1200 << 20, 14, 1200 << 20, PageNew);
+  DirNode* hostile = Dir(&RootNode, "</script><script>document.title='pwned'</script>", 3 << 20, 2);
+  Dir(hostile, "<img src=x onerror=\"document.title='pwned'\">", 2 << 20, 1, 1 << 20);
+  Dir(&RootNode, "<!-- a comment", 5 << 20, 3, -(2 << 20));
+  Dir(&RootNode, "line\xE2\x80\xA8sep", 4 << 20, 2, 0);
+  Dir(&RootNode, std::string("bad\xFF") + "byte", 3 << 20, 2, 3 << 20, PageNew);
+  Totals(&RootNode);
+  Growths(&RootNode);
+  TotalFiles = 7000;
+  ThousandsSeparator = ',';
+
+  std::string page = Write(GrowthOfSample);
+  std::string data = DataOf(page);
+  EXPECT_EQ(Column(data, "c"), "\"c\":[0,0,0,0,1,0,0,0,2,0,0,0,0,0,0,0,0,0,1,1,0,0,0,0,1]}");
+  std::string growth = Column(data, "g");
+  EXPECT_EQ(growth.compare(0, 5, "\"g\":["), 0) << growth;
+  EXPECT_NE(growth.find(",-9437184,"), std::string::npos) << "the gone directory's former total";
+  if (const char* file = std::getenv("QUORVEL_PAGE_SAMPLE")) {
+    FILE* f = std::fopen(file, "wb");
+    ASSERT_NE(f, nullptr) << file;
+    EXPECT_EQ(std::fwrite(page.data(), 1, page.size(), f), page.size());
+    std::fclose(f);
+  }
 }

@@ -303,6 +303,8 @@ TEST_F(OptionTest, ExportsAndUnitsAreWholeWords) {
   EXPECT_EQ(Options.outputMode, Csv);
   Parse("-json");
   EXPECT_EQ(Options.outputMode, Json);
+  Parse("-Html");
+  EXPECT_EQ(Options.outputMode, Html);
   Parse("-tab");
   EXPECT_EQ(Options.outputMode, Tab);
   Parse("-csvfiles");
@@ -317,7 +319,8 @@ TEST_F(OptionTest, ExportsAndUnitsAreWholeWords) {
   Parse("-bytes");
   EXPECT_FALSE(ShowUnits);
   ShowUnits = units;
-  EXPECT_TRUE(IsExport(Csv) && IsExport(Json) && !IsExport(Tab) && !IsExport(Comma));
+  EXPECT_TRUE(IsExport(Csv) && IsExport(Json) && IsExport(Html) && !IsExport(Tab) &&
+              !IsExport(Comma));
 }
 
 TEST_F(OptionTest, ExcludePatternsKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
@@ -352,7 +355,7 @@ TEST_F(OptionTest, AnExportIsKnownBeforeTheBannerFromEverySource) {
       {"", {csv}, true},         {"", {json, dir}, true},  {"-csv", {dir}, true},
       {"-json", {tab}, false},   {"-tab", {csv}, true},    {"\"-csv\"", {}, true},
       {"", {csv, tab}, false},   {"", {}, false},          {"", {csv, welcome}, false},
-      {"-mail -csv", {}, false}, {"", {mail, csv}, false},
+      {"-mail -csv", {}, false}, {"", {mail, csv}, false}, {"-html", {dir}, true},
   };
   for (const Case& c : cases) {
     StoredDefaultParams = BMake(c.stored);
@@ -742,11 +745,11 @@ TEST(SizeValue, HugeValuesClampToTheLargestSigned64BitValue) {
 TEST_F(OptionTest, HelpAndWelcomeTextsHaveTheirLineCounts) {
   ShowHelp();
   std::vector<std::string> help = Lines();
-  ASSERT_EQ(help.size(), 33u);
+  ASSERT_EQ(help.size(), 34u);
   EXPECT_EQ(help[0], "");
   EXPECT_EQ(help[1], "Usage: quorvel [options] [directory] [options]");
-  EXPECT_EQ(help[20], "  -sort=[name | local | size | waste | files | none]");
-  EXPECT_EQ(help[32], "-cl:# and -size:#");
+  EXPECT_EQ(help[21], "  -sort=[name | local | size | waste | files | none]");
+  EXPECT_EQ(help[33], "-cl:# and -size:#");
   // The lines of the later options fit the 80 columns of the screens the help was made for.
   for (const std::string& line : help) EXPECT_LT(line.size(), 80u) << line;
   out.clear();
@@ -764,7 +767,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     EXPECT_EQ(e.code, 0);
   }
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 35u);
+  ASSERT_EQ(lines.size(), 36u);
   EXPECT_EQ(lines[0], BannerLine);
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[3], "Usage: quorvel [options] [directory] [options]");
@@ -774,7 +777,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     out.clear();
     char* argv[] = {program, first};
     EXPECT_THROW(ShowBanner(2, argv), ProgramEnded) << first;
-    EXPECT_EQ(Lines().size(), 35u) << first;
+    EXPECT_EQ(Lines().size(), 36u) << first;
   }
   // The banner line alone, without its empty line.
   out.clear();
@@ -794,7 +797,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   char* helpFirst[] = {program, help, csv};
   PagingEnabled = false;
   EXPECT_THROW(ShowBanner(3, helpFirst), ProgramEnded);
-  EXPECT_EQ(Lines().size(), 35u);
+  EXPECT_EQ(Lines().size(), 36u);
 
   out.clear();
   char* later[] = {program, plain, help};

@@ -1,0 +1,148 @@
+#include "report/html.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "console/output.h"
+#include "console/strings.h"
+#include "report/engine.h"
+#include "report/format.h"
+#include "report/page_assets.h"
+#include "report/screen_report.h"
+#include "tree/scan.h"
+
+namespace {
+void Put(const char* z) {
+  WriteText(z);
+}
+void PutNumber(int64_t v) {
+  WriteText(FormatPlain(v));
+}
+
+// The escape a JSON string inside the page's data block needs for a character, or null.
+// Besides what JSON demands, "<", ">" and "&" are escaped, so that no name can close the block
+// ("</script>") or open a comment in it ("<!--"), and U+2028 and U+2029, which older script
+// parsers take for line ends; control characters too, so that the page stays plain text.
+const char* EscapeOf(unsigned cp, char* buffer, int size) {
+  if (cp == '"') return "\\\"";
+  if (cp == '\\') return "\\\\";
+  if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == '<' || cp == '>' || cp == '&' ||
+      cp == 0x2028 || cp == 0x2029) {
+    std::snprintf(buffer, size, "\\u%04x", cp);
+    return buffer;
+  }
+  return nullptr;
+}
+
+// bytes as a JSON string; each byte that is no part of a UTF-8 character becomes U+FFFD.
+void PutString(const char* bytes, int length) {
+  const unsigned char* u = (const unsigned char*)bytes;
+  Put("\"");
+  int run = 0;  // where the bytes not yet written begin
+  for (int i = 0; i < length;) {
+    unsigned cp;
+    int n = Utf8CharLength(u + i, length - i, &cp);
+    char buffer[8];
+    const char* escape = n == 1 && u[i] >= 0x80 ? "\\ufffd" : EscapeOf(cp, buffer, sizeof buffer);
+    if (escape) {
+      WriteText(bytes + run, i - run);
+      Put(escape);
+      run = i + n;
+    }
+    i += n;
+  }
+  WriteText(bytes + run, length - run);
+  Put("\"");
+}
+
+// Visits every directory of the shown tree in report order (pre-order) with its depth below
+// the start directory and its index in that order. Without recursion: the stack holds, for
+// each level on the way down, the sibling to visit after the current subtree.
+template <typename Visit>
+void EachDirectory(Visit visit) {
+  struct Pending {
+    const DirNode* node;
+    int32_t depth;
+  };
+  std::vector<Pending> stack;
+  stack.push_back({&RootNode, 0});
+  int64_t index = 0;
+  while (!stack.empty()) {
+    Pending p = stack.back();
+    stack.pop_back();
+    visit(p.node, p.depth, index++);
+    if (p.node != &RootNode && p.node->nextSibling) stack.push_back({p.node->nextSibling, p.depth});
+    if (p.node->firstChild) stack.push_back({p.node->firstChild, p.depth + 1});
+  }
+}
+
+// One array of the data: `key` and a value for every directory, comma-separated.
+template <typename Value>
+void PutColumn(const char* key, Value value) {
+  Put(",\n\"");
+  Put(key);
+  Put("\":[");
+  EachDirectory([&](const DirNode* n, int32_t depth, int64_t index) {
+    if (index > 0) Put(",");
+    value(n, depth);
+  });
+  Put("]");
+}
+}  // namespace
+
+void WriteHtmlReport(const char* version, PageGrowthOf growthOf) {
+  Put(PageHead);
+  Put("{\"version\":");
+  PutString(version, (int)std::strlen(version));
+  std::time_t now = std::time(nullptr);
+  const std::tm* utc = std::gmtime(&now);
+  char created[32];
+  if (utc && std::strftime(created, sizeof created, "%Y-%m-%dT%H:%M:%SZ", utc) > 0) {
+    Put(",\"created\":\"");
+    Put(created);
+    Put("\"");
+  } else {
+    Put(",\"created\":null");
+  }
+  char separator[2] = {PathSeparator, 0};
+  Put(",\"separator\":");
+  PutString(separator, 1);
+  char thousands[2] = {ThousandsSeparator, 0};
+  Put(",\"thousands\":");
+  PutString(thousands, 1);
+  Put(",\"cluster\":");
+  PutNumber(ClusterSize);
+  Put(ShowWaste ? ",\"waste\":true" : ",\"waste\":false");
+  Put(",\"files\":");
+  PutNumber(TotalFiles);
+  Put(",\"unreadable\":");
+  PutNumber(UnreadableDirectories);
+  Put(",\"excluded\":");
+  PutNumber(ExcludedDirectories);
+
+  // The names as read: a merged directory's marker is the "m" list's, so that its path below
+  // the start directory stays the real one.
+  PutColumn("n", [](const DirNode* n, int32_t) { PutString(NameText(n), OwnNameLength(n)); });
+  PutColumn("d", [](const DirNode*, int32_t depth) { PutNumber(depth); });
+  PutColumn("t", [](const DirNode* n, int32_t) { PutNumber(NodeTotal(n)); });
+  PutColumn("o", [](const DirNode* n, int32_t) { PutNumber(n->localSize); });
+  PutColumn("w", [](const DirNode* n, int32_t) { PutNumber(n->wastage); });
+  PutColumn("f", [](const DirNode* n, int32_t) { PutNumber(n->fileCount); });
+  Put(",\n\"m\":[");
+  bool first = true;
+  EachDirectory([&](const DirNode* n, int32_t, int64_t index) {
+    if (!n->merged) return;
+    if (!first) Put(",");
+    first = false;
+    PutNumber(index);
+  });
+  Put("]");
+  if (growthOf) {
+    PutColumn("g", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).bytes); });
+    PutColumn("c", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).change); });
+  }
+  Put("}\n");
+  Put(PageTail);
+}
