@@ -1,6 +1,8 @@
 #include "driver/options.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "console/console.h"
 #include "console/output.h"
@@ -14,7 +16,7 @@
 #include "mailer/shell_open.h"
 #include "report/screen_report.h"
 
-const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME, {}};
+const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME, {}, {}, {}, {}};
 RunOptions Options = DefaultOptions;
 
 intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
@@ -202,6 +204,7 @@ enum class Keyword {
   Units,
   Bytes,
   Exclude,
+  SavedScan,
   NoWaste,
   AsPercent,
   AsValue,
@@ -230,6 +233,9 @@ const KeywordRow Keywords[] = {
     {"-CSV", true, Keyword::Csv},           {"-JSON", true, Keyword::Json},
     {"-UNITS", true, Keyword::Units},       {"-BYTES", true, Keyword::Bytes},
     {"-EXCLUDE=", false, Keyword::Exclude}, {"-EXCLUDE:", false, Keyword::Exclude},
+    {"-SAVE=", false, Keyword::SavedScan},  {"-SAVE:", false, Keyword::SavedScan},
+    {"-FROM=", false, Keyword::SavedScan},  {"-FROM:", false, Keyword::SavedScan},
+    {"-SINCE=", false, Keyword::SavedScan}, {"-SINCE:", false, Keyword::SavedScan},
     {"-NOWASTE", false, Keyword::NoWaste},  {"-ASPER", false, Keyword::AsPercent},
     {"-ASVAL", false, Keyword::AsValue},    {"-W", false, Keyword::Welcome},
     {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
@@ -259,10 +265,40 @@ void ParseExclude(const BStr& token) {
   else
     Options.excludes.push_back(pattern);
 }
+
+// The file option a token names (-save=, -from=, -since=, or their ':' spellings), the length
+// of its keyword, and the option's name for messages.
+PathStr* SavedScanOption(const BStr& upper, int* keywordLength, const char** name) {
+  *keywordLength = upper.length > 2 && upper.text[2] == 'I' ? 7 : 6;
+  if (upper.text[2] == 'A') {
+    *name = "-save=";
+    return &Options.saveFile;
+  }
+  if (upper.text[2] == 'R') {
+    *name = "-from=";
+    return &Options.fromFile;
+  }
+  *name = "-since=";
+  return &Options.sinceFile;
+}
+
+PathStr* FileValueSet = nullptr;  // the file option the last token set, else null
+int FileKeywordLength = 0;        // the length of that token's keyword
+const char* FileOptionName = "";  // that option's name, for messages
+
+// -save=FILE, -from=FILE, -since=FILE: the file as given, letter case kept; an empty value
+// drops what an earlier source set.
+void ParseSavedScan(const BStr& token, const BStr& upper) {
+  PathStr* value = SavedScanOption(upper, &FileKeywordLength, &FileOptionName);
+  BStr file = Rest(token, FileKeywordLength);
+  BSet(*value, file.text, file.length);
+  FileValueSet = value;
+}
 }  // namespace
 
 void ParseOption(const BStr& token) {
   TokenNamedDirectory = false;
+  FileValueSet = nullptr;
   BStr upper = UpperCaseAscii(token);
   switch (Classify(upper)) {
     case Keyword::GraphicChars:
@@ -311,6 +347,9 @@ void ParseOption(const BStr& token) {
     case Keyword::Exclude:
       ParseExclude(token);
       break;
+    case Keyword::SavedScan:
+      ParseSavedScan(token, upper);
+      break;
     case Keyword::NoWaste:
       ShowWaste = false;
       break;
@@ -353,6 +392,18 @@ void ParseArgument(const char* argument) {
   size_t length = std::strlen(argument);
   if (TokenNamedDirectory && length > (size_t)BStrCapacity)
     BSet(Options.directory, argument, length < (size_t)PathBudget ? (int)length : PathBudget);
+  // A file named on the command line may be as long as a path; one longer names no file the
+  // system can open, and is refused before anything is read or written.
+  if (FileValueSet && length > (size_t)BStrCapacity) {
+    size_t file = length - (size_t)FileKeywordLength;
+    if (file > (size_t)PathBudget) {
+      std::string message = std::string("quorvel: the file of ") + FileOptionName +
+                            " is longer than " + std::to_string(PathBudget) + " bytes\n";
+      std::fputs(message.c_str(), stderr);
+      EndProgram(1);
+    }
+    BSet(*FileValueSet, argument + FileKeywordLength, (int)file);
+  }
 }
 
 void TokenizeParameters(const BStr& text, void (*apply)(const BStr& token)) {

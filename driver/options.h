@@ -13,9 +13,9 @@
 // other programs, written alone on standard output.
 enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2, Csv = 3, Json = 4 };
 
-inline bool IsExport(OutputMode mode) {
-  return mode == Csv || mode == Json;
-}
+// Whether the form is an export: written alone on standard output, without banner, title or
+// form feed (the table of report forms says which are).
+bool IsExport(OutputMode mode);
 
 struct RunOptions {
   unsigned char maxDepth;  // levels below the root shown as nodes of their own
@@ -26,6 +26,10 @@ struct RunOptions {
   PathStr directory;  // as given, not upper-cased; at most PathBudget bytes
   SortOrder sortOrder;
   std::vector<BStr> excludes;  // -exclude patterns as given, in order
+  // Saved scans, as given (not upper-cased); empty when not asked for. -save=FILE: the scan is
+  // also written to FILE; -from=FILE: the report is made from the dump in FILE ("-": standard
+  // input); -since=FILE: each directory's growth since the dump in FILE.
+  PathStr saveFile, fromFile, sinceFile;
 };
 
 // The one instance, holding its defaults until options change it. Written by ParseOption only.

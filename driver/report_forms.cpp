@@ -1,0 +1,30 @@
+#include "driver/report_forms.h"
+
+#include "driver/texts.h"
+#include "report/database.h"
+#include "report/json.h"
+#include "report/screen_report.h"
+
+namespace {
+void JsonDocument() {
+  WriteJsonReport(ProgramVersion);
+}
+
+const ReportForm Forms[] = {
+    {Screen, false, false, {ScreenHeader, WalkScreenTree, ScreenFooter}, nullptr},
+    {Tab, false, true, {TabHeader, WalkTabTree, NoFooter}, nullptr},
+    {Comma, false, true, {CommaHeader, WalkCommaTree, NoFooter}, nullptr},
+    {Csv, true, true, {CsvHeader, WalkCsvTree, NoFooter}, nullptr},
+    {Json, true, false, {nullptr, nullptr, nullptr}, JsonDocument},
+};
+}  // namespace
+
+const ReportForm& FormOf(OutputMode mode) {
+  for (const ReportForm& form : Forms)
+    if (form.mode == mode) return form;
+  return Forms[0];
+}
+
+bool IsExport(OutputMode mode) {
+  return FormOf(mode).isExport;
+}
