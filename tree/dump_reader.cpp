@@ -24,7 +24,7 @@ struct TooLong {};
 
 // The parser's own stack (the text being parsed, the state of each open level), bounded.
 struct BoundedAllocator {
-  static const bool kNeedFree = true;
+  [[maybe_unused]] static const bool kNeedFree = true;
   void* Malloc(size_t size) {
     if (size > MostTextBytes) throw TooLong();
     void* p = size ? std::malloc(size) : nullptr;

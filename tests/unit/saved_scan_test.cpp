@@ -64,7 +64,7 @@ struct Reading {
     FILE* f = Holding(text);
     ok = ReadDump(f, &read);
     std::fclose(f);
-    if (ok && read.found) FinishTree(&build);
+    if (read.found) FinishTree(&build);
     return ok;
   }
 };
