@@ -1,6 +1,5 @@
 #include "driver/options.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -397,9 +396,9 @@ void ParseArgument(const char* argument) {
   if (FileValueSet && length > (size_t)BStrCapacity) {
     size_t file = length - (size_t)FileKeywordLength;
     if (file > (size_t)PathBudget) {
-      std::string message = std::string("quorvel: the file of ") + FileOptionName +
-                            " is longer than " + std::to_string(PathBudget) + " bytes\n";
-      std::fputs(message.c_str(), stderr);
+      std::string lead = std::string("The file of ") + FileOptionName + " is longer than " +
+                         std::to_string(PathBudget) + " bytes";
+      WriteRunEndingMessage(lead.c_str(), "", 0, "");
       EndProgram(1);
     }
     BSet(*FileValueSet, argument + FileKeywordLength, (int)file);

@@ -99,7 +99,7 @@ class NativeInstall(unittest.TestCase):
                            timeout=60)
         self.assertNotEqual(r.returncode, 0)
         self.assertEqual(r.stdout, b"")
-        self.assertTrue(r.stderr.startswith(b"missing packages: cmake g++ ("), r.stderr)
+        self.assertTrue(r.stderr.startswith(b"missing packages: cmake g++ rapidjson-dev ("), r.stderr)
 
     def test_manual_page_renders_without_warnings(self):
         page = os.path.join(h.SOURCE, "docs", "quorvel.1")

@@ -12,6 +12,7 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/pager.h"
+#include "console/strings.h"
 #include "disk/stored_defaults.h"
 #include "driver/system.h"
 #include "driver/texts.h"
@@ -180,7 +181,8 @@ TEST_F(OptionTest, SortAcceptsTheSixNamesInAnyCase) {
     const char* token;
     SortOrder order;
   } cases[] = {{"-sort=none", NONE},   {"-SORT=Local", LOCAL}, {"-sort=total", TOTAL},
-               {"-sort=WASTE", WASTE}, {"-Sort=files", FILES}, {"-sort=name", NAME}};
+               {"-sort=WASTE", WASTE}, {"-Sort=files", FILES}, {"-sort=name", NAME},
+               {"-sort=Growth", GROWTH}};
   for (const auto& c : cases) {
     Parse(c.token);
     EXPECT_EQ(Options.sortOrder, c.order) << c.token;
@@ -415,6 +417,28 @@ TEST_F(OptionTest, ALaunchThatCannotStartSaysSoAndEndsWithCode1) {
                                       std::string("quorvel: Could not start ") + HomePage}));
 }
 
+TEST_F(OptionTest, SavedScanFilesKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
+  Parse("-save=Dumps/Today.json");
+  Parse("-FROM:Old.JSON");
+  Parse("-Since=-");
+  EXPECT_EQ(S(Options.saveFile), "Dumps/Today.json");
+  EXPECT_EQ(S(Options.fromFile), "Old.JSON");
+  EXPECT_EQ(S(Options.sinceFile), "-");
+  Parse("-from=");
+  EXPECT_EQ(Options.fromFile.length, 0);
+  Parse("-sincex");  // neither "=" nor ":": a directory
+  EXPECT_EQ(Dir(), "-sincex");
+  EXPECT_EQ(S(Options.sinceFile), "-");
+  // A file named on the command line may be as long as a path; the token alone is cut at 255.
+  std::string longName = "-save=" + std::string(300, 'f') + ".json";
+  ParseArgument(longName.c_str());
+  EXPECT_EQ(S(Options.saveFile), longName.substr(6));
+  EXPECT_TRUE(out.empty());
+  std::string tooLong = "-since=" + std::string(PathBudget + 1, 'f');
+  EXPECT_THROW(ParseArgument(tooLong.c_str()), ProgramEnded);
+  EXPECT_NE(out.find("The file of -since= is longer than 4095 bytes"), std::string::npos) << out;
+}
+
 TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
   Parse("-?");  // help is only a first-argument matter
   EXPECT_EQ(Dir(), "-?");
@@ -520,11 +544,11 @@ TEST(SizeValue, HugeValuesClampToTheLargestSigned64BitValue) {
 TEST_F(OptionTest, HelpAndWelcomeTextsHaveTheirLineCounts) {
   ShowHelp();
   std::vector<std::string> help = Lines();
-  ASSERT_EQ(help.size(), 33u);
+  ASSERT_EQ(help.size(), 36u);
   EXPECT_EQ(help[0], "");
   EXPECT_EQ(help[1], "Usage: quorvel [options] [directory] [options]");
-  EXPECT_EQ(help[20], "  -sort=[name | local | size | waste | files | none]");
-  EXPECT_EQ(help[32], "-cl:# and -size:#");
+  EXPECT_EQ(help[23], "  -sort=[name | local | size | waste | files | growth | none]");
+  EXPECT_EQ(help[35], "-cl:# and -size:#");
   // The lines of the later options fit the 80 columns of the screens the help was made for.
   for (const std::string& line : help) EXPECT_LT(line.size(), 80u) << line;
   out.clear();
@@ -542,7 +566,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     EXPECT_EQ(e.code, 0);
   }
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 35u);
+  ASSERT_EQ(lines.size(), 38u);
   EXPECT_EQ(lines[0], BannerLine);
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[3], "Usage: quorvel [options] [directory] [options]");
@@ -552,7 +576,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     out.clear();
     char* argv[] = {program, first};
     EXPECT_THROW(ShowBanner(2, argv), ProgramEnded) << first;
-    EXPECT_EQ(Lines().size(), 35u) << first;
+    EXPECT_EQ(Lines().size(), 38u) << first;
   }
   // The banner line alone, without its empty line.
   out.clear();
@@ -572,7 +596,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   char* helpFirst[] = {program, help, csv};
   PagingEnabled = false;
   EXPECT_THROW(ShowBanner(3, helpFirst), ProgramEnded);
-  EXPECT_EQ(Lines().size(), 35u);
+  EXPECT_EQ(Lines().size(), 38u);
 
   out.clear();
   char* later[] = {program, plain, help};
