@@ -313,6 +313,22 @@ class SaveFailures(unittest.TestCase):
             self.assertEqual(p.returncode, -sig)
             self.assertUntouched()
 
+    def test_ctrl_c_while_saving_leaves_the_file_as_it_was(self):
+        # In a terminal, reading the dump from the keyboard: Ctrl+C ends the run while the
+        # temporary file is open (on Windows through the console's handler).
+        with h.Terminal(["-from=-", "-save=" + h.arg(self.target)], cwd=self.dir.root) as term:
+            end = time.time() + 30
+            while not glob.glob(self.target + ".tmp*") and time.time() < end:
+                time.sleep(0.1)
+            self.assertTrue(glob.glob(self.target + ".tmp*"), "no temporary file was made")
+            term.keys("[1,2,{},")
+            term.keys("C-c")
+            # The session's shell ends with the program; what counts is what it left.
+            end = time.time() + 30
+            while glob.glob(self.target + ".tmp*") and time.time() < end:
+                time.sleep(0.1)
+        self.assertUntouched()
+
     def test_save_replaces_the_file_when_whole(self):
         r = h.run(["-from=" + h.arg(self.dump), "-save=" + h.arg(self.target)])
         self.assertEqual(r.returncode, 0, r.stderr)
