@@ -63,9 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ClearExclusions(false, true);
   if (pick & 0x80) AddExclusion("b", 1);
   static const int32_t clusters[] = {0, 512, 4096, 3000};
-  BuildSettings s = {(pick & 1) != 0, (pick & 2) ? 2 : INT32_MAX, (pick & 4) ? 8192 : 0,
-                     (SortOrder)((pick >> 3) % SortOrderCount), true, clusters[(pick >> 5) & 3],
-                     (pick & 0x40) ? 4096 : 0, false};
+  BuildSettings s = {(pick & 1) != 0,
+                     (pick & 2) ? 2 : INT32_MAX,
+                     (pick & 4) ? 8192 : 0,
+                     (SortOrder)((pick >> 3) % SortOrderCount),
+                     true,
+                     clusters[(pick >> 5) & 3],
+                     (pick & 0x40) ? 4096 : 0,
+                     false};
   FILE* in = std::tmpfile();
   std::fwrite(data + 1, 1, size - 1, in);
   std::rewind(in);

@@ -122,7 +122,6 @@ void FinishDeferred(TreeBuild* b, int k) {
     DirNode* next;    // the next of them to finish
   };
   std::vector<Frame> stack;
-  int per = 2 * CandidateCount(b);
   auto push = [&](DirNode* n) {
     DirNode* handed = n->firstChild;
     n->firstChild = nullptr;
@@ -141,11 +140,17 @@ void FinishDeferred(TreeBuild* b, int k) {
     DirNode* handed = top.handed;
     int depth = (int)stack.size() - 1;
     stack.pop_back();
-    const int64_t* kept = &b->pending[(size_t)n->wastage * per];
-    SettleOwnFigures(b, n, kept, kept + CandidateCount(b), b->candidates ? k : 0);
+    size_t at = (size_t)(n->wastage >> 4);
+    int count = (int)(n->wastage & 15);
+    int64_t local[ClusterCandidates], waste[ClusterCandidates];
+    for (int i = 0; i < count; ++i) {
+      local[i] = b->pending[at + i];
+      waste[i] = b->pending[at + count + i];
+    }
+    SettleOwnFigures(b, n, local, waste, k < count ? k : count - 1);
     PlaceChildren(n, depth, handed, b->settings);
   }
-  std::vector<int64_t>().swap(b->pending);
+  std::deque<int64_t>().swap(b->pending);
 }
 }  // namespace
 
@@ -361,9 +366,16 @@ void TreeCloseDirectory(TreeBuild* b) {
   if (b->sink && !l.notEntered) b->sink->close(b->sink->context);
   DirNode* handed = HandingOrder(l.children);
   if (b->deferred) {
-    // Sized when the tree is whole: the node holds the index of its kept figures meanwhile.
+    // Sized when the tree is whole: the node's wastage says meanwhile where its figures are
+    // kept and how many, those of the candidates the space held so far still allows.
     int count = CandidateCount(b);
-    l.node->wastage = (int64_t)(b->pending.size() / (2 * count));
+    if (b->candidates && b->lowestHeldBit > 0) {
+      count = 1;
+      while (count < ClusterCandidates &&
+             ((int64_t)SmallestCandidate << count) <= ChooseCluster(b->lowestHeldBit))
+        ++count;
+    }
+    l.node->wastage = (int64_t)b->pending.size() << 4 | count;
     b->pending.insert(b->pending.end(), l.local, l.local + count);
     b->pending.insert(b->pending.end(), l.waste, l.waste + count);
     l.node->firstChild = handed;

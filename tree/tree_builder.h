@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "console/bounded_string.h"
@@ -120,15 +121,16 @@ struct TreeBuild {
   PathStr rel;              // path below the root of the open directory, each name + separator
   SeenFiles linkedSeen;     // files of several names charged so far
   // Sizing waits for the whole tree: the cluster or the file system's unit is not known yet,
-  // or the tree is kept whole. Each directory's own figures for every candidate cluster are
-  // kept in `pending` meanwhile (its node's wastage holds the index), and the tree is sized
-  // and shaped when it is finished.
+  // or the tree is kept whole. Each directory's own figures for the candidate clusters are
+  // kept in `pending` meanwhile (its node's wastage says where, and how many), and the tree is
+  // sized and shaped when it is finished. Only the candidates up to the largest that the
+  // space held so far allows are kept: the cluster chosen at the end can only be smaller.
   bool deferred;
-  bool candidates;               // own figures are kept for every candidate cluster
-  std::vector<int64_t> pending;  // 2 x ClusterCandidates figures per directory
-  int lowestHeldBit;             // the lowest bit set in any non-zero space held seen; 0 when none
-  int32_t chosenCluster;         // the cluster the figures are rounded to, once finished
-  int32_t chosenUnit;            // the file system's unit they were taken with, once finished
+  bool candidates;              // own figures are kept for every candidate cluster
+  std::deque<int64_t> pending;  // in pieces, so that growing never copies what is there
+  int lowestHeldBit;            // the lowest bit set in any non-zero space held seen; 0 when none
+  int32_t chosenCluster;        // the cluster the figures are rounded to, once finished
+  int32_t chosenUnit;           // the file system's unit they were taken with, once finished
   BuildTotals totals;
   bool started;
 };
