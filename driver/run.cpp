@@ -171,6 +171,14 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   return s;
 }
 
+// The settings that shaped the tree, where the scan and the report's forms read them.
+void TellScan(const BuildSettings& s) {
+  Scan.dirListingSizes = s.dirListingSizes;
+  Scan.maxDepth = s.maxDepth;
+  Scan.minSize = s.minSize;
+  Scan.sortOrder = s.sortOrder;
+}
+
 // What reading the report's dump keeps between the reader's start of the tree and its end.
 struct FromRead {
   BuildSettings settings;
@@ -239,6 +247,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   From.settings.cluster = ClusterSize;
   From.settings.fileSystemCluster = build.chosenUnit;
   *settings = From.settings;
+  TellScan(*settings);
   *path = PMake(NameText(&RootNode), NameLength(&RootNode));
   TakeTotals(build.totals);
   const DumpFacts& f = read.facts;
@@ -281,11 +290,11 @@ bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
     PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
   }
   ScanPath = *path;
-  *settings = ReportSettings(ClusterSize, DriveClusterSize, true);
-  Scan.dirListingSizes = settings->dirListingSizes;
-  Scan.maxDepth = settings->maxDepth;
-  Scan.minSize = settings->minSize;
-  Scan.sortOrder = settings->sortOrder;
+  // The start directory is charged for its entry table unless it is its drive's root.
+  int withSeparator =
+      path->length + (path->length > 0 && path->text[path->length - 1] == PathSeparator ? 0 : 1);
+  *settings = ReportSettings(ClusterSize, DriveClusterSize, withSeparator > DriveRootLength);
+  TellScan(*settings);
   Scan.rootPathLength = DriveRootLength;
   Scan.pathBudget = PathBudget;
   Scan.patternRoom = PathPatternRoom;
