@@ -13,12 +13,13 @@ PREFIX ?= /usr/local
 
 .PHONY: run test native win32 asan tsan fuzz fuzz-build deps clean install package bench
 
-# The native build needs cmake and a C++ compiler only; as root on Debian they are installed
-# when missing, otherwise the missing ones are named. Only the program is built, with a line
-# saying so and one per step (nothing when it is up to date), then it runs.
+# The native build needs cmake, a C++ compiler and RapidJSON's headers only; as root on Debian
+# they are installed when missing, otherwise the missing ones are named. Only the program is
+# built, with a line saying so and one per step (nothing when it is up to date), then it runs.
 run:
-	@command -v cmake >/dev/null 2>&1 && command -v g++ >/dev/null 2>&1 || \
-	  sh tools/install-deps.sh run cmake g++
+	@command -v cmake >/dev/null 2>&1 && command -v g++ >/dev/null 2>&1 && \
+	  test -f /usr/include/rapidjson/reader.h || \
+	  sh tools/install-deps.sh run cmake g++ rapidjson-dev
 	@sh tools/build-for-run.sh $(NATIVE) $(JOBS)
 	@$(NATIVE)/quorvel $(ARGS)
 

@@ -38,7 +38,8 @@ Settings First() {
   return Settings{DefaultOptions, GraphicTreeChars, true, true, true, false};
 }
 Settings Second() {
-  RunOptions o = {7, 12345, Comma, 999, true, {1, {'\x01', 0}}, FILES, {BMake("\x01")}};
+  RunOptions o = {7,     12345, Comma, 999, true, {1, {'\x01', 0}}, FILES, {BMake("\x01")},
+                  {1, {'\x01', 0}}, {1, {'\x01', 0}}, {1, {'\x01', 0}}};
   return Settings{o, PlainTreeChars, false, false, false, true};
 }
 
@@ -111,6 +112,8 @@ const char* OrderText(SortOrder order) {
       return "sorts sibling directories by their wastage";
     case FILES:
       return "sorts sibling directories by their number of files";
+    case GROWTH:
+      return "sorts sibling directories by their growth since a saved scan (-since)";
   }
   return "";
 }
@@ -161,6 +164,15 @@ std::string Describe(const Settings& a, const Settings& b) {
     add("reports on the directory " + std::string(x.directory.text, x.directory.length) +
         " (a later directory wins)");
   if (x.sortOrder == y.sortOrder) add(OrderText(x.sortOrder));
+  // A saved-scan option names its file, or (empty) drops the one named before it.
+  auto file = [&add](const PathStr& p, const PathStr& q, const char* named, const char* none) {
+    if (!BEquals(p, q)) return;
+    add(p.length == 0 ? std::string(none) : named + std::string(p.text, p.length));
+  };
+  file(x.saveFile, y.saveFile, "also writes the scan as a dump to ", "writes no dump");
+  file(x.fromFile, y.fromFile, "reports from the saved scan ", "reports from the disk");
+  file(x.sinceFile, y.sinceFile, "shows each directory's growth since the saved scan ",
+       "shows no growth");
   if (BEquals(a.treeChars, b.treeChars))
     add(BEquals(a.treeChars, GraphicTreeChars) ? "draws the tree with line characters"
                                                : "draws the tree with + | and -");

@@ -17,5 +17,5 @@ int main(int argc, char** argv) {
     WriteText("\f", 1);
     WriteLineEnd();
   }
-  EndProgram(ReportMade ? 0 : 1);
+  EndProgram(ReportMade && !SaveFailed ? 0 : 1);
 }

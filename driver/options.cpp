@@ -18,7 +18,7 @@
 #include "mailer/shell_open.h"
 #include "report/screen_report.h"
 
-const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME, {}};
+const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME, {}, {}, {}, {}};
 RunOptions Options = DefaultOptions;
 
 intptr_t (*Launcher)(const BStr& file, const BStr& parameters, const BStr& directory,
@@ -213,6 +213,7 @@ enum class Keyword {
   Units,
   Bytes,
   Exclude,
+  SavedScan,
   NoWaste,
   AsPercent,
   AsValue,
@@ -241,6 +242,9 @@ const KeywordRow Keywords[] = {
     {"-CSV", true, Keyword::Csv},           {"-JSON", true, Keyword::Json},
     {"-UNITS", true, Keyword::Units},       {"-BYTES", true, Keyword::Bytes},
     {"-EXCLUDE=", false, Keyword::Exclude}, {"-EXCLUDE:", false, Keyword::Exclude},
+    {"-SAVE=", false, Keyword::SavedScan},  {"-SAVE:", false, Keyword::SavedScan},
+    {"-FROM=", false, Keyword::SavedScan},  {"-FROM:", false, Keyword::SavedScan},
+    {"-SINCE=", false, Keyword::SavedScan}, {"-SINCE:", false, Keyword::SavedScan},
     {"-NOWASTE", false, Keyword::NoWaste},  {"-ASPER", false, Keyword::AsPercent},
     {"-ASVAL", false, Keyword::AsValue},    {"-W", false, Keyword::Welcome},
     {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
@@ -252,7 +256,7 @@ const KeywordRow Keywords[] = {
 // The options whose value names a file or a pattern: the value after the keyword may hold
 // PathBudget bytes. Every other token holds at most 255 bytes, keyword and value together.
 bool ValueNamesPath(Keyword k) {
-  return k == Keyword::Exclude;
+  return k == Keyword::Exclude || k == Keyword::SavedScan;
 }
 
 // The row a token's upper-cased first 255 bytes match, or null. Every keyword is far shorter
@@ -287,6 +291,14 @@ void ParseExclude(const char* pattern, size_t length) {
     Options.excludes.clear();
   else
     Options.excludes.push_back(PMake(pattern, (int)length));
+}
+
+// The file a saved-scan option names: -save=, -from= or -since= (or their ':' spellings), by
+// the upper-cased token's third byte.
+PathStr* SavedScanOption(const BStr& upper) {
+  if (upper.text[2] == 'A') return &Options.saveFile;
+  if (upper.text[2] == 'R') return &Options.fromFile;
+  return &Options.sinceFile;
 }
 
 // Ends the program when a keyword's token is longer than its option holds: a value cut to fit
@@ -385,6 +397,12 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
     case Keyword::Exclude: {
       size_t from = std::strlen(row.keyword);
       ParseExclude(text + from, length - from);
+      break;
+    }
+    case Keyword::SavedScan: {
+      // The file as given, letter case kept; an empty value drops what an earlier source set.
+      size_t from = std::strlen(row.keyword);
+      *SavedScanOption(upper) = PMake(text + from, (int)(length - from));
       break;
     }
     case Keyword::NoWaste:

@@ -13,9 +13,9 @@
 // other programs, and Html the page for a browser, each written alone on standard output.
 enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2, Csv = 3, Json = 4, Html = 5 };
 
-inline bool IsExport(OutputMode mode) {
-  return mode == Csv || mode == Json || mode == Html;
-}
+// Whether the form is an export: written alone on standard output, without banner, title or
+// form feed (the table of report forms says which are).
+bool IsExport(OutputMode mode);
 
 struct RunOptions {
   unsigned char maxDepth;  // levels below the root shown as nodes of their own
@@ -26,6 +26,10 @@ struct RunOptions {
   PathStr directory;  // as given, not upper-cased (see directoryTooLong)
   SortOrder sortOrder;
   std::vector<PathStr> excludes;  // -exclude patterns as given, in order; each <= PathBudget bytes
+  // Saved scans, as given (not upper-cased); empty when not asked for. -save=FILE: the scan is
+  // also written to FILE; -from=FILE: the report is made from the dump in FILE ("-": standard
+  // input); -since=FILE: each directory's growth since the dump in FILE.
+  PathStr saveFile, fromFile, sinceFile;
   // The token that named the directory held more than PathBudget bytes. directory then holds its
   // first PathCapacity bytes, still more than the budget: the run must refuse the path as too
   // long, never report the shorter one (an ancestor, or another directory).

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <string>
 
 #include "console/console.h"
 #include "console/output.h"
@@ -10,18 +12,24 @@
 #include "console/strings.h"
 #include "disk/drive.h"
 #include "driver/options.h"
+#include "driver/report_forms.h"
 #include "driver/texts.h"
 #include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
-#include "report/html.h"
-#include "report/json.h"
+#include "report/saved_scans.h"
 #include "report/screen_report.h"
+#include "tree/dump_file.h"
+#include "tree/dump_reader.h"
+#include "tree/dump_writer.h"
 #include "tree/exclude.h"
 #include "tree/expand_path.h"
+#include "tree/growth.h"
 #include "tree/scan.h"
+#include "tree/tree_builder.h"
 
 bool ReportMade = false;
+bool SaveFailed = false;
 
 namespace {
 // The last words of a run that met directories it could not read, or left out for want of
@@ -42,6 +50,319 @@ int NoteIncompleteReport() {
   std::fflush(stderr);
   return LeftOutDirectories > 0 ? 1 : 0;
 }
+
+// The title of a report that is not an export, when it goes to a file or a pipe; a report of a
+// saved scan says when that scan was made.
+void WriteTitle() {
+  BStr title = BMake("Quorvel report, created at ");
+  BAppend(title, LocalDateTime());
+  if (SavedScans.fromDump && SavedScans.fromDated) {
+    BAppend(title, ", from a scan made at ");
+    BAppend(title, SavedScans.fromMade);
+  }
+  PagedWriteLine(title);
+  PagedWriteLine("");
+}
+
+// One line on the error output about a file of a saved scan: "quorvel: FILE: what" (and
+// nothing on standard output, where the report would go).
+void FileMessage(const PathStr& file, const char* what, const BStr& detail) {
+  std::string line = "quorvel: ";
+  line.append(file.text, (size_t)file.length);
+  line += ": ";
+  line += what;
+  line.append(detail.text, (size_t)detail.length);
+  line += "\n";
+  FlushOutput();
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+FILE* FromDump = nullptr;   // the dump -from reads, open from before anything is read
+FILE* SinceDump = nullptr;  // the dump -since compares with
+SaveFile Save = {};         // the dump -save writes, while it is written
+bool Saving = false;
+void (*EndBeforeSaving)(int) = nullptr;  // the end hook there was before the dump was opened
+
+// The program ends while a dump is being written (the pager's Escape, a message that ends the
+// run): the dump is not whole, so its temporary file goes and the file named stays as it was.
+void DiscardSaveOnEnd(int code) {
+  if (Saving) DiscardSaveFile(&Save);
+  Saving = false;
+  EndProgramHook = EndBeforeSaving;
+  if (EndProgramHook) EndProgramHook(code);
+}
+
+[[noreturn]] void EndWithFileMessage(const PathStr& file, const char* what, const BStr& detail) {
+  FileMessage(file, what, detail);
+  EndProgram(1);
+}
+
+// Opens every file of saved scans the options name before anything is read: one that cannot
+// be read or written is said at once, and the run ends with exit code 1.
+void OpenSavedScans() {
+  BStr reason = BMake("");
+  bool fromStdin = BEquals(Options.fromFile, "-"), sinceStdin = BEquals(Options.sinceFile, "-");
+  if (fromStdin && sinceStdin)
+    EndWithFileMessage(Options.sinceFile, "standard input is read by -from= already", reason);
+  if (Options.saveFile.length > 0 && Options.fromFile.length == 0)
+    EndWithFileMessage(Options.saveFile,
+                       "this version saves a scan read with -from= only (-from=FILE -save=FILE)",
+                       reason);
+  if (Options.fromFile.length > 0 && !(FromDump = OpenDumpForReading(Options.fromFile, &reason)))
+    EndWithFileMessage(Options.fromFile, "cannot be read: ", reason);
+  if (Options.sinceFile.length > 0 && !(SinceDump = OpenDumpForReading(Options.sinceFile, &reason)))
+    EndWithFileMessage(Options.sinceFile, "cannot be read: ", reason);
+  if (Options.saveFile.length > 0) {
+    if (!CreateSaveFile(Options.saveFile, &Save, &reason))
+      EndWithFileMessage(Options.saveFile, "cannot be written: ", reason);
+    Saving = true;
+    EndBeforeSaving = EndProgramHook;
+    EndProgramHook = DiscardSaveOnEnd;
+  }
+}
+
+// The dump is whole: it takes its name, or the reason it could not is said (the report is
+// still made; the exit code is 1).
+void CommitSave(bool whole) {
+  if (!Saving) return;
+  BStr reason = BMake("a write failed");
+  bool ok = whole && CommitSaveFile(&Save, &reason);
+  if (!whole) DiscardSaveFile(&Save);
+  Saving = false;
+  EndProgramHook = EndBeforeSaving;
+  if (!ok) {
+    FileMessage(Options.saveFile, "was not written: ", reason);
+    SaveFailed = true;
+  }
+}
+
+[[noreturn]] void BadDump(const PathStr& file, const DumpRead& read) {
+  if (Saving) DiscardSaveFile(&Save);
+  Saving = false;
+  EndProgramHook = EndBeforeSaving;
+  EraseStatus();
+  char where[64];
+  std::snprintf(where, sizeof where, "byte %lld: ", (long long)read.errorOffset);
+  BStr detail = BMake(where);
+  BAppend(detail, read.error);
+  EndWithFileMessage(file, "not a saved scan that can be read, at ", detail);
+}
+
+// A dump's own directory with no word on its entry table: a drive root or "/" is not charged.
+bool LooksLikeDriveRoot(const PathStr& path) {
+  if (path.length == 1 && (path.text[0] == '/' || path.text[0] == '\\')) return true;
+  return path.length == 3 && path.text[1] == ':' && (path.text[2] == '\\' || path.text[2] == '/');
+}
+
+// The settings of the report's tree, from the options.
+BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
+  BuildSettings s;
+  s.dirListingSizes = Options.dirListingSizes;
+  // The default depth, 255, shows every level: a Linux path of 4095 bytes can hold more levels
+  // than that.
+  s.maxDepth = Options.maxDepth == 255 ? INT32_MAX : Options.maxDepth;
+  s.minSize = Options.minSize;
+  s.sortOrder = Options.sortOrder;
+  s.chargeRoot = chargeRoot;
+  s.cluster = cluster;
+  s.fileSystemCluster = unit;
+  s.keepAll = false;
+  return s;
+}
+
+// The settings that shaped the tree, where the scan and the report's forms read them.
+void TellScan(const BuildSettings& s) {
+  Scan.dirListingSizes = s.dirListingSizes;
+  Scan.maxDepth = s.maxDepth;
+  Scan.minSize = s.minSize;
+  Scan.sortOrder = s.sortOrder;
+}
+
+// What reading the report's dump keeps between the reader's start of the tree and its end.
+struct FromRead {
+  BuildSettings settings;
+  DumpWriter writer;
+};
+FromRead From;
+
+// The directory to report is reached in the dump: the tree starts there.
+void BeginFromDump(DumpRead* read, const PathStr& path) {
+  const DumpFacts& f = read->facts;
+  RootNode = DirNode{};
+  RootNode.name = AllocateName(path.text, path.length);
+  RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
+  bool whole = BEquals(path, f.rootName);
+  bool chargeRoot = !whole                ? true
+                    : f.startChargedKnown ? f.startCharged
+                                          : !LooksLikeDriveRoot(path);
+  int32_t cluster = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : f.cluster;
+  From.settings = ReportSettings(cluster, f.cluster, chargeRoot);
+  const ListingSink* sink = nullptr;
+  if (Saving) {
+    SaveFacts facts = {ProgramVersion, f.hasTimestamp ? f.timestamp : (int64_t)std::time(nullptr),
+                       f.cluster,      true,
+                       chargeRoot,     f.hasDrive,
+                       f.driveName,    f.driveCluster,
+                       f.driveFree,    f.driveCapacity};
+    StartDumpWriter(&From.writer, Save.file, facts);
+    sink = &From.writer.sink;
+  }
+  BeginTree(read->build, From.settings, &RootNode, sink);
+}
+
+// Publishes a finished tree's figures as the run's totals.
+void TakeTotals(const BuildTotals& t) {
+  TotalFiles = t.files;
+  TotalWaste = t.waste;
+  UnreadableDirectories = t.unreadable;
+  LeftOutDirectories = t.leftOut;
+  ExcludedDirectories = t.excluded;
+}
+
+// The report's tree from the dump of -from: the directory asked for (the whole dump by
+// default), sized by the scan's rules. False when that directory is not in the dump (said).
+bool ReadFromDump(PathStr* path, BuildSettings* settings) {
+  static TreeBuild build;
+  DumpRead read = {};
+  read.displayName = Options.fromFile.text;
+  // "." is the default: the whole dump.
+  if (!BEquals(Options.directory, ".")) read.select = Options.directory;
+  read.build = &build;
+  read.begin = BeginFromDump;
+  ShowStatus("   Reading saved scan, press [Ctrl+C] to cancel", 47);
+  bool ok = ReadDump(FromDump, &read);
+  EraseStatus();
+  CloseDump(FromDump);
+  FromDump = nullptr;
+  if (!ok) BadDump(Options.fromFile, read);
+  if (!read.found) {
+    CommitSave(false);
+    const char message[] = "Path was not found (maximum path length exceeded?): ";
+    WriteRunEndingMessage(message, read.select.text, read.select.length, "");
+    return false;
+  }
+  ClusterSize = FinishTree(&build);
+  CommitSave(!Saving || DumpWriterOk(&From.writer));
+  From.settings.cluster = ClusterSize;
+  From.settings.fileSystemCluster = build.chosenUnit;
+  *settings = From.settings;
+  TellScan(*settings);
+  *path = PMake(NameText(&RootNode), NameLength(&RootNode));
+  TakeTotals(build.totals);
+  const DumpFacts& f = read.facts;
+  SavedScans.fromDump = true;
+  SavedScans.fromFile = Options.fromFile;
+  SavedScans.fromDated = f.hasTimestamp;
+  SavedScans.fromTimestamp = f.timestamp;
+  if (f.hasTimestamp) SavedScans.fromMade = LocalDateTimeOf(f.timestamp);
+  SavedScans.noDrive = !f.hasDrive;
+  if (f.hasDrive) {
+    DriveLabel = f.driveName;
+    DriveClusterSize = f.driveCluster;
+    DriveFreeBytes = f.driveFree;
+    DriveTotalBytes = f.driveCapacity;
+  }
+  // What was passed over is said, so that no figure passes for more than it is.
+  BStr none = BMake("");
+  if (read.passedOver > 0)
+    FileMessage(Options.fromFile, "values after the tree were passed over", none);
+  if (build.totals.otherFileSystems > 0) {
+    char count[96];
+    std::snprintf(count, sizeof count,
+                  "%ld directories on other file systems count as empty, as a scan leaves them",
+                  (long)build.totals.otherFileSystems);
+    FileMessage(Options.fromFile, count, none);
+  }
+  return true;
+}
+
+// The report's tree from the disk. False when no report can be made (said).
+bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
+  *path = ExpandPath(Options.directory);
+  RootNode = DirNode{};
+  RootNode.name = AllocateName(path->text, path->length);
+  RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
+  if (!GetDriveStatistics(*path, &DriveClusterSize)) return false;
+  ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
+  if (ClusterSize == 0) {
+    ClusterSize = 1;
+    PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
+  }
+  ScanPath = *path;
+  // The start directory is charged for its entry table unless it is its drive's root.
+  int withSeparator =
+      path->length + (path->length > 0 && path->text[path->length - 1] == PathSeparator ? 0 : 1);
+  *settings = ReportSettings(ClusterSize, DriveClusterSize, withSeparator > DriveRootLength);
+  TellScan(*settings);
+  Scan.rootPathLength = DriveRootLength;
+  Scan.pathBudget = PathBudget;
+  Scan.patternRoom = PathPatternRoom;
+  Scan.fileSystemCluster = DriveClusterSize;
+  Scan.readAheadThreads = Options.readAheadThreads;
+  ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  bool scanned = ScanDirectory(&RootNode);
+  // Nothing else would write over the status text when the report goes to a file or a pipe.
+  EraseStatus();
+  if (!scanned) CollapseChildren(&RootNode);
+  return scanned;
+}
+
+// The tree of -since: the same directory in the dump, by the same rules and settings, whole;
+// then every directory of the report gets its growth.
+struct SinceRead {
+  BuildSettings settings;
+  DirNode root;
+};
+SinceRead Since;
+
+void BeginSinceDump(DumpRead* read, const PathStr& path) {
+  const DumpFacts& f = read->facts;
+  Since.root = DirNode{};
+  Since.root.name = AllocateName(path.text, path.length);
+  Since.root.ownNameLength = (uint16_t)NameLength(&Since.root);
+  BuildSettings& s = Since.settings;
+  // The report's settings hold unless the dump is of another place, whose own rule counts.
+  if (read->elsewhere)
+    s.chargeRoot = f.startChargedKnown ? f.startCharged : !LooksLikeDriveRoot(path);
+  if (f.cluster > 0) s.fileSystemCluster = f.cluster;
+  s.keepAll = true;
+  BeginTree(read->build, s, &Since.root, nullptr);
+}
+
+void CompareWithSaved(const PathStr& path, const BuildSettings& report) {
+  static TreeBuild build;
+  DumpRead read = {};
+  read.displayName = Options.sinceFile.text;
+  read.select = path;
+  read.wholeIfElsewhere = true;
+  read.build = &build;
+  read.begin = BeginSinceDump;
+  Since.settings = report;
+  bool ok = ReadDump(SinceDump, &read);
+  CloseDump(SinceDump);
+  SinceDump = nullptr;
+  if (!ok) BadDump(Options.sinceFile, read);
+  if (read.found) FinishTree(&build);
+  const DumpFacts& f = read.facts;
+  if (read.elsewhere) {
+    BStr where = BMake("a scan of ");
+    BAppend(where, f.rootName.text, f.rootName.length < BStrCapacity ? f.rootName.length : 200);
+    BAppend(where, ", compared directory by directory below each");
+    FileMessage(Options.sinceFile, "", where);
+  }
+  SavedScans.since = true;
+  SavedScans.sinceFile = Options.sinceFile;
+  SavedScans.sinceDated = f.hasTimestamp;
+  SavedScans.sinceTimestamp = f.timestamp;
+  if (f.hasTimestamp) SavedScans.sinceMade = LocalDateTimeOf(f.timestamp);
+  SavedScans.totalGrowth = CompareTrees(&RootNode, read.found ? &Since.root : nullptr, report);
+  if (read.found) {
+    CollapseChildren(&Since.root);
+    std::free(Since.root.name);
+    Since.root.name = nullptr;
+  }
+}
 }  // namespace
 
 void StartUp() {
@@ -57,69 +378,36 @@ void StartUp() {
 
 void RunDirectory() {
   ReportMade = false;
+  SaveFailed = false;
   TotalWaste = 0;
   TotalFiles = 0;
-  bool exporting = IsExport(Options.outputMode);
-  if (OutputRedirected && !exporting) {
-    BStr title = BMake("Quorvel report, created at ");
-    BAppend(title, LocalDateTime());
-    PagedWriteLine(title);
-    PagedWriteLine("");
-  }
-  PathStr path = ExpandPath(Options.directory);
-  RootNode = DirNode{};
-  RootNode.name = AllocateName(path.text, path.length);
-  RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
-  if (!GetDriveStatistics(path, &DriveClusterSize)) return;
-  ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
-  if (ClusterSize == 0) {
-    ClusterSize = 1;
-    PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
-  }
-  ScanPath = path;
-  Scan.dirListingSizes = Options.dirListingSizes;
-  // The default depth, 255, shows every level: a Linux path of 4095 bytes can hold more levels
-  // than that.
-  Scan.maxDepth = Options.maxDepth == 255 ? INT32_MAX : Options.maxDepth;
-  Scan.minSize = Options.minSize;
-  Scan.sortOrder = Options.sortOrder;
-  Scan.rootPathLength = DriveRootLength;
-  Scan.pathBudget = PathBudget;
-  Scan.patternRoom = PathPatternRoom;
-  Scan.fileSystemCluster = DriveClusterSize;
-  Scan.readAheadThreads = Options.readAheadThreads;
+  SavedScans = SavedScanNotes{};
+  ForgetGrowth();
+  const ReportForm& form = FormOf(Options.outputMode);
   ClearExclusions(NamesIgnoreCase, TextIsUtf8);
   for (const PathStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
-  ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
-  bool scanned = ScanDirectory(&RootNode);
-  // Nothing else would write over the status text when the report goes to a file or a pipe.
-  EraseStatus();
-  if (scanned) {
-    ReportMade = true;
-    // Also when the report is left early (Escape in the scroller ends the program there).
-    ClosingNote = NoteIncompleteReport;
-    // From here on an export's standard output is the report.
-    if (exporting) SendOutputToErrors(false);
-    ReportSection section = {ScreenHeader, WalkScreenTree, ScreenFooter};
-    if (Options.outputMode == Tab) {
-      SetRowPath(path);
-      section = ReportSection{TabHeader, WalkTabTree, NoFooter};
-    } else if (Options.outputMode == Comma) {
-      SetRowPath(path);
-      section = ReportSection{CommaHeader, WalkCommaTree, NoFooter};
-    } else if (Options.outputMode == Csv) {
-      SetRowPath(path);
-      section = ReportSection{CsvHeader, WalkCsvTree, NoFooter};
-    }
-    if (Options.outputMode == Json) {
-      WriteJsonReport(ProgramVersion);
-      FlushOutput();
-    } else if (Options.outputMode == Html) {
-      WriteHtmlReport(ProgramVersion);
-      FlushOutput();
-    } else {
-      RunReport(section);
-    }
+  OpenSavedScans();
+  PathStr path;
+  BuildSettings settings;
+  if (Options.fromFile.length > 0) {
+    if (!ReadFromDump(&path, &settings)) return;
+    if (OutputRedirected && !form.isExport) WriteTitle();
+  } else {
+    if (OutputRedirected && !form.isExport) WriteTitle();
+    if (!ReadFromDisk(&path, &settings)) return;
+  }
+  if (SinceDump) CompareWithSaved(path, settings);
+  ReportMade = true;
+  // Also when the report is left early (Escape in the scroller ends the program there).
+  ClosingNote = NoteIncompleteReport;
+  // From here on an export's standard output is the report.
+  if (form.isExport) SendOutputToErrors(false);
+  if (form.rowPaths) SetRowPath(path);
+  if (form.document) {
+    form.document();
+    FlushOutput();
+  } else {
+    RunReport(form.section);
   }
   CollapseChildren(&RootNode);
 }

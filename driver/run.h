@@ -1,6 +1,8 @@
 // The run driver: one report for one directory.
 #pragma once
 
+#include <cstdint>
+
 #include "console/bounded_string.h"
 
 // Expands the directory, checks the drive, scans the tree, writes the report in the form the
@@ -11,6 +13,9 @@ void RunDirectory();
 // the start directory was not found. Written by RunDirectory; the entry turns false into exit
 // code 1.
 extern bool ReportMade;
+// Whether a dump asked for with -save could not be written whole (the report was made; the file
+// was left as it was). Written by RunDirectory; the entry turns true into exit code 1.
+extern bool SaveFailed;
 
 // The start-up sequence up to the parameters: platform set-up, thousands separator, display
 // defaults by redirection.
@@ -18,6 +23,8 @@ void StartUp();
 
 // The title line's date and time in the user's locale.
 BStr LocalDateTime();
+// A time given in seconds since 1970 (UTC), as LocalDateTime shows the present one.
+BStr LocalDateTimeOf(int64_t seconds);
 // The user locale's thousands separator, or ',' when it has no single-byte one.
 char LocaleThousandsSeparator();
 // Switches the file functions to the console's code page, and the like.

@@ -21,9 +21,13 @@ char LocaleThousandsSeparator() {
 }
 
 BStr LocalDateTime() {
-  std::time_t now = std::time(nullptr);
+  return LocalDateTimeOf((int64_t)std::time(nullptr));
+}
+
+BStr LocalDateTimeOf(int64_t seconds) {
+  std::time_t when = (std::time_t)seconds;
   struct std::tm local;
-  localtime_r(&now, &local);
+  if (!localtime_r(&when, &local)) return BMake("?");
   char buffer[256];
   size_t n = std::strftime(buffer, sizeof buffer, "%x %X", &local);
   return BMake(buffer, (int)n);

@@ -27,14 +27,32 @@ char LocaleThousandsSeparator() {
   return n == 2 ? buffer[0] : ',';
 }
 
-BStr LocalDateTime() {
+namespace {
+// The date and time of when (the present one when null) in the locale's short date and time.
+BStr FormatDateTime(const SYSTEMTIME* when) {
   char date[128], time[128];
-  int d = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
-  int t = GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, time, sizeof time);
+  int d = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, when, nullptr, date, sizeof date);
+  int t = GetTimeFormatA(LOCALE_USER_DEFAULT, 0, when, nullptr, time, sizeof time);
   BStr s;
   BClear(s);
   if (d > 0) BAppend(s, date, d - 1);
   BAppendChar(s, ' ');
   if (t > 0) BAppend(s, time, t - 1);
   return s;
+}
+}  // namespace
+
+BStr LocalDateTime() {
+  return FormatDateTime(nullptr);
+}
+
+BStr LocalDateTimeOf(int64_t seconds) {
+  // Seconds since 1970 as the 100-nanosecond ticks since 1601 a FILETIME holds.
+  ULARGE_INTEGER ticks;
+  ticks.QuadPart = (ULONGLONG)(seconds + 11644473600LL) * 10000000ULL;
+  FILETIME utc = {ticks.LowPart, ticks.HighPart}, local;
+  SYSTEMTIME when;
+  if (seconds < 0 || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &when))
+    return BMake("?");
+  return FormatDateTime(&when);
 }

@@ -1,11 +1,20 @@
 #include "report/database.h"
 
+#include <cstring>
+
 #include "console/output.h"
 #include "console/strings.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "tree/growth.h"
 
 PathStr RowPath = {0, {0}};
+
+namespace {
+// The separator rows join names with: the build's own, or the other one when the start path
+// holds only that (a saved scan made on the other system).
+char RowSeparator = PathSeparator;
+}  // namespace
 
 namespace {
 // Both forms end their lines with CR LF on every build, as CSV files do.
@@ -107,14 +116,26 @@ bool Walk(const DirNode* node, void (*writeRow)(const DirNode*)) {
 
 void SetRowPath(const PathStr& scannedPath) {
   RowPath = scannedPath;
-  AppendBackslash(RowPath, PathBudget + 1);
+  char other = PathSeparator == '/' ? '\\' : '/';
+  bool own = std::memchr(RowPath.text, PathSeparator, (size_t)RowPath.length) != nullptr;
+  bool foreign = std::memchr(RowPath.text, other, (size_t)RowPath.length) != nullptr;
+  RowSeparator = !own && foreign ? other : PathSeparator;
+  AppendSeparatorWith(RowPath, PathBudget + 1, RowSeparator);
 }
 
+// With growth since a saved scan, its column stands before the directory's.
 int32_t TabHeader() {
+  if (GrowthShown())
+    return Header(
+        "\"Total-no subs\"\t\"Wasted space\"\t \"Dir+SubDirs\"\t      \"Growth\"\t\"Directory "
+        "name\"");
   return Header("\"Total-no subs\"\t\"Wasted space\"\t \"Dir+SubDirs\"\t\"Directory name\"");
 }
 
 int32_t CommaHeader() {
+  if (GrowthShown())
+    return Header(
+        "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Growth\",\"Directory name\"");
   return Header("\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"");
 }
 
@@ -125,6 +146,10 @@ void WriteTabRow(const DirNode* node) {
   WriteText("\t", 1);
   WriteText(PadLeft(FormatPlain(NodeTotal(node)), 14));
   WriteText("\t", 1);
+  if (GrowthShown()) {
+    WriteText(PadLeft(FormatPlain(NodeGrowth(node).bytes), 14));
+    WriteText("\t", 1);
+  }
   WriteRowPath(node);
   EndRow();
 }
@@ -143,6 +168,10 @@ void WriteCommaCounts(const DirNode* node) {
 
 void WriteCommaRow(const DirNode* node) {
   WriteCommaCounts(node);
+  if (GrowthShown()) {
+    WriteText(FormatPlain(NodeGrowth(node).bytes));
+    WriteText(",", 1);
+  }
   WriteRowPath(node);
   EndRow();
 }
@@ -150,7 +179,8 @@ void WriteCommaRow(const DirNode* node) {
 int32_t CsvHeader() {
   if (NextLine == -1) return 1;
   if (NextLine == 0 && LinesLeft > 0) {
-    WriteText("own_bytes,wasted_bytes,total_bytes,files,path\n");
+    WriteText(GrowthShown() ? "own_bytes,wasted_bytes,total_bytes,files,growth_bytes,change,path\n"
+                            : "own_bytes,wasted_bytes,total_bytes,files,path\n");
     --LinesLeft;
     ++NextLine;
   }
@@ -162,13 +192,18 @@ void WriteCsvRow(const DirNode* node) {
   WriteCommaCounts(node);
   WriteText(FormatPlain(node->fileCount));
   WriteText(",", 1);
+  if (GrowthShown()) {
+    Growth g = NodeGrowth(node);
+    WriteText(FormatPlain(g.bytes));
+    WriteText(g.change == Change::New ? ",new," : g.change == Change::Gone ? ",gone," : ",,");
+  }
   WriteCsvPath(node);
   WriteText("\n", 1);
 }
 
 void ExtendRowPath(const DirNode* node) {
   BAppend(RowPath, NameText(node), OwnNameLength(node));
-  BAppendChar(RowPath, PathSeparator);
+  BAppendChar(RowPath, RowSeparator);
   BCut(RowPath, PathBudget + 1);
 }
 

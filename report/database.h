@@ -15,7 +15,9 @@
 extern PathStr RowPath;
 
 // RowPath := the scanned directory's full path with a separator appended unless it already
-// ends with one (a drive root or "/" keeps its single separator).
+// ends with one (a drive root or "/" keeps its single separator). Rows join names with the
+// build's separator, or with the other system's when the path holds only that one (a saved
+// scan made there).
 void SetRowPath(const PathStr& scannedPath);
 
 // Header routines: the quoted column titles and an empty line; 2 when probed, else 0.
@@ -29,6 +31,8 @@ void WalkCommaTree(const DirNode* first);
 // The CSV export (RFC 4180): the header line "own_bytes,wasted_bytes,total_bytes,files,path"
 // (1 when probed) and one row per directory; LF line ends on both builds; a path holding a
 // comma, a double quote or a line end is quoted, its quotes doubled; names keep their bytes.
+// With growth since a saved scan, "growth_bytes" and "change" (new, gone or empty) come
+// before the path; the fixed and comma forms then have a growth column before the path too.
 int32_t CsvHeader();
 void WalkCsvTree(const DirNode* first);
 void WriteCsvRow(const DirNode* node);

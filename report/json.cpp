@@ -8,7 +8,9 @@
 #include "disk/drive.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/saved_scans.h"
 #include "tree/exclude.h"
+#include "tree/growth.h"
 #include "tree/scan.h"
 
 namespace {
@@ -114,6 +116,13 @@ void PutNode(const DirNode* n) {
   PutNumberField("files", n->fileCount);
   PutNumberField("total", NodeTotal(n));
   Put(n->merged ? ", \"merged\": true" : ", \"merged\": false");
+  if (GrowthShown()) {
+    Growth g = NodeGrowth(n);
+    PutNumberField("growth", g.bytes);
+    Put(g.change == Change::New    ? ", \"change\": \"new\""
+        : g.change == Change::Gone ? ", \"change\": \"gone\""
+                                   : ", \"change\": null");
+  }
   Put(", \"children\": [");
   for (const DirNode* c = n->firstChild; c; c = c->nextSibling) {
     Put("\n");
@@ -148,6 +157,39 @@ void PutSettings() {
   }
   Put("]},\n");
 }
+// A time as UTC in ISO 8601, or null.
+void PutTime(const char* key, bool known, int64_t seconds) {
+  Put(", \"");
+  Put(key);
+  Put("\": ");
+  std::time_t when = (std::time_t)seconds;
+  const std::tm* utc = known ? std::gmtime(&when) : nullptr;
+  char text[32];
+  if (utc && std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc) > 0) {
+    Put("\"");
+    Put(text);
+    Put("\"");
+  } else {
+    Put("null");
+  }
+}
+
+// The saved scans the report comes from (-from) and is compared with (-since), when it is.
+void PutSavedScans() {
+  if (SavedScans.fromDump) {
+    Put("\"saved_scan\": {");
+    PutText("file", SavedScans.fromFile.text, SavedScans.fromFile.length);
+    PutTime("created", SavedScans.fromDated, SavedScans.fromTimestamp);
+    Put("},\n");
+  }
+  if (SavedScans.since) {
+    Put("\"since\": {");
+    PutText("file", SavedScans.sinceFile.text, SavedScans.sinceFile.length);
+    PutTime("created", SavedScans.sinceDated, SavedScans.sinceTimestamp);
+    PutNumberField("growth", SavedScans.totalGrowth);
+    Put("},\n");
+  }
+}
 }  // namespace
 
 void WriteJsonReport(const char* version) {
@@ -168,12 +210,17 @@ void WriteJsonReport(const char* version) {
   PutNumberField("cluster", ClusterSize);
   Put(",\n");
   PutSettings();
-  Put("\"drive\": {");
-  PutText("name", DriveLabel.text, DriveLabel.length);
-  PutNumberField("cluster", DriveClusterSize);
-  PutNumberField("free", DriveFreeBytes);
-  PutNumberField("capacity", DriveTotalBytes);
-  Put("},\n\"totals\": {\"files\": ");
+  PutSavedScans();
+  if (!SavedScans.noDrive) {
+    Put("\"drive\": {");
+    PutText("name", DriveLabel.text, DriveLabel.length);
+    PutNumberField("cluster", DriveClusterSize);
+    PutNumberField("free", DriveFreeBytes);
+    PutNumberField("capacity", DriveTotalBytes);
+    Put("},\n\"totals\": {\"files\": ");
+  } else {
+    Put("\"drive\": null,\n\"totals\": {\"files\": ");
+  }
   PutNumber(TotalFiles);
   PutNumberField("wasted", TotalWaste);
   PutNumberField("excluded", ExcludedDirectories);

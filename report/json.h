@@ -10,4 +10,7 @@
 // "merged" and "children", siblings in report order. A text that is not valid UTF-8 is written
 // with U+FFFD for each byte that is not, and the exact bytes follow in hexadecimal under the
 // same key with "_hex" appended ("name_hex", "directory_hex"). Lines end in LF on both builds.
+// A report of a saved scan adds "saved_scan" (its file and when it was made) and has "drive"
+// null when the dump held no statistics; with -since, "since" (the file, when, the total
+// growth), and every node "growth" and "change" ("new", "gone" or null).
 void WriteJsonReport(const char* version);

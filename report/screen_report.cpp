@@ -5,7 +5,9 @@
 #include "disk/drive.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/saved_scans.h"
 #include "tree/exclude.h"
+#include "tree/growth.h"
 #include "tree/scan.h"
 
 const BStr GraphicTreeChars = {5, {(char)0xC0, (char)0xC3, (char)0xC4, ' ', (char)0xB3, 0}};
@@ -34,14 +36,48 @@ BStr Size(int64_t bytes) {
   return ShowUnits ? FormatUnits(bytes) : FormatThousands(bytes);
 }
 
-// The footer's line of excluded directories is there when patterns were given, also when
-// none matched: the count then says that nothing was left out.
-bool ShowsExcluded() {
-  return ExclusionCount() > 0;
+// The lines of the footer, in order. The line of excluded directories is there when patterns
+// were given, also when none matched (the count then says that nothing was left out), or when
+// a saved scan had entries left out; the saved scan's lines only for a report of one.
+enum class FooterLine {
+  Rule,
+  Totals,
+  Excluded,
+  SavedScan,
+  GrowthSince,
+  Empty,
+  DriveName,
+  DriveCluster,
+  DriveFree,
+  DriveUsed,
+  DriveCapacity,
+  NoDrive
+};
+constexpr int MostFooterLines = 12;
+
+int FooterPlan(FooterLine* lines) {
+  int n = 0;
+  lines[n++] = FooterLine::Rule;
+  lines[n++] = FooterLine::Totals;
+  lines[n++] = FooterLine::Rule;
+  if (ExclusionCount() > 0 || (SavedScans.fromDump && ExcludedDirectories > 0))
+    lines[n++] = FooterLine::Excluded;
+  if (SavedScans.fromDump) lines[n++] = FooterLine::SavedScan;
+  if (SavedScans.since) lines[n++] = FooterLine::GrowthSince;
+  lines[n++] = FooterLine::Empty;
+  if (SavedScans.noDrive) {
+    lines[n++] = FooterLine::NoDrive;
+    return n;
+  }
+  for (FooterLine l : {FooterLine::DriveName, FooterLine::DriveCluster, FooterLine::DriveFree,
+                       FooterLine::DriveUsed, FooterLine::DriveCapacity})
+    lines[n++] = l;
+  return n;
 }
-constexpr int FooterLength = 9;
+
 int FooterLines() {
-  return FooterLength + (ShowsExcluded() ? 1 : 0);
+  FooterLine lines[MostFooterLines];
+  return FooterPlan(lines);
 }
 
 char Horizontal() { return TreeChars.text[2]; }
@@ -49,23 +85,31 @@ char Horizontal() { return TreeChars.text[2]; }
 // The tree prefix holds tree pieces and blanks only, so it is written as tree bytes.
 void PutPrefix() { WriteTreeBytes(TreePrefix.text, TreePrefix.length); }
 
+// A growth: "+" before a gain, as Size writes it otherwise.
+BStr SignedSize(int64_t bytes) {
+  BStr s = bytes > 0 ? BMake("+") : BMake("");
+  BAppend(s, Size(bytes));
+  return s;
+}
+
+// The growth column: two blanks, the growth in 14 columns, and whether the directory is new or
+// gone in 5.
+void PutGrowth(int64_t bytes, Change change) {
+  Put("  ");
+  PutPadded(SignedSize(bytes), 14);
+  Put(change == Change::New ? " new " : change == Change::Gone ? " gone" : "     ");
+}
+
 void WriteFooterLine(int k) {
+  FooterLine lines[MostFooterLines];
+  int count = FooterPlan(lines);
+  if (k >= count) return;
   int64_t grand = NodeTotal(&RootNode);
-  if (ShowsExcluded()) {
-    if (k == 3) {
-      Put("Excluded directories: ");
-      Put(FormatThousands(ExcludedDirectories));
-      WriteLineEnd();
-      return;
-    }
-    if (k > 3) --k;
-  }
-  switch (k) {
-    case 0:
-    case 2:
+  switch (lines[k]) {
+    case FooterLine::Rule:
       WriteRuleLine();
       return;
-    case 1: {
+    case FooterLine::Totals: {
       PutPadded(Size(grand), 14);
       if (ShowWaste) {
         Put("  ");
@@ -78,40 +122,69 @@ void WriteFooterLine(int k) {
         Put("  ");
         PutPadded(FormatThousands(TotalFiles), 5);
       }
+      if (GrowthShown()) PutGrowth(SavedScans.totalGrowth, Change::Same);
       Put("  Cluster size: ");
       Put(FormatThousands(ClusterSize));
       Put("  Wastage: ");
       Put(WasteAsPercent ? Size(TotalWaste) : FormatPercent(TotalWaste, grand));
       break;
     }
-    case 3:
+    case FooterLine::Excluded:
+      Put("Excluded directories: ");
+      Put(FormatThousands(ExcludedDirectories));
       break;
-    case 4:
+    case FooterLine::SavedScan:
+      Put("Saved scan: ");
+      WriteName(SavedScans.fromFile.text, SavedScans.fromFile.length);
+      if (SavedScans.fromDated) {
+        Put(", made at ");
+        Put(SavedScans.fromMade);
+      }
+      break;
+    case FooterLine::GrowthSince:
+      Put("Growth since ");
+      if (SavedScans.sinceDated) {
+        Put(SavedScans.sinceMade);
+        Put(" (");
+        WriteName(SavedScans.sinceFile.text, SavedScans.sinceFile.length);
+        Put(")");
+      } else {
+        WriteName(SavedScans.sinceFile.text, SavedScans.sinceFile.length);
+      }
+      Put(": ");
+      Put(SignedSize(SavedScans.totalGrowth));
+      break;
+    case FooterLine::Empty:
+      break;
+    case FooterLine::DriveName:
       Put("Drive ");
       WriteName(DriveLabel.text, DriveLabel.length);
       Put(": statistics:");
       break;
-    case 5:
+    case FooterLine::DriveCluster:
       Put("   Cluster size: ");
       PutPadded(FormatThousands(DriveClusterSize), 14);
       Put(" bytes");
       break;
-    case 6:
+    case FooterLine::DriveFree:
       Put("     Free space: ");
       PutPadded(FormatThousands(DriveFreeBytes), 14);
       Put(" bytes (");
       Put(FormatPercent(DriveFreeBytes, DriveTotalBytes));
       Put(" of capacity is free)");
       break;
-    case 7:
+    case FooterLine::DriveUsed:
       Put("     Used space: ");
       PutPadded(FormatThousands(DriveTotalBytes - DriveFreeBytes), 14);
       Put(" bytes");
       break;
-    case 8:
+    case FooterLine::DriveCapacity:
       Put("       Capacity: ");
       PutPadded(FormatThousands(DriveTotalBytes), 14);
       Put(" bytes");
+      break;
+    case FooterLine::NoDrive:
+      Put("Drive statistics: none in the saved scan.");
       break;
   }
   WriteLineEnd();
@@ -155,6 +228,10 @@ void WriteRuleLine() {
     Put("  ");
     PutTree(Horizontal(), 5);
   }
+  if (GrowthShown()) {
+    Put("  ");
+    PutTree(Horizontal(), 19);
+  }
   Put("  ");
   PutTree(Horizontal(), 40);
   WriteLineEnd();
@@ -167,6 +244,7 @@ int32_t ScreenHeader() {
     Put(" Total-no subs");
     if (ShowWaste) Put(WasteAsPercent ? "  Wstd" : "    Wasted space");
     if (ShowFiles) Put("  Files");
+    if (GrowthShown()) Put("          Growth     ");
     Put("  Directory name   [dir + subdirs total]");
     WriteLineEnd();
     --LinesLeft;
@@ -193,6 +271,10 @@ void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling) {
   if (ShowFiles) {
     Put("  ");
     PutPadded(FormatThousands(node->fileCount), 5);
+  }
+  if (GrowthShown()) {
+    Growth g = NodeGrowth(node);
+    PutGrowth(g.bytes, g.change);
   }
   PutPrefix();
   if (node != &RootNode) {

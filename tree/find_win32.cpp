@@ -29,7 +29,7 @@ HANDLE Directory = INVALID_HANDLE_VALUE;  // the directory read in batches
 HANDLE Search = INVALID_HANDLE_VALUE;     // or the FindFirstFileW search reading it instead
 // The one batch: at most one enumeration is open. 64 KB is the most a network share returns.
 alignas(8) unsigned char Batch[64 * 1024];
-ListingBatch Walk;
+NtfsBatch Walk;
 WIN32_FIND_DATAW Found;  // the entry of the FindFirstFileW search
 char Name[1024];         // the entry's name in CodePage: 255 UTF-16 units take at most 765 bytes
 // The directory's long path, then "*" for FindFirstFileW; each byte is at most one unit.

@@ -20,13 +20,13 @@ bool StartsWith(const PathStr& s, const char* prefix) {
 }
 }  // namespace
 
-void StartBatch(ListingBatch* batch, const void* bytes, int length) {
+void StartBatch(NtfsBatch* batch, const void* bytes, int length) {
   batch->bytes = (const unsigned char*)bytes;
   batch->length = length;
   batch->next = length > 0 ? 0 : -1;
 }
 
-bool NextRecord(ListingBatch* batch, ListingRecord* record) {
+bool NextRecord(NtfsBatch* batch, ListingRecord* record) {
   int at = batch->next;
   if (at < 0 || batch->length - at < NameAt) {
     batch->next = -1;

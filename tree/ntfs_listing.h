@@ -21,18 +21,18 @@ struct ListingRecord {
 };
 
 // A walk over one batch: where the next record starts, -1 once the batch is used up.
-struct ListingBatch {
+struct NtfsBatch {
   const unsigned char* bytes;
   int length;
   int next;
 };
 
 // Starts a walk over length bytes (what the call filled) at bytes.
-void StartBatch(ListingBatch* batch, const void* bytes, int length);
+void StartBatch(NtfsBatch* batch, const void* bytes, int length);
 
 // The next record of the batch; false at its end. A record that does not lie wholly inside the
 // batch ends it (nothing of it is read); an odd byte count of a name drops its last byte.
-bool NextRecord(ListingBatch* batch, ListingRecord* record);
+bool NextRecord(NtfsBatch* batch, ListingRecord* record);
 
 // True when id tells one file from another: not 0 (the volume keeps no ids, as FAT) and not all
 // ones (the id does not fit in 64 bits, as on ReFS).

@@ -1,8 +1,10 @@
 #include "tree/sort_order.h"
 
+#include "tree/growth.h"
+
 const char* SortOrderName(SortOrder order) {
-  static const char* const Names[SortOrderCount] = {"NONE",  "NAME",  "LOCAL",
-                                                    "TOTAL", "WASTE", "FILES"};
+  static const char* const Names[SortOrderCount] = {"NONE",  "NAME",  "LOCAL", "TOTAL",
+                                                    "WASTE", "FILES", "GROWTH"};
   return order < SortOrderCount ? Names[order] : "NAME";
 }
 
@@ -51,6 +53,10 @@ bool GoesAfter(SortOrder order, const DirNode* c, const DirNode* e) {
     case TOTAL: return NodeTotal(e) > NodeTotal(c);
     case WASTE: return e->wastage > c->wastage;
     case FILES: return e->fileCount > c->fileCount;
+    case GROWTH: {
+      int64_t ge = NodeGrowth(e).bytes, gc = NodeGrowth(c).bytes;
+      return ge > gc || (ge == gc && NodeTotal(e) > NodeTotal(c));
+    }
   }
   return false;
 }

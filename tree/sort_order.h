@@ -3,11 +3,13 @@
 
 #include "tree/dir_node.h"
 
-enum SortOrder : unsigned char { NONE, NAME, LOCAL, TOTAL, WASTE, FILES };
+// GROWTH: the largest growth since a saved scan first (-since), ties as TOTAL.
+enum SortOrder : unsigned char { NONE, NAME, LOCAL, TOTAL, WASTE, FILES, GROWTH };
 
-// The order's name as -sort= spells it: "NONE", "NAME", "LOCAL", "TOTAL", "WASTE", "FILES".
+// The order's name as -sort= spells it: "NONE", "NAME", "LOCAL", "TOTAL", "WASTE", "FILES",
+// "GROWTH".
 const char* SortOrderName(SortOrder order);
-constexpr int SortOrderCount = 6;
+constexpr int SortOrderCount = 7;
 
 // True when newcomer c belongs after the existing sibling e in the order given.
 bool GoesAfter(SortOrder order, const DirNode* c, const DirNode* e);

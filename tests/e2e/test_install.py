@@ -99,7 +99,7 @@ class NativeInstall(unittest.TestCase):
                            timeout=60)
         self.assertNotEqual(r.returncode, 0)
         self.assertEqual(r.stdout, b"")
-        self.assertTrue(r.stderr.startswith(b"missing packages: cmake g++ ("), r.stderr)
+        self.assertTrue(r.stderr.startswith(b"missing packages: cmake g++ rapidjson-dev ("), r.stderr)
 
     def test_make_run_says_it_builds_before_it_builds_and_is_quiet_when_up_to_date(self):
         # Guards a first "make run" silent for a minute (every line of the build thrown away),

@@ -31,7 +31,10 @@ HELP = [
     b"  -c+       Use graphics chars, even if redirected",
     b"  -c-       Use standard chars, even if not redirected",
     b"  -p        Do NOT pause between pages if not redirected",
-    b"  -sort=[name | local | size | waste | files | none]",
+    b"  -save=FILE    Also write the scan to FILE (ncdu's dump format)",
+    b"  -from=FILE    Report from a dump (-save, ncdu -o, gdu -o); - = stdin",
+    b"  -since=FILE   Show each directory's growth since the dump in FILE",
+    b"  -sort=[name | local | size | waste | files | growth | none]",
     b"            Choose sort order",
     b"  -?        Display this help screen",
     b"  -config   To set Quorvel's default parameters",
@@ -114,7 +117,7 @@ class Help(unittest.TestCase):
             self.assertEqual(r.returncode, 0 if h.WINDOWS else 1)
 
     def test_help_pauses_on_a_small_terminal(self):
-        # 36 lines on a 25-row screen: the pager must stop once, End lets the rest through.
+        # 39 lines on a 25-row screen: the pager must stop once, End lets the rest through.
         with h.Terminal(["-?"], height=25) as term:
             term.wait_for("[Esc]=exit")
             term.keys("End")

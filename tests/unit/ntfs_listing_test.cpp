@@ -43,7 +43,7 @@ std::string Utf16Name(const ListingRecord& r) {
 }
 
 std::vector<ListingRecord> Walk(const std::vector<unsigned char>& bytes, int length = -1) {
-  ListingBatch batch;
+  NtfsBatch batch;
   StartBatch(&batch, bytes.data(), length < 0 ? (int)bytes.size() : length);
   std::vector<ListingRecord> records;
   ListingRecord r;
@@ -56,7 +56,7 @@ void Put(std::vector<unsigned char>& b, int at, uint64_t value, int bytes) {
 }
 }  // namespace
 
-TEST(ListingBatch, ReadsTheRecordsOfARecordedBatch) {
+TEST(NtfsBatch, ReadsTheRecordsOfARecordedBatch) {
   std::vector<unsigned char> batch = FromHex(RecordedBatch);
   ASSERT_EQ(batch.size(), 564u);
   std::vector<ListingRecord> r = Walk(batch);
@@ -76,7 +76,7 @@ TEST(ListingBatch, ReadsTheRecordsOfARecordedBatch) {
   EXPECT_EQ(r[4].fileId, 0xa72075u);
 }
 
-TEST(ListingBatch, ARecordThatDoesNotFitEndsTheBatch) {
+TEST(NtfsBatch, ARecordThatDoesNotFitEndsTheBatch) {
   std::vector<unsigned char> batch = FromHex(RecordedBatch);
   // Cut inside the last record's name, then inside its fixed part: it is not read.
   EXPECT_EQ(Walk(batch, 563).size(), 4u);
@@ -89,7 +89,7 @@ TEST(ListingBatch, ARecordThatDoesNotFitEndsTheBatch) {
   EXPECT_TRUE(Walk(batch, 0).empty());
 }
 
-TEST(ListingBatch, AnOddByteCountOfANameDropsItsLastByte) {
+TEST(NtfsBatch, AnOddByteCountOfANameDropsItsLastByte) {
   std::vector<unsigned char> batch = FromHex(RecordedBatch);
   Put(batch, 448 + 60, 11, 4);  // "sparse" is 12 bytes
   std::vector<ListingRecord> r = Walk(batch);
@@ -97,7 +97,7 @@ TEST(ListingBatch, AnOddByteCountOfANameDropsItsLastByte) {
   EXPECT_EQ(Utf16Name(r[4]), "spars");
 }
 
-TEST(ListingBatch, EntriesChargeWhatTheFilesHoldAndKeyThemByFileId) {
+TEST(NtfsBatch, EntriesChargeWhatTheFilesHoldAndKeyThemByFileId) {
   std::vector<unsigned char> batch = FromHex(RecordedBatch);
   std::vector<FindEntry> e;
   for (const ListingRecord& r : Walk(batch)) {
@@ -128,7 +128,7 @@ TEST(ListingBatch, EntriesChargeWhatTheFilesHoldAndKeyThemByFileId) {
   EXPECT_EQ(entry.held, 0);
 }
 
-TEST(ListingBatch, OnlyIdsThatTellFilesApartCount) {
+TEST(NtfsBatch, OnlyIdsThatTellFilesApartCount) {
   EXPECT_TRUE(KnownFileId(0xa72086));
   EXPECT_TRUE(KnownFileId(1));
   EXPECT_FALSE(KnownFileId(0));             // FAT keeps no ids

@@ -213,7 +213,8 @@ TEST_F(OptionTest, SortAcceptsTheSixNamesInAnyCase) {
     const char* token;
     SortOrder order;
   } cases[] = {{"-sort=none", NONE},   {"-SORT=Local", LOCAL}, {"-sort=total", TOTAL},
-               {"-sort=WASTE", WASTE}, {"-Sort=files", FILES}, {"-sort=name", NAME}};
+               {"-sort=WASTE", WASTE}, {"-Sort=files", FILES}, {"-sort=name", NAME},
+               {"-sort=Growth", GROWTH}};
   for (const auto& c : cases) {
     Parse(c.token);
     EXPECT_EQ(Options.sortOrder, c.order) << c.token;
@@ -449,6 +450,33 @@ TEST_F(OptionTest, ALaunchThatCannotStartSaysSoAndEndsWithCode1) {
   EXPECT_EQ(SplitLines(errors),
             (std::vector<std::string>{"quorvel: Could not start " + S(ConfigTarget()),
                                       std::string("quorvel: Could not start ") + HomePage}));
+}
+
+TEST_F(OptionTest, SavedScanFilesKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
+  Parse("-save=Dumps/Today.json");
+  Parse("-FROM:Old.JSON");
+  Parse("-Since=-");
+  EXPECT_EQ(S(Options.saveFile), "Dumps/Today.json");
+  EXPECT_EQ(S(Options.fromFile), "Old.JSON");
+  EXPECT_EQ(S(Options.sinceFile), "-");
+  Parse("-from=");
+  EXPECT_EQ(Options.fromFile.length, 0);
+  Parse("-sincex");  // neither "=" nor ":": a directory
+  EXPECT_EQ(Dir(), "-sincex");
+  EXPECT_EQ(S(Options.sinceFile), "-");
+  // A file named on the command line may be as long as a path; the token alone is cut at 255.
+  std::string longName = "-save=" + std::string(300, 'f') + ".json";
+  out.clear();
+  ParseArgument(longName.c_str());
+  EXPECT_EQ(S(Options.saveFile), longName.substr(6));
+  EXPECT_TRUE(out.empty());
+  std::string errors;
+  CaptureErrors(&errors);
+  std::string tooLong = "-since=" + std::string(PathBudget + 1, 'f');
+  EXPECT_THROW(ParseArgument(tooLong.c_str()), ProgramEnded);
+  EXPECT_NE(errors.find("the value of -since= is too long (4096 bytes, at most 4095)"),
+            std::string::npos)
+      << errors;
 }
 
 TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
@@ -745,11 +773,11 @@ TEST(SizeValue, HugeValuesClampToTheLargestSigned64BitValue) {
 TEST_F(OptionTest, HelpAndWelcomeTextsHaveTheirLineCounts) {
   ShowHelp();
   std::vector<std::string> help = Lines();
-  ASSERT_EQ(help.size(), 34u);
+  ASSERT_EQ(help.size(), 37u);
   EXPECT_EQ(help[0], "");
   EXPECT_EQ(help[1], "Usage: quorvel [options] [directory] [options]");
-  EXPECT_EQ(help[21], "  -sort=[name | local | size | waste | files | none]");
-  EXPECT_EQ(help[33], "-cl:# and -size:#");
+  EXPECT_EQ(help[24], "  -sort=[name | local | size | waste | files | growth | none]");
+  EXPECT_EQ(help[36], "-cl:# and -size:#");
   // The lines of the later options fit the 80 columns of the screens the help was made for.
   for (const std::string& line : help) EXPECT_LT(line.size(), 80u) << line;
   out.clear();
@@ -767,7 +795,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     EXPECT_EQ(e.code, 0);
   }
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 36u);
+  ASSERT_EQ(lines.size(), 39u);
   EXPECT_EQ(lines[0], BannerLine);
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[3], "Usage: quorvel [options] [directory] [options]");
@@ -777,7 +805,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     out.clear();
     char* argv[] = {program, first};
     EXPECT_THROW(ShowBanner(2, argv), ProgramEnded) << first;
-    EXPECT_EQ(Lines().size(), 36u) << first;
+    EXPECT_EQ(Lines().size(), 39u) << first;
   }
   // The banner line alone, without its empty line.
   out.clear();
@@ -797,7 +825,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   char* helpFirst[] = {program, help, csv};
   PagingEnabled = false;
   EXPECT_THROW(ShowBanner(3, helpFirst), ProgramEnded);
-  EXPECT_EQ(Lines().size(), 36u);
+  EXPECT_EQ(Lines().size(), 39u);
 
   out.clear();
   char* later[] = {program, plain, help};

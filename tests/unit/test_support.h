@@ -16,6 +16,7 @@
 #include "disk/drive.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/saved_scans.h"
 #include "report/screen_report.h"
 #include "tree/dir_node.h"
 #include "tree/find.h"
@@ -84,8 +85,10 @@ struct StateGuard {
   void (*endHook)(int) = EndProgramHook;
   const FileSystemOps* fs = ScanFileSystem;
   int32_t nextLine = NextLine, linesLeft = LinesLeft, lineNumber = LineNumber;
+  SavedScanNotes savedScans = SavedScans;
 
   ~StateGuard() {
+    SavedScans = savedScans;
     TreeChars = treeChars;
     ShowWaste = showWaste;
     WasteAsPercent = wasteAsPercent;

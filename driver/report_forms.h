@@ -1,0 +1,21 @@
+// The report's forms, one row each: what writes it and what it needs first. The run driver
+// picks the row of the chosen OutputMode; a new form is a new row.
+#pragma once
+
+#include "driver/options.h"
+#include "report/engine.h"
+
+struct ReportForm {
+  OutputMode mode;
+  // Written alone on standard output, for another program to read: no banner, title or form
+  // feed, and the messages before it go to standard error.
+  bool isExport;
+  bool rowPaths;  // its rows carry paths: RowPath is set to the start directory first
+  // Header, walker and footer, written through RunReport (a straight pass or the scroller);
+  // or, when document is set, one document written at once instead.
+  ReportSection section;
+  void (*document)();
+};
+
+// The row of mode (the screen's for a mode no row has).
+const ReportForm& FormOf(OutputMode mode);

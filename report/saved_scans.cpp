@@ -1,0 +1,3 @@
+#include "report/saved_scans.h"
+
+SavedScanNotes SavedScans = {};

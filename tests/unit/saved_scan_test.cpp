@@ -1,0 +1,385 @@
+// Saved scans: the dump reader (ncdu's, gdu's and Quorvel's dumps, the directory asked for,
+// bad dumps refused with where they go wrong, never a crash or a deep stack), the dump writer
+// (what it writes reads back as the same tree, names byte for byte, a late read error written
+// back), and the growth compare (new, gone, merged, the depth limit, the minimum size, the
+// growth order).
+#include <cstdio>
+#include <string>
+
+#include "test_support.h"
+#include "tree/dump_reader.h"
+#include "tree/dump_writer.h"
+#include "tree/exclude.h"
+#include "tree/growth.h"
+#include "tree/tree_builder.h"
+
+namespace {
+// A file holding text, read from its start.
+FILE* Holding(const std::string& text) {
+  FILE* f = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  return f;
+}
+
+std::string Contents(FILE* f) {
+  std::string out;
+  std::rewind(f);
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+  return out;
+}
+
+// Reads dumps into a tree of its own, with the settings a test gives.
+struct Reading {
+  TreeBuild build;
+  DirNode root = {};
+  DumpRead read = {};
+  BuildSettings settings = {false, INT32_MAX, 0, NAME, true, 0, 0, false};
+  const ListingSink* sink = nullptr;
+  bool ok = false;
+
+  ~Reading() { Drop(); }
+  void Drop() {
+    CollapseChildren(&root);
+    std::free(root.name);
+    root = DirNode{};
+  }
+
+  static void Begin(DumpRead* r, const PathStr& path) {
+    Reading* self = (Reading*)r->context;
+    self->root.name = AllocateName(path.text, path.length);
+    BeginTree(r->build, self->settings, &self->root, self->sink);
+  }
+
+  bool Read(const std::string& text, const std::string& select = "") {
+    Drop();
+    read = DumpRead{};
+    read.displayName = "test.json";
+    read.select = PMake(select.data(), (int)select.size());
+    read.build = &build;
+    read.context = this;
+    read.begin = Begin;
+    FILE* f = Holding(text);
+    ok = ReadDump(f, &read);
+    std::fclose(f);
+    if (read.found) FinishTree(&build);
+    return ok;
+  }
+};
+
+const DirNode* Child(const DirNode* parent, const std::string& name) {
+  for (const DirNode* c = parent->firstChild; c; c = c->nextSibling)
+    if (Name(c) == name) return c;
+  return nullptr;
+}
+
+// The tree ncdu 1.18 wrote of a small tree (DUMP-FORMAT.md): a sparse file, a file of two
+// names in two directories, nested directories.
+const char NcduDump[] =
+    "[1,2,{\"progname\":\"ncdu\",\"progver\":\"1.18\",\"timestamp\":1796797273},\n"
+    "[{\"name\":\"/tmp/nc/t\",\"asize\":4096,\"dsize\":4096,\"dev\":65024},\n"
+    "{\"name\":\"sparse\",\"asize\":1048576},\n"
+    "[{\"name\":\"c\",\"asize\":4096,\"dsize\":4096},\n"
+    "{\"name\":\"f1link\",\"asize\":10000,\"dsize\":12288,\"ino\":11378702,\"hlnkc\":true,"
+    "\"nlink\":2}],\n"
+    "[{\"name\":\"a\",\"asize\":4096,\"dsize\":4096},\n"
+    "[{\"name\":\"b\",\"asize\":4096,\"dsize\":4096}],\n"
+    "{\"name\":\"f1\",\"asize\":10000,\"dsize\":12288,\"ino\":11378702,\"hlnkc\":true,"
+    "\"nlink\":2}]]]";
+
+class SavedScanTest : public Isolated {
+ protected:
+  void SetUp() override {
+    ClearExclusions(false, true);
+    ForgetGrowth();
+  }
+  void TearDown() override {
+    ClearExclusions(false, true);
+    ForgetGrowth();
+  }
+};
+}  // namespace
+
+TEST_F(SavedScanTest, NcduDumpIsSizedByTheScansRules) {
+  Reading r;
+  ASSERT_TRUE(r.Read(NcduDump)) << S(r.read.error);
+  ASSERT_TRUE(r.read.found);
+  EXPECT_EQ(S(r.read.facts.rootName), "/tmp/nc/t");
+  EXPECT_EQ(r.read.facts.timestamp, 1796797273);
+  EXPECT_FALSE(r.read.facts.hasDrive);
+  // No cluster said: every space held is a multiple of 4096 and no larger power of two.
+  EXPECT_EQ(r.build.chosenCluster, 4096);
+  // The root: the sparse file holds nothing; "." ".." sparse c a: 5 entries, one cluster.
+  EXPECT_EQ(r.root.fileCount, 1);
+  EXPECT_EQ(r.root.localSize, 4096);
+  // The file of two names is charged at its first name in the dump: c's, not a's.
+  EXPECT_EQ(Child(&r.root, "c")->localSize, 12288 + 4096);
+  EXPECT_EQ(Child(&r.root, "a")->localSize, 4096);
+  EXPECT_EQ(Child(&r.root, "a")->subdirsSize, 4096);
+  EXPECT_EQ(NodeTotal(&r.root), 4096 + 16384 + 8192);
+  EXPECT_EQ(r.build.totals.files, 3);
+  EXPECT_EQ(ChildNames(&r.root), (std::vector<std::string>{"a", "c"}));
+}
+
+TEST_F(SavedScanTest, ExactModeAndAGivenClusterAsOnTheDisk) {
+  Reading r;
+  r.settings.dirListingSizes = true;
+  ASSERT_TRUE(r.Read(NcduDump));
+  // Every name at its length, sparse or linked, no entry tables.
+  EXPECT_EQ(NodeTotal(&r.root), 1048576 + 10000 + 10000);
+  Reading g;
+  g.settings.cluster = 512;
+  ASSERT_TRUE(g.Read(NcduDump));
+  EXPECT_EQ(g.build.chosenCluster, 512);
+  // The file system's unit is still chosen from the dump: 12288 held is data rounded to 4096.
+  EXPECT_EQ(Child(&g.root, "c")->localSize, 10240 + 512);
+}
+
+TEST_F(SavedScanTest, DirectoryAskedForIsFoundByTheDumpsPathOrBelowItsRoot) {
+  Reading r;
+  ASSERT_TRUE(r.Read(NcduDump, "/tmp/nc/t/a/b/"));
+  ASSERT_TRUE(r.read.found);
+  EXPECT_EQ(Name(&r.root), "/tmp/nc/t/a/b");
+  EXPECT_EQ(r.root.localSize, 4096);  // a directory below the dump's start is charged
+  ASSERT_TRUE(r.Read(NcduDump, "a"));
+  EXPECT_EQ(Name(&r.root), "/tmp/nc/t/a");
+  // As a scan of that directory alone: the file of two names is charged at the name in it.
+  EXPECT_EQ(NodeTotal(&r.root), 4096 + 12288 + 4096);
+  EXPECT_EQ(r.build.totals.files, 1);
+  ASSERT_TRUE(r.Read(NcduDump, "/tmp/nc/t/c/f1link"));
+  EXPECT_FALSE(r.read.found);
+  ASSERT_TRUE(r.Read(NcduDump, "/elsewhere"));
+  EXPECT_FALSE(r.read.found);
+  // A sibling's child of the same name is not the one asked for.
+  ASSERT_TRUE(r.Read(NcduDump, "/tmp/nc/t/c/b"));
+  EXPECT_FALSE(r.read.found);
+}
+
+TEST_F(SavedScanTest, GduAndQuorvelDumpsAndWhatIsNotRead) {
+  // gdu: no dsize for directories, the inode on one name only; Quorvel: its metadata object.
+  const char dump[] =
+      "[1,2,{\"progname\":\"quorvel\",\"timestamp\":5,\"quorvel\":{\"exclude\":[],"
+      "\"cluster\":8192,\"start_charged\":false,\"drive\":{\"name\":\"/\",\"cluster\":8192,"
+      "\"free\":100,\"capacity\":1000},\"later\":[1,{\"x\":[]}]}},\n"
+      "[{\"name\":\"/\",\"mtime\":5,\"dev\":1},\n"
+      "{\"name\":\"f\",\"asize\":10,\"dsize\":8192,\"ino\":4,\"hlnkc\":true},\n"
+      "[{\"name\":\"proc\",\"excluded\":\"othfs\"}],\n"
+      "{\"name\":\"sys\",\"excluded\":\"kernfs\"},\n"
+      "{\"name\":\"skip\",\"dev\":0,\"excluded\":\"pattern\"},\n"
+      "[{\"name\":\"mnt\",\"dev\":9},{\"name\":\"big\",\"asize\":99999999}],\n"
+      "[{\"name\":\"bad\",\"read_error\":true}]],{\"after\":1}]";
+  Reading r;
+  ASSERT_TRUE(r.Read(dump)) << S(r.read.error);
+  EXPECT_EQ(r.read.facts.cluster, 8192);
+  EXPECT_TRUE(r.read.facts.startChargedKnown);
+  EXPECT_EQ(S(r.read.facts.driveName), "/");
+  EXPECT_EQ(r.read.facts.driveCapacity, 1000);
+  EXPECT_EQ(r.read.passedOver, 1);
+  EXPECT_EQ(ChildNames(&r.root), (std::vector<std::string>{"bad", "mnt", "proc", "sys"}));
+  EXPECT_EQ(r.build.totals.excluded, 1);
+  EXPECT_EQ(r.build.totals.unreadable, 1);
+  EXPECT_EQ(r.build.totals.otherFileSystems, 3);  // proc, sys, and mnt on another device
+  EXPECT_EQ(NodeTotal(Child(&r.root, "mnt")), 0);
+  EXPECT_EQ(NodeTotal(Child(&r.root, "bad")), 0);  // unreadable, nothing listed: no table
+}
+
+TEST_F(SavedScanTest, BadDumpsAreRefusedWithWhereTheFaultIs) {
+  struct Case {
+    std::string text;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"", "empty"},
+      {"\x7f"
+       "ELF\x01\x02",
+       "not JSON"},
+      {"{\"a\":1}", "not a saved scan"},
+      {"[2,0,{},[{\"name\":\"/\"}]]", "version 2"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"name\":\"f\",\"asize\":", "cut short"},
+      {"[1,2,{}]", "no tree"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"name\":\"f\",\"asize\":-1}]]", "asize"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"name\":\"f\",\"dsize\":1.5}]]", "dsize"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"name\":\"f\",\"asize\":99999999999999999999}]]", "asize"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"name\":\"a/b\"}]]", "'/'"},
+      {"[1,2,{},[{\"name\":\"/x\"},[{\"name\":\"..\"}]]]", "'.' or '..'"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"name\":\"a\\u0000b\"}]]", "zero byte"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"asize\":1}]]", "without a name"},
+      {"[1,2,{},[{\"name\":\"/x\"},[]]]", "info object"},
+      {"[1,2,{},[{\"name\":\"/x\"},7]]", "neither an object nor an array"},
+      {"[1,2,{},[{\"name\":\"/x\"},{\"name\":\"f\",\"hlnkc\":\"yes\"}]]", "hlnkc"},
+  };
+  for (const Case& c : cases) {
+    Reading r;
+    EXPECT_FALSE(r.Read(c.text)) << c.text;
+    EXPECT_NE(S(r.read.error).find(c.says), std::string::npos)
+        << c.text << " -> " << S(r.read.error);
+    EXPECT_LE(r.read.errorOffset, (int64_t)c.text.size());
+  }
+  Reading r;
+  EXPECT_FALSE(r.Read("[1,2,{},[{\"name\":\"/x\"},{\"name\":\"a/b\"}]]"));
+  EXPECT_EQ(r.read.errorOffset, 36);  // the end of the entry that holds the name
+}
+
+TEST_F(SavedScanTest, NestingPastThePathBudgetIsRefusedWithoutDeepRecursion) {
+  // 3,000 levels of one-byte names pass the 4,095-byte budget; a million open brackets are no
+  // dump at all. Neither may cost a stack frame per level or much memory.
+  std::string deep = "[1,2,{},[{\"name\":\"/r\"}";
+  for (int i = 0; i < 3000; ++i) deep += ",[{\"name\":\"a\"}";
+  for (int i = 0; i < 3000; ++i) deep += "]";
+  deep += "]]";
+  Reading r;
+  EXPECT_FALSE(r.Read(deep));
+  EXPECT_NE(S(r.read.error).find("longer than"), std::string::npos) << S(r.read.error);
+  Reading b;
+  EXPECT_FALSE(b.Read(std::string(1000000, '[')));
+  // 2,000 levels fit: read, built and released without recursion in the builder.
+  std::string fits = "[1,2,{},[{\"name\":\"/\"}";
+  for (int i = 0; i < 2000; ++i) fits += ",[{\"name\":\"a\"}";
+  for (int i = 0; i < 2000; ++i) fits += "]";
+  fits += "]]";
+  Reading f;
+  EXPECT_TRUE(f.Read(fits)) << S(f.read.error);
+  EXPECT_EQ(NodeTotal(&f.root), 2001 * 4096LL);
+}
+
+TEST_F(SavedScanTest, WrittenDumpReadsBackAsTheSameTreeAndNamesKeepTheirBytes) {
+  // Names with a quote, a backslash, control bytes and bytes that are no UTF-8 at all.
+  std::string odd = "q\"b\\c\x01\x1f\x7f\xff\xfe";
+  std::string escaped;
+  AppendJsonName(&escaped, odd.data(), (int)odd.size());
+  EXPECT_EQ(escaped, "q\\\"b\\\\c\\u0001\\u001f\x7f\xff\xfe");
+  std::string source = std::string("[1,1,{\"timestamp\":77},[{\"name\":\"/s\",\"dev\":3},") +
+                       "{\"name\":\"" + escaped + "\",\"asize\":5000,\"dsize\":8192}," +
+                       "[{\"name\":\"" + escaped + "\"},{\"name\":\"l\",\"asize\":1,\"ino\":9," +
+                       "\"hlnkc\":true,\"nlink\":3},{\"name\":\"x\",\"excluded\":\"pattern\"}]," +
+                       "{\"name\":\"n\",\"asize\":3,\"notreg\":true}]]";
+  FILE* out = std::tmpfile();
+  DumpWriter w;
+  SaveFacts facts = {"9.9", 77, 0, true, true, false, PMake(""), 0, 0, 0};
+  StartDumpWriter(&w, out, facts);
+  Reading first;
+  first.sink = &w.sink;
+  ASSERT_TRUE(first.Read(source)) << S(first.read.error);
+  std::fflush(out);
+  EXPECT_TRUE(DumpWriterOk(&w));
+  std::string written = Contents(out);
+  std::fclose(out);
+  EXPECT_EQ(written,
+            "[1,2,{\"progname\":\"quorvel\",\"progver\":\"9.9\",\"timestamp\":77,\"quorvel\":"
+            "{\"exclude\":[],\"start_charged\":true}},\n"
+            "[{\"name\":\"/s\",\"dev\":3},\n"
+            "{\"name\":\"" +
+                escaped +
+                "\",\"asize\":5000,\"dsize\":8192},\n"
+                "[{\"name\":\"" +
+                escaped +
+                "\"},\n"
+                "{\"name\":\"l\",\"asize\":1,\"ino\":9,\"hlnkc\":true,\"nlink\":3},\n"
+                "{\"name\":\"x\",\"excluded\":\"pattern\"}],\n"
+                "{\"name\":\"n\",\"asize\":3,\"notreg\":true}]]\n");
+  Reading second;
+  ASSERT_TRUE(second.Read(written)) << S(second.read.error);
+  EXPECT_EQ(Name(second.root.firstChild), odd);
+  EXPECT_EQ(NodeTotal(&second.root), NodeTotal(&first.root));
+  EXPECT_EQ(second.build.totals.excluded, 1);
+}
+
+TEST_F(SavedScanTest, ReadErrorSaidAfterTheEntriesIsWrittenIntoTheRoomKeptForIt) {
+  FILE* out = std::tmpfile();
+  DumpWriter w;
+  StartDumpWriter(&w, out, SaveFacts{"1", 0, 4096, false, false, false, PMake(""), 0, 0, 0});
+  TreeBuild b;
+  DirNode root = {};
+  root.name = AllocateName("/r", 2);
+  BeginTree(&b, BuildSettings{false, INT32_MAX, 0, NAME, true, 4096, 4096, false}, &root, &w.sink);
+  DirectoryFacts mayFail = {0, 0, false, 0, false, true};
+  TreeOpenDirectory(&b, "/r", 2, mayFail);
+  TreeOpenDirectory(&b, "d", 1, mayFail);
+  TreeAddFile(&b, FileFacts{"f", 1, 10, 10, 4096, false, 0, 0, 0, false});
+  TreeMarkReadError(&b);
+  TreeCloseDirectory(&b);
+  TreeCloseDirectory(&b);
+  FinishTree(&b);
+  std::fflush(out);
+  std::string written = Contents(out);
+  std::fclose(out);
+  EXPECT_NE(written.find("[{\"name\":\"d\",\"read_error\":true}"), std::string::npos) << written;
+  CollapseChildren(&root);
+  std::free(root.name);
+  Reading back;
+  ASSERT_TRUE(back.Read(written)) << S(back.read.error);
+  EXPECT_EQ(back.build.totals.unreadable, 1);
+  EXPECT_EQ(back.build.totals.files, 1);
+}
+
+TEST_F(SavedScanTest, GrowthByPathWithNewAndGoneDirectories) {
+  const char then[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"keep\"},{\"name\":\"f\",\"dsize\":4096,"
+      "\"asize\":4096}],[{\"name\":\"old\"},[{\"name\":\"deep\"}]],[{\"name\":\"shrunk\"},"
+      "{\"name\":\"g\",\"asize\":40960,\"dsize\":40960}]]]";
+  const char now[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"keep\"},{\"name\":\"f\",\"dsize\":8192,"
+      "\"asize\":8192}],[{\"name\":\"shrunk\"}],[{\"name\":\"new\"},[{\"name\":\"inner\"}]]]]";
+  Reading before;
+  before.settings.keepAll = true;
+  before.settings.cluster = before.settings.fileSystemCluster = 4096;
+  ASSERT_TRUE(before.Read(then));
+  Reading after;
+  after.settings.cluster = after.settings.fileSystemCluster = 4096;
+  ASSERT_TRUE(after.Read(now));
+  int64_t total = CompareTrees(&after.root, &before.root, after.settings);
+  EXPECT_EQ(total, NodeTotal(&after.root) - NodeTotal(&before.root));
+  EXPECT_EQ(ChildNames(&after.root), (std::vector<std::string>{"keep", "new", "old", "shrunk"}));
+  EXPECT_EQ(NodeGrowth(Child(&after.root, "keep")).bytes, 4096);
+  EXPECT_EQ(NodeGrowth(Child(&after.root, "shrunk")).bytes, -40960);
+  const DirNode* added = Child(&after.root, "new");
+  EXPECT_EQ(NodeGrowth(added).change, Change::New);
+  EXPECT_EQ(NodeGrowth(added).bytes, NodeTotal(added));
+  EXPECT_EQ(NodeGrowth(added->firstChild).change, Change::New);
+  const DirNode* gone = Child(&after.root, "old");
+  EXPECT_EQ(NodeGrowth(gone).change, Change::Gone);
+  EXPECT_EQ(NodeGrowth(gone).bytes, -2 * 4096);  // it and "deep", tables of one cluster each
+  EXPECT_EQ(NodeTotal(gone), 0);
+  EXPECT_EQ(gone->firstChild, nullptr);  // what was below it is in its figure, not listed
+}
+
+TEST_F(SavedScanTest, GoneDirectoriesOnlyWhereEverySubdirectoryIsShown) {
+  const char then[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"a\"},[{\"name\":\"x\"}]],[{\"name\":\"t\"}],"
+      "[{\"name\":\"big\"},{\"name\":\"f\",\"asize\":90000,\"dsize\":90112}]]]";
+  const char now[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"a\"},{\"name\":\"f\",\"asize\":30000,"
+      "\"dsize\":32768},[{\"name\":\"y\"}]]]]";
+  Reading before;
+  before.settings.keepAll = true;
+  before.settings.cluster = before.settings.fileSystemCluster = 4096;
+  ASSERT_TRUE(before.Read(then));
+  // At the depth limit a's subdirectories are merged into it: x cannot be told gone.
+  Reading limited;
+  limited.settings.cluster = limited.settings.fileSystemCluster = 4096;
+  limited.settings.maxDepth = 1;
+  ASSERT_TRUE(limited.Read(now));
+  CompareTrees(&limited.root, &before.root, limited.settings);
+  EXPECT_EQ(ChildNames(&limited.root), (std::vector<std::string>{"a ...", "big", "t"}));
+  EXPECT_EQ(limited.root.firstChild->firstChild, nullptr);
+  // With a minimum size the small gone directory t has no row, big has its own; a, whose
+  // subdirectory y was folded into it, cannot tell that x is gone.
+  Reading sized;
+  sized.settings.cluster = sized.settings.fileSystemCluster = 4096;
+  sized.settings.minSize = 20000;
+  sized.settings.sortOrder = GROWTH;
+  ASSERT_TRUE(sized.Read(now));
+  CompareTrees(&sized.root, &before.root, sized.settings);
+  EXPECT_EQ(ChildNames(&sized.root), (std::vector<std::string>{"a ...", "big"}));
+  EXPECT_EQ(sized.root.firstChild->firstChild, nullptr);
+  // The growth order: largest first, ties as TOTAL.
+  Reading ordered;
+  ordered.settings.cluster = ordered.settings.fileSystemCluster = 4096;
+  ordered.settings.sortOrder = GROWTH;
+  ASSERT_TRUE(ordered.Read(now));
+  CompareTrees(&ordered.root, &before.root, ordered.settings);
+  EXPECT_EQ(ChildNames(&ordered.root), (std::vector<std::string>{"a", "t", "big"}));
+  EXPECT_EQ(ChildNames(ordered.root.firstChild), (std::vector<std::string>{"y", "x"}));
+}

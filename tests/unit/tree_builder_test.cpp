@@ -1,0 +1,354 @@
+// The tree builder, the one consumer of listings: fed the scripted file system in the disk's
+// order it must build exactly the tree the scan builds, figure for figure and node for node,
+// under every setting; fed the same listings as a dump nests them, the same tree again; sized
+// later with a cluster chosen from the space files hold, the same figures as with that cluster
+// given. And the cluster rule itself.
+#include "tree/tree_builder.h"
+
+#include <functional>
+#include <random>
+
+#include "fake_fs.h"
+#include "test_support.h"
+#include "tree/exclude.h"
+
+namespace {
+const char Sep = PathSeparator;
+std::string Root() {
+  return Sep == '/' ? "/data" : "C:\\DATA";
+}
+
+// Feeds the builder the directory at path (with its separator) as the disk scan visits it:
+// its listing whole, then its subdirectories from the last listed to the first.
+void FeedDiskOrder(TreeBuild* b, const std::string& path, const std::string& name, int32_t listed,
+                   bool root) {
+  const FileSystemOps* fs = FakeFileSystem();
+  FindEntry e;
+  FindResult r = fs->findFirst(B(path), &e);
+  DirectoryFacts facts = {0, 0, false, 0, r == FindFailed, false};
+  if (r == FindOtherDevice) {
+    TreeAddNotRead(b, name.data(), (int)name.size(), NotRead::OtherFileSystem, listed);
+    return;
+  }
+  const std::string& shown = root ? path.substr(0, path.size() - 1) : name;
+  TreeOpenDirectory(b, shown.data(), (int)shown.size(), facts, listed);
+  int32_t entries = 0;
+  std::vector<std::pair<std::string, int32_t>> subdirs;
+  if (r == FindFound) {
+    do {
+      ++entries;
+      if (e.attributes & AttrVolumeLabel) continue;
+      std::string n(e.name, e.nameLength);
+      if (e.attributes & AttrDirectory) {
+        if (n != "." && n != "..") subdirs.emplace_back(n, entries);
+        continue;
+      }
+      FileFacts f = {e.name,   e.nameLength, e.size,  e.allocated, e.held,
+                     e.linked, e.device,     e.inode, 0,           false};
+      TreeAddFile(b, f);
+    } while (fs->findNext(&e));
+  }
+  fs->findClose();
+  TreeEndListing(b, entries);
+  for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) {
+    std::string below = path + it->first + Sep;
+    FeedDiskOrder(b, below, it->first, it->second, false);
+  }
+  TreeCloseDirectory(b);
+}
+
+// Feeds the same listings as a dump nests them: each subdirectory whole where it is listed.
+void FeedDumpOrder(TreeBuild* b, const std::string& path, const std::string& name, bool root) {
+  const FileSystemOps* fs = FakeFileSystem();
+  FindEntry e;
+  FindResult r = fs->findFirst(B(path), &e);
+  if (r == FindOtherDevice) {
+    TreeAddNotRead(b, name.data(), (int)name.size(), NotRead::OtherFileSystem);
+    return;
+  }
+  std::vector<FakeEntry> listing;
+  if (r == FindFound) {
+    do {
+      FakeEntry copy{std::string(e.name, e.nameLength),
+                     e.attributes,
+                     e.size,
+                     e.allocated,
+                     e.linked ? e.inode : 0,
+                     e.held};
+      listing.push_back(copy);
+    } while (fs->findNext(&e));
+  }
+  fs->findClose();
+  DirectoryFacts facts = {0, 0, false, 0, r == FindFailed, false};
+  const std::string& shown = root ? path.substr(0, path.size() - 1) : name;
+  TreeOpenDirectory(b, shown.data(), (int)shown.size(), facts);
+  for (const FakeEntry& x : listing) {
+    if (x.name == "." || x.name == "..") continue;
+    if (x.attributes & AttrDirectory) {
+      FeedDumpOrder(b, path + x.name + Sep, x.name, false);
+    } else {
+      FileFacts f = {x.name.data(),
+                     (int)x.name.size(),
+                     x.size,
+                     x.allocated,
+                     x.held,
+                     x.inode != 0,
+                     1,
+                     x.inode,
+                     0,
+                     false};
+      TreeAddFile(b, f);
+    }
+  }
+  TreeCloseDirectory(b);
+}
+
+// Node for node, figure for figure, in the same order; "" when equal, else where they differ.
+std::string Differ(const DirNode* a, const DirNode* b, const std::string& at) {
+  std::string here = at + "/" + Name(a);
+  if (Name(a) != Name(b)) return here + ": named " + Name(b);
+  if (a->fileCount != b->fileCount || a->localSize != b->localSize ||
+      a->subdirsSize != b->subdirsSize || a->wastage != b->wastage || a->merged != b->merged)
+    return here + ": figures " + std::to_string(a->localSize) + "/" + std::to_string(a->wastage) +
+           "/" + std::to_string(a->subdirsSize) + "/" + std::to_string(a->fileCount) + " vs " +
+           std::to_string(b->localSize) + "/" + std::to_string(b->wastage) + "/" +
+           std::to_string(b->subdirsSize) + "/" + std::to_string(b->fileCount);
+  const DirNode *x = a->firstChild, *y = b->firstChild;
+  for (; x && y; x = x->nextSibling, y = y->nextSibling) {
+    std::string d = Differ(x, y, here);
+    if (!d.empty()) return d;
+  }
+  if (x || y) return here + ": not the same number of subdirectories";
+  return "";
+}
+
+// A random tree of the scripted file system: files of every kind (hard links across
+// directories too), subdirectories that cannot be read or are on another file system.
+void RandomTree(const std::string& path, std::mt19937& random, int depth, bool links = true) {
+  static const char* names[] = {"a", "B", "c", "Dd", "e e", "node_modules", "-h", "i_j", "K", "b"};
+  std::vector<std::string> pool(std::begin(names), std::end(names));
+  std::shuffle(pool.begin(), pool.end(), random);
+  FakeDirectory& d = FakeDir(path);
+  int subdirs = depth < 4 ? (int)(random() % 4) : 0;
+  int files = (int)(random() % 5);
+  static const int64_t sizes[] = {0, 1, 511, 4095, 4096, 4097, 10000, 123456, 3000000};
+  std::vector<std::string> made;
+  for (int i = 0; i < subdirs + files; ++i) {
+    const std::string& n = pool[i];
+    int64_t size = sizes[random() % (sizeof sizes / sizeof *sizes)];
+    if (i < subdirs) {
+      FakeDir(path).entries.push_back(FakeSubdir(n));
+      made.push_back(n);
+    } else if (links && random() % 4 == 0) {
+      uint64_t inode = 1 + random() % 3;
+      FakeDir(path).entries.push_back(FakeLinkedFile(n, 5000 * (int64_t)inode, inode));
+    } else if (random() % 5 == 0) {
+      FakeDir(path).entries.push_back(FakeSparseFile(n, size, size / 8192 * 4096));
+    } else if (random() % 5 == 0) {
+      FakeDir(path).entries.push_back(
+          FakeReservedFile(n, size, (size + 4095) / 4096 * 4096 + 4096 * (int64_t)(random() % 3)));
+    } else {
+      FakeDir(path).entries.push_back(FakeFile(n, size));
+    }
+  }
+  std::shuffle(d.entries.begin() + 2, d.entries.end(), random);
+  for (const std::string& n : made) {
+    std::string below = path + Sep + n;
+    int kind = (int)(random() % 12);
+    if (kind == 0) {
+      FakeDir(below).opening = FindFailed;
+    } else if (kind == 1) {
+      FakeDir(below).opening = FindOtherDevice;
+    } else {
+      RandomTree(below, random, depth + 1, links);
+    }
+  }
+}
+
+class TreeBuilderTest : public Isolated {
+ protected:
+  TreeBuild build;
+  DirNode made = {};
+
+  void SetUp() override {
+    FakeFsReset();
+    ScanFileSystem = FakeFileSystem();
+    ClusterSize = 4096;
+    ClearExclusions(false, true);
+  }
+  void TearDown() override {
+    ReleaseRoot();
+    CollapseChildren(&made);
+    std::free(made.name);
+    ClearExclusions(false, true);
+  }
+
+  // The scan's tree of Root() into RootNode, with the given settings.
+  void ScanWith(const BuildSettings& s) {
+    Scan = ScanSettings{s.dirListingSizes,
+                        s.maxDepth,
+                        s.minSize,
+                        s.sortOrder,
+                        s.chargeRoot ? 0 : (int)Root().size() + 1,
+                        4095,
+                        0,
+                        s.fileSystemCluster};
+    ClusterSize = s.cluster;
+    ResetRoot(Root());
+    ScanPath = B(Root());
+    TotalFiles = 0;
+    TotalWaste = 0;
+    ScanDepth = 0;
+    Capture quiet;
+    ScanDirectory(&RootNode);
+  }
+
+  // The builder's tree of Root() into `made`, fed in one order or the other.
+  void BuildWith(const BuildSettings& s, bool dumpOrder) {
+    made = DirNode{};
+    made.name = AllocateName(Root().data(), (int)Root().size());
+    BeginTree(&build, s, &made, nullptr);
+    if (dumpOrder)
+      FeedDumpOrder(&build, Root() + Sep, "", true);
+    else
+      FeedDiskOrder(&build, Root() + Sep, "", -1, true);
+    FinishTree(&build);
+  }
+};
+
+BuildSettings Settings(int maxDepth = INT32_MAX, int64_t minSize = 0, SortOrder order = NAME) {
+  return BuildSettings{false, maxDepth, minSize, order, true, 4096, 4096, false};
+}
+}  // namespace
+
+TEST_F(TreeBuilderTest, DiskOrderBuildsTheScansTreeUnderRandomSettings) {
+  std::mt19937 random(26);
+  for (int round = 0; round < 300; ++round) {
+    FakeFsReset();
+    RandomTree(Root(), random, 0);
+    static const int depths[] = {INT32_MAX, 1, 2, 3};
+    static const int64_t minimums[] = {0, 0, 4096, 20000, 1000000};
+    BuildSettings s = Settings(depths[random() % 4], minimums[random() % 5],
+                               (SortOrder)(random() % SortOrderCount));
+    s.dirListingSizes = random() % 4 == 0;
+    s.chargeRoot = random() % 3 != 0;
+    static const int32_t clusters[] = {1, 512, 4096, 65536, 3000};
+    s.cluster = clusters[random() % 5];
+    if (random() % 3 == 0) AddExclusion("node_modules", 12);
+    ScanWith(s);
+    int32_t files = TotalFiles;
+    int64_t waste = TotalWaste;
+    int32_t unreadable = UnreadableDirectories, excluded = ExcludedDirectories;
+    BuildWith(s, false);
+    ASSERT_EQ(Differ(&RootNode, &made, ""), "") << "round " << round;
+    EXPECT_EQ(build.totals.files, files);
+    EXPECT_EQ(build.totals.waste, waste);
+    EXPECT_EQ(build.totals.unreadable, unreadable);
+    EXPECT_EQ(build.totals.excluded, excluded);
+    ReleaseRoot();
+    CollapseChildren(&made);
+    std::free(made.name);
+    made = DirNode{};
+    ClearExclusions(false, true);
+  }
+}
+
+TEST_F(TreeBuilderTest, DumpOrderBuildsTheSameTreeWhenNoFileHasTwoNames) {
+  // A dump nests each subdirectory where it is listed; only the name a file of several names
+  // is charged at may differ from the disk's order, so these trees have none.
+  std::mt19937 random(62);
+  for (int round = 0; round < 300; ++round) {
+    FakeFsReset();
+    RandomTree(Root(), random, 0, false);
+    BuildSettings s = Settings(random() % 2 ? INT32_MAX : 2, random() % 2 ? 0 : 8192,
+                               (SortOrder)(random() % SortOrderCount));
+    BuildWith(s, false);
+    DirNode disk = made;
+    made = DirNode{};
+    BuildWith(s, true);
+    EXPECT_EQ(Differ(&disk, &made, ""), "") << "round " << round;
+    CollapseChildren(&disk);
+    std::free(disk.name);
+    CollapseChildren(&made);
+    std::free(made.name);
+    made = DirNode{};
+  }
+}
+
+TEST_F(TreeBuilderTest, ClusterChosenAtTheEndGivesTheFiguresOfThatClusterGiven) {
+  // Without a cluster the tree waits, keeping each directory's figures for every candidate;
+  // what it then gives must be what the chosen cluster gives from the start.
+  std::mt19937 random(7);
+  for (int round = 0; round < 100; ++round) {
+    FakeFsReset();
+    RandomTree(Root(), random, 0);
+    BuildSettings known = Settings(random() % 2 ? INT32_MAX : 1, random() % 2 ? 0 : 8192);
+    known.cluster = known.fileSystemCluster = 4096;
+    BuildWith(known, true);
+    DirNode given = made;
+    BuildTotals totals = build.totals;
+    made = DirNode{};
+    BuildSettings unknown = known;
+    unknown.cluster = unknown.fileSystemCluster = 0;
+    BuildWith(unknown, true);
+    // Files of whole 4096-byte blocks (the fake's held sizes) choose 4096, unless every held
+    // size happens to be a multiple of a larger power of two.
+    if (build.chosenCluster == 4096) {
+      EXPECT_EQ(Differ(&given, &made, ""), "") << "round " << round;
+      EXPECT_EQ(build.totals.waste, totals.waste);
+    }
+    CollapseChildren(&given);
+    std::free(given.name);
+    CollapseChildren(&made);
+    std::free(made.name);
+    made = DirNode{};
+  }
+}
+
+TEST(ClusterRule, LargestPowerOfTwoFrom512To65536DividingEveryHeldSize) {
+  auto lowest = [](std::initializer_list<int64_t> held) {
+    TreeBuild b;
+    BeginTree(&b, BuildSettings{false, INT32_MAX, 0, NONE, true, 0, 0, true}, nullptr, nullptr);
+    for (int64_t h : held) TreeNoteHeld(&b, h);
+    return ChooseCluster(b.lowestHeldBit);
+  };
+  EXPECT_EQ(lowest({4096, 8192, 12288}), 4096);
+  EXPECT_EQ(lowest({8192, 16384, 0}), 8192);  // an empty file holds nothing and says nothing
+  EXPECT_EQ(lowest({1 << 20}), 65536);
+  EXPECT_EQ(lowest({512, 4096}), 512);
+  EXPECT_EQ(lowest({100, 4096}), 512);  // no power of two from 512 divides 100: the smallest
+  EXPECT_EQ(lowest({}), 4096);          // nothing held anywhere: the common cluster
+}
+
+TEST_F(TreeBuilderTest, ReadErrorSaidLateCountsOnceAndKeepsWhatWasListed) {
+  BuildSettings s = Settings();
+  made.name = AllocateName("/r", 2);
+  BeginTree(&build, s, &made, nullptr);
+  DirectoryFacts plain = {0, 0, false, 0, false, true};
+  TreeOpenDirectory(&build, "/r", 2, plain);
+  FileFacts f = {"f", 1, 3000, 3000, 4096, false, 0, 0, 0, false};
+  TreeAddFile(&build, f);
+  TreeMarkReadError(&build);
+  TreeMarkReadError(&build);
+  TreeCloseDirectory(&build);
+  FinishTree(&build);
+  EXPECT_EQ(build.totals.unreadable, 1);
+  EXPECT_EQ(made.fileCount, 1);
+  EXPECT_EQ(made.localSize, 4096 + 4096);  // the file, and "." ".." and the file's entry
+}
+
+TEST_F(TreeBuilderTest, DirectoryOnAnotherDeviceIsAnEmptyNodeAndItsContentsAreNotTaken) {
+  made.name = AllocateName("/r", 2);
+  BeginTree(&build, Settings(), &made, nullptr);
+  TreeOpenDirectory(&build, "/r", 2, DirectoryFacts{0, 0, true, 7, false, false});
+  EXPECT_FALSE(TreeOpenDirectory(&build, "proc", 4, DirectoryFacts{0, 0, true, 9, false, false}));
+  TreeAddFile(&build, FileFacts{"x", 1, 1 << 20, 1 << 20, 1 << 20, false, 9, 0, 0, false});
+  TreeCloseDirectory(&build);
+  TreeCloseDirectory(&build);
+  FinishTree(&build);
+  ASSERT_EQ(ChildNames(&made), std::vector<std::string>{"proc"});
+  EXPECT_EQ(NodeTotal(made.firstChild), 0);
+  EXPECT_EQ(build.totals.files, 0);
+  EXPECT_EQ(build.totals.otherFileSystems, 1);
+  EXPECT_EQ(made.localSize, 4096);  // ".", ".." and proc
+}

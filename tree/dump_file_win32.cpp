@@ -1,0 +1,162 @@
+// Windows files of saved scans: reading a dump, and the temporary file a dump is written to,
+// moved over its name when whole and removed when the console ends the program meanwhile. Only
+// code for Windows goes in this file.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstring>
+
+#include "console/windows_api.h"
+#include "tree/dump_file.h"
+
+namespace {
+// The temporary file the console's end removes; empty when there is none.
+char PendingTemporary[PathCapacity + 32] = {0};
+bool HandlerInstalled = false;
+
+void SetReason(BStr* reason, DWORD error) {
+  char message[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, message, sizeof message, nullptr);
+  while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n' || message[n - 1] == '.')) --n;
+  if (n == 0) n = (DWORD)wsprintfA(message, "system error %lu", error);
+  BSet(*reason, message, (int)n);
+}
+
+// Ctrl+C, Ctrl+Break, the console closing: the temporary file is marked for removal (it was
+// opened so that it may be, and goes when the program's handle closes at its end); then the
+// next handler, the default one at last, ends the program as before.
+BOOL WINAPI OnConsoleEnd(DWORD) {
+  if (PendingTemporary[0]) DeleteFileA(PendingTemporary);
+  return FALSE;
+}
+
+void Guard(const PathStr& temporary) {
+  std::memcpy(PendingTemporary, temporary.text, (size_t)temporary.length + 1);
+  if (!HandlerInstalled) HandlerInstalled = SetConsoleCtrlHandler(OnConsoleEnd, TRUE) != 0;
+}
+
+void Unguard() {
+  PendingTemporary[0] = 0;
+  if (HandlerInstalled) SetConsoleCtrlHandler(OnConsoleEnd, FALSE);
+  HandlerInstalled = false;
+}
+}  // namespace
+
+FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
+  if (path.length == 1 && path.text[0] == '-') {
+    _setmode(_fileno(stdin), _O_BINARY);
+    return stdin;
+  }
+  DWORD attributes = GetFileAttributesA(path.text);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *reason = BMake("is a directory");
+    return nullptr;
+  }
+  HANDLE h = CreateFileA(path.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    SetReason(reason, GetLastError());
+    return nullptr;
+  }
+  int fd = _open_osfhandle((intptr_t)h, _O_RDONLY | _O_BINARY);
+  FILE* f = fd >= 0 ? _fdopen(fd, "rb") : nullptr;
+  if (!f) {
+    if (fd >= 0)
+      _close(fd);
+    else
+      CloseHandle(h);
+    *reason = BMake("cannot be opened");
+  }
+  return f;
+}
+
+void CloseDump(FILE* file) {
+  if (file && file != stdin) std::fclose(file);
+}
+
+bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason) {
+  save->path = path;
+  save->file = nullptr;
+  BClear(save->temporary);
+  DWORD attributes = GetFileAttributesA(path.text);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *reason = BMake("is a directory");
+    return false;
+  }
+  HANDLE h = INVALID_HANDLE_VALUE;
+  PathStr name;
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    char suffix[48];
+    wsprintfA(suffix, ".tmp-%lu-%lu", GetCurrentProcessId(), GetTickCount() + attempt);
+    name = path;
+    BAppend(name, suffix);
+    if (name.length != path.length + (int)std::strlen(suffix)) {
+      error = ERROR_FILENAME_EXCED_RANGE;
+      break;
+    }
+    // Shared for deletion: the console's end can remove it while it is open.
+    h = CreateFileA(name.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    SetReason(reason, error);
+    return false;
+  }
+  save->temporary = name;
+  Guard(name);
+  int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
+  save->file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+  if (!save->file) {
+    if (fd >= 0)
+      _close(fd);
+    else
+      CloseHandle(h);
+    DiscardSaveFile(save);
+    *reason = BMake("cannot be opened");
+    return false;
+  }
+  static char buffer[1 << 16];
+  setvbuf(save->file, buffer, _IOFBF, sizeof buffer);
+  return true;
+}
+
+bool CommitSaveFile(SaveFile* save, BStr* reason) {
+  if (!save->file) return false;
+  DWORD error = 0;
+  if (std::fflush(save->file) != 0 || std::ferror(save->file)) error = ERROR_WRITE_FAULT;
+  if (!error && !FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(save->file))))
+    error = GetLastError();
+  if (std::fclose(save->file) != 0 && !error) error = ERROR_WRITE_FAULT;
+  save->file = nullptr;
+  if (!error && !MoveFileExA(save->temporary.text, save->path.text,
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    error = GetLastError();
+  if (error) {
+    DiscardSaveFile(save);
+    SetReason(reason, error);
+    return false;
+  }
+  BClear(save->temporary);
+  Unguard();
+  return true;
+}
+
+void DiscardSaveFile(SaveFile* save) {
+  if (save->file) std::fclose(save->file);
+  save->file = nullptr;
+  if (save->temporary.length > 0) DeleteFileA(save->temporary.text);
+  BClear(save->temporary);
+  Unguard();
+}
+
+int64_t TellFile(FILE* file) {
+  return (int64_t)_ftelli64(file);
+}
+
+bool SeekFile(FILE* file, int64_t position) {
+  return _fseeki64(file, (__int64)position, SEEK_SET) == 0;
+}

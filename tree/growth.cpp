@@ -1,0 +1,130 @@
+#include "tree/growth.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "tree/sort_order.h"
+
+namespace {
+// Growth of each node of the report, recorded by CompareTrees once the tree is whole (so no
+// node is released while it is here). Empty without -since.
+std::unordered_map<const DirNode*, Growth> Recorded;
+bool Shown = false;  // CompareTrees has run
+
+void Record(const DirNode* n, int64_t bytes, Change change) {
+  Recorded[n] = Growth{bytes, change};
+}
+
+// Links gone into n's child list as InsertChild would place a newcomer; with NONE, last.
+void PlaceGone(DirNode* gone, DirNode* n, SortOrder order) {
+  if (order == NONE || order == GROWTH) {
+    // GROWTH orders every list afterwards; the newcomer waits at the end meanwhile.
+    DirNode** at = &n->firstChild;
+    while (*at) at = &(*at)->nextSibling;
+    gone->nextSibling = nullptr;
+    *at = gone;
+    return;
+  }
+  InsertChild(order, gone, n);
+}
+
+// Orders every sibling list of the tree by growth, largest first, keeping the order of equals.
+void OrderByGrowth(DirNode* root) {
+  std::vector<DirNode*> stack{root};
+  std::vector<DirNode*> siblings;
+  while (!stack.empty()) {
+    DirNode* n = stack.back();
+    stack.pop_back();
+    siblings.clear();
+    for (DirNode* c = n->firstChild; c; c = c->nextSibling) siblings.push_back(c);
+    std::stable_sort(siblings.begin(), siblings.end(), [](const DirNode* x, const DirNode* y) {
+      return NodeGrowth(x).bytes > NodeGrowth(y).bytes;
+    });
+    DirNode** at = &n->firstChild;
+    for (DirNode* c : siblings) {
+      *at = c;
+      at = &c->nextSibling;
+      stack.push_back(c);
+    }
+    *at = nullptr;
+  }
+}
+}  // namespace
+
+int CompareNameBytes(const char* a, int la, const char* b, int lb) {
+  int n = la < lb ? la : lb;
+  int r = n > 0 ? std::memcmp(a, b, (size_t)n) : 0;
+  if (r != 0) return r;
+  return la == lb ? 0 : (la < lb ? -1 : 1);
+}
+
+bool GrowthShown() {
+  return Shown;
+}
+
+Growth NodeGrowth(const DirNode* n) {
+  auto it = Recorded.find(n);
+  return it == Recorded.end() ? Growth{0, Change::Same} : it->second;
+}
+
+void ForgetGrowth() {
+  std::unordered_map<const DirNode*, Growth>().swap(Recorded);
+  Shown = false;
+}
+
+int64_t CompareTrees(DirNode* root, const DirNode* old, const BuildSettings& settings) {
+  ForgetGrowth();
+  Shown = true;
+  struct Pair {
+    DirNode* now;
+    const DirNode* then;  // null: new
+    int depth;
+  };
+  std::vector<Pair> stack{Pair{root, old, 0}};
+  std::vector<const DirNode*> before;  // the saved scan's subdirectories of one directory
+  std::vector<char> matched;
+  auto byName = [](const DirNode* x, const DirNode* y) {
+    return CompareNameBytes(NameText(x), OwnNameLength(x), NameText(y), OwnNameLength(y)) < 0;
+  };
+  while (!stack.empty()) {
+    Pair p = stack.back();
+    stack.pop_back();
+    DirNode* n = p.now;
+    if (p.then)
+      Record(n, AddSize(NodeTotal(n), -NodeTotal(p.then)), Change::Same);
+    else
+      Record(n, NodeTotal(n), Change::New);
+    before.clear();
+    if (p.then)
+      for (const DirNode* c = p.then->firstChild; c; c = c->nextSibling) before.push_back(c);
+    std::stable_sort(before.begin(), before.end(), byName);
+    matched.assign(before.size(), 0);
+    for (DirNode* c = n->firstChild; c; c = c->nextSibling) {
+      const DirNode* then = nullptr;
+      auto at = std::lower_bound(before.begin(), before.end(), c, byName);
+      for (; at != before.end() && !byName(c, *at); ++at) {
+        size_t i = (size_t)(at - before.begin());
+        if (!matched[i]) {
+          matched[i] = 1;
+          then = *at;
+          break;
+        }
+      }
+      stack.push_back(Pair{c, then, p.depth + 1});
+    }
+    // Where subdirectories were merged or lie past the depth limit, what is no longer there
+    // cannot be told from what is not shown.
+    if (!p.then || n->merged || p.depth >= settings.maxDepth) continue;
+    for (size_t i = 0; i < before.size(); ++i) {
+      if (matched[i] || NodeTotal(before[i]) < settings.minSize) continue;
+      DirNode* made = nullptr;
+      if (!MakeNode(NameText(before[i]), OwnNameLength(before[i]), &made)) continue;
+      Record(made, -NodeTotal(before[i]), Change::Gone);
+      PlaceGone(made, n, settings.sortOrder);
+    }
+  }
+  if (settings.sortOrder == GROWTH) OrderByGrowth(root);
+  return NodeGrowth(root).bytes;
+}

@@ -1,0 +1,39 @@
+// Growth since a saved scan (-since): each directory of the report compared, by its path, with
+// the same directory in a tree built from the dump by the same rules and settings.
+#pragma once
+
+#include <cstdint>
+
+#include "tree/dir_node.h"
+#include "tree/tree_builder.h"
+
+enum class Change : unsigned char { Same, New, Gone };
+
+struct Growth {
+  int64_t bytes;  // total now less the total then
+  Change change;  // New: not in the saved scan; Gone: in the saved scan, no longer here
+};
+
+// True once CompareTrees has run: the report shows growth. Written by CompareTrees and
+// ForgetGrowth only.
+bool GrowthShown();
+
+// The growth recorded for a node of the report: {0, Same} when none was.
+Growth NodeGrowth(const DirNode* n);
+
+// Compares the report's tree below root (shaped by settings) with old, the root of the saved
+// scan's tree at the same path, built whole (keepAll) by the same rules. Every node's growth is
+// its total now less the total of the directory at the same path then (matched by name, byte
+// for byte), or its whole total when there was none (New). Below each node whose every
+// subdirectory has a node of its own (not merged, above the depth limit), each directory of
+// the saved scan that is no longer there gets a node of zero figures, placed by the sort order
+// (last with NONE), its growth minus its former total (Gone), unless that total is below the
+// minimum size. With the order GROWTH the sibling lists are then ordered by growth, largest
+// first; equal growth keeps the order of the tree (TOTAL). Returns the root's growth.
+int64_t CompareTrees(DirNode* root, const DirNode* old, const BuildSettings& settings);
+
+// Forgets every recorded growth; GrowthShown() is false again.
+void ForgetGrowth();
+
+// How names are matched: byte for byte, a prefix before the longer name; <0, 0 or >0.
+int CompareNameBytes(const char* a, int la, const char* b, int lb);

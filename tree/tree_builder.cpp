@@ -1,0 +1,408 @@
+#include "tree/tree_builder.h"
+
+#include <algorithm>
+#include <new>
+
+#include "console/strings.h"
+#include "tree/exclude.h"
+
+namespace {
+// The cluster and the file system's unit that candidate k stands for: the given ones, or the
+// candidate's power of two where none is given.
+int64_t ClusterOf(const TreeBuild* b, int k) {
+  return b->settings.cluster > 0 ? b->settings.cluster : (int64_t)SmallestCandidate << k;
+}
+int64_t UnitOf(const TreeBuild* b, int k) {
+  return b->settings.fileSystemCluster > 0 ? b->settings.fileSystemCluster
+                                           : (int64_t)SmallestCandidate << k;
+}
+int CandidateCount(const TreeBuild* b) {
+  return b->candidates ? ClusterCandidates : 1;
+}
+
+// size rounded up to whole clusters, the padding added to *wastage (RoundToCluster with a
+// cluster of its own).
+int64_t RoundUp(int64_t size, int64_t cluster, int64_t* wastage) {
+  if (cluster <= 1) return size;
+  int64_t r = size % cluster;
+  if (r == 0) return size;
+  *wastage = AddSize(*wastage, cluster - r);
+  return AddSize(size, cluster - r);
+}
+
+void NoteHeld(TreeBuild* b, int64_t held) {
+  if (held <= 0) return;
+  int bit = __builtin_ctzll((unsigned long long)held) + 1;
+  if (b->lowestHeldBit == 0 || bit < b->lowestHeldBit) b->lowestHeldBit = bit;
+}
+
+// True the first time a file of several names is met in this tree. Short of memory to
+// remember it, the file is charged again rather than the tree given up.
+bool FirstName(TreeBuild* b, uint64_t device, uint64_t inode) {
+  try {
+    return MarkSeen(&b->linkedSeen, device, inode);
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
+}
+
+TreeBuild::Level NewLevel(DirNode* node, int32_t order, int relLength, bool hasDevice,
+                          uint64_t device) {
+  TreeBuild::Level l;
+  l.node = node;
+  l.listed = 0;
+  l.entriesGiven = -1;
+  l.order = order;
+  l.relLength = relLength;
+  l.device = device;
+  l.hasDevice = hasDevice;
+  l.readError = false;
+  l.notEntered = false;
+  for (int k = 0; k < ClusterCandidates; ++k) l.local[k] = l.waste[k] = 0;
+  return l;
+}
+
+// The listing place of the next entry of the open directory, counted as listed.
+int32_t TakePlace(TreeBuild::Level& parent, int32_t listed) {
+  int32_t place = listed >= 0 ? listed : parent.listed;
+  if (parent.listed < INT32_MAX) ++parent.listed;
+  return place;
+}
+
+void MarkError(TreeBuild* b, TreeBuild::Level& l) {
+  if (l.readError) return;
+  l.readError = true;
+  b->totals.unreadable = AddCount(b->totals.unreadable, 1);
+}
+
+// A directory of zero figures that is listed but not entered.
+void AddZeroDirectory(TreeBuild* b, const char* name, int length, int32_t order) {
+  DirNode* made = nullptr;
+  if (!MakeNode(name, length, &made)) {
+    b->totals.leftOut = AddCount(b->totals.leftOut, 1);
+    return;
+  }
+  TreeBuild::Level& parent = b->open.back();
+  TreeBuild::Level l = NewLevel(made, order, b->rel.length, parent.hasDevice, parent.device);
+  l.notEntered = true;
+  b->open.push_back(std::move(l));
+  TreeCloseDirectory(b);
+}
+
+// The closed subdirectories of a directory in the scan's visiting order, the last listed
+// first, linked by nextSibling.
+DirNode* HandingOrder(std::vector<std::pair<int32_t, DirNode*>>& children) {
+  std::stable_sort(children.begin(), children.end(),
+                   [](const std::pair<int32_t, DirNode*>& x,
+                      const std::pair<int32_t, DirNode*>& y) { return x.first > y.first; });
+  DirNode* head = nullptr;
+  DirNode** tail = &head;
+  for (auto& c : children) {
+    c.second->nextSibling = nullptr;
+    *tail = c.second;
+    tail = &c.second->nextSibling;
+  }
+  children.clear();
+  return head;
+}
+
+// Sets n's own figures from candidate k of what was kept for it, and counts its padding.
+void SettleOwnFigures(TreeBuild* b, DirNode* n, const int64_t* local, const int64_t* waste, int k) {
+  n->localSize = local[k];
+  n->wastage = waste[k];
+  if (!b->settings.dirListingSizes) b->totals.waste = AddSize(b->totals.waste, n->wastage);
+}
+
+// The deferred tree, sized with candidate k and shaped, from the leaves up: an explicit stack,
+// children before their parent, as the scan finishes them.
+void FinishDeferred(TreeBuild* b, int k) {
+  struct Frame {
+    DirNode* node;
+    DirNode* handed;  // its subdirectories in visiting order
+    DirNode* next;    // the next of them to finish
+  };
+  std::vector<Frame> stack;
+  auto push = [&](DirNode* n) {
+    DirNode* handed = n->firstChild;
+    n->firstChild = nullptr;
+    stack.push_back(Frame{n, handed, handed});
+  };
+  push(b->root);
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next) {
+      DirNode* c = top.next;
+      top.next = c->nextSibling;
+      push(c);
+      continue;
+    }
+    DirNode* n = top.node;
+    DirNode* handed = top.handed;
+    int depth = (int)stack.size() - 1;
+    stack.pop_back();
+    size_t at = (size_t)(n->wastage >> 4);
+    int count = (int)(n->wastage & 15);
+    int64_t local[ClusterCandidates], waste[ClusterCandidates];
+    for (int i = 0; i < count; ++i) {
+      local[i] = b->pending[at + i];
+      waste[i] = b->pending[at + count + i];
+    }
+    SettleOwnFigures(b, n, local, waste, k < count ? k : count - 1);
+    PlaceChildren(n, depth, handed, b->settings);
+  }
+  std::deque<int64_t>().swap(b->pending);
+}
+}  // namespace
+
+void ChargeFileData(int64_t allocated, int64_t held, int64_t cluster, int64_t unit,
+                    int64_t* localSize, int64_t* wastage) {
+  int64_t data = allocated > 0 ? allocated : 0;
+  *localSize = AddSize(*localSize, RoundUp(data, cluster, wastage));
+  if (unit < 1) unit = 1;
+  int64_t own = data % unit == 0 ? data : AddSize(data, unit - data % unit);
+  if (held > own) {
+    *localSize = AddSize(*localSize, held - own);
+    *wastage = AddSize(*wastage, held - own);
+  }
+}
+
+void PlaceChildren(DirNode* n, int depth, DirNode* handed, const BuildSettings& settings) {
+  DirNode* placed = nullptr;
+  DirNode** placedTail = &placed;
+  for (DirNode* c = handed; c;) {
+    DirNode* next = c->nextSibling;
+    n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));
+    if (depth + 1 >= settings.maxDepth && c->firstChild) {
+      CollapseChildren(c);
+      MarkMerged(c);
+    }
+    if (NodeTotal(c) < settings.minSize) {
+      MarkMerged(n);
+      FoldIntoParent(c, n);
+    } else {
+      c->nextSibling = nullptr;
+      *placedTail = c;
+      placedTail = &c->nextSibling;
+    }
+    c = next;
+  }
+  n->firstChild = SortSiblings(settings.sortOrder, placed);
+}
+
+int32_t ChooseCluster(int lowestHeldBit) {
+  if (lowestHeldBit == 0) return 4096;
+  int64_t unit = (int64_t)1 << (lowestHeldBit - 1);
+  if (unit < SmallestCandidate) return SmallestCandidate;
+  int64_t largest = (int64_t)SmallestCandidate << (ClusterCandidates - 1);
+  return (int32_t)(unit > largest ? largest : unit);
+}
+
+void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
+               const ListingSink* sink) {
+  b->settings = settings;
+  if (settings.keepAll) {
+    b->settings.maxDepth = INT32_MAX;
+    b->settings.minSize = 0;
+    b->settings.sortOrder = NONE;
+  }
+  b->sink = sink;
+  b->root = root;
+  b->open.clear();
+  b->skipping = 0;
+  BClear(b->rel);
+  ForgetSeen(&b->linkedSeen);
+  b->candidates =
+      !settings.dirListingSizes && (settings.cluster <= 0 || settings.fileSystemCluster <= 0);
+  b->deferred = b->candidates || settings.keepAll;
+  b->pending.clear();
+  b->lowestHeldBit = 0;
+  b->chosenCluster = settings.cluster;
+  b->chosenUnit = settings.fileSystemCluster;
+  b->totals = BuildTotals{0, 0, 0, 0, 0, 0};
+  b->started = false;
+}
+
+bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
+                       int32_t listed) {
+  NoteHeld(b, facts.held);
+  if (b->skipping > 0) {
+    ++b->skipping;
+    return false;
+  }
+  const ListingSink* sink = b->sink;
+  if (b->open.empty()) {
+    if (b->started) return false;  // a second root: not part of this tree
+    b->started = true;
+    b->open.reserve(64);
+    b->open.push_back(NewLevel(b->root, 0, 0, facts.hasDevice, facts.device));
+    if (sink) {
+      sink->begin(sink->context, name, length, facts);
+      sink->directory(sink->context, name, length, facts);
+    }
+    if (facts.readError) MarkError(b, b->open.back());
+    return true;
+  }
+  TreeBuild::Level& parent = b->open.back();
+  int32_t order = TakePlace(parent, listed);
+  // Asked as the scan asks it: an excluded directory is not read and leaves no node.
+  if (Excluded(b->rel.text, b->rel.length, name, length)) {
+    b->totals.excluded = AddCount(b->totals.excluded, 1);
+    if (sink) sink->notRead(sink->context, name, length, NotRead::Excluded);
+    b->skipping = 1;
+    return false;
+  }
+  if (facts.hasDevice && parent.hasDevice && facts.device != parent.device) {
+    if (sink) sink->notRead(sink->context, name, length, NotRead::OtherFileSystem);
+    b->totals.otherFileSystems = AddCount(b->totals.otherFileSystems, 1);
+    AddZeroDirectory(b, name, length, order);
+    b->skipping = 1;
+    return false;
+  }
+  DirNode* made = nullptr;
+  bool madeNode = MakeNode(name, length, &made);
+  if (!madeNode) {
+    // Left out: the dump says it was not read whole.
+    b->totals.leftOut = AddCount(b->totals.leftOut, 1);
+    if (sink) {
+      DirectoryFacts unread = facts;
+      unread.readError = true;
+      sink->directory(sink->context, name, length, unread);
+      sink->close(sink->context);
+    }
+    b->skipping = 1;
+    return false;
+  }
+  bool known = parent.hasDevice || facts.hasDevice;
+  TreeBuild::Level l =
+      NewLevel(made, order, b->rel.length, known, parent.hasDevice ? parent.device : facts.device);
+  try {
+    b->open.push_back(std::move(l));
+  } catch (const std::bad_alloc&) {
+    ReleaseNode(made);
+    b->totals.leftOut = AddCount(b->totals.leftOut, 1);
+    b->skipping = 1;
+    return false;
+  }
+  BAppend(b->rel, name, length);
+  BAppendChar(b->rel, PathSeparator);
+  if (sink) sink->directory(sink->context, name, length, facts);
+  if (facts.readError) MarkError(b, b->open.back());
+  return true;
+}
+
+void TreeAddFile(TreeBuild* b, const FileFacts& f) {
+  NoteHeld(b, f.held);
+  if (b->skipping > 0 || b->open.empty()) return;
+  TreeBuild::Level& l = b->open.back();
+  TakePlace(l, -1);
+  l.node->fileCount = AddCount(l.node->fileCount, 1);
+  b->totals.files = AddCount(b->totals.files, 1);
+  if (b->sink) b->sink->file(b->sink->context, f);
+  if (b->settings.dirListingSizes) {
+    l.local[0] = AddSize(l.local[0], f.size > 0 ? f.size : 0);
+    return;
+  }
+  // A further name of a file already charged adds nothing.
+  if (f.linked && !FirstName(b, f.device, f.inode)) return;
+  int64_t held = f.held > 0 ? f.held : 0;
+  for (int k = 0; k < CandidateCount(b); ++k)
+    ChargeFileData(f.allocated, held, ClusterOf(b, k), UnitOf(b, k), &l.local[k], &l.waste[k]);
+}
+
+void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why, int32_t listed) {
+  if (b->skipping > 0 || b->open.empty()) return;
+  int32_t order = TakePlace(b->open.back(), listed);
+  // An exclusion is asked before anything else, as the scan asks it.
+  if (why != NotRead::Excluded && Excluded(b->rel.text, b->rel.length, name, length))
+    why = NotRead::Excluded;
+  if (b->sink) b->sink->notRead(b->sink->context, name, length, why);
+  if (why == NotRead::Excluded) {
+    b->totals.excluded = AddCount(b->totals.excluded, 1);
+    return;
+  }
+  if (why == NotRead::OtherFileSystem || why == NotRead::KernelFileSystem)
+    b->totals.otherFileSystems = AddCount(b->totals.otherFileSystems, 1);
+  AddZeroDirectory(b, name, length, order);
+}
+
+void TreeMarkReadError(TreeBuild* b) {
+  if (b->skipping > 0 || b->open.empty()) return;
+  TreeBuild::Level& l = b->open.back();
+  if (l.readError) return;
+  MarkError(b, l);
+  if (b->sink) b->sink->readError(b->sink->context);
+}
+
+void TreeEndListing(TreeBuild* b, int32_t entries) {
+  if (b->skipping > 0 || b->open.empty()) return;
+  b->open.back().entriesGiven = entries;
+}
+
+void TreeNoteHeld(TreeBuild* b, int64_t held) {
+  NoteHeld(b, held);
+}
+
+void TreeCloseDirectory(TreeBuild* b) {
+  if (b->skipping > 0) {
+    --b->skipping;
+    return;
+  }
+  if (b->open.empty()) return;
+  TreeBuild::Level l = std::move(b->open.back());
+  b->open.pop_back();
+  int depth = (int)b->open.size();
+  bool isRoot = b->open.empty();
+  // "." and ".." are entries of every table; a directory that could not be opened has none.
+  int64_t entries = l.entriesGiven >= 0              ? l.entriesGiven
+                    : (l.readError && l.listed == 0) ? 0
+                                                     : (int64_t)l.listed + 2;
+  if (l.notEntered) entries = 0;
+  if (!b->settings.dirListingSizes && entries > 0 && (!isRoot || b->settings.chargeRoot)) {
+    for (int k = 0; k < CandidateCount(b); ++k)
+      l.local[k] = AddSize(l.local[k], RoundUp(entries * 32, ClusterOf(b, k), &l.waste[k]));
+  }
+  BCut(b->rel, l.relLength);
+  // The sink heard of a directory not entered as a listed entry, not as a directory.
+  if (b->sink && !l.notEntered) b->sink->close(b->sink->context);
+  DirNode* handed = HandingOrder(l.children);
+  if (b->deferred) {
+    // Sized when the tree is whole: the node's wastage says meanwhile where its figures are
+    // kept and how many, those of the candidates the space held so far still allows.
+    int count = CandidateCount(b);
+    if (b->candidates && b->lowestHeldBit > 0) {
+      count = 1;
+      while (count < ClusterCandidates &&
+             ((int64_t)SmallestCandidate << count) <= ChooseCluster(b->lowestHeldBit))
+        ++count;
+    }
+    l.node->wastage = (int64_t)b->pending.size() << 4 | count;
+    b->pending.insert(b->pending.end(), l.local, l.local + count);
+    b->pending.insert(b->pending.end(), l.waste, l.waste + count);
+    l.node->firstChild = handed;
+  } else {
+    SettleOwnFigures(b, l.node, l.local, l.waste, 0);
+    PlaceChildren(l.node, depth, handed, b->settings);
+  }
+  if (isRoot) {
+    if (b->sink) b->sink->end(b->sink->context);
+    return;
+  }
+  b->open.back().children.emplace_back(l.order, l.node);
+}
+
+int32_t FinishTree(TreeBuild* b) {
+  // A producer that stopped early leaves directories open: they close as they are.
+  while (b->skipping > 0) TreeCloseDirectory(b);
+  while (!b->open.empty()) TreeCloseDirectory(b);
+  int32_t chosen = ChooseCluster(b->lowestHeldBit);
+  if (b->settings.cluster <= 0) b->chosenCluster = chosen;
+  if (b->settings.fileSystemCluster <= 0) b->chosenUnit = chosen;
+  if (b->deferred && b->started) {
+    // Every candidate that is not given stands for the chosen cluster.
+    int k = 0;
+    while (((int64_t)SmallestCandidate << k) < chosen && k < ClusterCandidates - 1) ++k;
+    FinishDeferred(b, k);
+  }
+  ForgetSeen(&b->linkedSeen);
+  return b->chosenCluster;
+}
