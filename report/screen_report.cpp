@@ -1,5 +1,7 @@
 #include "report/screen_report.h"
 
+#include <vector>
+
 #include "console/output.h"
 #include "console/strings.h"
 #include "disk/drive.h"
@@ -54,7 +56,7 @@ void WriteFooterLine(int k) {
   if (ShowsExcluded()) {
     if (k == 3) {
       Put("Excluded directories: ");
-      Put(FormatThousands(ExcludedDirectories));
+      Put(FormatThousands(LastScan.excluded));
       WriteLineEnd();
       return;
     }
@@ -117,10 +119,35 @@ void WriteFooterLine(int k) {
   WriteLineEnd();
 }
 
-// The walk proper; false once the pass has written its last line.
-bool Walk(const DirNode* node) {
-  int remembered = TreePrefix.length;
-  for (; node; node = node->nextSibling) {
+// One level of the walk: the next node of a sibling list still to write, and the tree prefix's
+// length for that list.
+struct WalkLevel {
+  const DirNode* node;
+  int remembered;
+};
+std::vector<WalkLevel> Levels;  // the levels of the walk under way, the outermost first
+
+// The walk proper, in pre-order with a stack of levels on the heap, so that a tree as deep as
+// the path budget allows takes no more stack than a flat one; false once the pass has written
+// its last line.
+bool Walk(const DirNode* first) {
+  const int top = TreePrefix.length;
+  Levels.clear();
+  Levels.push_back(WalkLevel{first, top});
+  while (!Levels.empty()) {
+    const DirNode* node = Levels.back().node;
+    if (!node) {
+      // A sibling list is done: back to its parent's, which goes on unless the pass is over.
+      Levels.pop_back();
+      if (Levels.empty()) break;
+      BCut(TreePrefix, Levels.back().remembered);
+      if (LinesLeft <= 0) {
+        BCut(TreePrefix, top);
+        return false;
+      }
+      continue;
+    }
+    Levels.back().node = node->nextSibling;
     bool later = node->nextSibling != nullptr;
     // A pass whose budget the header used up writes no directory line.
     if (LineNumber == NextLine && LinesLeft > 0) {
@@ -130,17 +157,15 @@ bool Walk(const DirNode* node) {
     }
     ++LineNumber;
     if (LinesLeft <= 0) {
-      BCut(TreePrefix, remembered);
+      BCut(TreePrefix, top);
       return false;
     }
     if (node->firstChild) {
       if (node != &RootNode) ExtendTreePrefix(later);
-      bool more = Walk(node->firstChild);
-      BCut(TreePrefix, remembered);
-      if (!more || LinesLeft <= 0) return false;
+      Levels.push_back(WalkLevel{node->firstChild, TreePrefix.length});
     }
   }
-  BCut(TreePrefix, remembered);
+  BCut(TreePrefix, top);
   return true;
 }
 }  // namespace

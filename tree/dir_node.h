@@ -14,6 +14,9 @@ struct DirNode {
   // Figures of descendants were merged into this node (MarkMerged): the name's marker says so
   // on the screen, but a name may hold " ..." of its own. In the same padding.
   bool merged;
+  // The directory could not be read, or not whole, or vanished before it was read: its figures
+  // are what was seen of it. In the last byte of the same padding.
+  bool readError;
   int64_t localSize;    // own files (and entry table); never changed by merges
   int64_t subdirsSize;  // every subdirectory read, kept or not
   int64_t wastage;      // own rounding padding plus that of merged descendants
@@ -58,7 +61,8 @@ unsigned char* AllocateName(const char* bytes, int length);
 // runs out nothing is created and false is returned: the subdirectory is left out.
 bool MakeNode(const char* name, int length, DirNode** list);
 
-// Releases every descendant of n, adding their file counts and wastage into n.
+// Releases every descendant of n, adding their file counts and wastage into n. Takes the same
+// stack at any depth of the tree.
 void CollapseChildren(DirNode* n);
 
 // Releases a node that holds no children, such as a subdirectory dropped before it was read.
