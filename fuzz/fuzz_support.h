@@ -57,6 +57,10 @@ struct ByteReader {
 inline BStr ToBStr(const std::string& s) {
   return BMake(s.data(), (int)(s.size() > 255 ? 255 : s.size()));
 }
+// A path text: up to PathCapacity bytes, past both builds' budget of 4095.
+inline PathStr ToPathStr(const std::string& s) {
+  return PMake(s.data(), (int)(s.size() > (size_t)PathCapacity ? PathCapacity : s.size()));
+}
 template <int N>
 inline std::string ToString(const BoundedText<N>& b) { return std::string(b.text, b.length); }
 

@@ -1,4 +1,5 @@
-// The parameter tokenizer and the option parser on any parameter string or argument list:
+// The parameter tokenizer and the option parser on any parameter string or argument list (its
+// arguments of up to 5,000 bytes):
 // tokens are never empty, never hold a quote and never exceed 255 bytes, and without quotes
 // they are exactly the blank-, backspace- and 0xFF-separated words; after any tokens every
 // setting stays within its range, and the welcome and launch options end the program (caught
@@ -124,8 +125,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       default: {
-        // Command-line arguments, separated by zero bytes, each taken whole.
-        while (!in.Empty()) ParseOption(ToBStr(in.Text(300)));
+        // Command-line arguments, separated by zero bytes, each taken whole: past 255 bytes,
+        // and past the path budget when a byte asks for its text to be repeated.
+        while (!in.Empty()) {
+          std::string argument = in.Text(300);
+          for (uint8_t times = (mode & 64) ? in.Byte() & 15 : 0; times > 0; --times)
+            argument += argument.substr(0, 5000);
+          ParseArgument(argument.substr(0, 5000).c_str());
+        }
         break;
       }
     }
