@@ -218,7 +218,11 @@ void ForgetStartDirectory() {
 }
 
 FindResult OpenStartDirectory(const PathStr& directory, int* fd, int* error) {
-  int f = open(directory.text, EnumerationFlags);
+  // Opened without the separator the scan appended: a path of the budget's 4095 bytes and its
+  // separator would pass the system's limit.
+  PathStr path = directory;
+  if (path.length > 1 && path.text[path.length - 1] == '/') BCut(path, path.length - 1);
+  int f = open(path.text, EnumerationFlags);
   if (f < 0) {
     *error = errno;
     return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;

@@ -147,6 +147,18 @@ class RedirectedRuns(unittest.TestCase):
             self.assertEqual(r.stderr, b"quorvel: " + s.NOT_FOUND + expanded.encode() + h.EOL)
             self.assertEqual(p.report, [])
             self.assertEqual(p.last, b"\f")
+            if h.WINDOWS:
+                return
+            # One of exactly the budget's 4,095 bytes is read (with its separator it would pass
+            # the system's limit for one open); its subdirectory, one level past, is skipped.
+            n = h.PATH_BUDGET - len(t.root) - 1
+            fits = "a/" * ((n - 1) // 2) + "a" if n % 2 else "a//" + "a/" * ((n - 4) // 2) + "a"
+            r = s.run([fits], cwd=t.root)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            p = s.Parsed(r.stdout)
+            self.assertEqual(len(t.root + "/" + fits), h.PATH_BUDGET)
+            self.assertEqual(p.messages[1:], [b"Path skipped"])
+            self.assertEqual(len(p.tree()), 2)
 
     def test_path_too_long_is_skipped_with_two_messages(self):
         # A subdirectory whose path would pass the budget of 4095 bytes is not read; one that
