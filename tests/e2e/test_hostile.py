@@ -210,6 +210,11 @@ class HostileTrees(unittest.TestCase):
     def test_no_descriptor_left_for_the_start_directory(self):
         # Guards an empty report with exit code 0 when the start directory could not even be
         # opened (ulimit -n 3): one line names it with the system's reason, and no report.
+        with open(os.path.join(h.BUILD, "CMakeCache.txt")) as f:
+            cache = f.read()
+        if "QUORVEL_SANITIZE:BOOL=ON" in cache or "QUORVEL_TSAN:BOOL=ON" in cache:
+            self.skipTest("a sanitizer's build loads shared libraries: it cannot start "
+                          "with three descriptors")
         with h.Tree({"a/f": 10}) as t:
             env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
             env.pop("QUORVEL", None)
