@@ -127,7 +127,10 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   LongPathStr path = LongDirectoryForm(directory);
   int units = MultiByteToWideChar(CodePage, 0, path.text, path.length, WidePath,
                                   (int)(sizeof WidePath / sizeof WidePath[0]) - 2);
-  if (units <= 0) return FindFailed;
+  if (units <= 0) {
+    LastError = GetLastError();
+    return FindFailed;
+  }
   WidePath[units] = 0;
   Directory = CreateFileW(WidePath, FILE_LIST_DIRECTORY,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

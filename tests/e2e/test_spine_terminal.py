@@ -25,6 +25,9 @@ class RecordedTerminal(h.Terminal):
 
     def __init__(self, args, width=100, height=30):
         h._warm_wine()
+        # Without a session kept open, the server of the last test's session may be shutting
+        # down as this one starts, and refuse it.
+        h.keep_tmux_server()
         self.session = "quorvel-spine-%d-%d" % (os.getpid(), int(time.time() * 1000) % 1000000)
         self.rc_file = tempfile.mktemp(prefix="quorvel-rc-")
         self.log = tempfile.mktemp(prefix="quorvel-log-")
