@@ -15,9 +15,7 @@ bool ScreenResized = false;
 bool OutputIsTerminal = false;
 bool ErrorIsTerminal = false;
 
-namespace {
-int StatusShown = 0;  // characters of status text on the terminal, the cursor at their start
-}  // namespace
+volatile std::sig_atomic_t StatusTextShown = 0;
 
 void ShowStatus(const char* text, int length) {
   if (!StatusVisible() || length <= 0) return;
@@ -27,16 +25,17 @@ void ShowStatus(const char* text, int length) {
   WriteStatus(text, length);
   BStr back = RepeatChar(length, 8);
   WriteStatus(back.text, back.length);
-  StatusShown = back.length;
+  StatusTextShown = back.length;
 }
 
 void EraseStatus() {
-  if (StatusShown == 0) return;
-  BStr blanks = RepeatChar(StatusShown, ' ');
-  BStr back = RepeatChar(StatusShown, 8);
+  int shown = StatusTextShown;
+  if (shown == 0) return;
+  StatusTextShown = 0;
+  BStr blanks = RepeatChar(shown, ' ');
+  BStr back = RepeatChar(shown, 8);
   WriteStatus(blanks.text, blanks.length);
   WriteStatus(back.text, back.length);
-  StatusShown = 0;
 }
 
 KeyPress ReadKeyOrResize() {

@@ -3,6 +3,7 @@
 // console_win32.cpp); the portable parts (key source seam, end of program) live in console.cpp.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 struct KeyPress {
@@ -81,6 +82,11 @@ void ShowStatus(const char* text, int length);
 // stay on the terminal after the scan (also when the report goes to a file or a pipe). Nothing
 // when none is shown or status text reaches no screen.
 void EraseStatus();
+
+// Characters of status text ShowStatus left on the screen, the cursor at their first (0: none).
+// Written by ShowStatus and EraseStatus; read by the platform's handler of Ctrl+C and the other
+// ends of the program from outside, which blanks them the same way before the end.
+extern volatile std::sig_atomic_t StatusTextShown;
 
 // Milliseconds from an arbitrary start, monotonic; for pacing the scan's spinner.
 int64_t MonotonicMilliseconds();

@@ -77,10 +77,27 @@ void RestoreMode() {
   }
 }
 
-// Ctrl+C and the other ending signals: put the terminal back, then end with the signal's own
-// status, as an interrupted program does. The signal is blocked while this runs, so the
-// raise takes effect, with the default action, as soon as the handler returns.
+// Blanks the status text still on the terminal (the scan's "Reading directory" line), with
+// nothing but write: a signal may come at any moment.
+void EraseStatusNow() {
+  int shown = StatusTextShown;
+  if (shown <= 0 || !ErrorIsTerminal) return;
+  StatusTextShown = 0;
+  char blanks[256], back[256];
+  if (shown > (int)sizeof blanks) shown = (int)sizeof blanks;
+  std::memset(blanks, ' ', (size_t)shown);
+  std::memset(back, 8, (size_t)shown);
+  ssize_t ignored = write(2, blanks, (size_t)shown);
+  ignored = write(2, back, (size_t)shown);
+  (void)ignored;
+}
+
+// Ctrl+C and the other ending signals: the status text is blanked and the terminal put back,
+// then the program ends with the signal's own status, as an interrupted program does. The
+// signal is blocked while this runs, so the raise takes effect, with the default action, as
+// soon as the handler returns.
 void OnEndingSignal(int sig) {
+  EraseStatusNow();
   RestoreMode();
   signal(sig, SIG_DFL);
   raise(sig);

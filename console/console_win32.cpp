@@ -44,9 +44,21 @@ void Fail(const char* message) {
   ExitProcess(0);
 }
 
-// Ctrl+C, Ctrl+Break and the console closing: the console gets back its code page and input
-// mode, then the default handling (the next handler) ends the process as before.
+// Ctrl+C, Ctrl+Break and the console closing: the status text still shown (the scan's "Reading
+// directory" line) is blanked and the console gets back its code page and input mode, then the
+// default handling (the next handler) ends the process as before.
 BOOL WINAPI OnConsoleEnd(DWORD event) {
+  int shown = StatusTextShown;
+  if (shown > 0 && ErrorIsTerminal) {
+    StatusTextShown = 0;
+    char blanks[256], back[256];
+    if (shown > (int)sizeof blanks) shown = (int)sizeof blanks;
+    std::memset(blanks, ' ', (size_t)shown);
+    std::memset(back, 8, (size_t)shown);
+    DWORD written;
+    WriteConsoleA(ConsoleErrorHandle, blanks, (DWORD)shown, &written, nullptr);
+    WriteConsoleA(ConsoleErrorHandle, back, (DWORD)shown, &written, nullptr);
+  }
   PlatformRestoreTerminal();
   return FALSE;
 }
@@ -60,7 +72,6 @@ void UseUtf8Console() {
   if (found == 0 || found == CP_UTF8) return;
   if (!SetConsoleOutputCP(CP_UTF8)) return;
   SavedOutputCodePage = found;
-  SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
 }
 
 // The UTF-8 form of a code page 437 box piece of the tree or the spinner, or null for any other
@@ -194,6 +205,7 @@ void ConsoleStartup() {
   ErrorIsTerminal = GetConsoleMode(ConsoleErrorHandle, &mode) != 0;
   OutputIsTerminal = GetConsoleMode(ConsoleOutputHandle, &mode) != 0;
   if (GetACP() == CP_UTF8) UseUtf8Console();
+  SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
   // Line ends are written explicitly, so the stream must not translate them again.
   _setmode(_fileno(stdout), _O_BINARY);
 }

@@ -141,15 +141,13 @@ int MountHolding(const MountTable& t, const std::string& path) {
   return current;
 }
 
-std::vector<std::string> ForeignMountsBelow(const MountTable& t, const std::string& below,
-                                            dev_t device) {
+std::vector<std::string> MountPointsBelow(const MountTable& t, const std::string& below) {
   std::vector<std::string> out;
   for (const MountEntry& m : t.mounts) {
     std::string at = m.mountPoint == "/" ? "/" : m.mountPoint + "/";
     if (at.size() <= below.size() || at.compare(0, below.size(), below) != 0) continue;
     int top = MountHolding(t, m.mountPoint);
-    if (top < 0 || t.mounts[top].mountPoint != m.mountPoint) continue;
-    if (t.mounts[top].device != device) out.push_back(at);
+    if (top >= 0 && t.mounts[top].mountPoint == m.mountPoint) out.push_back(at);
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());

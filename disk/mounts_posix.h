@@ -36,8 +36,8 @@ bool ParseMountTable(const std::string& text, MountTable* table);
 // mount that was moved or stacked later is seen where it is. Index into mounts, or -1.
 int MountHolding(const MountTable& table, const std::string& path);
 
-// The mount points strictly below the canonical directory `below` (ending in '/') where a mount
-// of another device than `device` is what path lookup reaches: each with a trailing '/',
-// sorted.
-std::vector<std::string> ForeignMountsBelow(const MountTable& table, const std::string& below,
-                                            dev_t device);
+// The mount points strictly below the canonical directory `below` (ending in '/'): the paths
+// where path lookup steps onto a mount, whatever its device (a bind mount of the same file
+// system too), each with a trailing '/', sorted. A mount covered by a later one at a path
+// above it is not where lookup goes, and is not among them.
+std::vector<std::string> MountPointsBelow(const MountTable& table, const std::string& below);

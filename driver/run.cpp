@@ -32,23 +32,49 @@ bool ReportMade = false;
 bool SaveFailed = false;
 
 namespace {
-// The last words of a run that met directories it could not read, or left out for want of
-// memory: their zero figures, or their absence, would otherwise pass for real. Written to
-// standard error after the report, so they neither enter a redirected report nor are painted
-// over by the scroller. A report with directories left out is incomplete: exit code 1.
+const char PathNotFound[] = "Path was not found (maximum path length exceeded?): ";
+
+// One line on standard error naming a directory the report lacks, or lacks in part: its path,
+// then why, in the system's words where it has them.
+void NameTroubledDirectory(const TroubledDirectory& t) {
+  SendOutputToErrors(true);
+  WriteName(t.path.data(), (int)t.path.size());
+  WriteText(": ");
+  if (t.trouble == Vanished) {
+    WriteText("vanished during the scan");
+  } else {
+    if (t.trouble == ReadFailed) WriteText("read failed: ");
+    WriteText(t.reason.data(), (int)t.reason.size());
+  }
+  WriteLineEnd();
+  SendOutputToErrors(false);
+}
+
+// The last words of a run that met directories it could not read (or not whole), that vanished,
+// or that it left out for want of memory: their zero figures, or their absence, would otherwise
+// pass for real. Written to standard error after the report, so they neither enter a redirected
+// report nor are painted over by the scroller: the first few named with the reason, then the
+// counts. A report that lacks anything of the tree, those skipped past the path budget
+// included, is incomplete: exit code 1. A start directory that could not be read at all made
+// no report: its line alone.
 int NoteIncompleteReport() {
-  if (UnreadableDirectories == 1)
+  for (const TroubledDirectory& t : LastScan.named) NameTroubledDirectory(t);
+  if (LastScan.startUnreadable) return 1;
+  long troubled = (long)LastScan.unreadable + LastScan.vanished;
+  if (troubled > (long)LastScan.named.size())
+    std::fprintf(stderr, "and %ld more\n", troubled - (long)LastScan.named.size());
+  if (LastScan.unreadable == 1)
     std::fputs("1 directory could not be read; it counts as empty.\n", stderr);
-  else if (UnreadableDirectories > 1)
+  else if (LastScan.unreadable > 1)
     std::fprintf(stderr, "%ld directories could not be read; they count as empty.\n",
-                 (long)UnreadableDirectories);
-  if (LeftOutDirectories == 1)
+                 (long)LastScan.unreadable);
+  if (LastScan.leftOut == 1)
     std::fputs("1 directory was left out: not enough memory.\n", stderr);
-  else if (LeftOutDirectories > 1)
+  else if (LastScan.leftOut > 1)
     std::fprintf(stderr, "%ld directories were left out: not enough memory.\n",
-                 (long)LeftOutDirectories);
+                 (long)LastScan.leftOut);
   std::fflush(stderr);
-  return LeftOutDirectories > 0 ? 1 : 0;
+  return ScanIncomplete() ? 1 : 0;
 }
 
 // The title of a report that is not an export, when it goes to a file or a pipe; a report of a
@@ -215,9 +241,10 @@ void BeginFromDump(DumpRead* read, const PathStr& path) {
 void TakeTotals(const BuildTotals& t) {
   TotalFiles = t.files;
   TotalWaste = t.waste;
-  UnreadableDirectories = t.unreadable;
-  LeftOutDirectories = t.leftOut;
-  ExcludedDirectories = t.excluded;
+  LastScan = ScanOutcome{};
+  LastScan.unreadable = t.unreadable;
+  LastScan.leftOut = t.leftOut;
+  LastScan.excluded = t.excluded;
 }
 
 // The report's tree from the dump of -from: the directory asked for (the whole dump by
@@ -238,8 +265,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   if (!ok) BadDump(Options.fromFile, read);
   if (!read.found) {
     CommitSave(false);
-    const char message[] = "Path was not found (maximum path length exceeded?): ";
-    WriteRunEndingMessage(message, read.select.text, read.select.length, "");
+    WriteRunEndingMessage(PathNotFound, read.select.text, read.select.length, "");
     return false;
   }
   ClusterSize = FinishTree(&build);
@@ -279,7 +305,13 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
 
 // The report's tree from the disk. False when no report can be made (said).
 bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
-  *path = ExpandPath(Options.directory);
+  bool tooLong = false;
+  *path = ExpandPath(Options.directory, &tooLong);
+  if (tooLong) {
+    // Cut to the budget, the path would name one of its ancestors: no directory of it is read.
+    WriteRunEndingMessage(PathNotFound, path->text, path->length, "");
+    return false;
+  }
   RootNode = DirNode{};
   RootNode.name = AllocateName(path->text, path->length);
   RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
@@ -394,7 +426,11 @@ void RunDirectory() {
     if (OutputRedirected && !form.isExport) WriteTitle();
   } else {
     if (OutputRedirected && !form.isExport) WriteTitle();
-    if (!ReadFromDisk(&path, &settings)) return;
+    if (!ReadFromDisk(&path, &settings)) {
+      // A start directory that could not be read at all is named, and the run ends with 1.
+      if (LastScan.startUnreadable) ClosingNote = NoteIncompleteReport;
+      return;
+    }
   }
   if (SinceDump) CompareWithSaved(path, settings);
   ReportMade = true;

@@ -61,6 +61,10 @@ inline BStr ToBStr(const std::string& s) {
 inline ParamStr ToParamStr(const std::string& s) {
   return MakeText<ParamCapacity>(s.data(), (int)std::min(s.size(), (size_t)ParamCapacity));
 }
+// A path text: up to PathCapacity bytes, past both builds' budget of 4095.
+inline PathStr ToPathStr(const std::string& s) {
+  return PMake(s.data(), (int)(s.size() > (size_t)PathCapacity ? PathCapacity : s.size()));
+}
 template <int N>
 inline std::string ToString(const BoundedText<N>& b) { return std::string(b.text, b.length); }
 

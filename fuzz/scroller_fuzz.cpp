@@ -79,8 +79,9 @@ KeyPress ScriptedKey() {
 
 void CountClear() {}
 
-// Builds a tree of up to 255 nodes below RootNode: each new node hangs below one already made,
-// with figures and a name from the input. subdirsSize is summed as the scan would.
+// Builds a tree of up to 255 nodes below RootNode, or of up to 4,350 when the count byte is 255
+// (as deep as the path budget lets a tree be, and more): each new node hangs below one already
+// made, with figures and a name from the input. subdirsSize is summed as the scan would.
 void BuildTree(ByteReader& in, std::vector<DirNode*>& nodes) {
   std::string rootName = in.Text(60);
   if (rootName.empty()) rootName = "/fuzz";
@@ -90,8 +91,12 @@ void BuildTree(ByteReader& in, std::vector<DirNode*>& nodes) {
   std::vector<DirNode*> lastChild(1, nullptr);
   std::vector<size_t> parentOf(1, 0);
   int count = in.Byte();
+  bool deep = count == 255;
+  if (deep) count += (int)(in.Bits(2) % 4096);
   for (int i = 0; i < count && !in.Empty(); ++i) {
-    size_t parent = in.Byte() % nodes.size();
+    // A deep tree hangs most nodes below the last one made.
+    uint8_t pick = in.Byte();
+    size_t parent = deep && pick < 128 ? nodes.size() - 1 : pick % nodes.size();
     std::string name = in.Text(in.Byte() % 64);
     if (name.empty()) name = "d";
     DirNode* list = nullptr;

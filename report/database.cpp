@@ -1,6 +1,7 @@
 #include "report/database.h"
 
 #include <cstring>
+#include <vector>
 
 #include "console/output.h"
 #include "console/strings.h"
@@ -87,10 +88,35 @@ void WriteCsvPath(const DirNode* node) {
   }
 }
 
-// The pre-order walk shared by both forms; false once the pass has written its last line.
-bool Walk(const DirNode* node, void (*writeRow)(const DirNode*)) {
-  int remembered = RowPath.length;
-  for (; node; node = node->nextSibling) {
+// One level of the walk: the next node of a sibling list still to write, and the row path's
+// length for that list.
+struct WalkLevel {
+  const DirNode* node;
+  int remembered;
+};
+LevelStack<WalkLevel> Levels;  // the levels of the walk under way, the outermost first
+
+// The pre-order walk shared by every form, with a stack of levels held in place (LevelStack), so
+// that a tree as deep as the path budget allows takes no more stack than a flat one; false once the
+// pass has written its last line.
+bool Walk(const DirNode* first, void (*writeRow)(const DirNode*)) {
+  const int top = RowPath.length;
+  Levels.clear();
+  Levels.push_back(WalkLevel{first, top});
+  while (!Levels.empty()) {
+    const DirNode* node = Levels.back().node;
+    if (!node) {
+      // A sibling list is done: back to its parent's, which goes on unless the pass is over.
+      Levels.pop_back();
+      if (Levels.empty()) break;
+      BCut(RowPath, Levels.back().remembered);
+      if (LinesLeft <= 0) {
+        BCut(RowPath, top);
+        return false;
+      }
+      continue;
+    }
+    Levels.back().node = node->nextSibling;
     // A pass whose budget the header used up writes no row: a screen of five rows or fewer
     // has room for the two title lines only on its first page.
     if (LineNumber == NextLine && LinesLeft > 0) {
@@ -100,14 +126,12 @@ bool Walk(const DirNode* node, void (*writeRow)(const DirNode*)) {
     }
     ++LineNumber;
     if (LinesLeft <= 0) {
-      BCut(RowPath, remembered);
+      BCut(RowPath, top);
       return false;
     }
     if (node->firstChild) {
       if (node != &RootNode) ExtendRowPath(node);
-      bool more = Walk(node->firstChild, writeRow);
-      BCut(RowPath, remembered);
-      if (!more || LinesLeft <= 0) return false;
+      Levels.push_back(WalkLevel{node->firstChild, RowPath.length});
     }
   }
   return true;

@@ -66,7 +66,8 @@ void EachDirectory(Visit visit) {
     const DirNode* node;
     int32_t depth;
   };
-  std::vector<Pending> stack;
+  static LevelStack<Pending> stack;
+  stack.clear();
   stack.push_back({&RootNode, 0});
   int64_t index = 0;
   while (!stack.empty()) {
@@ -118,9 +119,9 @@ void WriteHtmlReport(const char* version, PageGrowthOf growthOf) {
   Put(",\"files\":");
   PutNumber(TotalFiles);
   Put(",\"unreadable\":");
-  PutNumber(UnreadableDirectories);
+  PutNumber(LastScan.unreadable);
   Put(",\"excluded\":");
-  PutNumber(ExcludedDirectories);
+  PutNumber(LastScan.excluded);
 
   // The names as read: a merged directory's marker is the "m" list's, so that its path below
   // the start directory stays the real one.

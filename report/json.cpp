@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "console/output.h"
 #include "console/strings.h"
@@ -106,9 +107,9 @@ void PutNumberField(const char* key, int64_t value) {
   PutNumber(value);
 }
 
-// One node on a line of its own, its children on the lines after it; recursion as deep as the
-// tree, as the screen report's walk.
-void PutNode(const DirNode* n) {
+// A node's own fields, up to the opening of its children's list. A directory that could not be
+// read whole, or vanished, says so; the others carry no such field.
+void PutNodeHead(const DirNode* n) {
   Put("{");
   PutText("name", NameText(n), OwnNameLength(n));
   PutNumberField("own", n->localSize);
@@ -123,14 +124,39 @@ void PutNode(const DirNode* n) {
         : g.change == Change::Gone ? ", \"change\": \"gone\""
                                    : ", \"change\": null");
   }
+  if (n->readError) Put(", \"read_error\": true");
   Put(", \"children\": [");
-  for (const DirNode* c = n->firstChild; c; c = c->nextSibling) {
-    Put("\n");
-    PutNode(c);
-    if (c->nextSibling) Put(",");
+}
+
+// The tree from root, each node on a line of its own, its children on the lines after it, with
+// a stack held in place of the nodes whose children are being written: a tree as deep as the path
+// budget allows takes no more stack than a flat one.
+void PutTree(const DirNode* root) {
+  static LevelStack<const DirNode*> open;  // outermost first
+  open.clear();
+  const DirNode* n = root;
+  for (;;) {
+    PutNodeHead(n);
+    if (n->firstChild) {
+      open.push_back(n);
+      Put("\n");
+      n = n->firstChild;
+      continue;
+    }
+    Put("]}");
+    // n is done: on with its next sibling, else its parent is done too.
+    for (;;) {
+      if (open.empty()) return;
+      if (n->nextSibling) {
+        Put(",\n");
+        n = n->nextSibling;
+        break;
+      }
+      n = open.back();
+      open.pop_back();
+      Put("\n]}");
+    }
   }
-  if (n->firstChild) Put("\n");
-  Put("]}");
 }
 
 // What shaped the tree: a later reader needs it to tell what the figures cover.
@@ -223,9 +249,9 @@ void WriteJsonReport(const char* version) {
   }
   PutNumber(TotalFiles);
   PutNumberField("wasted", TotalWaste);
-  PutNumberField("excluded", ExcludedDirectories);
-  PutNumberField("unreadable", UnreadableDirectories);
+  PutNumberField("excluded", LastScan.excluded);
+  PutNumberField("unreadable", LastScan.unreadable);
   Put("},\n\"tree\":\n");
-  PutNode(&RootNode);
+  PutTree(&RootNode);
   Put("\n}\n");
 }

@@ -7,7 +7,8 @@
 // Writes the document of the tree below RootNode: the run's facts (program version, directory,
 // time of creation in UTC, cluster size, the settings of the scan, the drive, the run's totals)
 // and "tree", the root node; each node holds "name", "own", "wasted", "files", "total",
-// "merged" and "children", siblings in report order. A text that is not valid UTF-8 is written
+// "merged" and "children", siblings in report order, and "read_error": true for a directory that
+// could not be read, or not whole, or vanished during the scan. A text that is not valid UTF-8 is written
 // with U+FFFD for each byte that is not, and the exact bytes follow in hexadecimal under the
 // same key with "_hex" appended ("name_hex", "directory_hex"). Lines end in LF on both builds.
 // A report of a saved scan adds "saved_scan" (its file and when it was made) and has "drive"

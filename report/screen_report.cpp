@@ -1,5 +1,7 @@
 #include "report/screen_report.h"
 
+#include <vector>
+
 #include "console/output.h"
 #include "console/strings.h"
 #include "disk/drive.h"
@@ -21,9 +23,15 @@ bool ShowUnits = false;
 namespace {
 BStr TreePrefix = {2, {' ', ' ', 0}};  // indentation before a directory's connector
 
-void Put(const BStr& s) { WriteText(s); }
-void Put(const char* z) { WriteText(z); }
-void PutPadded(const BStr& s, int width) { Put(PadLeft(s, width)); }
+void Put(const BStr& s) {
+  WriteText(s);
+}
+void Put(const char* z) {
+  WriteText(z);
+}
+void PutPadded(const BStr& s, int width) {
+  Put(PadLeft(s, width));
+}
 
 void PutTree(char piece, int count) {
   char bytes[64];
@@ -60,7 +68,7 @@ int FooterPlan(FooterLine* lines) {
   lines[n++] = FooterLine::Rule;
   lines[n++] = FooterLine::Totals;
   lines[n++] = FooterLine::Rule;
-  if (ExclusionCount() > 0 || (SavedScans.fromDump && ExcludedDirectories > 0))
+  if (ExclusionCount() > 0 || (SavedScans.fromDump && LastScan.excluded > 0))
     lines[n++] = FooterLine::Excluded;
   if (SavedScans.fromDump) lines[n++] = FooterLine::SavedScan;
   if (SavedScans.since) lines[n++] = FooterLine::GrowthSince;
@@ -80,10 +88,14 @@ int FooterLines() {
   return FooterPlan(lines);
 }
 
-char Horizontal() { return TreeChars.text[2]; }
+char Horizontal() {
+  return TreeChars.text[2];
+}
 
 // The tree prefix holds tree pieces and blanks only, so it is written as tree bytes.
-void PutPrefix() { WriteTreeBytes(TreePrefix.text, TreePrefix.length); }
+void PutPrefix() {
+  WriteTreeBytes(TreePrefix.text, TreePrefix.length);
+}
 
 // A growth: "+" before a gain, as Size writes it otherwise.
 BStr SignedSize(int64_t bytes) {
@@ -131,7 +143,7 @@ void WriteFooterLine(int k) {
     }
     case FooterLine::Excluded:
       Put("Excluded directories: ");
-      Put(FormatThousands(ExcludedDirectories));
+      Put(FormatThousands(LastScan.excluded));
       break;
     case FooterLine::SavedScan:
       Put("Saved scan: ");
@@ -190,10 +202,35 @@ void WriteFooterLine(int k) {
   WriteLineEnd();
 }
 
-// The walk proper; false once the pass has written its last line.
-bool Walk(const DirNode* node) {
-  int remembered = TreePrefix.length;
-  for (; node; node = node->nextSibling) {
+// One level of the walk: the next node of a sibling list still to write, and the tree prefix's
+// length for that list.
+struct WalkLevel {
+  const DirNode* node;
+  int remembered;
+};
+LevelStack<WalkLevel> Levels;  // the levels of the walk under way, the outermost first
+
+// The walk proper, in pre-order with a stack of levels held in place (LevelStack), so that a tree
+// as deep as the path budget allows takes no more stack than a flat one; false once the pass has
+// written its last line.
+bool Walk(const DirNode* first) {
+  const int top = TreePrefix.length;
+  Levels.clear();
+  Levels.push_back(WalkLevel{first, top});
+  while (!Levels.empty()) {
+    const DirNode* node = Levels.back().node;
+    if (!node) {
+      // A sibling list is done: back to its parent's, which goes on unless the pass is over.
+      Levels.pop_back();
+      if (Levels.empty()) break;
+      BCut(TreePrefix, Levels.back().remembered);
+      if (LinesLeft <= 0) {
+        BCut(TreePrefix, top);
+        return false;
+      }
+      continue;
+    }
+    Levels.back().node = node->nextSibling;
     bool later = node->nextSibling != nullptr;
     // A pass whose budget the header used up writes no directory line.
     if (LineNumber == NextLine && LinesLeft > 0) {
@@ -203,17 +240,15 @@ bool Walk(const DirNode* node) {
     }
     ++LineNumber;
     if (LinesLeft <= 0) {
-      BCut(TreePrefix, remembered);
+      BCut(TreePrefix, top);
       return false;
     }
     if (node->firstChild) {
       if (node != &RootNode) ExtendTreePrefix(later);
-      bool more = Walk(node->firstChild);
-      BCut(TreePrefix, remembered);
-      if (!more || LinesLeft <= 0) return false;
+      Levels.push_back(WalkLevel{node->firstChild, TreePrefix.length});
     }
   }
-  BCut(TreePrefix, remembered);
+  BCut(TreePrefix, top);
   return true;
 }
 }  // namespace
@@ -295,7 +330,9 @@ void ExtendTreePrefix(bool hasLaterSibling) {
   BAppend(TreePrefix, "  ");
 }
 
-void WalkScreenTree(const DirNode* first) { Walk(first); }
+void WalkScreenTree(const DirNode* first) {
+  Walk(first);
+}
 
 int32_t ScreenFooter(int32_t total) {
   int32_t lines = FooterLines();
@@ -309,4 +346,6 @@ int32_t ScreenFooter(int32_t total) {
   return 0;
 }
 
-int32_t NoFooter(int32_t) { return 0; }
+int32_t NoFooter(int32_t) {
+  return 0;
+}

@@ -33,6 +33,7 @@ bool MakeNode(const char* name, int length, DirNode** list) {
   n->fileCount = 0;
   n->ownNameLength = (uint16_t)NameLength(n);
   n->merged = false;
+  n->readError = false;
   n->localSize = 0;
   n->subdirsSize = 0;
   n->wastage = 0;
@@ -42,15 +43,24 @@ bool MakeNode(const char* name, int length, DirNode** list) {
   return true;
 }
 
+// The descendants are taken one at a time from a work list made of their own sibling links: a
+// node's children join the list when the node is released. Every figure added is a count or a
+// size, never negative, so the saturating sums do not depend on the order.
 void CollapseChildren(DirNode* n) {
-  while (n->firstChild) {
-    DirNode* c = n->firstChild;
-    std::free(c->name);
-    c->name = nullptr;
-    CollapseChildren(c);
+  DirNode* work = n->firstChild;
+  n->firstChild = nullptr;
+  while (work) {
+    DirNode* c = work;
+    work = c->nextSibling;
+    if (c->firstChild) {
+      DirNode* last = c->firstChild;
+      while (last->nextSibling) last = last->nextSibling;
+      last->nextSibling = work;
+      work = c->firstChild;
+    }
     n->fileCount = AddCount(n->fileCount, c->fileCount);
     n->wastage = AddSize(n->wastage, c->wastage);
-    n->firstChild = c->nextSibling;
+    std::free(c->name);
     std::free(c);
   }
 }

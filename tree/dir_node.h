@@ -14,6 +14,9 @@ struct DirNode {
   // Figures of descendants were merged into this node (MarkMerged): the name's marker says so
   // on the screen, but a name may hold " ..." of its own. In the same padding.
   bool merged;
+  // The directory could not be read, or not whole, or vanished before it was read: its figures
+  // are what was seen of it. In the last byte of the same padding.
+  bool readError;
   int64_t localSize;    // own files (and entry table); never changed by merges
   int64_t subdirsSize;  // every subdirectory read, kept or not
   int64_t wastage;      // own rounding padding plus that of merged descendants
@@ -38,6 +41,26 @@ inline int64_t NodeTotal(const DirNode* n) {
   return n->localSize + n->subdirsSize;
 }
 
+// The most levels a tree can have: every level adds a name and a separator to a path of at most
+// PathCapacity bytes (a saved scan nested deeper is refused as it is read).
+constexpr int MostTreeLevels = PathCapacity / 2 + 2;
+
+// A stack of at most MostTreeLevels items held in place, for the walks of a finished tree: the
+// report runs after the scan may have taken all the memory there is, so its walks allocate
+// nothing. A push past the bound (a tree no path could hold) is not kept.
+template <typename T>
+struct LevelStack {
+  T items[MostTreeLevels];
+  int count = 0;
+  bool empty() const { return count == 0; }
+  void clear() { count = 0; }
+  void push_back(const T& item) {
+    if (count < MostTreeLevels) items[count++] = item;
+  }
+  void pop_back() { --count; }
+  T& back() { return items[count - 1]; }
+};
+
 // Saturating arithmetic for the figures: sums stick at the largest value instead of wrapping.
 inline int64_t AddSize(int64_t a, int64_t b) {
   int64_t r;
@@ -58,7 +81,8 @@ unsigned char* AllocateName(const char* bytes, int length);
 // runs out nothing is created and false is returned: the subdirectory is left out.
 bool MakeNode(const char* name, int length, DirNode** list);
 
-// Releases every descendant of n, adding their file counts and wastage into n.
+// Releases every descendant of n, adding their file counts and wastage into n. Takes the same
+// stack at any depth of the tree.
 void CollapseChildren(DirNode* n);
 
 // Releases a node that holds no children, such as a subdirectory dropped before it was read.

@@ -29,10 +29,10 @@ PathStr OfDrive(char letter) {
 
 // Windows takes "/" as a separator too, and users type it (C:/Users, from other shells); the
 // expansion's rules know only the backslash, so every "/" is made one first.
-PathStr ExpandPath(const PathStr& argument) {
+PathStr ExpandPath(const PathStr& argument, bool* tooLong) {
   PathStr path = argument;
   for (int i = 0; i < path.length; ++i)
     if (path.text[i] == '/') path.text[i] = '\\';
   DriveDirectories dirs = {Current, OfDrive};
-  return ExpandDrivePath(path, dirs);
+  return ExpandDrivePath(path, dirs, tooLong);
 }

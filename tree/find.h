@@ -8,6 +8,10 @@
 
 enum FindResult { FindFound, FindPathNotFound, FindFailed, FindOtherDevice, FindNoEntries };
 
+// What a request for the next entry of a listing gave: an entry, the end of the listing, or a
+// failure before its end (the directory could not be read whole; what was handed out stays).
+enum NextResult { NextFound, NextEnd, NextFailed };
+
 constexpr uint32_t AttrVolumeLabel = 0x08;
 constexpr uint32_t AttrDirectory = 0x10;
 
@@ -40,8 +44,9 @@ struct FileSystemOps {
   // was not a failure to read); FindNoEntries: the directory was read and holds no entry at all,
   // not even "." (a drive root with nothing on it), so it is empty without a failure.
   FindResult (*findFirst)(const PathStr& directory, FindEntry* entry);
-  // The next entry; false ends the enumeration.
-  bool (*findNext)(FindEntry* entry);
+  // The next entry. NextEnd only at the real end of the listing: a read cut short (by a
+  // signal, say) is read on; NextFailed when reading failed before the end.
+  NextResult (*findNext)(FindEntry* entry);
   // Closes the enumeration (harmless when none is open).
   void (*findClose)();
   // The scan is over: everything kept for it (threads reading ahead) is released.
@@ -49,6 +54,10 @@ struct FileSystemOps {
   // Memory ran short on the scan's thread: gives back what the enumeration holds beyond the
   // directory being read (listings read ahead); true when it had anything to give.
   bool (*releaseMemory)();
+  // The system's own text for why the last findFirst gave FindFailed or the last findNext
+  // NextFailed ("Permission denied"), so that portable code never sees the platform's error
+  // codes. Empty when the system has none.
+  void (*failureText)(BStr* text);
 };
 
 // The table the scan reads through: PlatformFileSystem() unless a test replaced it.

@@ -1,11 +1,11 @@
 // POSIX enumeration, as the scan's thread sees it: each directory opened (tree/listing_posix)
-// and read with getdents64 a batch at a time, each entry that is not a directory measured with
-// fstatat without following links; or, when worker threads read ahead (tree/readahead_posix),
-// the listing they read, and the rest of it in line where they stopped at their budget. Only
-// code for POSIX systems goes in this file.
+// and read with getdents64 a batch at a time until a read gives nothing, each entry that is not
+// a directory measured with fstatat without following links; or, when worker threads read ahead
+// (tree/readahead_posix), the listing they read, and the rest of it in line where they stopped
+// at their budget. Only code for POSIX systems goes in this file.
 //
-// The scan makes one open, one or two reads and one close per directory and one size query per
-// file.
+// The scan makes one open, two or more reads and one close per directory and one size query
+// per file.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,48 +23,54 @@ namespace {
 // most of the second and lose little of the first.
 constexpr int DefaultThreads = 8;
 
-int DirFd = -1;                      // the directory being read in line, or -1
-alignas(8) char Entries[BatchBytes];  // one batch of its records
+int DirFd = -1;                             // the directory being read in line, or -1
+alignas(8) char Entries[BatchBytes];        // one batch of its records
 Measured EntriesMeasured[MaxBatchRecords];  // what was measured of each
-BatchCursor InlineCursor;            // the next of them
-bool ListingDone = false;            // the last read held the end of the listing
+BatchCursor InlineCursor;                   // the next of them
+bool InlineEnded = false;                   // the last read gave nothing, or failed
+int LastError = 0;  // the system's error number of the last open or read that failed
 
-ReadAheadJob* Streaming = nullptr;    // the directory read ahead whose batches are handed out
+ReadAheadJob* Streaming = nullptr;  // the directory read ahead whose batches are handed out
 // The batches being handed out, the first of them the one at hand; each is freed when it is done.
-ListingBatch* HandedBatch = nullptr;
+ReadAheadBatch* HandedBatch = nullptr;
 BatchCursor HandedCursor;
-
-BatchCursor CursorOf(ListingBatch* b) {
-  return BatchCursor{b->Records(), b->bytes, 0, 0, b->MeasuredEntries()};
-}
+// The listing read ahead ended with a read that failed, with this error number: said after its
+// last entry is handed out. 0: none.
+int HandedReadError = 0;
 
 void StartInLine(int fd) {
   DirFd = fd;
-  ListingDone = false;
+  InlineEnded = false;
   InlineCursor = BatchCursor{};
 }
 
 // Reads the next batch of the directory read in line and measures every entry that is not a
-// directory, while the batch's names are at hand.
-bool Refill() {
-  if (ListingDone || DirFd < 0) return false;
-  long n = ReadBatch(DirFd, Entries, sizeof Entries, &ListingDone);
-  if (n <= 0) return false;
+// directory, while the batch's names are at hand. Only a read that gives nothing is the end.
+NextResult Refill() {
+  if (InlineEnded || DirFd < 0) return NextEnd;
+  int error = 0;
+  long n = ReadBatch(DirFd, Entries, sizeof Entries, &error);
+  if (n <= 0) {
+    InlineEnded = true;
+    if (n == 0) return NextEnd;
+    LastError = error;
+    return NextFailed;
+  }
   int count = SortRecords(Entries, n, EntriesMeasured);
   InlineCursor = BatchCursor{Entries, n, 0, 0, EntriesMeasured};
   BatchCursor names = InlineCursor;
   FindEntry e;
   for (int i = 0; i < count && NextInBatch(&names, &e); ++i)
     if (!EntriesMeasured[i].directory) Measure(DirFd, e.name, &EntriesMeasured[i]);
-  return true;
+  return NextFound;
 }
 
 // The next entry: those read ahead first, then those read here (where the worker stopped).
-bool RawNext(FindEntry* entry) {
+NextResult RawNext(FindEntry* entry) {
   while (HandedBatch || Streaming) {
-    if (HandedBatch && NextInBatch(&HandedCursor, entry)) return true;
+    if (HandedBatch && NextInBatch(&HandedCursor, entry)) return NextFound;
     if (HandedBatch) {
-      ListingBatch* next = HandedBatch->next;
+      ReadAheadBatch* next = HandedBatch->next;
       HandedBatch->next = nullptr;
       FreeBatches(HandedBatch);
       HandedBatch = next;
@@ -74,25 +80,35 @@ bool RawNext(FindEntry* entry) {
       }
     }
     if (!Streaming) break;
-    int fd = -1;
-    if (NextBatch(Streaming, &HandedBatch, &fd)) {
+    int fd = -1, readError = 0;
+    if (NextBatch(Streaming, &HandedBatch, &fd, &readError)) {
       HandedCursor = CursorOf(HandedBatch);
       continue;
     }
     ReleaseJob(Streaming);
     Streaming = nullptr;
     if (fd >= 0) StartInLine(fd);
+    HandedReadError = readError;
+  }
+  if (HandedReadError != 0) {
+    LastError = HandedReadError;
+    HandedReadError = 0;
+    return NextFailed;
   }
   for (;;) {
-    if (NextInBatch(&InlineCursor, entry)) return true;
-    if (!Refill()) return false;
+    if (NextInBatch(&InlineCursor, entry)) return NextFound;
+    NextResult r = Refill();
+    if (r != NextFound) return r;
   }
 }
 
-bool PosixNext(FindEntry* entry) {
-  if (!RawNext(entry)) {
+NextResult PosixNext(FindEntry* entry) {
+  NextResult r = RawNext(entry);
+  if (r != NextFound) {
+    // A listing that failed part way is gathered as far as it was handed out: the scan reads
+    // the subdirectories it saw.
     if (Gathering()) GatherEnd();
-    return false;
+    return r;
   }
   if (Gathering()) {
     try {
@@ -101,16 +117,17 @@ bool PosixNext(FindEntry* entry) {
       StopReadAhead();
     }
   }
-  return true;
+  return r;
 }
 
 void PosixClose() {
   if (DirFd >= 0) close(DirFd);
   DirFd = -1;
   InlineCursor = BatchCursor{};
-  ListingDone = false;
+  InlineEnded = false;
   FreeBatches(HandedBatch);
   HandedBatch = nullptr;
+  HandedReadError = 0;
   ReleaseJob(Streaming);
   Streaming = nullptr;
   GatherDrop();
@@ -121,14 +138,14 @@ void PosixClose() {
 FindResult OpenInLine(const char* rel) {
   int fd = -1;
   bool noDescriptor = false;
-  FindResult result = OpenBelow(rel, &fd, &noDescriptor);
+  FindResult result = OpenBelow(rel, &fd, &noDescriptor, &LastError);
   if (noDescriptor && ReadingAhead() && WaitForDescriptors()) {
-    result = OpenBelow(rel, &fd, &noDescriptor);
+    result = OpenBelow(rel, &fd, &noDescriptor, &LastError);
     DescriptorsDone();
   }
   if (noDescriptor && ReadingAhead()) {
     StopReadAhead();
-    result = OpenBelow(rel, &fd, &noDescriptor);
+    result = OpenBelow(rel, &fd, &noDescriptor, &LastError);
   }
   if (result == FindFound) StartInLine(fd);
   return result;
@@ -155,10 +172,14 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
     }
     return result;
   }
-  if (taken.result != FindFound) return taken.result;
+  if (taken.result != FindFound) {
+    LastError = taken.error;
+    return taken.result;
+  }
   HandedBatch = taken.batches;
   if (HandedBatch) HandedCursor = CursorOf(HandedBatch);
   Streaming = taken.job;
+  HandedReadError = taken.readError;
   if (taken.fd >= 0) StartInLine(taken.fd);
   if (taken.gather) {
     try {
@@ -179,7 +200,7 @@ int ThreadCount() {
 // here, in line, and its subdirectories gathered for them.
 FindResult OpenStart(const PathStr& directory) {
   int fd = -1;
-  FindResult result = OpenStartDirectory(directory, &fd);
+  FindResult result = OpenStartDirectory(directory, &fd, &LastError);
   if (result != FindFound) return result;
   StartInLine(fd);
   int threads = ThreadCount();
@@ -204,9 +225,13 @@ FindResult PosixFirst(const PathStr& directory, FindEntry* entry) {
     result = TakeFromReadAhead(rel, relLength);
   else
     result = OpenInLine(rel);
-  if (result == FindFound && !PosixNext(entry)) {
-    PosixClose();
-    result = FindFailed;
+  if (result == FindFound) {
+    // Not even "." in it: read, and empty; a first read that failed: could not be read.
+    NextResult first = PosixNext(entry);
+    if (first != NextFound) {
+      PosixClose();
+      result = first == NextEnd ? FindNoEntries : FindFailed;
+    }
   }
   return result;
 }
@@ -229,8 +254,12 @@ bool PosixReleaseMemory() {
   return true;
 }
 
-const FileSystemOps PosixOps = {PosixStartScan, PosixFirst,   PosixNext,
-                                PosixClose,     PosixEndScan, PosixReleaseMemory};
+void PosixFailureText(BStr* text) {
+  ErrorText(LastError, text);
+}
+
+const FileSystemOps PosixOps = {PosixStartScan, PosixFirst,         PosixNext,       PosixClose,
+                                PosixEndScan,   PosixReleaseMemory, PosixFailureText};
 }  // namespace
 
 const FileSystemOps* PlatformFileSystem() {

@@ -4,6 +4,8 @@
 // reads where that class is refused. File-system redirection of a 32-bit program on 64-bit
 // Windows is off while a scan runs. Links to directories are listed as files. Only code for
 // Windows goes in this file.
+#include <cstdio>
+
 #include "console/windows_api.h"
 #include "tree/find.h"
 #include "tree/ntfs_listing.h"
@@ -34,6 +36,7 @@ WIN32_FIND_DATAW Found;  // the entry of the FindFirstFileW search
 char Name[1024];         // the entry's name in CodePage: 255 UTF-16 units take at most 765 bytes
 // The directory's long path, then "*" for FindFirstFileW; each byte is at most one unit.
 WCHAR WidePath[LongPathCapacity + 2];
+DWORD LastError = 0;  // the system's error code of the last open or read that failed
 
 void Bind() {
   if (Bound) return;
@@ -74,6 +77,12 @@ bool NextBatch() {
   if (!ReadBatch(Directory, FileIdBothDirectoryInfo, Batch, sizeof Batch)) return false;
   StartBatch(&Walk, Batch, sizeof Batch);
   return true;
+}
+
+// A listing's end, as every way of reading one says it: anything else that stops a read is a
+// failure before the end.
+bool AtEnd(DWORD error) {
+  return error == ERROR_NO_MORE_FILES;
 }
 
 // The errors by which a volume refuses the information class (some network shares and file
@@ -118,13 +127,16 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   LongPathStr path = LongDirectoryForm(directory);
   int units = MultiByteToWideChar(CodePage, 0, path.text, path.length, WidePath,
                                   (int)(sizeof WidePath / sizeof WidePath[0]) - 2);
-  if (units <= 0) return FindFailed;
+  if (units <= 0) {
+    LastError = GetLastError();
+    return FindFailed;
+  }
   WidePath[units] = 0;
   Directory = CreateFileW(WidePath, FILE_LIST_DIRECTORY,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (Directory == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
+    DWORD error = LastError = GetLastError();
     // The directory itself (2) or a folder above it (3) does not exist.
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FindPathNotFound;
     // Access denied, a sharing or network failure, a name Windows cannot open (Wine gives
@@ -137,7 +149,7 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
       FillFromRecord(record, entry);
       return FindFound;
     }
-    DWORD error = GetLastError();
+    DWORD error = LastError = GetLastError();
     // A drive root with nothing on it lists no "." or "..": read, and empty.
     if (Empty(error)) return FindNoEntries;
     if (!ClassRefused(error)) return FindFailed;
@@ -147,7 +159,7 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   WidePath[units + 1] = 0;
   Search = FindFirstFileW(WidePath, &Found);
   if (Search == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
+    DWORD error = LastError = GetLastError();
     if (error == ERROR_PATH_NOT_FOUND) return FindPathNotFound;
     return Empty(error) ? FindNoEntries : FindFailed;
   }
@@ -155,23 +167,51 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   return FindFound;
 }
 
-bool Win32Next(FindEntry* entry) {
+// The next entry. A batch that came back empty is read past; the listing ends only where the
+// system says there are no more files.
+NextResult Win32Next(FindEntry* entry) {
   if (Directory != INVALID_HANDLE_VALUE) {
     ListingRecord record;
-    if (!NextRecord(&Walk, &record) && !(NextBatch() && NextRecord(&Walk, &record))) return false;
+    while (!NextRecord(&Walk, &record)) {
+      if (!NextBatch()) {
+        LastError = GetLastError();
+        return AtEnd(LastError) ? NextEnd : NextFailed;
+      }
+    }
     FillFromRecord(record, entry);
-    return true;
+    return NextFound;
   }
-  if (Search == INVALID_HANDLE_VALUE || !FindNextFileW(Search, &Found)) return false;
+  if (Search == INVALID_HANDLE_VALUE) return NextEnd;
+  if (!FindNextFileW(Search, &Found)) {
+    LastError = GetLastError();
+    return AtEnd(LastError) ? NextEnd : NextFailed;
+  }
   FillFromSearch(entry);
-  return true;
+  return NextFound;
 }
 
 // Nothing is held beyond the one open enumeration.
 bool Win32ReleaseMemory() { return false; }
 
-const FileSystemOps Win32Ops = {Win32StartScan, Win32First,   Win32Next,
-                                Win32Close,     Win32EndScan, Win32ReleaseMemory};
+// The system's message for the error, without its line end and final full stop.
+void Win32FailureText(BStr* text) {
+  char message[256];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           LastError, 0, message, sizeof message, nullptr);
+  while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n' || message[n - 1] == ' ' ||
+                   message[n - 1] == '.'))
+    --n;
+  if (n > 0) {
+    *text = BMake(message, (int)n);
+    return;
+  }
+  char code[32];
+  std::snprintf(code, sizeof code, "error %lu", (unsigned long)LastError);
+  *text = BMake(code);
+}
+
+const FileSystemOps Win32Ops = {Win32StartScan, Win32First,         Win32Next,       Win32Close,
+                                Win32EndScan,   Win32ReleaseMemory, Win32FailureText};
 }  // namespace
 
 const FileSystemOps* PlatformFileSystem() {

@@ -2,17 +2,20 @@
 // and the threads that read ahead of it. Only code for POSIX systems goes in this file.
 //
 // What is kept out of the per-directory path:
-// - The device check (other file systems are not entered) needs no fstat per directory on file
-//   systems whose every directory carries the device of its mount: the mount points below the
-//   start directory where path lookup reaches another device are found once from
-//   /proc/self/mountinfo (following each mount's parent, not the order of the lines, which
-//   says nothing after a mount was moved), and only a directory at one of those paths is
-//   refused, without being opened. Elsewhere (btrfs subvolumes, no /proc) each directory is
-//   checked with fstat as it is opened.
-// - On the same file systems a read that leaves room for one more entry of any length was the
-//   last one, so the read that would return nothing is not made.
+// - Mount points are not entered, other file systems and bind mounts of the same one alike: the
+//   mount points below the start directory are found once from /proc/self/mountinfo (following
+//   each mount's parent, not the order of the lines, which says nothing after a mount was
+//   moved), and a directory at one of those paths is refused without being opened. On file
+//   systems whose every directory carries the device of its mount that is the whole device
+//   check; elsewhere (btrfs subvolumes, no /proc) each directory is also checked with fstat as
+//   it is opened.
 // - Directories below the start directory are opened relative to it, so only the names below
 //   it are looked up again for each directory.
+//
+// A listing is read until a read gives nothing: a short read is no proof of its end, since the
+// kernel stops filling the buffer as soon as a signal is pending for the thread (a stop and
+// continue, a change of the window's size), on the scan's thread and on the workers alike. The
+// read that gives nothing costs one cheap call per directory.
 //
 // Everything set here is set by the scan's thread when the start directory is opened, before
 // any worker starts, and only read afterwards, so the workers may call OpenBelow freely.
@@ -34,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "disk/mounts_posix.h"
@@ -41,42 +45,42 @@
 int RootPathLength = 0;
 
 namespace {
-// The largest record the kernel writes: header, 255 name bytes, the zero, padding to 8.
-constexpr int LargestDirent = (DirentNameOffset + 256 + 7) / 8 * 8;
+long GetDents(int fd, char* buffer, int size) {
+  return syscall(SYS_getdents64, fd, buffer, size);
+}
 
 bool HaveRootDevice = false;  // the start directory's device has been recorded
 dev_t RootDevice = 0;         // directories on other devices are not entered
-bool ShortReadEnds = false;   // the start directory's file system ends listings with a short read
-bool CheckByMounts = false;   // the device check uses ForeignMounts instead of fstat
+bool MountsKnown = false;     // MountPoints holds the mount points below the start directory
+bool CheckDevice = true;      // each directory's device is checked with fstat as it is opened
 // A path handle (O_PATH, not an enumeration) of the start directory, that the directories below
 // it are opened from; kept until the next scan, or -1 when it could not be had (no descriptor
 // left): the directories below are then opened by RootRealPath.
 int RootFd = -1;
 std::string RootRealPath;  // the start directory's path as the kernel names it, with a '/'
-// The mount points below the start directory where path lookup reaches another device than the
-// start directory's: their paths below it, each with a trailing '/', sorted.
-std::vector<std::string> ForeignMounts;
+// The mount points strictly below the start directory: their paths below it, each with a
+// trailing '/', sorted.
+std::vector<std::string> MountPoints;
 // Whether openat2 can be used: 0 not yet known, 1 yes, -1 no (a kernel before 5.6, or a
 // sandbox that refuses it). Workers may find out first, hence atomic.
 std::atomic<int> Openat2Works{0};
 
-// File systems whose directories all report the device of their mount and whose listings end
-// in one short read (ext2/3/4, tmpfs). Others are treated conservatively.
+// File systems whose directories all report the device of their mount (ext2/3/4, tmpfs).
+// Others are treated conservatively.
 bool Predictable(int fd) {
   struct statfs fs;
   if (fstatfs(fd, &fs) != 0) return false;
   return fs.f_type == EXT4_SUPER_MAGIC || fs.f_type == TMPFS_MAGIC;
 }
 
-// Reads the mount table and keeps the mount points strictly below RootRealPath where path
-// lookup reaches a mount of another device than RootDevice. False when the table cannot be
-// read whole.
-bool LoadForeignMounts() {
-  ForeignMounts.clear();
+// Reads the mount table and keeps the mount points strictly below RootRealPath. False when the
+// table cannot be read whole.
+bool LoadMountPoints() {
+  MountPoints.clear();
   MountTable table;
   if (!ReadMountTable(&table)) return false;
-  ForeignMounts = ForeignMountsBelow(table, RootRealPath, RootDevice);
-  for (std::string& m : ForeignMounts) m.erase(0, RootRealPath.size());
+  MountPoints = MountPointsBelow(table, RootRealPath);
+  for (std::string& m : MountPoints) m.erase(0, RootRealPath.size());
   return true;
 }
 
@@ -105,19 +109,15 @@ void RecordRoot(int fd, const struct stat& st, const PathStr& directory) {
   RootDevice = st.st_dev;
   RootPathLength = directory.length;
   RootRealPath = RealPathOf(fd, directory.text);
-  ShortReadEnds = false;
-  CheckByMounts = false;
-  if (!Predictable(fd)) return;
-  ShortReadEnds = true;
-  if (!RootRealPath.empty()) CheckByMounts = LoadForeignMounts();
+  MountsKnown = !RootRealPath.empty() && LoadMountPoints();
+  CheckDevice = !MountsKnown || !Predictable(fd);
 }
 
-// True when the directory at rel (below the start directory, ending in '/') is the mount point
-// of another device.
-bool IsForeignMount(const char* rel) {
-  auto at = std::lower_bound(ForeignMounts.begin(), ForeignMounts.end(), rel,
+// True when the directory at rel (below the start directory, ending in '/') is a mount point.
+bool IsMountPoint(const char* rel) {
+  auto at = std::lower_bound(MountPoints.begin(), MountPoints.end(), rel,
                              [](const std::string& m, const char* r) { return m.compare(r) < 0; });
-  return at != ForeignMounts.end() && at->compare(rel) == 0;
+  return at != MountPoints.end() && at->compare(rel) == 0;
 }
 
 constexpr int EnumerationFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
@@ -213,14 +213,23 @@ bool StartDirectoryOpen() {
 
 void ForgetStartDirectory() {
   HaveRootDevice = false;
-  ForeignMounts.clear();
+  MountsKnown = false;
+  MountPoints.clear();
 }
 
-FindResult OpenStartDirectory(const PathStr& directory, int* fd) {
-  int f = open(directory.text, EnumerationFlags);
-  if (f < 0) return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
+FindResult OpenStartDirectory(const PathStr& directory, int* fd, int* error) {
+  // Opened without the separator the scan appended: a path of the budget's 4095 bytes and its
+  // separator would pass the system's limit.
+  PathStr path = directory;
+  if (path.length > 1 && path.text[path.length - 1] == '/') BCut(path, path.length - 1);
+  int f = open(path.text, EnumerationFlags);
+  if (f < 0) {
+    *error = errno;
+    return (errno == ENOENT || errno == ENOTDIR) ? FindPathNotFound : FindFailed;
+  }
   struct stat st;
   if (fstat(f, &st) != 0) {
+    *error = errno;
     close(f);
     return FindFailed;
   }
@@ -229,9 +238,10 @@ FindResult OpenStartDirectory(const PathStr& directory, int* fd) {
   return FindFound;
 }
 
-FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor) {
+FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor, int* error) {
   *noDescriptor = false;
-  if (CheckByMounts && IsForeignMount(rel)) return FindOtherDevice;
+  *error = 0;
+  if (MountsKnown && IsMountPoint(rel)) return FindOtherDevice;
   int f = -1;
   if (RootFd >= 0) {
     f = OpenWithoutLinks(RootFd, rel);
@@ -251,19 +261,20 @@ FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor) {
   if (f < 0 && errno == ENOSYS) f = OpenCheckingPath(rel);
   if (f < 0 && errno == ENOSYS) f = OpenByComponents(rel);
   if (f < 0) {
-    int error = errno;
-    if (error == EMFILE || error == ENFILE) {
+    *error = errno;
+    if (*error == EMFILE || *error == ENFILE) {
       *noDescriptor = true;
       return FindFailed;
     }
     // A link where the listing showed a directory (ELOOP, or ENOTDIR from a path handle), or a
     // path that leaves the start directory (EXDEV): that directory is no longer there.
-    bool gone = error == ENOENT || error == ENOTDIR || error == ELOOP || error == EXDEV;
+    bool gone = *error == ENOENT || *error == ENOTDIR || *error == ELOOP || *error == EXDEV;
     return gone ? FindPathNotFound : FindFailed;
   }
-  if (!CheckByMounts) {
+  if (CheckDevice) {
     struct stat st;
     if (fstat(f, &st) != 0) {
+      *error = errno;
       close(f);
       return FindFailed;
     }
@@ -276,10 +287,33 @@ FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor) {
   return FindFound;
 }
 
-long ReadBatch(int fd, char* buffer, int size, bool* last) {
-  long n = syscall(SYS_getdents64, fd, buffer, size);
-  *last = n > 0 && ShortReadEnds && size - n >= LargestDirent;
-  return n;
+long (*ReadRecordsCall)(int fd, char* buffer, int size) = GetDents;
+
+ListingRead JudgeRead(long got, int error) {
+  if (got > 0) return RecordsRead;
+  if (got == 0) return ListingEnded;
+  return error == EINTR ? ReadInterrupted : ReadError;
+}
+
+long ReadBatch(int fd, char* buffer, int size, int* error) {
+  for (;;) {
+    long n = ReadRecordsCall(fd, buffer, size);
+    int e = n < 0 ? errno : 0;
+    switch (JudgeRead(n, e)) {
+      case RecordsRead:
+        // A batch with a broken record (the kernel writes none) cannot be read on safely.
+        if (CheckRecords(buffer, n) == n) return n;
+        *error = EIO;
+        return -1;
+      case ListingEnded:
+        return 0;
+      case ReadError:
+        *error = e;
+        return -1;
+      case ReadInterrupted:
+        break;
+    }
+  }
 }
 
 void Measure(int dirFd, const char* name, Measured* m) {
@@ -298,9 +332,23 @@ void Measure(int dirFd, const char* name, Measured* m) {
   m->inode = (uint64_t)st.st_ino;
 }
 
+long CheckRecords(const char* batch, long n) {
+  long pos = 0;
+  while (n - pos >= SmallestDirent) {
+    const LinuxDirent* d = (const LinuxDirent*)(batch + pos);
+    long length = d->reclen;
+    if (length < SmallestDirent || length % 8 != 0 || length > n - pos) break;
+    const void* zero = std::memchr(d->name, 0, (size_t)(length - DirentNameOffset));
+    long nameLength = zero ? (const char*)zero - d->name : 0;
+    if (nameLength < 1 || nameLength > 255) break;
+    pos += length;
+  }
+  return pos;
+}
+
 int SortRecords(const char* batch, long n, Measured* measured) {
   int count = 0;
-  for (long pos = 0; pos < n;) {
+  for (long pos = 0; pos < n && count < MaxBatchRecords;) {
     const LinuxDirent* d = (const LinuxDirent*)(batch + pos);
     pos += d->reclen;
     measured[count++] = Measured{IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0, 0};
@@ -323,4 +371,17 @@ bool NextInBatch(BatchCursor* c, FindEntry* entry) {
   entry->device = m.device;
   entry->inode = m.inode;
   return true;
+}
+
+void ErrorText(int error, BStr* text) {
+  char buffer[256];
+  // The GNU strerror_r gives its text (in buffer or its own); the POSIX one fills buffer.
+  auto give = [&](auto result) {
+    if constexpr (std::is_same<decltype(result), char*>::value) {
+      *text = BMake(result);
+    } else {
+      *text = BMake(result == 0 ? buffer : "unknown error");
+    }
+  };
+  give(strerror_r(error, buffer, sizeof buffer));
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "console/bounded_string.h"
 #include "tree/find.h"
 
 // One record of getdents64.
@@ -22,7 +23,8 @@ constexpr int DirentNameOffset = 19;  // offsetof(LinuxDirent, name)
 // Bytes asked of the kernel per read: most directories come in one.
 constexpr int BatchBytes = 32 * 1024;
 // The most records a read of BatchBytes can hold: the smallest record is 24 bytes.
-constexpr int MaxBatchRecords = BatchBytes / 24;
+constexpr int SmallestDirent = 24;
+constexpr int MaxBatchRecords = BatchBytes / SmallestDirent;
 
 // What the scan needs of an entry, measured with one fstatat for those that are not
 // directories.
@@ -41,8 +43,9 @@ extern int RootPathLength;
 
 // Opens the start directory, records what the rules below it need (its device, the mounts
 // below it, the handle the directories below it are opened from). Sets *fd to the open
-// enumeration; FindPathNotFound or FindFailed as the scan's rules say.
-FindResult OpenStartDirectory(const PathStr& directory, int* fd);
+// enumeration; FindPathNotFound or FindFailed as the scan's rules say, with *error the
+// system's error number.
+FindResult OpenStartDirectory(const PathStr& directory, int* fd, int* error);
 // True when the start directory has been opened in this scan.
 bool StartDirectoryOpen();
 // Forgets the start directory (a new scan begins).
@@ -51,33 +54,54 @@ void ForgetStartDirectory();
 // Opens the directory at rel, its path below the start directory ending in '/', with the rules
 // of every directory below it: no component below the start directory is followed if it is a
 // link (also one that replaced a directory since it was listed: that directory is not found),
-// and another file system is not entered. *noDescriptor is set when the open failed only for
-// want of a file descriptor (the process's or the system's), which the caller may retry once
-// others are closed; the result is then FindFailed.
-FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor);
+// and neither another file system nor a mount point below the start directory (a bind mount of
+// the same one) is entered. *noDescriptor is set when the open failed only for want of a file
+// descriptor (the process's or the system's), which the caller may retry once others are
+// closed; the result is then FindFailed. *error is the system's error number of a
+// FindPathNotFound or FindFailed.
+FindResult OpenBelow(const char* rel, int* fd, bool* noDescriptor, int* error);
 
-// One read of the listing of fd into buffer. Returns the bytes read (0 at the end, negative on
-// failure); *last is set when the read proves that no entry follows.
-long ReadBatch(int fd, char* buffer, int size, bool* last);
+// What one read of a listing says: records came (more may follow, however few they were: the
+// kernel stops filling the buffer early when a signal is pending for the thread, which a stop
+// and continue or a change of the window's size makes), the listing is at its end (the read
+// gave nothing), the read failed, or it was interrupted before it gave anything and is made
+// again. Only a read that gives nothing ends a listing.
+enum ListingRead { RecordsRead, ListingEnded, ReadError, ReadInterrupted };
+ListingRead JudgeRead(long got, int error);
+
+// The system call that reads a listing's records (getdents64); tests replace it with a
+// scripted one. Returns the bytes read, 0 at the end, -1 with errno on failure.
+extern long (*ReadRecordsCall)(int fd, char* buffer, int size);
+
+// One read of the listing of fd into buffer, as JudgeRead decides: the bytes read (0 at the
+// end), or -1 with *error the system's error number (EIO for a batch whose records are not
+// whole, see CheckRecords).
+long ReadBatch(int fd, char* buffer, int size, int* error);
 
 // Measures the entry name of the open directory dirFd into m (which the caller has zeroed and
 // whose directory flag it has set from the record's type); an entry gone since it was listed
 // stays an entry of the table, counted as an empty file.
 void Measure(int dirFd, const char* name, Measured* m);
 
-// The name's length: its zero lies in the record's last 8 bytes (the kernel pads to 8).
+// The name's length: its terminating zero lies within the record (CheckRecords made sure).
 inline int NameLength(const LinuxDirent* d) {
-  int from = d->reclen - DirentNameOffset - 8;
-  if (from < 0) from = 0;
-  return from + (int)std::strlen(d->name + from);
+  return (int)((const char*)std::memchr(d->name, 0, (size_t)(d->reclen - DirentNameOffset)) -
+               d->name);
 }
 
 inline bool IsDots(const char* name) {
   return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
-// Counts the records of a batch of n bytes and sets each one's Measured entry from its record
-// alone (directory or not; "." and ".." are directories); returns the count.
+// The records of a batch of n bytes (8-aligned, as the kernel writes them) that are whole: each
+// of at least 24 bytes and a multiple of 8, lying within the batch, with a name of 1 to 255
+// bytes and its zero inside the record. The first that is not ends the batch: returns the
+// bytes up to it, so that nothing past a broken record is read.
+long CheckRecords(const char* batch, long n);
+
+// Counts the records of a batch of n checked bytes and sets each one's Measured entry from its
+// record alone (directory or not; "." and ".." are directories); returns the count, at most
+// MaxBatchRecords.
 int SortRecords(const char* batch, long n, Measured* measured);
 
 // Reads the entries of a batch in the kernel's order, with what was measured of each.
@@ -91,3 +115,6 @@ struct BatchCursor {
 
 // Gives the cursor's next entry (its name stays valid while the batch does); false at the end.
 bool NextInBatch(BatchCursor* c, FindEntry* entry);
+
+// The system's text for error number error ("Permission denied"), into text.
+void ErrorText(int error, BStr* text);

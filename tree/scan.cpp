@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <new>
+#include <vector>
 
 #include "console/console.h"
 #include "console/output.h"
@@ -15,9 +16,7 @@ PathStr ScanPath = {0, {0}};
 int ScanDepth = 0;
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
-int32_t UnreadableDirectories = 0;
-int32_t LeftOutDirectories = 0;
-int32_t ExcludedDirectories = 0;
+ScanOutcome LastScan = {0, 0, 0, 0, 0, false, {}};
 
 namespace {
 int StartLength = 0;  // length of the start directory's path with its separator, in ScanPath
@@ -100,116 +99,270 @@ void ReportSkipped(const DirNode* c) {
   WriteText("Path skipped");
   WriteLineEnd();
 }
-}  // namespace
 
-bool ScanDirectory(DirNode* n) {
-  const FileSystemOps* fs = ScanFileSystem;
-  if (ScanDepth == 0) {
-    fs->startScan();
-    ForgetSeen(&LinkedFilesSeen);
-    UnreadableDirectories = 0;
-    LeftOutDirectories = 0;
-    ExcludedDirectories = 0;
+// Names a troubled directory (the one whose path with its separator is ScanPath) while fewer
+// than NamedTroubleLimit are; short of memory it is only counted.
+void NameTrouble(DirectoryTrouble trouble, const char* reason) {
+  if ((int)LastScan.named.size() >= NamedTroubleLimit) return;
+  try {
+    LastScan.named.push_back(TroubledDirectory{std::string(ScanPath.text, (size_t)ScanPath.length),
+                                               trouble, std::string(reason)});
+  } catch (const std::bad_alloc&) {
   }
+}
+
+// A directory of the tree that could not be read, or not whole: marked, counted and named with
+// the system's reason.
+void NoteUnreadable(DirNode* n, DirectoryTrouble trouble) {
+  n->readError = true;
+  LastScan.unreadable = AddCount(LastScan.unreadable, 1);
+  BStr text;
+  BClear(text);
+  ScanFileSystem->failureText(&text);
+  NameTrouble(trouble, text.text);
+}
+
+// One directory whose subdirectories are being visited. The scan keeps one for each directory
+// from the start directory down to the one being read, on the heap, so that any depth the path
+// budget allows costs the same stack.
+struct ScanFrame {
+  DirNode* node;
+  int pathLength;    // ScanPath's length with this directory's separator
+  DirNode* pending;  // subdirectories not yet visited, the next first
+  DirNode* placed;   // those kept, in the order they were finished
+  DirNode* lastPlaced;
+};
+std::vector<ScanFrame> Frames;  // the directories whose reading is under way, the start first
+
+// The first step of a directory, its path with its separator in ScanPath: opens its listing and
+// gives its first entry. A path without room for the enumeration's additions cannot be read:
+// it is reported like a path that does not exist.
+FindResult OpenListing(FindEntry* entry) {
+  const int L = ScanPath.length;
+  bool fits =
+      L > 0 && ScanPath.text[L - 1] == PathSeparator && L - 1 + Scan.patternRoom <= Scan.pathBudget;
+  return fits ? ScanFileSystem->findFirst(ScanPath, entry) : FindPathNotFound;
+}
+
+// Takes the entries of n's open listing, the first in hand: counts and charges its files,
+// makes a node for each subdirectory (the pending list, the last listed first), and closes
+// the listing. Returns how many entries it had.
+int32_t TakeEntries(DirNode* n, FindEntry* entry, DirNode** pending) {
+  int32_t entries = 0;
+  NextResult next = NextFound;
+  do {
+    if (entries < INT32_MAX) ++entries;
+    if (entry->attributes & AttrVolumeLabel) continue;
+    if (entry->attributes & AttrDirectory) {
+      if (!IsDotOrDotDot(entry->name, entry->nameLength) && !MakeSubdirectoryNode(*entry, pending))
+        LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+      continue;
+    }
+    n->fileCount = AddCount(n->fileCount, 1);
+    TotalFiles = AddCount(TotalFiles, 1);
+    ChargeFile(n, *entry);
+  } while ((next = ScanFileSystem->findNext(entry)) == NextFound);
+  if (next == NextFailed) NoteUnreadable(n, ReadFailed);
+  return entries;
+}
+
+// Wastage mode charges a directory's own table of entries (not a drive root's), and adds its
+// own padding to the run's.
+void ChargeEntryTable(DirNode* n, int pathLength, int32_t entries) {
+  if (Scan.dirListingSizes) return;
+  if (pathLength > Scan.rootPathLength)
+    n->localSize = AddSize(n->localSize, RoundToCluster((int64_t)entries * 32, &n->wastage));
+  TotalWaste = AddSize(TotalWaste, n->wastage);
+}
+
+// Reads the listing of n, whose path is in ScanPath: the separator appended, opened, its
+// entries taken, its table charged. FindPathNotFound: nothing was read; any other result: the
+// directory was read as far as it could be, and *pending holds its subdirectories.
+FindResult ReadListing(DirNode* n, DirNode** pending) {
   Spin();
   // The separator may take the path one byte past the budget: a path of the budget's length is
   // read.
   AppendBackslash(ScanPath, Scan.pathBudget + 1);
-  const int L = ScanPath.length;
-  if (ScanDepth == 0) StartLength = L;
   FindEntry entry;
-  // A path without room for the enumeration's additions cannot be read: it is reported like a
-  // path that does not exist.
-  bool fits = L > 0 && ScanPath.text[L - 1] == PathSeparator &&
-              L - 1 + Scan.patternRoom <= Scan.pathBudget;
-  FindResult start = fits ? fs->findFirst(ScanPath, &entry) : FindPathNotFound;
+  FindResult start = OpenListing(&entry);
+  *pending = nullptr;
   if (start == FindPathNotFound) {
-    fs->findClose();
-    const char message[] = "Path was not found (maximum path length exceeded?): ";
-    if (ScanDepth == 0) {
-      // The start directory: the run ends here without a report.
-      WriteRunEndingMessage(message, ScanPath.text, ScanPath.length, "");
-      fs->endScan();
-    } else {
-      WriteText(message);
-      WriteName(ScanPath.text, ScanPath.length);
-      WriteLineEnd();
-    }
-    return false;
+    ScanFileSystem->findClose();
+    return start;
   }
-  if (start == FindFailed) UnreadableDirectories = AddCount(UnreadableDirectories, 1);
-  ++ScanDepth;
-  DirNode* pending = nullptr;
-  int32_t entries = 0;
-  if (start == FindFound) {
-    do {
-      if (entries < INT32_MAX) ++entries;
-      if (entry.attributes & AttrVolumeLabel) continue;
-      if (entry.attributes & AttrDirectory) {
-        bool dots = entry.name[0] == '.' &&
-                    (entry.nameLength == 1 || (entry.nameLength == 2 && entry.name[1] == '.'));
-        if (!dots && !MakeSubdirectoryNode(entry, &pending))
-          LeftOutDirectories = AddCount(LeftOutDirectories, 1);
-        continue;
-      }
-      n->fileCount = AddCount(n->fileCount, 1);
-      TotalFiles = AddCount(TotalFiles, 1);
-      ChargeFile(n, entry);
-    } while (fs->findNext(&entry));
+  if (start == FindFailed) NoteUnreadable(n, CouldNotOpen);
+  int32_t entries = start == FindFound ? TakeEntries(n, &entry, pending) : 0;
+  ScanFileSystem->findClose();
+  ChargeEntryTable(n, ScanPath.length, entries);
+  return start;
+}
+
+// A subdirectory that was gone when the scan came to it (its path is in ScanPath): the line of
+// the Part's rule, then it is counted, marked and named.
+void ReportVanished(DirNode* c) {
+  WriteText("Path was not found (maximum path length exceeded?): ");
+  WriteName(ScanPath.text, ScanPath.length);
+  WriteLineEnd();
+  c->readError = true;
+  LastScan.vanished = AddCount(LastScan.vanished, 1);
+  NameTrouble(Vanished, "");
+}
+
+// Puts a visited subdirectory c of frame f where it belongs: folded into f's directory when
+// it is smaller than the minimum size, else kept among f's children.
+void PlaceOrFold(ScanFrame& f, DirNode* c) {
+  if (NodeTotal(c) < Scan.minSize) {
+    MarkMerged(f.node);
+    FoldIntoParent(c, f.node);
+    return;
   }
-  fs->findClose();
-  if (!Scan.dirListingSizes) {
-    if (L > Scan.rootPathLength)
-      n->localSize = AddSize(n->localSize, RoundToCluster((int64_t)entries * 32, &n->wastage));
-    TotalWaste = AddSize(TotalWaste, n->wastage);
+  c->nextSibling = nullptr;
+  if (f.lastPlaced)
+    f.lastPlaced->nextSibling = c;
+  else
+    f.placed = c;
+  f.lastPlaced = c;
+}
+
+// A subdirectory c of frame f (the frame below it on the stack) whose reading is over, with
+// everything below it: its total joins f's, it is collapsed when it lies at the depth limit,
+// then placed or folded.
+void FinishSubdirectory(ScanFrame& f, DirNode* c) {
+  f.node->subdirsSize = AddSize(f.node->subdirsSize, NodeTotal(c));
+  if (ScanDepth >= Scan.maxDepth && c->firstChild) {
+    CollapseChildren(c);
+    MarkMerged(c);
   }
-  // The children are placed all at once when the last has been read: the same order as placing
-  // each as it completes, without a walk of the sibling list per child. The pending list holds
-  // the last listed first, so this is the visiting order ListingIndexOfVisit states.
-  DirNode* placed = nullptr;
-  DirNode** placedTail = &placed;
-  for (DirNode* c = pending; c;) {
-    BCut(ScanPath, L);
+  PlaceOrFold(f, c);
+}
+
+// The next subdirectory of frame f to read, taken from its pending list (the scan's visiting
+// order, ListingIndexOfVisit), with its path in ScanPath; null when none is left. An excluded
+// one is dropped before anything else is asked of it: it is neither read nor reported as too
+// long, and leaves no row, as if it were not there. One whose path would pass the budget is
+// reported, counted and placed unread.
+DirNode* NextSubdirectory(ScanFrame& f) {
+  while (DirNode* c = f.pending) {
+    f.pending = c->nextSibling;
+    BCut(ScanPath, f.pathLength);
     int nameLength = NameLength(c);
-    // An excluded directory is dropped before anything else is asked of it: it is neither read
-    // nor reported as too long, and leaves no row, as if it were not there.
-    if (Excluded(ScanPath.text + StartLength, L - StartLength, NameText(c), nameLength)) {
-      ExcludedDirectories = AddCount(ExcludedDirectories, 1);
-      DirNode* next = c->nextSibling;
+    if (Excluded(ScanPath.text + StartLength, f.pathLength - StartLength, NameText(c),
+                 nameLength)) {
+      LastScan.excluded = AddCount(LastScan.excluded, 1);
       ReleaseNode(c);
-      c = next;
       continue;
     }
     // Not excluded (just asked): what ScanReadsSubdirectory, the rule the read-ahead follows,
     // still asks is whether its path fits.
-    if (SubdirectoryFits(L, nameLength)) {
-      BAppend(ScanPath, NameText(c), nameLength);
-      ScanDirectory(c);
-      n->subdirsSize = AddSize(n->subdirsSize, NodeTotal(c));
-      if (ScanDepth >= Scan.maxDepth && c->firstChild) {
-        CollapseChildren(c);
-        MarkMerged(c);
-      }
-    } else {
+    if (!SubdirectoryFits(f.pathLength, nameLength)) {
       ReportSkipped(c);
+      LastScan.skipped = AddCount(LastScan.skipped, 1);
+      PlaceOrFold(f, c);
+      continue;
     }
-    DirNode* next = c->nextSibling;
-    if (NodeTotal(c) < Scan.minSize) {
-      MarkMerged(n);
-      FoldIntoParent(c, n);
-    } else {
-      c->nextSibling = nullptr;
-      *placedTail = c;
-      placedTail = &c->nextSibling;
+    BAppend(ScanPath, NameText(c), nameLength);
+    return c;
+  }
+  BCut(ScanPath, f.pathLength);
+  return nullptr;
+}
+
+// Makes room for one more frame before a subdirectory is read, so that no frame is ever lost
+// once its listing is taken; short of memory, after the enumeration has given back what it
+// holds. False when there is none.
+bool RoomForFrame() {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      if (Frames.size() == Frames.capacity()) Frames.reserve(Frames.size() * 2 + 16);
+      return true;
+    } catch (const std::bad_alloc&) {
+      if (attempt > 0 || !ScanFileSystem->releaseMemory()) return false;
     }
-    c = next;
   }
-  BCut(ScanPath, L);
-  n->firstChild = SortSiblings(Scan.sortOrder, placed);
-  --ScanDepth;
-  if (ScanDepth == 0) {
-    fs->endScan();
-    ForgetSeen(&LinkedFilesSeen);
+}
+
+void BeginScan() {
+  ScanFileSystem->startScan();
+  ForgetSeen(&LinkedFilesSeen);
+  LastScan.unreadable = 0;
+  LastScan.vanished = 0;
+  LastScan.leftOut = 0;
+  LastScan.skipped = 0;
+  LastScan.excluded = 0;
+  LastScan.startUnreadable = false;
+  LastScan.named.clear();
+  Frames.clear();
+}
+
+void EndScan() {
+  ScanFileSystem->endScan();
+  ForgetSeen(&LinkedFilesSeen);
+  std::vector<ScanFrame>().swap(Frames);
+}
+}  // namespace
+
+bool ScanIncomplete() {
+  return LastScan.unreadable > 0 || LastScan.vanished > 0 || LastScan.leftOut > 0 ||
+         LastScan.skipped > 0;
+}
+
+// Depth-first, one directory at a time: a directory's listing is read whole and closed before
+// any of its subdirectories is read; they are visited from the last listed to the first, each
+// with everything below it, and placed all at once when the last is done (the same order as
+// placing each as it completes, without a walk of the sibling list per child).
+bool ScanDirectory(DirNode* root) {
+  BeginScan();
+  DirNode* pending;
+  FindResult start = ReadListing(root, &pending);
+  StartLength = ScanPath.length;
+  if (start == FindPathNotFound) {
+    // The start directory: the run ends here without a report.
+    WriteRunEndingMessage("Path was not found (maximum path length exceeded?): ", ScanPath.text,
+                          ScanPath.length, "");
+    EndScan();
+    return false;
   }
+  if (start == FindFailed) {
+    LastScan.startUnreadable = true;
+    EndScan();
+    return false;
+  }
+  if (!RoomForFrame()) {
+    // Not even one frame: the start directory's own figures are all there is.
+    for (DirNode* c = pending; c;) {
+      DirNode* next = c->nextSibling;
+      ReleaseNode(c);
+      LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+      c = next;
+    }
+    pending = nullptr;
+  }
+  Frames.push_back(ScanFrame{root, ScanPath.length, pending, nullptr, nullptr});
+  ScanDepth = 1;
+  while (!Frames.empty()) {
+    DirNode* c = NextSubdirectory(Frames.back());
+    if (c) {
+      if (!RoomForFrame()) {
+        LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+        ReleaseNode(c);
+        continue;
+      }
+      if (ReadListing(c, &pending) == FindPathNotFound) {
+        ReportVanished(c);
+        FinishSubdirectory(Frames.back(), c);
+        continue;
+      }
+      Frames.push_back(ScanFrame{c, ScanPath.length, pending, nullptr, nullptr});
+      ++ScanDepth;
+      continue;
+    }
+    ScanFrame done = Frames.back();
+    Frames.pop_back();
+    --ScanDepth;
+    done.node->firstChild = SortSiblings(Scan.sortOrder, done.placed);
+    if (!Frames.empty()) FinishSubdirectory(Frames.back(), done.node);
+  }
+  BCut(ScanPath, StartLength);
+  EndScan();
   return true;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "console/bounded_string.h"
 #include "tree/dir_node.h"
@@ -36,6 +38,11 @@ inline bool SubdirectoryFits(long parentLength, long nameLength) {
   return parentLength + nameLength + Scan.patternRoom <= Scan.pathBudget;
 }
 
+// True for the entries "." and ".." of a listing, which are no subdirectories to read.
+inline bool IsDotOrDotDot(const char* name, int length) {
+  return name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.'));
+}
+
 // The scan's visiting order, which the threads that read ahead of it follow too: a directory's
 // subdirectories are read after its own listing is whole, from the last listed to the first,
 // each with everything below it, passing over "." and ".." and those ScanReadsSubdirectory
@@ -63,16 +70,49 @@ extern int ScanDepth;
 // Run totals: files counted, and every directory's own padding. Zeroed by the run driver.
 extern int32_t TotalFiles;
 extern int64_t TotalWaste;
-// Directories whose listing could not be read (they count as empty); directories on another
-// file system or with no entry at all are not among them. Zeroed as each scan starts.
-extern int32_t UnreadableDirectories;
-// Subdirectories left out of the tree because no memory was left for their nodes. Zeroed as
-// each scan starts.
-extern int32_t LeftOutDirectories;
-// Subdirectories left out because they matched an exclusion pattern (those below them are not
-// counted: they were never seen). Zeroed as each scan starts.
-extern int32_t ExcludedDirectories;
 
-// Reads the directory whose path is in ScanPath into n. False only when the path was not found
-// (after writing its message).
+// Why a directory of the tree is missing from the report, or only partly in it.
+enum DirectoryTrouble : unsigned char {
+  CouldNotOpen,  // its listing could not be opened (it counts as empty)
+  ReadFailed,    // reading its listing failed before the end (it counts as what was read)
+  Vanished,      // it was gone when the scan came to it (the "Path was not found" line)
+};
+
+// A directory named after the report: its full path with its separator, what befell it, and
+// the system's text for why (CouldNotOpen, ReadFailed).
+struct TroubledDirectory {
+  std::string path;
+  DirectoryTrouble trouble;
+  std::string reason;
+};
+
+// At most this many troubled directories are named; the others are only counted.
+constexpr int NamedTroubleLimit = 10;
+
+// What one scan met besides the tree, for the run driver's closing lines and exit code and for
+// the reports. Written by the scan alone, which zeroes it as it starts; read by the others.
+struct ScanOutcome {
+  // Directories that could not be read, or not whole (CouldNotOpen, ReadFailed); directories
+  // on another file system and those with no entry at all are not among them.
+  int32_t unreadable;
+  int32_t vanished;  // subdirectories gone before the scan came to them
+  int32_t leftOut;   // subdirectories left out of the tree: no memory was left for their nodes
+  int32_t skipped;   // subdirectories not read because their path would pass the budget
+  // Subdirectories left out because they matched an exclusion pattern (those below them are
+  // not counted: they were never seen).
+  int32_t excluded;
+  // The start directory could not be read at all: there is no report, and named holds it.
+  bool startUnreadable;
+  // The first NamedTroubleLimit unreadable or vanished directories, in the scan's order.
+  std::vector<TroubledDirectory> named;
+};
+extern ScanOutcome LastScan;
+
+// True when the report of the last scan lacks something of the tree: a directory unread, read
+// in part, vanished, left out for memory or skipped past the path budget.
+bool ScanIncomplete();
+
+// Reads the directory whose path is in ScanPath into n, and everything below it. False when
+// there is nothing to report: the path was not found (after writing its message), or the start
+// directory could not be read (LastScan.startUnreadable; the run driver names it).
 bool ScanDirectory(DirNode* n);

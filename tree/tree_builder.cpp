@@ -72,6 +72,7 @@ int32_t TakePlace(TreeBuild::Level& parent, int32_t listed) {
 void MarkError(TreeBuild* b, TreeBuild::Level& l) {
   if (l.readError) return;
   l.readError = true;
+  if (l.node) l.node->readError = true;
   b->totals.unreadable = AddCount(b->totals.unreadable, 1);
 }
 

@@ -1,8 +1,10 @@
 """Hostile trees, end to end: strange and long names, paths at the budget of 4095 bytes, deep
 and huge directories, link loops, unreadable corners, special files, and start directories that
-are no directories. The program must end with code 0 (1 when there is no directory to report),
-never hang, and keep the figures of everything it could read right."""
+are no directories. The program must end with code 0 (1 when there is no directory to report, or
+when the report lacks a directory it could not read or had to skip), never hang, and keep the
+figures of everything it could read right."""
 import os
+import resource
 import shutil
 import stat
 import subprocess
@@ -46,11 +48,12 @@ class HostileTrees(unittest.TestCase):
         self.assertEqual(h.lines(r.stdout)[-1], b"\f")
         return r
 
-    def check_rows(self, root, cluster=4096, padded=False):
+    def check_rows(self, root, cluster=4096, padded=False, code=0):
         """Every directory's figures in wastage mode equal the rounding rule."""
         want, _ = expected_figures(root, cluster, padded=padded)
         given = h.padded_arg(root) if padded else h.arg(root)
-        rows = table_rows(self.run_ok(["-tab", "-cl=%d" % cluster, given]).stdout, root, padded)
+        rows = table_rows(self.run_ok(["-tab", "-cl=%d" % cluster, given], code=code).stdout,
+                          root, padded)
         self.assertEqual(rows, {p: (w[0], w[1], w[3]) for p, w in want.items()})
 
     @unittest.skipIf(h.WINDOWS, "Linux names: Windows forbids many of these bytes")
@@ -68,9 +71,12 @@ class HostileTrees(unittest.TestCase):
     def test_names_with_every_byte_value_under_wine(self):
         # Wine shows names Windows cannot hold in its own way or not at all: every directory
         # still has its line, the ordinary names are all read, and every file counted is right.
+        # Those it cannot open are named on the error output, and the exit code says that the
+        # report lacks them.
         with h.Tree() as t:
             self.every_byte_tree(t)
-            r = self.run_ok(["-dir", h.arg(t.root)])
+            r = self.run_ok(["-dir", h.arg(t.root)], code=1)
+            self.assertIn(b"directories could not be read", r.stderr)
             grand, files, _, _ = totals_line(r.stdout)
             ordinary = [b for b in range(0x21, 0x7F) if chr(b) not in '\\/:*?"<>|.']
             self.assertGreaterEqual(files, len(ordinary))
@@ -112,7 +118,8 @@ class HostileTrees(unittest.TestCase):
             t.add(here + "a" * fit + "/file", 11)
             t.add(here + "a" * fit + "/c/deeper", 13)
             t.add(here + "b" * (fit + 1) + "/file", 17)
-            r = self.run_ok(["-dir", h.padded_arg(start)])
+            # The report lacks the skipped ones: exit code 1.
+            r = self.run_ok(["-dir", h.padded_arg(start)], code=1)
             out = h.lines(r.stdout)
             self.assertEqual(out.count(SKIPPED), 3)
             shown = os.fsencode(h.padded_arg(start)) + SEP
@@ -122,7 +129,7 @@ class HostileTrees(unittest.TestCase):
                 self.assertEqual(out[out.index(TOO_LONG + skipped) + 1], SKIPPED)
             self.assertEqual(totals_line(r.stdout)[:2], (16, 2))
             self.assertEqual(len(report_lines(r.stdout)), 5)
-            self.check_rows(start, padded=True)
+            self.check_rows(start, padded=True, code=1)
 
     def test_deeper_than_the_budget(self):
         # Guards recursion that breaks deep down and a budget check that lets a path grow past
@@ -137,15 +144,87 @@ class HostileTrees(unittest.TestCase):
                 t.add(os.path.join(rel, "f"), 1)
             want, totals = expected_figures(t.root, 4096, exact=True, padded=True)
             read = sum(1 for w in want.values() if w[2])
-            r = self.run_ok(["-dir", h.padded_arg(t.root)])
+            r = self.run_ok(["-dir", h.padded_arg(t.root)], code=1)
             self.assertEqual(h.lines(r.stdout).count(SKIPPED), 1)
             self.assertEqual(totals_line(r.stdout)[:2], (read, read))
-            self.check_rows(t.root, padded=True)
-            r = self.run_ok(["-dir", "-3", h.padded_arg(t.root)])
+            self.check_rows(t.root, padded=True, code=1)
+            r = self.run_ok(["-dir", "-3", h.padded_arg(t.root)], code=1)
             lines = report_lines(r.stdout)
             self.assertEqual(len(lines), 4)
             self.assertTrue(lines[-1].endswith(b"d ...   [%s]" % "{:,}".format(read - 2).encode()),
                             lines[-1])
+
+    def test_the_deepest_tree_on_a_small_stack(self):
+        # Guards a crash (SIGSEGV, no output) on the deepest tree the path budget lets the scan
+        # read: every walk of the tree (the scan, the release, each report form and the
+        # scroller) takes the same stack at any depth. Linux: one-letter names past the budget
+        # (about 2,040 levels read) under "ulimit -s 256", read in line and ahead; Windows:
+        # 2,000 levels (Wine opens no longer path) with the program's own stack, in one form
+        # (Wine looks every component up again at each open: one scan takes minutes).
+        levels = 2000 if h.WINDOWS else 2060
+        with ShortTree() as t:
+            t.add("/".join(["d"] * levels))
+            read = sum(1 for w in expected_figures(t.root, 4096, exact=True)[0].values())
+            if not h.WINDOWS:
+                self.assertLess(read, levels, "the tree must pass the budget")
+            # Past the budget, a directory is skipped: the report says so with exit code 1.
+            code = 0 if h.WINDOWS else 1
+            small_stack = None if h.WINDOWS else (lambda: resource.setrlimit(
+                resource.RLIMIT_STACK, (256 * 1024, 256 * 1024)))
+            row = b'"' + os.fsencode(h.arg(t.root))  # each row of -tab and -comma begins its path
+            forms = ("-json",) if h.WINDOWS else ("-p", "-tab", "-comma", "-csv", "-json")
+            for threads in ((1,) if h.WINDOWS else (1, 8)):
+                for form in forms:
+                    env = dict(os.environ, QUORVEL_THREADS=str(threads),
+                               XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+                    env.pop("QUORVEL", None)
+                    if h.WINDOWS:
+                        env = h.wine_env(env)
+                    r = subprocess.run(h.command([form, h.arg(t.root)]), env=env,
+                                       preexec_fn=small_stack, stdin=subprocess.DEVNULL,
+                                       capture_output=True, timeout=600)
+                    what = (threads, form, r.stderr[-300:])
+                    self.assertEqual(r.returncode, code, what)
+                    if form == "-p":
+                        self.assertEqual(len(report_lines(r.stdout)), read, what)
+                    elif form == "-csv":
+                        self.assertEqual(r.stdout.count(b"\n"), 1 + read, what)
+                    elif form == "-json":
+                        # Each directory opens a line; the deepest closes them all.
+                        self.assertEqual(r.stdout.count(b'\n{"name": '), read, what)
+                        self.assertTrue(r.stdout.endswith(b"[]}" + b"\n]}" * (read - 1) +
+                                                          b"\n}\n"), what)
+                    else:
+                        self.assertEqual(r.stdout.count(row), read, what)
+            if not h.WINDOWS and shutil.which("tmux"):
+                # The scroller: the whole tree paged through to its end, then left.
+                prefix = ["sh", "-c", 'ulimit -s 256 && exec "$0" "$@"']
+                with h.Terminal([h.arg(t.root)], prefix=prefix) as term:
+                    term.wait_for("[U]nits [Esc]")
+                    term.keys("End")
+                    term.wait_for("Capacity:")
+                    term.keys("q")
+                    self.assertEqual(term.exit_code(), 1)
+
+    @unittest.skipIf(h.WINDOWS, "descriptor limits are a POSIX matter")
+    def test_no_descriptor_left_for_the_start_directory(self):
+        # Guards an empty report with exit code 0 when the start directory could not even be
+        # opened (ulimit -n 3): one line names it with the system's reason, and no report.
+        with open(os.path.join(h.BUILD, "CMakeCache.txt")) as f:
+            cache = f.read()
+        if "QUORVEL_SANITIZE:BOOL=ON" in cache or "QUORVEL_TSAN:BOOL=ON" in cache:
+            self.skipTest("a sanitizer's build loads shared libraries: it cannot start "
+                          "with three descriptors")
+        with h.Tree({"a/f": 10}) as t:
+            env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(h.BUILD, "e2e-config-empty"))
+            env.pop("QUORVEL", None)
+            r = subprocess.run(h.command([t.root]), env=env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=60, preexec_fn=lambda:
+                               resource.setrlimit(resource.RLIMIT_NOFILE, (3, 3)))
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertEqual(r.stderr, os.fsencode(t.root) + b"/: Too many open files\n")
+            self.assertNotIn(b" Total-no subs", r.stdout)
+            self.assertEqual(h.lines(r.stdout)[-1], b"\f")
 
     def test_directory_of_100000_entries(self):
         # Guards an entry counter or file column that overflows, and a listing read in one
@@ -176,8 +255,9 @@ class HostileTrees(unittest.TestCase):
                 self.check_rows(t.root)
 
     def test_directory_without_read_or_execute_permission(self):
-        # Guards a denied directory giving a message, an entry-table charge or figures of the
-        # files it hides. Root reads everything, so the program runs as an unprivileged user.
+        # Guards a denied directory giving a message in the report, an entry-table charge or
+        # figures of the files it hides, and a report that lacks it passing for whole (exit 0).
+        # Root reads everything, so the program runs as an unprivileged user.
         if os.getuid() != 0:
             user = None
         else:
@@ -189,7 +269,9 @@ class HostileTrees(unittest.TestCase):
             os.chmod(t.path("locked"), 0)
             args = ["-tab", "-cl=4096", h.arg(t.root)]
             r = self.run_as(user, args)
-            self.assertEqual(r.returncode, 0, r.stderr[-2000:])
+            self.assertEqual(r.returncode, 1, r.stderr[-2000:])
+            self.assertTrue(r.stderr.startswith(os.fsencode(h.arg(t.path("locked"))) + SEP + b": "),
+                            r.stderr)
             rows = table_rows(r.stdout, t.root)
             self.assertEqual(rows["locked"], (0, 0, 0))
             self.assertEqual(rows["open"], (8192, 4096 - 100 + 4096 - 96, 8192))
@@ -235,16 +317,17 @@ class HostileTrees(unittest.TestCase):
 
     def test_start_directory_is_a_file(self):
         # Linux: opening a file as a directory is "path not found" (the message, no report,
-        # code 1). Windows: the enumeration fails otherwise (error 123), so the report shows an
-        # empty directory without a message, and the closing line says it could not be read.
+        # code 1). Windows: the enumeration fails otherwise (error 123), so the directory could
+        # not be read: no report either, one line naming it on the error output, code 1.
         with h.Tree({"file": 1000}) as t:
-            r = self.run_ok([h.arg(t.path("file"))], code=0 if h.WINDOWS else 1)
+            r = self.run_ok([h.arg(t.path("file"))], code=1)
             out = h.lines(r.stdout)
             if h.WINDOWS:
                 self.assertNotIn(NOT_FOUND, r.stdout)
-                self.assertEqual(len(report_lines(r.stdout)), 1)
-                self.assertEqual(totals_line(r.stdout)[1], 0)
-                self.assertEqual(r.stderr, b"1 directory could not be read; it counts as empty.\r\n")
+                self.assertNotIn(b" Total-no subs", r.stdout)
+                named = os.fsencode(h.arg(t.path("file"))) + SEP + b": "
+                self.assertTrue(r.stderr.startswith(named), r.stderr)
+                self.assertEqual(r.stderr.count(b"\n"), 1, r.stderr)
             else:
                 self.assertIn(NOT_FOUND + os.fsencode(h.arg(t.path("file"))) + SEP, out)
                 self.assertNotIn(b" Total-no subs", r.stdout)

@@ -188,9 +188,10 @@ class SameReport(unittest.TestCase):
                 env.pop("QUORVEL", None)
                 r = subprocess.run(drop + h.command(["-tab", t.root]), env=env,
                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.returncode, 1, r.stderr)
                 outputs.append((stable(r.stdout), r.stderr))
             self.assertIn(b"2 directories could not be read", outputs[0][1])
+            self.assertIn(os.fsencode(t.path("locked")) + b"/: Permission denied\n", outputs[0][1])
             for o in outputs[1:]:
                 self.assertEqual(o, outputs[0])
 
@@ -217,8 +218,9 @@ class SameReport(unittest.TestCase):
 class WhileTheScanRuns(unittest.TestCase):
     def test_directories_removed_while_the_scan_runs(self):
         # Guards a crash, a hang or figures that do not add up when listings read ahead go stale:
-        # whatever was removed counts as not found or empty, and every total is the sum of what
-        # the report shows below it.
+        # whatever was removed counts as not found or empty, every total is the sum of what the
+        # report shows below it, and a report that lacks a directory says so (exit code 1, and
+        # the directories named on standard error).
         with h.Tree() as t:
             for i in range(300):
                 for k in range(10):
@@ -235,7 +237,9 @@ class WhileTheScanRuns(unittest.TestCase):
             try:
                 for n in (8, 32, 8):
                     r = run(["-tab", "-dir", t.root], n)
-                    self.assertEqual(r.returncode, 0, r.stderr[-2000:])
+                    self.assertEqual(r.returncode, 1 if r.stderr else 0, r.stderr[-2000:])
+                    for line in r.stderr.splitlines():
+                        self.assertRegex(line, rb"^(/.*/: .+|and \d+ more|\d+ director.+)$")
                     rows = table_rows(r.stdout, t.root)
                     self.assertEqual(rows[""][2], sum(v[0] for v in rows.values()))
             finally:
@@ -281,7 +285,8 @@ class WhileTheScanRuns(unittest.TestCase):
                     out, err = p.communicate(timeout=300)
                 finally:
                     os.close(watch)
-                self.assertEqual(p.returncode, 0, err)
+                self.assertEqual(p.returncode, 1, err)
+                self.assertEqual(err, os.fsencode(victim) + b"/: vanished during the scan\n")
                 self.assertFalse(b"leaked" in out, "the link was followed with %d threads" % threads)
                 self.assertIn(b"Path was not found (maximum path length exceeded?): " +
                               os.fsencode(victim) + b"/", out, threads)
@@ -289,8 +294,9 @@ class WhileTheScanRuns(unittest.TestCase):
                 self.assertEqual(rows[""][2], 0, threads)
 
     def test_a_report_that_cannot_be_written_or_is_cut_short(self):
-        # Messages written while the workers read (a directory past the path budget), then a
-        # full device, or a reader that leaves: the same endings as in line.
+        # Messages written while the workers read (a directory past the path budget, which
+        # makes the report incomplete: exit code 1), then a full device, or a reader that
+        # leaves: the same endings as in line.
         with h.Tree({"x/f": 10}) as t:
             t.add("/".join(["n" * 250] * 17))
             for i in range(2000):
@@ -310,7 +316,7 @@ class WhileTheScanRuns(unittest.TestCase):
                 p.stderr.close()
                 p.wait(timeout=120)
                 self.assertEqual(err, b"")
-                self.assertIn(p.returncode, (0, -13), n)
+                self.assertIn(p.returncode, (1, -13), n)
 
 
 if __name__ == "__main__":

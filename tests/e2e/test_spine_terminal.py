@@ -1,7 +1,10 @@
 """The report on a real terminal (tmux) against the same report redirected: no title line and no
 form-feed line on the terminal, graphic tree characters there and plain ones in a file."""
 import os
+import pty
+import select
 import shlex
+import signal
 import subprocess
 import sys
 import tempfile
@@ -22,6 +25,9 @@ class RecordedTerminal(h.Terminal):
 
     def __init__(self, args, width=100, height=30):
         h._warm_wine()
+        # Without a session kept open, the server of the last test's session may be shutting
+        # down as this one starts, and refuse it.
+        h.keep_tmux_server()
         self.session = "quorvel-spine-%d-%d" % (os.getpid(), int(time.time() * 1000) % 1000000)
         self.rc_file = tempfile.mktemp(prefix="quorvel-rc-")
         self.log = tempfile.mktemp(prefix="quorvel-log-")
@@ -116,6 +122,52 @@ class TerminalAgainstRedirected(unittest.TestCase):
             for i, want in enumerate(plain):
                 # The figures (the first 29 columns) match exactly.
                 self.assertEqual(screen[k + 2 + i][:29], want[:29].decode(), screen)
+
+
+@unittest.skipIf(h.WINDOWS, "the Windows console ends the program itself on Ctrl+C")
+class Interrupted(unittest.TestCase):
+    def test_interrupt_during_the_scan_blanks_the_status_text(self):
+        # Guards "Reading directory, press [Ctrl+C] to cancel" left on the terminal when the
+        # scan is interrupted. The scan is held in the middle: its messages (directories past
+        # the path budget) fill a pipe nobody reads, while the status text stands on the error
+        # output, a terminal. Ctrl+C (SIGINT) and SIGTERM must blank it before the end.
+        base = tempfile.mkdtemp(prefix="q", dir="/tmp")
+        try:
+            deep = os.path.join(base, *(["n" * 250] * 16))
+            os.makedirs(deep)
+            fd = os.open(deep, os.O_RDONLY | os.O_DIRECTORY)
+            for i in range(60):
+                os.mkdir("%03d" % i + "x" * 200, dir_fd=fd)
+            os.close(fd)
+            for sig in (signal.SIGINT, signal.SIGTERM):
+                master, slave = pty.openpty()
+                p = subprocess.Popen(h.command(["-p", base]), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=slave,
+                                     env=dict(os.environ, XDG_CONFIG_HOME="/nonexistent"))
+                os.close(slave)
+                shown = b""
+                end = time.time() + 60
+                while STATUS not in shown and time.time() < end:
+                    if select.select([master], [], [], 1)[0]:
+                        shown += os.read(master, 4096)
+                time.sleep(0.5)  # the scan is now waiting for the pipe
+                self.assertIsNone(p.poll(), "the scan was not held")
+                p.send_signal(sig)
+                self.assertEqual(p.wait(timeout=60), -sig)
+                while select.select([master], [], [], 1)[0]:
+                    try:
+                        chunk = os.read(master, 4096)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    shown += chunk
+                os.close(master)
+                p.stdout.close()
+                self.assertIn(STATUS, shown)
+                self.assertTrue(shown.replace(b"\r", b"").endswith(b" " * 46 + b"\b" * 46), shown)
+        finally:
+            subprocess.run(["rm", "-rf", base])
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 """Directories the user may not read, with the program run as an unprivileged user (root reads
 everything, so the test drops to uid 65534 with setpriv): no message in the report, zero figures,
-the rest of the tree still right, and after the report one line on standard error that counts
-them."""
+the rest of the tree still right, and after the report, on standard error, a line naming each
+with the system's reason and one that counts them; exit code 1, since the report lacks them. A
+start directory that cannot be read makes no report at all."""
 import fcntl
 import os
 import shutil
@@ -76,13 +77,21 @@ class UnreadableDirectories(unittest.TestCase):
             return os.path.join(h.BUILD, "wineprefix")
         return None
 
-    def run_as_user(self, path, closing):
-        """The report of path; closing is the line expected on standard error."""
+    def run_as_user(self, path, named, closing):
+        """The report of path; named: the directories the error output names (in the scan's
+        order, which follows the file system's), each followed by ": " and the system's reason;
+        closing: the count line after them."""
         r = subprocess.run(_drop(h.command([h.arg(path)])), env=_env(self.wine_prefix()),
                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                            stderr=subprocess.PIPE, timeout=300)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stderr.decode().splitlines(), [closing])
+        self.assertEqual(r.returncode, 1, r.stderr)
+        errors = r.stderr.decode().splitlines()
+        self.assertEqual(len(errors), len(named) + (1 if closing else 0), errors)
+        leads = sorted(h.arg(path) + h.SEP + ": " for path in named)
+        for line, lead in zip(sorted(errors[:len(named)]), leads):
+            self.assertTrue(line.startswith(lead) and len(line) > len(lead), (line, lead))
+        if closing:
+            self.assertEqual(errors[-1], closing)
         return s.Parsed(r.stdout)
 
     def open_to_all(self, t):
@@ -100,7 +109,7 @@ class UnreadableDirectories(unittest.TestCase):
         with h.Tree({"locked/secret": 5000, "locked/inner/more": 100, "open/f": 3000}) as t:
             self.open_to_all(t)
             os.chmod(t.path("locked"), 0)
-            p = self.run_as_user(t.root, ONE)
+            p = self.run_as_user(t.root, [t.path("locked")], ONE)
             self.assertEqual(p.messages, [])
             c = h.cluster_size(t.root)
             R = lambda n: s.round_up(n, c)
@@ -113,13 +122,15 @@ class UnreadableDirectories(unittest.TestCase):
             ])
             self.assertEqual(p.footer()[1][22:27], b"    1")
 
-    def test_unreadable_start_directory_is_reported_empty(self):
+    def test_unreadable_start_directory_makes_no_report(self):
+        # Guards an empty report with exit code 0 that passes for an empty directory: one line
+        # names it, and there is no report.
         with h.Tree({"secret": 5000}) as t:
             self.open_to_all(t)
             os.chmod(t.root, 0)
-            p = self.run_as_user(t.root, ONE)
+            p = self.run_as_user(t.root, [t.root], None)
             self.assertEqual(p.messages, [])
-            self.assertEqual(p.tree(), [b"             0    0%      0  " + s.shown(t.root)])
+            self.assertEqual(p.report, [])
             self.assertEqual(p.last, b"\f")
 
 
@@ -130,8 +141,24 @@ class UnreadableDirectories(unittest.TestCase):
             self.open_to_all(t)
             os.chmod(t.path("a"), 0)
             os.chmod(t.path("b"), 0o333)
-            p = self.run_as_user(t.root, "2 directories could not be read; they count as empty.")
+            p = self.run_as_user(t.root, [t.path("b"), t.path("a")],
+                                 "2 directories could not be read; they count as empty.")
             self.assertEqual(len(p.tree()), 5)
+
+    def test_ten_are_named_and_the_rest_counted(self):
+        # Guards pages of names on the error output: ten, then how many more.
+        with h.Tree({"d%02d/f" % i: 10 for i in range(12)}) as t:
+            self.open_to_all(t)
+            for i in range(12):
+                os.chmod(t.path("d%02d" % i), 0)
+            r = subprocess.run(_drop(h.command([h.arg(t.root)])), env=_env(self.wine_prefix()),
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            errors = r.stderr.decode().splitlines()
+            self.assertEqual(errors[10:], ["and 2 more",
+                                           "12 directories could not be read; they count as empty."])
+            lead = h.arg(t.path("d"))
+            self.assertTrue(all(l.startswith(lead) for l in errors[:10]), errors)
 
     def test_closing_line_follows_quitting_the_scroller(self):
         # Guards the line lost when the report ends by a key instead of its last page, or
@@ -145,8 +172,11 @@ class UnreadableDirectories(unittest.TestCase):
                 term.wait_for("[U]nits [Esc]")
                 self.assertNotIn(ONE, "\n".join(term.screen()))
                 term.keys("q")
-                self.assertEqual(term.exit_code(), 0)
-                self.assertIn(ONE, term.screen())
+                self.assertEqual(term.exit_code(), 1)
+                screen = term.screen()
+                self.assertIn(ONE, screen)
+                named = h.arg(t.path("locked")) + h.SEP + ": "
+                self.assertTrue(any(l.startswith(named) for l in screen), screen)
 
 
 if __name__ == "__main__":

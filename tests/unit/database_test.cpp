@@ -324,8 +324,8 @@ class Json : public Database {
     Database::SetUp();
     SetExampleFigures();
     Scan = ScanSettings{false, INT32_MAX, 0, NAME, 3, 255, 4, 4096};
-    ExcludedDirectories = 0;
-    UnreadableDirectories = 0;
+    LastScan.excluded = 0;
+    LastScan.unreadable = 0;
     ClearExclusions(false, true);
   }
   void TearDown() override {
@@ -362,7 +362,7 @@ TEST_F(Json, DocumentOfTheWorkedExample) {
   Scan.maxDepth = 3;
   Scan.sortOrder = TOTAL;
   AddExclusion("node_modules", 12);
-  ExcludedDirectories = 2;
+  LastScan.excluded = 2;
   std::vector<std::string> l = Document();
   ASSERT_EQ(l.size(), 12u);
   std::string head =
@@ -421,6 +421,22 @@ TEST_F(Json, MergedNodesKeepTheirOwnNameAndSayTheyAreMerged) {
   EXPECT_TRUE(StartsWith(l[7], "{\"name\": \"x ... y\", ")) << l[7];
   EXPECT_NE(l[7].find("\"merged\": true"), std::string::npos);
   EXPECT_NE(l[1].find("\"depth\": null"), std::string::npos) << "no depth limit";
+}
+
+TEST_F(Json, DirectoriesNotReadWholeSayItTheOthersCarryNoSuchField) {
+  ResetRoot("R");
+  RootNode.ownNameLength = 1;
+  AddChild(&RootNode, NewNode("locked"))->readError = true;
+  AddChild(&RootNode, NewNode("open"));
+  LastScan.unreadable = 1;
+  std::vector<std::string> l = Document();
+  ASSERT_EQ(l.size(), 10u);
+  EXPECT_NE(l[3].find("\"unreadable\": 1}"), std::string::npos) << l[3];
+  EXPECT_EQ(l[5].find("read_error"), std::string::npos) << l[5];
+  EXPECT_EQ(l[6],
+            "{\"name\": \"locked\", \"own\": 0, \"wasted\": 0, \"files\": 0, \"total\": 0, "
+            "\"merged\": false, \"read_error\": true, \"children\": []},");
+  EXPECT_EQ(l[7].find("read_error"), std::string::npos) << l[7];
 }
 
 TEST_F(Json, NamesAreEscapedAndInvalidUtf8KeptInHexadecimal) {

@@ -66,6 +66,35 @@ TEST(ExpandDrivePath, ResultIsCutAt4095Characters) {
   EXPECT_EQ(r.substr(0, 8), "C:\\WORK\\");
 }
 
+TEST(ExpandPath, APathPastTheBudgetIsSaidToBeSoNeverTakenForItsAncestor) {
+  // Cut to 4095 bytes, the path would name one of the directories above it.
+  bool tooLong = true;
+  std::string fits = "/" + std::string(4094, 'a');
+  EXPECT_EQ(S(ExpandPosixPath(PMake(fits.c_str()), BMake("/work"), &tooLong)), fits);
+  EXPECT_FALSE(tooLong);
+  std::string over = "/" + std::string(4095, 'a');  // as the argument keeps it: 4096 bytes
+  EXPECT_EQ(S(ExpandPosixPath(PMake(over.c_str()), BMake("/work"), &tooLong)).size(), 4095u);
+  EXPECT_TRUE(tooLong);
+  // A relative argument that the current directory takes past the budget, and one it does not.
+  ExpandPosixPath(PMake(std::string(4089, 'r').c_str()), BMake("/work"), &tooLong);
+  EXPECT_FALSE(tooLong);
+  ExpandPosixPath(PMake(std::string(4090, 'r').c_str()), BMake("/work"), &tooLong);
+  EXPECT_TRUE(tooLong);
+  ExpandPosixPath(PMake(std::string(4089, 'r').c_str()), BMake("/work/"), &tooLong);
+  EXPECT_FALSE(tooLong) << "the separator the directory has is not counted twice";
+  // The drive rules: a full path, a rooted one and a relative one.
+  ExpandDrivePath(PMake(("C:\\" + std::string(4093, 'w')).c_str()), Dirs, &tooLong);
+  EXPECT_TRUE(tooLong);
+  ExpandDrivePath(PMake(("\\" + std::string(4092, 'w')).c_str()), Dirs, &tooLong);
+  EXPECT_FALSE(tooLong) << "C: and the rooted path: 4,095 bytes";
+  ExpandDrivePath(PMake(("\\" + std::string(4093, 'w')).c_str()), Dirs, &tooLong);
+  EXPECT_TRUE(tooLong);
+  ExpandDrivePath(PMake(std::string(4088, 'w').c_str()), Dirs, &tooLong);
+  EXPECT_TRUE(tooLong) << "C:\\WORK\\ and 4,088 bytes";
+  ExpandDrivePath(PMake(std::string(4087, 'w').c_str()), Dirs, &tooLong);
+  EXPECT_FALSE(tooLong);
+}
+
 TEST(ExpandPosixPath, RelativeArgumentsJoinTheCurrentDirectory) {
   EXPECT_EQ(X("."), "/work/");
   EXPECT_EQ(X(""), "/work/");

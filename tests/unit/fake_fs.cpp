@@ -15,6 +15,7 @@ struct Enumeration {
   size_t position = 0;           // index of the entry handed out last
 };
 Enumeration Current;
+std::string LastFailure;  // the reason of the last failing open or read
 
 std::string WithSeparator(std::string path) {
   if (path.empty() || path.back() != PathSeparator) path += PathSeparator;
@@ -55,7 +56,10 @@ FindResult FakeFirst(const PathStr& directory, FindEntry* entry) {
   auto it = Table.find(path);
   if (it == Table.end() || it->second.gone) return FindPathNotFound;
   FakeDirectory& d = it->second;
-  if (d.opening != FindFound) return d.opening;
+  if (d.opening != FindFound) {
+    LastFailure = d.reason;
+    return d.opening;
+  }
   if (d.entries.empty()) return FindNoEntries;  // read, but not even "." in it
   ++FakeLog.openNow;
   if (FakeLog.openNow > FakeLog.openMost) FakeLog.openMost = FakeLog.openNow;
@@ -66,25 +70,31 @@ FindResult FakeFirst(const PathStr& directory, FindEntry* entry) {
   return FindFound;
 }
 
-bool FakeNext(FindEntry* entry) {
-  if (!Current.dir) return false;
+NextResult FakeNext(FindEntry* entry) {
+  if (!Current.dir) return NextEnd;
   size_t next = Current.position + 1;
-  if (next >= Current.dir->entries.size()) return false;
-  if (Current.dir->nextFailsAfter >= 0 && (int)next >= Current.dir->nextFailsAfter) return false;
+  if (Current.dir->nextFailsAfter >= 0 && (int)next >= Current.dir->nextFailsAfter) {
+    LastFailure = Current.dir->reason;
+    return NextFailed;
+  }
+  if (next >= Current.dir->entries.size()) return NextEnd;
   Current.position = next;
   Fill(entry);
-  return true;
+  return NextFound;
 }
 
 bool FakeReleaseMemory() { return false; }
 
-const FileSystemOps FakeOps = {FakeStartScan, FakeFirst,   FakeNext,
-                               FakeClose,     FakeEndScan, FakeReleaseMemory};
+void FakeFailureText(BStr* text) { *text = BMake(LastFailure.data(), (int)LastFailure.size()); }
+
+const FileSystemOps FakeOps = {FakeStartScan, FakeFirst,   FakeNext,         FakeClose,
+                               FakeEndScan,   FakeReleaseMemory, FakeFailureText};
 }  // namespace
 
 void FakeFsReset() {
   Table.clear();
   Current = Enumeration();
+  LastFailure.clear();
   FakeLog = FakeFsLog();
 }
 

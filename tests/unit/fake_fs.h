@@ -46,6 +46,7 @@ struct FakeDirectory {
   std::vector<FakeEntry> entries;  // in the order the enumeration returns them
   FindResult opening = FindFound;  // FindPathNotFound or FindFailed make opening fail so
   int nextFailsAfter = -1;         // the next-entry request fails after this many entries
+  std::string reason = "Permission denied";  // the system's text when opening or reading fails
   bool vanishes = false;           // removed as soon as its parent's enumeration is closed
   bool gone = false;               // removed: opening it gives FindPathNotFound
 };

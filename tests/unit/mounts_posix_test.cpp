@@ -1,9 +1,9 @@
-// Path lookup through the mount table: which mount a path lies on, and which mount points below
-// a start directory belong to other file systems, whatever the order of the table's lines.
+// Path lookup through the mount table: which mount a path lies on, and which mount points lie
+// below a start directory (other file systems and bind mounts of the same one), whatever the
+// order of the table's lines.
 #include "disk/mounts_posix.h"
 
 #include <gtest/gtest.h>
-#include <sys/sysmacros.h>
 
 namespace {
 // The shape of a real table: /proc, /sys and /dev listed before the root mount they sit on.
@@ -16,8 +16,6 @@ const char RootListedLate[] =
     "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
     "28 27 0:25 / /mnt/two\\040words ro - tmpfs none ro\n"
     "31 23 0:28 / /sys/fs/cgroup rw - tmpfs tmpfs rw\n";
-
-const dev_t Disk = makedev(254, 0);
 
 std::string At(const MountTable& t, const std::string& path) {
   int m = MountHolding(t, path);
@@ -33,11 +31,12 @@ TEST(MountTable, MountsListedBeforeTheirParentAreStillFound) {
   EXPECT_EQ(At(t, "/dev/shm/x"), "/dev/shm");
   EXPECT_EQ(At(t, "/devices"), "/");  // a name that only begins like a mount point
   EXPECT_EQ(At(t, "/mnt/two words/in"), "/mnt/two words");
-  EXPECT_EQ(ForeignMountsBelow(t, "/", Disk),
+  EXPECT_EQ(MountPointsBelow(t, "/"),
             (std::vector<std::string>{"/dev/", "/dev/pts/", "/dev/shm/", "/mnt/two words/",
                                       "/proc/", "/sys/", "/sys/fs/cgroup/"}));
-  EXPECT_EQ(ForeignMountsBelow(t, "/sys/", makedev(0, 22)),
-            (std::vector<std::string>{"/sys/fs/cgroup/"}));
+  EXPECT_EQ(MountPointsBelow(t, "/sys/"), (std::vector<std::string>{"/sys/fs/cgroup/"}));
+  EXPECT_EQ(MountPointsBelow(t, "/sys/fs/cgroup/"), (std::vector<std::string>{}))
+      << "the start directory itself is not below it";
 }
 
 TEST(MountTable, StackedCoveredAndMovedMounts) {
@@ -57,7 +56,10 @@ TEST(MountTable, StackedCoveredAndMovedMounts) {
       << "the covered tmpfs is not what /srv/a/b shows";
   EXPECT_EQ(t.mounts[MountHolding(t, "/srv/a/moved/f")].id, 42);
   EXPECT_EQ(t.mounts[MountHolding(t, "/srv/s")].id, 44);
-  EXPECT_EQ(ForeignMountsBelow(t, "/srv/", Disk), (std::vector<std::string>{"/srv/a/moved/"}));
+  // The bind mounts of the disk at /srv/a and /srv/s are mount points as much as the tmpfs;
+  // the covered /srv/a/b is not where lookup goes.
+  EXPECT_EQ(MountPointsBelow(t, "/srv/"),
+            (std::vector<std::string>{"/srv/a/", "/srv/a/moved/", "/srv/s/"}));
 }
 
 TEST(MountTable, MalformedTablesAreRefused) {

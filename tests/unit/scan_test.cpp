@@ -250,13 +250,21 @@ TEST_F(ScanTest, MissingStartDirectoryIsAlsoSaidOnStandardErrorWhenOutputIsNoTer
   EXPECT_EQ(out.errors, "quorvel: " + message + PlatformLineEnd);
 }
 
-TEST_F(ScanTest, StartDirectoryThatCannotBeOpenedCountsAsEmptyWithoutMessage) {
+TEST_F(ScanTest, StartDirectoryThatCannotBeOpenedMakesNoReportAndIsNamed) {
+  // An empty report would pass for an empty directory: there is none, and the run driver names
+  // the directory with the system's reason.
   Dir().opening = FindFailed;
-  EXPECT_TRUE(Run());
+  Dir().reason = "Permission denied";
+  EXPECT_FALSE(Run());
   EXPECT_EQ(out.text, "");
-  EXPECT_EQ(RootNode.localSize, 0);
-  EXPECT_EQ(RootNode.wastage, 0);
-  EXPECT_EQ(UnreadableDirectories, 1);
+  EXPECT_TRUE(LastScan.startUnreadable);
+  EXPECT_EQ(LastScan.unreadable, 1);
+  ASSERT_EQ(LastScan.named.size(), 1u);
+  EXPECT_EQ(LastScan.named[0].path, Root() + Sep);
+  EXPECT_EQ(LastScan.named[0].trouble, CouldNotOpen);
+  EXPECT_EQ(LastScan.named[0].reason, "Permission denied");
+  EXPECT_EQ(FakeLog.endScans, 1);
+  EXPECT_EQ(ScanDepth, 0);
 }
 
 TEST_F(ScanTest, VanishedSubdirectoryWritesTheMessageAndKeepsZeroFigures) {
@@ -274,6 +282,15 @@ TEST_F(ScanTest, VanishedSubdirectoryWritesTheMessageAndKeepsZeroFigures) {
   EXPECT_EQ(gone->fileCount, 0);
   EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"gone", "kept"}));
   EXPECT_EQ(RootNode.subdirsSize, 4096);
+  // Counted apart from the unreadable ones, marked, and named after the report.
+  EXPECT_EQ(LastScan.vanished, 1);
+  EXPECT_EQ(LastScan.unreadable, 0);
+  EXPECT_TRUE(gone->readError);
+  EXPECT_FALSE(Child(&RootNode, "kept")->readError);
+  ASSERT_EQ(LastScan.named.size(), 1u);
+  EXPECT_EQ(LastScan.named[0].path, PathOf("gone"));
+  EXPECT_EQ(LastScan.named[0].trouble, Vanished);
+  EXPECT_TRUE(ScanIncomplete());
 }
 
 TEST_F(ScanTest, VanishedSubdirectoryIsFoldedWhenAMinimumSizeIsSet) {
@@ -295,6 +312,7 @@ TEST_F(ScanTest, UnreadableSubdirectoryShowsZerosWithoutMessageAndIsCounted) {
   FakeDir(Root() + Sep + "bare", false);
   Dir().entries.push_back(FakeSubdir("locked too"));
   Dir("locked too").opening = FindFailed;
+  Dir("locked too").reason = "Input/output error";
   EXPECT_TRUE(Run());
   EXPECT_EQ(out.Lines(),
             (std::vector<std::string>{"Path was not found (maximum path length exceeded?): " +
@@ -305,13 +323,25 @@ TEST_F(ScanTest, UnreadableSubdirectoryShowsZerosWithoutMessageAndIsCounted) {
   EXPECT_EQ(locked->wastage, 0);
   EXPECT_EQ(locked->fileCount, 0);
   EXPECT_EQ(Child(&RootNode, "bare")->localSize, 0);
-  EXPECT_EQ(UnreadableDirectories, 2);
+  EXPECT_EQ(LastScan.unreadable, 2);
+  EXPECT_TRUE(locked->readError);
+  EXPECT_FALSE(Child(&RootNode, "mount")->readError) << "another file system is no failure";
+  EXPECT_FALSE(Child(&RootNode, "bare")->readError);
+  // Named in the order the scan met them (the last listed first), with the system's reason.
+  std::vector<std::string> named;
+  for (const TroubledDirectory& t : LastScan.named)
+    named.push_back(t.path + " " + std::to_string(t.trouble) + " " + t.reason);
+  EXPECT_EQ(named, (std::vector<std::string>{PathOf("locked too") + " 0 Input/output error",
+                                             PathOf("gone") + " 2 ",
+                                             PathOf("locked") + " 0 Permission denied"}));
   // The next scan counts afresh.
   ReleaseRoot();
   Dir("locked").opening = FindFound;
   Dir("locked too").opening = FindFound;
   EXPECT_TRUE(Run());
-  EXPECT_EQ(UnreadableDirectories, 0);
+  EXPECT_EQ(LastScan.unreadable, 0);
+  EXPECT_EQ(LastScan.vanished, 2);  // gone, and locked/inner, which is listed but not there
+  EXPECT_EQ(LastScan.named.size(), 2u);
 }
 
 TEST_F(ScanTest, FailingNextEntryRequestKeepsWhatWasCounted) {
@@ -320,9 +350,58 @@ TEST_F(ScanTest, FailingNextEntryRequestKeepsWhatWasCounted) {
   d.entries.push_back(FakeFile("b", 1));
   d.entries.push_back(FakeFile("c", 1));
   d.nextFailsAfter = 3;  // ".", "..", "a"
+  d.reason = "Input/output error";
   EXPECT_TRUE(Run());
   EXPECT_EQ(RootNode.fileCount, 1);
   EXPECT_EQ(RootNode.localSize, 4096 + 4096);
+  // But it is no listing's end: the directory could not be read whole, and says so.
+  EXPECT_TRUE(RootNode.readError);
+  EXPECT_EQ(LastScan.unreadable, 1);
+  ASSERT_EQ(LastScan.named.size(), 1u);
+  EXPECT_EQ(LastScan.named[0].trouble, ReadFailed);
+  EXPECT_EQ(LastScan.named[0].reason, "Input/output error");
+}
+
+TEST_F(ScanTest, ASubdirectoryWhoseReadFailsKeepsWhatWasReadAndItsSubdirectories) {
+  // What was listed before the failure is read on: its subdirectories too.
+  Dir().entries.push_back(FakeSubdir("half"));
+  FakeDirectory& half = Dir("half");
+  half.entries.push_back(FakeFile("a", 100));
+  half.entries.push_back(FakeSubdir("in"));
+  half.entries.push_back(FakeFile("lost", 100));
+  half.nextFailsAfter = 4;
+  Dir("half/in").entries.push_back(FakeFile("b", 100));
+  EXPECT_TRUE(Run());
+  const DirNode* h = Child(&RootNode, "half");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->fileCount, 1);
+  EXPECT_TRUE(h->readError);
+  EXPECT_EQ(ChildNames(h), (std::vector<std::string>{"in"}));
+  EXPECT_FALSE(Child(h, "in")->readError);
+  EXPECT_EQ(TotalFiles, 2);
+  EXPECT_FALSE(RootNode.readError);
+}
+
+TEST_F(ScanTest, TheFirstTenTroubledDirectoriesAreNamedTheRestCounted) {
+  for (int i = 0; i < 25; ++i) {
+    std::string name = "d" + std::to_string(100 + i);
+    Dir().entries.push_back(FakeSubdir(name));
+    if (i % 2) Dir(name).opening = FindFailed;  // the even ones are never made: vanished
+  }
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(LastScan.unreadable, 12);
+  EXPECT_EQ(LastScan.vanished, 13);
+  ASSERT_EQ(LastScan.named.size(), (size_t)NamedTroubleLimit);
+  EXPECT_EQ(LastScan.named[0].path, PathOf("d124"));  // the last listed is read first
+  EXPECT_EQ(LastScan.named[9].path, PathOf("d115"));
+}
+
+TEST_F(ScanTest, ACompleteScanIsNoIncompleteOne) {
+  Dir().entries.push_back(FakeSubdir("a"));
+  Dir("a").opening = FindOtherDevice;
+  EXPECT_TRUE(Run());
+  EXPECT_FALSE(ScanIncomplete());
+  EXPECT_TRUE(LastScan.named.empty());
 }
 
 TEST_F(ScanTest, SubdirectoryPathsUpToTheBudgetAreReadLongerOnesSkipped) {
@@ -353,6 +432,10 @@ TEST_F(ScanTest, SubdirectoryPathsUpToTheBudgetAreReadLongerOnesSkipped) {
     EXPECT_EQ(skipped->fileCount, 0);
     EXPECT_EQ(FakeLog.opened, (std::vector<std::string>{Root() + Sep, PathOf(fits)}));
     EXPECT_EQ(TotalFiles, 1);
+    // The report lacks it: it is counted, though not named (its two lines name it).
+    EXPECT_EQ(LastScan.skipped, 1);
+    EXPECT_TRUE(LastScan.named.empty());
+    EXPECT_TRUE(ScanIncomplete());
   }
 }
 
@@ -568,7 +651,7 @@ TEST_F(ExclusionScan, ExcludedDirectoriesAreNotReadNotCountedAndLeaveNoNode) {
   EXPECT_EQ(Child(&RootNode, "app")->firstChild, nullptr);
   EXPECT_EQ(ChildNames(Child(&RootNode, "src")), (std::vector<std::string>{"lib"}));
   EXPECT_EQ(ChildNames(Child(Child(&RootNode, "src"), "lib")), (std::vector<std::string>{"gen"}));
-  EXPECT_EQ(ExcludedDirectories, 3);
+  EXPECT_EQ(LastScan.excluded, 3);
   EXPECT_FALSE(Opened("node_modules"));
   EXPECT_FALSE(Opened("app/node_modules"));
   EXPECT_FALSE(Opened("src/gen"));
@@ -582,7 +665,7 @@ TEST_F(ExclusionScan, ExcludedDirectoriesAreNotReadNotCountedAndLeaveNoNode) {
   ReleaseRoot();
   ClearExclusions(false, true);
   EXPECT_TRUE(Run());
-  EXPECT_EQ(ExcludedDirectories, 0);
+  EXPECT_EQ(LastScan.excluded, 0);
   EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"app", "node_modules", "src"}));
 }
 
@@ -594,7 +677,7 @@ TEST_F(ExclusionScan, AnExcludedDirectoryTooLongToReadIsNotReportedAsSkipped) {
   Dir().entries.push_back(FakeSubdir("very-long-directory-name"));
   Dir().entries.push_back(FakeSubdir("another-long-name"));
   EXPECT_TRUE(Run());
-  EXPECT_EQ(ExcludedDirectories, 1);
+  EXPECT_EQ(LastScan.excluded, 1);
   EXPECT_EQ(out.text.find("very-long"), std::string::npos) << out.text;
   EXPECT_NE(out.text.find("another-long-name"), std::string::npos) << out.text;
 }

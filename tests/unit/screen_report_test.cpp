@@ -292,7 +292,7 @@ TEST_F(ScreenReport, FooterCountsExcludedDirectoriesWhenPatternsWereGiven) {
   BuildExample();
   ClearExclusions(false, true);
   AddExclusion("x", 1);
-  ExcludedDirectories = 1234;
+  LastScan.excluded = 1234;
   std::vector<std::string> l = Whole();
   EXPECT_EQ(CountReportLines(Screen), 16);
   ASSERT_EQ(l.size(), 16u);
@@ -303,7 +303,7 @@ TEST_F(ScreenReport, FooterCountsExcludedDirectoriesWhenPatternsWereGiven) {
   // A pass that starts inside the footer writes the lines it asks for.
   EXPECT_EQ(Pass(9, 3, 16), (std::vector<std::string>{l[9], l[10], l[11]}));
   // Patterns that matched nothing still say so.
-  ExcludedDirectories = 0;
+  LastScan.excluded = 0;
   EXPECT_EQ(Whole()[9], "Excluded directories: 0");
   ClearExclusions(false, false);
   EXPECT_EQ(Whole(), ExampleLines);

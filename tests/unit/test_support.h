@@ -70,6 +70,7 @@ struct StateGuard {
   int scanDepth = ScanDepth;
   int32_t totalFiles = TotalFiles;
   int64_t totalWaste = TotalWaste;
+  ScanOutcome lastScan = LastScan;
   DirNode root = RootNode;
   int32_t driveCluster = DriveClusterSize;
   int64_t driveFree = DriveFreeBytes, driveTotal = DriveTotalBytes;
@@ -101,6 +102,7 @@ struct StateGuard {
     ScanDepth = scanDepth;
     TotalFiles = totalFiles;
     TotalWaste = totalWaste;
+    LastScan = lastScan;
     RootNode = root;
     DriveClusterSize = driveCluster;
     DriveFreeBytes = driveFree;

@@ -46,7 +46,7 @@ void FeedDiskOrder(TreeBuild* b, const std::string& path, const std::string& nam
       FileFacts f = {e.name,   e.nameLength, e.size,  e.allocated, e.held,
                      e.linked, e.device,     e.inode, 0,           false};
       TreeAddFile(b, f);
-    } while (fs->findNext(&e));
+    } while (fs->findNext(&e) == NextFound);
   }
   fs->findClose();
   TreeEndListing(b, entries);
@@ -76,7 +76,7 @@ void FeedDumpOrder(TreeBuild* b, const std::string& path, const std::string& nam
                      e.linked ? e.inode : 0,
                      e.held};
       listing.push_back(copy);
-    } while (fs->findNext(&e));
+    } while (fs->findNext(&e) == NextFound);
   }
   fs->findClose();
   DirectoryFacts facts = {0, 0, false, 0, r == FindFailed, false};
@@ -238,7 +238,7 @@ TEST_F(TreeBuilderTest, DiskOrderBuildsTheScansTreeUnderRandomSettings) {
     ScanWith(s);
     int32_t files = TotalFiles;
     int64_t waste = TotalWaste;
-    int32_t unreadable = UnreadableDirectories, excluded = ExcludedDirectories;
+    int32_t unreadable = LastScan.unreadable, excluded = LastScan.excluded;
     BuildWith(s, false);
     ASSERT_EQ(Differ(&RootNode, &made, ""), "") << "round " << round;
     EXPECT_EQ(build.totals.files, files);
