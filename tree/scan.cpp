@@ -325,12 +325,10 @@ bool ScanIncomplete() {
 bool ScanDirectory(DirNode* root) {
   BeginScan();
   DirNode* pending;
-  // [-top / file exclusion] Known before the start directory's files are taken: their path
-  // below it is empty.
-  StartLength = ScanPath.length + (ScanPath.length > 0 && ScanPath.text[ScanPath.length - 1] ==
-                                                              PathSeparator
-                                       ? 0
-                                       : 1);
+  // [-top / file exclusion] Known before the start directory's files are taken (the listing
+  // appends the separator): their path below it is empty.
+  bool endsInSeparator = ScanPath.length > 0 && ScanPath.text[ScanPath.length - 1] == PathSeparator;
+  StartLength = ScanPath.length + (endsInSeparator ? 0 : 1);
   FindResult start = ReadListing(root, &pending);
   StartLength = ScanPath.length;
   if (start == FindPathNotFound) {

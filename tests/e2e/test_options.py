@@ -195,6 +195,11 @@ class ShapingOptions(Report):
             body = self.report([h.arg(t.root), "-cl=4096", "--exclude=" + pattern])
             grand, _, files = totals_line(body).split()[:3]
             self.assertEqual(int(grand.replace(b",", b"")) - tables, sum(n for n, _ in du_files))
+            # And against du's own total (-sx), less the blocks du counts for the directories.
+            du_total = subprocess.run(["du", "-sxB1", "--exclude=" + pattern, t.root],
+                                      stdout=subprocess.PIPE, check=True).stdout.split()[0]
+            own = sum(os.lstat(path).st_blocks * 512 for _, path in du if os.path.isdir(path))
+            self.assertEqual(int(grand.replace(b",", b"")) - tables, int(du_total) - own)
             self.assertEqual(int(files), len(du_files))
             self.assertEqual(sorted(os.path.basename(p) for n, p in du_files if n),
                              ["index.js", "keep.bin", "readme.md"])
