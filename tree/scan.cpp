@@ -158,9 +158,20 @@ int32_t TakeEntries(DirNode* n, FindEntry* entry, DirNode** pending) {
         LastScan.leftOut = AddCount(LastScan.leftOut, 1);
       continue;
     }
+    // [-top / file exclusion: until the scan feeds the tree builder]
+    const char* rel = ScanPath.text + StartLength;
+    int relLength = ScanPath.length - StartLength;
+    if (Excluded(rel, relLength, entry->name, entry->nameLength)) {
+      LastScan.excludedFiles = AddCount(LastScan.excludedFiles, 1);
+      continue;
+    }
     n->fileCount = AddCount(n->fileCount, 1);
     TotalFiles = AddCount(TotalFiles, 1);
+    int64_t before = n->localSize;
     ChargeFile(n, *entry);
+    if (Scan.top)
+      OfferTop(&Scan.top->files, n->localSize - before, rel, relLength, entry->name,
+               entry->nameLength);
   } while ((next = ScanFileSystem->findNext(entry)) == NextFound);
   if (next == NextFailed) NoteUnreadable(n, ReadFailed);
   return entries;
@@ -289,6 +300,7 @@ void BeginScan() {
   LastScan.leftOut = 0;
   LastScan.skipped = 0;
   LastScan.excluded = 0;
+  LastScan.excludedFiles = 0;
   LastScan.startUnreadable = false;
   LastScan.named.clear();
   Frames.clear();
@@ -313,6 +325,10 @@ bool ScanIncomplete() {
 bool ScanDirectory(DirNode* root) {
   BeginScan();
   DirNode* pending;
+  // [-top / file exclusion] Known before the start directory's files are taken (the listing
+  // appends the separator): their path below it is empty.
+  bool endsInSeparator = ScanPath.length > 0 && ScanPath.text[ScanPath.length - 1] == PathSeparator;
+  StartLength = ScanPath.length + (endsInSeparator ? 0 : 1);
   FindResult start = ReadListing(root, &pending);
   StartLength = ScanPath.length;
   if (start == FindPathNotFound) {
@@ -357,6 +373,10 @@ bool ScanDirectory(DirNode* root) {
       continue;
     }
     ScanFrame done = Frames.back();
+    // [-top] The directory's own bytes are whole; ScanPath holds its path and separator.
+    if (Scan.top)
+      OfferTop(&Scan.top->dirs, done.node->localSize, ScanPath.text + StartLength,
+               done.node == root ? 0 : done.pathLength - StartLength - 1, "", 0);
     Frames.pop_back();
     --ScanDepth;
     done.node->firstChild = SortSiblings(Scan.sortOrder, done.placed);

@@ -10,6 +10,7 @@
 #include "tree/dir_node.h"
 #include "tree/exclude.h"
 #include "tree/sort_order.h"
+#include "tree/top_list.h"
 
 // Settings the scan reads; the run driver copies them from RunOptions before each scan.
 struct ScanSettings {
@@ -27,6 +28,9 @@ struct ScanSettings {
   // Worker threads the POSIX build may start to read directories ahead of the scan (1: reads
   // in line, with none); 0: the build's default. The Windows build always reads in line.
   int readAheadThreads = 0;
+  // The lists of the largest files and directories the scan fills (-top=N), started by the run
+  // driver; null: none.
+  TopLists* top = nullptr;
 };
 extern ScanSettings Scan;
 
@@ -105,6 +109,9 @@ struct ScanOutcome {
   bool startUnreadable;
   // The first NamedTroubleLimit unreadable or vanished directories, in the scan's order.
   std::vector<TroubledDirectory> named;
+  int32_t excludedFiles = 0;  // files left out because they matched an exclusion pattern
+  // Entries a saved scan lists as left out by a pattern, files or directories (not known which).
+  int32_t excludedListed = 0;
 };
 extern ScanOutcome LastScan;
 

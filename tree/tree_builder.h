@@ -20,6 +20,7 @@
 #include "tree/dir_node.h"
 #include "tree/seen_files.h"
 #include "tree/sort_order.h"
+#include "tree/top_list.h"
 
 // What a producer knows of a directory as it opens.
 struct DirectoryFacts {
@@ -80,6 +81,8 @@ struct BuildSettings {
   // No shaping at all (no depth limit, no minimum size, siblings in no order): a tree to
   // compare with, where every directory must keep its node.
   bool keepAll;
+  // Entries kept in each list of the largest files and directories (-top=N); 0: no lists.
+  int topCount = 0;
 };
 
 // The figures of a run, as the scan keeps them.
@@ -88,8 +91,12 @@ struct BuildTotals {
   int64_t waste;             // every directory's own padding
   int32_t unreadable;        // directories that could not be read (they count as empty)
   int32_t leftOut;           // subdirectories left out for want of memory
-  int32_t excluded;          // entries left out by an exclusion pattern
+  int32_t excluded;          // directories left out by an exclusion pattern
   int32_t otherFileSystems;  // directories not entered: on another file system
+  int32_t excludedFiles;     // files left out by an exclusion pattern
+  // Entries a saved scan lists as left out by a pattern: a dump marks files and directories
+  // alike, so which they were is not known.
+  int32_t excludedListed;
 };
 
 // The cluster sizes a tree may be rounded to when none is given: powers of two, 512 to 65,536.
@@ -133,6 +140,11 @@ struct TreeBuild {
   int32_t chosenUnit;           // the file system's unit they were taken with, once finished
   BuildTotals totals;
   bool started;
+  // The largest files and directories (settings.topCount), one pair of lists for each cluster
+  // the figures may yet be rounded to; when the tree is whole, those of the chosen one, ranked,
+  // are in `top`.
+  TopList topFiles[ClusterCandidates], topDirs[ClusterCandidates];
+  TopLists top;
 };
 
 // Starts a tree into root (its name set by the caller, all figures zero), with the settings;
@@ -146,7 +158,8 @@ void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root, const
 // up to its matching close are ignored either way.
 bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
                        int32_t listed = -1);
-// A file of the open directory.
+// A file of the open directory. One whose name (or path below the root, for a pattern with a
+// separator) matches an exclusion pattern is an entry of the directory's table and nothing else.
 void TreeAddFile(TreeBuild* b, const FileFacts& facts);
 // An entry of the open directory that is listed but not read (see NotRead).
 void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why, int32_t listed = -1);
@@ -161,8 +174,9 @@ void TreeCloseDirectory(TreeBuild* b);
 // part in choosing the cluster, nothing else.
 void TreeNoteHeld(TreeBuild* b, int64_t held);
 
-// Ends the tree (every directory closed): sizes and shapes what waited. Returns the cluster
-// the figures were rounded to (the given one, or the chosen one).
+// Ends the tree (every directory closed): sizes and shapes what waited, and ranks the lists of
+// the largest (b->top). Returns the cluster the figures were rounded to (the given one, or the
+// chosen one).
 int32_t FinishTree(TreeBuild* b);
 
 // The cluster a tree is rounded to when none is given: the largest power of two from 512 to
