@@ -299,6 +299,11 @@ class HostileTrees(unittest.TestCase):
         probe = subprocess.run(drop + ["test", "-x", h.exe()], env=env)
         if probe.returncode != 0:
             self.skipTest("the unprivileged user cannot reach %s" % h.exe())
+        if h.WINDOWS and not os.path.isdir(env["WINEPREFIX"]):
+            # Wine makes the user's prefix at its first program and says so on standard error:
+            # made beforehand, so that the run's standard error is the program's own.
+            subprocess.run(drop + h.command(["--version"]), env=env, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=300)
         return subprocess.run(drop + h.command(args), env=env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
 
