@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Generates the three benchmark trees under one folder, the same bytes for the same seed.
+"""Generates the benchmark trees under one folder, the same bytes for the same seed.
 
   typical/  about 20,000 directories and 200,000 files, sizes from empty to a few MB
   wide/     dirs/ with 50,000 empty subdirectories, files/ with 50,000 small files
   deep/     a chain of 100 directories, three files in each
   million/  one directory of 1,000,000 empty files
   many/     32 directories of 30,000 empty files each
+  huge/     one directory of 2,000,000 names: hard links to 40 files of 0 to 39 KiB, each file's
+            names spread over the whole listing (ext4 allows 65,000 names to a file)
 
 Files above 1 KiB are sparse (ftruncate), so the trees take little disk and generate in
 seconds; the sizes the scanners read are the same as if they held data. A stamp file records
@@ -129,12 +131,33 @@ def make_flat(root, rng, directories, files):
             "entries": len(folders) * (files + 2)}
 
 
+def make_huge(root, rng, names=2000000, files=40):
+    """One directory of `names` names, every one a hard link: name i is a name of file i % files,
+    so that a file's names lie in every batch of the listing and the scan's rule (the first
+    name met is charged) is tested across them. Quick to make: no inode per name."""
+    targets = os.path.join(root, "targets")
+    big = root
+    os.mkdir(targets)
+    sources = []
+    for k in range(files):
+        path = os.path.join(targets, "t%02d" % k)
+        write_file(path, 1024 * k)
+        sources.append(path)
+    order = list(range(names))
+    rng.shuffle(order)  # the names are not created in the order they are listed
+    for i in order:
+        os.link(sources[i % files], os.path.join(big, "n%07d" % i))
+    shutil.rmtree(targets)
+    return {"directories": 1, "files": names, "entries": names + 2}
+
+
 MAKERS = {
     "typical": make_typical,
     "wide": make_wide,
     "deep": make_deep,
     "million": lambda root, rng: make_flat(root, rng, 0, 1000000),
     "many": lambda root, rng: make_flat(root, rng, 32, 30000),
+    "huge": make_huge,
 }
 
 

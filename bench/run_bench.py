@@ -234,7 +234,8 @@ def main():
     ap.add_argument("--markdown", help="also write the tables in Markdown to this file")
     ap.add_argument("--no-root", dest="root", action="store_false",
                     help="leave out the machine's own / (timed only when run as root)")
-    ap.add_argument("only", nargs="*", default=["typical", "wide", "deep", "million", "many"])
+    ap.add_argument("only", nargs="*",
+                    default=["typical", "wide", "deep", "million", "many", "huge"])
     args = ap.parse_args()
 
     quorvel = os.path.abspath(args.quorvel)

@@ -28,6 +28,7 @@ alignas(8) char Entries[BatchBytes];        // one batch of its records
 Measured EntriesMeasured[MaxBatchRecords];  // what was measured of each
 BatchCursor InlineCursor;                   // the next of them
 bool InlineEnded = false;                   // the last read gave nothing, or failed
+int InlineBatches = 0;                      // batches read in line of this directory
 int LastError = 0;  // the system's error number of the last open or read that failed
 
 ReadAheadJob* Streaming = nullptr;  // the directory read ahead whose batches are handed out
@@ -42,6 +43,7 @@ void StartInLine(int fd) {
   DirFd = fd;
   InlineEnded = false;
   InlineCursor = BatchCursor{};
+  InlineBatches = 0;
 }
 
 // Reads the next batch of the directory read in line and measures every entry that is not a
@@ -57,12 +59,28 @@ NextResult Refill() {
     return NextFailed;
   }
   int count = SortRecords(Entries, n, EntriesMeasured);
+  MeasureRecords(DirFd, Entries, n, count, EntriesMeasured);
   InlineCursor = BatchCursor{Entries, n, 0, 0, EntriesMeasured};
-  BatchCursor names = InlineCursor;
-  FindEntry e;
-  for (int i = 0; i < count && NextInBatch(&names, &e); ++i)
-    if (!EntriesMeasured[i].directory) Measure(DirFd, e.name, &EntriesMeasured[i]);
+  ++InlineBatches;
   return NextFound;
+}
+
+// A directory read in line that proves large (more to come after BatchesOfASmallListing) goes on
+// with the workers, which read it on and measure its batches on every core: true when they took
+// it.
+bool ShareInLine() {
+  if (InlineBatches < BatchesOfASmallListing || InlineEnded || DirFd < 0 || !ReadingAhead())
+    return false;
+  ReadAheadJob* job = nullptr;
+  try {
+    job = ShareListing(DirFd);
+  } catch (const std::bad_alloc&) {
+  }
+  if (!job) return false;
+  Streaming = job;
+  DirFd = -1;
+  InlineCursor = BatchCursor{};
+  return true;
 }
 
 // The next entry: those read ahead first, then those read here (where the worker stopped).
@@ -95,10 +113,12 @@ NextResult RawNext(FindEntry* entry) {
     HandedReadError = 0;
     return NextFailed;
   }
+  if (NextInBatch(&InlineCursor, entry)) return NextFound;
+  if (ShareInLine()) return RawNext(entry);
   for (;;) {
-    if (NextInBatch(&InlineCursor, entry)) return NextFound;
     NextResult r = Refill();
     if (r != NextFound) return r;
+    if (NextInBatch(&InlineCursor, entry)) return NextFound;
   }
 }
 

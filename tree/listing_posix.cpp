@@ -332,6 +332,13 @@ void Measure(int dirFd, const char* name, Measured* m) {
   m->inode = (uint64_t)st.st_ino;
 }
 
+void MeasureRecords(int dirFd, const char* batch, long n, int count, Measured* measured) {
+  BatchCursor c{batch, n, 0, 0, measured};
+  FindEntry e;
+  for (int i = 0; i < count && NextInBatch(&c, &e); ++i)
+    if (!measured[i].directory) Measure(dirFd, e.name, &measured[i]);
+}
+
 long CheckRecords(const char* batch, long n) {
   long pos = 0;
   while (n - pos >= SmallestDirent) {

@@ -83,6 +83,10 @@ long ReadBatch(int fd, char* buffer, int size, int* error);
 // stays an entry of the table, counted as an empty file.
 void Measure(int dirFd, const char* name, Measured* m);
 
+// Measures every entry of a batch of n checked bytes holding count records (SortRecords) that
+// is not a directory, on the open directory dirFd.
+void MeasureRecords(int dirFd, const char* batch, long n, int count, Measured* measured);
+
 // The name's length: its terminating zero lies within the record (CheckRecords made sure).
 inline int NameLength(const LinuxDirent* d) {
   return (int)((const char*)std::memchr(d->name, 0, (size_t)(d->reclen - DirentNameOffset)) -

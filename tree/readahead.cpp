@@ -2,11 +2,19 @@
 // and the gathering of the subdirectories it reads itself. Portable: the platform reads.
 //
 // Memory: everything the workers hold (listings being read and read, and their records) is held
-// to ReadAheadBudget. A worker counts each batch as it reads it; one that would pass the budget
+// a budget. A worker counts each batch as it reads it; one that would pass the budget
 // waits, its directory open, until the scan has taken enough. The directory the scan is taking
 // is read on regardless, a few batches ahead of the scan, which frees each batch as it hands it
 // out: so a listing of any size costs what reading it in line costs, and batches are kept as the
 // system gave them, never copied or grown.
+//
+// A large listing on every core: past BatchesOfASmallListing, the listing the scan is taking is
+// kept with its names only, and its sizes are measured batch by batch by whichever thread comes
+// first (the idle workers, its reader when it is far enough ahead, the scan's thread for the
+// batch it needs next), all on its one descriptor, which its reader keeps open until the last
+// is measured. The scan takes the batches in the listing's order as before, each once measured.
+// A listing the scan's thread began in line is handed to the workers the same way once it
+// proves large (ShareListing).
 //
 // Failure: a worker that finds no file descriptor leaves its directory to the scan's thread (and
 // stops, since the others will find none either); one whose allocation fails does the same and
@@ -30,12 +38,20 @@
 #include "tree/scan.h"
 
 namespace {
-// The listings read ahead and not yet taken, with their records, are held to this many bytes
-// (a few thousand directories of the usual size). When it is full the workers wait until half
-// of it is free again, so that they go back to reading together instead of one at a time.
-constexpr size_t ReadAheadBudget = 1 << 20;
-// The directory the scan is taking is read at most this many batches ahead of it.
-constexpr int MostAheadOfTheScan = 4;
+// What reading ahead may add to the memory the scan takes in line: the workers' own space, the
+// listing the scan takes read ahead of it, and the budget for the listings read ahead and not
+// yet taken, with their records (a few thousand directories of the usual size; a cold disk keeps
+// the more of its requests under way the further ahead the workers may read). A quarter of what
+// is left for the budget is kept for the allocator's own overhead. When the budget is full the
+// workers wait until half of it is free again, so that they go back to reading together instead
+// of one at a time.
+constexpr size_t ReadAheadMemoryGoal = 8 << 20;
+constexpr size_t LeastBudget = 1 << 20;
+size_t ReadAheadBudget = LeastBudget;
+// The directory the scan is taking is read ahead of it by two batches more than there are workers
+// to measure them, at least this many and at most MostAheadOfTheScan (about 100 KB each).
+constexpr int LeastAheadOfTheScan = 4;
+constexpr int MostAheadOfTheScan = 24;
 }  // namespace
 
 // One directory read ahead for the scan, by its path below the start directory.
@@ -58,7 +74,11 @@ struct ReadAheadJob {
   int batches = 0;         // in that list
   size_t recordBytes = 0;  // what the record itself holds against the budget
   int fd = -1;             // Done with fd >= 0: its worker stopped early; the listing goes on here
-  bool queued = false;     // its subdirectories are queued
+  int measureFd = -1;      // the descriptor its batches are measured on, while any may need it
+  ReadAheadBatch* toMeasure = nullptr;  // the first batch kept without sizes that none claimed
+  int measuring = 0;                    // its batches being measured now
+  int readBatches = 0;                  // batches read of its listing
+  bool queued = false;                  // its subdirectories are queued
   bool taken = false;  // the scan takes its batches as they come, and gathers its subdirectories
   bool abandoned = false;  // the scan let it go while it was read: its worker deletes it
 };
@@ -112,6 +132,7 @@ struct ReadAheadState {
   std::condition_variable listingReady;  // the job the scan waits for has a batch, or is Done
   std::condition_variable progress;      // a worker that waits with a directory open may go on
   std::condition_variable descriptorFreed;    // no worker has a directory open any more
+  std::condition_variable measured;           // a job's last batch being measured is measured
   std::set<Siblings*, SoonerInScan> waiting;  // sibling lists with directories still to read
   std::unordered_map<std::string, Siblings*> byParent;  // the same lists, by the parent's rel
   std::unordered_map<std::string, Job*> started;        // read or being read, not yet taken, by rel
@@ -124,6 +145,9 @@ struct ReadAheadState {
   bool descriptorWanted = false;  // the scan's thread waits for a descriptor: start nothing
   bool shortOfMemory = false;     // an allocation failed on a worker: reading ahead ends
   bool stopping = false;
+  Job* sharedJob = nullptr;  // the job the scan takes, whose batches any worker may measure
+  Job* handedOn = nullptr;   // a listing the scan's thread began, for a worker to read on
+  int workers = 0;           // workers that have not ended
 };
 ReadAheadState Shared;
 
@@ -217,6 +241,42 @@ bool MayStart() {
   return false;
 }
 
+// How many batches the directory the scan is taking is read ahead of it with this many workers.
+int AheadOfTheScan(int workers) {
+  return std::min(std::max(workers + 2, LeastAheadOfTheScan), MostAheadOfTheScan);
+}
+int AheadOfTheScan() {
+  return AheadOfTheScan(Shared.workers);
+}
+
+// Claims the first batch of job j that waits for its sizes (j->toMeasure, not null) and measures
+// it; the caller holds the lock, which is let go meanwhile.
+void MeasureOne(Job* j, std::unique_lock<std::mutex>& hold) {
+  ReadAheadBatch* b = j->toMeasure;
+  j->toMeasure = b->next;
+  b->sizes = SizesBeingMeasured;
+  ++j->measuring;
+  int fd = j->measureFd;
+  hold.unlock();
+  Reader->measure(fd, b);
+  hold.lock();
+  b->sizes = SizesMeasured;
+  if (--j->measuring == 0) Shared.measured.notify_all();
+  if (Shared.awaited == j && j->first == b) Shared.listingReady.notify_one();
+}
+
+// A batch of the listing the scan takes waits for a worker to measure it.
+bool MeasureWaiting() {
+  return Shared.sharedJob && Shared.sharedJob->toMeasure;
+}
+
+// Measures what of job j's listing waits for its sizes and waits for those being measured, so
+// that its descriptor may be closed; the caller holds the lock.
+void FinishMeasuring(Job* j, std::unique_lock<std::mutex>& hold) {
+  while (j->toMeasure) MeasureOne(j, hold);
+  Shared.measured.wait(hold, [j] { return j->measuring == 0; });
+}
+
 // Whether the worker of job j may read its next batch, after waiting while it may not; the
 // caller holds the lock. False when it must stop reading: it is stopping, the scan's thread
 // wants its descriptor, or the scan let the job go.
@@ -225,10 +285,15 @@ bool MayGoOn(Job* j, std::unique_lock<std::mutex>& hold) {
     if (Shared.stopping || j->abandoned || (Shared.descriptorWanted && !j->taken)) return false;
     // The scan's own directory goes on regardless of the budget, a few batches ahead of it;
     // the others wait until the budget has room.
-    if (j->taken ? j->batches < MostAheadOfTheScan
+    if (j->taken ? j->batches < AheadOfTheScan()
                  : Shared.heldBytes + Reader->largestBatch <= ReadAheadBudget)
       return true;
     if (!j->taken) Shared.full = true;
+    // Far enough ahead of the scan: its reader measures meanwhile what waits for sizes.
+    if (j->toMeasure) {
+      MeasureOne(j, hold);
+      continue;
+    }
     ++Shared.pausedWorkers;
     Shared.progress.wait(hold);
     --Shared.pausedWorkers;
@@ -240,7 +305,12 @@ void Append(Job* j, ReadAheadBatch* b) {
   *j->tail = b;
   j->tail = &b->next;
   ++j->batches;
+  ++j->readBatches;
   Shared.heldBytes += b->size;
+  if (b->sizes == SizesWanted) {
+    if (!j->toMeasure) j->toMeasure = b;
+    if (Shared.idleWorkers > 0) Shared.workReady.notify_one();
+  }
   if (j->taken) Shared.listingReady.notify_one();
 }
 
@@ -287,16 +357,23 @@ struct FirstTurn {
   Siblings* subdirectories = nullptr;
 };
 
+// A batch of its own for what the last read put in the worker's space, its sizes measured or not.
+ReadAheadBatch* Keep(void* space, bool measured, bool* memoryShort) {
+  ReadAheadBatch* b = Reader->keep(space, memoryShort);
+  b->sizes = measured ? SizesMeasured : SizesWanted;
+  return b;
+}
+
 void ReadFirstTurn(const Job& j, void* space, FirstTurn* t) {
   t->opened = Reader->open(j.rel.c_str(), &t->fd, &t->noDescriptor, &t->error);
   if (t->opened != FindFound) return;
-  t->got = Reader->read(t->fd, space, &t->error);
+  t->got = Reader->read(t->fd, space, true, &t->error);
   if (t->got <= 0) return;
-  t->batches[0] = Reader->keep(space, &t->memoryShort);
+  t->batches[0] = Keep(space, true, &t->memoryShort);
   if (t->memoryShort) return;
-  long more = Reader->read(t->fd, space, &t->readError);
+  long more = Reader->read(t->fd, space, true, &t->readError);
   if (more > 0) {
-    t->batches[1] = Reader->keep(space, &t->memoryShort);
+    t->batches[1] = Keep(space, true, &t->memoryShort);
     return;
   }
   t->whole = true;
@@ -310,19 +387,81 @@ void ReadFirstTurn(const Job& j, void* space, FirstTurn* t) {
   }
 }
 
+// Reads job j's listing on from fd, a batch at a time, while it may, then publishes its end: its
+// subdirectories queued, or what is left of it handed to the scan, or nothing kept; the
+// descriptor is closed or handed over, subdirectories (null, or the whole listing's) deleted or
+// queued. Called and left with the lock held (it is let go while the system is asked). Returns
+// true when the worker should stop: no memory was to be had, or it is stopping.
+bool ReadOn(Job* j, std::unique_lock<std::mutex>& hold, void* space, int fd, bool whole,
+            bool memoryShort, int readError, Siblings* subdirectories) {
+  j->measureFd = fd;
+  while (!whole && !memoryShort && MayGoOn(j, hold)) {
+    // Past its first batches, the sizes of the listing the scan takes are shared out.
+    bool measure = !j->taken || j->readBatches < BatchesOfASmallListing;
+    hold.unlock();
+    long got = Reader->read(fd, space, measure, &readError);
+    ReadAheadBatch* b = got > 0 ? Keep(space, measure, &memoryShort) : nullptr;
+    hold.lock();
+    if (!b) {
+      whole = true;  // the end, or a read that failed: the scan learns which after the last
+      break;
+    }
+    Append(j, b);
+  }
+  if (memoryShort) Shared.shortOfMemory = true;
+  bool stop = memoryShort || Shared.stopping;
+  // Its descriptor stays open until the last of its batches is measured.
+  if (whole && !j->abandoned) FinishMeasuring(j, hold);
+  if (j->abandoned) {
+    // Nothing to publish: the scan let it go.
+  } else if (whole) {
+    if (fd >= 0) Reader->close(fd);
+    fd = -1;
+    j->measureFd = -1;
+    j->readError = readError;
+    if (!QueueSubdirectories(j, subdirectories, hold)) {
+      Shared.shortOfMemory = true;
+      stop = true;
+    }
+    subdirectories = nullptr;
+  } else if (j->taken) {
+    // The scan has begun handing its entries out: it goes on from here, in line, after measuring
+    // what waits for its sizes.
+    j->fd = fd;
+    fd = -1;
+  } else {
+    DropListing(j);
+    j->state = Job::LeftToScan;
+  }
+  if (j->state == Job::Reading || j->state == Job::Queueing) j->state = Job::Done;
+  delete subdirectories;
+  if (fd >= 0) Reader->close(fd);
+  return stop;
+}
+
+// A worker is done with job j, which held a descriptor of its own; the caller holds the lock.
+// Sets *gone when j was deleted (the scan had let it go).
+void EndReading(Job* j, bool* gone) {
+  --Shared.reading;
+  if (Shared.descriptorWanted && Shared.reading == 0) Shared.descriptorFreed.notify_all();
+  *gone = j->abandoned;
+  if (j->abandoned) {
+    DropListing(j);
+    delete j;
+  }
+}
+
 // Reads job j's directory, a batch at a time, into j; called and left with the lock held (it is
 // let go while the system is asked). Returns true when the worker should stop: no descriptor or
 // no memory was to be had, or it is stopping. Sets *gone when j was deleted (the scan had let
 // it go).
 bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, void* space, bool* gone) {
-  *gone = false;
   ++Shared.reading;
   hold.unlock();
   FirstTurn t;
   ReadFirstTurn(*j, space, &t);
   hold.lock();
   bool stop = false;
-  int fd = t.fd;
   if (t.noDescriptor) {
     j->state = Job::LeftToScan;
     stop = true;
@@ -336,54 +475,27 @@ bool ReadJob(Job* j, std::unique_lock<std::mutex>& hold, void* space, bool* gone
     j->result = FindNoEntries;
     j->state = Job::Done;
   } else {
-    bool whole = t.whole;
-    bool memoryShort = t.memoryShort;
-    int readError = t.readError;
     for (ReadAheadBatch* b : t.batches)
       if (b) Append(j, b);
-    while (!whole && !memoryShort && MayGoOn(j, hold)) {
-      hold.unlock();
-      long got = Reader->read(fd, space, &readError);
-      ReadAheadBatch* b = got > 0 ? Reader->keep(space, &memoryShort) : nullptr;
-      hold.lock();
-      if (!b) {
-        whole = true;  // the end, or a read that failed: the scan learns which after the last
-        break;
-      }
-      Append(j, b);
-    }
-    if (memoryShort) Shared.shortOfMemory = true;
-    stop = memoryShort || Shared.stopping;
-    if (j->abandoned) {
-      // Nothing to publish: the scan let it go.
-    } else if (whole) {
-      if (fd >= 0) Reader->close(fd);
-      fd = -1;
-      j->readError = readError;
-      if (!QueueSubdirectories(j, t.subdirectories, hold)) {
-        Shared.shortOfMemory = true;
-        stop = true;
-      }
-      t.subdirectories = nullptr;
-    } else if (j->taken) {
-      // The scan has begun handing its entries out: it goes on from here, in line.
-      j->fd = fd;
-      fd = -1;
-    } else {
-      DropListing(j);
-      j->state = Job::LeftToScan;
-    }
-    if (j->state == Job::Reading || j->state == Job::Queueing) j->state = Job::Done;
+    stop = ReadOn(j, hold, space, t.fd, t.whole, t.memoryShort, t.readError, t.subdirectories);
+    t.fd = -1;
+    t.subdirectories = nullptr;
   }
   delete t.subdirectories;
-  if (fd >= 0) Reader->close(fd);
-  --Shared.reading;
-  if (Shared.descriptorWanted && Shared.reading == 0) Shared.descriptorFreed.notify_all();
-  if (j->abandoned) {
-    DropListing(j);
-    delete j;
-    *gone = true;
-  }
+  if (t.fd >= 0) Reader->close(t.fd);
+  EndReading(j, gone);
+  return stop;
+}
+
+// Reads on the listing the scan's thread handed over (Shared.handedOn); as ReadJob.
+bool ReadHandedOn(std::unique_lock<std::mutex>& hold, void* space, bool* gone) {
+  Job* j = Shared.handedOn;
+  Shared.handedOn = nullptr;
+  int fd = j->fd;
+  j->fd = -1;
+  ++Shared.reading;
+  bool stop = ReadOn(j, hold, space, fd, false, false, 0, nullptr);
+  EndReading(j, gone);
   return stop;
 }
 
@@ -405,21 +517,43 @@ void FreeBatches(ReadAheadBatch* first) {
   }
 }
 
-void ReadAheadBegin(const ListingReader* reader, int rootPathLength) {
+void ReadAheadBegin(const ListingReader* reader, int rootPathLength, int workers,
+                    size_t workerOwn) {
   Reader = reader;
   RootPathLength = rootPathLength;
+  size_t used =
+      (size_t)workers * workerOwn + (size_t)AheadOfTheScan(workers) * reader->largestBatch;
+  ReadAheadBudget =
+      std::max(used < ReadAheadMemoryGoal ? (ReadAheadMemoryGoal - used) / 4 * 3 : 0, LeastBudget);
   std::lock_guard<std::mutex> hold(Shared.lock);
   Shared.stopping = false;
+  Shared.heldBytes = 0;
 }
 
 void ReadAheadWork(void* space) {
   std::unique_lock<std::mutex> hold(Shared.lock);
+  ++Shared.workers;
   for (;;) {
     ++Shared.idleWorkers;
-    Shared.workReady.wait(hold,
-                          [] { return Shared.stopping || Shared.shortOfMemory || MayStart(); });
+    Shared.workReady.wait(hold, [] {
+      return Shared.stopping || Shared.shortOfMemory || Shared.handedOn || MeasureWaiting() ||
+             MayStart();
+    });
     --Shared.idleWorkers;
     if (Shared.stopping || Shared.shortOfMemory) break;
+    // The scan waits for the listing it takes before anything else: its reading, its sizes.
+    if (Shared.handedOn) {
+      Job* j = Shared.handedOn;
+      bool gone = false;
+      bool stop = ReadHandedOn(hold, space, &gone);
+      if (!gone && Shared.awaited == j) Shared.listingReady.notify_one();
+      if (stop) break;
+      continue;
+    }
+    if (MeasureWaiting()) {
+      MeasureOne(Shared.sharedJob, hold);
+      continue;
+    }
     Siblings* g = *Shared.waiting.begin();
     Job* j = nullptr;
     try {
@@ -441,6 +575,7 @@ void ReadAheadWork(void* space) {
     if (!gone && Shared.awaited == j) Shared.listingReady.notify_one();
     if (stop) break;
   }
+  --Shared.workers;
   // Whatever the scan's thread waits for can no longer come from this worker.
   Shared.listingReady.notify_all();
 }
@@ -472,6 +607,11 @@ void ReadAheadEnd() {
   Shared.descriptorWanted = false;
   Shared.shortOfMemory = false;
   Shared.stopping = false;
+  Shared.sharedJob = nullptr;
+  // A listing handed over that no worker took: the scan's thread reads it on (NextBatch).
+  if (Shared.handedOn) Shared.handedOn->state = Job::Done;
+  Shared.handedOn = nullptr;
+  Shared.workers = 0;
 }
 
 TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
@@ -522,9 +662,12 @@ TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
   taken->error = j->error;
   if (j->state == Job::Reading && j->result == FindFound) {
     taken->job = j;
+    Shared.sharedJob = j;
     return TakenListing;
   }
-  // Read whole, or as far as its worker went: all of it at once, without the lock again.
+  // Read whole, or as far as its worker went: all of it at once, without the lock again, once
+  // measured (a worker that stopped may have left sizes to measure).
+  FinishMeasuring(j, hold);
   for (ReadAheadBatch* b = j->first; b; b = b->next) Shared.heldBytes -= b->size;
   taken->batches = j->first;
   taken->fd = j->fd;
@@ -535,9 +678,25 @@ TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
 
 bool NextBatch(Job* j, ReadAheadBatch** batch, int* fd, int* readError) {
   std::unique_lock<std::mutex> hold(Shared.lock);
-  Shared.awaited = j;
-  Shared.listingReady.wait(hold, [j] { return j->first || j->state != Job::Reading; });
-  Shared.awaited = nullptr;
+  for (;;) {
+    ReadAheadBatch* first = j->first;
+    if (first ? first->sizes == SizesMeasured : j->state != Job::Reading) break;
+    if (first && first == j->toMeasure) {
+      // No worker has begun it: measured here rather than waited for.
+      MeasureOne(j, hold);
+      continue;
+    }
+    if (!first && Shared.handedOn == j &&
+        (Shared.workers == 0 || Shared.stopping || Shared.shortOfMemory)) {
+      // Handed over, and no worker is left to read it: it goes on in line.
+      Shared.handedOn = nullptr;
+      j->state = Job::Done;
+      break;
+    }
+    Shared.awaited = j;
+    Shared.listingReady.wait(hold);
+    Shared.awaited = nullptr;
+  }
   *fd = -1;
   *readError = 0;
   if (!j->first) {
@@ -558,7 +717,16 @@ bool NextBatch(Job* j, ReadAheadBatch** batch, int* fd, int* readError) {
 
 void ReleaseJob(Job* j) {
   if (!j) return;
-  std::lock_guard<std::mutex> hold(Shared.lock);
+  std::unique_lock<std::mutex> hold(Shared.lock);
+  // No thread measures its batches any more.
+  if (Shared.sharedJob == j) Shared.sharedJob = nullptr;
+  j->toMeasure = nullptr;
+  Shared.measured.wait(hold, [j] { return j->measuring == 0; });
+  if (Shared.handedOn == j) {
+    // Handed over and taken by no worker: nobody else holds it.
+    Shared.handedOn = nullptr;
+    j->state = Job::Done;
+  }
   if (j->state == Job::Reading) {
     // Its worker deletes it when it sees this.
     j->abandoned = true;
@@ -568,6 +736,23 @@ void ReleaseJob(Job* j) {
   DropListing(j);
   BudgetFreed();
   delete j;
+}
+
+ReadAheadJob* ShareListing(int fd) {
+  std::lock_guard<std::mutex> hold(Shared.lock);
+  // Only to a worker that waits for work: one busy with a listing of its own might wait for the
+  // budget, which only the scan frees.
+  if (Shared.idleWorkers == 0 || Shared.stopping || Shared.shortOfMemory || Shared.handedOn)
+    return nullptr;
+  Job* j = new Job;
+  j->taken = true;
+  j->fd = fd;
+  j->measureFd = fd;
+  j->readBatches = BatchesOfASmallListing;
+  Shared.handedOn = j;
+  Shared.sharedJob = j;
+  Shared.workReady.notify_one();
+  return j;
 }
 
 void GatherBegin(const char* rel, int relLength, const std::string& key) {

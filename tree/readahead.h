@@ -17,6 +17,11 @@
 
 #include "tree/find.h"
 
+// A listing that takes more reads than this is large: from its next batch on, the sizes of its
+// entries are measured by every thread at hand, whether a worker began it or the scan's thread
+// did (ShareListing). Smaller ones are measured by the thread that reads them.
+constexpr int BatchesOfASmallListing = 2;
+
 // A batch of a listing read ahead: one read's records, in the platform's form, and what was
 // measured of each, behind this header. Made with std::malloc by the platform's reader;
 // released with FreeBatches.
@@ -25,7 +30,11 @@ struct ReadAheadBatch {
   size_t size;  // the bytes it takes, this header included: what it holds against the budget
   long bytes;   // of records, which follow this header
   int count;    // records; what was measured of each follows them
+  // SizesMeasured, or for a batch of a large listing the scan is taking, kept with its names
+  // only: SizesWanted until a thread claims it, SizesBeingMeasured while that thread measures.
+  unsigned char sizes;
 };
+enum BatchSizes : unsigned char { SizesMeasured, SizesWanted, SizesBeingMeasured };
 // Releases a chain of batches (null is harmless).
 void FreeBatches(ReadAheadBatch* first);
 
@@ -42,10 +51,13 @@ struct ListingReader {
   // scan's rules. FindFound with *fd; otherwise the result, with *error the system's error
   // number, and *noDescriptor when it failed only for want of a descriptor.
   FindResult (*open)(const char* rel, int* fd, bool* noDescriptor, int* error);
-  // Reads the next records of fd's listing into the worker's space and measures them: the
-  // bytes read, 0 at the end of the listing (only a read that gives nothing ends it), -1 with
-  // *error when the read failed.
-  long (*read)(int fd, void* space, int* error);
+  // Reads the next records of fd's listing into the worker's space, and measures them when
+  // `measure` says so: the bytes read, 0 at the end of the listing (only a read that gives
+  // nothing ends it), -1 with *error when the read failed.
+  long (*read)(int fd, void* space, bool measure, int* error);
+  // Measures the entries of a batch kept without their sizes, on the descriptor of its listing
+  // (any thread, one at a time for each batch).
+  void (*measure)(int fd, ReadAheadBatch* batch);
   // A batch of its own holding what the last read put in the space. With no memory for one,
   // the space's spare batch, and *memoryShort: the worker stops after it, so one spare does.
   ReadAheadBatch* (*keep)(void* space, bool* memoryShort);
@@ -58,8 +70,9 @@ struct ListingReader {
 // The workers' side, called by the platform's threads and the one that starts them.
 //
 // Prepares a new round of reading ahead below the start directory, whose path with its
-// separator is rootPathLength bytes long, before any worker starts.
-void ReadAheadBegin(const ListingReader* reader, int rootPathLength);
+// separator is rootPathLength bytes long, before any worker starts: `workers` of them, each
+// taking workerOwn bytes of its own, whose budget is what the memory goal leaves.
+void ReadAheadBegin(const ListingReader* reader, int rootPathLength, int workers, size_t workerOwn);
 // A worker's whole life: takes directories and reads them until it is asked to stop, memory
 // or descriptors run short. space is the worker's own (see ListingReader).
 void ReadAheadWork(void* space);
@@ -98,13 +111,19 @@ struct TakenDirectory {
 // separator), waiting while a worker opens it and reads its first batch. May throw
 // std::bad_alloc: the caller then stops reading ahead.
 TakeKind TakeListing(const std::string& rel, TakenDirectory* taken);
-// The job's next batch, the caller's from now on (FreeBatches), waiting while its worker reads
-// it. False at the end of what was read ahead; *fd is then -1, or a handle of the directory
-// (the caller's) whose listing goes on from there, to be read in line; and *readError the error
-// number of a read that failed there, else 0.
+// The job's next batch, measured, the caller's from now on (FreeBatches), waiting while its
+// worker reads it and the workers measure it (or measuring it here when none has begun to). False
+// at the end of what was read ahead; *fd is then -1, or a handle of the directory (the caller's)
+// whose listing goes on from there, to be read in line; and *readError the error number of a
+// read that failed there, else 0.
 bool NextBatch(ReadAheadJob* job, ReadAheadBatch** batch, int* fd, int* readError);
 // The scan is done with the job (harmless with null).
 void ReleaseJob(ReadAheadJob* job);
+// A listing the scan's thread has begun in line (fd, the caller's until now) and found large:
+// handed to the workers, one of which reads it on while they all measure its batches. The job
+// to take its batches from (NextBatch, then ReleaseJob), or null when no worker can take it
+// (the caller reads on in line). May throw std::bad_alloc.
+ReadAheadJob* ShareListing(int fd);
 
 // Gathering, on the scan's thread, the subdirectories of a directory it reads in line, so that
 // the workers can read them ahead once its listing is whole: GatherBegin, GatherEntry for each

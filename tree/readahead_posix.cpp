@@ -48,20 +48,21 @@ FindResult OpenListing(const char* rel, int* fd, bool* noDescriptor, int* error)
   return OpenBelow(rel, fd, noDescriptor, error);
 }
 
-// Reads the next records of fd and measures every entry that is not a directory, while the
-// names are at hand.
-long ReadListing(int fd, void* space, int* error) {
+// Reads the next records of fd and, when asked, measures every entry that is not a directory
+// while the names are at hand.
+long ReadListing(int fd, void* space, bool measure, int* error) {
   WorkerSpace* w = (WorkerSpace*)space;
   long n = ReadBatch(fd, w->records, BatchBytes, error);
   w->bytes = n > 0 ? n : 0;
   w->count = 0;
   if (n <= 0) return n;
   w->count = SortRecords(w->records, n, w->measured);
-  BatchCursor c{w->records, n, 0, 0, w->measured};
-  FindEntry e;
-  for (int i = 0; i < w->count && NextInBatch(&c, &e); ++i)
-    if (!w->measured[i].directory) Measure(fd, e.name, &w->measured[i]);
+  if (measure) MeasureRecords(fd, w->records, n, w->count, w->measured);
   return n;
+}
+
+void MeasureKept(int fd, ReadAheadBatch* b) {
+  MeasureRecords(fd, BatchRecords(b), b->bytes, b->count, BatchMeasured(b));
 }
 
 // Copies the last read into a batch of its exact size: what was read is never lost, so a listing
@@ -77,6 +78,7 @@ ReadAheadBatch* KeepListing(void* space, bool* memoryShort) {
     *memoryShort = true;
   }
   b->next = nullptr;
+  b->sizes = SizesMeasured;
   b->size = size;
   b->bytes = w->bytes;
   b->count = w->count;
@@ -98,7 +100,7 @@ bool NextBatchEntry(const ReadAheadBatch* batch, BatchWalk* walk, FindEntry* ent
   return true;
 }
 
-const ListingReader PosixReader = {OpenListing,  ReadListing,    KeepListing,
+const ListingReader PosixReader = {OpenListing,  ReadListing,    MeasureKept, KeepListing,
                                    CloseListing, NextBatchEntry, LargestBatch};
 
 void* Work(void*) {
@@ -124,7 +126,8 @@ bool MemoryLimited() {
 
 bool StartReadAhead(int count) {
   if (MemoryLimited()) return false;
-  ReadAheadBegin(&PosixReader, RootPathLength);
+  // A worker's own: its space, its spare batch, and the few pages of its stack it touches.
+  ReadAheadBegin(&PosixReader, RootPathLength, count, sizeof(WorkerSpace) + LargestBatch + 16384);
   // Two heaps: the scan's thread keeps its own for the tree it builds, and the workers share
   // the other for the listings, which the scan's thread frees into it for the next. A heap per
   // thread would reserve address space for each (64 MiB) and spread the memory over them; one
