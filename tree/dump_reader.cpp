@@ -98,6 +98,7 @@ enum class Key {
   Quorvel,
   Cluster,
   StartCharged,
+  LastListedFirst,
   Drive,
   Free,
   Capacity,
@@ -178,6 +179,8 @@ class Handler {
   bool CheckName(bool root);
   void BeginSelection();
   bool InsideSelection() const { return selected_ > 0 && skipFrom_ == 0; }
+  // The place of a subdirectory met now, in the order the dump lists them.
+  int32_t Place() const { return read_->facts.lastListedFirst ? ListedHereLastFirst : ListedHere; }
 
   DumpRead* read_;
   std::vector<Level> levels_;
@@ -291,6 +294,8 @@ bool Handler::Key(const char* s, rapidjson::SizeType n, bool) {
         key_ = Key::Cluster;
       else if (k == "start_charged")
         key_ = Key::StartCharged;
+      else if (k == "last_listed_first")
+        key_ = Key::LastListedFirst;
       else if (k == "drive")
         key_ = Key::Drive;
       break;
@@ -508,6 +513,7 @@ void Handler::StoreMetadata(Frame kind, const Value& v) {
       f.startChargedKnown = true;
       f.startCharged = v.b;
     }
+    if (key_ == Key::LastListedFirst && v.type == Value::Bool) f.lastListedFirst = v.b;
   } else if (kind == Frame::DriveMeta) {
     if (key_ == Key::Name && v.type == Value::Text && v.n <= (size_t)PathBudget) {
       f.hasDrive = true;
@@ -620,13 +626,13 @@ bool Handler::OpenDirectory() {
   }
   if (InsideSelection() && depth > selected_) {
     if (entry_.excluded) {
-      TreeAddNotRead(b, entry_.name.data(), length, entry_.why);
+      TreeAddNotRead(b, entry_.name.data(), length, entry_.why, Place());
       skipFrom_ = depth;
     } else {
       // Refused (excluded, another file system): its close still goes to the builder, which
       // passes over what comes up to it.
       dir.forwarded = true;
-      if (!TreeOpenDirectory(b, entry_.name.data(), length, facts)) skipFrom_ = depth;
+      if (!TreeOpenDirectory(b, entry_.name.data(), length, facts, Place())) skipFrom_ = depth;
     }
     return true;
   }
@@ -644,7 +650,7 @@ bool Handler::EndInfo(bool own) {
   }
   int length = (int)entry_.name.size();
   if (entry_.excluded) {
-    TreeAddNotRead(b, entry_.name.data(), length, entry_.why);
+    TreeAddNotRead(b, entry_.name.data(), length, entry_.why, Place());
     return true;
   }
   const Level& dir = levels_.back();

@@ -61,7 +61,7 @@ NextResult Refill() {
   BatchCursor names = InlineCursor;
   FindEntry e;
   for (int i = 0; i < count && NextInBatch(&names, &e); ++i)
-    if (!EntriesMeasured[i].directory) Measure(DirFd, e.name, &EntriesMeasured[i]);
+    if (NeedsMeasuring(EntriesMeasured[i], e.name)) Measure(DirFd, e.name, &EntriesMeasured[i]);
   return NextFound;
 }
 

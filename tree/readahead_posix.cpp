@@ -60,7 +60,7 @@ long ReadListing(int fd, void* space, int* error) {
   BatchCursor c{w->records, n, 0, 0, w->measured};
   FindEntry e;
   for (int i = 0; i < w->count && NextInBatch(&c, &e); ++i)
-    if (!w->measured[i].directory) Measure(fd, e.name, &w->measured[i]);
+    if (NeedsMeasuring(w->measured[i], e.name)) Measure(fd, e.name, &w->measured[i]);
   return n;
 }
 
