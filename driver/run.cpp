@@ -61,7 +61,8 @@ int NoteIncompleteReport() {
   for (const TroubledDirectory& t : LastScan.named) NameTroubledDirectory(t);
   if (LastScan.startUnreadable) return 1;
   long troubled = (long)LastScan.unreadable + LastScan.vanished;
-  if (troubled > (long)LastScan.named.size())
+  // A report from a dump names none (the dump says which): the counts alone.
+  if (!LastScan.named.empty() && troubled > (long)LastScan.named.size())
     std::fprintf(stderr, "and %ld more\n", troubled - (long)LastScan.named.size());
   if (LastScan.unreadable == 1)
     std::fputs("1 directory could not be read; it counts as empty.\n", stderr);
@@ -296,6 +297,16 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   BStr none = BMake("");
   if (read.passedOver > 0)
     FileMessage(Options.fromFile, "values after the tree were passed over", none);
+  if (read.pastBudget > 0) {
+    // Not read when the scan was made: the report lacks them, as the disk's did.
+    LastScan.skipped = read.pastBudget;
+    char count[128];
+    std::snprintf(count, sizeof count,
+                  "%ld directories were skipped by the scan, as their paths pass %d bytes; they "
+                  "count as empty",
+                  (long)read.pastBudget, PathBudget);
+    FileMessage(Options.fromFile, count, none);
+  }
   if (build.totals.otherFileSystems > 0) {
     char count[96];
     std::snprintf(count, sizeof count,

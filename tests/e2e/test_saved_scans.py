@@ -288,6 +288,22 @@ class SaveOfTheDisk(unittest.TestCase):
             back = h.run(["-from=" + h.arg(out + "/d.json")])
             self.assertEqual(tree_rows(back.stdout), tree_rows(r.stdout))
 
+    @unittest.skipIf(h.WINDOWS, "Wine opens no path past about 4,066 bytes")
+    def test_directory_skipped_past_the_budget_reads_back_as_the_disk_left_it(self):
+        # Saved unread and empty, as the scan left it: the dump is read back (not refused as
+        # nesting past the budget), with the disk's rows, and the report lacks it as the
+        # disk's did: exit code 1, and a line says so.
+        with h.Tree({}) as t:
+            t.add("/".join(["a" * 100] * 41))
+            dump = t.path("d.json")
+            disk = h.run(["-save=" + dump, t.root])
+            self.assertEqual(disk.returncode, 1, disk.stderr)
+            self.assertIn(b"Path skipped", disk.stdout)
+            back = h.run(["-from=" + dump])
+            self.assertEqual(back.returncode, 1, back.stderr)
+            self.assertIn(b"1 directories were skipped by the scan", back.stderr)
+            self.assertEqual(tree_rows(back.stdout), tree_rows(disk.stdout))
+
 
 class Growth(unittest.TestCase):
     def setUp(self):
