@@ -144,22 +144,24 @@ void File(void* context, const FileFacts& f) {
   Flush(w);
 }
 
+// As ncdu writes them: what a pattern left out as an info object alone (it may be a file), a
+// directory not entered as a directory of its own with nothing in it.
 void NotReadEntry(void* context, const char* name, int length, NotRead why) {
   DumpWriter* w = Of(context);
-  Put(w, ",\n");
+  Put(w, why == NotRead::Excluded ? ",\n" : ",\n[");
   PutName(w, name, length);
   switch (why) {
     case NotRead::Excluded:
       Put(w, ",\"excluded\":\"pattern\"}");
       break;
     case NotRead::OtherFileSystem:
-      Put(w, ",\"excluded\":\"othfs\"}");
+      Put(w, ",\"excluded\":\"othfs\"}]");
       break;
     case NotRead::KernelFileSystem:
-      Put(w, ",\"excluded\":\"kernfs\"}");
+      Put(w, ",\"excluded\":\"kernfs\"}]");
       break;
     case NotRead::FirmLink:
-      Put(w, ",\"excluded\":\"frmlnk\"}");
+      Put(w, ",\"excluded\":\"frmlnk\"}]");
       break;
   }
   Flush(w);
