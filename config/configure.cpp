@@ -40,6 +40,7 @@ Settings First() {
 Settings Second() {
   RunOptions o = {7,     12345, Comma, 999, true, {1, {'\x01', 0}}, FILES, {BMake("\x01")},
                   {1, {'\x01', 0}}, {1, {'\x01', 0}}, {1, {'\x01', 0}}};
+  o.topCount = 777;
   return Settings{o, PlainTreeChars, false, false, false, true};
 }
 
@@ -164,6 +165,11 @@ std::string Describe(const Settings& a, const Settings& b) {
     add("reports on the directory " + std::string(x.directory.text, x.directory.length) +
         " (a later directory wins)");
   if (x.sortOrder == y.sortOrder) add(OrderText(x.sortOrder));
+  if (x.topCount == y.topCount)
+    add(x.topCount == 0 ? "lists no largest files and directories"
+                        : "lists the " + Number(x.topCount) +
+                              " largest files and the directories holding the most bytes of "
+                              "their own, after the report");
   // A saved-scan option names its file, or (empty) drops the one named before it.
   auto file = [&add](const PathStr& p, const PathStr& q, const char* named, const char* none) {
     if (!BEquals(p, q)) return;
@@ -187,7 +193,8 @@ std::string Describe(const Settings& a, const Settings& b) {
     add("drops the -exclude patterns given before it");
   else if (xe.size() == First().options.excludes.size() + 1 &&
            ye.size() == Second().options.excludes.size() + 1 && BEquals(xe.back(), ye.back()))
-    add("leaves out the directories that match " + std::string(xe.back().text, xe.back().length));
+    add("leaves out the directories and files that match " +
+        std::string(xe.back().text, xe.back().length));
   return d;
 }
 

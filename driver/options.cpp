@@ -17,6 +17,7 @@
 #include "mailer/contact.h"
 #include "mailer/shell_open.h"
 #include "report/screen_report.h"
+#include "tree/top_list.h"
 
 const RunOptions DefaultOptions = {255, 0, Screen, 0, false, {1, {'.', 0}}, NAME, {}, {}, {}, {}};
 RunOptions Options = DefaultOptions;
@@ -214,6 +215,7 @@ enum class Keyword {
   Bytes,
   Exclude,
   SavedScan,
+  Top,
   NoWaste,
   AsPercent,
   AsValue,
@@ -250,7 +252,8 @@ const KeywordRow Keywords[] = {
     {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
     {"-CONFIG", false, Keyword::Config},    {"-MANUAL", false, Keyword::Manual},
     {"-PENWICK", false, Keyword::Penwick},  {"--EXCLUDE=", false, Keyword::Exclude},
-    {"-HTML", true, Keyword::Html},
+    {"-HTML", true, Keyword::Html},         {"-TOP=", false, Keyword::Top},
+    {"-TOP:", false, Keyword::Top},
 };
 
 // The options whose value names a file or a pattern: the value after the keyword may hold
@@ -291,6 +294,23 @@ void ParseExclude(const char* pattern, size_t length) {
     Options.excludes.clear();
   else
     Options.excludes.push_back(PMake(pattern, (int)length));
+}
+
+// The value of -top=N: a whole number from 1 to MostTopEntries; nothing after the keyword drops
+// the lists an earlier source asked for. Anything else ends the program before any scan: a
+// list of another length than asked for would pass for the one asked for.
+void ParseTop(const char* token, size_t length, size_t from) {
+  long n = 0;
+  size_t i = from;
+  for (; i < length && IsDigit(token[i]) && n <= MostTopEntries; ++i) n = n * 10 + (token[i] - '0');
+  if (i == length && (from == length || (n >= 1 && n <= MostTopEntries))) {
+    Options.topCount = (int)n;
+    return;
+  }
+  char tail[48];
+  std::snprintf(tail, sizeof tail, " is not a number from 1 to %d", MostTopEntries);
+  WriteErrorLine("", token, (int)length, tail);
+  EndProgram(1);
 }
 
 // The file a saved-scan option names: -save=, -from= or -since= (or their ':' spellings), by
@@ -405,6 +425,9 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
       *SavedScanOption(upper) = PMake(text + from, (int)(length - from));
       break;
     }
+    case Keyword::Top:
+      ParseTop(text, length, std::strlen(row.keyword));
+      break;
     case Keyword::NoWaste:
       ShowWaste = false;
       break;

@@ -37,6 +37,9 @@ struct RunOptions {
   // The reading threads QUORVEL_THREADS asks for (1 to 256); 0 when it does not say, or says
   // something else: then the build's default. Set by ProcessParameters.
   int readAheadThreads = 0;
+  // -top=N: the N largest files and the N directories holding the most bytes of their own are
+  // listed after the report (1 to MostTopEntries); 0: no lists.
+  int topCount = 0;
 };
 
 // The one instance, holding its defaults until options change it. Written by ParseOption only.

@@ -34,10 +34,16 @@ const ReportForm Forms[] = {
 };
 }  // namespace
 
+const ReportSection TopCsvSection = {TopCsvHeader, WalkTopCsvRows, NoFooter};
+
 const ReportForm& FormOf(OutputMode mode) {
   for (const ReportForm& form : Forms)
     if (form.mode == mode) return form;
   return Forms[0];
+}
+
+const ReportSection& SectionOf(const ReportForm& form, bool largest) {
+  return largest && form.mode == Csv ? TopCsvSection : form.section;
 }
 
 bool IsExport(OutputMode mode) {

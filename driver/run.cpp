@@ -26,6 +26,7 @@
 #include "tree/expand_path.h"
 #include "tree/growth.h"
 #include "tree/scan.h"
+#include "tree/top_list.h"
 #include "tree/tree_builder.h"
 
 bool ReportMade = false;
@@ -197,6 +198,7 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   s.cluster = cluster;
   s.fileSystemCluster = unit;
   s.keepAll = false;
+  s.topCount = Options.topCount;
   return s;
 }
 
@@ -249,6 +251,8 @@ void TakeTotals(const BuildTotals& t) {
   LastScan.unreadable = t.unreadable;
   LastScan.leftOut = t.leftOut;
   LastScan.excluded = t.excluded;
+  LastScan.excludedFiles = t.excludedFiles;
+  LastScan.excludedListed = t.excludedListed;
 }
 
 // The report's tree from the dump of -from: the directory asked for (the whole dump by
@@ -280,6 +284,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   TellScan(*settings);
   *path = PMake(NameText(&RootNode), NameLength(&RootNode));
   TakeTotals(build.totals);
+  LargestAnywhere = std::move(build.top);
   const DumpFacts& f = read.facts;
   SavedScans.fromDump = true;
   SavedScans.fromFile = Options.fromFile;
@@ -372,6 +377,8 @@ bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
     StartDumpWriter(&SaveWriter, Save.file, facts);
     sink = &SaveWriter.sink;
   }
+  // The scan puts the lists of the largest there, ranked, when the tree is whole.
+  Scan.top = Options.topCount > 0 ? &LargestAnywhere : nullptr;
   ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
   bool scanned = ScanDirectory(&RootNode, sink, &root);
   // Nothing else would write over the status text when the report goes to a file or a pipe.
@@ -403,6 +410,7 @@ void BeginSinceDump(DumpRead* read, const PathStr& path) {
     s.chargeRoot = f.startChargedKnown ? f.startCharged : !LooksLikeDriveRoot(path);
   if (f.cluster > 0) s.fileSystemCluster = f.cluster;
   s.keepAll = true;
+  s.topCount = 0;  // the lists are the report's tree's
   BeginTree(read->build, s, &Since.root, nullptr);
 }
 
@@ -459,6 +467,8 @@ void RunDirectory() {
   TotalFiles = 0;
   SavedScans = SavedScanNotes{};
   ForgetGrowth();
+  StartTopList(&LargestAnywhere.files, Options.topCount);
+  StartTopList(&LargestAnywhere.dirs, Options.topCount);
   const ReportForm& form = FormOf(Options.outputMode);
   ClearExclusions(NamesIgnoreCase, TextIsUtf8);
   for (const PathStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
@@ -482,12 +492,13 @@ void RunDirectory() {
   ClosingNote = NoteIncompleteReport;
   // From here on an export's standard output is the report.
   if (form.isExport) SendOutputToErrors(false);
-  if (form.rowPaths) SetRowPath(path);
+  // The lists of the largest spell paths as the rows do, in every form.
+  if (form.rowPaths || Options.topCount > 0) SetRowPath(path);
   if (form.document) {
     form.document();
     FlushOutput();
   } else {
-    RunReport(form.section);
+    RunReport(SectionOf(form, Options.topCount > 0));
   }
   CollapseChildren(&RootNode);
 }

@@ -8,6 +8,7 @@
 #include "report/engine.h"
 #include "report/format.h"
 #include "tree/growth.h"
+#include "tree/top_list.h"
 
 PathStr RowPath = {0, {0}};
 
@@ -239,4 +240,51 @@ void WalkCommaTree(const DirNode* first) {
 }
 void WalkCsvTree(const DirNode* first) {
   Walk(first, WriteCsvRow);
+}
+
+std::string RowPathOf(const std::string& rel) {
+  std::string path(RowPath.text, (size_t)RowPath.length);
+  size_t from = path.size();
+  path += rel;
+  if (RowSeparator != PathSeparator)
+    for (size_t i = from; i < path.size(); ++i)
+      if (path[i] == PathSeparator) path[i] = RowSeparator;
+  return path;
+}
+
+int32_t TopCsvHeader() {
+  if (NextLine == -1) return 1;
+  if (NextLine == 0 && LinesLeft > 0) {
+    WriteText("kind,bytes,path\n");
+    --LinesLeft;
+    ++NextLine;
+  }
+  LineNumber = 1;
+  return 0;
+}
+
+void WalkTopCsvRows(const DirNode*) {
+  const TopList* lists[2] = {&LargestAnywhere.files, &LargestAnywhere.dirs};
+  for (const TopList* list : lists) {
+    for (const TopEntry& e : list->kept) {
+      if (LineNumber == NextLine && LinesLeft > 0) {
+        ++NextLine;
+        --LinesLeft;
+        WriteText(list == &LargestAnywhere.files ? "file," : "dir,");
+        WriteText(FormatPlain(e.bytes));
+        WriteText(",", 1);
+        std::string path = RowPathOf(e.path);
+        if (NeedsQuotes(path.data(), (int)path.size())) {
+          WriteText("\"", 1);
+          WriteQuotedPiece(path.data(), (int)path.size());
+          WriteText("\"", 1);
+        } else {
+          WriteName(path.data(), (int)path.size());
+        }
+        WriteText("\n", 1);
+      }
+      ++LineNumber;
+      if (LinesLeft <= 0) return;
+    }
+  }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "console/bounded_string.h"
 #include "tree/dir_node.h"
@@ -40,6 +41,17 @@ void WriteCsvRow(const DirNode* node);
 // One row each: localSize, wastage, localSize + subdirsSize and the quoted path.
 void WriteTabRow(const DirNode* node);
 void WriteCommaRow(const DirNode* node);
+
+// The full path of an entry whose path below the start directory is rel, as the rows spell
+// it: RowPath (SetRowPath first), then rel with the rows' separator.
+std::string RowPathOf(const std::string& rel);
+
+// The CSV export of the largest files and directories (-csv -top=N): the header line
+// "kind,bytes,path" (1 when probed), then a row "file" or "dir", bytes, path for each entry of
+// LargestAnywhere, the files first, each list largest first; quoted as the CSV export quotes.
+// The walker writes these rows wherever it is started: the tree is not part of this form.
+int32_t TopCsvHeader();
+void WalkTopCsvRows(const DirNode* first);
 
 // RowPath := RowPath + the node's name + separator, kept to PathBudget bytes and the separator
 // (a directory whose path is as long as the budget allows keeps its separator). The name is taken

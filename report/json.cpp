@@ -2,17 +2,20 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "console/output.h"
 #include "console/strings.h"
 #include "disk/drive.h"
+#include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
 #include "report/saved_scans.h"
 #include "tree/exclude.h"
 #include "tree/growth.h"
 #include "tree/scan.h"
+#include "tree/top_list.h"
 
 namespace {
 void Put(const char* z) {
@@ -216,6 +219,26 @@ void PutSavedScans() {
     Put("},\n");
   }
 }
+// The largest files and directories (-top=N): "top" with a list of each, largest first, each
+// entry its bytes and its full path as the database forms spell it.
+void PutTop() {
+  if (LargestAnywhere.files.limit == 0) return;
+  Put("\"top\": {");
+  for (const TopList* list : {&LargestAnywhere.files, &LargestAnywhere.dirs}) {
+    Put(list == &LargestAnywhere.files ? "\"files\": [" : "],\n\"dirs\": [");
+    bool first = true;
+    for (const TopEntry& e : list->kept) {
+      Put(first ? "\n{\"bytes\": " : ",\n{\"bytes\": ");
+      first = false;
+      PutNumber(e.bytes);
+      Put(", ");
+      std::string path = RowPathOf(e.path);
+      PutText("path", path.data(), (int)path.size());
+      Put("}");
+    }
+  }
+  Put("]},\n");
+}
 }  // namespace
 
 void WriteJsonReport(const char* version) {
@@ -250,8 +273,12 @@ void WriteJsonReport(const char* version) {
   PutNumber(TotalFiles);
   PutNumberField("wasted", TotalWaste);
   PutNumberField("excluded", LastScan.excluded);
+  PutNumberField("excluded_files", LastScan.excludedFiles);
+  if (SavedScans.fromDump) PutNumberField("excluded_in_saved_scan", LastScan.excludedListed);
   PutNumberField("unreadable", LastScan.unreadable);
-  Put("},\n\"tree\":\n");
+  Put("},\n");
+  PutTop();
+  Put("\"tree\":\n");
   PutTree(&RootNode);
   Put("\n}\n");
 }

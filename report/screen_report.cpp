@@ -1,16 +1,19 @@
 #include "report/screen_report.h"
 
+#include <string>
 #include <vector>
 
 #include "console/output.h"
 #include "console/strings.h"
 #include "disk/drive.h"
+#include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
 #include "report/saved_scans.h"
 #include "tree/exclude.h"
 #include "tree/growth.h"
 #include "tree/scan.h"
+#include "tree/top_list.h"
 
 const BStr GraphicTreeChars = {5, {(char)0xC0, (char)0xC3, (char)0xC4, ' ', (char)0xB3, 0}};
 const BStr PlainTreeChars = {5, {'+', '|', '-', ' ', '|', 0}};
@@ -44,9 +47,10 @@ BStr Size(int64_t bytes) {
   return ShowUnits ? FormatUnits(bytes) : FormatThousands(bytes);
 }
 
-// The lines of the footer, in order. The line of excluded directories is there when patterns
-// were given, also when none matched (the count then says that nothing was left out), or when
-// a saved scan had entries left out; the saved scan's lines only for a report of one.
+// The lines of the footer, in order. The line of what was excluded is there when patterns were
+// given, also when none matched (the counts then say that nothing was left out), or when a
+// saved scan had entries left out; the saved scan's lines only for a report of one. The lists
+// of the largest (-top=N) follow them.
 enum class FooterLine {
   Rule,
   Totals,
@@ -68,7 +72,8 @@ int FooterPlan(FooterLine* lines) {
   lines[n++] = FooterLine::Rule;
   lines[n++] = FooterLine::Totals;
   lines[n++] = FooterLine::Rule;
-  if (ExclusionCount() > 0 || (SavedScans.fromDump && LastScan.excluded > 0))
+  if (ExclusionCount() > 0 ||
+      (SavedScans.fromDump && (LastScan.excluded > 0 || LastScan.excludedListed > 0)))
     lines[n++] = FooterLine::Excluded;
   if (SavedScans.fromDump) lines[n++] = FooterLine::SavedScan;
   if (SavedScans.since) lines[n++] = FooterLine::GrowthSince;
@@ -83,9 +88,51 @@ int FooterPlan(FooterLine* lines) {
   return n;
 }
 
+// The lines of the largest files and directories (-top=N) that follow the footer's: for each
+// list an empty line, its title, and its entries (or a line saying there are none).
+int TopLines() {
+  if (LargestAnywhere.files.limit == 0) return 0;
+  int32_t n = 0;
+  for (const TopList* list : {&LargestAnywhere.files, &LargestAnywhere.dirs})
+    n += 2 + (list->kept.empty() ? 1 : (int32_t)list->kept.size());
+  return n;
+}
+
 int FooterLines() {
   FooterLine lines[MostFooterLines];
-  return FooterPlan(lines);
+  return FooterPlan(lines) + TopLines();
+}
+
+// Line k of the lists of the largest: a size in the size column's 14 places, two blanks and
+// the full path, as the rows of the database forms spell it.
+void WriteTopLine(int k) {
+  for (const TopList* list : {&LargestAnywhere.files, &LargestAnywhere.dirs}) {
+    int lines = 2 + (list->kept.empty() ? 1 : (int)list->kept.size());
+    if (k >= lines) {
+      k -= lines;
+      continue;
+    }
+    if (k == 1) {
+      Put(list == &LargestAnywhere.files ? "Largest files:"
+                                         : "Directories holding the most bytes of their own:");
+    } else if (k == 2 && list->kept.empty()) {
+      Put("          none");
+    } else if (k >= 2) {
+      const TopEntry& e = list->kept[(size_t)(k - 2)];
+      PutPadded(Size(e.bytes), 14);
+      Put("  ");
+      std::string path = RowPathOf(e.path);
+      WriteName(path.data(), (int)path.size());
+    }
+    WriteLineEnd();
+    return;
+  }
+}
+
+// A count and what it counts, in the singular for one.
+void PutCount(int32_t count, const char* one, const char* more) {
+  Put(FormatThousands(count));
+  Put(count == 1 ? one : more);
 }
 
 char Horizontal() {
@@ -115,7 +162,10 @@ void PutGrowth(int64_t bytes, Change change) {
 void WriteFooterLine(int k) {
   FooterLine lines[MostFooterLines];
   int count = FooterPlan(lines);
-  if (k >= count) return;
+  if (k >= count) {
+    WriteTopLine(k - count);
+    return;
+  }
   int64_t grand = NodeTotal(&RootNode);
   switch (lines[k]) {
     case FooterLine::Rule:
@@ -142,8 +192,15 @@ void WriteFooterLine(int k) {
       break;
     }
     case FooterLine::Excluded:
-      Put("Excluded directories: ");
-      Put(FormatThousands(LastScan.excluded));
+      Put("Excluded: ");
+      PutCount(LastScan.excluded, " directory", " directories");
+      Put(", ");
+      PutCount(LastScan.excludedFiles, " file", " files");
+      if (LastScan.excludedListed > 0) {
+        Put("; ");
+        PutCount(LastScan.excludedListed, " entry", " entries");
+        Put(" left out in the saved scan");
+      }
       break;
     case FooterLine::SavedScan:
       Put("Saved scan: ");

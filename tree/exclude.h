@@ -1,6 +1,7 @@
-// Directories left out of a scan on purpose (-exclude): glob patterns matched against a
-// subdirectory's name, or against its path below the start directory when the pattern holds a
-// separator. An excluded directory is not read and adds nothing; it has no node of its own.
+// Directories and files left out of a scan on purpose (-exclude): glob patterns matched against
+// an entry's name, or against its path below the start directory when the pattern holds a
+// separator. An excluded directory is not read and adds nothing; it has no node of its own. An
+// excluded file adds nothing but its entry in its directory's table.
 #pragma once
 
 // Forgets every pattern and sets how the next ones compare. ignoreCase: letters match in either
@@ -23,7 +24,7 @@ void AddExclusion(const char* pattern, int length);
 int ExclusionCount();
 const char* ExclusionPattern(int i, int* length);
 
-// True when the subdirectory called name (nameLength bytes), in the directory whose path below
+// True when the entry called name (nameLength bytes), in the directory whose path below
 // the start directory is parent (parentLength bytes: components each followed by the build's
 // separator; empty for the start directory itself), matches a pattern. Reads only what the
 // calls above set and allocates nothing, so threads reading ahead of the scan may call it

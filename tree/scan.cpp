@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
@@ -241,7 +242,10 @@ void VisitNext(ScanFrame& f) {
   bool excluded = Excluded(ScanPath.text + StartLength, f.pathLength - StartLength, name, length);
   bool fits = excluded || SubdirectoryFits(f.pathLength, length);
   if (excluded) {
-    TreeAddNotRead(&Build, name, length, NotRead::Excluded, p.place);
+    // The tree asks the same patterns: it counts it and leaves it out.
+    DirectoryFacts facts = {p.size, p.held, false, 0, false, false};
+    TreeOpenDirectory(&Build, name, length, facts, p.place);
+    TreeCloseDirectory(&Build);
   } else if (!fits) {
     // Not excluded (just asked): what ScanReadsSubdirectory, the rule the read-ahead follows,
     // still asks is whether its path fits.
@@ -279,6 +283,7 @@ void PublishTotals(const BuildTotals& t) {
   LastScan.unreadable = AddCount(LastScan.unreadable, t.unreadable);
   LastScan.leftOut = AddCount(LastScan.leftOut, t.leftOut);
   LastScan.excluded = AddCount(LastScan.excluded, t.excluded);
+  LastScan.excludedFiles = AddCount(LastScan.excludedFiles, t.excludedFiles);
 }
 
 void BeginScan() {
@@ -288,6 +293,7 @@ void BeginScan() {
   LastScan.leftOut = 0;
   LastScan.skipped = 0;
   LastScan.excluded = 0;
+  LastScan.excludedFiles = 0;
   LastScan.startUnreadable = false;
   LastScan.named.clear();
   Frames.clear();
@@ -343,6 +349,7 @@ bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts*
   settings.fileSystemCluster = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
   settings.keepAll = false;
   settings.releaseMemory = ScanFileSystem->releaseMemory;
+  settings.topCount = Scan.top ? Scan.top->files.limit : 0;
   BeginTree(&Build, settings, root, sink);
   DirectoryFacts facts = rootFacts ? *rootFacts : DirectoryFacts{0, 0, false, 0, false, false};
   facts.readError = false;
@@ -367,6 +374,7 @@ bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts*
   BCut(ScanPath, StartLength);
   FinishTree(&Build);
   PublishTotals(Build.totals);
+  if (Scan.top) *Scan.top = std::move(Build.top);
   EndScan();
   return true;
 }

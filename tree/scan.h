@@ -14,6 +14,7 @@
 #include "tree/dir_node.h"
 #include "tree/exclude.h"
 #include "tree/sort_order.h"
+#include "tree/top_list.h"
 #include "tree/tree_builder.h"
 
 // Settings of the scan and of the tree it builds; the run driver copies them from RunOptions
@@ -36,6 +37,9 @@ struct ScanSettings {
   // Subdirectories are measured as they are listed, for their own sizes (a saved scan holds
   // them); read by the threads that read ahead too.
   bool directorySizes = false;
+  // The lists of the largest files and directories the scan fills (-top=N), started by the run
+  // driver; null: none.
+  TopLists* top = nullptr;
 };
 extern ScanSettings Scan;
 
@@ -114,6 +118,9 @@ struct ScanOutcome {
   bool startUnreadable;
   // The first NamedTroubleLimit unreadable or vanished directories, in the scan's order.
   std::vector<TroubledDirectory> named;
+  int32_t excludedFiles = 0;  // files left out because they matched an exclusion pattern
+  // Entries a saved scan lists as left out by a pattern, files or directories (not known which).
+  int32_t excludedListed = 0;
 };
 extern ScanOutcome LastScan;
 

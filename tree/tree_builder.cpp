@@ -132,6 +132,20 @@ void AddZeroDirectory(TreeBuild* b, const char* name, int length, int32_t order)
   CloseLevel(b, l, (int)b->open.size());
 }
 
+// The candidate the chosen cluster stands for.
+int CandidateOf(int32_t chosen) {
+  int k = 0;
+  while (((int64_t)SmallestCandidate << k) < chosen && k < ClusterCandidates - 1) ++k;
+  return k;
+}
+
+// Offers a file of the open directory to the lists of the largest (-top=N) with what it adds
+// under candidate k.
+void OfferFile(TreeBuild* b, int k, int64_t bytes, const FileFacts& f) {
+  if (b->settings.topCount > 0)
+    OfferTop(&b->topFiles[k], bytes, b->rel.text, b->rel.length, f.name, f.nameLength);
+}
+
 // Sets n's own figures from candidate k of what was kept for it, and counts its padding.
 void SettleOwnFigures(TreeBuild* b, DirNode* n, const int64_t* local, const int64_t* waste, int k) {
   n->localSize = local[k];
@@ -193,6 +207,10 @@ void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth) {
     for (int k = 0; k < CandidateCount(b); ++k)
       l.local[k] = AddSize(l.local[k], RoundUp(entries * 32, ClusterOf(b, k), &l.waste[k]));
   }
+  // Its own bytes are whole: offered to the lists of the largest, by its path below the root.
+  if (b->settings.topCount > 0 && !l.notEntered)
+    for (int k = 0; k < CandidateCount(b); ++k)
+      OfferTop(&b->topDirs[k], l.local[k], b->rel.text, isRoot ? 0 : b->rel.length - 1, "", 0);
   if (!l.notEntered) BCut(b->rel, l.relLength);
   // The sink heard of a directory not entered as a listed entry, not as a directory.
   if (b->sink && !l.notEntered) b->sink->close(b->sink->context);
@@ -287,8 +305,15 @@ void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
   b->lowestHeldBit = 0;
   b->chosenCluster = settings.cluster;
   b->chosenUnit = settings.fileSystemCluster;
-  b->totals = BuildTotals{0, 0, 0, 0, 0, 0};
+  b->totals = BuildTotals{0, 0, 0, 0, 0, 0, 0, 0};
   b->started = false;
+  for (int k = 0; k < ClusterCandidates; ++k) {
+    int count = k < CandidateCount(b) ? settings.topCount : 0;
+    StartTopList(&b->topFiles[k], count);
+    StartTopList(&b->topDirs[k], count);
+  }
+  StartTopList(&b->top.files, 0);
+  StartTopList(&b->top.dirs, 0);
 }
 
 bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
@@ -368,27 +393,45 @@ void TreeAddFile(TreeBuild* b, const FileFacts& f) {
   if (b->skipping > 0 || b->open.empty()) return;
   TreeBuild::Level& l = b->open.back();
   TakePlace(l, -1);
+  // Excluded, as du --exclude leaves a file out: still an entry of the table, nothing else.
+  if (Excluded(b->rel.text, b->rel.length, f.name, f.nameLength)) {
+    b->totals.excludedFiles = AddCount(b->totals.excludedFiles, 1);
+    if (b->sink) b->sink->notRead(b->sink->context, f.name, f.nameLength, NotRead::Excluded);
+    return;
+  }
   l.node->fileCount = AddCount(l.node->fileCount, 1);
   b->totals.files = AddCount(b->totals.files, 1);
   if (b->sink) b->sink->file(b->sink->context, f);
   if (b->settings.dirListingSizes) {
     l.local[0] = AddSize(l.local[0], f.size > 0 ? f.size : 0);
+    OfferFile(b, 0, f.size, f);
     return;
   }
   // A further name of a file already charged adds nothing.
   if (f.linked && !FirstName(b, f.device, f.inode)) return;
   int64_t held = f.held > 0 ? f.held : 0;
-  for (int k = 0; k < CandidateCount(b); ++k)
-    ChargeFileData(f.allocated, held, ClusterOf(b, k), UnitOf(b, k), &l.local[k], &l.waste[k]);
+  for (int k = 0; k < CandidateCount(b); ++k) {
+    int64_t own = 0, waste = 0;
+    ChargeFileData(f.allocated, held, ClusterOf(b, k), UnitOf(b, k), &own, &waste);
+    l.local[k] = AddSize(l.local[k], own);
+    l.waste[k] = AddSize(l.waste[k], waste);
+    OfferFile(b, k, own, f);
+  }
 }
 
 void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why, int32_t listed) {
   if (b->skipping > 0 || b->open.empty()) return;
   int32_t order = TakePlace(b->open.back(), listed);
+  // Listed as left out (a dump's mark): a file or a directory, which is not said.
+  bool listedExcluded = why == NotRead::Excluded;
   // An exclusion is asked before anything else, as the scan asks it.
   if (why != NotRead::Excluded && Excluded(b->rel.text, b->rel.length, name, length))
     why = NotRead::Excluded;
   if (b->sink) b->sink->notRead(b->sink->context, name, length, why);
+  if (listedExcluded) {
+    b->totals.excludedListed = AddCount(b->totals.excludedListed, 1);
+    return;
+  }
   if (why == NotRead::Excluded) {
     b->totals.excluded = AddCount(b->totals.excluded, 1);
     return;
@@ -433,12 +476,17 @@ int32_t FinishTree(TreeBuild* b) {
   int32_t chosen = ChooseCluster(b->lowestHeldBit);
   if (b->settings.cluster <= 0) b->chosenCluster = chosen;
   if (b->settings.fileSystemCluster <= 0) b->chosenUnit = chosen;
-  if (b->deferred && b->started) {
-    // Every candidate that is not given stands for the chosen cluster.
-    int k = 0;
-    while (((int64_t)SmallestCandidate << k) < chosen && k < ClusterCandidates - 1) ++k;
-    FinishDeferred(b, k);
+  // Every candidate that is not given stands for the chosen cluster.
+  int k = b->candidates ? CandidateOf(chosen) : 0;
+  if (b->deferred && b->started) FinishDeferred(b, k);
+  b->top.files = std::move(b->topFiles[k]);
+  b->top.dirs = std::move(b->topDirs[k]);
+  for (int i = 0; i < ClusterCandidates; ++i) {
+    StartTopList(&b->topFiles[i], 0);
+    StartTopList(&b->topDirs[i], 0);
   }
+  SortTopList(&b->top.files);
+  SortTopList(&b->top.dirs);
   ForgetSeen(&b->linkedSeen);
   return b->chosenCluster;
 }

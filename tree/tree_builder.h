@@ -20,6 +20,7 @@
 #include "tree/dir_node.h"
 #include "tree/seen_files.h"
 #include "tree/sort_order.h"
+#include "tree/top_list.h"
 
 // Why a directory said to have a read error was not read, or not whole: who counts it, and
 // whether its node shows it. A saved scan says read_error of each alike.
@@ -95,6 +96,8 @@ struct BuildSettings {
   // Asked to give back memory the producer holds (listings read ahead) when a node finds none,
   // before that directory is left out; true when it gave something. Null: nothing to give.
   bool (*releaseMemory)() = nullptr;
+  // Entries kept in each list of the largest files and directories (-top=N); 0: no lists.
+  int topCount = 0;
 };
 
 // The figures of a run, as the scan keeps them.
@@ -103,8 +106,12 @@ struct BuildTotals {
   int64_t waste;             // every directory's own padding
   int32_t unreadable;        // directories that could not be read (they count as empty)
   int32_t leftOut;           // subdirectories left out for want of memory
-  int32_t excluded;          // entries left out by an exclusion pattern
+  int32_t excluded;          // directories left out by an exclusion pattern
   int32_t otherFileSystems;  // directories not entered: on another file system
+  int32_t excludedFiles;     // files left out by an exclusion pattern
+  // Entries a saved scan lists as left out by a pattern: a dump marks files and directories
+  // alike, so which they were is not known.
+  int32_t excludedListed;
 };
 
 // The cluster sizes a tree may be rounded to when none is given: powers of two, 512 to 65,536.
@@ -153,6 +160,11 @@ struct TreeBuild {
   int32_t chosenUnit;           // the file system's unit they were taken with, once finished
   BuildTotals totals;
   bool started;
+  // The largest files and directories (settings.topCount), one pair of lists for each cluster
+  // the figures may yet be rounded to; when the tree is whole, those of the chosen one, ranked,
+  // are in `top`.
+  TopList topFiles[ClusterCandidates], topDirs[ClusterCandidates];
+  TopLists top;
 };
 
 // Starts a tree into root (its name set by the caller, all figures zero), with the settings;
@@ -175,7 +187,8 @@ constexpr int32_t ListedHereLastFirst = -2;
 // matching close are ignored either way.
 bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
                        int32_t listed = ListedHere);
-// A file of the open directory.
+// A file of the open directory. One whose name (or path below the root, for a pattern with a
+// separator) matches an exclusion pattern is an entry of the directory's table and nothing else.
 void TreeAddFile(TreeBuild* b, const FileFacts& facts);
 // An entry of the open directory that is listed but not read (see NotRead).
 void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why,
@@ -191,8 +204,9 @@ void TreeCloseDirectory(TreeBuild* b);
 // part in choosing the cluster, nothing else.
 void TreeNoteHeld(TreeBuild* b, int64_t held);
 
-// Ends the tree (every directory closed): sizes and shapes what waited. Returns the cluster
-// the figures were rounded to (the given one, or the chosen one).
+// Ends the tree (every directory closed): sizes and shapes what waited, and ranks the lists of
+// the largest (b->top). Returns the cluster the figures were rounded to (the given one, or the
+// chosen one).
 int32_t FinishTree(TreeBuild* b);
 
 // The cluster a tree is rounded to when none is given: the largest power of two from 512 to

@@ -330,5 +330,87 @@ class Exports(unittest.TestCase):
             self.assertTrue(r.stdout.startswith(CSV_HEADER), r.stdout[:80])
 
 
+
+class Largest(unittest.TestCase):
+    """-top=N on a real tree: the largest files and the directories holding the most bytes of
+    their own, after the footer of the screen report, as the rows of -csv and in -json."""
+    # Sizes apart by more than a cluster, so the ranking is known. The movie has a second name
+    # in dup: counted twice, it would push notes.txt out of the three. What matches *.tmp (a
+    # file, and a directory holding the largest file of all) is no entry of any list.
+    TREE = {"big/movie.mkv": 300000, "a/b/deep.bin": 200000, "a/notes.txt": 150000,
+            "small/x": 1000, "skip.tmp": 250000, "cache.tmp/inside": 400000, "dup": None}
+
+    def make(self):
+        t = h.Tree(self.TREE)
+        os.link(t.path("big/movie.mkv"), t.path("dup/movie-link.mkv"))
+        return t
+
+    def expected(self, t, charged):
+        """The two lists as (bytes, path) pairs, largest first; charged: the name the movie is
+        charged at, "big/movie.mkv" or "dup/movie-link.mkv" (the first the scan meets)."""
+        def full(rel):
+            return h.shown(t.root) + h.SEP + rel.replace("/", h.SEP)
+        r = h.round_up
+        files = [(r(300000, 4096), full(charged)), (r(200000, 4096), full("a/b/deep.bin")),
+                 (r(150000, 4096), full("a/notes.txt"))]
+        # Each directory's own bytes: its files and a table of one cluster.
+        dirs = [(r(300000, 4096) + 4096, full(charged.split("/")[0])),
+                (r(200000, 4096) + 4096, full("a/b")), (r(150000, 4096) + 4096, full("a"))]
+        return files, dirs
+
+    def charged_name(self, text):
+        return "dup/movie-link.mkv" if b"movie-link" in text else "big/movie.mkv"
+
+    def test_screen_csv_and_json_give_the_same_lists(self):
+        with self.make() as t:
+            root = h.arg(t.root)
+            args = ["-cl=4096", "-top=3", "-exclude=*.tmp", root]
+            screen = h.run(args)
+            self.assertEqual(screen.returncode, 0, screen.stderr)
+            self.assertNotIn(b"movie.mkv" if b"movie-link" in screen.stdout else b"movie-link",
+                             screen.stdout)
+            files, dirs = self.expected(t, self.charged_name(screen.stdout))
+            out = h.lines(screen.stdout)
+            at = out.index(b"Largest files:")
+            # After the drive's statistics, before the form-feed line.
+            self.assertEqual(out[at - 2].split(b":")[0], b"       Capacity")
+            self.assertEqual(out[at - 1:], [b""] + [out[at]] + [
+                b"%14s  %s" % (("{:,}".format(n)).encode(), p.encode()) for n, p in files] + [
+                b"", b"Directories holding the most bytes of their own:"] + [
+                b"%14s  %s" % (("{:,}".format(n)).encode(), p.encode()) for n, p in dirs] + [
+                b"\f"])
+            self.assertIn(b"Excluded: 1 directory, 1 file", out)
+
+            csv_run = h.run(["-csv"] + args)
+            self.assertEqual(csv_run.returncode, 0, csv_run.stderr)
+            self.assertEqual(csv_run.stdout, b"kind,bytes,path\n" + b"".join(
+                b"%s,%d,%s\n" % (kind, n, p.encode())
+                for kind, pairs in ((b"file", files), (b"dir", dirs)) for n, p in pairs))
+
+            doc = json.loads(h.run(["-json"] + args).stdout)
+            self.assertEqual(doc["top"], {
+                "files": [{"bytes": n, "path": p} for n, p in files],
+                "dirs": [{"bytes": n, "path": p} for n, p in dirs]})
+            self.assertEqual((doc["totals"]["excluded"], doc["totals"]["excluded_files"]), (1, 1))
+            # The start directory's own bytes, listed when there is room, with its separator.
+            doc = json.loads(h.run(["-json", "-cl=4096", "-top=10", "-exclude=*.tmp", root]).stdout)
+            self.assertIn({"bytes": 4096, "path": h.shown(t.root) + h.SEP}, doc["top"]["dirs"])
+            self.assertEqual(len(doc["top"]["files"]), 4)  # the second name is no entry
+            # Units in the screen's lists as in its columns; -tab keeps its rows alone.
+            units = h.lines(h.run(["-units"] + args).stdout)
+            self.assertEqual(units[units.index(b"Largest files:") + 1][:16], b"       296.0 K  ")
+            self.assertNotIn(b"Largest", h.run(["-tab"] + args).stdout)
+
+    def test_a_bad_value_is_refused_before_anything_is_read(self):
+        with self.make() as t:
+            for value in ("0", "1001", "ten", "", "3x"):
+                r = h.run(["-csv", "-top=" + value, h.arg(t.root)])
+                if value == "":  # nothing after it: no lists, the rows of the directories
+                    self.assertTrue(r.stdout.startswith(CSV_HEADER), r.stdout[:80])
+                    continue
+                self.assertEqual((r.returncode, r.stdout), (1, b""), value)
+                self.assertEqual(h.lines(r.stderr), [
+                    b"quorvel: -top=" + value.encode() + b" is not a number from 1 to 1000"])
+
 if __name__ == "__main__":
     h.main()

@@ -165,12 +165,47 @@ class ShapingOptions(Report):
             self.assertEqual(totals[0] - totals[1],
                              (4096 + 102400) + (2 * 4096 + 53248) + (4096 + 20480))
             footer = body[body.index(body[1], 2) + 3]
-            self.assertEqual(footer, b"Excluded directories: 3")
+            self.assertEqual(footer, b"Excluded: 3 directories, 0 files")
             self.assertEqual(body[body.index(body[1], 2) + 4], b"")
             # Patterns that match nothing say so; none given, no line at all.
             body = self.report([root, "-cl=4096", "-exclude=nothing*"])
-            self.assertEqual(body[body.index(body[1], 2) + 3], b"Excluded directories: 0")
+            self.assertEqual(body[body.index(body[1], 2) + 3], b"Excluded: 0 directories, 0 files")
             self.assertFalse(any(l.startswith(b"Excluded") for l in full))
+
+    def test_files_are_excluded_as_du_excludes_them(self):
+        # -exclude left out directories only, while du --exclude leaves out files too
+        # (*test* on an npm project: 59 files more than du). The files counted must be du's,
+        # byte for byte; the totals differ only by the directories' own sizes, which Quorvel
+        # takes from the entries of their tables, an excluded file's entry included.
+        tree = {"lib/index.js": 30000, "lib/index.test.js": 12000, "test/setup.js": 9000,
+                "__tests__/a.js": 5000, "pkg/readme.md": 7000, "pkg/testing.md": 64000,
+                "pkg/deep/latest.bin": 200000, "pkg/deep/keep.bin": 3000, "contest": 100,
+                "empty": None}
+        # 126 names and "." and "..": one cluster of entries; the excluded file makes two.
+        tree.update({"many/%03d" % i: 0 for i in range(126)})
+        tree["many/z.test"] = 100
+        with h.Tree(tree) as t:
+            pattern = "*test*"
+            du = subprocess.run(["du", "-a", "-B1", "--exclude=" + pattern, t.root],
+                                stdout=subprocess.PIPE, check=True).stdout.decode().splitlines()
+            du = [(int(n), path) for n, path in (l.split("\t", 1) for l in du)]
+            du_files = [(n, path) for n, path in du if not os.path.isdir(path)]
+            tables = sum(h.round_up(32 * (len(os.listdir(path)) + 2), 4096)
+                         for _, path in du if os.path.isdir(path))
+            body = self.report([h.arg(t.root), "-cl=4096", "--exclude=" + pattern])
+            grand, _, files = totals_line(body).split()[:3]
+            self.assertEqual(int(grand.replace(b",", b"")) - tables, sum(n for n, _ in du_files))
+            # And against du's own total (-sx), less the blocks du counts for the directories.
+            du_total = subprocess.run(["du", "-sxB1", "--exclude=" + pattern, t.root],
+                                      stdout=subprocess.PIPE, check=True).stdout.split()[0]
+            own = sum(os.lstat(path).st_blocks * 512 for _, path in du if os.path.isdir(path))
+            self.assertEqual(int(grand.replace(b",", b"")) - tables, int(du_total) - own)
+            self.assertEqual(int(files), len(du_files))
+            self.assertEqual(sorted(os.path.basename(p) for n, p in du_files if n),
+                             ["index.js", "keep.bin", "readme.md"])
+            self.assertIn(b"Excluded: 2 directories, 5 files", body)
+            many = [l for l in tree_lines(body) if l.endswith(b"--many")][0]
+            self.assertEqual(many.split()[::2][:2], [b"8,192", b"126"])
 
     def test_exclusions_from_the_stored_string_and_letter_case_by_platform(self):
         # The stored form takes ":"; an empty pattern on the command line drops the stored ones.
@@ -368,7 +403,7 @@ class TypedFromHabit(Report):
                           stored=kw.get("stored"))
                 body = p.report_body(self, r)
                 self.assertEqual(self.names(body), [b"a"], kw)
-                self.assertIn(b"Excluded directories: 1", body)
+                self.assertIn(b"Excluded: 1 directory, 0 files", body)
 
     def test_a_value_longer_than_its_option_holds_is_refused_before_any_scan(self):
         with h.Tree(SMALL) as t:

@@ -186,6 +186,42 @@ class FromDump(unittest.TestCase):
         paths = [l.rstrip(b"\r").split(b",")[-1] for l in r.stdout.split(b"\n") if l[:1].isdigit()]
         self.assertIn(b'"' + self.tree.root.encode() + "/\u00e9t\u00e9".encode() + b'"', paths)
 
+    def test_largest_from_a_dump_are_the_disks(self):
+        # -top=N of a dump of an unchanged tree lists what the disk lists: the same files and
+        # directories at the same sizes, -exclude leaving out the same files; and a dump saved
+        # from it (-from -save) lists them again, in the same order. With -dir every size here
+        # differs, so the order is known; with clusters, sizes tie, and of equal sizes the one
+        # met first ranks first: the disk under Wine lists names sorted, a dump as it holds them.
+        saved = self.dumps.path("top.json")
+        r = h.run(["-from=" + h.arg(self.ncdu), "-save=" + h.arg(saved), "-p"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        roots = (self.tree.root.encode(), h.shown(self.tree.root).encode())
+
+        def lists(source, options):
+            r = h.run(["-csv"] + options + [source])
+            self.assertEqual(r.returncode, 0, r.stderr)
+            rows = csv_rows(r.stdout)
+            self.assertTrue(rows and all(row[0] in (b"file", b"dir") for row in rows), rows)
+            rel = [b"".join(row[2:])[len(next(x for x in roots if row[2].startswith(x))):]
+                   .strip(b"/\\").replace(b"\\", b"/") for row in rows]
+            return [(row[0], int(row[1]), path) for row, path in zip(rows, rel)]
+
+        for options, ordered in ((["-dir", "-top=10"], True),
+                                 (["-dir", "-top=10", "-exclude=f2*"], True),
+                                 (["-cl=4096", "-top=1000"], False)):
+            disk = lists(h.arg(self.tree.root), options)
+            dump = lists("-from=" + h.arg(self.ncdu), options)
+            again = lists("-from=" + h.arg(saved), options)
+            if ordered:
+                self.assertEqual(dump, disk, options)
+            self.assertEqual(sorted(dump), sorted(disk), options)
+            self.assertEqual(again, dump, options)
+            self.assertIn((b"file", 300000 if "-dir" in options else 303104, b"a/b/big"), disk)
+            self.assertEqual(len([k for k, _, _ in disk if k == b"file"]),
+                             10 if ordered else 35)  # every file that holds space
+        excluded = lists(h.arg(self.tree.root), ["-dir", "-top=10", "-exclude=f2*"])
+        self.assertFalse(any(p.startswith(b"many/f2") for _, _, p in excluded), excluded)
+
 
 class SaveOfTheDisk(unittest.TestCase):
     @classmethod

@@ -201,6 +201,30 @@ class Scroller(unittest.TestCase):
             self.assertFalse(any(STATUS in l for l in s), s)
             self.assertTrue(any(l.startswith("       Capacity:") for l in s), s)
 
+    def test_the_largest_lists_are_pages_of_the_report(self):
+        # -top=3 adds ten lines after the footer (110 in all): End shows them on the last page,
+        # paging forward reaches them as it reaches the tree, and they were counted, so the
+        # percentages are those of 110 lines.
+        def lists_at_bottom(screen):
+            return (screen[15] == "Largest files:" and
+                    screen[20] == "Directories holding the most bytes of their own:" and
+                    all(screen[r].endswith(h.SEP + "f") for r in (16, 17, 18)) and
+                    all(re.search(r"d\d\d$", screen[r]) for r in (21, 22, 23)))
+        with h.Terminal(["-top=3", h.arg(self.tree.root)]) as t:
+            page(t, 20)  # lines 0-21 of 110
+            send(t, "End")
+            s = page(t, 100, "Largest files:")
+            self.assertTrue(lists_at_bottom(s), "\n".join(s))
+            self.assertTrue(s[13].startswith("       Capacity:"), s[13])
+            send(t, "Home")
+            page(t, 21, "d19", absent="Largest")
+            for percent in (42, 63, 84, 100):
+                send(t, "NPage")
+                s = page(t, percent)
+            self.assertTrue(lists_at_bottom(s), "\n".join(s))
+            send(t, "NPage")
+            self.assertEqual(t.exit_code(), 0)
+
 
 # The columns a cut line fills: all of them on a terminal, one less on the Windows console, which
 # moves to the next row as soon as its last column is written.

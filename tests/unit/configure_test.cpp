@@ -103,14 +103,18 @@ TEST_F(Configuration, EachWordSaysWhatItSetsAsTheParserTakesIt) {
 }
 
 TEST_F(Configuration, UnitsExclusionsAndTheExportsAreExplained) {
-  EXPECT_EQ(Explain("-units -bytes -exclude:node_modules -exclude: -csv -json"),
+  EXPECT_EQ(Explain("-units -bytes -exclude:node_modules -exclude: -csv -json -top:20 -top:"),
             (std::vector<std::string>{
                 "  -units        shows sizes in units (K, M, G) on the screen",
                 "  -bytes        shows sizes in bytes",
-                "  -exclude:node_modules  leaves out the directories that match node_modules",
+                "  -exclude:node_modules  leaves out the directories and files that match "
+                "node_modules",
                 "  -exclude:     drops the -exclude patterns given before it",
                 "  -csv          writes CSV rows with a header line, that load as they are",
                 "  -json         writes the tree as one JSON document",
+                "  -top:20       lists the 20 largest files and the directories holding the most "
+                "bytes of their own, after the report",
+                "  -top:         lists no largest files and directories",
             }));
   EXPECT_TRUE(Options.excludes.empty());
 }
@@ -143,7 +147,7 @@ TEST_F(Configuration, WordsThatEndEveryRunOrGiveAMessageAreDoubtful) {
             (std::vector<std::string>{
                 "  -exlude=x     Quorvel says \"unknown option -exlude=x (quorvel -? lists the "
                 "options)\"; reports on the directory -exlude=x (a later directory wins)",
-                "  --exclude=x   leaves out the directories that match x",
+                "  --exclude=x   leaves out the directories and files that match x",
             }));
   EXPECT_TRUE(doubtful);
   // A word longer than its option holds ends every run, with exit code 1.

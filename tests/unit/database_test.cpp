@@ -316,6 +316,40 @@ TEST_F(Database, CsvQuotesAPathThatHoldsACommaAQuoteOrALineEnd) {
   EXPECT_NE(Report(CsvSection).find(",\"" + P("C:\\x,y\\sub") + "\"\n"), std::string::npos);
 }
 
+TEST_F(Database, CsvOfTheLargestIsTheirRowsAloneFilesFirstQuotedAsTheExportQuotes) {
+  // -csv -top=N: kind, bytes and the path as the rows spell it, through the same protocol (a
+  // page of the scroller starts anywhere), whatever tree the walker is started with.
+  BuildExample();
+  const ReportSection top = {TopCsvHeader, WalkTopCsvRows, NoFooter};
+  StartTopList(&LargestAnywhere.files, 2);
+  StartTopList(&LargestAnywhere.dirs, 2);
+  std::string beta = std::string("Beta") + PathSeparator;
+  OfferTop(&LargestAnywhere.files, 10, beta.data(), 5, "a,b", 3);
+  OfferTop(&LargestAnywhere.files, 30, "", 0, "say \"hi\"", 8);
+  OfferTop(&LargestAnywhere.files, 20, "", 0, "plain", 5);
+  OfferTop(&LargestAnywhere.dirs, 12288, "", 0, "", 0);
+  SortTopList(&LargestAnywhere.files);
+  SortTopList(&LargestAnywhere.dirs);
+  EXPECT_EQ(CountReportLines(top), 4);
+  std::string text = Report(top);
+  EXPECT_EQ(text,
+            "kind,bytes,path\n"
+            "file,30,\"" +
+                P("C:\\DATA\\") +
+                "say \"\"hi\"\"\"\n"
+                "file,20," +
+                P("C:\\DATA\\plain") +
+                "\n"
+                "dir,12288," +
+                P("C:\\DATA\\") + "\n");
+  EXPECT_EQ(Pass(top, 2, 2),
+            "file,20," + P("C:\\DATA\\plain") + "\ndir,12288," + P("C:\\DATA\\") + "\n");
+  // Pushed out by larger ones, the comma's path never shows; with room, it is quoted.
+  StartTopList(&LargestAnywhere.files, 5);
+  OfferTop(&LargestAnywhere.files, 10, beta.data(), 5, "a,b", 3);
+  EXPECT_NE(Report(top).find("file,10,\"" + P("C:\\DATA\\Beta\\a,b") + "\"\n"), std::string::npos);
+}
+
 namespace {
 // The document's lines, and the figures of the footer it carries.
 class Json : public Database {
@@ -381,9 +415,10 @@ TEST_F(Json, DocumentOfTheWorkedExample) {
   EXPECT_EQ(l[2],
             "\"drive\": {\"name\": \"C\", \"cluster\": 32768, \"free\": 1073741824, "
             "\"capacity\": 2147155968},");
-  EXPECT_EQ(l[3],
-            "\"totals\": {\"files\": 54, \"wasted\": 60489, \"excluded\": 2, "
-            "\"unreadable\": 0},");
+  EXPECT_EQ(
+      l[3],
+      "\"totals\": {\"files\": 54, \"wasted\": 60489, \"excluded\": 2, \"excluded_files\": 0, "
+      "\"unreadable\": 0},");
   EXPECT_EQ(l[4], "\"tree\":");
   EXPECT_EQ(l[5], "{\"name\": \"" + Quoted("C:\\DATA") +
                       "\", \"own\": 12288, \"wasted\": 6144, "
@@ -455,6 +490,37 @@ TEST_F(Json, NamesAreEscapedAndInvalidUtf8KeptInHexadecimal) {
   EXPECT_TRUE(StartsWith(
       l[7], "{\"name\": \"bad\\ufffd\\ufffd(\\\"x\", \"name_hex\": \"626164ffc3282278\", "))
       << l[7];
+}
+
+TEST_F(Json, LargestListsComeBeforeTheTreeWithTheirPathsEscaped) {
+  BuildExample();
+  SetRowPath(B(P("C:\\DATA")));
+  LastScan.excludedFiles = 3;
+  StartTopList(&LargestAnywhere.files, 2);
+  StartTopList(&LargestAnywhere.dirs, 2);
+  OfferTop(&LargestAnywhere.files, 99, "", 0, "q\"\x01\xFF", 4);
+  OfferTop(&LargestAnywhere.dirs, 5, "", 0, "", 0);
+  OfferTop(&LargestAnywhere.dirs, 7, "Alpha", 5, "", 0);
+  SortTopList(&LargestAnywhere.files);
+  SortTopList(&LargestAnywhere.dirs);
+  std::vector<std::string> l = Document();
+  ASSERT_EQ(l.size(), 17u);
+  EXPECT_NE(l[3].find("\"excluded_files\": 3"), std::string::npos) << l[3];
+  EXPECT_EQ(l[4], "\"top\": {\"files\": [");
+  EXPECT_EQ(l[5], "{\"bytes\": 99, \"path\": \"" + Quoted("C:\\DATA\\") +
+                      "q\\\"\\u0001\\ufffd\", \"path_hex\": \"" +
+                      (PathSeparator == '/' ? "433a2f444154412f" : "433a5c444154415c") +
+                      "712201ff\"}],");
+  EXPECT_EQ(l[6], "\"dirs\": [");
+  EXPECT_EQ(l[7], "{\"bytes\": 7, \"path\": \"" + Quoted("C:\\DATA\\Alpha") + "\"},");
+  EXPECT_EQ(l[8], "{\"bytes\": 5, \"path\": \"" + Quoted("C:\\DATA\\") + "\"}]},");
+  EXPECT_EQ(l[9], "\"tree\":");
+  // Empty lists are empty arrays.
+  StartTopList(&LargestAnywhere.files, 2);
+  StartTopList(&LargestAnywhere.dirs, 2);
+  l = Document();
+  EXPECT_EQ(l[4], "\"top\": {\"files\": [],");
+  EXPECT_EQ(l[5], "\"dirs\": []},");
 }
 
 // ---- The page of -html -------------------------------------------------------------------

@@ -341,6 +341,29 @@ TEST_F(OptionTest, ExcludePatternsKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
   EXPECT_EQ(Options.excludes.size(), 1u);
 }
 
+TEST_F(OptionTest, TopTakesAWholeNumberFrom1To1000AndRefusesAnythingElseBeforeAnyScan) {
+  Parse("-top=10");
+  EXPECT_EQ(Options.topCount, 10);
+  Parse("-TOP:1000");
+  EXPECT_EQ(Options.topCount, 1000);
+  Parse("-top=001");
+  EXPECT_EQ(Options.topCount, 1);
+  Parse("-top=");  // nothing after it: the lists a stored string asked for are dropped
+  EXPECT_EQ(Options.topCount, 0);
+  for (const char* bad : {"-top=0", "-top=1001", "-top=99999999999999999999", "-top=x", "-top=5k",
+                          "-top=-3", "-top= 5", "-Top:2.5"}) {
+    std::string errors;
+    CaptureErrors(&errors);
+    Options.topCount = 7;
+    EXPECT_EQ(ParseToEnd(bad), 1) << bad;
+    CaptureErrors(nullptr);
+    EXPECT_EQ(SplitLines(errors), std::vector<std::string>{"quorvel: " + std::string(bad) +
+                                                           " is not a number from 1 to 1000"});
+    EXPECT_EQ(Options.topCount, 7) << "nothing applied";
+  }
+  EXPECT_TRUE(out.empty());
+}
+
 TEST_F(OptionTest, AnExportIsKnownBeforeTheBannerFromEverySource) {
   // The banner is written before any token is parsed, so the form is found ahead, as the
   // parser will take it: the last form option of all three sources, unless an option ends the

@@ -288,25 +288,76 @@ TEST_F(ScreenReport, UnitsReplaceByteCountsInTheSameColumns) {
   EXPECT_EQ(l[7], "         2.8 M          59.1 K     54  Cluster size: 4,096  Wastage:   2%");
 }
 
-TEST_F(ScreenReport, FooterCountsExcludedDirectoriesWhenPatternsWereGiven) {
+TEST_F(ScreenReport, FooterCountsExcludedDirectoriesAndFilesWhenPatternsWereGiven) {
   BuildExample();
   ClearExclusions(false, true);
   AddExclusion("x", 1);
   LastScan.excluded = 1234;
+  LastScan.excludedFiles = 1;
   std::vector<std::string> l = Whole();
   EXPECT_EQ(CountReportLines(Screen), 16);
   ASSERT_EQ(l.size(), 16u);
-  EXPECT_EQ(l[9], "Excluded directories: 1,234");
+  EXPECT_EQ(l[9], "Excluded: 1,234 directories, 1 file");
   EXPECT_EQ(l[10], "");
   EXPECT_EQ(l[11], "Drive C: statistics:");
   EXPECT_EQ(l[15], ExampleLines[14]);
   // A pass that starts inside the footer writes the lines it asks for.
   EXPECT_EQ(Pass(9, 3, 16), (std::vector<std::string>{l[9], l[10], l[11]}));
   // Patterns that matched nothing still say so.
-  LastScan.excluded = 0;
-  EXPECT_EQ(Whole()[9], "Excluded directories: 0");
+  LastScan.excluded = LastScan.excludedFiles = 0;
+  EXPECT_EQ(Whole()[9], "Excluded: 0 directories, 0 files");
   ClearExclusions(false, false);
   EXPECT_EQ(Whole(), ExampleLines);
+  // A saved scan's marks say neither, so they are counted apart, also without patterns.
+  SavedScans.fromDump = true;
+  SavedScans.noDrive = true;
+  LastScan.excluded = 1;
+  LastScan.excludedListed = 2;
+  EXPECT_EQ(Whole()[9], "Excluded: 1 directory, 0 files; 2 entries left out in the saved scan");
+}
+
+TEST_F(ScreenReport, LargestListsFollowTheFooterAsTheReportsOwnLines) {
+  // The lists are lines of the report: counted, and written by any pass that reaches them, so
+  // the scroller pages to them as to the tree.
+  BuildExample();
+  SetRowPath(B("C:\\DATA"));
+  StartTopList(&LargestAnywhere.files, 3);
+  StartTopList(&LargestAnywhere.dirs, 3);
+  // Paths below the start as the builder keeps them, in this build's separator; the rows spell
+  // them with the start path's own (a saved scan made on Windows, read on Linux).
+  std::string beta = std::string("Beta") + PathSeparator;
+  OfferTop(&LargestAnywhere.files, 1200000, beta.data(), 5, "big.iso", 7);
+  OfferTop(&LargestAnywhere.files, 5000, "", 0,
+           "a\x01"
+           "b",
+           3);
+  for (const DirNode* n : {RootNode.firstChild, RootNode.firstChild->nextSibling})
+    OfferTop(&LargestAnywhere.dirs, n->localSize, NameText(n), NameLength(n), "", 0);
+  OfferTop(&LargestAnywhere.dirs, RootNode.localSize, "", 0, "", 0);
+  SortTopList(&LargestAnywhere.files);
+  SortTopList(&LargestAnywhere.dirs);
+  std::vector<std::string> expect = ExampleLines;
+  for (const char* line :
+       {"", "Largest files:", "     1,200,000  C:\\DATA\\Beta\\big.iso",
+        "         5,000  C:\\DATA\\a\x01"
+        "b",
+        "", "Directories holding the most bytes of their own:", "     1,236,992  C:\\DATA\\Alpha",
+        "       503,808  C:\\DATA\\Beta", "        12,288  C:\\DATA\\"})
+    expect.push_back(line);
+  EXPECT_EQ(CountReportLines(Screen), 24);
+  ASSERT_EQ(Whole(), expect);
+  for (int first = 12; first < 24; ++first)
+    for (int count = 1; first + count <= 24; ++count)
+      EXPECT_EQ(Pass(first, count, 24),
+                std::vector<std::string>(expect.begin() + first, expect.begin() + first + count))
+          << "from " << first << ", " << count << " lines";
+  ShowUnits = true;
+  EXPECT_EQ(Whole()[17], "         1.1 M  " + expect[17].substr(16));
+  // A list with nothing in it says so.
+  ShowUnits = false;
+  StartTopList(&LargestAnywhere.files, 3);
+  EXPECT_EQ(CountReportLines(Screen), 23);
+  EXPECT_EQ(Whole()[17], "          none");
 }
 
 TEST_F(ScreenReport, NamesOnATerminalHaveTheirControlCharactersMaskedAndFilesGetTheBytes) {

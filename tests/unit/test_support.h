@@ -14,6 +14,7 @@
 #include "console/pager.h"
 #include "console/strings.h"
 #include "disk/drive.h"
+#include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
 #include "report/saved_scans.h"
@@ -21,6 +22,7 @@
 #include "tree/dir_node.h"
 #include "tree/find.h"
 #include "tree/scan.h"
+#include "tree/top_list.h"
 
 template <int N>
 inline std::string S(const BoundedText<N>& b) { return std::string(b.text, b.length); }
@@ -87,9 +89,13 @@ struct StateGuard {
   const FileSystemOps* fs = ScanFileSystem;
   int32_t nextLine = NextLine, linesLeft = LinesLeft, lineNumber = LineNumber;
   SavedScanNotes savedScans = SavedScans;
+  TopLists largest = LargestAnywhere;
+  PathStr rowPath = RowPath;
 
   ~StateGuard() {
     SavedScans = savedScans;
+    LargestAnywhere = largest;
+    RowPath = rowPath;
     TreeChars = treeChars;
     ShowWaste = showWaste;
     WasteAsPercent = wasteAsPercent;

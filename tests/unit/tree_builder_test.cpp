@@ -151,8 +151,10 @@ class TreeBuilderTest : public Isolated {
     ClearExclusions(false, true);
   }
 
-  // The scan's tree of Root() into RootNode, with the given settings, handed on to sink.
-  void ScanWith(const BuildSettings& s, const ListingSink* sink = nullptr) {
+  // The scan's tree of Root() into RootNode, with the given settings, handed on to sink,
+  // filling top if given.
+  void ScanWith(const BuildSettings& s, const ListingSink* sink = nullptr,
+                TopLists* top = nullptr) {
     Scan = ScanSettings{s.dirListingSizes,
                         s.maxDepth,
                         s.minSize,
@@ -161,6 +163,7 @@ class TreeBuilderTest : public Isolated {
                         4095,
                         0,
                         s.fileSystemCluster};
+    Scan.top = top;
     ClusterSize = s.cluster;
     ResetRoot(Root());
     ScanPath = B(Root());
@@ -200,6 +203,13 @@ class TreeBuilderTest : public Isolated {
   }
 };
 
+// A ranked list as "bytes path" lines.
+std::vector<std::string> Listed(const TopList& list) {
+  std::vector<std::string> lines;
+  for (const TopEntry& e : list.kept) lines.push_back(std::to_string(e.bytes) + " " + e.path);
+  return lines;
+}
+
 BuildSettings Settings(int maxDepth = INT32_MAX, int64_t minSize = 0, SortOrder order = NAME) {
   return BuildSettings{false, maxDepth, minSize, order, true, 4096, 4096, false};
 }
@@ -230,18 +240,26 @@ TEST_F(TreeBuilderTest, ScanSavedAsItIsReadReadsBackAsTheScansTree) {
     FakeFsReset();
     RandomTree(Root(), random, 0, true, true);
     BuildSettings s = RandomSettings(random);
+    if (random() % 3 == 0) AddExclusion("K", 1);    // a file or a directory, at any depth
+    if (random() % 3 == 0) AddExclusion("a/b", 3);  // by its path
+    s.topCount = (int)(random() % 4) * 2;
+    TopLists scanned;
+    StartTopList(&scanned.files, s.topCount);
+    StartTopList(&scanned.dirs, s.topCount);
     FILE* out = std::tmpfile();
     DumpWriter w;
     StartDumpWriter(&w, out,
                     SaveFacts{"1", 0, s.fileSystemCluster, true, s.chargeRoot, false, PMake(""), 0,
                               0, 0, true});
-    ScanWith(s, &w.sink);
+    ScanWith(s, &w.sink, s.topCount > 0 ? &scanned : nullptr);
     std::fflush(out);
     ASSERT_TRUE(DumpWriterOk(&w));
     int32_t files = TotalFiles;
     int64_t waste = TotalWaste;
     // A directory gone before it was read is a read error in the dump, as one not read whole.
-    int32_t unreadable = LastScan.unreadable + LastScan.vanished, excluded = LastScan.excluded;
+    int32_t unreadable = LastScan.unreadable + LastScan.vanished;
+    // The dump marks what a pattern left out alike, files and directories.
+    int32_t excluded = LastScan.excluded + LastScan.excludedFiles;
     lateErrors += LastScan.unreadable;
     vanished += LastScan.vanished;
     std::rewind(out);
@@ -251,7 +269,10 @@ TEST_F(TreeBuilderTest, ScanSavedAsItIsReadReadsBackAsTheScansTree) {
     EXPECT_EQ(build.totals.files, files);
     EXPECT_EQ(build.totals.waste, waste);
     EXPECT_EQ(build.totals.unreadable, unreadable);
-    EXPECT_EQ(build.totals.excluded, excluded);
+    EXPECT_EQ(build.totals.excludedListed, excluded);
+    // The largest files and directories: the same entries, in the same order.
+    EXPECT_EQ(Listed(build.top.files), Listed(scanned.files)) << "round " << round;
+    EXPECT_EQ(Listed(build.top.dirs), Listed(scanned.dirs)) << "round " << round;
     ReleaseRoot();
     CollapseChildren(&made);
     std::free(made.name);
@@ -295,9 +316,11 @@ TEST_F(TreeBuilderTest, ClusterChosenAtTheEndGivesTheFiguresOfThatClusterGiven) 
     RandomTree(Root(), random, 0);
     BuildSettings known = Settings(random() % 2 ? INT32_MAX : 1, random() % 2 ? 0 : 8192);
     known.cluster = known.fileSystemCluster = 4096;
+    known.topCount = 5;
     BuildWith(known);
     DirNode given = made;
     BuildTotals totals = build.totals;
+    TopLists top = build.top;
     made = DirNode{};
     BuildSettings unknown = known;
     unknown.cluster = unknown.fileSystemCluster = 0;
@@ -307,6 +330,9 @@ TEST_F(TreeBuilderTest, ClusterChosenAtTheEndGivesTheFiguresOfThatClusterGiven) 
     if (build.chosenCluster == 4096) {
       EXPECT_EQ(Differ(&given, &made, ""), "") << "round " << round;
       EXPECT_EQ(build.totals.waste, totals.waste);
+      // The lists kept for that cluster among all the candidates are the ones it gives.
+      EXPECT_EQ(Listed(build.top.files), Listed(top.files)) << "round " << round;
+      EXPECT_EQ(Listed(build.top.dirs), Listed(top.dirs)) << "round " << round;
     }
     CollapseChildren(&given);
     std::free(given.name);
@@ -362,4 +388,84 @@ TEST_F(TreeBuilderTest, DirectoryOnAnotherDeviceIsAnEmptyNodeAndItsContentsAreNo
   EXPECT_EQ(build.totals.files, 0);
   EXPECT_EQ(build.totals.otherFileSystems, 1);
   EXPECT_EQ(made.localSize, 4096);  // ".", ".." and proc
+}
+
+// The lists of the largest (-top=N): bounded, ranked, fed by the builder as the totals count.
+namespace {
+std::vector<std::string> Ranked(TopList list) {
+  SortTopList(&list);
+  return Listed(list);
+}
+void Offer(TopList* l, int64_t bytes, const std::string& name) {
+  OfferTop(l, bytes, "d/", 2, name.data(), (int)name.size());
+}
+}  // namespace
+
+TEST(LargestList, KeepsTheNLargestRankedWithTiesToTheFirstOffered) {
+  TopList l;
+  StartTopList(&l, 3);
+  for (auto [bytes, name] : std::vector<std::pair<int64_t, std::string>>{{10, "a"},
+                                                                         {30, "b"},
+                                                                         {20, "c"},
+                                                                         {30, "d"},
+                                                                         {0, "empty"},
+                                                                         {5, "e"},
+                                                                         {40, "f"},
+                                                                         {20, "g"}})
+    Offer(&l, bytes, name);
+  // More than N offered: no more than N kept; of the two of 30 bytes, b came first.
+  EXPECT_EQ(Ranked(l), (std::vector<std::string>{"40 d/f", "30 d/b", "30 d/d"}));
+  EXPECT_EQ(l.kept.size(), 3u);
+  // Of equal sizes the first offered stays: c (20) is in, g (20) offered later is not.
+  StartTopList(&l, 4);
+  for (auto [bytes, name] : std::vector<std::pair<int64_t, std::string>>{
+           {20, "c"}, {50, "x"}, {20, "g"}, {60, "y"}, {70, "z"}, {20, "h"}})
+    Offer(&l, bytes, name);
+  EXPECT_EQ(Ranked(l), (std::vector<std::string>{"70 d/z", "60 d/y", "50 d/x", "20 d/c"}));
+}
+
+TEST(LargestList, OneEntryAndNothingOfNoSize) {
+  TopList l;
+  StartTopList(&l, 1);
+  Offer(&l, 7, "a");
+  Offer(&l, 7, "b");
+  Offer(&l, 9, "c");
+  Offer(&l, 8, "d");
+  EXPECT_EQ(Ranked(l), (std::vector<std::string>{"9 d/c"}));
+  StartTopList(&l, 5);
+  Offer(&l, 0, "empty");
+  EXPECT_TRUE(Ranked(l).empty());  // holding no space, it is no space hog
+  StartTopList(&l, 0);
+  Offer(&l, 100, "big");
+  EXPECT_TRUE(Ranked(l).empty());  // not asked for
+}
+
+TEST_F(TreeBuilderTest, LargestFilesCountAFileOfSeveralNamesOnceAndLeaveOutExcludedOnes) {
+  // A further name of a file already charged adds nothing to the totals, so it is no entry of
+  // its own and pushes nothing out; an excluded file is no entry either, but stays one of its
+  // directory's table.
+  BuildSettings s = Settings();
+  s.topCount = 2;
+  AddExclusion("*.log", 5);
+  made.name = AllocateName("/r", 2);
+  BeginTree(&build, s, &made, nullptr);
+  DirectoryFacts plain = {0, 0, false, 0, false, false};
+  TreeOpenDirectory(&build, "/r", 2, plain);
+  TreeAddFile(&build, FileFacts{"linked", 6, 50000, 50000, 53248, true, 1, 9, 2, false});
+  TreeAddFile(&build, FileFacts{"small", 5, 100, 100, 4096, false, 1, 0, 0, false});
+  TreeOpenDirectory(&build, "sub", 3, plain);
+  TreeAddFile(&build, FileFacts{"again", 5, 50000, 50000, 53248, true, 1, 9, 2, false});
+  TreeAddFile(&build, FileFacts{"huge.log", 8, 90000, 90000, 90112, false, 1, 0, 0, false});
+  for (int i = 0; i < 200; ++i)  // a table of more than one cluster: 203 entries of 32 bytes
+    TreeAddFile(&build, FileFacts{"x.log", 5, 10, 10, 4096, false, 1, 0, 0, false});
+  TreeCloseDirectory(&build);
+  TreeCloseDirectory(&build);
+  FinishTree(&build);
+  EXPECT_EQ(Listed(build.top.files), (std::vector<std::string>{"53248 linked", "4096 small"}));
+  EXPECT_EQ(build.totals.files, 3);
+  EXPECT_EQ(build.totals.excludedFiles, 201);
+  EXPECT_EQ(made.firstChild->fileCount, 1);
+  EXPECT_EQ(made.firstChild->localSize, 8192);  // its table alone: "again" was charged before
+  EXPECT_EQ(Listed(build.top.dirs),
+            (std::vector<std::string>{"61440 ", "8192 sub"}));  // 53,248 + 4,096 + a table
 }
