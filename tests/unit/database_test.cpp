@@ -332,22 +332,17 @@ TEST_F(Database, CsvOfTheLargestIsTheirRowsAloneFilesFirstQuotedAsTheExportQuote
   SortTopList(&LargestAnywhere.dirs);
   EXPECT_EQ(CountReportLines(top), 4);
   std::string text = Report(top);
-  EXPECT_EQ(text,
-            "kind,bytes,path\n"
-            "file,30,\"" +
-                P("C:\\DATA\\") +
-                "say \"\"hi\"\"\"\n"
-                "file,20," +
-                P("C:\\DATA\\plain") +
-                "\n"
-                "dir,12288," +
-                P("C:\\DATA\\") + "\n");
-  EXPECT_EQ(Pass(top, 2, 2),
-            "file,20," + P("C:\\DATA\\plain") + "\ndir,12288," + P("C:\\DATA\\") + "\n");
+  EXPECT_EQ(text, "kind,bytes,path\n"
+                  "file,30,\"" + P("C:\\DATA\\") + "say \"\"hi\"\"\"\n"
+                  "file,20," + P("C:\\DATA\\plain") + "\n"
+                  "dir,12288," + P("C:\\DATA\\") + "\n");
+  EXPECT_EQ(Pass(top, 2, 2), "file,20," + P("C:\\DATA\\plain") + "\ndir,12288," +
+                                 P("C:\\DATA\\") + "\n");
   // Pushed out by larger ones, the comma's path never shows; with room, it is quoted.
   StartTopList(&LargestAnywhere.files, 5);
   OfferTop(&LargestAnywhere.files, 10, beta.data(), 5, "a,b", 3);
-  EXPECT_NE(Report(top).find("file,10,\"" + P("C:\\DATA\\Beta\\a,b") + "\"\n"), std::string::npos);
+  EXPECT_NE(Report(top).find("file,10,\"" + P("C:\\DATA\\Beta\\a,b") + "\"\n"),
+            std::string::npos);
 }
 
 namespace {
@@ -415,10 +410,9 @@ TEST_F(Json, DocumentOfTheWorkedExample) {
   EXPECT_EQ(l[2],
             "\"drive\": {\"name\": \"C\", \"cluster\": 32768, \"free\": 1073741824, "
             "\"capacity\": 2147155968},");
-  EXPECT_EQ(
-      l[3],
-      "\"totals\": {\"files\": 54, \"wasted\": 60489, \"excluded\": 2, \"excluded_files\": 0, "
-      "\"unreadable\": 0},");
+  EXPECT_EQ(l[3],
+            "\"totals\": {\"files\": 54, \"wasted\": 60489, \"excluded\": 2, \"excluded_files\": 0, "
+            "\"unreadable\": 0},");
   EXPECT_EQ(l[4], "\"tree\":");
   EXPECT_EQ(l[5], "{\"name\": \"" + Quoted("C:\\DATA") +
                       "\", \"own\": 12288, \"wasted\": 6144, "

@@ -357,8 +357,9 @@ TEST_F(OptionTest, TopTakesAWholeNumberFrom1To1000AndRefusesAnythingElseBeforeAn
     Options.topCount = 7;
     EXPECT_EQ(ParseToEnd(bad), 1) << bad;
     CaptureErrors(nullptr);
-    EXPECT_EQ(SplitLines(errors), std::vector<std::string>{"quorvel: " + std::string(bad) +
-                                                           " is not a number from 1 to 1000"});
+    EXPECT_EQ(SplitLines(errors),
+              std::vector<std::string>{"quorvel: " + std::string(bad) +
+                                       " is not a number from 1 to 1000"});
     EXPECT_EQ(Options.topCount, 7) << "nothing applied";
   }
   EXPECT_TRUE(out.empty());

@@ -327,22 +327,18 @@ TEST_F(ScreenReport, LargestListsFollowTheFooterAsTheReportsOwnLines) {
   // them with the start path's own (a saved scan made on Windows, read on Linux).
   std::string beta = std::string("Beta") + PathSeparator;
   OfferTop(&LargestAnywhere.files, 1200000, beta.data(), 5, "big.iso", 7);
-  OfferTop(&LargestAnywhere.files, 5000, "", 0,
-           "a\x01"
-           "b",
-           3);
+  OfferTop(&LargestAnywhere.files, 5000, "", 0, "a\x01" "b", 3);
   for (const DirNode* n : {RootNode.firstChild, RootNode.firstChild->nextSibling})
     OfferTop(&LargestAnywhere.dirs, n->localSize, NameText(n), NameLength(n), "", 0);
   OfferTop(&LargestAnywhere.dirs, RootNode.localSize, "", 0, "", 0);
   SortTopList(&LargestAnywhere.files);
   SortTopList(&LargestAnywhere.dirs);
   std::vector<std::string> expect = ExampleLines;
-  for (const char* line :
-       {"", "Largest files:", "     1,200,000  C:\\DATA\\Beta\\big.iso",
-        "         5,000  C:\\DATA\\a\x01"
-        "b",
-        "", "Directories holding the most bytes of their own:", "     1,236,992  C:\\DATA\\Alpha",
-        "       503,808  C:\\DATA\\Beta", "        12,288  C:\\DATA\\"})
+  for (const char* line : {"", "Largest files:", "     1,200,000  C:\\DATA\\Beta\\big.iso",
+                           "         5,000  C:\\DATA\\a\x01" "b", "",
+                           "Directories holding the most bytes of their own:",
+                           "     1,236,992  C:\\DATA\\Alpha", "       503,808  C:\\DATA\\Beta",
+                           "        12,288  C:\\DATA\\"})
     expect.push_back(line);
   EXPECT_EQ(CountReportLines(Screen), 24);
   ASSERT_EQ(Whole(), expect);
