@@ -61,12 +61,20 @@ def filesystem(path):
 THREAD_COUNTS = (1, 2, 4, 8, 16)
 
 
-def commands(quorvel, tree, threads, extra):
+def commands(quorvel, tree, threads, extra, dumps=None):
     """(label, argv, env) for every command measured on a tree. threads: the QUORVEL_THREADS
-    values that get a row of their own beside the default."""
+    values that get a row of their own beside the default. dumps: (a saved scan of the tree
+    to report from, a file to save to), for the rows of saved scans, which compare with the
+    one-thread scan."""
     rows = [("quorvel -p", [quorvel, "-p", tree], {})]
     rows += [("quorvel -p, %d thread%s" % (n, "" if n == 1 else "s"), [quorvel, "-p", tree],
               {"QUORVEL_THREADS": str(n)}) for n in threads]
+    if dumps:
+        rows += [
+            ("quorvel -p -save, 1 thread", [quorvel, "-p", "-save=" + dumps[1], tree],
+             {"QUORVEL_THREADS": "1"}),
+            ("quorvel -p -from (its dump)", [quorvel, "-p", "-from=" + dumps[0]], {}),
+        ]
     rows += [
         ("du -s --apparent-size", ["du", "-s", "--apparent-size", tree], {}),
         ("du -s", ["du", "-s", tree], {}),
@@ -266,8 +274,13 @@ def main():
         title = "%s tree: %d directories, %d files (%d entries)" % (
             name, info["directories"], info["files"], info["entries"])
         threads = THREAD_COUNTS if name == "typical" else (1,)
-        table = measure(name, tree, info, commands(quorvel, tree, threads, name == "typical"),
-                        args)
+        # The dump -from reads, made once; -save writes another, over and over.
+        dumps = (os.path.abspath(os.path.join(args.trees, name + ".from.json")),
+                 os.path.abspath(os.path.join(args.trees, name + ".save.json")))
+        subprocess.run([quorvel, "-p", "-save=" + dumps[0], tree], check=True,
+                       stdout=subprocess.DEVNULL)
+        table = measure(name, tree, info,
+                        commands(quorvel, tree, threads, name == "typical", dumps), args)
         share = scan_thread_share([quorvel, "-p", tree], {})
         if share is not None:
             title += "; the scan's thread did %.0f%% of quorvel's CPU time" % (100 * share)

@@ -62,7 +62,8 @@ int NoteIncompleteReport() {
   for (const TroubledDirectory& t : LastScan.named) NameTroubledDirectory(t);
   if (LastScan.startUnreadable) return 1;
   long troubled = (long)LastScan.unreadable + LastScan.vanished;
-  if (troubled > (long)LastScan.named.size())
+  // A report from a dump names none (the dump says which): the counts alone.
+  if (!LastScan.named.empty() && troubled > (long)LastScan.named.size())
     std::fprintf(stderr, "and %ld more\n", troubled - (long)LastScan.named.size());
   if (LastScan.unreadable == 1)
     std::fputs("1 directory could not be read; it counts as empty.\n", stderr);
@@ -132,10 +133,6 @@ void OpenSavedScans() {
   bool fromStdin = BEquals(Options.fromFile, "-"), sinceStdin = BEquals(Options.sinceFile, "-");
   if (fromStdin && sinceStdin)
     EndWithFileMessage(Options.sinceFile, "standard input is read by -from= already", reason);
-  if (Options.saveFile.length > 0 && Options.fromFile.length == 0)
-    EndWithFileMessage(Options.saveFile,
-                       "this version saves a scan read with -from= only (-from=FILE -save=FILE)",
-                       reason);
   if (Options.fromFile.length > 0 && !(FromDump = OpenDumpForReading(Options.fromFile, &reason)))
     EndWithFileMessage(Options.fromFile, "cannot be read: ", reason);
   if (Options.sinceFile.length > 0 && !(SinceDump = OpenDumpForReading(Options.sinceFile, &reason)))
@@ -164,10 +161,16 @@ void CommitSave(bool whole) {
   }
 }
 
-[[noreturn]] void BadDump(const PathStr& file, const DumpRead& read) {
+// There is no report, and so nothing to save: the dump goes, and the file named stays as it
+// was; the run's own message says why.
+void DropSave() {
   if (Saving) DiscardSaveFile(&Save);
   Saving = false;
   EndProgramHook = EndBeforeSaving;
+}
+
+[[noreturn]] void BadDump(const PathStr& file, const DumpRead& read) {
+  DropSave();
   EraseStatus();
   char where[64];
   std::snprintf(where, sizeof where, "byte %lld: ", (long long)read.errorOffset);
@@ -210,9 +213,9 @@ void TellScan(const BuildSettings& s) {
 // What reading the report's dump keeps between the reader's start of the tree and its end.
 struct FromRead {
   BuildSettings settings;
-  DumpWriter writer;
 };
 FromRead From;
+DumpWriter SaveWriter;  // writes the dump of -save as the report's tree is read
 
 // The directory to report is reached in the dump: the tree starts there.
 void BeginFromDump(DumpRead* read, const PathStr& path) {
@@ -228,13 +231,14 @@ void BeginFromDump(DumpRead* read, const PathStr& path) {
   From.settings = ReportSettings(cluster, f.cluster, chargeRoot);
   const ListingSink* sink = nullptr;
   if (Saving) {
-    SaveFacts facts = {ProgramVersion, f.hasTimestamp ? f.timestamp : (int64_t)std::time(nullptr),
-                       f.cluster,      true,
-                       chargeRoot,     f.hasDrive,
-                       f.driveName,    f.driveCluster,
-                       f.driveFree,    f.driveCapacity};
-    StartDumpWriter(&From.writer, Save.file, facts);
-    sink = &From.writer.sink;
+    SaveFacts facts = {ProgramVersion,   f.hasTimestamp ? f.timestamp : (int64_t)std::time(nullptr),
+                       f.cluster,        true,
+                       chargeRoot,       f.hasDrive,
+                       f.driveName,      f.driveCluster,
+                       f.driveFree,      f.driveCapacity,
+                       f.lastListedFirst};
+    StartDumpWriter(&SaveWriter, Save.file, facts);
+    sink = &SaveWriter.sink;
   }
   BeginTree(read->build, From.settings, &RootNode, sink);
 }
@@ -268,12 +272,12 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   FromDump = nullptr;
   if (!ok) BadDump(Options.fromFile, read);
   if (!read.found) {
-    CommitSave(false);
+    DropSave();
     WriteRunEndingMessage(PathNotFound, read.select.text, read.select.length, "");
     return false;
   }
   ClusterSize = FinishTree(&build);
-  CommitSave(!Saving || DumpWriterOk(&From.writer));
+  CommitSave(!Saving || DumpWriterOk(&SaveWriter));
   From.settings.cluster = ClusterSize;
   From.settings.fileSystemCluster = build.chosenUnit;
   *settings = From.settings;
@@ -298,6 +302,16 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   BStr none = BMake("");
   if (read.passedOver > 0)
     FileMessage(Options.fromFile, "values after the tree were passed over", none);
+  if (read.pastBudget > 0) {
+    // Not read when the scan was made: the report lacks them, as the disk's did.
+    LastScan.skipped = read.pastBudget;
+    char count[128];
+    std::snprintf(count, sizeof count,
+                  "%ld directories were skipped by the scan, as their paths pass %d bytes; they "
+                  "count as empty",
+                  (long)read.pastBudget, PathBudget);
+    FileMessage(Options.fromFile, count, none);
+  }
   if (build.totals.otherFileSystems > 0) {
     char count[96];
     std::snprintf(count, sizeof count,
@@ -314,13 +328,17 @@ bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
   *path = ExpandPath(Options.directory, &tooLong);
   if (tooLong) {
     // Cut to the budget, the path would name one of its ancestors: no directory of it is read.
+    DropSave();
     WriteRunEndingMessage(PathNotFound, path->text, path->length, "");
     return false;
   }
   RootNode = DirNode{};
   RootNode.name = AllocateName(path->text, path->length);
   RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
-  if (!GetDriveStatistics(*path, &DriveClusterSize)) return false;
+  if (!GetDriveStatistics(*path, &DriveClusterSize)) {
+    DropSave();
+    return false;
+  }
   ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
   if (ClusterSize == 0) {
     ClusterSize = 1;
@@ -337,14 +355,38 @@ bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
   Scan.patternRoom = PathPatternRoom;
   Scan.fileSystemCluster = DriveClusterSize;
   Scan.readAheadThreads = Options.readAheadThreads;
-  // [-top: until the scan feeds the tree builder] The scan fills the run's lists itself.
+  // A saved scan holds each directory's own size: measured as the listings are read.
+  Scan.directorySizes = Saving;
+  const ListingSink* sink = nullptr;
+  DirectoryFacts root = {0, 0, false, 0, false, true};
+  if (Saving) {
+    root.hasDevice = StartDirectorySpace(*path, &root.size, &root.held, &root.device);
+    // The dump's cluster is the file system's, whatever -cl= made of this report: a report of
+    // the dump with the same options gives the same rows.
+    SaveFacts facts = {ProgramVersion,
+                       (int64_t)std::time(nullptr),
+                       DriveClusterSize,
+                       true,
+                       settings->chargeRoot,
+                       true,
+                       DriveLabel,
+                       DriveClusterSize,
+                       DriveFreeBytes,
+                       DriveTotalBytes,
+                       true};
+    StartDumpWriter(&SaveWriter, Save.file, facts);
+    sink = &SaveWriter.sink;
+  }
+  // The scan puts the lists of the largest there, ranked, when the tree is whole.
   Scan.top = Options.topCount > 0 ? &LargestAnywhere : nullptr;
   ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
-  bool scanned = ScanDirectory(&RootNode);
-  SortTopList(&LargestAnywhere.files);
-  SortTopList(&LargestAnywhere.dirs);
+  bool scanned = ScanDirectory(&RootNode, sink, &root);
   // Nothing else would write over the status text when the report goes to a file or a pipe.
   EraseStatus();
+  if (scanned)
+    CommitSave(!Saving || DumpWriterOk(&SaveWriter));
+  else
+    DropSave();
   if (!scanned) CollapseChildren(&RootNode);
   return scanned;
 }

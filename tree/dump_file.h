@@ -35,7 +35,10 @@ bool CommitSaveFile(SaveFile* save, BStr* reason);
 // Closes and removes the temporary file; path stays as it was. Harmless when none is open.
 void DiscardSaveFile(SaveFile* save);
 
-// The position in a file being written, 64-bit on both builds (-1 when it cannot be told), and
-// a move there; true when it was made.
-int64_t TellFile(FILE* file);
+// A move to position in a file being written, 64-bit on both builds; true when it was made.
 bool SeekFile(FILE* file, int64_t position);
+
+// The start directory's own size, the space it holds and its device, for the root of a saved
+// scan of the disk (POSIX: stat; its subdirectories' are measured as they are listed). False
+// where the system does not tell (Windows: the listing gives a folder's entries, not its own).
+bool StartDirectorySpace(const PathStr& path, int64_t* size, int64_t* held, uint64_t* device);

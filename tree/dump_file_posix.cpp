@@ -160,10 +160,15 @@ void DiscardSaveFile(SaveFile* save) {
   Unguard();
 }
 
-int64_t TellFile(FILE* file) {
-  return (int64_t)ftello(file);
-}
-
 bool SeekFile(FILE* file, int64_t position) {
   return fseeko(file, (off_t)position, SEEK_SET) == 0;
+}
+
+bool StartDirectorySpace(const PathStr& path, int64_t* size, int64_t* held, uint64_t* device) {
+  struct stat st;
+  if (stat(path.text, &st) != 0) return false;
+  *size = st.st_size;
+  *held = (int64_t)st.st_blocks * 512;
+  *device = (uint64_t)st.st_dev;
+  return true;
 }

@@ -153,10 +153,10 @@ void DiscardSaveFile(SaveFile* save) {
   Unguard();
 }
 
-int64_t TellFile(FILE* file) {
-  return (int64_t)_ftelli64(file);
-}
-
 bool SeekFile(FILE* file, int64_t position) {
   return _fseeki64(file, (__int64)position, SEEK_SET) == 0;
+}
+
+bool StartDirectorySpace(const PathStr&, int64_t*, int64_t*, uint64_t*) {
+  return false;
 }

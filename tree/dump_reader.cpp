@@ -98,6 +98,7 @@ enum class Key {
   Quorvel,
   Cluster,
   StartCharged,
+  LastListedFirst,
   Drive,
   Free,
   Capacity,
@@ -112,6 +113,7 @@ struct Level {
   bool hasDevice;  // a directory's: its device is known
   uint64_t device;
   bool forwarded;  // a directory's: the builder opened it (its close goes there too)
+  bool pastBudget;  // a directory's: its path passes the budget (it was not read; it is empty)
 };
 
 // What an info object holds, as read.
@@ -169,6 +171,11 @@ class Handler {
     fault_ = BMake(why);
     return false;
   }
+  bool PastBudget() {
+    char why[96];
+    std::snprintf(why, sizeof why, "a directory whose path is longer than %d bytes", PathBudget);
+    return Fail(why);
+  }
   bool Scalar(const Value& v);
   bool StoreInfo(const Value& v);
   void StoreMetadata(Frame kind, const Value& v);
@@ -178,6 +185,8 @@ class Handler {
   bool CheckName(bool root);
   void BeginSelection();
   bool InsideSelection() const { return selected_ > 0 && skipFrom_ == 0; }
+  // The place of a subdirectory met now, in the order the dump lists them.
+  int32_t Place() const { return read_->facts.lastListedFirst ? ListedHereLastFirst : ListedHere; }
 
   DumpRead* read_;
   std::vector<Level> levels_;
@@ -202,7 +211,7 @@ bool IsSeparator(char c) {
 
 bool Handler::Push(Frame kind) {
   if ((int)levels_.size() >= MostNesting) return Fail("nested deeper than any path allows");
-  levels_.push_back(Level{kind, 0, 0, false, 0, false});
+  levels_.push_back(Level{kind, 0, 0, false, 0, false, false});
   return true;
 }
 
@@ -291,6 +300,8 @@ bool Handler::Key(const char* s, rapidjson::SizeType n, bool) {
         key_ = Key::Cluster;
       else if (k == "start_charged")
         key_ = Key::StartCharged;
+      else if (k == "last_listed_first")
+        key_ = Key::LastListedFirst;
       else if (k == "drive")
         key_ = Key::Drive;
       break;
@@ -508,6 +519,7 @@ void Handler::StoreMetadata(Frame kind, const Value& v) {
       f.startChargedKnown = true;
       f.startCharged = v.b;
     }
+    if (key_ == Key::LastListedFirst && v.type == Value::Bool) f.lastListedFirst = v.b;
   } else if (kind == Frame::DriveMeta) {
     if (key_ == Key::Name && v.type == Value::Text && v.n <= (size_t)PathBudget) {
       f.hasDrive = true;
@@ -584,10 +596,13 @@ bool Handler::OpenDirectory() {
     dir.pathLength = IsSeparator(entry_.name.back()) ? length : length + 1;
     BSet(read_->facts.rootName, entry_.name.data(), length);
   } else {
+    if (parent->pastBudget) return PastBudget();
+    // One that a scan skipped, as its path passes the budget, is listed unread and empty: a
+    // directory of zero figures, as on the disk. Anything below it is too deep to be read.
     if (parent->pathLength + length + PathPatternRoom > PathBudget) {
-      char why[96];
-      std::snprintf(why, sizeof why, "a directory whose path is longer than %d bytes", PathBudget);
-      return Fail(why);
+      if (!entry_.readError) return PastBudget();
+      dir.pastBudget = true;
+      read_->pastBudget = AddCount(read_->pastBudget, 1);
     }
     dir.pathLength = parent->pathLength + length + 1;
   }
@@ -596,6 +611,8 @@ bool Handler::OpenDirectory() {
   dir.device = entry_.hasDev ? entry_.dev : parent ? parent->device : 0;
   DirectoryFacts facts = {entry_.asize, entry_.dsize,     dir.hasDevice,
                           dir.device,   entry_.readError, false};
+  // Skipped, not unreadable: counted apart, its node not marked, as the scan leaves it.
+  if (dir.pastBudget) facts.errorKind = ReadErrorKind::Skipped;
   TreeBuild* b = read_->build;
   if (root) BeginSelection();
   if (selected_ == 0 && !root && matched_ == depth - 2 && matched_ < (int)components_.size() &&
@@ -620,13 +637,13 @@ bool Handler::OpenDirectory() {
   }
   if (InsideSelection() && depth > selected_) {
     if (entry_.excluded) {
-      TreeAddNotRead(b, entry_.name.data(), length, entry_.why);
+      TreeAddNotRead(b, entry_.name.data(), length, entry_.why, Place());
       skipFrom_ = depth;
     } else {
       // Refused (excluded, another file system): its close still goes to the builder, which
       // passes over what comes up to it.
       dir.forwarded = true;
-      if (!TreeOpenDirectory(b, entry_.name.data(), length, facts)) skipFrom_ = depth;
+      if (!TreeOpenDirectory(b, entry_.name.data(), length, facts, Place())) skipFrom_ = depth;
     }
     return true;
   }
@@ -637,6 +654,7 @@ bool Handler::OpenDirectory() {
 bool Handler::EndInfo(bool own) {
   if (own) return OpenDirectory();
   if (!CheckName(false)) return false;
+  if (levels_.back().pastBudget) return PastBudget();
   TreeBuild* b = read_->build;
   if (!InsideSelection()) {
     TreeNoteHeld(b, entry_.dsize);
@@ -644,7 +662,7 @@ bool Handler::EndInfo(bool own) {
   }
   int length = (int)entry_.name.size();
   if (entry_.excluded) {
-    TreeAddNotRead(b, entry_.name.data(), length, entry_.why);
+    TreeAddNotRead(b, entry_.name.data(), length, entry_.why, Place());
     return true;
   }
   const Level& dir = levels_.back();
@@ -675,6 +693,7 @@ bool ReadDump(FILE* in, DumpRead* read) {
   BClear(read->error);
   read->errorOffset = 0;
   read->passedOver = 0;
+  read->pastBudget = 0;
   DumpStream stream(in);
   Handler handler(read);
   BoundedAllocator allocator;

@@ -29,6 +29,8 @@ struct DumpFacts {
   int32_t driveCluster;
   int64_t driveFree, driveCapacity;
   PathStr rootName;  // the path of the outermost directory, as the scan named it
+  // Each directory's subdirectories come last listed first (Quorvel's scan of the disk).
+  bool lastListedFirst;
 };
 
 struct DumpRead {
@@ -53,10 +55,13 @@ struct DumpRead {
   BStr error;           // what is wrong with a bad dump
   int64_t errorOffset;  // the byte where reading stopped, from 0
   int32_t passedOver;   // values after the tree, not read
+  // Directories listed unread as their paths pass the budget (skipped when the scan was made).
+  int32_t pastBudget;
 };
 
 // Reads the dump from in to its end. True when it is a dump (found says whether the directory
 // asked for was in it; when it was, the builder holds its tree, every directory closed, not yet
 // finished); false for a bad dump, with error and errorOffset set, the builder's tree then
-// partly made (FinishTree closes what is open, so that it can be released). Memory does not grow with the number of entries, beyond what the builder keeps.
+// partly made (FinishTree closes what is open, so that it can be released). Memory does not grow
+// with the number of entries, beyond what the builder keeps.
 bool ReadDump(FILE* in, DumpRead* read);

@@ -1,6 +1,7 @@
 #include "tree/dump_writer.h"
 
 #include <cstring>
+#include <new>
 
 #include "tree/dump_file.h"
 #include "tree/exclude.h"
@@ -44,6 +45,7 @@ void Flush(DumpWriter* w) {
   if (!w->piece.empty() &&
       std::fwrite(w->piece.data(), 1, w->piece.size(), w->out) != w->piece.size())
     w->failed = true;
+  w->written += (int64_t)w->piece.size();
   w->piece.clear();
 }
 
@@ -69,6 +71,7 @@ void PutMetadata(DumpWriter* w) {
   if (f.cluster > 0) PutNumber(w, "cluster", f.cluster);
   if (f.startChargedKnown)
     Put(w, f.startCharged ? ",\"start_charged\":true" : ",\"start_charged\":false");
+  if (f.lastListedFirst) Put(w, ",\"last_listed_first\":true");
   if (f.hasDrive) {
     Put(w, ",\"drive\":{\"name\":\"");
     AppendJsonName(&w->piece, f.driveName.text, f.driveName.length);
@@ -109,12 +112,17 @@ void Directory(void* context, const char* name, int length, const DirectoryFacts
     Put(w, LateError);
   } else if (facts.errorMayFollow) {
     Flush(w);
-    level.reservedAt = TellFile(w->out);
+    level.reservedAt = w->written;
     w->piece.append((size_t)LateErrorLength, ' ');
   }
   Put(w, "}");
   Flush(w);
-  w->open.push_back(level);
+  try {
+    w->open.push_back(level);
+  } catch (const std::bad_alloc&) {
+    // Its close could not be matched: the dump would not be whole.
+    w->failed = true;
+  }
 }
 
 void File(void* context, const FileFacts& f) {
@@ -122,8 +130,11 @@ void File(void* context, const FileFacts& f) {
   Put(w, ",\n");
   PutName(w, f.name, f.nameLength);
   if (f.size > 0) PutNumber(w, "asize", f.size);
-  if (f.held > 0) PutNumber(w, "dsize", f.held);
-  if (f.linked) {
+  // The space held; where the listing does not tell it (held 0: a Windows listing without
+  // allocation sizes), the data the scan charges, so that the dump gives the same figures.
+  int64_t held = f.held > f.allocated ? f.held : f.allocated;
+  if (held > 0) PutNumber(w, "dsize", held);
+  if (f.linked && f.links >= 0) {
     PutUnsigned(w, "ino", f.inode);
     Put(w, ",\"hlnkc\":true");
     if (f.links > 1) PutNumber(w, "nlink", f.links);
@@ -133,22 +144,24 @@ void File(void* context, const FileFacts& f) {
   Flush(w);
 }
 
+// As ncdu writes them: what a pattern left out as an info object alone (it may be a file), a
+// directory not entered as a directory of its own with nothing in it.
 void NotReadEntry(void* context, const char* name, int length, NotRead why) {
   DumpWriter* w = Of(context);
-  Put(w, ",\n");
+  Put(w, why == NotRead::Excluded ? ",\n" : ",\n[");
   PutName(w, name, length);
   switch (why) {
     case NotRead::Excluded:
       Put(w, ",\"excluded\":\"pattern\"}");
       break;
     case NotRead::OtherFileSystem:
-      Put(w, ",\"excluded\":\"othfs\"}");
+      Put(w, ",\"excluded\":\"othfs\"}]");
       break;
     case NotRead::KernelFileSystem:
-      Put(w, ",\"excluded\":\"kernfs\"}");
+      Put(w, ",\"excluded\":\"kernfs\"}]");
       break;
     case NotRead::FirmLink:
-      Put(w, ",\"excluded\":\"frmlnk\"}");
+      Put(w, ",\"excluded\":\"frmlnk\"}]");
       break;
   }
   Flush(w);
@@ -160,8 +173,8 @@ void ReadError(void* context) {
   DumpWriter* w = Of(context);
   if (w->open.empty() || w->open.back().reservedAt < 0) return;
   Flush(w);
-  int64_t end = TellFile(w->out);
-  if (end < 0 || !SeekFile(w->out, w->open.back().reservedAt) ||
+  int64_t end = w->written;
+  if (!SeekFile(w->out, w->open.back().reservedAt) ||
       std::fwrite(LateError, 1, LateErrorLength, w->out) != (size_t)LateErrorLength ||
       !SeekFile(w->out, end))
     w->failed = true;
@@ -206,7 +219,14 @@ void StartDumpWriter(DumpWriter* w, FILE* out, const SaveFacts& facts) {
   w->facts = facts;
   w->open.clear();
   w->piece.clear();
-  w->piece.reserve(1024);
+  w->written = 0;
   w->failed = false;
+  // Room for the longest entry (a root's path of the budget, each byte escaped) and the
+  // levels of most trees, so that writing asks for no memory as the tree is read.
+  try {
+    w->piece.reserve((size_t)PathCapacity * 6 + 256);
+    w->open.reserve(256);
+  } catch (const std::bad_alloc&) {
+  }
   w->sink = ListingSink{w, Begin, Directory, File, NotReadEntry, ReadError, Close, End};
 }

@@ -25,6 +25,9 @@ struct SaveFacts {
   PathStr driveName;  // as the footer names it (a mount point, a drive letter)
   int32_t driveCluster;
   int64_t driveFree, driveCapacity;
+  // The subdirectories of each directory follow its files in the disk's visiting order, the
+  // last listed first (a scan of the disk), not as listed.
+  bool lastListedFirst = false;
 };
 
 struct DumpWriter {
@@ -37,13 +40,14 @@ struct DumpWriter {
   SaveFacts facts;
   std::vector<Level> open;
   std::string piece;  // the entry being written
-  bool failed;        // a write failed; the dump is not whole
+  int64_t written;    // bytes written so far: the file is written from its start
+  bool failed;        // a write failed, or memory for a level ran short; the dump is not whole
   ListingSink sink;
 };
 
-// Prepares w to write to out (a file that can be written at any place: a read error said
-// late is written back into the info object that opened the directory). The tree's start
-// writes the header and the metadata.
+// Prepares w to write to out, from its start (a file that can be written at any place: a read
+// error said late is written back into the info object that opened the directory). The tree's
+// start writes the header and the metadata.
 void StartDumpWriter(DumpWriter* w, FILE* out, const SaveFacts& facts);
 
 // True when every write so far succeeded.

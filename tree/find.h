@@ -27,11 +27,20 @@ struct FindEntry {
   // All the space the file system gives the file, which may pass its length (space reserved
   // past the end). POSIX: st_blocks x 512; Windows: AllocationSize; 0 where the listing does
   // not tell (FindFirstFileW).
+  // A subdirectory's size and held are its own (its table of entries), as the listing gives
+  // them on Windows; on POSIX they are measured only when ScanSettings::directorySizes asks
+  // (a saved scan), else 0.
   int64_t held;
   // The file has more than one name (hard links); device and inode then tell which file it is.
   bool linked;
   uint64_t device;
   uint64_t inode;
+  // Its number of names (st_nlink, at most 2^32 - 1); 0 where the listing does not tell
+  // (Windows).
+  uint32_t links;
+  // Neither a regular file nor a directory: a symbolic link, a device, a fifo, a socket (POSIX);
+  // a reparse point listed as a file (Windows). Said in saved scans, counted as any file.
+  bool notRegular;
 };
 
 struct FileSystemOps {

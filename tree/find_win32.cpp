@@ -71,6 +71,8 @@ void FillFromSearch(FindEntry* entry) {
   entry->allocated = entry->size;
   entry->held = 0;
   entry->linked = false;
+  entry->links = 0;
+  entry->notRegular = (Found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool NextBatch() {

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "disk/mounts_posix.h"
+#include "tree/scan.h"
 
 int RootPathLength = 0;
 
@@ -319,24 +320,30 @@ long ReadBatch(int fd, char* buffer, int size, int* error) {
 void Measure(int dirFd, const char* name, Measured* m) {
   struct stat st;
   if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  m->size = st.st_size;
+  int64_t blocks = (int64_t)st.st_blocks;
+  m->held = blocks > INT64_MAX / 512 ? INT64_MAX : blocks * 512;
   if (S_ISDIR(st.st_mode)) {
     m->directory = true;
     return;
   }
-  m->size = st.st_size;
-  int64_t blocks = (int64_t)st.st_blocks;
-  m->held = blocks > INT64_MAX / 512 ? INT64_MAX : blocks * 512;
   m->allocated = std::min<int64_t>(m->held, st.st_size);
   m->linked = st.st_nlink > 1;
+  m->links = st.st_nlink > UINT32_MAX ? UINT32_MAX : (uint32_t)st.st_nlink;
+  m->notRegular = !S_ISREG(st.st_mode);
   m->device = (uint64_t)st.st_dev;
   m->inode = (uint64_t)st.st_ino;
+}
+
+bool NeedsMeasuring(const Measured& m, const char* name) {
+  return !m.directory || (Scan.directorySizes && !IsDots(name));
 }
 
 void MeasureRecords(int dirFd, const char* batch, long n, int count, Measured* measured) {
   BatchCursor c{batch, n, 0, 0, measured};
   FindEntry e;
   for (int i = 0; i < count && NextInBatch(&c, &e); ++i)
-    if (!measured[i].directory) Measure(dirFd, e.name, &measured[i]);
+    if (NeedsMeasuring(measured[i], e.name)) Measure(dirFd, e.name, &measured[i]);
 }
 
 long CheckRecords(const char* batch, long n) {
@@ -358,7 +365,8 @@ int SortRecords(const char* batch, long n, Measured* measured) {
   for (long pos = 0; pos < n && count < MaxBatchRecords;) {
     const LinuxDirent* d = (const LinuxDirent*)(batch + pos);
     pos += d->reclen;
-    measured[count++] = Measured{IsDots(d->name) || d->type == DT_DIR, false, 0, 0, 0, 0, 0};
+    measured[count++] =
+        Measured{IsDots(d->name) || d->type == DT_DIR, false, false, 0, 0, 0, 0, 0, 0};
   }
   return count;
 }
@@ -377,6 +385,8 @@ bool NextInBatch(BatchCursor* c, FindEntry* entry) {
   entry->linked = m.linked;
   entry->device = m.device;
   entry->inode = m.inode;
+  entry->links = m.links;
+  entry->notRegular = m.notRegular;
   return true;
 }
 

@@ -27,10 +27,12 @@ constexpr int SmallestDirent = 24;
 constexpr int MaxBatchRecords = BatchBytes / SmallestDirent;
 
 // What the scan needs of an entry, measured with one fstatat for those that are not
-// directories.
+// directories (and for subdirectories too when their own sizes are asked for: NeedsMeasuring).
 struct Measured {
   bool directory;
   bool linked;        // more than one name
+  bool notRegular;    // neither a regular file nor a directory
+  uint32_t links;     // st_nlink, at most 2^32 - 1
   int64_t size;       // st_size
   int64_t allocated;  // the data it holds: min(st_size, held)
   int64_t held;       // st_blocks x 512: all the space the file system gives it
@@ -80,11 +82,15 @@ long ReadBatch(int fd, char* buffer, int size, int* error);
 
 // Measures the entry name of the open directory dirFd into m (which the caller has zeroed and
 // whose directory flag it has set from the record's type); an entry gone since it was listed
-// stays an entry of the table, counted as an empty file.
+// stays an entry of the table, counted as an empty file. Of a directory, only its own size.
 void Measure(int dirFd, const char* name, Measured* m);
 
+// True for an entry a listing measures: every one that is not a directory, and the
+// subdirectories (not "." and "..") when ScanSettings::directorySizes asks for their own sizes.
+bool NeedsMeasuring(const Measured& m, const char* name);
+
 // Measures every entry of a batch of n checked bytes holding count records (SortRecords) that
-// is not a directory, on the open directory dirFd.
+// NeedsMeasuring picks, on the open directory dirFd.
 void MeasureRecords(int dirFd, const char* batch, long n, int count, Measured* measured);
 
 // The name's length: its terminating zero lies within the record (CheckRecords made sure).

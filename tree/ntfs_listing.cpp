@@ -58,8 +58,11 @@ bool KnownFileId(uint64_t id) {
 // Followed, a link to a parent would loop until the path budget (exponentially with two of
 // them), and one to another folder would count its data twice; as on POSIX, a link is a file
 // of its listed size.
+namespace {
+constexpr uint32_t ReparsePoint = 0x400;
+}
+
 uint32_t ListedAttributes(uint32_t attributes) {
-  constexpr uint32_t ReparsePoint = 0x400;
   if ((attributes & AttrDirectory) && (attributes & ReparsePoint)) attributes &= ~AttrDirectory;
   return attributes;
 }
@@ -76,6 +79,8 @@ void EntryFromRecord(const ListingRecord& r, FindEntry* entry) {
   entry->linked = KnownFileId(r.fileId);
   entry->device = 0;
   entry->inode = r.fileId;
+  entry->links = 0;
+  entry->notRegular = (r.attributes & ReparsePoint) != 0;
 }
 
 LongPathStr LongDirectoryForm(const PathStr& path) {

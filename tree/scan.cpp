@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
@@ -9,7 +11,6 @@
 #include "console/strings.h"
 #include "tree/exclude.h"
 #include "tree/find.h"
-#include "tree/seen_files.h"
 
 ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
 PathStr ScanPath = {0, {0}};
@@ -41,60 +42,42 @@ void Spin() {
   WriteStatus(text, 2);
 }
 
-// Files with several names (hard links) met in this run, by device and inode: such a file is
-// charged at the first of its names only. Holds only files that may have more than one name.
-SeenFiles LinkedFilesSeen;
+TreeBuild Build;  // the tree being read: everything the scan reads goes there
 
-// True the first time a file of several names is met in this run. Short of memory to remember
-// it, the enumeration gives back what it holds; failing that, the file is charged again rather
-// than the scan given up.
-bool FirstNameOfFile(const FindEntry& entry) {
-  for (int attempt = 0;; ++attempt) {
-    try {
-      return MarkSeen(&LinkedFilesSeen, entry.device, entry.inode);
-    } catch (const std::bad_alloc&) {
-      if (attempt > 0 || !ScanFileSystem->releaseMemory()) return true;
-    }
-  }
-}
+// A subdirectory listed and not yet visited: its name in PendingNames, its place in its
+// parent's listing (1 for the first entry), and its own size as the listing measured it.
+struct PendingSubdirectory {
+  size_t nameAt;
+  int nameLength;
+  int32_t place;
+  int64_t size, held;
+};
+// The subdirectories still to visit of every directory under way, each directory's in listing
+// order after those of the directories above it: the one visited next is always the last.
+std::vector<PendingSubdirectory> Pending;
+std::string PendingNames;
 
-// Adds a file's size to n: its listed size in exact mode; otherwise the data it holds on the
-// disk rounded up to the cluster, and whatever the file system gives it beyond that data
-// rounded to its own unit (space reserved past the end), which counts as wastage as well:
-// max(rounded data, held) when the cluster is the drive's. A further name of a file already
-// charged adds nothing.
-void ChargeFile(DirNode* n, const FindEntry& entry) {
-  if (Scan.dirListingSizes) {
-    n->localSize = AddSize(n->localSize, entry.size > 0 ? entry.size : 0);
-    return;
-  }
-  if (entry.linked && !FirstNameOfFile(entry)) return;
-  int64_t data = entry.allocated > 0 ? entry.allocated : 0;
-  n->localSize = AddSize(n->localSize, RoundToCluster(data, &n->wastage));
-  int64_t unit = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
-  int64_t own = data % unit == 0 ? data : AddSize(data, unit - data % unit);
-  if (entry.held > own) {
-    n->localSize = AddSize(n->localSize, entry.held - own);
-    n->wastage = AddSize(n->wastage, entry.held - own);
-  }
-}
+// One directory whose subdirectories are being visited. The scan keeps one for each directory
+// from the start directory down to the one being read, on the heap, so that any depth the path
+// budget allows costs the same stack.
+struct ScanFrame {
+  int pathLength;       // ScanPath's length with this directory's separator
+  size_t firstPending;  // its subdirectories are Pending[firstPending] on, as many as count
+  long count;
+  long visited;  // how many of them the visiting order has passed
+};
+std::vector<ScanFrame> Frames;  // the directories whose reading is under way, the start first
 
-// Makes the node of a subdirectory; short of memory, once more after the enumeration has given
-// back what it holds. False when it is left out.
-bool MakeSubdirectoryNode(const FindEntry& entry, DirNode** pending) {
-  if (MakeNode(entry.name, entry.nameLength, pending)) return true;
-  return ScanFileSystem->releaseMemory() && MakeNode(entry.name, entry.nameLength, pending);
-}
-
-// Writes the two lines of a subdirectory whose path would exceed the budget.
-void ReportSkipped(const DirNode* c) {
+// Writes the two lines of a subdirectory whose path would exceed the budget: its parent's path
+// is in ScanPath.
+void ReportSkipped(const char* name, int length) {
   char budget[16];
   int digits = std::snprintf(budget, sizeof budget, "%d", Scan.pathBudget);
   WriteText("Maximum path length of ");
   WriteText(budget, digits);
   WriteText(" exceeded for directory ");
   WriteName(ScanPath.text, ScanPath.length);
-  WriteName(NameText(c), NameLength(c));
+  WriteName(name, length);
   WriteLineEnd();
   WriteText("Path skipped");
   WriteLineEnd();
@@ -111,28 +94,14 @@ void NameTrouble(DirectoryTrouble trouble, const char* reason) {
   }
 }
 
-// A directory of the tree that could not be read, or not whole: marked, counted and named with
-// the system's reason.
-void NoteUnreadable(DirNode* n, DirectoryTrouble trouble) {
-  n->readError = true;
-  LastScan.unreadable = AddCount(LastScan.unreadable, 1);
+// Names a directory of the tree that could not be read, or not whole, with the system's reason
+// (the tree builder counts it and marks its node).
+void NameUnreadable(DirectoryTrouble trouble) {
   BStr text;
   BClear(text);
   ScanFileSystem->failureText(&text);
   NameTrouble(trouble, text.text);
 }
-
-// One directory whose subdirectories are being visited. The scan keeps one for each directory
-// from the start directory down to the one being read, on the heap, so that any depth the path
-// budget allows costs the same stack.
-struct ScanFrame {
-  DirNode* node;
-  int pathLength;    // ScanPath's length with this directory's separator
-  DirNode* pending;  // subdirectories not yet visited, the next first
-  DirNode* placed;   // those kept, in the order they were finished
-  DirNode* lastPlaced;
-};
-std::vector<ScanFrame> Frames;  // the directories whose reading is under way, the start first
 
 // The first step of a directory, its path with its separator in ScanPath: opens its listing and
 // gives its first entry. A path without room for the enumeration's additions cannot be read:
@@ -144,138 +113,46 @@ FindResult OpenListing(FindEntry* entry) {
   return fits ? ScanFileSystem->findFirst(ScanPath, entry) : FindPathNotFound;
 }
 
-// Takes the entries of n's open listing, the first in hand: counts and charges its files,
-// makes a node for each subdirectory (the pending list, the last listed first), and closes
-// the listing. Returns how many entries it had.
-int32_t TakeEntries(DirNode* n, FindEntry* entry, DirNode** pending) {
+// Keeps a listed subdirectory for its visit; short of memory, once more after the enumeration
+// has given back what it holds. False when it is left out.
+bool RememberSubdirectory(const FindEntry& entry, int32_t place) {
+  size_t at = PendingNames.size();
+  for (int attempt = 0;; ++attempt) {
+    try {
+      PendingNames.append(entry.name, (size_t)entry.nameLength);
+      Pending.push_back(PendingSubdirectory{at, entry.nameLength, place, entry.size, entry.held});
+      return true;
+    } catch (const std::bad_alloc&) {
+      PendingNames.resize(at);
+      if (attempt > 0 || !ScanFileSystem->releaseMemory()) return false;
+    }
+  }
+}
+
+// Takes the entries of the open listing, the first in hand, into the directory open in the
+// tree: hands over its files, keeps its subdirectories for their visit, and says a read that
+// failed before the end. Returns how many entries it had ("." and ".." and labels included).
+int32_t TakeEntries(FindEntry* entry) {
   int32_t entries = 0;
   NextResult next = NextFound;
   do {
     if (entries < INT32_MAX) ++entries;
     if (entry->attributes & AttrVolumeLabel) continue;
     if (entry->attributes & AttrDirectory) {
-      if (!IsDotOrDotDot(entry->name, entry->nameLength) && !MakeSubdirectoryNode(*entry, pending))
+      if (!IsDotOrDotDot(entry->name, entry->nameLength) && !RememberSubdirectory(*entry, entries))
         LastScan.leftOut = AddCount(LastScan.leftOut, 1);
       continue;
     }
-    // [-top / file exclusion: until the scan feeds the tree builder]
-    const char* rel = ScanPath.text + StartLength;
-    int relLength = ScanPath.length - StartLength;
-    if (Excluded(rel, relLength, entry->name, entry->nameLength)) {
-      LastScan.excludedFiles = AddCount(LastScan.excludedFiles, 1);
-      continue;
-    }
-    n->fileCount = AddCount(n->fileCount, 1);
-    TotalFiles = AddCount(TotalFiles, 1);
-    int64_t before = n->localSize;
-    ChargeFile(n, *entry);
-    if (Scan.top)
-      OfferTop(&Scan.top->files, n->localSize - before, rel, relLength, entry->name,
-               entry->nameLength);
+    TreeAddFile(&Build,
+                FileFacts{entry->name, entry->nameLength, entry->size, entry->allocated,
+                          entry->held, entry->linked, entry->device, entry->inode,
+                          entry->links > 0 ? (int64_t)entry->links : -1, entry->notRegular});
   } while ((next = ScanFileSystem->findNext(entry)) == NextFound);
-  if (next == NextFailed) NoteUnreadable(n, ReadFailed);
+  if (next == NextFailed) {
+    TreeMarkReadError(&Build);
+    NameUnreadable(ReadFailed);
+  }
   return entries;
-}
-
-// Wastage mode charges a directory's own table of entries (not a drive root's), and adds its
-// own padding to the run's.
-void ChargeEntryTable(DirNode* n, int pathLength, int32_t entries) {
-  if (Scan.dirListingSizes) return;
-  if (pathLength > Scan.rootPathLength)
-    n->localSize = AddSize(n->localSize, RoundToCluster((int64_t)entries * 32, &n->wastage));
-  TotalWaste = AddSize(TotalWaste, n->wastage);
-}
-
-// Reads the listing of n, whose path is in ScanPath: the separator appended, opened, its
-// entries taken, its table charged. FindPathNotFound: nothing was read; any other result: the
-// directory was read as far as it could be, and *pending holds its subdirectories.
-FindResult ReadListing(DirNode* n, DirNode** pending) {
-  Spin();
-  // The separator may take the path one byte past the budget: a path of the budget's length is
-  // read.
-  AppendBackslash(ScanPath, Scan.pathBudget + 1);
-  FindEntry entry;
-  FindResult start = OpenListing(&entry);
-  *pending = nullptr;
-  if (start == FindPathNotFound) {
-    ScanFileSystem->findClose();
-    return start;
-  }
-  if (start == FindFailed) NoteUnreadable(n, CouldNotOpen);
-  int32_t entries = start == FindFound ? TakeEntries(n, &entry, pending) : 0;
-  ScanFileSystem->findClose();
-  ChargeEntryTable(n, ScanPath.length, entries);
-  return start;
-}
-
-// A subdirectory that was gone when the scan came to it (its path is in ScanPath): the line of
-// the Part's rule, then it is counted, marked and named.
-void ReportVanished(DirNode* c) {
-  WriteText("Path was not found (maximum path length exceeded?): ");
-  WriteName(ScanPath.text, ScanPath.length);
-  WriteLineEnd();
-  c->readError = true;
-  LastScan.vanished = AddCount(LastScan.vanished, 1);
-  NameTrouble(Vanished, "");
-}
-
-// Puts a visited subdirectory c of frame f where it belongs: folded into f's directory when
-// it is smaller than the minimum size, else kept among f's children.
-void PlaceOrFold(ScanFrame& f, DirNode* c) {
-  if (NodeTotal(c) < Scan.minSize) {
-    MarkMerged(f.node);
-    FoldIntoParent(c, f.node);
-    return;
-  }
-  c->nextSibling = nullptr;
-  if (f.lastPlaced)
-    f.lastPlaced->nextSibling = c;
-  else
-    f.placed = c;
-  f.lastPlaced = c;
-}
-
-// A subdirectory c of frame f (the frame below it on the stack) whose reading is over, with
-// everything below it: its total joins f's, it is collapsed when it lies at the depth limit,
-// then placed or folded.
-void FinishSubdirectory(ScanFrame& f, DirNode* c) {
-  f.node->subdirsSize = AddSize(f.node->subdirsSize, NodeTotal(c));
-  if (ScanDepth >= Scan.maxDepth && c->firstChild) {
-    CollapseChildren(c);
-    MarkMerged(c);
-  }
-  PlaceOrFold(f, c);
-}
-
-// The next subdirectory of frame f to read, taken from its pending list (the scan's visiting
-// order, ListingIndexOfVisit), with its path in ScanPath; null when none is left. An excluded
-// one is dropped before anything else is asked of it: it is neither read nor reported as too
-// long, and leaves no row, as if it were not there. One whose path would pass the budget is
-// reported, counted and placed unread.
-DirNode* NextSubdirectory(ScanFrame& f) {
-  while (DirNode* c = f.pending) {
-    f.pending = c->nextSibling;
-    BCut(ScanPath, f.pathLength);
-    int nameLength = NameLength(c);
-    if (Excluded(ScanPath.text + StartLength, f.pathLength - StartLength, NameText(c),
-                 nameLength)) {
-      LastScan.excluded = AddCount(LastScan.excluded, 1);
-      ReleaseNode(c);
-      continue;
-    }
-    // Not excluded (just asked): what ScanReadsSubdirectory, the rule the read-ahead follows,
-    // still asks is whether its path fits.
-    if (!SubdirectoryFits(f.pathLength, nameLength)) {
-      ReportSkipped(c);
-      LastScan.skipped = AddCount(LastScan.skipped, 1);
-      PlaceOrFold(f, c);
-      continue;
-    }
-    BAppend(ScanPath, NameText(c), nameLength);
-    return c;
-  }
-  BCut(ScanPath, f.pathLength);
-  return nullptr;
 }
 
 // Makes room for one more frame before a subdirectory is read, so that no frame is ever lost
@@ -292,9 +169,125 @@ bool RoomForFrame() {
   }
 }
 
+// Reads the listing of the directory open in the tree, whose first entry is in hand (result
+// start), then closes it and starts visiting its subdirectories.
+void TakeListing(FindResult start, FindEntry* entry) {
+  size_t firstPending = Pending.size();
+  int32_t entries = start == FindFound ? TakeEntries(entry) : 0;
+  ScanFileSystem->findClose();
+  TreeEndListing(&Build, entries);
+  Frames.push_back(
+      ScanFrame{ScanPath.length, firstPending, (long)(Pending.size() - firstPending), 0});
+  ++ScanDepth;
+}
+
+// A subdirectory that is in the tree with zero figures and no listing: gone before it was
+// read, or skipped past the budget.
+void AddUnreadDirectory(const char* name, int length, const PendingSubdirectory& p,
+                        ReadErrorKind kind) {
+  DirectoryFacts facts = {p.size, p.held, false, 0, true, false, kind};
+  TreeOpenDirectory(&Build, name, length, facts, p.place);
+  TreeEndListing(&Build, 0);
+  TreeCloseDirectory(&Build);
+}
+
+// Reads subdirectory p, its name appended to its parent's path of parentLength in ScanPath.
+void ReadSubdirectory(int parentLength, const PendingSubdirectory& p) {
+  const char* name = ScanPath.text + parentLength;
+  int length = p.nameLength;
+  Spin();
+  // The separator may take the path one byte past the budget: a path of the budget's length is
+  // read.
+  AppendBackslash(ScanPath, Scan.pathBudget + 1);
+  FindEntry entry;
+  FindResult start = OpenListing(&entry);
+  if (start == FindPathNotFound) {
+    // Gone before the scan came to it: the line of the Part's rule, then it is counted and
+    // named, and marked in the tree.
+    ScanFileSystem->findClose();
+    WriteText("Path was not found (maximum path length exceeded?): ");
+    WriteName(ScanPath.text, ScanPath.length);
+    WriteLineEnd();
+    LastScan.vanished = AddCount(LastScan.vanished, 1);
+    NameTrouble(Vanished, "");
+    AddUnreadDirectory(name, length, p, ReadErrorKind::Vanished);
+    return;
+  }
+  if (start == FindOtherDevice) {
+    ScanFileSystem->findClose();
+    TreeAddNotRead(&Build, name, length, NotRead::OtherFileSystem, p.place);
+    return;
+  }
+  DirectoryFacts facts = {p.size, p.held, false, 0, start == FindFailed, true};
+  if (!TreeOpenDirectory(&Build, name, length, facts, p.place)) {
+    // No memory for its node: left out (the tree counted it), its listing unread.
+    ScanFileSystem->findClose();
+    TreeCloseDirectory(&Build);
+    return;
+  }
+  if (start == FindFailed) NameUnreadable(CouldNotOpen);
+  TakeListing(start, &entry);
+}
+
+// Visits the next subdirectory of frame f in the scan's visiting order (ListingIndexOfVisit).
+// An excluded one is dropped before anything else is asked of it: it is neither read nor
+// reported as too long, and leaves no row, as if it were not there. One whose path would pass
+// the budget is reported, counted and placed unread.
+void VisitNext(ScanFrame& f) {
+  long index = ListingIndexOfVisit(f.count, f.visited++);
+  PendingSubdirectory p = Pending[f.firstPending + (size_t)index];
+  BCut(ScanPath, f.pathLength);
+  const char* name = PendingNames.data() + p.nameAt;
+  int length = p.nameLength;
+  bool excluded = Excluded(ScanPath.text + StartLength, f.pathLength - StartLength, name, length);
+  bool fits = excluded || SubdirectoryFits(f.pathLength, length);
+  if (excluded) {
+    // The tree asks the same patterns: it counts it and leaves it out.
+    DirectoryFacts facts = {p.size, p.held, false, 0, false, false};
+    TreeOpenDirectory(&Build, name, length, facts, p.place);
+    TreeCloseDirectory(&Build);
+  } else if (!fits) {
+    // Not excluded (just asked): what ScanReadsSubdirectory, the rule the read-ahead follows,
+    // still asks is whether its path fits.
+    ReportSkipped(name, length);
+    LastScan.skipped = AddCount(LastScan.skipped, 1);
+    AddUnreadDirectory(name, length, p, ReadErrorKind::Skipped);
+  } else {
+    BAppend(ScanPath, name, length);
+  }
+  // Visited last listed first: it is the last one kept, and its name is in ScanPath now.
+  Pending.resize(f.firstPending + (size_t)index);
+  PendingNames.resize(p.nameAt);
+  if (excluded || !fits) return;
+  int parentLength = f.pathLength;  // f moves when the frames grow
+  if (!RoomForFrame()) {
+    LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+    return;
+  }
+  ReadSubdirectory(parentLength, p);
+}
+
+// The name the start directory has in the tree it is handed to: its path, without the
+// separator the scan appended unless that is all there is of a root ("/", "C:\").
+int RootNameLength() {
+  int length = StartLength;
+  bool driveRoot = length == 3 && ScanPath.text[1] == ':';
+  if (length > 1 && !driveRoot && ScanPath.text[length - 1] == PathSeparator) --length;
+  return length;
+}
+
+// The run's totals take those of the tree.
+void PublishTotals(const BuildTotals& t) {
+  TotalFiles = AddCount(TotalFiles, t.files);
+  TotalWaste = AddSize(TotalWaste, t.waste);
+  LastScan.unreadable = AddCount(LastScan.unreadable, t.unreadable);
+  LastScan.leftOut = AddCount(LastScan.leftOut, t.leftOut);
+  LastScan.excluded = AddCount(LastScan.excluded, t.excluded);
+  LastScan.excludedFiles = AddCount(LastScan.excludedFiles, t.excludedFiles);
+}
+
 void BeginScan() {
   ScanFileSystem->startScan();
-  ForgetSeen(&LinkedFilesSeen);
   LastScan.unreadable = 0;
   LastScan.vanished = 0;
   LastScan.leftOut = 0;
@@ -304,12 +297,15 @@ void BeginScan() {
   LastScan.startUnreadable = false;
   LastScan.named.clear();
   Frames.clear();
+  Pending.clear();
+  PendingNames.clear();
 }
 
 void EndScan() {
   ScanFileSystem->endScan();
-  ForgetSeen(&LinkedFilesSeen);
   std::vector<ScanFrame>().swap(Frames);
+  std::vector<PendingSubdirectory>().swap(Pending);
+  std::string().swap(PendingNames);
 }
 }  // namespace
 
@@ -320,69 +316,65 @@ bool ScanIncomplete() {
 
 // Depth-first, one directory at a time: a directory's listing is read whole and closed before
 // any of its subdirectories is read; they are visited from the last listed to the first, each
-// with everything below it, and placed all at once when the last is done (the same order as
-// placing each as it completes, without a walk of the sibling list per child).
-bool ScanDirectory(DirNode* root) {
+// with everything below it. The tree builder places each where it belongs as its parent closes.
+bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts* rootFacts) {
   BeginScan();
-  DirNode* pending;
-  // [-top / file exclusion] Known before the start directory's files are taken (the listing
-  // appends the separator): their path below it is empty.
-  bool endsInSeparator = ScanPath.length > 0 && ScanPath.text[ScanPath.length - 1] == PathSeparator;
-  StartLength = ScanPath.length + (endsInSeparator ? 0 : 1);
-  FindResult start = ReadListing(root, &pending);
+  Spin();
+  AppendBackslash(ScanPath, Scan.pathBudget + 1);
+  FindEntry entry;
+  FindResult start = OpenListing(&entry);
   StartLength = ScanPath.length;
-  if (start == FindPathNotFound) {
-    // The start directory: the run ends here without a report.
-    WriteRunEndingMessage("Path was not found (maximum path length exceeded?): ", ScanPath.text,
-                          ScanPath.length, "");
-    EndScan();
-    return false;
-  }
-  if (start == FindFailed) {
-    LastScan.startUnreadable = true;
-    EndScan();
-    return false;
-  }
-  if (!RoomForFrame()) {
-    // Not even one frame: the start directory's own figures are all there is.
-    for (DirNode* c = pending; c;) {
-      DirNode* next = c->nextSibling;
-      ReleaseNode(c);
-      LastScan.leftOut = AddCount(LastScan.leftOut, 1);
-      c = next;
+  if (start == FindPathNotFound || start == FindFailed) {
+    ScanFileSystem->findClose();
+    if (start == FindPathNotFound) {
+      // The start directory: the run ends here without a report.
+      WriteRunEndingMessage("Path was not found (maximum path length exceeded?): ", ScanPath.text,
+                            ScanPath.length, "");
+    } else {
+      LastScan.unreadable = 1;
+      NameUnreadable(CouldNotOpen);
+      LastScan.startUnreadable = true;
     }
-    pending = nullptr;
+    EndScan();
+    return false;
   }
-  Frames.push_back(ScanFrame{root, ScanPath.length, pending, nullptr, nullptr});
-  ScanDepth = 1;
+  BuildSettings settings;
+  settings.dirListingSizes = Scan.dirListingSizes;
+  settings.maxDepth = Scan.maxDepth;
+  settings.minSize = Scan.minSize;
+  settings.sortOrder = Scan.sortOrder;
+  // A drive root is not charged for its entry table.
+  settings.chargeRoot = StartLength > Scan.rootPathLength;
+  settings.cluster = ClusterSize > 0 ? ClusterSize : 1;
+  settings.fileSystemCluster = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
+  settings.keepAll = false;
+  settings.releaseMemory = ScanFileSystem->releaseMemory;
+  settings.topCount = Scan.top ? Scan.top->files.limit : 0;
+  BeginTree(&Build, settings, root, sink);
+  DirectoryFacts facts = rootFacts ? *rootFacts : DirectoryFacts{0, 0, false, 0, false, false};
+  facts.readError = false;
+  facts.errorMayFollow = true;
+  if (TreeOpenDirectory(&Build, ScanPath.text, RootNameLength(), facts)) {
+    TakeListing(start, &entry);
+  } else {
+    // Not even the start directory's level: there is no tree to read into.
+    ScanFileSystem->findClose();
+    LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+  }
   while (!Frames.empty()) {
-    DirNode* c = NextSubdirectory(Frames.back());
-    if (c) {
-      if (!RoomForFrame()) {
-        LastScan.leftOut = AddCount(LastScan.leftOut, 1);
-        ReleaseNode(c);
-        continue;
-      }
-      if (ReadListing(c, &pending) == FindPathNotFound) {
-        ReportVanished(c);
-        FinishSubdirectory(Frames.back(), c);
-        continue;
-      }
-      Frames.push_back(ScanFrame{c, ScanPath.length, pending, nullptr, nullptr});
-      ++ScanDepth;
+    ScanFrame& f = Frames.back();
+    if (f.visited < f.count) {
+      VisitNext(f);
       continue;
     }
-    ScanFrame done = Frames.back();
-    // [-top] The directory's own bytes are whole; ScanPath holds its path and separator.
-    if (Scan.top)
-      OfferTop(&Scan.top->dirs, done.node->localSize, ScanPath.text + StartLength,
-               done.node == root ? 0 : done.pathLength - StartLength - 1, "", 0);
     Frames.pop_back();
     --ScanDepth;
-    done.node->firstChild = SortSiblings(Scan.sortOrder, done.placed);
-    if (!Frames.empty()) FinishSubdirectory(Frames.back(), done.node);
+    TreeCloseDirectory(&Build);
   }
   BCut(ScanPath, StartLength);
+  FinishTree(&Build);
+  PublishTotals(Build.totals);
+  if (Scan.top) *Scan.top = std::move(Build.top);
   EndScan();
   return true;
 }

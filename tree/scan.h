@@ -1,5 +1,9 @@
-// The scan: reads a directory tree depth-first into DirNodes, placing each finished
-// subdirectory by the sort order, collapsing at the depth limit and folding small ones.
+// The scan of the disk: reads a directory tree depth-first through the enumeration
+// (tree/find.h) and hands every listing, as it reads it, to the tree builder
+// (tree/tree_builder.h), which builds, sizes and shapes the tree (and hands it on to the dump
+// writer when the scan is saved). What is the disk's stays here: the visiting order, the path
+// budget and its lines, directories that vanish or cannot be read, the spinner, and giving
+// memory back when it runs short.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +15,10 @@
 #include "tree/exclude.h"
 #include "tree/sort_order.h"
 #include "tree/top_list.h"
+#include "tree/tree_builder.h"
 
-// Settings the scan reads; the run driver copies them from RunOptions before each scan.
+// Settings of the scan and of the tree it builds; the run driver copies them from RunOptions
+// before each scan, and the reports read how the tree was shaped here.
 struct ScanSettings {
   bool dirListingSizes;  // exact sizes, no rounding, no entry-table charge
   int maxDepth;          // levels below the root kept as nodes of their own (1..254, or no limit)
@@ -28,6 +34,9 @@ struct ScanSettings {
   // Worker threads the POSIX build may start to read directories ahead of the scan (1: reads
   // in line, with none); 0: the build's default. The Windows build always reads in line.
   int readAheadThreads = 0;
+  // Subdirectories are measured as they are listed, for their own sizes (a saved scan holds
+  // them); read by the threads that read ahead too.
+  bool directorySizes = false;
   // The lists of the largest files and directories the scan fills (-top=N), started by the run
   // driver; null: none.
   TopLists* top = nullptr;
@@ -119,7 +128,12 @@ extern ScanOutcome LastScan;
 // in part, vanished, left out for memory or skipped past the path budget.
 bool ScanIncomplete();
 
-// Reads the directory whose path is in ScanPath into n, and everything below it. False when
-// there is nothing to report: the path was not found (after writing its message), or the start
-// directory could not be read (LastScan.startUnreadable; the run driver names it).
-bool ScanDirectory(DirNode* n);
+// Reads the directory whose path is in ScanPath into n, and everything below it, built by the
+// tree builder with the settings of Scan and ClusterSize, and handed on to sink (may be null).
+// rootFacts: the start directory's own size and device, for the sink; null when not known.
+// The run's totals (TotalFiles, TotalWaste, LastScan) take the tree's. False when there is
+// nothing to report: the path was not found (after writing its message), or the start
+// directory could not be read (LastScan.startUnreadable; the run driver names it); the sink
+// then heard nothing.
+bool ScanDirectory(DirNode* n, const ListingSink* sink = nullptr,
+                   const DirectoryFacts* rootFacts = nullptr);

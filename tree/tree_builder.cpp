@@ -36,14 +36,31 @@ void NoteHeld(TreeBuild* b, int64_t held) {
   if (b->lowestHeldBit == 0 || bit < b->lowestHeldBit) b->lowestHeldBit = bit;
 }
 
+// Asks the producer to give back memory it holds; true when it gave some.
+bool ReleaseMemory(const TreeBuild* b) {
+  return b->settings.releaseMemory && b->settings.releaseMemory();
+}
+
 // True the first time a file of several names is met in this tree. Short of memory to
-// remember it, the file is charged again rather than the tree given up.
+// remember it, once more after the producer has given back what it holds; failing that, the
+// file is charged again rather than the tree given up.
 bool FirstName(TreeBuild* b, uint64_t device, uint64_t inode) {
-  try {
-    return MarkSeen(&b->linkedSeen, device, inode);
-  } catch (const std::bad_alloc&) {
-    return true;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return MarkSeen(&b->linkedSeen, device, inode);
+    } catch (const std::bad_alloc&) {
+      if (attempt > 0 || !ReleaseMemory(b)) return true;
+    }
   }
+}
+
+// A node for a directory; short of memory, once more after the producer has given back what
+// it holds. Null when there is none: the directory is left out.
+DirNode* NewNode(const TreeBuild* b, const char* name, int length) {
+  DirNode* made = nullptr;
+  if (MakeNode(name, length, &made)) return made;
+  if (ReleaseMemory(b) && MakeNode(name, length, &made)) return made;
+  return nullptr;
 }
 
 TreeBuild::Level NewLevel(DirNode* node, int32_t order, int relLength, bool hasDevice,
@@ -59,52 +76,60 @@ TreeBuild::Level NewLevel(DirNode* node, int32_t order, int relLength, bool hasD
   l.readError = false;
   l.notEntered = false;
   for (int k = 0; k < ClusterCandidates; ++k) l.local[k] = l.waste[k] = 0;
+  l.firstClosed = l.lastClosed = nullptr;
+  l.lastClosedPlace = 0;
   return l;
 }
 
 // The listing place of the next entry of the open directory, counted as listed.
 int32_t TakePlace(TreeBuild::Level& parent, int32_t listed) {
-  int32_t place = listed >= 0 ? listed : parent.listed;
+  int32_t place = listed >= 0                     ? listed
+                  : listed == ListedHereLastFirst ? INT32_MAX - parent.listed
+                                                  : parent.listed;
   if (parent.listed < INT32_MAX) ++parent.listed;
   return place;
 }
 
-void MarkError(TreeBuild* b, TreeBuild::Level& l) {
+void MarkError(TreeBuild* b, TreeBuild::Level& l, ReadErrorKind kind) {
   if (l.readError) return;
   l.readError = true;
+  // A directory skipped past the budget has its own lines, and its node is no failed read.
+  if (kind == ReadErrorKind::Skipped) return;
   if (l.node) l.node->readError = true;
-  b->totals.unreadable = AddCount(b->totals.unreadable, 1);
+  if (kind == ReadErrorKind::Unreadable) b->totals.unreadable = AddCount(b->totals.unreadable, 1);
 }
+
+// Puts closed subdirectory c, listed at place, among its parent's in the scan's visiting order
+// (the last listed first): after those closed so far when they close the last listed first,
+// before them when they close the first listed first.
+void AddClosed(TreeBuild::Level& parent, DirNode* c, int32_t place) {
+  if (!parent.firstClosed) {
+    c->nextSibling = nullptr;
+    parent.firstClosed = parent.lastClosed = c;
+  } else if (place < parent.lastClosedPlace) {
+    c->nextSibling = nullptr;
+    parent.lastClosed->nextSibling = c;
+    parent.lastClosed = c;
+  } else {
+    c->nextSibling = parent.firstClosed;
+    parent.firstClosed = c;
+  }
+  parent.lastClosedPlace = place;
+}
+
+void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth);
 
 // A directory of zero figures that is listed but not entered.
 void AddZeroDirectory(TreeBuild* b, const char* name, int length, int32_t order) {
-  DirNode* made = nullptr;
-  if (!MakeNode(name, length, &made)) {
+  DirNode* made = NewNode(b, name, length);
+  if (!made) {
     b->totals.leftOut = AddCount(b->totals.leftOut, 1);
     return;
   }
   TreeBuild::Level& parent = b->open.back();
   TreeBuild::Level l = NewLevel(made, order, b->rel.length, parent.hasDevice, parent.device);
   l.notEntered = true;
-  b->open.push_back(std::move(l));
-  TreeCloseDirectory(b);
-}
-
-// The closed subdirectories of a directory in the scan's visiting order, the last listed
-// first, linked by nextSibling.
-DirNode* HandingOrder(std::vector<std::pair<int32_t, DirNode*>>& children) {
-  std::stable_sort(children.begin(), children.end(),
-                   [](const std::pair<int32_t, DirNode*>& x,
-                      const std::pair<int32_t, DirNode*>& y) { return x.first > y.first; });
-  DirNode* head = nullptr;
-  DirNode** tail = &head;
-  for (auto& c : children) {
-    c.second->nextSibling = nullptr;
-    *tail = c.second;
-    tail = &c.second->nextSibling;
-  }
-  children.clear();
-  return head;
+  CloseLevel(b, l, (int)b->open.size());
 }
 
 // The candidate the chosen cluster stands for.
@@ -166,6 +191,53 @@ void FinishDeferred(TreeBuild* b, int k) {
     PlaceChildren(n, depth, handed, b->settings);
   }
   std::deque<int64_t>().swap(b->pending);
+}
+
+// Ends directory l at depth (the root is 0), no longer on the stack: charges its table, and
+// sizes and shapes it now, or keeps its figures for when the tree is whole; then hands it to
+// its parent, the last open directory.
+void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth) {
+  bool isRoot = depth == 0;
+  // "." and ".." are entries of every table; a directory that could not be opened has none.
+  int64_t entries = l.entriesGiven >= 0              ? l.entriesGiven
+                    : (l.readError && l.listed == 0) ? 0
+                                                     : (int64_t)l.listed + 2;
+  if (l.notEntered) entries = 0;
+  if (!b->settings.dirListingSizes && entries > 0 && (!isRoot || b->settings.chargeRoot)) {
+    for (int k = 0; k < CandidateCount(b); ++k)
+      l.local[k] = AddSize(l.local[k], RoundUp(entries * 32, ClusterOf(b, k), &l.waste[k]));
+  }
+  // Its own bytes are whole: offered to the lists of the largest, by its path below the root.
+  if (b->settings.topCount > 0 && !l.notEntered)
+    for (int k = 0; k < CandidateCount(b); ++k)
+      OfferTop(&b->topDirs[k], l.local[k], b->rel.text, isRoot ? 0 : b->rel.length - 1, "", 0);
+  if (!l.notEntered) BCut(b->rel, l.relLength);
+  // The sink heard of a directory not entered as a listed entry, not as a directory.
+  if (b->sink && !l.notEntered) b->sink->close(b->sink->context);
+  DirNode* handed = l.firstClosed;
+  if (b->deferred) {
+    // Sized when the tree is whole: the node's wastage says meanwhile where its figures are
+    // kept and how many, those of the candidates the space held so far still allows.
+    int count = CandidateCount(b);
+    if (b->candidates && b->lowestHeldBit > 0) {
+      count = 1;
+      while (count < ClusterCandidates &&
+             ((int64_t)SmallestCandidate << count) <= ChooseCluster(b->lowestHeldBit))
+        ++count;
+    }
+    l.node->wastage = (int64_t)b->pending.size() << 4 | count;
+    b->pending.insert(b->pending.end(), l.local, l.local + count);
+    b->pending.insert(b->pending.end(), l.waste, l.waste + count);
+    l.node->firstChild = handed;
+  } else {
+    SettleOwnFigures(b, l.node, l.local, l.waste, 0);
+    PlaceChildren(l.node, depth, handed, b->settings);
+  }
+  if (isRoot) {
+    if (b->sink) b->sink->end(b->sink->context);
+    return;
+  }
+  AddClosed(b->open.back(), l.node, l.order);
 }
 }  // namespace
 
@@ -255,13 +327,18 @@ bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const Directo
   if (b->open.empty()) {
     if (b->started) return false;  // a second root: not part of this tree
     b->started = true;
-    b->open.reserve(64);
+    // Room for the levels of most trees at once; short of memory, as the levels come.
+    try {
+      b->open.reserve(64);
+    } catch (const std::bad_alloc&) {
+    }
+    if (b->open.capacity() == 0) return false;  // not even the root's: there is no tree
     b->open.push_back(NewLevel(b->root, 0, 0, facts.hasDevice, facts.device));
     if (sink) {
       sink->begin(sink->context, name, length, facts);
       sink->directory(sink->context, name, length, facts);
     }
-    if (facts.readError) MarkError(b, b->open.back());
+    if (facts.readError) MarkError(b, b->open.back(), facts.errorKind);
     return true;
   }
   TreeBuild::Level& parent = b->open.back();
@@ -280,9 +357,8 @@ bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const Directo
     b->skipping = 1;
     return false;
   }
-  DirNode* made = nullptr;
-  bool madeNode = MakeNode(name, length, &made);
-  if (!madeNode) {
+  DirNode* made = NewNode(b, name, length);
+  if (!made) {
     // Left out: the dump says it was not read whole.
     b->totals.leftOut = AddCount(b->totals.leftOut, 1);
     if (sink) {
@@ -308,7 +384,7 @@ bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const Directo
   BAppend(b->rel, name, length);
   BAppendChar(b->rel, PathSeparator);
   if (sink) sink->directory(sink->context, name, length, facts);
-  if (facts.readError) MarkError(b, b->open.back());
+  if (facts.readError) MarkError(b, b->open.back(), facts.errorKind);
   return true;
 }
 
@@ -369,7 +445,7 @@ void TreeMarkReadError(TreeBuild* b) {
   if (b->skipping > 0 || b->open.empty()) return;
   TreeBuild::Level& l = b->open.back();
   if (l.readError) return;
-  MarkError(b, l);
+  MarkError(b, l, ReadErrorKind::Unreadable);
   if (b->sink) b->sink->readError(b->sink->context);
 }
 
@@ -388,50 +464,9 @@ void TreeCloseDirectory(TreeBuild* b) {
     return;
   }
   if (b->open.empty()) return;
-  TreeBuild::Level l = std::move(b->open.back());
+  TreeBuild::Level l = b->open.back();
   b->open.pop_back();
-  int depth = (int)b->open.size();
-  bool isRoot = b->open.empty();
-  // "." and ".." are entries of every table; a directory that could not be opened has none.
-  int64_t entries = l.entriesGiven >= 0              ? l.entriesGiven
-                    : (l.readError && l.listed == 0) ? 0
-                                                     : (int64_t)l.listed + 2;
-  if (l.notEntered) entries = 0;
-  if (!b->settings.dirListingSizes && entries > 0 && (!isRoot || b->settings.chargeRoot)) {
-    for (int k = 0; k < CandidateCount(b); ++k)
-      l.local[k] = AddSize(l.local[k], RoundUp(entries * 32, ClusterOf(b, k), &l.waste[k]));
-  }
-  // Its own bytes are whole: offered to the lists of the largest, by its path below the root.
-  if (b->settings.topCount > 0 && !l.notEntered)
-    for (int k = 0; k < CandidateCount(b); ++k)
-      OfferTop(&b->topDirs[k], l.local[k], b->rel.text, isRoot ? 0 : b->rel.length - 1, "", 0);
-  BCut(b->rel, l.relLength);
-  // The sink heard of a directory not entered as a listed entry, not as a directory.
-  if (b->sink && !l.notEntered) b->sink->close(b->sink->context);
-  DirNode* handed = HandingOrder(l.children);
-  if (b->deferred) {
-    // Sized when the tree is whole: the node's wastage says meanwhile where its figures are
-    // kept and how many, those of the candidates the space held so far still allows.
-    int count = CandidateCount(b);
-    if (b->candidates && b->lowestHeldBit > 0) {
-      count = 1;
-      while (count < ClusterCandidates &&
-             ((int64_t)SmallestCandidate << count) <= ChooseCluster(b->lowestHeldBit))
-        ++count;
-    }
-    l.node->wastage = (int64_t)b->pending.size() << 4 | count;
-    b->pending.insert(b->pending.end(), l.local, l.local + count);
-    b->pending.insert(b->pending.end(), l.waste, l.waste + count);
-    l.node->firstChild = handed;
-  } else {
-    SettleOwnFigures(b, l.node, l.local, l.waste, 0);
-    PlaceChildren(l.node, depth, handed, b->settings);
-  }
-  if (isRoot) {
-    if (b->sink) b->sink->end(b->sink->context);
-    return;
-  }
-  b->open.back().children.emplace_back(l.order, l.node);
+  CloseLevel(b, l, (int)b->open.size());
 }
 
 int32_t FinishTree(TreeBuild* b) {

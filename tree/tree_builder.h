@@ -22,6 +22,14 @@
 #include "tree/sort_order.h"
 #include "tree/top_list.h"
 
+// Why a directory said to have a read error was not read, or not whole: who counts it, and
+// whether its node shows it. A saved scan says read_error of each alike.
+enum class ReadErrorKind : unsigned char {
+  Unreadable,  // it could not be read, or not whole: counted among the unreadable, node marked
+  Vanished,    // gone when it was to be read: its node is marked; the producer counts it
+  Skipped,     // not read, its path would pass the budget: the producer counts and says it
+};
+
 // What a producer knows of a directory as it opens.
 struct DirectoryFacts {
   int64_t size;         // its own length (st_size; a dump's asize); not part of the figures
@@ -30,6 +38,7 @@ struct DirectoryFacts {
   uint64_t device;      // the file system it is on; one that differs from its parent's is not read
   bool readError;       // it could not be read: its listing is empty or incomplete
   bool errorMayFollow;  // a read error may yet be said (TreeMarkReadError) after its entries
+  ReadErrorKind errorKind = ReadErrorKind::Unreadable;  // of a readError
 };
 
 // One file (anything that is not a directory) of the open directory.
@@ -41,7 +50,10 @@ struct FileFacts {
   int64_t held;       // all the space the file system gives it (st_blocks x 512; dsize)
   bool linked;        // it has more than one name; device and inode say which file it is
   uint64_t device, inode;
-  int64_t links;    // its number of names when known, else 0
+  // Its number of names: as the system tells it; 0 where a dump does not say it; -1 where the
+  // listing cannot tell whether there are several (Windows: linked then only says that the
+  // file has an id, and a dump does not mark it as a file of several names).
+  int64_t links;
   bool notRegular;  // a link, a device, a fifo (said in dumps)
 };
 
@@ -81,6 +93,9 @@ struct BuildSettings {
   // No shaping at all (no depth limit, no minimum size, siblings in no order): a tree to
   // compare with, where every directory must keep its node.
   bool keepAll;
+  // Asked to give back memory the producer holds (listings read ahead) when a node finds none,
+  // before that directory is left out; true when it gave something. Null: nothing to give.
+  bool (*releaseMemory)() = nullptr;
   // Entries kept in each list of the largest files and directories (-top=N); 0: no lists.
   int topCount = 0;
 };
@@ -118,7 +133,12 @@ struct TreeBuild {
     bool notEntered;  // listed but not read (another file system): no entries, no table
     int64_t local[ClusterCandidates];  // its own figures so far; [0] alone unless deferred
     int64_t waste[ClusterCandidates];
-    std::vector<std::pair<int32_t, DirNode*>> children;  // closed subdirectories, by listing place
+    // Its closed subdirectories in the scan's visiting order (the last listed first), linked
+    // by nextSibling; no memory is asked for them. They close in the order of their listing
+    // places one way or the other: a dump's first listed first, the disk's last listed first.
+    DirNode* firstClosed;
+    DirNode* lastClosed;
+    int32_t lastClosedPlace;
   };
   BuildSettings settings;
   const ListingSink* sink;
@@ -151,18 +171,28 @@ struct TreeBuild {
 // sink may be null. Everything of a previous build is forgotten.
 void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root, const ListingSink* sink);
 
+// The place of an entry that comes here in the stream, its parent's subdirectories in listing
+// order (a dump as ncdu writes it).
+constexpr int32_t ListedHere = -1;
+// The place of a subdirectory that comes here in the stream, its parent's subdirectories in the
+// disk's visiting order, the last listed first (a saved scan of the disk).
+constexpr int32_t ListedHereLastFirst = -2;
+
 // A directory opens: the first call opens the root (name: its path), every later one a
-// subdirectory of the open directory. listed: its place in the parent's listing, or -1 for
-// "here in the stream". Returns false when its contents are not taken (excluded by a pattern,
-// on another file system, or left out for want of memory): the producer may skip them; events
-// up to its matching close are ignored either way.
+// subdirectory of the open directory. listed: its place in the parent's listing (from 1), or
+// ListedHere / ListedHereLastFirst; the subdirectories of one directory (those not read
+// included) come in the order of their places, first listed first or last listed first.
+// Returns false when its contents are not taken (excluded by a pattern, on another file
+// system, or left out for want of memory): the producer may skip them; events up to its
+// matching close are ignored either way.
 bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
-                       int32_t listed = -1);
+                       int32_t listed = ListedHere);
 // A file of the open directory. One whose name (or path below the root, for a pattern with a
 // separator) matches an exclusion pattern is an entry of the directory's table and nothing else.
 void TreeAddFile(TreeBuild* b, const FileFacts& facts);
 // An entry of the open directory that is listed but not read (see NotRead).
-void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why, int32_t listed = -1);
+void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why,
+                    int32_t listed = ListedHere);
 // The open directory could not be read, or not to its end.
 void TreeMarkReadError(TreeBuild* b);
 // The open directory's listing is whole and held `entries` entries in all ("." and ".."

@@ -1,9 +1,12 @@
 """Saved scans, on real trees: a tree dumped by ncdu -o and by gdu -o and reported with -from
 gives the rows the disk gives (also with -cl=512 and -dir); a -from -save dump is read back by
-ncdu -f and by -from; growth with new and gone directories through -csv; two dumps compared
+ncdu -f and by -from; a -save of the disk's scan holds what ncdu's own dump holds, is read by
+ncdu -f and gdu -f, and gives the disk's rows with -from; a directory that could not be read is
+a read_error in it; growth with new and gone directories through -csv; two dumps compared
 without the disk; a dump made on Linux read by the Windows build; bad dumps refused with one
 line; -save interrupted or failing leaves the file that was there and no temporary file."""
 import glob
+import json
 import os
 import shutil
 import signal
@@ -57,6 +60,36 @@ def tree_rows(output, root_shown=None):
 
 def csv_rows(output):
     return [l.split(b",") for l in output.split(b"\n")[1:] if l]
+
+
+def totals(output):
+    """The totals line of a redirected screen report, and the drive's cluster size line."""
+    lines = h.lines(output)
+    start = next(i for i, l in enumerate(lines) if l.startswith(b" Total-no subs")) + 2
+    end = next(i for i in range(start, len(lines)) if lines[i].startswith(b"-----"))
+    drive = next(i for i in range(end, len(lines)) if lines[i].startswith(b"Drive "))
+    return [lines[end + 1], lines[drive + 1]]
+
+
+def dump_entries(text):
+    """{path below the root ("" for the root): info} of every entry of a dump's tree; a
+    directory's info has "dir" set."""
+    doc = json.loads(text)
+    out = {}
+    stack = [(doc[3], None)]
+    while stack:
+        node, parent = stack.pop()
+        info = dict(node[0] if isinstance(node, list) else node)
+        path = "" if parent is None else (parent + "/" + info["name"]).lstrip("/")
+        if isinstance(node, list):
+            info["dir"] = True
+            stack.extend((child, path) for child in node[1:])
+        out[path] = info
+    return out
+
+
+def sizes(entries, keys):
+    return {p: tuple(e.get(k, 0) for k in keys) for p, e in entries.items()}
 
 
 class FromDump(unittest.TestCase):
@@ -188,6 +221,124 @@ class FromDump(unittest.TestCase):
                              10 if ordered else 35)  # every file that holds space
         excluded = lists(h.arg(self.tree.root), ["-dir", "-top=10", "-exclude=f2*"])
         self.assertFalse(any(p.startswith(b"many/f2") for _, _, p in excluded), excluded)
+
+
+class SaveOfTheDisk(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not NCDU or not GDU:
+            raise unittest.SkipTest("ncdu and gdu are needed (make test installs them)")
+        cls.tree = make_tree()
+        if not h.WINDOWS:
+            # Files of several names, in directories of their own: the dump lists them in the
+            # order the scan met them, so each is charged at the same name again. (A Windows
+            # listing cannot tell a file of several names: its dump does not mark them.)
+            os.link(cls.tree.path("a/b/big"), cls.tree.add("links/big", None) + "2")
+            os.link(cls.tree.path("top"), cls.tree.add("z/y", None) + "/top")
+        cls.dumps = h.Tree({})
+        cls.ncdu = cls.dumps.path("ncdu.json")
+        cls.saved = cls.dumps.path("saved.json")
+        ncdu_dump(cls.tree.root, cls.ncdu)
+        cls.disk = h.run(["-save=" + h.arg(cls.saved), h.arg(cls.tree.root)])
+        with open(cls.saved, "rb") as f:
+            cls.text = f.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tree.__exit__()
+        cls.dumps.__exit__()
+
+    def test_report_is_the_disks_and_the_dump_holds_what_ncdus_holds(self):
+        self.assertEqual(self.disk.returncode, 0, self.disk.stderr)
+        plain = h.run([h.arg(self.tree.root)])
+        self.assertEqual(tree_rows(self.disk.stdout), tree_rows(plain.stdout))
+        self.assertEqual(glob.glob(self.saved + ".tmp*"), [])
+        meta = json.loads(self.text)[2]
+        self.assertEqual(meta["progname"], "quorvel")
+        self.assertLessEqual(abs(meta["timestamp"] - time.time()), 600)
+        self.assertEqual(meta["quorvel"]["cluster"], meta["quorvel"]["drive"]["cluster"])
+        self.assertTrue(meta["quorvel"]["start_charged"])
+        ours = dump_entries(self.text)
+        with open(self.ncdu, "rb") as f:
+            theirs = dump_entries(f.read())
+        self.assertEqual(set(ours), set(theirs))
+        # The Windows build has what Wine's listing gives: the files' lengths, no blocks, no
+        # folder's own size.
+        if h.WINDOWS:
+            for entries in (ours, theirs):
+                for e in entries.values():
+                    e["asize"] = 0 if e.get("dir") else e.get("asize", 0)
+        keys = ("dir", "asize") if h.WINDOWS else ("dir", "asize", "dsize", "ino", "nlink")
+        self.assertEqual(sizes(ours, keys), sizes(theirs, keys))
+        self.assertFalse(any(e.get("read_error") for e in ours.values()))
+
+    def test_ncdu_and_gdu_read_it(self):
+        again = subprocess.run([NCDU, "-f", self.saved, "-o", "-"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        keys = ("dir", "asize", "dsize", "ino", "read_error")
+        self.assertEqual(sizes(dump_entries(again.stdout), keys),
+                         sizes(dump_entries(self.text), keys))
+        gdu = subprocess.run([GDU, "-f", self.saved, "-n", "-p", "--no-prefix"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             stdin=subprocess.DEVNULL)
+        self.assertEqual(gdu.returncode, 0, gdu.stderr)
+        names = {l.split()[-1].lstrip(b"/") for l in gdu.stdout.split(b"\n") if l.strip()}
+        self.assertTrue({b"a", b"many", b"top", b"sparse"} <= names, gdu.stdout)
+
+    def test_from_gives_the_disks_rows(self):
+        for options in ((), ("-cl=512",), ("-dir",), ("-2", "-sort=files"), ("-size=8K",),
+                        ("-sort=none",), ("-sort=waste", "-3")):
+            disk = h.run(list(options) + [h.arg(self.tree.root)])
+            saved = h.run(list(options) + ["-from=" + h.arg(self.saved)])
+            self.assertEqual(saved.returncode, 0, saved.stderr)
+            self.assertEqual(tree_rows(saved.stdout), tree_rows(disk.stdout), options)
+            # The totals and the drive's cluster (its free space moves on the shared disk).
+            self.assertEqual(totals(saved.stdout), totals(disk.stdout), options)
+
+    def test_unreadable_directory_is_a_read_error_in_the_dump(self):
+        # Root reads everything: the native build runs as an unprivileged user. Wine cannot
+        # open a folder whose name holds '"', which serves the Windows build as one.
+        with h.Tree({"locked/secret": 5000, "open/f": 3000, 'q"x/f': 10}) as t:
+            out = t.path("out")
+            os.mkdir(out)
+            os.chmod(out, 0o777)
+            os.chmod(t.base, 0o755)
+            unreadable = ["q\"x"] if h.WINDOWS else ["locked"]
+            argv = h.command(["-save=" + h.arg(out + "/d.json"), h.arg(t.root)])
+            if not h.WINDOWS:
+                if os.geteuid() == 0:
+                    if not shutil.which("setpriv"):
+                        self.skipTest("running as root without setpriv")
+                    argv = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + argv
+                os.chmod(t.path("locked"), 0)
+            env = h.wine_env(dict(os.environ)) if h.WINDOWS else None
+            r = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=env, timeout=300)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            with open(out + "/d.json", "rb") as f:
+                entries = dump_entries(f.read())
+            self.assertEqual(sorted(p for p, e in entries.items() if e.get("read_error")),
+                             unreadable)
+            self.assertEqual(entries["open/f"]["asize"], 3000)
+            back = h.run(["-from=" + h.arg(out + "/d.json")])
+            self.assertEqual(tree_rows(back.stdout), tree_rows(r.stdout))
+
+    @unittest.skipIf(h.WINDOWS, "Wine opens no path past about 4,066 bytes")
+    def test_directory_skipped_past_the_budget_reads_back_as_the_disk_left_it(self):
+        # Saved unread and empty, as the scan left it: the dump is read back (not refused as
+        # nesting past the budget), with the disk's rows, and the report lacks it as the
+        # disk's did: exit code 1, and a line says so.
+        with h.Tree({}) as t:
+            t.add("/".join(["a" * 100] * 41))
+            dump = t.path("d.json")
+            disk = h.run(["-save=" + dump, t.root])
+            self.assertEqual(disk.returncode, 1, disk.stderr)
+            self.assertIn(b"Path skipped", disk.stdout)
+            back = h.run(["-from=" + dump])
+            self.assertEqual(back.returncode, 1, back.stderr)
+            self.assertIn(b"1 directories were skipped by the scan", back.stderr)
+            self.assertEqual(tree_rows(back.stdout), tree_rows(disk.stdout))
 
 
 class Growth(unittest.TestCase):

@@ -33,6 +33,8 @@ void Fill(FindEntry* entry) {
   entry->linked = e.inode != 0;
   entry->device = 1;
   entry->inode = e.inode;
+  entry->links = e.inode != 0 ? 2 : 1;
+  entry->notRegular = false;
 }
 
 void FakeStartScan() { ++FakeLog.startScans; }

@@ -244,6 +244,29 @@ TEST_F(SavedScanTest, NestingPastThePathBudgetIsRefusedWithoutDeepRecursion) {
   Reading f;
   EXPECT_TRUE(f.Read(fits)) << S(f.read.error);
   EXPECT_EQ(NodeTotal(&f.root), 2001 * 4096LL);
+  // A directory the scan skipped past the budget is saved unread and empty: it reads as a zero
+  // directory, counted apart; anything below it is too deep.
+  std::string name(255, 'n');
+  std::string near = "[1,2,{},[{\"name\":\"/r\"}";
+  for (int i = 0; i < 15; ++i) near += ",[{\"name\":\"" + name + "\",\"dsize\":4096}";
+  auto past = [&](const std::string& info, const std::string& inside) {
+    return near + ",[{\"name\":\"" + name + "\"" + info + "}" + inside + "]" +
+           std::string(16, ']') + "]";
+  };
+  Reading skipped;
+  EXPECT_TRUE(skipped.Read(past(",\"read_error\":true", ""))) << S(skipped.read.error);
+  EXPECT_EQ(skipped.read.pastBudget, 1);
+  EXPECT_EQ(skipped.build.totals.unreadable, 0);
+  const DirNode* n = &skipped.root;
+  for (int i = 0; i < 15; ++i) n = n->firstChild;
+  ASSERT_TRUE(n->firstChild);
+  EXPECT_EQ(Name(n->firstChild), name);
+  EXPECT_EQ(NodeTotal(n->firstChild), 0);
+  EXPECT_FALSE(n->firstChild->readError);
+  Reading below, unmarked;
+  EXPECT_FALSE(below.Read(past(",\"read_error\":true", ",{\"name\":\"f\"}")));
+  EXPECT_NE(S(below.read.error).find("longer than"), std::string::npos);
+  EXPECT_FALSE(unmarked.Read(past("", "")));
 }
 
 TEST_F(SavedScanTest, WrittenDumpReadsBackAsTheSameTreeAndNamesKeepTheirBytes) {

@@ -1,8 +1,8 @@
-// The tree builder, the one consumer of listings: fed the scripted file system in the disk's
-// order it must build exactly the tree the scan builds, figure for figure and node for node,
-// under every setting; fed the same listings as a dump nests them, the same tree again; sized
-// later with a cluster chosen from the space files hold, the same figures as with that cluster
-// given. And the cluster rule itself.
+// The tree builder, the one consumer of listings: the disk scan's tree, saved as it is read
+// and read back from the dump, is the same tree, figure for figure and node for node, under
+// every setting; the same listings fed as a dump nests them build it again; sized later with a
+// cluster chosen from the space files hold, the same figures as with that cluster given. And
+// the cluster rule itself.
 #include "tree/tree_builder.h"
 
 #include <functional>
@@ -10,51 +10,14 @@
 
 #include "fake_fs.h"
 #include "test_support.h"
+#include "tree/dump_reader.h"
+#include "tree/dump_writer.h"
 #include "tree/exclude.h"
 
 namespace {
 const char Sep = PathSeparator;
 std::string Root() {
   return Sep == '/' ? "/data" : "C:\\DATA";
-}
-
-// Feeds the builder the directory at path (with its separator) as the disk scan visits it:
-// its listing whole, then its subdirectories from the last listed to the first.
-void FeedDiskOrder(TreeBuild* b, const std::string& path, const std::string& name, int32_t listed,
-                   bool root) {
-  const FileSystemOps* fs = FakeFileSystem();
-  FindEntry e;
-  FindResult r = fs->findFirst(B(path), &e);
-  DirectoryFacts facts = {0, 0, false, 0, r == FindFailed, false};
-  if (r == FindOtherDevice) {
-    TreeAddNotRead(b, name.data(), (int)name.size(), NotRead::OtherFileSystem, listed);
-    return;
-  }
-  const std::string& shown = root ? path.substr(0, path.size() - 1) : name;
-  TreeOpenDirectory(b, shown.data(), (int)shown.size(), facts, listed);
-  int32_t entries = 0;
-  std::vector<std::pair<std::string, int32_t>> subdirs;
-  if (r == FindFound) {
-    do {
-      ++entries;
-      if (e.attributes & AttrVolumeLabel) continue;
-      std::string n(e.name, e.nameLength);
-      if (e.attributes & AttrDirectory) {
-        if (n != "." && n != "..") subdirs.emplace_back(n, entries);
-        continue;
-      }
-      FileFacts f = {e.name,   e.nameLength, e.size,  e.allocated, e.held,
-                     e.linked, e.device,     e.inode, 0,           false};
-      TreeAddFile(b, f);
-    } while (fs->findNext(&e) == NextFound);
-  }
-  fs->findClose();
-  TreeEndListing(b, entries);
-  for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) {
-    std::string below = path + it->first + Sep;
-    FeedDiskOrder(b, below, it->first, it->second, false);
-  }
-  TreeCloseDirectory(b);
 }
 
 // Feeds the same listings as a dump nests them: each subdirectory whole where it is listed.
@@ -108,7 +71,8 @@ std::string Differ(const DirNode* a, const DirNode* b, const std::string& at) {
   std::string here = at + "/" + Name(a);
   if (Name(a) != Name(b)) return here + ": named " + Name(b);
   if (a->fileCount != b->fileCount || a->localSize != b->localSize ||
-      a->subdirsSize != b->subdirsSize || a->wastage != b->wastage || a->merged != b->merged)
+      a->subdirsSize != b->subdirsSize || a->wastage != b->wastage || a->merged != b->merged ||
+      a->readError != b->readError)
     return here + ": figures " + std::to_string(a->localSize) + "/" + std::to_string(a->wastage) +
            "/" + std::to_string(a->subdirsSize) + "/" + std::to_string(a->fileCount) + " vs " +
            std::to_string(b->localSize) + "/" + std::to_string(b->wastage) + "/" +
@@ -123,8 +87,10 @@ std::string Differ(const DirNode* a, const DirNode* b, const std::string& at) {
 }
 
 // A random tree of the scripted file system: files of every kind (hard links across
-// directories too), subdirectories that cannot be read or are on another file system.
-void RandomTree(const std::string& path, std::mt19937& random, int depth, bool links = true) {
+// directories too), subdirectories that cannot be read or are on another file system; with
+// troubles, also listings that fail part way and subdirectories gone before they are read.
+void RandomTree(const std::string& path, std::mt19937& random, int depth, bool links = true,
+                bool troubles = false) {
   static const char* names[] = {"a", "B", "c", "Dd", "e e", "node_modules", "-h", "i_j", "K", "b"};
   std::vector<std::string> pool(std::begin(names), std::end(names));
   std::shuffle(pool.begin(), pool.end(), random);
@@ -160,7 +126,9 @@ void RandomTree(const std::string& path, std::mt19937& random, int depth, bool l
     } else if (kind == 1) {
       FakeDir(below).opening = FindOtherDevice;
     } else {
-      RandomTree(below, random, depth + 1, links);
+      RandomTree(below, random, depth + 1, links, troubles);
+      if (troubles && kind == 2) FakeDir(below).nextFailsAfter = 3;
+      if (troubles && kind == 3) FakeDir(below).vanishes = true;
     }
   }
 }
@@ -183,8 +151,10 @@ class TreeBuilderTest : public Isolated {
     ClearExclusions(false, true);
   }
 
-  // The scan's tree of Root() into RootNode, with the given settings, filling top if given.
-  void ScanWith(const BuildSettings& s, TopLists* top = nullptr) {
+  // The scan's tree of Root() into RootNode, with the given settings, handed on to sink,
+  // filling top if given.
+  void ScanWith(const BuildSettings& s, const ListingSink* sink = nullptr,
+                TopLists* top = nullptr) {
     Scan = ScanSettings{s.dirListingSizes,
                         s.maxDepth,
                         s.minSize,
@@ -201,19 +171,35 @@ class TreeBuilderTest : public Isolated {
     TotalWaste = 0;
     ScanDepth = 0;
     Capture quiet;
-    ScanDirectory(&RootNode);
+    ScanDirectory(&RootNode, sink);
   }
 
-  // The builder's tree of Root() into `made`, fed in one order or the other.
-  void BuildWith(const BuildSettings& s, bool dumpOrder) {
+  // The builder's tree of Root() into `made`, fed as a dump nests the listings.
+  void BuildWith(const BuildSettings& s) {
     made = DirNode{};
     made.name = AllocateName(Root().data(), (int)Root().size());
     BeginTree(&build, s, &made, nullptr);
-    if (dumpOrder)
-      FeedDumpOrder(&build, Root() + Sep, "", true);
-    else
-      FeedDiskOrder(&build, Root() + Sep, "", -1, true);
+    FeedDumpOrder(&build, Root() + Sep, "", true);
     FinishTree(&build);
+  }
+
+  // The tree of the dump in `in` into `made`, read with the given settings.
+  bool ReadBack(FILE* in, const BuildSettings& s) {
+    static BuildSettings settings;
+    settings = s;
+    made = DirNode{};
+    DumpRead read = {};
+    read.displayName = "scan.json";
+    read.build = &build;
+    read.context = &made;
+    read.begin = [](DumpRead* r, const PathStr& path) {
+      DirNode* root = (DirNode*)r->context;
+      root->name = AllocateName(path.text, path.length);
+      BeginTree(r->build, settings, root, nullptr);
+    };
+    bool ok = ReadDump(in, &read) && read.found;
+    FinishTree(&build);
+    return ok;
   }
 };
 
@@ -229,40 +215,61 @@ BuildSettings Settings(int maxDepth = INT32_MAX, int64_t minSize = 0, SortOrder 
 }
 }  // namespace
 
-TEST_F(TreeBuilderTest, DiskOrderBuildsTheScansTreeUnderRandomSettings) {
+// Random settings of a report: every sort order, depth limits, minimum sizes, -dir, clusters,
+// the root charged or not, an exclusion pattern.
+BuildSettings RandomSettings(std::mt19937& random) {
+  static const int depths[] = {INT32_MAX, 1, 2, 3};
+  static const int64_t minimums[] = {0, 0, 4096, 20000, 1000000};
+  BuildSettings s = Settings(depths[random() % 4], minimums[random() % 5],
+                             (SortOrder)(random() % SortOrderCount));
+  s.dirListingSizes = random() % 4 == 0;
+  s.chargeRoot = random() % 3 != 0;
+  static const int32_t clusters[] = {1, 512, 4096, 65536, 3000};
+  s.cluster = clusters[random() % 5];
+  if (random() % 3 == 0) AddExclusion("node_modules", 12);
+  return s;
+}
+
+TEST_F(TreeBuilderTest, ScanSavedAsItIsReadReadsBackAsTheScansTree) {
+  // What -save writes of the disk, -from reads back as the rows the disk gave: files of
+  // several names charged at the same name, directories that could not be read, other file
+  // systems and exclusions as the scan left them, under every setting.
   std::mt19937 random(26);
+  int lateErrors = 0, vanished = 0;
   for (int round = 0; round < 300; ++round) {
     FakeFsReset();
-    RandomTree(Root(), random, 0);
-    static const int depths[] = {INT32_MAX, 1, 2, 3};
-    static const int64_t minimums[] = {0, 0, 4096, 20000, 1000000};
-    BuildSettings s = Settings(depths[random() % 4], minimums[random() % 5],
-                               (SortOrder)(random() % SortOrderCount));
-    s.dirListingSizes = random() % 4 == 0;
-    s.chargeRoot = random() % 3 != 0;
-    static const int32_t clusters[] = {1, 512, 4096, 65536, 3000};
-    s.cluster = clusters[random() % 5];
-    if (random() % 3 == 0) AddExclusion("node_modules", 12);
+    RandomTree(Root(), random, 0, true, true);
+    BuildSettings s = RandomSettings(random);
     if (random() % 3 == 0) AddExclusion("K", 1);    // a file or a directory, at any depth
     if (random() % 3 == 0) AddExclusion("a/b", 3);  // by its path
     s.topCount = (int)(random() % 4) * 2;
     TopLists scanned;
     StartTopList(&scanned.files, s.topCount);
     StartTopList(&scanned.dirs, s.topCount);
-    ScanWith(s, s.topCount > 0 ? &scanned : nullptr);
-    SortTopList(&scanned.files);
-    SortTopList(&scanned.dirs);
+    FILE* out = std::tmpfile();
+    DumpWriter w;
+    StartDumpWriter(&w, out,
+                    SaveFacts{"1", 0, s.fileSystemCluster, true, s.chargeRoot, false, PMake(""), 0,
+                              0, 0, true});
+    ScanWith(s, &w.sink, s.topCount > 0 ? &scanned : nullptr);
+    std::fflush(out);
+    ASSERT_TRUE(DumpWriterOk(&w));
     int32_t files = TotalFiles;
     int64_t waste = TotalWaste;
-    int32_t unreadable = LastScan.unreadable, excluded = LastScan.excluded;
-    int32_t excludedFiles = LastScan.excludedFiles;
-    BuildWith(s, false);
+    // A directory gone before it was read is a read error in the dump, as one not read whole.
+    int32_t unreadable = LastScan.unreadable + LastScan.vanished;
+    // The dump marks what a pattern left out alike, files and directories.
+    int32_t excluded = LastScan.excluded + LastScan.excludedFiles;
+    lateErrors += LastScan.unreadable;
+    vanished += LastScan.vanished;
+    std::rewind(out);
+    ASSERT_TRUE(ReadBack(out, s)) << "round " << round;
+    std::fclose(out);
     ASSERT_EQ(Differ(&RootNode, &made, ""), "") << "round " << round;
     EXPECT_EQ(build.totals.files, files);
     EXPECT_EQ(build.totals.waste, waste);
     EXPECT_EQ(build.totals.unreadable, unreadable);
-    EXPECT_EQ(build.totals.excluded, excluded);
-    EXPECT_EQ(build.totals.excludedFiles, excludedFiles);
+    EXPECT_EQ(build.totals.excludedListed, excluded);
     // The largest files and directories: the same entries, in the same order.
     EXPECT_EQ(Listed(build.top.files), Listed(scanned.files)) << "round " << round;
     EXPECT_EQ(Listed(build.top.dirs), Listed(scanned.dirs)) << "round " << round;
@@ -272,27 +279,31 @@ TEST_F(TreeBuilderTest, DiskOrderBuildsTheScansTreeUnderRandomSettings) {
     made = DirNode{};
     ClearExclusions(false, true);
   }
+  EXPECT_GT(lateErrors, 50);
+  EXPECT_GT(vanished, 50);
 }
 
-TEST_F(TreeBuilderTest, DumpOrderBuildsTheSameTreeWhenNoFileHasTwoNames) {
-  // A dump nests each subdirectory where it is listed; only the name a file of several names
-  // is charged at may differ from the disk's order, so these trees have none.
+TEST_F(TreeBuilderTest, DumpOrderBuildsTheScansTreeWhenNoFileHasTwoNames) {
+  // A dump nests each subdirectory where it is listed, the disk visits them after the listing,
+  // the last listed first: the same tree either way. Only the name a file of several names is
+  // charged at may differ between the two orders, so these trees have none.
   std::mt19937 random(62);
   for (int round = 0; round < 300; ++round) {
     FakeFsReset();
     RandomTree(Root(), random, 0, false);
-    BuildSettings s = Settings(random() % 2 ? INT32_MAX : 2, random() % 2 ? 0 : 8192,
-                               (SortOrder)(random() % SortOrderCount));
-    BuildWith(s, false);
-    DirNode disk = made;
-    made = DirNode{};
-    BuildWith(s, true);
-    EXPECT_EQ(Differ(&disk, &made, ""), "") << "round " << round;
-    CollapseChildren(&disk);
-    std::free(disk.name);
+    BuildSettings s = RandomSettings(random);
+    ScanWith(s);
+    int32_t files = TotalFiles;
+    int64_t waste = TotalWaste;
+    BuildWith(s);
+    EXPECT_EQ(Differ(&RootNode, &made, ""), "") << "round " << round;
+    EXPECT_EQ(build.totals.files, files);
+    EXPECT_EQ(build.totals.waste, waste);
+    ReleaseRoot();
     CollapseChildren(&made);
     std::free(made.name);
     made = DirNode{};
+    ClearExclusions(false, true);
   }
 }
 
@@ -306,14 +317,14 @@ TEST_F(TreeBuilderTest, ClusterChosenAtTheEndGivesTheFiguresOfThatClusterGiven) 
     BuildSettings known = Settings(random() % 2 ? INT32_MAX : 1, random() % 2 ? 0 : 8192);
     known.cluster = known.fileSystemCluster = 4096;
     known.topCount = 5;
-    BuildWith(known, true);
+    BuildWith(known);
     DirNode given = made;
     BuildTotals totals = build.totals;
     TopLists top = build.top;
     made = DirNode{};
     BuildSettings unknown = known;
     unknown.cluster = unknown.fileSystemCluster = 0;
-    BuildWith(unknown, true);
+    BuildWith(unknown);
     // Files of whole 4096-byte blocks (the fake's held sizes) choose 4096, unless every held
     // size happens to be a multiple of a larger power of two.
     if (build.chosenCluster == 4096) {
@@ -393,9 +404,14 @@ void Offer(TopList* l, int64_t bytes, const std::string& name) {
 TEST(LargestList, KeepsTheNLargestRankedWithTiesToTheFirstOffered) {
   TopList l;
   StartTopList(&l, 3);
-  for (auto [bytes, name] : std::vector<std::pair<int64_t, std::string>>{
-           {10, "a"}, {30, "b"}, {20, "c"}, {30, "d"}, {0, "empty"}, {5, "e"}, {40, "f"},
-           {20, "g"}})
+  for (auto [bytes, name] : std::vector<std::pair<int64_t, std::string>>{{10, "a"},
+                                                                         {30, "b"},
+                                                                         {20, "c"},
+                                                                         {30, "d"},
+                                                                         {0, "empty"},
+                                                                         {5, "e"},
+                                                                         {40, "f"},
+                                                                         {20, "g"}})
     Offer(&l, bytes, name);
   // More than N offered: no more than N kept; of the two of 30 bytes, b came first.
   EXPECT_EQ(Ranked(l), (std::vector<std::string>{"40 d/f", "30 d/b", "30 d/d"}));
