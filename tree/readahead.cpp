@@ -669,6 +669,8 @@ TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
   // measured (a worker that stopped may have left sizes to measure).
   FinishMeasuring(j, hold);
   for (ReadAheadBatch* b = j->first; b; b = b->next) Shared.heldBytes -= b->size;
+  // What it held is the scan's now: idle workers waiting for room may start again.
+  BudgetFreed();
   taken->batches = j->first;
   taken->fd = j->fd;
   taken->readError = j->readError;
