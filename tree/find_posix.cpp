@@ -176,7 +176,7 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
   TakenDirectory taken;
   TakeKind kind;
   try {
-    kind = TakeListing(std::string(rel, (size_t)relLength), &taken);
+    kind = TakeListing(std::string_view(rel, (size_t)relLength), &taken);
   } catch (const std::bad_alloc&) {
     kind = TakeStop;
   }

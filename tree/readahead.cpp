@@ -31,6 +31,8 @@
 #include <mutex>
 #include <new>
 #include <set>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -134,8 +136,11 @@ struct ReadAheadState {
   std::condition_variable descriptorFreed;    // no worker has a directory open any more
   std::condition_variable measured;           // a job's last batch being measured is measured
   std::set<Siblings*, SoonerInScan> waiting;  // sibling lists with directories still to read
-  std::unordered_map<std::string, Siblings*> byParent;  // the same lists, by the parent's rel
-  std::unordered_map<std::string, Job*> started;        // read or being read, not yet taken, by rel
+  // The same lists, by the parent's rel, and the jobs read or being read and not yet taken, by
+  // theirs: the keys are views of the rel each list or job holds, which stays as it is while it
+  // is in the map, so that looking one up or adding one copies no path.
+  std::unordered_map<std::string_view, Siblings*> byParent;
+  std::unordered_map<std::string_view, Job*> started;
   size_t heldBytes = 0;           // what the jobs hold: records and batches not yet taken
   bool full = false;              // the budget ran full; idle workers wait until half of it is free
   Job* awaited = nullptr;         // the job the scan waits for, if it waits
@@ -568,7 +573,7 @@ void ReadAheadWork(void* space) {
       break;
     }
     PassNext(g);
-    j->recordBytes = sizeof(Job) + 2 * j->rel.capacity() + j->key.capacity() + 64;
+    j->recordBytes = sizeof(Job) + j->rel.capacity() + j->key.capacity() + 64;
     Shared.heldBytes += j->recordBytes;
     bool gone = false;
     bool stop = ReadJob(j, hold, space, &gone);
@@ -596,8 +601,8 @@ void ReadAheadEnd() {
     delete entry.second;
   }
   std::set<Siblings*, SoonerInScan>().swap(Shared.waiting);
-  std::unordered_map<std::string, Siblings*>().swap(Shared.byParent);
-  std::unordered_map<std::string, Job*>().swap(Shared.started);
+  std::unordered_map<std::string_view, Siblings*>().swap(Shared.byParent);
+  std::unordered_map<std::string_view, Job*>().swap(Shared.started);
   Shared.heldBytes = 0;
   Shared.full = false;
   Shared.awaited = nullptr;
@@ -614,7 +619,7 @@ void ReadAheadEnd() {
   Shared.workers = 0;
 }
 
-TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
+TakeKind TakeListing(std::string_view rel, TakenDirectory* taken) {
   std::unique_lock<std::mutex> hold(Shared.lock);
   if (Shared.shortOfMemory) return TakeStop;
   auto it = Shared.started.find(rel);
@@ -669,6 +674,8 @@ TakeKind TakeListing(const std::string& rel, TakenDirectory* taken) {
   // measured (a worker that stopped may have left sizes to measure).
   FinishMeasuring(j, hold);
   for (ReadAheadBatch* b = j->first; b; b = b->next) Shared.heldBytes -= b->size;
+  // What it held is the scan's now: idle workers waiting for room may start again.
+  BudgetFreed();
   taken->batches = j->first;
   taken->fd = j->fd;
   taken->readError = j->readError;

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "tree/find.h"
 
@@ -110,7 +111,7 @@ struct TakenDirectory {
 // The read-ahead's part for the directory at rel (below the start directory, ending in the
 // separator), waiting while a worker opens it and reads its first batch. May throw
 // std::bad_alloc: the caller then stops reading ahead.
-TakeKind TakeListing(const std::string& rel, TakenDirectory* taken);
+TakeKind TakeListing(std::string_view rel, TakenDirectory* taken);
 // The job's next batch, measured, the caller's from now on (FreeBatches), waiting while its
 // worker reads it and the workers measure it (or measuring it here when none has begun to). False
 // at the end of what was read ahead; *fd is then -1, or a handle of the directory (the caller's)
