@@ -108,24 +108,42 @@ bool OpenedSoon(const std::string& prefix) {
   return false;
 }
 
+// A path below the start directory as the workers make it: each name followed by the separator.
+std::string Rel(const std::string& names) {
+  std::string rel;
+  for (char c : names) rel.push_back(c == '/' ? PathSeparator : c);
+  return rel;
+}
+
+// Starts a worker on the scripted reader, and stops and joins it however the test ends.
+struct Worker {
+  Space space;
+  std::thread thread;
+  Worker() : thread([this] { ReadAheadWork(&space); }) {}
+  ~Worker() {
+    ReadAheadStopping();
+    thread.join();
+    ReadAheadEnd();
+  }
+};
+
 class ReadAheadProtocol : public Isolated {};
 
 // A listing read whole that filled the budget holds the workers back until the scan takes it;
 // taking it must let them go on with its subdirectories, or the scan reads every one of them
 // itself.
 TEST_F(ReadAheadProtocol, TakingAWholeListingThatFilledTheBudgetLetsTheWorkersOn) {
-  Directories = {{"big/", {}}};
+  Directories = {{Rel("big/"), {}}};
   for (int i = 0; i < 10; ++i) {
     std::string name = "s" + std::to_string(i);
-    Directories["big/"].push_back(name);
-    Directories["big/" + name + "/"] = {};
+    Directories[Rel("big/")].push_back(name);
+    Directories[Rel("big/" + name + "/")] = {};
   }
-  Claims = {{"big/", 1100 * 1024}};  // more than the whole budget
+  Claims = {{Rel("big/"), 1100 * 1024}};  // more than the whole budget
   Opened.clear();
   // One worker whose own space leaves only the least budget.
   ReadAheadBegin(&Scripted, 5, 1, 64 << 20);
-  Space space;
-  std::thread worker([&space] { ReadAheadWork(&space); });
+  Worker worker;
   GatherBegin("", 0, std::string());
   FindEntry big{};
   big.name = "big";
@@ -133,16 +151,13 @@ TEST_F(ReadAheadProtocol, TakingAWholeListingThatFilledTheBudgetLetsTheWorkersOn
   big.attributes = AttrDirectory;
   GatherEntry(big);
   GatherEnd();
-  ASSERT_TRUE(OpenedSoon("big/"));
+  ASSERT_TRUE(OpenedSoon(Rel("big/")));
   // Read whole in its worker's first turn: the scan takes it in one piece.
   TakenDirectory taken;
-  ASSERT_EQ(TakeListing("big/", &taken), TakenListing);
+  ASSERT_EQ(TakeListing(Rel("big/"), &taken), TakenListing);
   EXPECT_EQ(taken.result, FindFound);
   EXPECT_FALSE(taken.gather);
   FreeBatches(taken.batches);
-  EXPECT_TRUE(OpenedSoon("big/s"));
-  ReadAheadStopping();
-  worker.join();
-  ReadAheadEnd();
+  EXPECT_TRUE(OpenedSoon(Rel("big/s")));
 }
 }  // namespace
