@@ -162,10 +162,28 @@ bool GatherActive = false;
 std::string GatherRel, GatherKey;
 long GatherParentLength = 0;
 
+// Gives bytes back to the budget: idle workers may start again once half of it is free, and
+// those waiting with a directory open may go on. Every release goes through here, so that no
+// path frees room without waking those that wait for it. The caller holds the lock.
+void GiveBack(size_t bytes) {
+  Shared.heldBytes -= bytes;
+  if (Shared.pausedWorkers > 0) Shared.progress.notify_all();
+  if (Shared.full && Shared.heldBytes + Reader->largestBatch <= ReadAheadBudget / 2 &&
+      Shared.idleWorkers > 0 && !Shared.waiting.empty())
+    Shared.workReady.notify_all();
+}
+
+// What a chain of batches holds of the budget.
+size_t BatchBytes(const ReadAheadBatch* b) {
+  size_t bytes = 0;
+  for (; b; b = b->next) bytes += b->size;
+  return bytes;
+}
+
 // Releases what job j holds (its batches and its open directory) and gives it back to the
 // budget; the caller holds the lock.
 void DropListing(Job* j) {
-  for (ReadAheadBatch* b = j->first; b; b = b->next) Shared.heldBytes -= b->size;
+  GiveBack(BatchBytes(j->first));
   FreeBatches(j->first);
   j->first = nullptr;
   j->tail = &j->first;
@@ -504,14 +522,6 @@ bool ReadHandedOn(std::unique_lock<std::mutex>& hold, void* space, bool* gone) {
   return stop;
 }
 
-// The budget was given back: idle workers may start again once half of it is free, and those
-// waiting with a directory open may go on. The caller holds the lock.
-void BudgetFreed() {
-  if (Shared.pausedWorkers > 0) Shared.progress.notify_all();
-  if (Shared.full && Shared.heldBytes + Reader->largestBatch <= ReadAheadBudget / 2 &&
-      Shared.idleWorkers > 0 && !Shared.waiting.empty())
-    Shared.workReady.notify_all();
-}
 }  // namespace
 
 void FreeBatches(ReadAheadBatch* first) {
@@ -640,7 +650,7 @@ TakeKind TakeListing(std::string_view rel, TakenDirectory* taken) {
   }
   Job* j = it->second;
   Shared.started.erase(it);
-  Shared.heldBytes -= j->recordBytes;
+  GiveBack(j->recordBytes);
   j->recordBytes = 0;
   // From now on the scan takes its batches as they come: its worker reads on, whatever the
   // budget, and leaves its subdirectories to the scan, which sees every entry.
@@ -655,7 +665,6 @@ TakeKind TakeListing(std::string_view rel, TakenDirectory* taken) {
            (j->state == Job::Reading && j->first);
   });
   Shared.awaited = nullptr;
-  BudgetFreed();
   bool shortOfMemory = Shared.shortOfMemory;
   taken->key.swap(j->key);
   taken->gather = j->taken || !j->queued;
@@ -673,9 +682,7 @@ TakeKind TakeListing(std::string_view rel, TakenDirectory* taken) {
   // Read whole, or as far as its worker went: all of it at once, without the lock again, once
   // measured (a worker that stopped may have left sizes to measure).
   FinishMeasuring(j, hold);
-  for (ReadAheadBatch* b = j->first; b; b = b->next) Shared.heldBytes -= b->size;
-  // What it held is the scan's now: idle workers waiting for room may start again.
-  BudgetFreed();
+  GiveBack(BatchBytes(j->first));  // what it held is the scan's now
   taken->batches = j->first;
   taken->fd = j->fd;
   taken->readError = j->readError;
@@ -716,8 +723,7 @@ bool NextBatch(Job* j, ReadAheadBatch** batch, int* fd, int* readError) {
   if (!j->first) j->tail = &j->first;
   --j->batches;
   b->next = nullptr;
-  Shared.heldBytes -= b->size;
-  BudgetFreed();
+  GiveBack(b->size);
   *batch = b;
   return true;
 }
@@ -741,7 +747,6 @@ void ReleaseJob(Job* j) {
     return;
   }
   DropListing(j);
-  BudgetFreed();
   delete j;
 }
 
