@@ -3,6 +3,7 @@
 # runs every test.
 NATIVE := build/native
 WIN32  := build/win32
+WIN64  := build/win64
 ASAN   := build/asan
 TSAN   := build/tsan
 FUZZ   := build/fuzz
@@ -11,7 +12,7 @@ JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS   ?=
 PREFIX ?= /usr/local
 
-.PHONY: run test native win32 asan tsan fuzz fuzz-build deps clean install package bench
+.PHONY: run test native win32 win64 asan tsan fuzz fuzz-build deps clean install package bench
 
 # The native build needs cmake, a C++ compiler and RapidJSON's headers only; as root on Debian
 # they are installed when missing, otherwise the missing ones are named. Only the program is
@@ -30,6 +31,10 @@ native:
 win32:
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS) -- --no-print-directory >/dev/null
+
+win64:
+	@cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WIN64) -j $(JOBS) -- --no-print-directory >/dev/null
 
 # The native programs and tests under AddressSanitizer and UndefinedBehaviorSanitizer (built
 # with clang++, whose runtimes write every report to a file, so a report is found even where a
@@ -58,9 +63,10 @@ fuzz: fuzz-build
 deps:
 	@sh tools/install-deps.sh
 
-test: deps native win32 asan tsan fuzz-build
+test: deps native win32 win64 asan tsan fuzz-build
 	@cd $(NATIVE) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 	@cd $(WIN32) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+	@cd $(WIN64) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 	@rm -rf $(ASAN)/reports && mkdir -p $(ASAN)/reports
 	@cd $(ASAN) && ASAN_OPTIONS=log_path=$(CURDIR)/$(ASAN)/reports/asan \
 	  UBSAN_OPTIONS=log_path=$(CURDIR)/$(ASAN)/reports/ubsan:print_stacktrace=1 \

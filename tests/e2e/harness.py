@@ -17,7 +17,32 @@ import unittest
 PLATFORM = os.environ.get("QUORVEL_PLATFORM", "native")
 SOURCE = os.environ.get("QUORVEL_SOURCE", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 BUILD = os.environ.get("QUORVEL_BUILD", os.path.join(SOURCE, "build", PLATFORM))
-WINDOWS = PLATFORM == "win32"
+WINDOWS = PLATFORM in ("win32", "win64")
+# The Wine loader of this build: the 64-bit build runs under the 64-bit loader alone (also on a
+# machine whose kernel runs no 32-bit programs); the 32-bit build under Debian's "wine", which
+# starts the 32-bit loader.
+WINE64 = "/usr/lib/wine/wine64"  # the 64-bit loader (Debian package wine64)
+WINE = WINE64 if PLATFORM == "win64" else "wine"
+
+
+def skip_without_wine32():
+    """A test of the 32-bit build on a machine whose kernel cannot run 32-bit programs (IA-32
+    emulation off: Wine's 32-bit loader gives "Exec format error") exits 77, which ctest counts
+    as skipped, saying why; nothing of the 32-bit build can be run there."""
+    if PLATFORM != "win32":
+        return
+    try:
+        ok = subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+    except OSError:
+        ok = False
+    if not ok:
+        print("skipped: this machine cannot run 32-bit programs (Wine's 32-bit loader does not "
+              "start); the 64-bit Windows build's tests run instead")
+        raise SystemExit(77)
+
+
+skip_without_wine32()
 
 # Each test process gets a tmux server of its own, so tests running in parallel cannot end each
 # other's server when their last session closes.
@@ -76,6 +101,8 @@ def wine_env(env=None):
     e["WINEPREFIX"] = e.get("QUORVEL_WINE_PREFIX") or os.path.join(BUILD, "wineprefix")
     e["WINEDEBUG"] = "-all"
     e["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    if PLATFORM == "win64":
+        e["WINELOADER"] = WINE64
     return e
 
 
@@ -95,7 +122,7 @@ def keep_wine_server(env, before=()):
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, env=env, timeout=120)
         if subprocess.run(list(before) + ["wineserver", "-p60"], **quiet).returncode == 0:
-            subprocess.run(list(before) + ["wine", "cmd", "/c", "exit"], **quiet)
+            subprocess.run(list(before) + [WINE, "cmd", "/c", "exit"], **quiet)
 
 
 def _warm_wine(env=None):
@@ -107,13 +134,11 @@ def _warm_wine(env=None):
     with open(lock_path, "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(os.path.join(BUILD, "wineprefix", "system.reg")):
-            subprocess.run(["wineboot", "-i"], env=wine_env(), stdout=subprocess.DEVNULL,
+            subprocess.run([WINE, "wineboot", "-i"], env=wine_env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=300)
     keep_wine_server(env or wine_env())
 
-
-WINE64 = "/usr/lib/wine/wine64"  # the 64-bit loader (Debian package wine64)
 
 
 def wow64_env():
@@ -137,7 +162,7 @@ def wow64_env():
 def command(args, name="quorvel"):
     """The argument vector that runs the program with args."""
     if WINDOWS:
-        return ["wine", exe(name)] + list(args)
+        return [WINE, exe(name)] + list(args)
     return [exe(name)] + list(args)
 
 

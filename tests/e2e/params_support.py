@@ -40,7 +40,7 @@ def _warm_stored_prefix():
 
 
 def _reg(env, *args):
-    subprocess.run(["wine", "reg"] + list(args), env=env, stdout=subprocess.DEVNULL,
+    subprocess.run([h.WINE, "reg"] + list(args), env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=120, check=True)
 
 

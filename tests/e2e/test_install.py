@@ -194,13 +194,13 @@ class WindowsZip(unittest.TestCase):
             with zipfile.ZipFile(archive) as z:
                 z.extractall(folder)
             env = h.wine_env()
-            r = subprocess.run(["wine", os.path.join(folder, "quorvel.exe"), "-?"], env=env,
+            r = subprocess.run([h.WINE, os.path.join(folder, "quorvel.exe"), "-?"], env=env,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
             self.assertEqual(r.returncode, 0)
             self.assertIn(b"Usage: quorvel [options] [directory] [options]", r.stdout)
             # Wine runs the configuration program despite its request for elevation; with
             # nothing typed it keeps what is stored.
-            r = subprocess.run(["wine", os.path.join(folder, "config.exe")], env=env,
+            r = subprocess.run([h.WINE, os.path.join(folder, "config.exe")], env=env,
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, timeout=120)
             self.assertEqual(r.returncode, 0)

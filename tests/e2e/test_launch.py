@@ -119,7 +119,7 @@ class LaunchOptions(unittest.TestCase):
             if h.WINDOWS:
                 shutil.copy(h.exe(), empty.root)
                 target = h.arg(os.path.join(empty.root, "config.exe"))
-                r = subprocess.run(["wine", os.path.join(empty.root, "quorvel.exe"), "-config"],
+                r = subprocess.run([h.WINE, os.path.join(empty.root, "quorvel.exe"), "-config"],
                                    env=h.wine_env(), stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
                 started = b"Starting Quorvel configuration program"

@@ -311,7 +311,7 @@ class WindowsNames(unittest.TestCase):
             with open(program, "wb") as f:
                 f.write(data.replace(b">UTF-8</activeCodePage>", b">none!</activeCodePage>"))
             self.assertEqual(data.count(b">UTF-8</activeCodePage>"), 1)
-            r = subprocess.run(["wine", program, "-c+", h.arg(t.root)], stdout=subprocess.PIPE,
+            r = subprocess.run([h.WINE, program, "-c+", h.arg(t.root)], stdout=subprocess.PIPE,
                                env=h.wine_env(dict(os.environ, **s.LOCALE)), timeout=120)
             self.assertIn(b"1  \xc0\xc4\xc4caf\x82" + h.EOL, r.stdout)
 

@@ -12,12 +12,13 @@ import spine_common as s
 
 
 def native_build():
-    """The native build beside this Windows build (build/win32 -> build/native, NAME-win32 ->
-    NAME-native), or None."""
+    """The native build beside this Windows build (build/win32 or build/win64 -> build/native,
+    NAME-win32 -> NAME-native), or None."""
     parent, name = os.path.split(os.path.normpath(h.BUILD))
     candidates = [os.environ.get("QUORVEL_NATIVE_BUILD", "")]
-    if "win32" in name:
-        candidates.append(os.path.join(parent, name.replace("win32", "native")))
+    for windows in ("win32", "win64"):
+        if windows in name:
+            candidates.append(os.path.join(parent, name.replace(windows, "native")))
     for c in candidates:
         if c and os.access(os.path.join(c, "quorvel"), os.X_OK):
             return c
