@@ -418,6 +418,41 @@ class Growth(unittest.TestCase):
         self.assertEqual(level1[-1], (b"d", b"gone"))
         self.assertTrue(any(l.startswith(b"Growth since ") for l in out), out)
 
+    def dump_of(self, root):
+        path = self.dumps.path("other.json")
+        with open(path, "wb") as f:
+            f.write(b'[1,2,{},[{"name":' + json.dumps(root).encode() +
+                    b'},{"name":"f","asize":10}]]')
+        return path
+
+    def test_dump_of_an_unrelated_tree_is_refused_before_the_scan(self):
+        # Neither the start directory, nor one above or below it: one line naming both, and
+        # nothing is compared.
+        dump = self.dump_of("/var/elsewhere")
+        r = h.run(["-csv", "-since=" + h.arg(dump), h.arg(self.tree.root)])
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stdout, b"")
+        self.assertEqual(h.lines(r.stderr), [
+            b"quorvel: " + h.arg(dump).encode() + b": a scan of /var/elsewhere, which has no "
+            b"directory in common with " + h.shown(self.tree.root).encode()])
+        # One of a directory below the start directory is compared.
+        inside = self.dump_of(self.tree.root + "/a")
+        r = h.run(["-csv", "-since=" + h.arg(inside), h.arg(self.tree.root)])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"compared directory by directory below each", r.stderr)
+
+    def test_names_in_messages_are_masked_on_a_terminal(self):
+        # A dump's root that would retitle and recolour the terminal, in the line that says
+        # what the dump is of: shown as the report shows names.
+        hostile = self.tree.root + "/\x1b]0;pwned\x07\x1b[31mred"
+        dump = self.dump_of(hostile)
+        with h.Terminal(["-p", "-1", "-since=" + h.arg(dump), h.arg(self.tree.root)],
+                        cwd=self.dumps.root) as term:
+            screen = "\n".join(term.wait_for("compared directory by directory"))
+            self.assertEqual(term.exit_code(), 0, screen)
+        self.assertIn("/?]0;pwned??[31mred, compared directory by directory below each",
+                      screen.replace("\n", ""))
+
 
 class BadDumps(unittest.TestCase):
     def setUp(self):
