@@ -14,6 +14,7 @@ bool Failed = false;      // a write has failed; later writes are dropped
 std::string* Sink = nullptr;  // test capture, or null for the real stream
 bool ToErrors = false;        // pieces go to standard error (SendOutputToErrors)
 std::string* ErrorSink = nullptr;  // test capture of standard error, or null for the stream
+bool AllToErrors = false;  // standard output is a dump's: everything goes to standard error
 
 // The line cut of the scroller's passes. A character is written at once while it ends before
 // the last column; the one that would fill the last column is held until it is known whether
@@ -232,16 +233,28 @@ void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, c
   ToErrors = wasToErrors;
 }
 
-void WriteErrorLine(const char* lead, const char* name, int nameLength, const char* tail) {
+namespace {
+bool ErrorLineWasToErrors = false;  // where output went before the error line began
+}  // namespace
+
+void BeginErrorLine() {
   FlushOutput();
-  bool wasToErrors = ToErrors;
+  ErrorLineWasToErrors = ToErrors;
   ToErrors = true;
   WriteText("quorvel: ");
+}
+
+void EndErrorLine() {
+  WriteLineEnd();
+  ToErrors = ErrorLineWasToErrors;
+}
+
+void WriteErrorLine(const char* lead, const char* name, int nameLength, const char* tail) {
+  BeginErrorLine();
   WriteText(lead);
   WriteName(name, nameLength);
   WriteText(tail);
-  WriteLineEnd();
-  ToErrors = wasToErrors;
+  EndErrorLine();
 }
 
 void WriteLineEnd() { WriteText(PlatformLineEnd); }
@@ -253,9 +266,20 @@ void FlushOutput() {
 
 bool OutputFailed() { return Failed; }
 
+void SendAllOutputToErrors() {
+  if (!Sink && BufferUsed > 0) {
+    if (ErrorSink)
+      ErrorSink->append(Buffer, BufferUsed);
+    else
+      PlatformWriteStderr(Buffer, BufferUsed);
+  }
+  if (!Sink) BufferUsed = 0;
+  ToErrors = AllToErrors = true;
+}
+
 void SendOutputToErrors(bool on) {
   FlushOutput();
-  ToErrors = on;
+  ToErrors = on || AllToErrors;
 }
 
 std::string* CaptureOutput(std::string* sink) {

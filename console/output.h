@@ -37,6 +37,12 @@ void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, c
 // line follows what was written before it.
 void WriteErrorLine(const char* lead, const char* name, int nameLength, const char* tail);
 
+// The same line in pieces, for a message of several names: BeginErrorLine flushes standard
+// output and writes "quorvel: "; until EndErrorLine ends the line, WriteText and WriteName
+// write on standard error, names masked as WriteName masks them for a terminal there.
+void BeginErrorLine();
+void EndErrorLine();
+
 // Columns the text takes on a terminal, counted as the line cut counts them (a tab to the next
 // multiple of 8).
 int DisplayColumns(const char* bytes, int length);
@@ -65,6 +71,10 @@ void FlushOutput();
 // keeps standard output for the report alone, and the messages before it go there. Flushes
 // what is pending first.
 void SendOutputToErrors(bool on);
+
+// From here on everything written here goes to standard error, what is pending too, never to
+// standard output: that is a dump's (-save=-) and holds nothing else.
+void SendAllOutputToErrors();
 
 // True once a write to standard output has failed.
 bool OutputFailed();

@@ -5,15 +5,17 @@
 #include "console/pager.h"
 #include "driver/options.h"
 #include "driver/run.h"
+#include "driver/system.h"
 #include "driver/texts.h"
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
   ConsoleStartup();
   StartUp();
   ShowBanner(argc, argv);
   ProcessParameters(argc, argv);
   // An export ends with its last row or its document: nothing may follow.
-  if (OutputRedirected && !IsExport(Options.outputMode)) {
+  if (OutputRedirected && !IsExport(Options.outputMode) && !DumpGoesToStandardOutput()) {
     WriteText("\f", 1);
     WriteLineEnd();
   }

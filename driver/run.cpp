@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -93,28 +94,36 @@ void WriteTitle() {
 }
 
 // One line on the error output about a file of a saved scan: "quorvel: FILE: what" (and
-// nothing on standard output, where the report would go).
+// nothing on standard output, where the report would go), the file's name masked as the
+// report's names are.
+void WritePath(const PathStr& path) {
+  WriteName(path.text, path.length);
+}
+
 void FileMessage(const PathStr& file, const char* what, const BStr& detail) {
-  std::string line = "quorvel: ";
-  line.append(file.text, (size_t)file.length);
-  line += ": ";
-  line += what;
-  line.append(detail.text, (size_t)detail.length);
-  line += "\n";
-  FlushOutput();
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  BeginErrorLine();
+  WritePath(file);
+  WriteText(": ");
+  WriteText(what);
+  WriteText(detail);
+  EndErrorLine();
 }
 
 FILE* FromDump = nullptr;   // the dump -from reads, open from before anything is read
 FILE* SinceDump = nullptr;  // the dump -since compares with
 SaveFile Save = {};         // the dump -save writes, while it is written
+DumpWriter SaveWriter;      // writes it as the report's tree is read
 bool Saving = false;
+bool SaveWhole = false;     // the dump is written whole, to be committed once the report is
+bool DumpOnStandardOutput = false;  // -save=-: the dump is the run's standard output
 void (*EndBeforeSaving)(int) = nullptr;  // the end hook there was before the dump was opened
+void CommitSave();
 
-// The program ends while a dump is being written (the pager's Escape, a message that ends the
-// run): the dump is not whole, so its temporary file goes and the file named stays as it was.
+// The program ends while a dump is being written (a message that ends the run): the dump is
+// not whole, so its temporary file goes and the file named stays as it was. Once the dump is
+// whole, the end is the report's (the scroller or the pager quit): the dump is committed.
 void DiscardSaveOnEnd(int code) {
+  if (Saving && SaveWhole) CommitSave();
   if (Saving) DiscardSaveFile(&Save);
   Saving = false;
   EndProgramHook = EndBeforeSaving;
@@ -141,19 +150,37 @@ void OpenSavedScans() {
     if (!CreateSaveFile(Options.saveFile, &Save, &reason))
       EndWithFileMessage(Options.saveFile, "cannot be written: ", reason);
     Saving = true;
+    SaveWhole = false;
     EndBeforeSaving = EndProgramHook;
     EndProgramHook = DiscardSaveOnEnd;
   }
 }
 
-// The dump is whole: it takes its name, or the reason it could not is said (the report is
-// still made; the exit code is 1).
-void CommitSave(bool whole) {
+// The tree is read: the dump is whole unless a write failed, which is said with the system's
+// reason (the report is still made; the exit code is 1). It is committed after the report.
+void FinishSave() {
   if (!Saving) return;
-  BStr reason = BMake("a write failed");
-  bool ok = whole && CommitSaveFile(&Save, &reason);
-  if (!whole) DiscardSaveFile(&Save);
+  SaveWhole = DumpWriterOk(&SaveWriter);
+  if (SaveWhole) return;
+  BStr reason = SaveWriter.error ? SystemReason(SaveWriter.error) : BMake("a write failed");
+  DiscardSaveFile(&Save);
   Saving = false;
+  EndProgramHook = EndBeforeSaving;
+  FileMessage(Options.saveFile, "was not written: ", reason);
+  SaveFailed = true;
+}
+
+// The report is made: the whole dump takes its name, or the reason it could not is said (exit
+// code 1). A report that could not be written (standard output closed or full) leaves the
+// file named as it was: a run whose report is lost replaces no dump.
+void CommitSave() {
+  if (!Saving || !SaveWhole) return;
+  FlushOutput();
+  BStr reason = BMake("standard output could not be written");
+  bool ok = !OutputFailed() && CommitSaveFile(&Save, &reason);
+  if (!ok) DiscardSaveFile(&Save);
+  Saving = false;
+  SaveWhole = false;
   EndProgramHook = EndBeforeSaving;
   if (!ok) {
     FileMessage(Options.saveFile, "was not written: ", reason);
@@ -215,7 +242,6 @@ struct FromRead {
   BuildSettings settings;
 };
 FromRead From;
-DumpWriter SaveWriter;  // writes the dump of -save as the report's tree is read
 
 // The directory to report is reached in the dump: the tree starts there.
 void BeginFromDump(DumpRead* read, const PathStr& path) {
@@ -277,7 +303,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
     return false;
   }
   ClusterSize = FinishTree(&build);
-  CommitSave(!Saving || DumpWriterOk(&SaveWriter));
+  FinishSave();
   From.settings.cluster = ClusterSize;
   From.settings.fileSystemCluster = build.chosenUnit;
   *settings = From.settings;
@@ -322,8 +348,117 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   return true;
 }
 
-// The report's tree from the disk. False when no report can be made (said).
-bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
+// The tree of -since: the same directory in the dump, by the same rules and settings, whole;
+// then every directory of the report gets its growth.
+struct SinceRead {
+  BuildSettings settings;
+  DirNode root;
+  TreeBuild build;
+  DumpRead read;
+};
+SinceRead Since;
+
+void BeginSinceDump(DumpRead* read, const PathStr& path) {
+  const DumpFacts& f = read->facts;
+  Since.root = DirNode{};
+  Since.root.name = AllocateName(path.text, path.length);
+  Since.root.ownNameLength = (uint16_t)NameLength(&Since.root);
+  BuildSettings& s = Since.settings;
+  // The report's settings hold unless the dump is of another place, whose own rule counts.
+  if (read->elsewhere)
+    s.chargeRoot = f.startChargedKnown ? f.startCharged : !LooksLikeDriveRoot(path);
+  if (f.cluster > 0) s.fileSystemCluster = f.cluster;
+  s.keepAll = true;
+  s.topCount = 0;  // the lists are the report's tree's
+  BeginTree(read->build, s, &Since.root, nullptr);
+}
+
+// A path as the platform compares it: full, with the build's separator, without one at its
+// end (but a root's), in upper case where names ignore case.
+PathStr ComparablePath(const PathStr& given) {
+  PathStr path = given;
+  for (int i = 0; i < path.length; ++i)
+    if (path.text[i] == '/') path.text[i] = PathSeparator;
+  path = ExpandPath(path);
+  while (path.length > 1 && path.text[path.length - 1] == PathSeparator &&
+         !(path.length == 3 && path.text[1] == ':'))
+    BCut(path, path.length - 1);
+  for (int i = 0; NamesIgnoreCase && i < path.length; ++i)
+    if (path.text[i] >= 'a' && path.text[i] <= 'z') path.text[i] = (char)(path.text[i] - 32);
+  return path;
+}
+
+// Whether below lies in above or is above (both comparable).
+bool PathWithin(const PathStr& below, const PathStr& above) {
+  if (below.length < above.length || std::memcmp(below.text, above.text, above.length) != 0)
+    return false;
+  return below.length == above.length || above.text[above.length - 1] == PathSeparator ||
+         below.text[above.length] == PathSeparator;
+}
+
+// Reads the dump of -since for the report of path, before the report's tree is read from the
+// disk: a bad dump, or one of a tree that has no directory in common with the report's (not
+// the start directory, nor one above or below it), ends the run before anything is scanned,
+// and a dump being saved is left as it was.
+void ReadSinceDump(const PathStr& path, const BuildSettings& report) {
+  DumpRead& read = Since.read;
+  read = DumpRead{};
+  read.displayName = Options.sinceFile.text;
+  read.select = path;
+  read.wholeIfElsewhere = true;
+  read.build = &Since.build;
+  read.begin = BeginSinceDump;
+  Since.settings = report;
+  ShowStatus("   Reading saved scan, press [Ctrl+C] to cancel", 47);
+  bool ok = ReadDump(SinceDump, &read);
+  EraseStatus();
+  CloseDump(SinceDump);
+  SinceDump = nullptr;
+  if (!ok) BadDump(Options.sinceFile, read);
+  if (read.found) FinishTree(&Since.build);
+  const DumpFacts& f = read.facts;
+  if (!read.elsewhere) return;
+  if (!PathWithin(ComparablePath(f.rootName), ComparablePath(path))) {
+    DropSave();
+    EraseStatus();
+    BeginErrorLine();
+    WritePath(Options.sinceFile);
+    WriteText(": a scan of ");
+    WritePath(f.rootName);
+    WriteText(", which has no directory in common with ");
+    WritePath(path);
+    EndErrorLine();
+    EndProgram(1);
+  }
+  BeginErrorLine();
+  WritePath(Options.sinceFile);
+  WriteText(": a scan of ");
+  WritePath(f.rootName);
+  WriteText(", compared directory by directory below each");
+  EndErrorLine();
+}
+
+// Every directory of the report gets its growth since the dump read by ReadSinceDump.
+void CompareWithSaved(const BuildSettings& report) {
+  const DumpRead& read = Since.read;
+  const DumpFacts& f = read.facts;
+  SavedScans.since = true;
+  SavedScans.sinceFile = Options.sinceFile;
+  SavedScans.sinceDated = f.hasTimestamp;
+  SavedScans.sinceTimestamp = f.timestamp;
+  if (f.hasTimestamp) SavedScans.sinceMade = LocalDateTimeOf(f.timestamp);
+  SavedScans.totalGrowth = CompareTrees(&RootNode, read.found ? &Since.root : nullptr, report);
+  if (read.found) {
+    CollapseChildren(&Since.root);
+    std::free(Since.root.name);
+    Since.root.name = nullptr;
+  }
+}
+
+// The report's tree from the disk, in two steps with the dump of -since read between them:
+// the start directory and its drive, and the settings that follow from them; then the scan.
+// False when no report can be made (said).
+bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
   bool tooLong = false;
   *path = ExpandPath(Options.directory, &tooLong);
   if (tooLong) {
@@ -349,7 +484,11 @@ bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
   int withSeparator =
       path->length + (path->length > 0 && path->text[path->length - 1] == PathSeparator ? 0 : 1);
   *settings = ReportSettings(ClusterSize, DriveClusterSize, withSeparator > DriveRootLength);
-  TellScan(*settings);
+  return true;
+}
+
+bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
+  TellScan(settings);
   Scan.rootPathLength = DriveRootLength;
   Scan.pathBudget = PathBudget;
   Scan.patternRoom = PathPatternRoom;
@@ -360,14 +499,14 @@ bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
   const ListingSink* sink = nullptr;
   DirectoryFacts root = {0, 0, false, 0, false, true};
   if (Saving) {
-    root.hasDevice = StartDirectorySpace(*path, &root.size, &root.held, &root.device);
+    root.hasDevice = StartDirectorySpace(path, &root.size, &root.held, &root.device);
     // The dump's cluster is the file system's, whatever -cl= made of this report: a report of
     // the dump with the same options gives the same rows.
     SaveFacts facts = {ProgramVersion,
                        (int64_t)std::time(nullptr),
                        DriveClusterSize,
                        true,
-                       settings->chargeRoot,
+                       settings.chargeRoot,
                        true,
                        DriveLabel,
                        DriveClusterSize,
@@ -384,68 +523,17 @@ bool ReadFromDisk(PathStr* path, BuildSettings* settings) {
   // Nothing else would write over the status text when the report goes to a file or a pipe.
   EraseStatus();
   if (scanned)
-    CommitSave(!Saving || DumpWriterOk(&SaveWriter));
+    FinishSave();
   else
     DropSave();
   if (!scanned) CollapseChildren(&RootNode);
   return scanned;
 }
 
-// The tree of -since: the same directory in the dump, by the same rules and settings, whole;
-// then every directory of the report gets its growth.
-struct SinceRead {
-  BuildSettings settings;
-  DirNode root;
-};
-SinceRead Since;
-
-void BeginSinceDump(DumpRead* read, const PathStr& path) {
-  const DumpFacts& f = read->facts;
-  Since.root = DirNode{};
-  Since.root.name = AllocateName(path.text, path.length);
-  Since.root.ownNameLength = (uint16_t)NameLength(&Since.root);
-  BuildSettings& s = Since.settings;
-  // The report's settings hold unless the dump is of another place, whose own rule counts.
-  if (read->elsewhere)
-    s.chargeRoot = f.startChargedKnown ? f.startCharged : !LooksLikeDriveRoot(path);
-  if (f.cluster > 0) s.fileSystemCluster = f.cluster;
-  s.keepAll = true;
-  s.topCount = 0;  // the lists are the report's tree's
-  BeginTree(read->build, s, &Since.root, nullptr);
-}
-
-void CompareWithSaved(const PathStr& path, const BuildSettings& report) {
-  static TreeBuild build;
-  DumpRead read = {};
-  read.displayName = Options.sinceFile.text;
-  read.select = path;
-  read.wholeIfElsewhere = true;
-  read.build = &build;
-  read.begin = BeginSinceDump;
-  Since.settings = report;
-  bool ok = ReadDump(SinceDump, &read);
-  CloseDump(SinceDump);
-  SinceDump = nullptr;
-  if (!ok) BadDump(Options.sinceFile, read);
-  if (read.found) FinishTree(&build);
-  const DumpFacts& f = read.facts;
-  if (read.elsewhere) {
-    BStr where = BMake("a scan of ");
-    BAppend(where, f.rootName.text, f.rootName.length < BStrCapacity ? f.rootName.length : 200);
-    BAppend(where, ", compared directory by directory below each");
-    FileMessage(Options.sinceFile, "", where);
-  }
-  SavedScans.since = true;
-  SavedScans.sinceFile = Options.sinceFile;
-  SavedScans.sinceDated = f.hasTimestamp;
-  SavedScans.sinceTimestamp = f.timestamp;
-  if (f.hasTimestamp) SavedScans.sinceMade = LocalDateTimeOf(f.timestamp);
-  SavedScans.totalGrowth = CompareTrees(&RootNode, read.found ? &Since.root : nullptr, report);
-  if (read.found) {
-    CollapseChildren(&Since.root);
-    std::free(Since.root.name);
-    Since.root.name = nullptr;
-  }
+// The run's last word: what the report lacks, and a dump that could not be saved (exit 1).
+int CloseRun() {
+  int code = NoteIncompleteReport();
+  return SaveFailed ? 1 : code;
 }
 }  // namespace
 
@@ -472,24 +560,39 @@ void RunDirectory() {
   const ReportForm& form = FormOf(Options.outputMode);
   ClearExclusions(NamesIgnoreCase, TextIsUtf8);
   for (const PathStr& pattern : Options.excludes) AddExclusion(pattern.text, pattern.length);
+  // -save=-: the dump alone goes to standard output, as an export would; the rest, the banner
+  // written already included, to standard error, and there is no report.
+  DumpOnStandardOutput = BEquals(Options.saveFile, "-");
+  if (DumpOnStandardOutput) SendAllOutputToErrors();
+  bool title = OutputRedirected && !form.isExport && !DumpOnStandardOutput;
   OpenSavedScans();
   PathStr path;
   BuildSettings settings;
+  bool since = SinceDump != nullptr;
   if (Options.fromFile.length > 0) {
     if (!ReadFromDump(&path, &settings)) return;
-    if (OutputRedirected && !form.isExport) WriteTitle();
+    if (since) ReadSinceDump(path, settings);
+    if (title) WriteTitle();
   } else {
-    if (OutputRedirected && !form.isExport) WriteTitle();
-    if (!ReadFromDisk(&path, &settings)) {
+    if (title) WriteTitle();
+    if (!PrepareDiskScan(&path, &settings)) return;
+    // A bad dump to compare with is refused before anything is read from the disk.
+    if (since) ReadSinceDump(path, settings);
+    if (!ScanDisk(path, settings)) {
       // A start directory that could not be read at all is named, and the run ends with 1.
       if (LastScan.startUnreadable) ClosingNote = NoteIncompleteReport;
       return;
     }
   }
-  if (SinceDump) CompareWithSaved(path, settings);
+  if (since) CompareWithSaved(settings);
   ReportMade = true;
   // Also when the report is left early (Escape in the scroller ends the program there).
-  ClosingNote = NoteIncompleteReport;
+  ClosingNote = CloseRun;
+  if (DumpOnStandardOutput) {
+    CommitSave();
+    CollapseChildren(&RootNode);
+    return;
+  }
   // From here on an export's standard output is the report.
   if (form.isExport) SendOutputToErrors(false);
   // The lists of the largest spell paths as the rows do, in every form.
@@ -500,5 +603,10 @@ void RunDirectory() {
   } else {
     RunReport(SectionOf(form, Options.topCount > 0));
   }
+  CommitSave();
   CollapseChildren(&RootNode);
+}
+
+bool DumpGoesToStandardOutput() {
+  return DumpOnStandardOutput;
 }

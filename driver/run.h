@@ -17,6 +17,10 @@ extern bool ReportMade;
 // was left as it was). Written by RunDirectory; the entry turns true into exit code 1.
 extern bool SaveFailed;
 
+// Whether the run writes the dump of -save=- on standard output, and so nothing else there: no
+// report, no form feed.
+bool DumpGoesToStandardOutput();
+
 // The start-up sequence up to the parameters: platform set-up, thousands separator, display
 // defaults by redirection.
 void StartUp();

@@ -5,6 +5,12 @@
 
 #include "console/bounded_string.h"
 
+// First of all at start-up: a standard descriptor (input, output, error) that the program was
+// started without is opened on the null device, so that no file the program opens takes its
+// number and gets what is meant for it. Standard output and error are opened there for reading
+// only, so that a write to them still fails as a write to a closed one does and is said.
+void OpenStandardDescriptors();
+
 // The value of the parameter variable ("Quorvel" on Windows, where names ignore case;
 // "QUORVEL" on POSIX). False when it is not set or is empty, and when it holds more than
 // ParamCapacity bytes: then *tooLong is set, for the caller to refuse it (a value cut to fit

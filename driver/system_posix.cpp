@@ -2,6 +2,7 @@
 // configuration target, and the user's editor and pager run in the terminal. Only code for POSIX
 // systems goes in this file.
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -16,6 +17,18 @@
 #include "driver/system.h"
 
 const bool ArgumentQuotesAreStray = false;  // a name may hold a double quote
+
+// Each closed one takes the lowest free number, its own, as the lower ones are open by then.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
 
 bool ReadParameterVariable(ParamStr* value, bool* tooLong) {
   *tooLong = false;

@@ -1,11 +1,29 @@
 // Win32 process facts: GetEnvironmentVariableA, GetFileAttributesA, GetModuleFileNameA. Only
 // code for Windows goes in this file.
+#include <fcntl.h>
+#include <io.h>
+
 #include "console/windows_api.h"
 #include "driver/system.h"
 
 // A double quote cannot be part of a Windows name: one in an argument is the C runtime's
 // reading of a backslash before a closing quote.
 const bool ArgumentQuotesAreStray = true;
+
+// The C runtime's numbers 0 to 2: one without a handle would be given to the next file opened,
+// and what goes to stderr would land there. (The console's own handles are asked of the system
+// and are left as they are.)
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    intptr_t handle = _get_osfhandle(fd);
+    if (handle != -1 && handle != -2) continue;
+    int opened = _open("NUL", _O_RDONLY | _O_BINARY);
+    if (opened >= 0 && opened != fd) {
+      _dup2(opened, fd);
+      _close(opened);
+    }
+  }
+}
 
 bool ReadParameterVariable(ParamStr* value, bool* tooLong) {
   static char buffer[ParamCapacity + 1];

@@ -1,6 +1,7 @@
-// The files of saved scans: a dump opened for reading, and a dump written to a temporary file
-// beside its name that takes the name only once it is whole, so that a failed or interrupted
-// run leaves the file that was there as it was, and no temporary file.
+// The files of saved scans: a dump opened for reading, and a dump written where its name says:
+// to a temporary file beside a regular file that takes the name only once it is whole, so that
+// a failed or interrupted run leaves the file that was there as it was, and no temporary file;
+// straight into a FIFO, a device or standard output.
 #pragma once
 
 #include <cstdint>
@@ -16,24 +17,37 @@ void CloseDump(FILE* file);
 
 // A dump being written.
 struct SaveFile {
-  PathStr path;       // the name it takes when whole
-  PathStr temporary;  // where it is written meanwhile, in the same directory
-  FILE* file;         // open on temporary; null when none is
+  PathStr path;       // the file it goes to: the name given, or the target of the link it names
+  PathStr temporary;  // where it is written meanwhile, in path's directory; empty when none
+  FILE* file;         // open on temporary, or on path itself; null when none is
+  bool straight;      // written straight into path (standard output, a FIFO, a device)
 };
 
-// Creates the temporary file beside path and opens it for writing. From here until
-// CommitSaveFile or DiscardSaveFile, an interrupt (Ctrl+C, a termination signal, the console
-// closing) removes the temporary file before the program ends. False with the reason in
-// *reason when it cannot be made (no such directory, no permission, path names a directory).
+// Opens where the dump of path goes, as ncdu -o writes its export: "-" is standard output; a
+// FIFO, a device or any other file that is not a regular one is written straight into; a
+// regular file or a new name gets a temporary file beside it (a short hidden name, so that any
+// name the file system takes works) that takes the name only once it is whole. A symbolic link
+// is followed to its target, which is then written by the same rules, the link kept; a link
+// the system's protected-links rule would not follow (in a sticky directory writable by all,
+// owned by neither the user running nor the directory's owner) is refused. A replaced file's
+// permission bits are kept, never a set-id or sticky bit, when it belongs to the user running;
+// any other dump gets those of a new file. From here until CommitSaveFile or DiscardSaveFile,
+// an interrupt (Ctrl+C, a termination signal, the console closing) removes the temporary file
+// before the program ends, and a write past a file-size limit fails as a write (POSIX: its
+// signal is ignored). False with the reason in *reason when it cannot be opened.
 bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason);
 
-// Writes what is pending to the disk, closes the temporary file and gives it the name path,
-// replacing the file there. False with the reason when any of that failed (a full disk, a
-// failed write): the temporary file is then removed and path left as it was.
+// Writes what is pending, closes the file and gives the temporary file the name path,
+// replacing the file there. False with the system's reason when any of that failed (a full
+// disk, a failed write): the temporary file is then removed and path left as it was.
 bool CommitSaveFile(SaveFile* save, BStr* reason);
 
-// Closes and removes the temporary file; path stays as it was. Harmless when none is open.
+// Closes and removes the temporary file; path stays as it was (what went straight into a FIFO
+// or a device cannot be taken back). Harmless when none is open.
 void DiscardSaveFile(SaveFile* save);
+
+// The system's words for an error number of the C library (a failed write's).
+BStr SystemReason(int error);
 
 // A move to position in a file being written, 64-bit on both builds; true when it was made.
 bool SeekFile(FILE* file, int64_t position);

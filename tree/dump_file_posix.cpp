@@ -1,35 +1,48 @@
-// POSIX files of saved scans: reading a dump, and the temporary file a dump is written to,
-// renamed over its name when whole and removed by the ending signals meanwhile. Only code for
-// POSIX systems goes in this file.
+// POSIX files of saved scans: reading a dump, and where a dump is written: a temporary file
+// in the target's directory, renamed over the target when whole and removed by the ending
+// signals meanwhile, or the FIFO or device itself. Only code for POSIX systems goes in this
+// file.
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "tree/dump_file.h"
 
 namespace {
-// The temporary file the ending signals remove; empty when there is none. Written only while
-// those signals are blocked.
-char PendingTemporary[PathCapacity + 16] = {0};
-const int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The temporary file the ending signals remove: its name in the directory open on
+// PendingDirectory; empty when there is none. Written only while those signals are blocked.
+int PendingDirectory = -1;
+char PendingName[16] = {0};
+// The program dies of a broken pipe as of a termination signal: its temporary file goes too.
+const int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 constexpr int EndingCount = sizeof EndingSignals / sizeof EndingSignals[0];
 struct sigaction Previous[EndingCount];  // the handlers found, run after the removal
 bool Installed[EndingCount] = {};
 
+// The dump being written to a temporary file: the directory both names are in, open from
+// before the temporary file is made until it has the target's name, so that the rename stays
+// in the directory the temporary file was made in whatever happens to the path meanwhile.
+int SaveDirectory = -1;
+char SaveName[16] = {0};  // the temporary file's name there
+PathStr TargetName;       // the name it takes there
+
 void SetReason(BStr* reason, int error) {
-  *reason = BMake(std::strerror(error));
+  *reason = SystemReason(error);
 }
 
 // An ending signal while a dump is being written: the temporary file goes, then whatever the
 // program did with the signal before (put the terminal back and end) is done.
 void OnEndingSignal(int sig) {
   int savedErrno = errno;
-  if (PendingTemporary[0]) unlink(PendingTemporary);
-  PendingTemporary[0] = 0;
+  if (PendingName[0]) unlinkat(PendingDirectory, PendingName, 0);
+  PendingName[0] = 0;
   for (int i = 0; i < EndingCount; ++i) {
     if (EndingSignals[i] != sig) continue;
     if (Previous[i].sa_handler != SIG_DFL && Previous[i].sa_handler != SIG_IGN) {
@@ -49,10 +62,10 @@ void BlockEnding(sigset_t* old) {
   sigprocmask(SIG_BLOCK, &set, old);
 }
 
-void Guard(const PathStr& temporary) {
-  sigset_t old;
-  BlockEnding(&old);
-  std::memcpy(PendingTemporary, temporary.text, (size_t)temporary.length + 1);
+// Called with the ending signals blocked.
+void Guard(int directory, const char* name) {
+  PendingDirectory = directory;
+  std::strcpy(PendingName, name);
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnEndingSignal;
@@ -63,20 +76,169 @@ void Guard(const PathStr& temporary) {
                    Previous[i].sa_handler != SIG_IGN &&
                    sigaction(EndingSignals[i], &sa, nullptr) == 0;
   }
-  sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 void Unguard() {
   sigset_t old;
   BlockEnding(&old);
-  PendingTemporary[0] = 0;
+  PendingName[0] = 0;
+  PendingDirectory = -1;
   for (int i = 0; i < EndingCount; ++i) {
     if (Installed[i]) sigaction(EndingSignals[i], &Previous[i], nullptr);
     Installed[i] = false;
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
 }
+
+bool Fail(BStr* reason, int error) {
+  SetReason(reason, error);
+  return false;
+}
+
+// path's directory ("." for a bare name, "/" at the top) and its last name (empty when path
+// ends with a separator).
+void SplitPath(const PathStr& path, PathStr* directory, PathStr* name) {
+  int slash = path.length;
+  while (slash > 0 && path.text[slash - 1] != '/') --slash;
+  *name = PMake(path.text + slash, path.length - slash);
+  if (slash == 0)
+    *directory = PMake(".", 1);
+  else
+    *directory = PMake(path.text, slash > 1 ? slash - 1 : 1);
+}
+
+// Follows path while it names a symbolic link, as the system would: *st is then what path
+// names itself (lstat), *exists false for a name not there yet (a new file, or the target of a
+// dangling link). A link the system's protected-links rule would not follow is refused: in a
+// sticky directory that all may write, one owned by neither the user running nor the
+// directory's owner, which another user may have planted there.
+bool Resolve(PathStr* path, struct stat* st, bool* exists, BStr* reason) {
+  for (int hops = 0;; ++hops) {
+    if (lstat(path->text, st) != 0) {
+      if (errno != ENOENT) return Fail(reason, errno);
+      *exists = false;
+      return true;
+    }
+    *exists = true;
+    if (!S_ISLNK(st->st_mode)) return true;
+    if (hops == 40) return Fail(reason, ELOOP);
+    PathStr directory, name;
+    SplitPath(*path, &directory, &name);
+    struct stat d;
+    if (stat(directory.text, &d) == 0 && (d.st_mode & S_ISVTX) && (d.st_mode & S_IWOTH) &&
+        st->st_uid != geteuid() && st->st_uid != d.st_uid) {
+      *reason = BMake(
+          "a link in a sticky directory, owned by neither you nor the directory's owner, is "
+          "not followed");
+      return false;
+    }
+    char target[PathCapacity + 1];
+    ssize_t n = readlink(path->text, target, sizeof target);
+    if (n < 0) return Fail(reason, errno);
+    if (n == 0 || n >= (ssize_t)sizeof target) return Fail(reason, ENAMETOOLONG);
+    PathStr next;
+    if (target[0] == '/') {
+      next = PMake(target, (int)n);
+    } else {
+      next = directory;
+      if (next.text[next.length - 1] != '/') BAppendChar(next, '/');
+      BAppend(next, target, (int)n);
+      if (next.length != directory.length + (directory.text[directory.length - 1] != '/') + n)
+        return Fail(reason, ENAMETOOLONG);
+    }
+    *path = next;
+  }
+}
+
+// A FIFO, a device, anything else that is not a regular file: written straight into, as it is.
+bool OpenStraight(SaveFile* save, BStr* reason) {
+  int fd = open(save->path.text, O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return Fail(reason, errno);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+    close(fd);
+    *reason = BMake("changed while it was opened");
+    return false;
+  }
+  save->file = fdopen(fd, "wb");
+  if (!save->file) {
+    int error = errno;
+    close(fd);
+    return Fail(reason, error);
+  }
+  save->straight = true;
+  return true;
+}
+
+// A short name of its own in the directory: ".qv-" and six letters or digits.
+void TemporaryName(char* name, unsigned attempt) {
+  static const char Letters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t x = (uint64_t)now.tv_nsec * 0x9E3779B97F4A7C15ull ^ (uint64_t)getpid() << 20 ^
+               (uint64_t)now.tv_sec ^ (uint64_t)(attempt + 1) * 0xBF58476D1CE4E5B9ull;
+  std::memcpy(name, ".qv-", 4);
+  for (int i = 4; i < 10; ++i) {
+    name[i] = Letters[x % 62];
+    x /= 62;
+  }
+  name[10] = 0;
+}
+
+// A regular file or a new name: a temporary file beside it, of the given mode.
+bool OpenTemporary(SaveFile* save, mode_t mode, BStr* reason) {
+  PathStr directory;
+  SplitPath(save->path, &directory, &TargetName);
+  if (TargetName.length == 0) return Fail(reason, EISDIR);
+#ifdef O_PATH
+  int dir = open(directory.text, O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  int dir = open(directory.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  if (dir < 0) return Fail(reason, errno);
+  sigset_t old;
+  BlockEnding(&old);
+  int fd = -1, error = EEXIST;
+  for (unsigned attempt = 0; attempt < 100 && fd < 0 && error == EEXIST; ++attempt) {
+    TemporaryName(SaveName, attempt);
+    fd = openat(dir, SaveName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) error = errno;
+  }
+  if (fd >= 0) Guard(dir, SaveName);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (fd < 0) {
+    close(dir);
+    SaveName[0] = 0;
+    return Fail(reason, error);
+  }
+  SaveDirectory = dir;
+  save->temporary = directory;
+  BAppendChar(save->temporary, '/');
+  BAppend(save->temporary, SaveName);
+  fchmod(fd, mode);
+  save->file = fdopen(fd, "wb");
+  if (!save->file) {
+    error = errno;
+    close(fd);
+    DiscardSaveFile(save);
+    return Fail(reason, error);
+  }
+  static char buffer[1 << 16];
+  setvbuf(save->file, buffer, _IOFBF, sizeof buffer);
+  return true;
+}
+
+void CloseSaveDirectory() {
+  if (SaveDirectory >= 0) close(SaveDirectory);
+  SaveDirectory = -1;
+  SaveName[0] = 0;
+}
 }  // namespace
+
+BStr SystemReason(int error) {
+  return BMake(std::strerror(error));
+}
 
 FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
   if (path.length == 1 && path.text[0] == '-') return stdin;
@@ -94,70 +256,68 @@ void CloseDump(FILE* file) {
   if (file && file != stdin) std::fclose(file);
 }
 
-bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason) {
-  save->path = path;
+bool CreateSaveFile(const PathStr& given, SaveFile* save, BStr* reason) {
+  save->path = given;
   save->file = nullptr;
+  save->straight = false;
   BClear(save->temporary);
+  // Past a file-size limit a write fails (EFBIG) and is said; the signal would end the run.
+  signal(SIGXFSZ, SIG_IGN);
+  if (given.length == 1 && given.text[0] == '-') {
+    save->file = stdout;
+    save->straight = true;
+    return true;
+  }
+  PathStr path = given;
   struct stat st;
-  bool exists = stat(path.text, &st) == 0;
+  bool exists = false;
+  if (!Resolve(&path, &st, &exists, reason)) return false;
+  save->path = path;
   if (exists && S_ISDIR(st.st_mode)) {
     *reason = BMake("is a directory");
     return false;
   }
-  PathStr name = path;
-  BAppend(name, ".tmp-XXXXXX");
-  if (name.length != path.length + 11) {
-    SetReason(reason, ENAMETOOLONG);
-    return false;
-  }
-  int fd = mkstemp(name.text);
-  if (fd < 0) {
-    SetReason(reason, errno);
-    return false;
-  }
-  // The dump gets the mode the file it replaces had, or that of a new file.
+  if (exists && !S_ISREG(st.st_mode)) return OpenStraight(save, reason);
+  // The mode of the file replaced, when it is the user's own; set-id and sticky bits never.
   mode_t mask = umask(0);
   umask(mask);
-  fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~mask));
-  save->temporary = name;
-  Guard(name);
-  save->file = fdopen(fd, "wb");
-  if (!save->file) {
-    int error = errno;
-    close(fd);
-    DiscardSaveFile(save);
-    SetReason(reason, error);
-    return false;
-  }
-  static char buffer[1 << 16];
-  setvbuf(save->file, buffer, _IOFBF, sizeof buffer);
-  return true;
+  mode_t mode = exists && st.st_uid == geteuid() ? (st.st_mode & 0777) : (0666 & ~mask);
+  return OpenTemporary(save, mode, reason);
 }
 
 bool CommitSaveFile(SaveFile* save, BStr* reason) {
   if (!save->file) return false;
   int error = 0;
+  errno = 0;
   if (std::fflush(save->file) != 0 || std::ferror(save->file)) error = errno ? errno : EIO;
+  if (save->straight) {
+    if (save->file != stdout && std::fclose(save->file) != 0 && !error) error = errno ? errno : EIO;
+    save->file = nullptr;
+    return error ? Fail(reason, error) : true;
+  }
   if (!error && fsync(fileno(save->file)) != 0 && errno != EINVAL) error = errno;
   if (std::fclose(save->file) != 0 && !error) error = errno ? errno : EIO;
   save->file = nullptr;
-  if (!error && rename(save->temporary.text, save->path.text) != 0) error = errno;
+  if (!error && renameat(SaveDirectory, SaveName, SaveDirectory, TargetName.text) != 0)
+    error = errno;
   if (error) {
     DiscardSaveFile(save);
-    SetReason(reason, error);
-    return false;
+    return Fail(reason, error);
   }
   BClear(save->temporary);
   Unguard();
+  CloseSaveDirectory();
   return true;
 }
 
 void DiscardSaveFile(SaveFile* save) {
-  if (save->file) std::fclose(save->file);
+  if (save->file && save->file != stdout) std::fclose(save->file);
+  if (save->file == stdout) std::fflush(stdout);
   save->file = nullptr;
-  if (save->temporary.length > 0) unlink(save->temporary.text);
+  if (!save->straight && SaveName[0]) unlinkat(SaveDirectory, SaveName, 0);
   BClear(save->temporary);
   Unguard();
+  CloseSaveDirectory();
 }
 
 bool SeekFile(FILE* file, int64_t position) {

@@ -1,9 +1,10 @@
-// Windows files of saved scans: reading a dump, and the temporary file a dump is written to,
-// moved over its name when whole and removed when the console ends the program meanwhile. Only
-// code for Windows goes in this file.
+// Windows files of saved scans: reading a dump, and where a dump is written: a temporary file
+// in the same folder, moved over its name when whole and removed when the console ends the
+// program meanwhile, or the device or pipe itself. Only code for Windows goes in this file.
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "console/windows_api.h"
@@ -75,24 +76,69 @@ void CloseDump(FILE* file) {
   if (file && file != stdin) std::fclose(file);
 }
 
+namespace {
+// A device or a pipe the name opens (NUL, CON, \\.\pipe\...): written straight into, as it
+// is. False, with nothing open, for a file on a disk or a name that opens nothing.
+bool OpenStraight(SaveFile* save) {
+  HANDLE h = CreateFileA(save->path.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD type = GetFileType(h);
+  if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
+    CloseHandle(h);
+    return false;
+  }
+  int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
+  save->file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+  if (!save->file) {
+    if (fd >= 0)
+      _close(fd);
+    else
+      CloseHandle(h);
+    return false;
+  }
+  save->straight = true;
+  return true;
+}
+}  // namespace
+
+BStr SystemReason(int error) {
+  return BMake(std::strerror(error));
+}
+
 bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason) {
   save->path = path;
   save->file = nullptr;
+  save->straight = false;
   BClear(save->temporary);
+  if (path.length == 1 && path.text[0] == '-') {
+    _setmode(_fileno(stdout), _O_BINARY);
+    save->file = stdout;
+    save->straight = true;
+    return true;
+  }
   DWORD attributes = GetFileAttributesA(path.text);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     *reason = BMake("is a directory");
     return false;
   }
+  if (OpenStraight(save)) return true;
+  // The temporary file is a short name of its own in the same folder, so that any name the
+  // file system takes for the dump works.
+  int folder = path.length;
+  while (folder > 0 && path.text[folder - 1] != '\\' && path.text[folder - 1] != '/' &&
+         !(folder == 2 && path.text[1] == ':'))
+    --folder;
   HANDLE h = INVALID_HANDLE_VALUE;
   PathStr name;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
-    char suffix[48];
-    wsprintfA(suffix, ".tmp-%lu-%lu", GetCurrentProcessId(), GetTickCount() + attempt);
-    name = path;
+    char suffix[16];
+    wsprintfA(suffix, ".qv-%06lx",
+              (GetCurrentProcessId() * 2654435761u + GetTickCount() + attempt * 40503u) & 0xFFFFFF);
+    name = PMake(path.text, folder);
     BAppend(name, suffix);
-    if (name.length != path.length + (int)std::strlen(suffix)) {
+    if (name.length != folder + (int)std::strlen(suffix)) {
       error = ERROR_FILENAME_EXCED_RANGE;
       break;
     }
@@ -127,17 +173,36 @@ bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason) {
 bool CommitSaveFile(SaveFile* save, BStr* reason) {
   if (!save->file) return false;
   DWORD error = 0;
-  if (std::fflush(save->file) != 0 || std::ferror(save->file)) error = ERROR_WRITE_FAULT;
-  if (!error && !FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(save->file))))
-    error = GetLastError();
-  if (std::fclose(save->file) != 0 && !error) error = ERROR_WRITE_FAULT;
-  save->file = nullptr;
-  if (!error && !MoveFileExA(save->temporary.text, save->path.text,
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    error = GetLastError();
+  int cError = 0;  // the C runtime's reason for a failed write, where it gave one
+  errno = 0;
+  if (std::fflush(save->file) != 0 || std::ferror(save->file)) {
+    error = ERROR_WRITE_FAULT;
+    cError = errno;
+  }
+  if (save->straight) {
+    if (save->file != stdout && std::fclose(save->file) != 0 && !error) {
+      error = ERROR_WRITE_FAULT;
+      cError = errno;
+    }
+    save->file = nullptr;
+  } else {
+    if (!error && !FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(save->file))))
+      error = GetLastError();
+    if (std::fclose(save->file) != 0 && !error) {
+      error = ERROR_WRITE_FAULT;
+      cError = errno;
+    }
+    save->file = nullptr;
+    if (!error && !MoveFileExA(save->temporary.text, save->path.text,
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      error = GetLastError();
+  }
   if (error) {
     DiscardSaveFile(save);
-    SetReason(reason, error);
+    if (cError)
+      *reason = SystemReason(cError);
+    else
+      SetReason(reason, error);
     return false;
   }
   BClear(save->temporary);
@@ -146,9 +211,10 @@ bool CommitSaveFile(SaveFile* save, BStr* reason) {
 }
 
 void DiscardSaveFile(SaveFile* save) {
-  if (save->file) std::fclose(save->file);
+  if (save->file && save->file != stdout) std::fclose(save->file);
+  if (save->file == stdout) std::fflush(stdout);
   save->file = nullptr;
-  if (save->temporary.length > 0) DeleteFileA(save->temporary.text);
+  if (!save->straight && save->temporary.length > 0) DeleteFileA(save->temporary.text);
   BClear(save->temporary);
   Unguard();
 }

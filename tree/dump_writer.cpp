@@ -1,5 +1,6 @@
 #include "tree/dump_writer.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -41,10 +42,16 @@ void PutName(DumpWriter* w, const char* name, int length) {
   Put(w, "\"");
 }
 
+// A write failed: the dump is not whole, and the first failure's reason is kept.
+void Failed(DumpWriter* w) {
+  if (!w->failed) w->error = errno;
+  w->failed = true;
+}
+
 void Flush(DumpWriter* w) {
   if (!w->piece.empty() &&
       std::fwrite(w->piece.data(), 1, w->piece.size(), w->out) != w->piece.size())
-    w->failed = true;
+    Failed(w);
   w->written += (int64_t)w->piece.size();
   w->piece.clear();
 }
@@ -177,7 +184,7 @@ void ReadError(void* context) {
   if (!SeekFile(w->out, w->open.back().reservedAt) ||
       std::fwrite(LateError, 1, LateErrorLength, w->out) != (size_t)LateErrorLength ||
       !SeekFile(w->out, end))
-    w->failed = true;
+    Failed(w);
   w->open.back().reservedAt = -1;
 }
 
@@ -221,6 +228,7 @@ void StartDumpWriter(DumpWriter* w, FILE* out, const SaveFacts& facts) {
   w->piece.clear();
   w->written = 0;
   w->failed = false;
+  w->error = 0;
   // Room for the longest entry (a root's path of the budget, each byte escaped) and the
   // levels of most trees, so that writing asks for no memory as the tree is read.
   try {

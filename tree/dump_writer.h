@@ -42,6 +42,7 @@ struct DumpWriter {
   std::string piece;  // the entry being written
   int64_t written;    // bytes written so far: the file is written from its start
   bool failed;        // a write failed, or memory for a level ran short; the dump is not whole
+  int error;          // the system's error number of the first failed write; 0: none said
   ListingSink sink;
 };
 

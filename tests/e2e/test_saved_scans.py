@@ -4,12 +4,15 @@ ncdu -f and by -from; a -save of the disk's scan holds what ncdu's own dump hold
 ncdu -f and gdu -f, and gives the disk's rows with -from; a directory that could not be read is
 a read_error in it; growth with new and gone directories through -csv; two dumps compared
 without the disk; a dump made on Linux read by the Windows build; bad dumps refused with one
-line; -save interrupted or failing leaves the file that was there and no temporary file."""
+line; -save interrupted or failing leaves the file that was there and no temporary file; -save
+writes what its name names (a link's target, a FIFO, a device, standard output); names in the
+messages masked on a terminal; a -since dump of an unrelated tree refused."""
 import glob
 import json
 import os
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -56,6 +59,12 @@ def tree_rows(output, root_shown=None):
     if rows and root_shown:
         rows[0] = rows[0].split(b"  " + root_shown)[0]
     return rows
+
+
+def temporaries(directory):
+    """The temporary files of a save left in directory."""
+    return glob.glob(os.path.join(directory, ".qv-*")) + glob.glob(os.path.join(directory,
+                                                                                "*.tmp-*"))
 
 
 def csv_rows(output):
@@ -172,7 +181,7 @@ class FromDump(unittest.TestCase):
         back = h.run(["-from=" + h.arg(saved)])
         first = h.run(["-from=" + h.arg(self.ncdu)])
         self.assertEqual(tree_rows(back.stdout), tree_rows(first.stdout))
-        self.assertEqual(glob.glob(saved + ".tmp*"), [])
+        self.assertEqual(temporaries(self.dumps.root), [])
 
     def test_dump_from_standard_input(self):
         with open(self.ncdu, "rb") as f:
@@ -252,7 +261,7 @@ class SaveOfTheDisk(unittest.TestCase):
         self.assertEqual(self.disk.returncode, 0, self.disk.stderr)
         plain = h.run([h.arg(self.tree.root)])
         self.assertEqual(tree_rows(self.disk.stdout), tree_rows(plain.stdout))
-        self.assertEqual(glob.glob(self.saved + ".tmp*"), [])
+        self.assertEqual(temporaries(self.dumps.root), [])
         meta = json.loads(self.text)[2]
         self.assertEqual(meta["progname"], "quorvel")
         self.assertLessEqual(abs(meta["timestamp"] - time.time()), 600)
@@ -409,6 +418,41 @@ class Growth(unittest.TestCase):
         self.assertEqual(level1[-1], (b"d", b"gone"))
         self.assertTrue(any(l.startswith(b"Growth since ") for l in out), out)
 
+    def dump_of(self, root):
+        path = self.dumps.path("other.json")
+        with open(path, "wb") as f:
+            f.write(b'[1,2,{},[{"name":' + json.dumps(root).encode() +
+                    b'},{"name":"f","asize":10}]]')
+        return path
+
+    def test_dump_of_an_unrelated_tree_is_refused_before_the_scan(self):
+        # Neither the start directory, nor one above or below it: one line naming both, and
+        # nothing is compared.
+        dump = self.dump_of("/var/elsewhere")
+        r = h.run(["-csv", "-since=" + h.arg(dump), h.arg(self.tree.root)])
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stdout, b"")
+        self.assertEqual(h.lines(r.stderr), [
+            b"quorvel: " + h.arg(dump).encode() + b": a scan of /var/elsewhere, which has no "
+            b"directory in common with " + h.shown(self.tree.root).encode()])
+        # One of a directory below the start directory is compared.
+        inside = self.dump_of(self.tree.root + "/a")
+        r = h.run(["-csv", "-since=" + h.arg(inside), h.arg(self.tree.root)])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"compared directory by directory below each", r.stderr)
+
+    def test_names_in_messages_are_masked_on_a_terminal(self):
+        # A dump's root that would retitle and recolour the terminal, in the line that says
+        # what the dump is of: shown as the report shows names.
+        hostile = self.tree.root + "/\x1b]0;pwned\x07\x1b[31mred"
+        dump = self.dump_of(hostile)
+        with h.Terminal(["-p", "-1", "-since=" + h.arg(dump), h.arg(self.tree.root)],
+                        cwd=self.dumps.root) as term:
+            screen = "\n".join(term.wait_for("compared directory by directory"))
+            self.assertEqual(term.exit_code(), 0, screen)
+        self.assertIn("/?]0;pwned??[31mred, compared directory by directory below each",
+                      screen.replace("\n", ""))
+
 
 class BadDumps(unittest.TestCase):
     def setUp(self):
@@ -462,7 +506,7 @@ class SaveFailures(unittest.TestCase):
     def assertUntouched(self):
         with open(self.target) as f:
             self.assertEqual(f.read(), "what was there")
-        self.assertEqual(glob.glob(self.target + ".tmp*"), [])
+        self.assertEqual(temporaries(self.dir.root), [])
 
     def test_file_that_cannot_be_made_is_said_before_reading(self):
         r = h.run(["-from=" + h.arg(self.dump), "-save=" + h.arg(self.dir.path("no/such/x.json"))])
@@ -492,9 +536,9 @@ class SaveFailures(unittest.TestCase):
             p.stdin.write(text[:20].encode())
             p.stdin.flush()
             end = time.time() + 20
-            while not glob.glob(self.target + ".tmp*") and time.time() < end:
+            while not temporaries(self.dir.root) and time.time() < end:
                 time.sleep(0.05)
-            self.assertTrue(glob.glob(self.target + ".tmp*"), "no temporary file was made")
+            self.assertTrue(temporaries(self.dir.root), "no temporary file was made")
             p.send_signal(sig)
             p.communicate(timeout=20)
             self.assertEqual(p.returncode, -sig)
@@ -505,14 +549,14 @@ class SaveFailures(unittest.TestCase):
         # temporary file is open (on Windows through the console's handler).
         with h.Terminal(["-from=-", "-save=" + h.arg(self.target)], cwd=self.dir.root) as term:
             end = time.time() + 30
-            while not glob.glob(self.target + ".tmp*") and time.time() < end:
+            while not temporaries(self.dir.root) and time.time() < end:
                 time.sleep(0.1)
-            self.assertTrue(glob.glob(self.target + ".tmp*"), "no temporary file was made")
+            self.assertTrue(temporaries(self.dir.root), "no temporary file was made")
             term.keys("[1,2,{},")
             term.keys("C-c")
             # The session's shell ends with the program; what counts is what it left.
             end = time.time() + 30
-            while glob.glob(self.target + ".tmp*") and time.time() < end:
+            while temporaries(self.dir.root) and time.time() < end:
                 time.sleep(0.1)
         self.assertUntouched()
 
@@ -521,7 +565,178 @@ class SaveFailures(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(self.target) as f:
             self.assertTrue(f.read().startswith('[1,2,{"progname":"quorvel"'))
-        self.assertEqual(glob.glob(self.target + ".tmp*"), [])
+        self.assertEqual(temporaries(self.dir.root), [])
+
+    def test_bad_since_dump_is_refused_before_the_scan_and_leaves_the_dump(self):
+        bad = self.dir.path("bad.json")
+        with open(bad, "w") as f:
+            f.write('[1,2,{},[{"name":"/x"}')
+        r = h.run(["-p", "-save=" + h.arg(self.target), "-since=" + h.arg(bad), h.arg(self.dir.root)])
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"bad.json: not a saved scan that can be read", r.stderr)
+        self.assertNotIn(b"Reading directory", r.stderr)
+        self.assertNotIn(b"Total-no subs", r.stdout)
+        self.assertUntouched()
+
+    def shell(self, script, args):
+        """The program run by sh after script (a limit, a closed descriptor)."""
+        return subprocess.run(["sh", "-c", script + ' "$@"', "sh"] + h.command(args),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=120)
+
+    @unittest.skipIf(h.WINDOWS, "Wine gives a program started with a closed descriptor a "
+                                "handle of its own; the POSIX build is the one that meets it")
+    def test_closed_standard_output_leaves_the_old_dump(self):
+        # Nothing the program opens takes descriptor 1: the dump is not corrupted by the
+        # report, and as the report is lost the old dump stays.
+        for args in (["-p"], ["-csv"]):
+            r = self.shell("exec 3>&1; exec >&-; exec", args + ["-from=" + self.dump,
+                                                                "-save=" + self.target])
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertIn(b"cannot write to standard output", r.stderr)
+            self.assertIn(b"target.json: was not written: standard output could not be written",
+                          r.stderr)
+            self.assertUntouched()
+
+    @unittest.skipIf(h.WINDOWS, "Windows has no file-size limit of a process")
+    def test_file_size_limit_is_a_failed_write_said_with_its_reason(self):
+        self.dir.add("many/" + "x" * 200, None)
+        for i in range(300):
+            h.write_file(self.dir.path("many/%03d-%s" % (i, "n" * 150)), 1)
+        r = self.shell("ulimit -f 40; exec", ["-p", "-1", "-save=" + self.target, self.dir.root])
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn(b"target.json: was not written: File too large", r.stderr)
+        self.assertIn(b"Total-no subs", r.stdout)  # the report is still made
+        self.assertUntouched()
+        # A full disk, as /dev/full gives it.
+        r = h.run(["-p", "-from=" + self.dump, "-save=/dev/full"])
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn(b"/dev/full: was not written: No space left on device", r.stderr)
+
+
+POSIX_ONLY = "the Windows build has no symbolic links, FIFOs or device nodes to save into"
+
+
+class SaveTargets(unittest.TestCase):
+    """-save writes to what its name names, each kind of target as ncdu -o does."""
+
+    def setUp(self):
+        self.dir = h.Tree({"tree/a/f": 5000, "tree/b": None})
+        self.tree = self.dir.path("tree")
+
+    def tearDown(self):
+        self.dir.__exit__()
+
+    def save(self, target, check=True):
+        r = h.run(["-p", "-save=" + h.arg(target), h.arg(self.tree)])
+        if check:
+            self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(temporaries(os.path.dirname(target)), [])
+        return r
+
+    def assertDump(self, path):
+        with open(path, "rb") as f:
+            self.assertTrue(f.read().startswith(b'[1,2,{"progname":"quorvel"'))
+
+    @unittest.skipIf(h.WINDOWS, POSIX_ONLY)
+    def test_link_writes_its_target_and_stays_a_link(self):
+        with open(self.dir.path("real.json"), "w") as f:
+            f.write("old")
+        os.symlink("real.json", self.dir.path("latest.json"))
+        self.save(self.dir.path("latest.json"))
+        self.assertEqual(os.readlink(self.dir.path("latest.json")), "real.json")
+        self.assertDump(self.dir.path("real.json"))
+        # A dangling link makes its target.
+        os.symlink("made.json", self.dir.path("dangling"))
+        self.save(self.dir.path("dangling"))
+        self.assertDump(self.dir.path("made.json"))
+
+    @unittest.skipIf(h.WINDOWS or os.geteuid() != 0, POSIX_ONLY + "; a link of another user "
+                     "needs root to make")
+    def test_link_planted_in_a_sticky_directory_is_refused_before_the_scan(self):
+        sticky = self.dir.path("shared")
+        os.mkdir(sticky)
+        os.chmod(sticky, 0o1777)
+        with open(self.dir.path("victim"), "w") as f:
+            f.write("what was there")
+        os.symlink(self.dir.path("victim"), sticky + "/dump.json")
+        os.lchown(sticky + "/dump.json", 65534, 65534)
+        r = self.save(sticky + "/dump.json", check=False)
+        self.assertEqual(r.returncode, 1)
+        err = [l for l in r.stderr.split(b"\n") if l.startswith(b"quorvel: ")]
+        self.assertEqual(err, [b"quorvel: " + sticky.encode() + b"/dump.json: cannot be written: "
+                               b"a link in a sticky directory, owned by neither you nor the "
+                               b"directory's owner, is not followed"])
+        self.assertNotIn(b"Total-no subs", r.stdout)
+        with open(self.dir.path("victim")) as f:
+            self.assertEqual(f.read(), "what was there")
+        # The user's own link there is followed.
+        os.lchown(sticky + "/dump.json", 0, 0)
+        self.save(sticky + "/dump.json")
+        self.assertDump(self.dir.path("victim"))
+
+    @unittest.skipIf(h.WINDOWS or os.geteuid() != 0, POSIX_ONLY + "; a file of another user "
+                     "needs root to make")
+    def test_replaced_file_keeps_its_mode_only_when_it_is_the_users_never_set_id(self):
+        mask = os.umask(0)
+        os.umask(mask)
+        own = self.dir.path("own.json")
+        with open(own, "w") as f:
+            f.write("x")
+        os.chmod(own, 0o4750)
+        self.save(own)
+        self.assertEqual(stat.S_IMODE(os.lstat(own).st_mode), 0o750)
+        # Another user's file of mode 6777 behind a link: the dump is a new file of the
+        # user's, not a set-id file the other user may rewrite.
+        other = self.dir.path("other.json")
+        with open(other, "w") as f:
+            f.write("x")
+        os.symlink(other, self.dir.path("link.json"))
+        os.chown(other, 65534, 65534)
+        os.chmod(other, 0o6777)
+        self.save(self.dir.path("link.json"))
+        st = os.stat(other)
+        self.assertEqual((stat.S_IMODE(st.st_mode), st.st_uid), (0o666 & ~mask, 0))
+
+    @unittest.skipIf(h.WINDOWS, POSIX_ONLY)
+    def test_fifo_gets_the_dump_straight(self):
+        fifo = self.dir.path("pipe")
+        os.mkfifo(fifo)
+        got = []
+        reader = __import__("threading").Thread(
+            target=lambda: got.append(open(fifo, "rb").read()))
+        reader.start()
+        self.save(fifo)
+        reader.join(30)
+        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+        self.assertEqual(json.loads(got[0])[3][0]["name"], self.tree)
+
+    @unittest.skipIf(h.WINDOWS or os.geteuid() != 0, POSIX_ONLY + "; mknod needs root")
+    def test_device_gets_the_dump_straight(self):
+        null = os.stat("/dev/null").st_rdev
+        device = self.dir.path("null")
+        os.mknod(device, 0o666 | stat.S_IFCHR, null)
+        self.save(device)
+        st = os.lstat(device)
+        self.assertEqual((stat.S_ISCHR(st.st_mode), st.st_rdev), (True, null))
+
+    def test_dump_on_standard_output_alone_read_by_ncdu(self):
+        if not NCDU:
+            self.skipTest("ncdu is needed (make test installs it)")
+        r = h.run(["-save=-", h.arg(self.tree)], cwd=self.dir.root)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(r.stdout.startswith(b'[1,2,{"progname":"quorvel"'), r.stdout[:80])
+        self.assertIn(b"Quorvel ", r.stderr)  # the banner, off standard output
+        self.assertFalse(os.path.exists(self.dir.path("-")))
+        back = subprocess.run([NCDU, "-f-", "-o", "-"], input=r.stdout, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE)
+        self.assertEqual(back.returncode, 0, back.stderr)
+        self.assertEqual(set(dump_entries(back.stdout)), {"", "a", "a/f", "b"})
+
+    def test_target_name_of_255_bytes(self):
+        target = self.dir.path("d" * 250 + ".json")
+        self.save(target)
+        self.assertDump(target)
 
 
 if __name__ == "__main__":
