@@ -57,7 +57,8 @@ bool MarkSeen(SeenFiles* set, uint64_t device, uint64_t id) {
   // Files of one device mostly come together: the last table used is tried first.
   if (!set->last || set->last->device != device) {
     auto at = set->devices.find(device);
-    if (at == set->devices.end()) at = set->devices.emplace(device, SeenIds{device, {}, 0, 0, false}).first;
+    if (at == set->devices.end())
+      at = set->devices.emplace(device, SeenIds{device, {}, 0, 0, false}).first;
     set->last = &at->second;
   }
   SeenIds* table = set->last;
@@ -79,6 +80,7 @@ void ForgetSeen(SeenFiles* set) {
 
 int64_t SeenBytes(const SeenFiles& set) {
   int64_t bytes = 0;
-  for (const auto& [device, t] : set.devices) bytes += (int64_t)(t.slots.capacity() * sizeof(uint64_t));
+  for (const auto& [device, t] : set.devices)
+    bytes += (int64_t)(t.slots.capacity() * sizeof(uint64_t));
   return bytes;
 }

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "test_support.h"
 #include "report/format.h"
+#include "test_support.h"
 #include "tree/dump_reader.h"
 #include "tree/dump_writer.h"
 #include "tree/exclude.h"
@@ -207,9 +207,10 @@ TEST_F(SavedScanTest, SumsStickAtTheLargestSizeAndImpossibleDriveFiguresAreLeftO
   const std::string big = "\"asize\":9223372036854771712,\"dsize\":9223372036854771712";
   const std::string dump =
       "[1,2,{\"quorvel\":{\"drive\":{\"free\":9000,\"name\":\"/\",\"capacity\":5000}}},"
-      "[{\"name\":\"/s\"},{\"name\":\"f\"," + big + "},{\"name\":\"g\"," + big +
-      "},[{\"name\":\"d\"},{\"name\":\"h\"," + big + "}],[{\"name\":\"e\"},{\"name\":\"i\"," +
-      big + "},{\"name\":\"j\",\"asize\":1,\"dsize\":512}]]]";
+      "[{\"name\":\"/s\"},{\"name\":\"f\"," +
+      big + "},{\"name\":\"g\"," + big + "},[{\"name\":\"d\"},{\"name\":\"h\"," + big +
+      "}],[{\"name\":\"e\"},{\"name\":\"i\"," + big +
+      "},{\"name\":\"j\",\"asize\":1,\"dsize\":512}]]]";
   for (int32_t cluster : {0, 4096}) {
     Reading r;
     r.settings.cluster = r.settings.fileSystemCluster = cluster;
@@ -224,8 +225,9 @@ TEST_F(SavedScanTest, SumsStickAtTheLargestSizeAndImpossibleDriveFiguresAreLeftO
     EXPECT_TRUE(r.read.facts.driveImpossible);
   }
   Reading fine;
-  ASSERT_TRUE(fine.Read("[1,2,{\"quorvel\":{\"drive\":{\"name\":\"/\",\"free\":5000,"
-                        "\"capacity\":5000}}},[{\"name\":\"/s\"}]]"));
+  ASSERT_TRUE(
+      fine.Read("[1,2,{\"quorvel\":{\"drive\":{\"name\":\"/\",\"free\":5000,"
+                "\"capacity\":5000}}},[{\"name\":\"/s\"}]]"));
   EXPECT_TRUE(fine.read.facts.hasDrive);
   EXPECT_FALSE(fine.read.facts.driveImpossible);
 }
