@@ -197,7 +197,8 @@ class FromDump(unittest.TestCase):
         again = subprocess.run([NCDU, "-f", out, "-o", "-"], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
         self.assertEqual(again.returncode, 0, again.stderr)
-        self.assertEqual(set(dump_entries(again.stdout)), {"", "del\x7f\x01x", "del\x7f\x01x/f\x7f"})
+        self.assertEqual(set(dump_entries(again.stdout)),
+                         {"", "del\x7f\x01x", "del\x7f\x01x/f\x7f"})
 
     def test_directory_on_another_file_system_named_beside_from_is_said_to_be(self):
         # As ncdu lists one (an entry) and as Quorvel does (an empty directory).
