@@ -182,37 +182,28 @@ class FromDump(unittest.TestCase):
         self.assertEqual(r.stdout.split(b"\n")[0], b"own_bytes,wasted_bytes,total_bytes,files,path")
         self.assertEqual(csv_rows(r.stdout)[0][-1], self.tree.root.encode() + b"/")
 
-    def test_control_bytes_and_del_in_names_are_written_as_ncdu_writes_them(self):
-        src = self.dumps.path("odd.json")
+    def test_del_and_control_bytes_in_names_are_written_as_ncdu_writes_them(self):
+        src, out = self.dumps.path("odd.json"), self.dumps.path("odd-saved.json")
         with open(src, "wb") as f:
-            f.write(b'[1,2,{},[{"name":"/odd"},[{"name":"del\\u007f\\u0001x"},'
-                    b'{"name":"f\\u007f","asize":5,"dsize":4096}]]]')
-        out = self.dumps.path("odd-saved.json")
-        r = h.run(["-from=" + h.arg(src), "-save=" + h.arg(out)])
-        self.assertEqual(r.returncode, 0, r.stderr)
+            f.write(b'[1,2,{},[{"name":"/odd"},[{"name":"d\\u007f\\u0001"},{"name":"f\\u007f"}]]]')
+        self.assertEqual(h.run(["-from=" + h.arg(src), "-save=" + h.arg(out)]).returncode, 0)
         with open(out, "rb") as f:
-            text = f.read()
-        self.assertNotIn(b"\x7f", text)
-        self.assertIn(b'"name":"del\\u007f\\u0001x"', text)
+            self.assertIn(b'"name":"d\\u007f\\u0001"},\n{"name":"f\\u007f"}', f.read())
         again = subprocess.run([NCDU, "-f", out, "-o", "-"], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        self.assertEqual(again.returncode, 0, again.stderr)
-        self.assertEqual(set(dump_entries(again.stdout)),
-                         {"", "del\x7f\x01x", "del\x7f\x01x/f\x7f"})
+        self.assertEqual(set(dump_entries(again.stdout)), {"", "d\x7f\x01", "d\x7f\x01/f\x7f"})
 
     def test_directory_on_another_file_system_named_beside_from_is_said_to_be(self):
-        # As ncdu lists one (an entry) and as Quorvel does (an empty directory).
+        # As ncdu lists one (an entry) and as Quorvel does (an empty directory), or below one.
         src = self.dumps.path("othfs.json")
         with open(src, "wb") as f:
             f.write(b'[1,2,{},[{"name":"/m","dev":1},{"name":"o","excluded":"othfs"},'
-                    b'[{"name":"q","excluded":"othfs"}],[{"name":"r"}]]]')
+                    b'[{"name":"q","excluded":"othfs"}]]]')
         for name in ("/m/o", "/m/q", "/m/q/below"):
             r = h.run(["-from=" + h.arg(src), name])
-            self.assertEqual(r.returncode, 1, name)
-            self.assertEqual(r.stderr, b"quorvel: " + name.encode() +
-                             b" is on another file system; the saved scan did not read it" + h.EOL)
-            self.assertNotIn(b"Total-no subs", r.stdout)
-        self.assertEqual(h.run(["-from=" + h.arg(src), "/m/r"]).returncode, 0)
+            self.assertEqual((r.returncode, r.stdout.count(b"Total-no subs"), r.stderr),
+                             (1, 0, b"quorvel: " + name.encode() + b" is on another file "
+                              b"system; the saved scan did not read it" + h.EOL))
 
     def test_windows_rows_join_a_linux_dumps_names_with_its_separator(self):
         r = h.run(["-comma", "-from=" + h.arg(self.ncdu)])
@@ -484,14 +475,9 @@ class BadDumps(unittest.TestCase):
         self.refused(bytes(range(256)) * 64, b"not JSON")
         deep = b'[1,2,{},[{"name":"/"}' + b',[{"name":"ab"}' * 3000 + b"]" * 3002
         self.refused(deep, b"longer than 4095 bytes")
-        # Only blanks may follow a whole dump, as ncdu takes it.
-        whole = b'[1,2,{},[{"name":"/x"}]]'
-        self.refused(whole + b"\n]", b"at byte 25: bytes after the end of the dump")
-        self.refused(whole + b"\n\0junk", b"at byte 25: bytes after the end of the dump")
-        path = self.dir.path("blanks.json")
-        with open(path, "wb") as f:
-            f.write(whole + b" \r\n\t\n")
-        self.assertEqual(h.run(["-from=" + h.arg(path)]).returncode, 0)
+        # Only blanks may follow a whole dump, as ncdu takes it (a zero byte is no blank).
+        for after in (b"\n]", b"\n\0junk"):
+            self.refused(b'[1,2,{},[{"name":"/x"}]]' + after, b"at byte 25: bytes after the end")
 
     def test_sums_saturate_and_impossible_drive_figures_are_left_out(self):
         big = b'"asize":9223372036854771712,"dsize":9223372036854771712'
@@ -501,18 +487,13 @@ class BadDumps(unittest.TestCase):
                     b'"free":9000,"capacity":5000}}},[{"name":"/x"},{"name":"f",' + big +
                     b'},{"name":"g",' + big + b'},[{"name":"d"},{"name":"h",' + big + b'}]]]')
         r = h.run(["-from=" + h.arg(path)])
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stderr, b"quorvel: " + h.arg(path).encode() +
-                         b": its drive's free space exceeds its capacity; the drive's "
-                         b"statistics are left out" + h.EOL)
+        self.assertEqual(r.stderr, b"quorvel: " + h.arg(path).encode() + b": its drive's free "
+                         b"space exceeds its capacity; the drive's statistics are left out" + h.EOL)
         out = h.lines(r.stdout)
-        self.assertIn(b"Drive statistics: none in the saved scan.", out)
-        self.assertFalse([l for l in out if b"Used space" in l or re.search(rb"-\d", l)], out)
         self.assertIn(b"9,223,372,036,854,775,807    0%      3  Cluster size: 4,096  "
                       b"Wastage: 7,936", out)
-        csv = csv_rows(h.run(["-csv", "-from=" + h.arg(path)]).stdout)
-        self.assertEqual(csv[0][2], b"9223372036854775807")
-        self.assertFalse([r for r in csv if any(v.startswith(b"-") for v in r[:4])], csv)
+        self.assertIn(b"Drive statistics: none in the saved scan.", out)
+        self.assertFalse([l for l in out if b"Used space" in l or re.search(rb"-\d", l)], out)
 
     def test_missing_dump(self):
         r = h.run(["-from=" + h.arg(self.dir.path("none.json"))])
