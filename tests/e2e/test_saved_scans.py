@@ -187,8 +187,6 @@ class FromDump(unittest.TestCase):
         with open(src, "wb") as f:
             f.write(b'[1,2,{},[{"name":"/odd"},[{"name":"d\\u007f\\u0001"},{"name":"f\\u007f"}]]]')
         self.assertEqual(h.run(["-from=" + h.arg(src), "-save=" + h.arg(out)]).returncode, 0)
-        with open(out, "rb") as f:
-            self.assertIn(b'"name":"d\\u007f\\u0001"},\n{"name":"f\\u007f"}', f.read())
         again = subprocess.run([NCDU, "-f", out, "-o", "-"], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
         self.assertEqual(set(dump_entries(again.stdout)), {"", "d\x7f\x01", "d\x7f\x01/f\x7f"})
@@ -325,7 +323,6 @@ class SaveOfTheDisk(unittest.TestCase):
             disk = h.run(["-csv"] + list(options) + [h.arg(self.tree.root)])
             saved = h.run(["-csv"] + list(options) + ["-from=" + h.arg(self.saved)])
             self.assertEqual(saved.stdout, disk.stdout, options)
-            self.assertNotIn(b" ..." + h.SEP.encode(), saved.stdout)
             since = h.run(["-csv", "-since=" + h.arg(self.saved)] + list(options) +
                           ["-from=" + h.arg(self.saved)])
             rows = csv_rows(since.stdout)
