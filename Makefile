@@ -88,7 +88,8 @@ package: native win32
 	@cd $(WIN32) && cpack -G ZIP >/dev/null && ls packages/*.zip
 
 # Scan speed and memory against du, ncdu and gdu on generated trees, then the cost of a key press
-# at the end of a long report (installs the peers and tools when run as root). Not part of
+# at the end of a long report, then -from and -since on saved scans crafted against the reader's
+# lookups beside ordinary ones (installs the peers and tools when run as root). Not part of
 # `make test`. BENCH_ARGS="--runs 20 --no-cold typical" passes options to bench/run_bench.py.
 BENCH := build/bench
 bench:
@@ -97,6 +98,7 @@ bench:
 	@cmake --build $(BENCH) -j $(JOBS) -- --no-print-directory >/dev/null
 	@python3 bench/run_bench.py --quorvel $(BENCH)/quorvel --paging $(BENCH)/bench/paging_bench \
 	  --trees build/bench-trees $(BENCH_ARGS)
+	@python3 bench/crafted_dumps.py --quorvel $(BENCH)/quorvel --dir build/bench-dumps
 
 clean:
 	rm -rf build

@@ -299,7 +299,11 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   if (!ok) BadDump(Options.fromFile, read);
   if (!read.found) {
     DropSave();
-    WriteRunEndingMessage(PathNotFound, read.select.text, read.select.length, "");
+    if (read.selectOnOtherFileSystem)
+      WriteRunEndingMessage("", read.select.text, read.select.length,
+                            " is on another file system; the saved scan did not read it");
+    else
+      WriteRunEndingMessage(PathNotFound, read.select.text, read.select.length, "");
     return false;
   }
   ClusterSize = FinishTree(&build);
@@ -308,7 +312,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   From.settings.fileSystemCluster = build.chosenUnit;
   *settings = From.settings;
   TellScan(*settings);
-  *path = PMake(NameText(&RootNode), NameLength(&RootNode));
+  *path = PMake(NameText(&RootNode), OwnNameLength(&RootNode));
   TakeTotals(build.totals);
   LargestAnywhere = std::move(build.top);
   const DumpFacts& f = read.facts;
@@ -326,6 +330,10 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   }
   // What was passed over is said, so that no figure passes for more than it is.
   BStr none = BMake("");
+  if (f.driveImpossible)
+    FileMessage(Options.fromFile,
+                "its drive's free space exceeds its capacity; the drive's statistics are left out",
+                none);
   if (read.passedOver > 0)
     FileMessage(Options.fromFile, "values after the tree were passed over", none);
   if (read.pastBudget > 0) {

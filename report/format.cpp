@@ -45,12 +45,12 @@ BStr FormatPlain(int64_t value) {
 }
 
 BStr FormatPercent(int64_t part, int64_t whole) {
-  if (whole == 0) return BMake("0%");
+  // The figures are never negative; should one reach here, it counts as none, so that no
+  // percentage is below 0% nor above 100%.
+  if (whole <= 0) return BMake("0%");
+  if (part < 0) part = 0;
   double r = std::nearbyint((double)part * 100.0 / (double)whole);
   if (r >= 100) return BMake("100%");
-  // The figures are never negative; should a negative ratio reach here, it is held within the
-  // 64-bit range so that converting it stays defined.
-  if (r < -1e18) r = -1e18;
   BStr out = PadLeft(FormatPlain((int64_t)r), 3);
   BAppendChar(out, '%');
   return out;

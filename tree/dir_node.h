@@ -37,9 +37,6 @@ inline int OwnNameLength(const DirNode* n) {
   int length = n->ownNameLength;
   return length == 0 || length > NameLength(n) ? NameLength(n) : length;
 }
-inline int64_t NodeTotal(const DirNode* n) {
-  return n->localSize + n->subdirsSize;
-}
 
 // The most levels a tree can have: every level adds a name and a separator to a path of at most
 // PathCapacity bytes (a saved scan nested deeper is refused as it is read).
@@ -71,6 +68,11 @@ inline int32_t AddCount(int32_t a, int32_t b) {
   int32_t r;
   if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT32_MAX : INT32_MIN;
   return r;
+}
+
+// Its own bytes and its subdirectories', stuck at the largest value as every sum of sizes is.
+inline int64_t NodeTotal(const DirNode* n) {
+  return AddSize(n->localSize, n->subdirsSize);
 }
 
 // A name of length bytes (at most PathCapacity plus a merge marker), allocated at exactly its

@@ -185,6 +185,19 @@ class Handler {
   bool CheckName(bool root);
   void BeginSelection();
   bool InsideSelection() const { return selected_ > 0 && skipFrom_ == 0; }
+  // The entry read is the next directory on the way to the one asked for.
+  bool NextComponent() const {
+    return matched_ < (int)components_.size() && components_[matched_] == entry_.name;
+  }
+  // It was not read, being on another file system: the one asked for is not in this dump.
+  bool NotOnThisFileSystem() {
+    if (!entry_.excluded ||
+        (entry_.why != NotRead::OtherFileSystem && entry_.why != NotRead::KernelFileSystem))
+      return false;
+    read_->selectOnOtherFileSystem = true;
+    selected_ = -1;
+    return true;
+  }
   // The place of a subdirectory met now, in the order the dump lists them.
   int32_t Place() const { return read_->facts.lastListedFirst ? ListedHereLastFirst : ListedHere; }
 
@@ -329,6 +342,13 @@ bool Handler::EndObject(rapidjson::SizeType) {
   Frame kind = levels_.back().kind;
   levels_.pop_back();
   key_ = Key::Other;
+  if (kind == Frame::DriveMeta) {
+    DumpFacts& f = read_->facts;
+    if (f.hasDrive && f.driveFree > f.driveCapacity) {
+      f.hasDrive = false;
+      f.driveImpossible = true;
+    }
+  }
   if (kind != Frame::Info) return true;
   // The info object that opens a directory array is the directory's own.
   return EndInfo(levels_.back().index == 1);
@@ -615,9 +635,10 @@ bool Handler::OpenDirectory() {
   if (dir.pastBudget) facts.errorKind = ReadErrorKind::Skipped;
   TreeBuild* b = read_->build;
   if (root) BeginSelection();
-  if (selected_ == 0 && !root && matched_ == depth - 2 && matched_ < (int)components_.size() &&
-      components_[matched_] == entry_.name)
+  if (selected_ == 0 && !root && matched_ == depth - 2 && NextComponent()) {
+    if (NotOnThisFileSystem()) return true;
     matched_ = depth - 1;
+  }
   if (selected_ == 0 && matched_ == depth - 1 && matched_ == (int)components_.size()) {
     // The directory to report: the builder's root, named by its path, with the separator the
     // dump's own path uses.
@@ -656,6 +677,8 @@ bool Handler::EndInfo(bool own) {
   if (!CheckName(false)) return false;
   if (levels_.back().pastBudget) return PastBudget();
   TreeBuild* b = read_->build;
+  // A directory not read, listed as an entry (as ncdu lists it), on the way to the one asked for.
+  if (selected_ == 0 && matched_ == directories_ - 1 && NextComponent()) NotOnThisFileSystem();
   if (!InsideSelection()) {
     TreeNoteHeld(b, entry_.dsize);
     return true;
@@ -689,6 +712,7 @@ bool ReadDump(FILE* in, DumpRead* read) {
   BClear(read->facts.driveName);
   BClear(read->facts.program);
   read->found = false;
+  read->selectOnOtherFileSystem = false;
   read->elsewhere = false;
   BClear(read->error);
   read->errorOffset = 0;
@@ -723,10 +747,18 @@ bool ReadDump(FILE* in, DumpRead* read) {
     } else if (stream.AtEnd() && (size_t)result.Offset() >= stream.Tell()) {
       read->error = BMake(stream.Tell() == 0 ? "the file is empty"
                                              : "it ends before the dump does (cut short?)");
+    } else if (result.Code() == rapidjson::kParseErrorDocumentRootNotSingular) {
+      read->error = BMake("bytes after the end of the dump");
     } else {
       read->error = BMake("not JSON: ");
       BAppend(read->error, rapidjson::GetParseError_En(result.Code()));
     }
+    return false;
+  }
+  // Only blanks may follow the dump, as ncdu takes it; the parser stops at a zero byte too.
+  if (!stream.AtEnd()) {
+    read->error = BMake("bytes after the end of the dump");
+    read->errorOffset = (int64_t)stream.Tell();
     return false;
   }
   if (!handler.TreeRead()) {

@@ -28,6 +28,8 @@ struct DumpFacts {
   PathStr driveName;
   int32_t driveCluster;
   int64_t driveFree, driveCapacity;
+  // The drive's statistics were left out: its free space exceeds its capacity.
+  bool driveImpossible;
   PathStr rootName;  // the path of the outermost directory, as the scan named it
   // Each directory's subdirectories come last listed first (Quorvel's scan of the disk).
   bool lastListedFirst;
@@ -51,6 +53,9 @@ struct DumpRead {
   // Results.
   DumpFacts facts;
   bool found;           // the directory to report was in the dump (begin was called)
+  // Not found, as the dump lists the directory to report, or one on the way to it, as not
+  // read: it is on another file system (othfs, kernfs).
+  bool selectOnOtherFileSystem;
   bool elsewhere;       // the whole was taken for a path outside it (wholeIfElsewhere)
   BStr error;           // what is wrong with a bad dump
   int64_t errorOffset;  // the byte where reading stopped, from 0

@@ -207,7 +207,8 @@ void AppendJsonName(std::string* out, const char* bytes, int length) {
   int run = 0;  // bytes not yet appended start here
   for (int i = 0; i < length; ++i) {
     unsigned char c = (unsigned char)bytes[i];
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    // Every control byte, DEL among them, as \u00XX: ncdu writes them so and refuses them raw.
+    if (c >= 0x20 && c != 0x7f && c != '"' && c != '\\') continue;
     out->append(bytes + run, (size_t)(i - run));
     run = i + 1;
     if (c == '"' || c == '\\') {

@@ -1,14 +1,34 @@
 #include "tree/seen_files.h"
 
+#include <chrono>
 #include <cstddef>
+#include <random>
 
 namespace {
-constexpr int FirstBits = 6;  // a new table has 64 slots
+// A new table has 4 slots: a saved scan may put every directory on a device of its own.
+constexpr int FirstBits = 2;
 
-// The slot an id starts its search at: the top bits of a multiplicative hash, so that ids that
-// follow each other (inodes and NTFS file ids mostly do) spread over the table.
+// A key of this run's own, so that no saved scan can choose ids that all land on one slot.
+uint64_t MakeKey() {
+  uint64_t key = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count();
+  key ^= (uint64_t)(uintptr_t)&key;
+  try {
+    std::random_device device;
+    key ^= (uint64_t)device() << 32 ^ device();
+  } catch (...) {
+  }
+  return key | 1;
+}
+const uint64_t Key = MakeKey();
+
+// The slot an id starts its search at: the top bits of the id and the key mixed (the
+// finalizer of splitmix64), so that ids that follow each other spread over the table.
 size_t Home(uint64_t id, int bits) {
-  return (size_t)((id * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+  uint64_t x = id ^ Key;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return (size_t)(x >> (64 - bits));
 }
 
 // True when id was added; false when it was there.
@@ -34,13 +54,14 @@ void Grow(SeenIds& table) {
 }  // namespace
 
 bool MarkSeen(SeenFiles* set, uint64_t device, uint64_t id) {
-  SeenIds* table = nullptr;
-  for (SeenIds& t : set->devices)
-    if (t.device == device) table = &t;
-  if (!table) {
-    set->devices.push_back(SeenIds{device, {}, 0, 0, false});
-    table = &set->devices.back();
+  // Files of one device mostly come together: the last table used is tried first.
+  if (!set->last || set->last->device != device) {
+    auto at = set->devices.find(device);
+    if (at == set->devices.end())
+      at = set->devices.emplace(device, SeenIds{device, {}, 0, 0, false}).first;
+    set->last = &at->second;
   }
+  SeenIds* table = set->last;
   if (id == 0) {
     bool added = !table->zeroSeen;
     table->zeroSeen = true;
@@ -53,11 +74,13 @@ bool MarkSeen(SeenFiles* set, uint64_t device, uint64_t id) {
 }
 
 void ForgetSeen(SeenFiles* set) {
-  std::vector<SeenIds>().swap(set->devices);
+  set->devices.clear();
+  set->last = nullptr;
 }
 
 int64_t SeenBytes(const SeenFiles& set) {
   int64_t bytes = 0;
-  for (const SeenIds& t : set.devices) bytes += (int64_t)(t.slots.capacity() * sizeof(uint64_t));
+  for (const auto& [device, t] : set.devices)
+    bytes += (int64_t)(t.slots.capacity() * sizeof(uint64_t));
   return bytes;
 }

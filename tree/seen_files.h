@@ -2,11 +2,13 @@
 // Windows), so that a file with several names is charged at the first name met only. Windows
 // lists no count of names, so there every file goes in: the set keeps each id in 8 bytes of an
 // open-addressing table per device that is never more than 2/3 full nor, after it has grown,
-// less than 1/3, which is at most 24 bytes per file once the first table of 64 slots is outgrown
-// (the old table is held too while one grows).
+// less than 1/3, which is at most 24 bytes per file (the old table is held too while one grows).
+// The devices are kept in order, and the slots are chosen with a key of the run's own, so that
+// no saved scan's device or inode numbers make a lookup cost more than a logarithm on average.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 struct SeenIds {
@@ -18,7 +20,8 @@ struct SeenIds {
 };
 
 struct SeenFiles {
-  std::vector<SeenIds> devices;  // one table per device met; a scan normally meets one
+  std::map<uint64_t, SeenIds> devices;  // one table per device met; a scan normally meets one
+  SeenIds* last = nullptr;              // the table used last
 };
 
 // Adds the file; true when it was not in the set before.

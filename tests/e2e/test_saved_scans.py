@@ -10,6 +10,7 @@ messages masked on a terminal; a -since dump of an unrelated tree refused."""
 import glob
 import json
 import os
+import re
 import shutil
 import signal
 import stat
@@ -190,6 +191,27 @@ class FromDump(unittest.TestCase):
         self.assertEqual(r.stdout.split(b"\n")[0], b"own_bytes,wasted_bytes,total_bytes,files,path")
         self.assertEqual(csv_rows(r.stdout)[0][-1], self.tree.root.encode() + b"/")
 
+    def test_del_and_control_bytes_in_names_are_written_as_ncdu_writes_them(self):
+        src, out = self.dumps.path("odd.json"), self.dumps.path("odd-saved.json")
+        with open(src, "wb") as f:
+            f.write(b'[1,2,{},[{"name":"/odd"},[{"name":"d\\u007f\\u0001"},{"name":"f\\u007f"}]]]')
+        self.assertEqual(h.run(["-from=" + h.arg(src), "-save=" + h.arg(out)]).returncode, 0)
+        again = subprocess.run([NCDU, "-f", out, "-o", "-"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        self.assertEqual(set(dump_entries(again.stdout)), {"", "d\x7f\x01", "d\x7f\x01/f\x7f"})
+
+    def test_directory_on_another_file_system_named_beside_from_is_said_to_be(self):
+        # As ncdu lists one (an entry) and as Quorvel does (an empty directory), or below one.
+        src = self.dumps.path("othfs.json")
+        with open(src, "wb") as f:
+            f.write(b'[1,2,{},[{"name":"/m","dev":1},{"name":"o","excluded":"othfs"},'
+                    b'[{"name":"q","excluded":"othfs"}]]]')
+        for name in ("/m/o", "/m/q", "/m/q/below"):
+            r = h.run(["-from=" + h.arg(src), name])
+            self.assertEqual((r.returncode, r.stdout.count(b"Total-no subs"), r.stderr),
+                             (1, 0, b"quorvel: " + name.encode() + b" is on another file "
+                              b"system; the saved scan did not read it" + h.EOL))
+
     def test_windows_rows_join_a_linux_dumps_names_with_its_separator(self):
         r = h.run(["-comma", "-from=" + h.arg(self.ncdu)])
         paths = [l.rstrip(b"\r").split(b",")[-1] for l in r.stdout.split(b"\n") if l[:1].isdigit()]
@@ -304,6 +326,17 @@ class SaveOfTheDisk(unittest.TestCase):
             self.assertEqual(tree_rows(saved.stdout), tree_rows(disk.stdout), options)
             # The totals and the drive's cluster (its free space moves on the shared disk).
             self.assertEqual(totals(saved.stdout), totals(disk.stdout), options)
+        # The paths too, where the start directory has small ones folded into it (its name
+        # then ends in " ..." on the screen, never in a path); -since finds each directory.
+        for options in (("-size=8K",), ("-2", "-size=8K")):
+            disk = h.run(["-csv"] + list(options) + [h.arg(self.tree.root)])
+            saved = h.run(["-csv"] + list(options) + ["-from=" + h.arg(self.saved)])
+            self.assertEqual(saved.stdout, disk.stdout, options)
+            since = h.run(["-csv", "-since=" + h.arg(self.saved)] + list(options) +
+                          ["-from=" + h.arg(self.saved)])
+            rows = csv_rows(since.stdout)
+            self.assertEqual([r[-1] for r in rows], [r[-1] for r in csv_rows(disk.stdout)])
+            self.assertEqual({r[-2] for r in rows}, {b""}, since.stdout)
 
     def test_unreadable_directory_is_a_read_error_in_the_dump(self):
         # Root reads everything: the native build runs as an unprivileged user. Wine cannot
@@ -483,6 +516,25 @@ class BadDumps(unittest.TestCase):
         self.refused(bytes(range(256)) * 64, b"not JSON")
         deep = b'[1,2,{},[{"name":"/"}' + b',[{"name":"ab"}' * 3000 + b"]" * 3002
         self.refused(deep, b"longer than 4095 bytes")
+        # Only blanks may follow a whole dump, as ncdu takes it (a zero byte is no blank).
+        for after in (b"\n]", b"\n\0junk"):
+            self.refused(b'[1,2,{},[{"name":"/x"}]]' + after, b"at byte 25: bytes after the end")
+
+    def test_sums_saturate_and_impossible_drive_figures_are_left_out(self):
+        big = b'"asize":9223372036854771712,"dsize":9223372036854771712'
+        path = self.dir.path("huge.json")
+        with open(path, "wb") as f:
+            f.write(b'[1,2,{"quorvel":{"cluster":4096,"drive":{"name":"/","cluster":4096,'
+                    b'"free":9000,"capacity":5000}}},[{"name":"/x"},{"name":"f",' + big +
+                    b'},{"name":"g",' + big + b'},[{"name":"d"},{"name":"h",' + big + b'}]]]')
+        r = h.run(["-from=" + h.arg(path)])
+        self.assertEqual(r.stderr, b"quorvel: " + h.arg(path).encode() + b": its drive's free "
+                         b"space exceeds its capacity; the drive's statistics are left out" + h.EOL)
+        out = h.lines(r.stdout)
+        self.assertIn(b"9,223,372,036,854,775,807    0%      3  Cluster size: 4,096  "
+                      b"Wastage: 7,936", out)
+        self.assertIn(b"Drive statistics: none in the saved scan.", out)
+        self.assertFalse([l for l in out if b"Used space" in l or re.search(rb"-\d", l)], out)
 
     def test_missing_dump(self):
         r = h.run(["-from=" + h.arg(self.dir.path("none.json"))])

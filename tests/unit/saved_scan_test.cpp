@@ -274,7 +274,7 @@ TEST_F(SavedScanTest, WrittenDumpReadsBackAsTheSameTreeAndNamesKeepTheirBytes) {
   std::string odd = "q\"b\\c\x01\x1f\x7f\xff\xfe";
   std::string escaped;
   AppendJsonName(&escaped, odd.data(), (int)odd.size());
-  EXPECT_EQ(escaped, "q\\\"b\\\\c\\u0001\\u001f\x7f\xff\xfe");
+  EXPECT_EQ(escaped, "q\\\"b\\\\c\\u0001\\u001f\\u007f\xff\xfe");
   std::string source = std::string("[1,1,{\"timestamp\":77},[{\"name\":\"/s\",\"dev\":3},") +
                        "{\"name\":\"" + escaped + "\",\"asize\":5000,\"dsize\":8192}," +
                        "[{\"name\":\"" + escaped + "\"},{\"name\":\"l\",\"asize\":1,\"ino\":9," +
@@ -407,4 +407,32 @@ TEST_F(SavedScanTest, GoneDirectoriesOnlyWhereEverySubdirectoryIsShown) {
   CompareTrees(&ordered.root, &before.root, ordered.settings);
   EXPECT_EQ(ChildNames(&ordered.root), (std::vector<std::string>{"a", "t", "big"}));
   EXPECT_EQ(ChildNames(ordered.root.firstChild), (std::vector<std::string>{"y", "x"}));
+}
+
+TEST_F(SavedScanTest, DirectoriesOfOneNameAreMatchedOneToOneAndGoneOnesPlacedAsInsertedOneByOne) {
+  // Each "a" of now takes one of then; the gone ones go where one-by-one insertion puts them.
+  const char then[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"a\"}],[{\"name\":\"b\"}],[{\"name\":\"a\"}],"
+      "[{\"name\":\"c\"}],[{\"name\":\"n\"}],[{\"name\":\"a\"}]]]";
+  const char now[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"a\"},{\"name\":\"f\",\"asize\":8192,"
+      "\"dsize\":8192}],[{\"name\":\"n\"}],[{\"name\":\"a\"}]]]";
+  Reading before;
+  before.settings.keepAll = true;
+  ASSERT_TRUE(before.Read(then));
+  for (SortOrder order : {NAME, TOTAL}) {
+    Reading after;
+    after.settings.sortOrder = order;
+    ASSERT_TRUE(after.Read(now));
+    CompareTrees(&after.root, &before.root, after.settings);
+    EXPECT_EQ(ChildNames(&after.root),
+              (order == NAME ? std::vector<std::string>{"a", "a", "a", "b", "c", "n"}
+                             : std::vector<std::string>{"a", "n", "a", "c", "b", "a"}));
+    int gone = 0;
+    for (const DirNode* n = after.root.firstChild; n; n = n->nextSibling) {
+      EXPECT_NE(NodeGrowth(n).change, Change::New);
+      gone += NodeGrowth(n).change == Change::Gone;
+    }
+    EXPECT_EQ(gone, 3);
+  }
 }

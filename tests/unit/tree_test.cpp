@@ -166,6 +166,11 @@ TEST(SeenFiles, EachFileOnceByDeviceAndIdWithinTwentyFourBytesAFile) {
   EXPECT_FALSE(MarkSeen(&set, 8, 3));
   EXPECT_TRUE(MarkSeen(&set, 8, 0));
   EXPECT_FALSE(MarkSeen(&set, 8, 0));
+  // A device per directory, and ids that a plain multiplicative hash puts on one slot.
+  for (uint64_t k = 1; k <= 20000; ++k) ASSERT_TRUE(MarkSeen(&set, 100 + k, 5));
+  for (uint64_t k = 1; k <= 20000; ++k) ASSERT_TRUE(MarkSeen(&set, 9, k * 0xF1DE83E19937733Dull));
+  for (uint64_t k = 1; k <= 20000; k += 13)
+    EXPECT_FALSE(MarkSeen(&set, 9, k * 0xF1DE83E19937733Dull));
   ForgetSeen(&set);
   EXPECT_EQ(SeenBytes(set), 0);
   EXPECT_TRUE(MarkSeen(&set, 7, 3));
