@@ -118,6 +118,23 @@ class OptionTest : public ::testing::Test {
     ADD_FAILURE() << token << " did not end the program";
     return -1;
   }
+  // The line a token that must be refused writes on standard error (its code must be 1).
+  std::string Refusal(const std::string& token) {
+    std::string errors;
+    CaptureErrors(&errors);
+    int code = -1;
+    try {
+      ParseArgument(token.c_str());
+    } catch (const ProgramEnded& e) {
+      code = e.code;
+    }
+    CaptureErrors(nullptr);
+    EXPECT_EQ(code, 1) << token;
+    return SplitLines(errors).size() == 1 ? SplitLines(errors)[0] : errors;
+  }
+  static std::string Unknown(const std::string& token) {
+    return "quorvel: unknown option " + token + " (quorvel -? lists them)";
+  }
   std::vector<std::string> Lines() const { return SplitLines(out); }
   std::string Dir() const { return S(Options.directory); }
   // The exit code of a call that must end the program.
@@ -203,9 +220,8 @@ TEST_F(OptionTest, TreeCharOptionsAreWholeWords) {
   EXPECT_TRUE(BEquals(TreeChars, GraphicTreeChars));
   Parse("-C-");
   EXPECT_TRUE(BEquals(TreeChars, PlainTreeChars));
-  Parse("-c+x");  // no prefix match: a directory name
+  EXPECT_EQ(Refusal("-c+x"), Unknown("-c+x"));  // no prefix match
   EXPECT_TRUE(BEquals(TreeChars, PlainTreeChars));
-  EXPECT_EQ(Dir(), "-c+x");
 }
 
 TEST_F(OptionTest, SortAcceptsTheSixNamesInAnyCase) {
@@ -244,9 +260,8 @@ TEST_F(OptionTest, SortBySizeAsTheHelpScreenNamesItIsTheTotalOrder) {
 
 TEST_F(OptionTest, PagingOffOnlyForTheWholeWord) {
   PagingEnabled = true;
-  Parse("-px");
+  EXPECT_EQ(Refusal("-px"), Unknown("-px"));
   EXPECT_TRUE(PagingEnabled);
-  EXPECT_EQ(Dir(), "-px");
   Parse("-p");
   EXPECT_FALSE(PagingEnabled);
 }
@@ -259,8 +274,7 @@ TEST_F(OptionTest, MinimumSizeTakesBothSeparatorsAndSuffixes) {
   EXPECT_EQ(Options.minSize, 2097152);
   Parse("-SIZE=");
   EXPECT_EQ(Options.minSize, 0);
-  Parse("-size");  // no separator: not the option
-  EXPECT_EQ(Dir(), "-size");
+  EXPECT_EQ(Refusal("-size"), "quorvel: -size needs a value");  // in one word it has none
   Parse("-size=-3k");
   EXPECT_EQ(Options.minSize, 3072);
 }
@@ -293,9 +307,8 @@ TEST_F(OptionTest, OutputFormsMatchByPrefix) {
   }
   Parse("-commas");
   EXPECT_EQ(Options.outputMode, Comma);
-  Parse("-comm");  // too short for the prefix: a directory
+  EXPECT_EQ(Refusal("-comm"), Unknown("-comm"));  // too short for the prefix
   EXPECT_EQ(Options.outputMode, Comma);
-  EXPECT_EQ(Dir(), "-comm");
 }
 
 TEST_F(OptionTest, ExportsAndUnitsAreWholeWords) {
@@ -308,15 +321,13 @@ TEST_F(OptionTest, ExportsAndUnitsAreWholeWords) {
   EXPECT_EQ(Options.outputMode, Html);
   Parse("-tab");
   EXPECT_EQ(Options.outputMode, Tab);
-  Parse("-csvfiles");
+  EXPECT_EQ(Refusal("-csvfiles"), Unknown("-csvfiles"));
   EXPECT_EQ(Options.outputMode, Tab);
-  EXPECT_EQ(Dir(), "-csvfiles");
   bool units = ShowUnits;
   Parse("-Units");
   EXPECT_TRUE(ShowUnits);
-  Parse("-unitsx");
+  EXPECT_EQ(Refusal("-unitsx"), Unknown("-unitsx"));
   EXPECT_TRUE(ShowUnits);
-  EXPECT_EQ(Dir(), "-unitsx");
   Parse("-bytes");
   EXPECT_FALSE(ShowUnits);
   ShowUnits = units;
@@ -336,8 +347,7 @@ TEST_F(OptionTest, ExcludePatternsKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
   EXPECT_TRUE(Options.excludes.empty());
   Parse("-exclude=x");
   EXPECT_EQ(Options.excludes.size(), 1u);
-  Parse("-excludex");  // neither "=" nor ":": a directory
-  EXPECT_EQ(Dir(), "-excludex");
+  EXPECT_EQ(Refusal("-excludex"), Unknown("-excludex"));  // neither "=" nor ":"
   EXPECT_EQ(Options.excludes.size(), 1u);
 }
 
@@ -485,8 +495,7 @@ TEST_F(OptionTest, SavedScanFilesKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
   EXPECT_EQ(S(Options.sinceFile), "-");
   Parse("-from=");
   EXPECT_EQ(Options.fromFile.length, 0);
-  Parse("-sincex");  // neither "=" nor ":": a directory
-  EXPECT_EQ(Dir(), "-sincex");
+  EXPECT_EQ(Refusal("-sincex"), Unknown("-sincex"));  // neither "=" nor ":"
   EXPECT_EQ(S(Options.sinceFile), "-");
   // A file named on the command line may be as long as a path; the token alone is cut at 255.
   std::string longName = "-save=" + std::string(300, 'f') + ".json";
@@ -503,54 +512,145 @@ TEST_F(OptionTest, SavedScanFilesKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
       << errors;
 }
 
-TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
+TEST_F(OptionTest, AnUnknownOptionIsRefusedUnlessItNamesADirectory) {
   std::string errors;
   CaptureErrors(&errors);
   Parse("-?");  // help is only a first-argument matter
   EXPECT_EQ(Dir(), "-?");
-  Parse("-x");
-  EXPECT_EQ(Dir(), "-x");
   Parse("-");
   EXPECT_EQ(Dir(), "-");
   Parse("My Dir");
   EXPECT_EQ(Dir(), "My Dir");
-  Parse("-pen");  // shorter than -PENWICK and not -P: a name
-  EXPECT_EQ(Dir(), "-pen");
-  CaptureErrors(nullptr);
-  EXPECT_EQ(Options.maxDepth, 255);
-  EXPECT_TRUE(out.empty());
-  // Those that begin with "-" and name no directory are said on standard error, each once.
-  const char* tail = " (quorvel -? lists the options)";
-  EXPECT_EQ(SplitLines(errors),
-            (std::vector<std::string>{std::string("quorvel: unknown option -?") + tail,
-                                      std::string("quorvel: unknown option -x") + tail,
-                                      std::string("quorvel: unknown option -") + tail,
-                                      std::string("quorvel: unknown option -pen") + tail}));
-}
-
-TEST_F(OptionTest, OptionsTypedAsOtherProgramsSpellThemAreSaidOrTaken) {
-  std::string errors;
-  CaptureErrors(&errors);
-  // du's spelling of an exclusion is taken; its other options are no options here.
-  Parse("--exclude=node_modules");
-  ASSERT_EQ(Options.excludes.size(), 1u);
-  EXPECT_EQ(S(Options.excludes[0]), "node_modules");
-  Parse("--EXCLUDE=");
-  EXPECT_TRUE(Options.excludes.empty());
-  Parse("--max-depth=1");
-  Parse("-exlude=x");
-  EXPECT_EQ(Dir(), "-exlude=x");
-  // A directory whose name begins with "-" is still named without a word.
+  // A directory whose name begins with "-" is still named as it stands.
   std::string folder = "-quorvel-options-test";
   ASSERT_TRUE(MakeDirectory(folder)) << folder;
   Parse(folder.c_str());
   RemoveDirectory(folder);
   EXPECT_EQ(Dir(), folder);
   CaptureErrors(nullptr);
-  const char* tail = " (quorvel -? lists the options)";
-  EXPECT_EQ(SplitLines(errors),
-            (std::vector<std::string>{std::string("quorvel: unknown option --max-depth=1") + tail,
-                                      std::string("quorvel: unknown option -exlude=x") + tail}));
+  EXPECT_EQ(errors, "");
+  // Mistyped, or spelled as another program spells it: refused, nothing applied, whatever
+  // follows ("-X f" is du's --exclude-from).
+  for (const char* token : {"-x", "-X", "-pen", "-exlcude=node_modules", "--", "-h", "-5x"}) {
+    EXPECT_EQ(Refusal(token), Unknown(token));
+    EXPECT_EQ(Dir(), folder) << token;
+  }
+  EXPECT_EQ(Options.maxDepth, 255);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, DuSpellingsAndTheColonForEveryValueOption) {
+  Parse("--exclude=node_modules");
+  Parse("--EXCLUDE:dist");
+  EXPECT_EQ(Options.excludes.size(), 2u);
+  Parse("--exclude=");
+  EXPECT_TRUE(Options.excludes.empty());
+  // The depth as du takes it: the number of levels, never its low 8 bits.
+  const struct {
+    const char* token;
+    int depth;
+  } depths[] = {{"--max-depth=1", 1}, {"--MAX-DEPTH:3", 3}, {"-d=2", 2}, {"-D:4", 4},
+                {"-d7", 7},           {"-d254", 254},       {"-d=300", 255}, {"-d1", 1}};
+  for (const auto& c : depths) {
+    Options.maxDepth = 9;
+    Parse(c.token);
+    EXPECT_EQ(Options.maxDepth, c.depth) << c.token;
+  }
+  for (std::string bad : {"--max-depth=0", "--max-depth=x", "--max-depth=", "-d=-1", "-d0"})
+    EXPECT_EQ(Refusal(bad), "quorvel: " + bad + " is not a number of levels from 1 up");
+  // ':' for '=' in every value option, as the help screen tells the variable's users.
+  Parse("-sort:size");
+  EXPECT_EQ(Options.sortOrder, TOTAL);
+  Parse("-top:3");
+  Parse("-save:a.json");
+  Parse("-size:1K");
+  Parse("-cl:2K");
+  EXPECT_EQ(Options.topCount, 3);
+  EXPECT_EQ(S(Options.saveFile), "a.json");
+  EXPECT_EQ(Options.minSize + Options.clusterSizeOverride, 1024 + 2048);
+  EXPECT_EQ(Dir(), ".");
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, AValueOptionWithoutItsEqualsSignTakesTheNextToken) {
+  // As GNU tools take them; a flag never takes a value, and the value may look like an option.
+  TokenizeParameters(B("--exclude node_modules -top 5 \"-save\" \"my dump.json\" -p 5 -d 1 "
+                       "-EXCLUDE -x -sort size -tab"),
+                     RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"--exclude=node_modules", "-top=5",
+                                              "-save=my dump.json", "-p", "5", "-d=1",
+                                              "-EXCLUDE=-x", "-sort=size", "-tab"}));
+  // One that ends its source has no value: handed on alone and refused.
+  Tokens.clear();
+  TokenizeParameters(B("-p -since"), RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"-p", "-since"}));
+  for (const char* bare : {"-since", "-top", "--exclude", "--max-depth", "-d", "-Save"})
+    EXPECT_EQ(Refusal(bare), std::string("quorvel: ") + bare + " needs a value");
+  TokenizeParameters(B("-top 7 -from old.json -cl 4K"));
+  EXPECT_EQ(Options.topCount, 7);
+  EXPECT_EQ(S(Options.fromFile), "old.json");
+  EXPECT_EQ(Options.clusterSizeOverride, 4096);
+  EXPECT_EQ(Dir(), ".");
+  // The command line joins its arguments the same way (seen here by the form it chooses).
+  ParamStr stored = StoredDefaultParams;
+  StoredDefaultParams = BMake("");
+  char program[] = "quorvel", exclude[] = "--exclude", csv[] = "-csv", json[] = "-json";
+  char* valueLooksLikeAnOption[] = {program, json, exclude, csv};
+  EXPECT_TRUE(ExportRequested(4, valueLooksLikeAnOption));
+  EXPECT_EQ(Options.outputMode, Screen);
+  StoredDefaultParams = stored;
+}
+
+TEST_F(OptionTest, WhatTheRunWouldRefuseIsRefusedBeforeTheBannerFromEverySource) {
+  // The banner and the title are written before the tokens are applied, so the check runs
+  // ahead, in order, over the three sources as they will be applied; it applies nothing.
+  char program[] = "quorvel", top[] = "-top", five[] = "5", x[] = "-x", welcome[] = "-w",
+       depth[] = "--max-depth", two[] = "2", growth[] = "-sort=growth", since[] = "-since",
+       file[] = "f.json", name[] = "-sort=name", noSince[] = "-since=", exclude[] = "-exclude";
+  const std::string growthLine =
+      "quorvel: -sort=growth needs -since=FILE, the saved scan to count the growth from";
+  struct Case {
+    const char* stored;
+    std::vector<char*> args;
+    std::string line;  // empty: not refused
+  } cases[] = {
+      {"", {top, five, depth, two}, ""},
+      {"-x", {}, Unknown("-x")},
+      {"-p -exclude", {five}, "quorvel: -exclude needs a value"},  // never the next source's
+      {"", {top, five, x}, Unknown("-x")},
+      {"", {exclude, x}, ""},
+      {"", {top, x}, "quorvel: -top=-x is not a number from 1 to 1000"},
+      {"-w", {x}, ""},  // the welcome screen ends the run before -x is applied
+      {"-sort=bogus", {x, welcome}, Unknown("-x")},
+      {"", {growth}, growthLine},
+      {"-sort=growth", {since, file}, ""},
+      {"-sort=growth", {name}, ""},
+      {"-since=f.json", {growth, noSince}, growthLine},
+      {"-sort=growth", {welcome}, ""},
+  };
+  ParamStr stored = StoredDefaultParams;
+  for (const Case& c : cases) {
+    StoredDefaultParams = BMake(c.stored);
+    std::vector<char*> argv = {program};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::string errors;
+    CaptureErrors(&errors);
+    int code = 0;
+    try {
+      CheckParameters((int)argv.size(), argv.data());
+    } catch (const ProgramEnded& e) {
+      code = e.code;
+    }
+    CaptureErrors(nullptr);
+    EXPECT_EQ(code, c.line.empty() ? 0 : 1) << c.stored << " / " << c.line;
+    EXPECT_EQ(SplitLines(errors), c.line.empty() ? std::vector<std::string>{}
+                                                 : std::vector<std::string>{c.line});
+  }
+  StoredDefaultParams = stored;
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(Options.topCount, 0);
+  EXPECT_EQ(Options.maxDepth, 255);
+  EXPECT_EQ(Options.sortOrder, NAME);
 }
 
 TEST_F(OptionTest, ValuesThatNameFilesOrPatternsKeepThePathBudget) {
