@@ -351,6 +351,11 @@ PathStr* SavedScanOption(const BStr& upper) {
   return &Options.sinceFile;
 }
 
+// The source of the tokens being applied or checked, as a refusal names it after the token:
+// the user who typed only a directory must learn where the refused word is. Empty for the
+// command line, and for a token handed over alone.
+const char* TokenSource = "";
+
 // Ends the program when a keyword's token is longer than its option holds: a value cut to fit
 // would be another value (a pattern cut short matches other names, a file name names another
 // file), so nothing is applied and nothing is scanned.
@@ -365,7 +370,8 @@ void RefuseIfTooLong(const KeywordRow& row, size_t length) {
   std::snprintf(tail, sizeof tail, " is too long (%lu bytes, at most %lu)",
                 (unsigned long)(pathValue ? length - keywordLength : length),
                 (unsigned long)(pathValue ? (size_t)PathBudget : room));
-  WriteErrorLine(pathValue ? "the value of " : "the option ", name.data(), (int)name.size(), tail);
+  WriteErrorLine(pathValue ? "the value of " : "the option ", name.data(), (int)name.size(),
+                 (TokenSource + std::string(tail)).c_str());
   EndProgram(1);
 }
 
@@ -391,7 +397,7 @@ bool UnknownOption(const char* text, size_t length) {
 }
 
 [[noreturn]] void RefuseToken(const char* lead, const char* text, size_t length, const char* tail) {
-  WriteErrorLine(lead, text, (int)length, tail);
+  WriteErrorLine(lead, text, (int)length, (TokenSource + std::string(tail)).c_str());
   EndProgram(1);
 }
 
@@ -593,10 +599,12 @@ void SplitArgument(const char* argument, bool strayQuotes,
 }  // namespace
 
 void ParseOption(const ParamStr& token) {
+  TokenSource = "";
   ApplyToken(token.text, (size_t)token.length);
 }
 
 void ParseArgument(const char* argument, bool strayQuotes) {
+  TokenSource = "";
   SplitArgument(argument, strayQuotes, ApplyToken);
 }
 
@@ -734,6 +742,9 @@ void RefuseGrowthWithoutSince(SortOrder order, bool since) {
   EndProgram(1);
 }
 
+const char StoredSource[] = " in the stored default parameters";
+const char VariableSource[] = " in the variable QUORVEL";
+
 // What CheckParameters follows of the tokens it has seen.
 SortOrder CheckedOrder = NAME;
 bool CheckedSince = false;
@@ -753,6 +764,11 @@ void CheckTokenOf(const char* text, size_t length) {
 void CheckToken(const ParamStr& token) {
   CheckTokenOf(token.text, (size_t)token.length);
 }
+
+// A token of a parameter string, applied as its source says (ParseOption would forget it).
+void ApplySourceToken(const ParamStr& token) {
+  ApplyToken(token.text, (size_t)token.length);
+}
 }  // namespace
 
 void CheckParameters(int argc, char** argv) {
@@ -764,8 +780,11 @@ void CheckParameters(int argc, char** argv) {
   CheckedOrder = DefaultOptions.sortOrder;
   CheckedSince = false;
   CheckEnded = false;
+  TokenSource = StoredSource;
   TokenizeParameters(StoredDefaultParams, CheckToken);
+  TokenSource = VariableSource;
   if (haveVariable) TokenizeParameters(variable, CheckToken);
+  TokenSource = "";
   WalkArguments(argc, argv, CheckTokenOf);
   if (!CheckEnded) RefuseGrowthWithoutSince(CheckedOrder, CheckedSince);
 }
@@ -776,8 +795,11 @@ void ProcessParameters(int argc, char** argv) {
   bool haveVariable = ReadParameterVariable(&variable, &variableTooLong);
   if (StoredDefaultsTooLong) RefuseLongSource("the stored default parameters are");
   if (variableTooLong) RefuseLongSource("the variable QUORVEL is");
-  TokenizeParameters(StoredDefaultParams);
-  if (haveVariable) TokenizeParameters(variable);
+  TokenSource = StoredSource;
+  TokenizeParameters(StoredDefaultParams, ApplySourceToken);
+  TokenSource = VariableSource;
+  if (haveVariable) TokenizeParameters(variable, ApplySourceToken);
+  TokenSource = "";
   WalkArguments(argc, argv, ApplyToken);
   RefuseGrowthWithoutSince(Options.sortOrder, Options.sinceFile.length > 0);
   Options.readAheadThreads = ParseThreadCount(std::getenv("QUORVEL_THREADS"));

@@ -379,12 +379,18 @@ class TypedFromHabit(Report):
         # the user meant silently did not apply. du refuses them with exit 1.
         with h.Tree(dict(SMALL, **{"node_modules/f": 10})) as t:
             root = h.arg(t.root)
+            # Named with its source when that is not the command line: the user who typed
+            # only a directory learns where the word is.
             for words in (["-exlcude=node_modules"], ["-x"], ["-X", "f"]):
-                line = b"quorvel: unknown option " + words[0].encode() + b" (quorvel -? lists them)"
-                self.refused(p.run(["-cl=4096"] + words + [root], cwd=t.root), line, words)
-                self.refused(p.run([root], variable=" ".join(words), cwd=t.root), line, words)
+                for source, where in (("args", b""), ("variable", b" in the variable QUORVEL")):
+                    line = (b"quorvel: unknown option " + words[0].encode() + where +
+                            b" (quorvel -? lists them)")
+                    r = (p.run(["-cl=4096"] + words + [root], cwd=t.root) if source == "args" else
+                         p.run([root], variable=" ".join(words), cwd=t.root))
+                    self.refused(r, line, (words, source))
             self.refused(p.run([root, "-csv"], stored="-p -x", cwd=t.root),
-                         b"quorvel: unknown option -x (quorvel -? lists them)", "stored")
+                         b"quorvel: unknown option -x in the stored default parameters "
+                         b"(quorvel -? lists them)", "stored")
 
     def test_dash_question_mark_and_an_existing_directory_are_directories(self):
         # "-" and "-?" past the first argument name directories as they always did; so does a

@@ -132,8 +132,8 @@ class OptionTest : public ::testing::Test {
     EXPECT_EQ(code, 1) << token;
     return SplitLines(errors).size() == 1 ? SplitLines(errors)[0] : errors;
   }
-  static std::string Unknown(const std::string& token) {
-    return "quorvel: unknown option " + token + " (quorvel -? lists them)";
+  static std::string Unknown(const std::string& token, const std::string& source = "") {
+    return "quorvel: unknown option " + token + source + " (quorvel -? lists them)";
   }
   std::vector<std::string> Lines() const { return SplitLines(out); }
   std::string Dir() const { return S(Options.directory); }
@@ -615,8 +615,9 @@ TEST_F(OptionTest, WhatTheRunWouldRefuseIsRefusedBeforeTheBannerFromEverySource)
     std::string line;  // empty: not refused
   } cases[] = {
       {"", {top, five, depth, two}, ""},
-      {"-x", {}, Unknown("-x")},
-      {"-p -exclude", {five}, "quorvel: -exclude needs a value"},  // never the next source's
+      // A refusal names the source when it is not the command line.
+      {"-x", {}, Unknown("-x", " in the stored default parameters")},
+      {"-p -exclude", {five}, "quorvel: -exclude in the stored default parameters needs a value"},
       {"", {top, five, x}, Unknown("-x")},
       {"", {exclude, x}, ""},
       {"", {top, x}, "quorvel: -top=-x is not a number from 1 to 1000"},
