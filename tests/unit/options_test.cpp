@@ -545,7 +545,7 @@ TEST_F(OptionTest, AValueOptionWithoutItsEqualsSignTakesTheNextToken) {
 TEST_F(OptionTest, WhatTheRunWouldRefuseIsRefusedBeforeTheBannerInOrder) {
   // The banner is written before the tokens are applied: the check runs ahead over the three
   // sources as they will be applied, and applies nothing.
-  char program[] = "quorvel", top[] = "-top", five[] = "5", x[] = "-x", welcome[] = "-w",
+  char program[] = "quorvel", top[] = "-top", five[] = "5", x[] = "-x",
        growth[] = "-sort=growth", since[] = "-since", file[] = "f.json";
   const std::string growthLine =
       "quorvel: -sort=growth needs -since=FILE, the saved scan to count the growth from";
