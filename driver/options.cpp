@@ -41,18 +41,24 @@ BStr Rest(const BStr& upper, int from) {
   return BMake(upper.text + from, upper.length > from ? upper.length - from : 0);
 }
 
-void ParseSortOrder(const BStr& name) {
+// The order an upper-cased name of -sort= stands for; false for a name of none.
+bool SortOrderNamed(const BStr& name, SortOrder* order) {
   // The help screen offers "size" for the order by total size.
   if (BEquals(name, BMake("SIZE"))) {
-    Options.sortOrder = TOTAL;
-    return;
+    *order = TOTAL;
+    return true;
   }
   for (int i = 0; i < SortOrderCount; ++i) {
     if (BEquals(name, SortOrderName((SortOrder)i))) {
-      Options.sortOrder = (SortOrder)i;
-      return;
+      *order = (SortOrder)i;
+      return true;
     }
   }
+  return false;
+}
+
+void ParseSortOrder(const BStr& name) {
+  if (SortOrderNamed(name, &Options.sortOrder)) return;
   BStr message = BMake("Invalid sorting method specified - ");
   BAppend(message, name);
   PagedWriteLine(message);
@@ -161,9 +167,9 @@ int64_t ParseSizeValue(const BStr& upper) {
 }
 
 namespace {
-// ParseDepthOption on text[0..n): digits and signs have no letter case, so the token as given
-// serves, at any length.
-bool ParseDepth(const char* text, size_t n) {
+// ParseDepthOption on text[0..n) without setting anything: digits and signs have no letter
+// case, so the token as given serves, at any length.
+bool ReadDepth(const char* text, size_t n, unsigned char* depth) {
   if (n < 2 || text[0] != '-') return false;
   size_t i = 1;
   bool negative = false;
@@ -177,13 +183,36 @@ bool ParseDepth(const char* text, size_t n) {
     low = (low * 10 + (unsigned)(text[i] - '0')) & 0xFF;
   }
   if (negative) low = (256 - low) & 0xFF;
-  Options.maxDepth = low == 0 ? 255 : (unsigned char)low;
+  *depth = low == 0 ? 255 : (unsigned char)low;
+  return true;
+}
+
+// The levels of du's spellings, --max-depth=N and -d N, from text[from..length): a whole
+// number from 1 up, taken as it stands (never its low 8 bits); 255 and more is no limit, as
+// deeper levels than 254 are shown anyway.
+bool ReadLevels(const char* text, size_t length, size_t from, unsigned char* depth) {
+  if (from >= length) return false;
+  unsigned n = 0;
+  for (size_t i = from; i < length; ++i) {
+    if (!IsDigit(text[i])) return false;
+    if (n < 255) n = n * 10 + (unsigned)(text[i] - '0');
+  }
+  if (n == 0) return false;
+  *depth = n >= 255 ? 255 : (unsigned char)n;
+  return true;
+}
+
+// du's -d with its number in the same word (-d1): "-d" and digits only.
+bool IsShortDepth(const char* text, size_t length) {
+  if (length < 3 || text[0] != '-' || (text[1] != 'd' && text[1] != 'D')) return false;
+  for (size_t i = 2; i < length; ++i)
+    if (!IsDigit(text[i])) return false;
   return true;
 }
 }  // namespace
 
 bool ParseDepthOption(const BStr& upper) {
-  return ParseDepth(upper.text, (size_t)upper.length);
+  return ReadDepth(upper.text, (size_t)upper.length, &Options.maxDepth);
 }
 
 void LaunchAndExit(const BStr& target, LaunchKind kind) {
@@ -216,6 +245,7 @@ enum class Keyword {
   Exclude,
   SavedScan,
   Top,
+  Depth,
   NoWaste,
   AsPercent,
   AsValue,
@@ -253,7 +283,11 @@ const KeywordRow Keywords[] = {
     {"-CONFIG", false, Keyword::Config},    {"-MANUAL", false, Keyword::Manual},
     {"-PENWICK", false, Keyword::Penwick},  {"--EXCLUDE=", false, Keyword::Exclude},
     {"-HTML", true, Keyword::Html},         {"-TOP=", false, Keyword::Top},
-    {"-TOP:", false, Keyword::Top},
+    {"-TOP:", false, Keyword::Top},         {"-SORT:", false, Keyword::Sort},
+    {"--EXCLUDE:", false, Keyword::Exclude},
+    // The depth as du's users type it (--max-depth=N, -d N), beside -N.
+    {"--MAX-DEPTH=", false, Keyword::Depth}, {"--MAX-DEPTH:", false, Keyword::Depth},
+    {"-D=", false, Keyword::Depth},         {"-D:", false, Keyword::Depth},
 };
 
 // The options whose value names a file or a pattern: the value after the keyword may hold
@@ -296,21 +330,17 @@ void ParseExclude(const char* pattern, size_t length) {
     Options.excludes.push_back(PMake(pattern, (int)length));
 }
 
-// The value of -top=N: a whole number from 1 to MostTopEntries; nothing after the keyword drops
-// the lists an earlier source asked for. Anything else ends the program before any scan: a
-// list of another length than asked for would pass for the one asked for.
-void ParseTop(const char* token, size_t length, size_t from) {
+// The value of -top=N, from token[from..length): a whole number from 1 to MostTopEntries;
+// nothing after the keyword (0) drops the lists an earlier source asked for. False for anything
+// else, which is refused (RefuseIfMisleading): a list of another length than asked for would
+// pass for the one asked for.
+bool ReadTop(const char* token, size_t length, size_t from, int* count) {
   long n = 0;
   size_t i = from;
   for (; i < length && IsDigit(token[i]) && n <= MostTopEntries; ++i) n = n * 10 + (token[i] - '0');
-  if (i == length && (from == length || (n >= 1 && n <= MostTopEntries))) {
-    Options.topCount = (int)n;
-    return;
-  }
-  char tail[48];
-  std::snprintf(tail, sizeof tail, " is not a number from 1 to %d", MostTopEntries);
-  WriteErrorLine("", token, (int)length, tail);
-  EndProgram(1);
+  if (i != length || (from != length && (n < 1 || n > MostTopEntries))) return false;
+  *count = (int)n;
+  return true;
 }
 
 // The file a saved-scan option names: -save=, -from= or -since= (or their ':' spellings), by
@@ -320,6 +350,11 @@ PathStr* SavedScanOption(const BStr& upper) {
   if (upper.text[2] == 'R') return &Options.fromFile;
   return &Options.sinceFile;
 }
+
+// The source of the tokens being applied or checked, as a refusal names it after the token:
+// the user who typed only a directory must learn where the refused word is. Empty for the
+// command line, and for a token handed over alone.
+const char* TokenSource = "";
 
 // Ends the program when a keyword's token is longer than its option holds: a value cut to fit
 // would be another value (a pattern cut short matches other names, a file name names another
@@ -335,8 +370,65 @@ void RefuseIfTooLong(const KeywordRow& row, size_t length) {
   std::snprintf(tail, sizeof tail, " is too long (%lu bytes, at most %lu)",
                 (unsigned long)(pathValue ? length - keywordLength : length),
                 (unsigned long)(pathValue ? (size_t)PathBudget : room));
-  WriteErrorLine(pathValue ? "the value of " : "the option ", name.data(), (int)name.size(), tail);
+  WriteErrorLine(pathValue ? "the value of " : "the option ", name.data(), (int)name.size(),
+                 (TokenSource + std::string(tail)).c_str());
   EndProgram(1);
+}
+
+// The value option a token is without its '=' (-top, --exclude, -save, -d), as the row of its
+// KEY= spelling; null for any other token. Such a token takes the next one as its value
+// (JoinValue); a flag such as -p or -tab never does.
+const KeywordRow* BareValueOption(const BStr& upper) {
+  if (upper.length < 2 || upper.length >= BStrCapacity) return nullptr;
+  BStr spelled = upper;
+  BAppendChar(spelled, '=');
+  const KeywordRow* row = FindKeyword(spelled);
+  return row && !row->whole && (int)std::strlen(row->keyword) == spelled.length ? row : nullptr;
+}
+
+// Whether a token that is neither an option nor a depth is an unknown option: it begins with
+// "-" and names no existing directory. "-" alone and "-?" are directories, as they always were
+// (a help request is only ever the first argument); any other directory whose name looks like
+// an option is reached as ./-x. Past PathBudget bytes it is a path that the run refuses as
+// too long.
+bool UnknownOption(const char* text, size_t length) {
+  if (length < 2 || text[0] != '-' || (length == 2 && text[1] == '?')) return false;
+  return length <= (size_t)PathBudget && !DirectoryExists(PMake(text, (int)length));
+}
+
+[[noreturn]] void RefuseToken(const char* lead, const char* text, size_t length, const char* tail) {
+  WriteErrorLine(lead, text, (int)length, (TokenSource + std::string(tail)).c_str());
+  EndProgram(1);
+}
+
+// Ends the program with one line on standard error and code 1 for a token that would mislead
+// if it were applied: one longer than its option holds, a value its option cannot take, a
+// value option without a value, or an unknown option (a mistyped one, or one of another
+// program's, such as du's -x, would have named a directory and let the run go on without it).
+// Returns the keyword row the token matches, if any. Changes nothing.
+const KeywordRow* RefuseIfMisleading(const char* text, size_t length, const BStr& upper) {
+  unsigned char depth;
+  if (const KeywordRow* row = FindKeyword(upper)) {
+    RefuseIfTooLong(*row, length);
+    size_t from = std::strlen(row->keyword);
+    int count;
+    if (row->kind == Keyword::Top && !ReadTop(text, length, from, &count)) {
+      char tail[48];
+      std::snprintf(tail, sizeof tail, " is not a number from 1 to %d", MostTopEntries);
+      RefuseToken("", text, length, tail);
+    }
+    if (row->kind == Keyword::Depth && !ReadLevels(text, length, from, &depth))
+      RefuseToken("", text, length, " is not a number of levels from 1 up");
+    return row;
+  }
+  if (BareValueOption(upper)) RefuseToken("", text, length, " needs a value");
+  if (IsShortDepth(text, length)) {
+    if (!ReadLevels(text, length, 2, &depth))
+      RefuseToken("", text, length, " is not a number of levels from 1 up");
+  } else if (!ReadDepth(text, length, &depth) && UnknownOption(text, length)) {
+    RefuseToken("unknown option ", text, length, " (quorvel -? lists them)");
+  }
+  return nullptr;
 }
 
 // A token that is no option and no depth: the directory to report, replacing any before. A
@@ -345,10 +437,6 @@ void RefuseIfTooLong(const KeywordRow& row, size_t length) {
 void NameDirectory(const char* text, size_t length) {
   Options.directoryTooLong = length > (size_t)PathBudget;
   Options.directory = PMake(text, length < (size_t)PathCapacity ? (int)length : PathCapacity);
-  // An option mistyped, or typed as another program spells it (--max-depth=1, -x), would
-  // otherwise pass silently as a directory and be replaced by the next one.
-  if (text[0] == '-' && !Options.directoryTooLong && !DirectoryExists(Options.directory))
-    WriteErrorLine("unknown option ", text, (int)length, " (quorvel -? lists the options)");
 }
 
 void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, size_t length);
@@ -356,12 +444,16 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
 // Applies the token text[0..length): the one routine behind ParseOption and ParseArgument.
 void ApplyToken(const char* text, size_t length) {
   BStr upper = UpperHead(text, length);
-  if (const KeywordRow* row = FindKeyword(upper)) {
-    RefuseIfTooLong(*row, length);
+  if (const KeywordRow* row = RefuseIfMisleading(text, length, upper)) {
     ApplyKeyword(*row, upper, text, length);
-  } else if (!ParseDepth(text, length)) {
-    NameDirectory(text, length);
+    return;
   }
+  unsigned char depth;
+  if (ReadDepth(text, length, &depth) ||
+      (IsShortDepth(text, length) && ReadLevels(text, length, 2, &depth)))
+    Options.maxDepth = depth;
+  else
+    NameDirectory(text, length);
 }
 
 // A keyword's effect; the token fits its option (RefuseIfTooLong), so upper holds all of it
@@ -426,7 +518,10 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
       break;
     }
     case Keyword::Top:
-      ParseTop(text, length, std::strlen(row.keyword));
+      ReadTop(text, length, std::strlen(row.keyword), &Options.topCount);
+      break;
+    case Keyword::Depth:
+      ReadLevels(text, length, std::strlen(row.keyword), &Options.maxDepth);
       break;
     case Keyword::NoWaste:
       ShowWaste = false;
@@ -464,12 +559,10 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
 // Whether the token text[0..length) is neither an option nor a depth, and so would name the
 // directory. Changes nothing.
 bool WouldNameDirectory(const char* text, size_t length) {
-  if (FindKeyword(UpperHead(text, length))) return false;
-  if (length < 2 || text[0] != '-') return true;
-  unsigned char depth = Options.maxDepth;
-  bool isDepth = ParseDepth(text, length);
-  Options.maxDepth = depth;
-  return !isDepth;
+  BStr upper = UpperHead(text, length);
+  if (FindKeyword(upper) || BareValueOption(upper) || IsShortDepth(text, length)) return false;
+  unsigned char depth;
+  return !ReadDepth(text, length, &depth);
 }
 
 // Hands each argument that one command-line argument stands for to apply: the argument whole,
@@ -506,10 +599,12 @@ void SplitArgument(const char* argument, bool strayQuotes,
 }  // namespace
 
 void ParseOption(const ParamStr& token) {
+  TokenSource = "";
   ApplyToken(token.text, (size_t)token.length);
 }
 
 void ParseArgument(const char* argument, bool strayQuotes) {
+  TokenSource = "";
   SplitArgument(argument, strayQuotes, ApplyToken);
 }
 
@@ -526,23 +621,78 @@ int ParseThreadCount(const char* value) {
 
 void TokenizeParameters(const ParamStr& text, void (*apply)(const ParamStr& token)) {
   bool quoted = false;
-  ParamStr pending;
+  // option: a value option written without its '=', waiting for its value (see JoinValue).
+  ParamStr pending, option;
   BClear(pending);
+  BClear(option);
+  auto emit = [&]() {
+    if (pending.length == 0) return;
+    if (option.length > 0) {
+      // Never longer than the text: the '=' stands where a separator stood.
+      BAppendChar(option, '=');
+      BAppend(option, pending);
+      BClear(pending);
+      ParamStr token = option;
+      BClear(option);
+      apply(token);
+      return;
+    }
+    if (BareValueOption(UpperHead(pending.text, (size_t)pending.length)))
+      option = pending;
+    else
+      apply(pending);
+    BClear(pending);
+  };
   for (int i = 0; i < text.length; ++i) {
     unsigned char c = (unsigned char)text.text[i];
     if (c == '"') {
       quoted = !quoted;
     } else if (!quoted && (c == ' ' || c == 0x08 || c == 0xFF)) {
-      if (pending.length > 0) apply(pending);
-      BClear(pending);
+      emit();
     } else {
       BAppendChar(pending, (char)c);
     }
   }
-  if (pending.length > 0) apply(pending);
+  emit();
+  // A value option that ends the text has no value: handed on alone, it is refused.
+  if (option.length > 0) apply(option);
 }
 
 namespace {
+// A value option written without its '=' takes the token after it as its value, whatever that
+// holds, as GNU tools take it: --exclude node_modules, -top 5, -save FILE. The two are handed
+// on as the one token KEY=VALUE; a value option that ends its source is handed on alone, and
+// refused there. A value never comes from the next source. (TokenizeParameters joins the
+// tokens of a string the same way.)
+struct ValueJoin {
+  void (*apply)(const char* text, size_t length);
+  std::string option;  // the value option waiting for its value, as given; empty: none
+};
+ValueJoin Joining;
+
+void JoinValue(const char* text, size_t length) {
+  if (!Joining.option.empty()) {
+    std::string token = Joining.option + '=' + std::string(text, length);
+    Joining.option.clear();
+    Joining.apply(token.data(), token.size());
+  } else if (BareValueOption(UpperHead(text, length))) {
+    Joining.option.assign(text, length);
+  } else {
+    Joining.apply(text, length);
+  }
+}
+
+// Hands every token of the command-line arguments to apply in order, joined as JoinValue joins
+// them.
+void WalkArguments(int argc, char** argv, void (*apply)(const char* text, size_t length)) {
+  Joining = ValueJoin{apply, {}};
+  for (int i = 1; i < argc; ++i) SplitArgument(argv[i], ArgumentQuotesAreStray, JoinValue);
+  if (Joining.option.empty()) return;
+  std::string alone;
+  alone.swap(Joining.option);
+  apply(alone.data(), alone.size());
+}
+
 OutputMode FormSoFar = Screen;  // the form the tokens seen so far choose (ExportRequested)
 bool FormScanEnded = false;     // a token that ends the program was seen
 
@@ -569,7 +719,7 @@ bool ExportRequested(int argc, char** argv) {
   ParamStr variable;
   bool tooLong = false;
   if (ReadParameterVariable(&variable, &tooLong)) TokenizeParameters(variable, NoteForm);
-  for (int i = 1; i < argc; ++i) SplitArgument(argv[i], ArgumentQuotesAreStray, NoteFormOf);
+  WalkArguments(argc, argv, NoteFormOf);
   return !FormScanEnded && IsExport(FormSoFar);
 }
 
@@ -582,7 +732,62 @@ void RefuseLongSource(const char* source) {
   WriteErrorLine(source, "", 0, tail);
   EndProgram(1);
 }
+
+// The growth order needs a saved scan to grow from; without one it would pass for the order by
+// name.
+void RefuseGrowthWithoutSince(SortOrder order, bool since) {
+  if (order != GROWTH || since) return;
+  WriteErrorLine("-sort=growth needs -since=FILE, the saved scan to count the growth from", "", 0,
+                 "");
+  EndProgram(1);
+}
+
+const char StoredSource[] = " in the stored default parameters";
+const char VariableSource[] = " in the variable QUORVEL";
+
+// What CheckParameters follows of the tokens it has seen.
+SortOrder CheckedOrder = NAME;
+bool CheckedSince = false;
+bool CheckEnded = false;  // a token that ends the program was seen: nothing after it applies
+
+void CheckTokenOf(const char* text, size_t length) {
+  if (CheckEnded) return;
+  BStr upper = UpperHead(text, length);
+  const KeywordRow* row = RefuseIfMisleading(text, length, upper);
+  if (!row) return;
+  if (row->kind == Keyword::Sort) SortOrderNamed(Rest(upper, 6), &CheckedOrder);
+  if (row->kind == Keyword::SavedScan && SavedScanOption(upper) == &Options.sinceFile)
+    CheckedSince = length > std::strlen(row->keyword);
+  if (EndsProgram(row->kind)) CheckEnded = true;
+}
+
+void CheckToken(const ParamStr& token) {
+  CheckTokenOf(token.text, (size_t)token.length);
+}
+
+// A token of a parameter string, applied as its source says (ParseOption would forget it).
+void ApplySourceToken(const ParamStr& token) {
+  ApplyToken(token.text, (size_t)token.length);
+}
 }  // namespace
+
+void CheckParameters(int argc, char** argv) {
+  ParamStr variable;
+  bool variableTooLong = false;
+  bool haveVariable = ReadParameterVariable(&variable, &variableTooLong);
+  if (StoredDefaultsTooLong) RefuseLongSource("the stored default parameters are");
+  if (variableTooLong) RefuseLongSource("the variable QUORVEL is");
+  CheckedOrder = DefaultOptions.sortOrder;
+  CheckedSince = false;
+  CheckEnded = false;
+  TokenSource = StoredSource;
+  TokenizeParameters(StoredDefaultParams, CheckToken);
+  TokenSource = VariableSource;
+  if (haveVariable) TokenizeParameters(variable, CheckToken);
+  TokenSource = "";
+  WalkArguments(argc, argv, CheckTokenOf);
+  if (!CheckEnded) RefuseGrowthWithoutSince(CheckedOrder, CheckedSince);
+}
 
 void ProcessParameters(int argc, char** argv) {
   ParamStr variable;
@@ -590,9 +795,13 @@ void ProcessParameters(int argc, char** argv) {
   bool haveVariable = ReadParameterVariable(&variable, &variableTooLong);
   if (StoredDefaultsTooLong) RefuseLongSource("the stored default parameters are");
   if (variableTooLong) RefuseLongSource("the variable QUORVEL is");
-  TokenizeParameters(StoredDefaultParams);
-  if (haveVariable) TokenizeParameters(variable);
-  for (int i = 1; i < argc; ++i) ParseArgument(argv[i]);
+  TokenSource = StoredSource;
+  TokenizeParameters(StoredDefaultParams, ApplySourceToken);
+  TokenSource = VariableSource;
+  if (haveVariable) TokenizeParameters(variable, ApplySourceToken);
+  TokenSource = "";
+  WalkArguments(argc, argv, ApplyToken);
+  RefuseGrowthWithoutSince(Options.sortOrder, Options.sinceFile.length > 0);
   Options.readAheadThreads = ParseThreadCount(std::getenv("QUORVEL_THREADS"));
   RunDirectory();
 }

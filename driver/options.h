@@ -48,8 +48,17 @@ extern RunOptions Options;
 extern const RunOptions DefaultOptions;
 
 // Reads the stored string, the environment variable and the command-line arguments in that
-// order, applies every token, then runs the report once.
+// order, applies every token, then runs the report once. -sort=growth without -since= is
+// refused there (one line on standard error, code 1): it would pass for the order by name.
 void ProcessParameters(int argc, char** argv);
+
+// Refuses ahead of the run, before anything is written for it, every token of the three
+// sources that ProcessParameters would refuse (ParseOption), and -sort=growth without -since=,
+// each with the line and the code 1 it would end the program with there: so a refused run
+// writes nothing on standard output. Follows the tokens as they will be applied, in order, up
+// to one that ends the program (the welcome screen, a launch), after which none is applied.
+// Applies nothing.
+void CheckParameters(int argc, char** argv);
 
 // Whether the tokens of the three sources choose an export (-csv, -json or -html) as the report's
 // form, as parsing them will: the last form option wins, and a token that ends the program
@@ -58,12 +67,16 @@ void ProcessParameters(int argc, char** argv);
 bool ExportRequested(int argc, char** argv);
 
 // Applies one token: sets an option or a display switch, writes a message, or ends the program
-// (the welcome screen and the launch options). A token that is no option names the directory;
-// when it begins with "-" and names no existing directory, it is also said on standard error
-// ("quorvel: unknown option TOKEN (quorvel -? lists the options)"). Nothing is cut: a token
-// longer than its option holds (255 bytes; for a value that names a file or a pattern, such as
-// -exclude=, PathBudget bytes after the keyword) is refused with a line on standard error
-// naming the option, and the program ends with code 1 before any scan.
+// (the welcome screen and the launch options). A token that is no option names the directory.
+// These end the program with one line on standard error and code 1, applying nothing:
+// - a token that begins with "-" and is no option, unless it is "-" alone, "-?" or the name of
+//   an existing directory ("quorvel: unknown option TOKEN (quorvel -? lists them)");
+// - a value option without its value (-top alone: "quorvel: -top needs a value");
+// - a token longer than its option holds (255 bytes; for a value that names a file or a
+//   pattern, such as -exclude=, PathBudget bytes after the keyword): nothing is cut;
+// - a value its option cannot take (-top=, --max-depth=).
+// Every value option takes ':' for '=' (-sort:size). The sources join a value option written
+// without its '=' to the token after it (TokenizeParameters, ProcessParameters).
 void ParseOption(const ParamStr& token);
 
 // Applies one command-line argument, whole, as ParseOption applies a token. With strayQuotes
@@ -76,7 +89,9 @@ void ParseArgument(const char* argument, bool strayQuotes = ArgumentQuotesAreStr
 
 // Splits a parameter string into tokens at blanks, backspaces and 0xFF bytes outside double
 // quotes (the quotes are dropped; a token is never longer than the text) and hands each to
-// apply.
+// apply. A value option written without its '=' (-top, -exclude, -save, -d, ...) and the token
+// after it are handed on as one token, KEY=VALUE, as GNU tools take "-top 5"; one that ends
+// the text is handed on alone.
 void TokenizeParameters(const ParamStr& text, void (*apply)(const ParamStr& token) = ParseOption);
 
 // The reading threads a QUORVEL_THREADS value asks for: a whole number from 1 to 256. 0 (the

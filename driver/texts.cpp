@@ -107,6 +107,9 @@ void ShowBanner(int argc, char** argv) {
   // count; a directory of either name is still reachable as ./-h.
   bool help = std::strchr(first, '?') != nullptr || std::strcmp(first, "--help") == 0 ||
               std::strcmp(first, "-h") == 0;
+  // A token the run would refuse is refused here, before the banner: a refused run writes
+  // nothing on standard output.
+  if (!help) CheckParameters(argc, argv);
   // An export is the whole of standard output, for another program to load: no banner, no
   // pauses, and every message up to the report goes to standard error.
   if (!help && ExportRequested(argc, argv)) {

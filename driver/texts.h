@@ -5,6 +5,8 @@
 // Loads the stored defaults, then writes the banner line and an empty line; when the first
 // command-line argument holds a '?' or is --help or -h, the help screen follows and the program
 // ends (code 0). A first argument --version writes the banner line alone and ends (code 0).
+// Otherwise a parameter the run would refuse ends the program first, with nothing written on
+// standard output (CheckParameters).
 // When the parameters choose an export (-csv, -json), writes nothing, turns paging off and
 // sends what is written before the report to standard error. Called once, before any parameter
 // is parsed.

@@ -1,9 +1,11 @@
 // The parameter tokenizer and the option parser on any parameter string or argument list:
 // tokens are never empty, never hold a quote and are never cut, and without quotes they are
-// exactly the blank-, backspace- and 0xFF-separated words; after any tokens every setting stays
-// within its range (a pattern within the path budget, a directory past it marked), the welcome
-// and launch options end the program (caught here) with code 0 after handing the launcher a
-// well-formed target, and only a token too long for its option ends it with code 1, saying so.
+// exactly the blank-, backspace- and 0xFF-separated words, a value option and the word after
+// it joined by "="; after any tokens every setting stays within its range (a pattern within
+// the path budget, a directory past it marked), the welcome and launch options end the program
+// (caught here) with code 0 after handing the launcher a well-formed target, and only a token
+// refused (too long for its option, a value its option cannot take or lacks, an unknown
+// option) ends it with code 1, saying so.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,7 +69,7 @@ void CheckSettings() {
   FUZZ_CHECK(Options.minSize >= 0);
   FUZZ_CHECK(Options.clusterSizeOverride >= 0 && Options.clusterSizeOverride <= 65536);
   FUZZ_CHECK(Options.outputMode <= Html);
-  FUZZ_CHECK(Options.sortOrder >= NONE && Options.sortOrder <= FILES);
+  FUZZ_CHECK(Options.sortOrder >= NONE && Options.sortOrder <= GROWTH);
   FUZZ_CHECK(WellFormed(Options.directory));
   FUZZ_CHECK(Options.directoryTooLong == (Options.directory.length > PathBudget));
   for (const PathStr& pattern : Options.excludes)
@@ -124,7 +126,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           bytes += t.size();
         }
         FUZZ_CHECK(bytes <= text.size() - quotes);
-        if (quotes == 0) FUZZ_CHECK(Tokens == Words(text));
+        if (quotes == 0) {
+          // Each token is a word, or a word and the next joined by "=" (-top 5: -top=5).
+          std::vector<std::string> words = Words(text);
+          size_t w = 0;
+          for (const std::string& t : Tokens) {
+            FUZZ_CHECK(w < words.size());
+            if (t == words[w]) {
+              ++w;
+            } else {
+              FUZZ_CHECK(w + 1 < words.size() && t == words[w] + "=" + words[w + 1]);
+              w += 2;
+            }
+          }
+          FUZZ_CHECK(w == words.size());
+        }
         break;
       }
       default: {
@@ -135,10 +151,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   } catch (const ProgramEnded& e) {
-    // 1 only for a token refused as too long or a -top= count out of its range, which is
-    // said, and nothing was launched.
-    bool refused = errors.find(" is too long (") != std::string::npos ||
-                   errors.find(" is not a number from 1 to ") != std::string::npos;
+    // 1 only for a refused token, which is said, and nothing was launched.
+    bool refused = false;
+    for (const char* said : {" is too long (", " is not a number from 1 to ", "unknown option ",
+                             " needs a value", " is not a number of levels from 1 up"})
+      refused |= errors.find(said) != std::string::npos;
     FUZZ_CHECK(e.code == 0 || (e.code == 1 && refused && Launches == 0));
     ended = true;
   }

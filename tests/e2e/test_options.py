@@ -370,17 +370,71 @@ class TypedFromHabit(Report):
             self.assertEqual(self.names(p.report_body(self, r)), [b"keep"])
             self.assertEqual(r.stderr, b"")
 
-    def test_an_unknown_option_is_said_and_the_run_goes_on(self):
-        # A mistyped option used to pass as a directory, replaced by the next one, without a
-        # word. A directory whose name begins with "-" is still named without one.
-        with h.Tree(dict(SMALL, **{"-named/f": 10})) as t:
-            plain = p.report_body(self, p.run(["-cl=4096", h.arg(t.root)]))
-            r = p.run(["-cl=4096", "--max-depth=1", "-exlude=x", "-named", h.arg(t.root)],
-                      cwd=t.root)
-            self.assertEqual(p.report_body(self, r)[:-5], plain[:-5])
-            tail = b" (quorvel -? lists the options)"
-            self.assertEqual(h.lines(r.stderr), [b"quorvel: unknown option --max-depth=1" + tail,
-                                                 b"quorvel: unknown option -exlude=x" + tail])
+    def refused(self, r, line, what):
+        """A run refused before anything was written on standard output, with one line."""
+        self.assertEqual((r.returncode, r.stdout, h.lines(r.stderr)), (1, b"", [line]), what)
+
+    def test_an_unknown_option_ends_the_run_before_anything_from_every_source(self):
+        # Each was a line on the error output, then the full report with exit 0: the exclusion
+        # the user meant silently did not apply. du refuses them with exit 1.
+        with h.Tree(dict(SMALL, **{"node_modules/f": 10})) as t:
+            root = h.arg(t.root)
+            # Named with its source when that is not the command line.
+            for words in (["-exlcude=node_modules"], ["-x"], ["-X", "f"]):
+                line = b"quorvel: unknown option " + words[0].encode() + b"%s (quorvel -? lists them)"
+                self.refused(p.run(["-cl=4096"] + words + [root], cwd=t.root), line % b"", words)
+                self.refused(p.run([root], variable=" ".join(words), cwd=t.root),
+                             line % b" in the variable QUORVEL", words)
+            self.refused(p.run([root, "-csv"], stored="-p -x", cwd=t.root),
+                         b"quorvel: unknown option -x in the stored default parameters "
+                         b"(quorvel -? lists them)", "stored")
+
+    def test_dash_and_an_existing_directory_are_directories(self):
+        # "-" names a directory as it always did, and so does one whose name looks like an
+        # option, which ./-x always reaches. (A later "-?": test_texts.)
+        with h.Tree({"-x/f": 10, "-/f": 10}) as t:
+            for word, name in (("-x", "-x"), ("." + h.SEP + "-x", "-x"), ("-", "-")):
+                body = self.report(["-cl=4096", word], cwd=t.root)
+                self.assertTrue(tree_lines(body)[0].endswith(h.shown(t.path(name)).encode()),
+                                (word, body))
+
+    def test_a_value_option_takes_the_next_word_as_gnu_tools_do(self):
+        # --exclude node_modules reported ON node_modules; -top 5 reported a directory named 5.
+        with h.Tree({"node_modules/f": 10, "keep/f": 9000, "5/f": 10}) as t:
+            root = h.arg(t.root)
+            body = self.report(["-cl=4096", "--exclude", "node_modules", root])
+            self.assertEqual(self.names(body), [b"5", b"keep"])
+            body = self.report(["-cl=4096", "-top", "5"], cwd=t.root)
+            self.assertEqual(self.names(body), [b"5", b"keep", b"node_modules"])
+            self.assertIn(b"Largest files:", body)
+            dump = t.path("scan.json")
+            self.report(["-save", dump, root])
+            with open(dump, "rb") as f:
+                self.assertTrue(f.read().startswith(b"[1,"))
+            # From the variable, with ':' for '=' in every value option.
+            for variable in ("-exclude node_modules", "-exclude:node_modules",
+                             "--exclude:node_modules -sort:size"):
+                self.assertEqual(self.names(self.report(["-cl=4096", root], variable=variable)),
+                                 [b"keep", b"5"] if "size" in variable else [b"5", b"keep"])
+            self.refused(p.run([root, "-top"]), b"quorvel: -top needs a value", "-top")
+
+    def test_du_depth_spellings_set_the_depth(self):
+        with h.Tree(SMALL) as t:
+            root = h.arg(t.root)
+            one = tree_lines(self.report([root, "-cl=4096", "-1"]))
+            self.assertEqual(len(one), 3)
+            for words in (["-d", "1"], ["--max-depth=1"], ["--max-depth", "1"], ["-d1"]):
+                self.assertEqual(tree_lines(self.report([root, "-cl=4096"] + words)), one, words)
+            self.assertEqual(tree_lines(self.report([root, "-cl=4096"], variable="-d:1")), one)
+            self.refused(p.run([root, "--max-depth=0"]),
+                         b"quorvel: --max-depth=0 is not a number of levels from 1 up", "0")
+
+    def test_growth_order_without_since_is_refused(self):
+        # It silently sorted by name.
+        line = b"quorvel: -sort=growth needs -since=FILE, the saved scan to count the growth from"
+        with h.Tree(SMALL) as t:
+            self.refused(p.run([h.arg(t.root), "-sort=growth"]), line, "command line")
+            self.refused(p.run([h.arg(t.root)], variable="-sort:growth"), line, "variable")
 
     def test_a_bad_thread_count_is_said_once_and_the_default_is_used(self):
         # QUORVEL_THREADS=abc, 0 and 999 were taken silently. Windows reads in line whatever it
@@ -411,10 +465,7 @@ class TypedFromHabit(Report):
                     ("-exclude=" + "x" * 4096, b"the value of -exclude= is too long (4096 bytes, "
                                                b"at most 4095)"),
                     ("-sort=" + "x" * 300, b"the option -sort= is too long (306 bytes, at most 255)")):
-                r = p.run([h.arg(t.root), token])
-                self.assertEqual(r.returncode, 1, line)
-                self.assertEqual(h.lines(r.stderr), [b"quorvel: " + line])
-                self.assertEqual(h.lines(r.stdout), [p.BANNER, b""])
+                self.refused(p.run([h.arg(t.root), token]), b"quorvel: " + line, line)
 
     @unittest.skipUnless(h.WINDOWS, "a name never holds a double quote on Windows alone")
     def test_a_quoted_folder_ending_in_a_backslash_reports_that_folder(self):

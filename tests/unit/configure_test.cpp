@@ -141,13 +141,13 @@ TEST_F(Configuration, WordsThatEndEveryRunOrGiveAMessageAreDoubtful) {
   EXPECT_EQ(Explain("-welcome")[0],
             "  -welcome      ends every run of Quorvel here: it shows the welcome screen, and "
             "nothing after it is applied");
-  // An option mistyped is said as a run says it; du's spelling of an exclusion is taken.
+  // An option mistyped is refused as a run refuses it; du's spelling of an exclusion is taken.
   doubtful = false;
-  EXPECT_EQ(Explain("-exlude=x --exclude=x", &doubtful),
+  EXPECT_EQ(Explain("--exclude=x -exlude=x", &doubtful),
             (std::vector<std::string>{
-                "  -exlude=x     Quorvel says \"unknown option -exlude=x (quorvel -? lists the "
-                "options)\"; reports on the directory -exlude=x (a later directory wins)",
                 "  --exclude=x   leaves out the directories and files that match x",
+                "  -exlude=x     Quorvel refuses it: \"unknown option -exlude=x (quorvel -? lists "
+                "them)\"; every run ends there with exit code 1",
             }));
   EXPECT_TRUE(doubtful);
   // A word longer than its option holds ends every run, with exit code 1.

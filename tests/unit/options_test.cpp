@@ -118,6 +118,17 @@ class OptionTest : public ::testing::Test {
     ADD_FAILURE() << token << " did not end the program";
     return -1;
   }
+  // What a token that must be refused (code 1) writes on standard error, without its line end.
+  std::string Refusal(const std::string& token) {
+    std::string errors;
+    CaptureErrors(&errors);
+    EXPECT_EQ(ExitCodeOf([&] { ParseArgument(token.c_str()); }), 1) << token;
+    CaptureErrors(nullptr);
+    return errors.substr(0, errors.size() - std::string(PlatformLineEnd).size());
+  }
+  static std::string Unknown(const std::string& token, const std::string& source = "") {
+    return "quorvel: unknown option " + token + source + " (quorvel -? lists them)";
+  }
   std::vector<std::string> Lines() const { return SplitLines(out); }
   std::string Dir() const { return S(Options.directory); }
   // The exit code of a call that must end the program.
@@ -203,9 +214,8 @@ TEST_F(OptionTest, TreeCharOptionsAreWholeWords) {
   EXPECT_TRUE(BEquals(TreeChars, GraphicTreeChars));
   Parse("-C-");
   EXPECT_TRUE(BEquals(TreeChars, PlainTreeChars));
-  Parse("-c+x");  // no prefix match: a directory name
+  EXPECT_EQ(Refusal("-c+x"), Unknown("-c+x"));  // no prefix match
   EXPECT_TRUE(BEquals(TreeChars, PlainTreeChars));
-  EXPECT_EQ(Dir(), "-c+x");
 }
 
 TEST_F(OptionTest, SortAcceptsTheSixNamesInAnyCase) {
@@ -244,9 +254,8 @@ TEST_F(OptionTest, SortBySizeAsTheHelpScreenNamesItIsTheTotalOrder) {
 
 TEST_F(OptionTest, PagingOffOnlyForTheWholeWord) {
   PagingEnabled = true;
-  Parse("-px");
+  EXPECT_EQ(Refusal("-px"), Unknown("-px"));
   EXPECT_TRUE(PagingEnabled);
-  EXPECT_EQ(Dir(), "-px");
   Parse("-p");
   EXPECT_FALSE(PagingEnabled);
 }
@@ -259,8 +268,7 @@ TEST_F(OptionTest, MinimumSizeTakesBothSeparatorsAndSuffixes) {
   EXPECT_EQ(Options.minSize, 2097152);
   Parse("-SIZE=");
   EXPECT_EQ(Options.minSize, 0);
-  Parse("-size");  // no separator: not the option
-  EXPECT_EQ(Dir(), "-size");
+  EXPECT_EQ(Refusal("-size"), "quorvel: -size needs a value");  // in one word it has none
   Parse("-size=-3k");
   EXPECT_EQ(Options.minSize, 3072);
 }
@@ -293,9 +301,8 @@ TEST_F(OptionTest, OutputFormsMatchByPrefix) {
   }
   Parse("-commas");
   EXPECT_EQ(Options.outputMode, Comma);
-  Parse("-comm");  // too short for the prefix: a directory
+  EXPECT_EQ(Refusal("-comm"), Unknown("-comm"));  // too short for the prefix
   EXPECT_EQ(Options.outputMode, Comma);
-  EXPECT_EQ(Dir(), "-comm");
 }
 
 TEST_F(OptionTest, ExportsAndUnitsAreWholeWords) {
@@ -308,15 +315,13 @@ TEST_F(OptionTest, ExportsAndUnitsAreWholeWords) {
   EXPECT_EQ(Options.outputMode, Html);
   Parse("-tab");
   EXPECT_EQ(Options.outputMode, Tab);
-  Parse("-csvfiles");
+  EXPECT_EQ(Refusal("-csvfiles"), Unknown("-csvfiles"));
   EXPECT_EQ(Options.outputMode, Tab);
-  EXPECT_EQ(Dir(), "-csvfiles");
   bool units = ShowUnits;
   Parse("-Units");
   EXPECT_TRUE(ShowUnits);
-  Parse("-unitsx");
+  EXPECT_EQ(Refusal("-unitsx"), Unknown("-unitsx"));
   EXPECT_TRUE(ShowUnits);
-  EXPECT_EQ(Dir(), "-unitsx");
   Parse("-bytes");
   EXPECT_FALSE(ShowUnits);
   ShowUnits = units;
@@ -336,8 +341,7 @@ TEST_F(OptionTest, ExcludePatternsKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
   EXPECT_TRUE(Options.excludes.empty());
   Parse("-exclude=x");
   EXPECT_EQ(Options.excludes.size(), 1u);
-  Parse("-excludex");  // neither "=" nor ":": a directory
-  EXPECT_EQ(Dir(), "-excludex");
+  EXPECT_EQ(Refusal("-excludex"), Unknown("-excludex"));  // neither "=" nor ":"
   EXPECT_EQ(Options.excludes.size(), 1u);
 }
 
@@ -485,8 +489,7 @@ TEST_F(OptionTest, SavedScanFilesKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
   EXPECT_EQ(S(Options.sinceFile), "-");
   Parse("-from=");
   EXPECT_EQ(Options.fromFile.length, 0);
-  Parse("-sincex");  // neither "=" nor ":": a directory
-  EXPECT_EQ(Dir(), "-sincex");
+  EXPECT_EQ(Refusal("-sincex"), Unknown("-sincex"));  // neither "=" nor ":"
   EXPECT_EQ(S(Options.sinceFile), "-");
   // A file named on the command line may be as long as a path; the token alone is cut at 255.
   std::string longName = "-save=" + std::string(300, 'f') + ".json";
@@ -503,54 +506,82 @@ TEST_F(OptionTest, SavedScanFilesKeepTheirCaseAndAnEmptyOneDropsTheEarlier) {
       << errors;
 }
 
-TEST_F(OptionTest, UnmatchedTokensBecomeTheDirectoryAsGiven) {
-  std::string errors;
-  CaptureErrors(&errors);
+TEST_F(OptionTest, AnUnknownOptionIsRefusedUnlessItNamesADirectory) {
   Parse("-?");  // help is only a first-argument matter
   EXPECT_EQ(Dir(), "-?");
-  Parse("-x");
-  EXPECT_EQ(Dir(), "-x");
   Parse("-");
   EXPECT_EQ(Dir(), "-");
-  Parse("My Dir");
-  EXPECT_EQ(Dir(), "My Dir");
-  Parse("-pen");  // shorter than -PENWICK and not -P: a name
-  EXPECT_EQ(Dir(), "-pen");
-  CaptureErrors(nullptr);
-  EXPECT_EQ(Options.maxDepth, 255);
-  EXPECT_TRUE(out.empty());
-  // Those that begin with "-" and name no directory are said on standard error, each once.
-  const char* tail = " (quorvel -? lists the options)";
-  EXPECT_EQ(SplitLines(errors),
-            (std::vector<std::string>{std::string("quorvel: unknown option -?") + tail,
-                                      std::string("quorvel: unknown option -x") + tail,
-                                      std::string("quorvel: unknown option -") + tail,
-                                      std::string("quorvel: unknown option -pen") + tail}));
-}
-
-TEST_F(OptionTest, OptionsTypedAsOtherProgramsSpellThemAreSaidOrTaken) {
-  std::string errors;
-  CaptureErrors(&errors);
-  // du's spelling of an exclusion is taken; its other options are no options here.
-  Parse("--exclude=node_modules");
-  ASSERT_EQ(Options.excludes.size(), 1u);
-  EXPECT_EQ(S(Options.excludes[0]), "node_modules");
-  Parse("--EXCLUDE=");
-  EXPECT_TRUE(Options.excludes.empty());
-  Parse("--max-depth=1");
-  Parse("-exlude=x");
-  EXPECT_EQ(Dir(), "-exlude=x");
-  // A directory whose name begins with "-" is still named without a word.
-  std::string folder = "-quorvel-options-test";
+  std::string folder = "-quorvel-options-test";  // named as it stands, when it exists
   ASSERT_TRUE(MakeDirectory(folder)) << folder;
   Parse(folder.c_str());
   RemoveDirectory(folder);
   EXPECT_EQ(Dir(), folder);
-  CaptureErrors(nullptr);
-  const char* tail = " (quorvel -? lists the options)";
-  EXPECT_EQ(SplitLines(errors),
-            (std::vector<std::string>{std::string("quorvel: unknown option --max-depth=1") + tail,
-                                      std::string("quorvel: unknown option -exlude=x") + tail}));
+  // Mistyped, or another program's ("-X f" is du's --exclude-from): nothing applied.
+  for (const char* token : {"-x", "-X", "-pen", "-exlcude=node_modules", "--", "-5x"})
+    EXPECT_EQ(Refusal(token), Unknown(token));
+  EXPECT_EQ(Dir(), folder);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(OptionTest, DuDepthSpellingsTakeTheNumberOfLevels) {
+  for (auto c : {std::make_pair("--max-depth=1", 1), {"--MAX-DEPTH:3", 3}, {"-D:4", 4},
+                 {"-d7", 7}, {"-d=300", 255}}) {
+    Parse(c.first);
+    EXPECT_EQ(Options.maxDepth, c.second) << c.first;
+  }
+  for (std::string bad : {"--max-depth=0", "--max-depth=", "-d=-1", "-d0"})
+    EXPECT_EQ(Refusal(bad), "quorvel: " + bad + " is not a number of levels from 1 up");
+}
+
+TEST_F(OptionTest, AValueOptionWithoutItsEqualsSignTakesTheNextToken) {
+  // As GNU tools take them: the value may look like an option; a flag never takes one.
+  TokenizeParameters(B("--exclude node_modules \"-save\" \"my dump.json\" -p 5 -d -x -top"),
+                     RecordToken);
+  EXPECT_EQ(Tokens, (std::vector<std::string>{"--exclude=node_modules", "-save=my dump.json",
+                                              "-p", "5", "-d=-x", "-top"}));
+  EXPECT_EQ(Refusal("-top"), "quorvel: -top needs a value");  // nothing after it
+}
+
+TEST_F(OptionTest, WhatTheRunWouldRefuseIsRefusedBeforeTheBannerInOrder) {
+  // The banner is written before the tokens are applied: the check runs ahead over the three
+  // sources as they will be applied, and applies nothing.
+  char program[] = "quorvel", top[] = "-top", five[] = "5", x[] = "-x",
+       growth[] = "-sort=growth", since[] = "-since", file[] = "f.json";
+  const std::string growthLine =
+      "quorvel: -sort=growth needs -since=FILE, the saved scan to count the growth from";
+  struct Case {
+    const char* stored;
+    std::vector<char*> args;
+    std::string line;  // empty: not refused
+  } cases[] = {
+      {"", {top, five}, ""},
+      {"", {top, five, x}, Unknown("-x")},
+      {"-x", {}, Unknown("-x", " in the stored default parameters")},
+      {"-p -exclude", {five}, "quorvel: -exclude in the stored default parameters needs a value"},
+      {"-w", {x}, ""},  // the welcome screen ends the run before -x is applied
+      {"", {growth}, growthLine},
+      {"-sort=growth", {since, file}, ""},
+  };
+  ParamStr stored = StoredDefaultParams;
+  for (const Case& c : cases) {
+    StoredDefaultParams = BMake(c.stored);
+    std::vector<char*> argv = {program};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::string errors;
+    CaptureErrors(&errors);
+    int code = 0;
+    try {
+      CheckParameters((int)argv.size(), argv.data());
+    } catch (const ProgramEnded& e) {
+      code = e.code;
+    }
+    CaptureErrors(nullptr);
+    EXPECT_EQ(code, c.line.empty() ? 0 : 1) << c.stored << " / " << c.line;
+    EXPECT_EQ(errors, c.line.empty() ? "" : c.line + PlatformLineEnd);
+  }
+  StoredDefaultParams = stored;
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(Options.topCount, 0);
 }
 
 TEST_F(OptionTest, ValuesThatNameFilesOrPatternsKeepThePathBudget) {
