@@ -1,7 +1,10 @@
 // The configuration program, config.exe: a console program beside quorvel.exe that shows the
-// stored default parameters, reads new ones from the console and writes them to the registry.
-// Its manifest asks for elevation, since the value lives under HKEY_LOCAL_MACHINE. Only code for
-// Windows goes in this file.
+// stored default parameters, reads new ones from the console and writes them to the registry:
+// the user's own under HKEY_CURRENT_USER, as the user runs it (its manifest asks for no
+// elevation), or with /machine every user's under HKEY_LOCAL_MACHINE, for which it asks for
+// elevation when it does not have it. Only code for Windows goes in this file.
+#include <string>
+
 #include "config/configure.h"
 #include "console/console.h"
 #include "console/output.h"
@@ -81,13 +84,137 @@ void KeepOwnWindowOpen() {
 }
 }  // namespace
 
-int main() {
+namespace {
+const char* const HelpLines[] = {
+    "Usage: config [/machine]",
+    "",
+    "  (none)    Sets your own default parameters (HKEY_CURRENT_USER). No administrator",
+    "            is needed; they apply to your runs of Quorvel only.",
+    "  /machine  Sets the machine's default parameters, for every user",
+    "            (HKEY_LOCAL_MACHINE). Asks for an administrator's elevation.",
+    "  /?        Shows this help.",
+    "",
+    "Every run of Quorvel applies the machine's parameters, then the user's own, then",
+    "the variable QUORVEL and the command line: a later word wins over an earlier one.",
+};
+
+// The marker the elevated copy is started with, so that a copy that still is not elevated
+// (no UAC to ask) stores or fails on its own instead of asking again.
+const char ElevatedMarker[] = "/elevated";
+
+bool SameWord(const char* a, const char* b) {
+  return lstrcmpiA(a, b) == 0;
+}
+
+bool IsElevated() {
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation = {0};
+  DWORD got = 0;
+  bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &got) &&
+                  elevation.TokenIsElevated != 0;
+  CloseHandle(token);
+  return elevated;
+}
+
+// Starts this program again with elevation ("runas": the system asks for consent or an
+// administrator's password), for the machine's parameters, and waits for it; its exit code, or
+// 1 when it could not be started (*started false).
+int RunElevated(bool* started) {
+  *started = false;
+  char own[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(nullptr, own, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return 1;
+  own[n] = 0;
+  std::string parameters = std::string("/machine ") + ElevatedMarker;
+  SHELLEXECUTEINFOA run = {};
+  run.cbSize = sizeof run;
+  run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  run.lpVerb = "runas";
+  run.lpFile = own;
+  run.lpParameters = parameters.c_str();
+  run.nShow = SW_SHOWNORMAL;
+  WriteText("The machine's parameters need an administrator: asking for elevation.");
+  WriteLineEnd();
+  FlushOutput();
+  if (!ShellExecuteExA(&run) || run.hProcess == nullptr) {
+    DWORD error = GetLastError();
+    WriteText(error == ERROR_CANCELLED
+                  ? "Elevation was refused. Nothing was stored."
+                  : "Could not start the configuration program elevated. Nothing was stored.");
+    WriteLineEnd();
+    return 1;
+  }
+  *started = true;
+  WriteText("The configuration program goes on in a window of its own.");
+  WriteLineEnd();
+  FlushOutput();
+  WaitForSingleObject(run.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(run.hProcess, &code);
+  CloseHandle(run.hProcess);
+  return (int)code;
+}
+
+bool StoreUser(const ParamStr& text, BStr* failure) {
+  return StoreDefaultParams(UserDefaults, text, failure);
+}
+bool StoreMachine(const ParamStr& text, BStr* failure) {
+  return StoreDefaultParams(MachineDefaults, text, failure);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
   ConsoleStartup();
   PlatformStartUp();
   ThousandsSeparator = LocaleThousandsSeparator();
-  LoadStoredDefaults();
-  ConfigurationIo io = {ReadInputLine, StoreDefaultParams, StoredDefaultsPlace};
-  int code = RunConfiguration(StoredDefaultParams, io);
+  bool machine = false, elevatedCopy = false;
+  for (int i = 1; i < argc; ++i) {
+    if (SameWord(argv[i], "/machine") || SameWord(argv[i], "-machine")) {
+      machine = true;
+    } else if (SameWord(argv[i], ElevatedMarker)) {
+      elevatedCopy = true;
+    } else {
+      bool help = SameWord(argv[i], "/?") || SameWord(argv[i], "-?");
+      if (!help) {
+        WriteText((std::string("Unknown argument ") + argv[i] + ".").c_str());
+        WriteLineEnd();
+      }
+      for (const char* line : HelpLines) {
+        WriteText(line);
+        WriteLineEnd();
+      }
+      EndProgram(help ? 0 : 1);
+    }
+  }
+  if (machine && !elevatedCopy && !IsElevated()) {
+    bool started = false;
+    int code = RunElevated(&started);
+    if (!started) KeepOwnWindowOpen();
+    EndProgram(code);
+  }
+  bool tooLong = false;
+  StoredScope scope = machine ? MachineDefaults : UserDefaults;
+  ParamStr stored = ReadStoredDefaults(scope, &tooLong);
+  std::string about;
+  if (machine) {
+    about =
+        "Quorvel configuration: the machine's default parameters, for every user. Every run\n"
+        "of Quorvel applies them first, then the user's own (config without /machine), then\n"
+        "the variable QUORVEL and the command line; a later word wins.";
+  } else {
+    ParamStr machineText = ReadStoredDefaults(MachineDefaults, &tooLong);
+    about =
+        "Quorvel configuration: your own default parameters. Every run of Quorvel applies\n"
+        "the machine's (config /machine sets them for every user), then yours, then the\n"
+        "variable QUORVEL and the command line; a later word wins.\n"
+        "The machine's now: " +
+        (machineText.length == 0 ? std::string("nothing.")
+                                 : std::string(machineText.text, machineText.length));
+  }
+  ConfigurationIo io = {ReadInputLine, machine ? StoreMachine : StoreUser,
+                        StoredDefaultsPlace(scope), about.c_str()};
+  int code = RunConfiguration(stored, io);
   KeepOwnWindowOpen();
   EndProgram(code);
 }

@@ -133,6 +133,9 @@ const char* ModeText(OutputMode mode) {
       return "writes the tree as one JSON document";
     case Html:
       return "writes one web page that draws the tree as a treemap";
+    case Excel:
+      return "writes the CSV rows as Excel opens them, in the list separator of the user's "
+             "locale";
   }
   return "chooses the form of the report";
 }
@@ -279,8 +282,14 @@ bool ExplainParameters(const ParamStr& text) {
 }
 
 int RunConfiguration(const ParamStr& stored, const ConfigurationIo& io) {
-  Line("Quorvel configuration: the default parameters that every run of Quorvel applies");
-  Line("first, before the variable QUORVEL and the command line. They are kept in");
+  std::string about = io.about;
+  for (size_t at = 0; at <= about.size();) {
+    size_t end = about.find('\n', at);
+    if (end == std::string::npos) end = about.size();
+    Line(about.substr(at, end - at));
+    at = end + 1;
+  }
+  Line("They are kept in");
   Line(std::string("  ") + io.place);
   Line("");
   if (stored.length == 0) {

@@ -22,6 +22,9 @@ struct ConfigurationIo {
   // Stores text as the default parameters; false with *failure set when it could not.
   bool (*store)(const ParamStr& text, BStr* failure);
   const char* place;  // where the string is stored, as the user is told
+  // Whose string it is and how it meets the other sources, written first: lines separated by
+  // "\n".
+  const char* about;
 };
 
 // The whole dialogue on the string stored now: returns the exit code (0 when the string was

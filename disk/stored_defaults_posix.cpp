@@ -1,6 +1,7 @@
-// POSIX stored defaults: the file $XDG_CONFIG_HOME/quorvel/DefaultParams
-// ($HOME/.config/quorvel/DefaultParams when XDG_CONFIG_HOME is unset or empty), its first line.
-// Only code for POSIX systems goes in this file.
+// POSIX stored defaults: the machine's in /etc/quorvel/DefaultParams, the user's in
+// $XDG_CONFIG_HOME/quorvel/DefaultParams ($HOME/.config/quorvel/DefaultParams when
+// XDG_CONFIG_HOME is unset or empty), the first line of each. Only code for POSIX systems goes
+// in this file.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,15 +48,16 @@ BStr StoredDefaultsFile(bool create) {
   return path;
 }
 
-void LoadStoredDefaults() {
-  BClear(StoredDefaultParams);
-  StoredDefaultsTooLong = false;
-  BStr path = StoredDefaultsFile(false);
-  if (path.length == 0) return;
+const char MachineDefaultsFile[] = "/etc/quorvel/DefaultParams";
+
+ParamStr ReadStoredFile(const char* path, bool* tooLong) {
+  ParamStr text;
+  BClear(text);
+  *tooLong = false;
   // Non-blocking, so that a FIFO put in the file's place cannot stall the start; only a
   // regular file is read.
-  int fd = open(path.text, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return text;
   struct stat info;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     // One byte past the room tells a first line that is too long from one that just fits.
@@ -67,7 +69,20 @@ void LoadStoredDefaults() {
       if (n <= 0) break;
       used += (int)n;
     }
-    StoredDefaultParams = StoredText(buffer, used, true, &StoredDefaultsTooLong);
+    text = StoredText(buffer, used, true, tooLong);
   }
   close(fd);
+  return text;
+}
+
+ParamStr ReadStoredDefaults(StoredScope scope, bool* tooLong) {
+  *tooLong = false;
+  if (scope == MachineDefaults) return ReadStoredFile(MachineDefaultsFile, tooLong);
+  BStr path = StoredDefaultsFile(false);
+  if (path.length == 0) {
+    ParamStr none;
+    BClear(none);
+    return none;
+  }
+  return ReadStoredFile(path.text, tooLong);
 }

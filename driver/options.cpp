@@ -238,6 +238,7 @@ enum class Keyword {
   Tab,
   Comma,
   Csv,
+  Excel,
   Json,
   Html,
   Units,
@@ -288,6 +289,7 @@ const KeywordRow Keywords[] = {
     // The depth as du's users type it (--max-depth=N, -d N), beside -N.
     {"--MAX-DEPTH=", false, Keyword::Depth}, {"--MAX-DEPTH:", false, Keyword::Depth},
     {"-D=", false, Keyword::Depth},         {"-D:", false, Keyword::Depth},
+    {"-EXCEL", true, Keyword::Excel},
 };
 
 // The options whose value names a file or a pattern: the value after the keyword may hold
@@ -493,6 +495,9 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
       break;
     case Keyword::Csv:
       Options.outputMode = Csv;
+      break;
+    case Keyword::Excel:
+      Options.outputMode = Excel;
       break;
     case Keyword::Json:
       Options.outputMode = Json;
@@ -702,6 +707,7 @@ void NoteFormOf(const char* text, size_t length) {
   if (k == Keyword::Tab) FormSoFar = Tab;
   if (k == Keyword::Comma) FormSoFar = Comma;
   if (k == Keyword::Csv) FormSoFar = Csv;
+  if (k == Keyword::Excel) FormSoFar = Excel;
   if (k == Keyword::Json) FormSoFar = Json;
   if (k == Keyword::Html) FormSoFar = Html;
   if (EndsProgram(k)) FormScanEnded = true;

@@ -10,8 +10,17 @@
 #include "tree/sort_order.h"
 
 // Screen: the drawn tree; Tab and Comma: the two database forms; Csv and Json: the exports for
-// other programs, and Html the page for a browser, each written alone on standard output.
-enum OutputMode : unsigned char { Screen = 0, Tab = 1, Comma = 2, Csv = 3, Json = 4, Html = 5 };
+// other programs, Html the page for a browser and Excel the CSV rows as Excel opens them, each
+// written alone on standard output.
+enum OutputMode : unsigned char {
+  Screen = 0,
+  Tab = 1,
+  Comma = 2,
+  Csv = 3,
+  Json = 4,
+  Html = 5,
+  Excel = 6
+};
 
 // Whether the form is an export: written alone on standard output, without banner, title or
 // form feed (the table of report forms says which are).

@@ -1,5 +1,6 @@
 #include "driver/report_forms.h"
 
+#include "driver/run.h"
 #include "driver/texts.h"
 #include "report/database.h"
 #include "report/html.h"
@@ -24,6 +25,19 @@ void HtmlDocument() {
   WriteHtmlReport(ProgramVersion, GrowthShown() ? PageGrowthOfNode : nullptr);
 }
 
+// The list separator is the user's at the time of the report, asked once a pass.
+int32_t ExcelHeaderInLocale() {
+  BStr separator = LocaleListSeparator();
+  SetListSeparator(separator.text, separator.length);
+  return ExcelHeader();
+}
+
+int32_t TopExcelHeaderInLocale() {
+  BStr separator = LocaleListSeparator();
+  SetListSeparator(separator.text, separator.length);
+  return TopExcelHeader();
+}
+
 const ReportForm Forms[] = {
     {Screen, false, false, {ScreenHeader, WalkScreenTree, ScreenFooter}, nullptr},
     {Tab, false, true, {TabHeader, WalkTabTree, NoFooter}, nullptr},
@@ -31,10 +45,12 @@ const ReportForm Forms[] = {
     {Csv, true, true, {CsvHeader, WalkCsvTree, NoFooter}, nullptr},
     {Json, true, false, {nullptr, nullptr, nullptr}, JsonDocument},
     {Html, true, false, {nullptr, nullptr, nullptr}, HtmlDocument},
+    {Excel, true, true, {ExcelHeaderInLocale, WalkExcelTree, NoFooter}, nullptr},
 };
 }  // namespace
 
 const ReportSection TopCsvSection = {TopCsvHeader, WalkTopCsvRows, NoFooter};
+const ReportSection TopExcelSection = {TopExcelHeaderInLocale, WalkTopExcelRows, NoFooter};
 
 const ReportForm& FormOf(OutputMode mode) {
   for (const ReportForm& form : Forms)
@@ -43,7 +59,9 @@ const ReportForm& FormOf(OutputMode mode) {
 }
 
 const ReportSection& SectionOf(const ReportForm& form, bool largest) {
-  return largest && form.mode == Csv ? TopCsvSection : form.section;
+  if (largest && form.mode == Csv) return TopCsvSection;
+  if (largest && form.mode == Excel) return TopExcelSection;
+  return form.section;
 }
 
 bool IsExport(OutputMode mode) {

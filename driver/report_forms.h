@@ -21,6 +21,6 @@ struct ReportForm {
 const ReportForm& FormOf(OutputMode mode);
 
 // The section the form writes: its own, but with the lists of the largest asked for (-top=N)
-// the CSV export is their rows alone. The screen shows the lists after its footer; the fixed
+// the CSV export (and its Excel spelling) is their rows alone. The screen shows the lists after its footer; the fixed
 // and comma forms, whose rows are loaded as one table, stay as they are.
 const ReportSection& SectionOf(const ReportForm& form, bool largest);

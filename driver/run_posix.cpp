@@ -20,6 +20,14 @@ char LocaleThousandsSeparator() {
   return c;
 }
 
+BStr LocaleListSeparator() {
+  std::setlocale(LC_NUMERIC, "");
+  const char* point = std::localeconv()->decimal_point;
+  bool comma = point && std::strcmp(point, ",") == 0;
+  std::setlocale(LC_NUMERIC, "C");
+  return BMake(comma ? ";" : ",");
+}
+
 BStr LocalDateTime() {
   return LocalDateTimeOf((int64_t)std::time(nullptr));
 }

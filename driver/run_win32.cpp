@@ -27,6 +27,20 @@ char LocaleThousandsSeparator() {
   return n == 2 ? buffer[0] : ',';
 }
 
+BStr LocaleListSeparator() {
+  // Asked in UTF-16 and given in UTF-8, the text of the file whatever the code page: a
+  // separator outside ASCII (Arabic's) stays one character.
+  WCHAR wide[8];
+  BStr separator = BMake(",");
+  int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SLIST, wide, 8);
+  if (n < 2 || wide[0] == L'"' || wide[0] == L'\r' || wide[0] == L'\n') return separator;
+  int units = (wide[0] >= 0xD800 && wide[0] < 0xDC00 && n > 2) ? 2 : 1;
+  char bytes[8];
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide, units, bytes, sizeof bytes, nullptr, nullptr);
+  if (length > 0) BSet(separator, bytes, length);
+  return separator;
+}
+
 namespace {
 // The date and time of when (the present one when null) in the locale's short date and time.
 BStr FormatDateTime(const SYSTEMTIME* when) {

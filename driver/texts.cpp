@@ -35,6 +35,7 @@ const char* const HelpLines[] = {
     "  -tab      Database output, fixed columns",
     "  -comma    Database output, comma delimited",
     "  -csv      CSV rows for programs   -json  One JSON document of the tree",
+    "  -excel    The -csv rows as Excel opens them (in your list separator)",
     "  -html     A web page (a treemap)  -top=N  The N largest files and dirs",
     "  -units    Sizes in B, K, M, G, T  -bytes  Sizes in bytes (the default)",
     "  -exclude=PATTERN  Leave out directories and files that match (*, ?, [a-z])",

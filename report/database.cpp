@@ -56,12 +56,56 @@ void WriteQuotedPiece(const char* bytes, int length) {
   WriteName(bytes + start, length - start);
 }
 
-// Whether a field must be quoted to be one field: it holds a comma, a double quote or a line
-// end.
+// How a CSV form spells its lines: the separator between fields, the line end, and whether a
+// byte order mark comes first. -csv is for programs; -excel is as Excel reads a file opened by a
+// double-click: UTF-8 only with the mark, rows only with CR LF, fields only with the user's
+// list separator (";" where the decimal point is ",").
+struct CsvSpelling {
+  char separator[8];
+  int separatorLength;
+  const char* lineEnd;
+  int lineEndLength;
+  bool byteOrderMark;
+};
+const CsvSpelling ForPrograms = {",", 1, "\n", 1, false};
+CsvSpelling ForExcel = {",", 1, "\r\n", 2, true};
+const CsvSpelling* Spelling = &ForPrograms;  // the spelling of the CSV form being written
+
+void WriteSeparator() {
+  WriteText(Spelling->separator, Spelling->separatorLength);
+}
+void WriteCsvLineEnd() {
+  WriteText(Spelling->lineEnd, Spelling->lineEndLength);
+}
+
+// Whether a field must be quoted to be one field: it holds the separator, a double quote or a
+// line end.
 bool NeedsQuotes(const char* bytes, int length) {
-  for (int i = 0; i < length; ++i)
-    if (bytes[i] == ',' || bytes[i] == '"' || bytes[i] == '\r' || bytes[i] == '\n') return true;
+  const char* sep = Spelling->separator;
+  int n = Spelling->separatorLength;
+  for (int i = 0; i < length; ++i) {
+    if (bytes[i] == '"' || bytes[i] == '\r' || bytes[i] == '\n') return true;
+    if (i + n <= length && std::memcmp(bytes + i, sep, (size_t)n) == 0) return true;
+  }
   return false;
+}
+
+// A CSV header line: the titles joined by the separator (the mark first where the spelling has
+// one); 1 when probed.
+int32_t CsvTitles(const char* const* titles, int count) {
+  if (NextLine == -1) return 1;
+  if (NextLine == 0 && LinesLeft > 0) {
+    if (Spelling->byteOrderMark) WriteText("\xEF\xBB\xBF", 3);
+    for (int i = 0; i < count; ++i) {
+      if (i > 0) WriteSeparator();
+      WriteText(titles[i]);
+    }
+    WriteCsvLineEnd();
+    --LinesLeft;
+    ++NextLine;
+  }
+  LineNumber = 1;
+  return 0;
 }
 
 // The quoted path of a row: RowPath alone for the scanned directory, RowPath and the name for
@@ -201,29 +245,52 @@ void WriteCommaRow(const DirNode* node) {
   EndRow();
 }
 
+namespace {
+int32_t TreeCsvHeader() {
+  static const char* const Plain[] = {"own_bytes", "wasted_bytes", "total_bytes", "files", "path"};
+  static const char* const WithGrowth[] = {"own_bytes", "wasted_bytes", "total_bytes", "files",
+                                           "growth_bytes", "change", "path"};
+  return GrowthShown() ? CsvTitles(WithGrowth, 7) : CsvTitles(Plain, 5);
+}
+
+void WriteCsvNumber(int64_t value) {
+  WriteText(FormatPlain(value));
+  WriteSeparator();
+}
+}  // namespace
+
 int32_t CsvHeader() {
-  if (NextLine == -1) return 1;
-  if (NextLine == 0 && LinesLeft > 0) {
-    WriteText(GrowthShown() ? "own_bytes,wasted_bytes,total_bytes,files,growth_bytes,change,path\n"
-                            : "own_bytes,wasted_bytes,total_bytes,files,path\n");
-    --LinesLeft;
-    ++NextLine;
+  Spelling = &ForPrograms;
+  return TreeCsvHeader();
+}
+
+int32_t ExcelHeader() {
+  Spelling = &ForExcel;
+  return TreeCsvHeader();
+}
+
+void SetListSeparator(const char* bytes, int length) {
+  if (length <= 0 || length > (int)sizeof ForExcel.separator) {
+    bytes = ",";
+    length = 1;
   }
-  LineNumber = 1;
-  return 0;
+  std::memcpy(ForExcel.separator, bytes, (size_t)length);
+  ForExcel.separatorLength = length;
 }
 
 void WriteCsvRow(const DirNode* node) {
-  WriteCommaCounts(node);
-  WriteText(FormatPlain(node->fileCount));
-  WriteText(",", 1);
+  WriteCsvNumber(node->localSize);
+  WriteCsvNumber(node->wastage);
+  WriteCsvNumber(NodeTotal(node));
+  WriteCsvNumber(node->fileCount);
   if (GrowthShown()) {
     Growth g = NodeGrowth(node);
-    WriteText(FormatPlain(g.bytes));
-    WriteText(g.change == Change::New ? ",new," : g.change == Change::Gone ? ",gone," : ",,");
+    WriteCsvNumber(g.bytes);
+    WriteText(g.change == Change::New ? "new" : g.change == Change::Gone ? "gone" : "");
+    WriteSeparator();
   }
   WriteCsvPath(node);
-  WriteText("\n", 1);
+  WriteCsvLineEnd();
 }
 
 void ExtendRowPath(const DirNode* node) {
@@ -239,6 +306,11 @@ void WalkCommaTree(const DirNode* first) {
   Walk(first, WriteCommaRow);
 }
 void WalkCsvTree(const DirNode* first) {
+  Spelling = &ForPrograms;
+  Walk(first, WriteCsvRow);
+}
+void WalkExcelTree(const DirNode* first) {
+  Spelling = &ForExcel;
   Walk(first, WriteCsvRow);
 }
 
@@ -252,27 +324,22 @@ std::string RowPathOf(const std::string& rel) {
   return path;
 }
 
-int32_t TopCsvHeader() {
-  if (NextLine == -1) return 1;
-  if (NextLine == 0 && LinesLeft > 0) {
-    WriteText("kind,bytes,path\n");
-    --LinesLeft;
-    ++NextLine;
-  }
-  LineNumber = 1;
-  return 0;
+namespace {
+int32_t TopTitles() {
+  static const char* const Titles[] = {"kind", "bytes", "path"};
+  return CsvTitles(Titles, 3);
 }
 
-void WalkTopCsvRows(const DirNode*) {
+void WriteTopRows() {
   const TopList* lists[2] = {&LargestAnywhere.files, &LargestAnywhere.dirs};
   for (const TopList* list : lists) {
     for (const TopEntry& e : list->kept) {
       if (LineNumber == NextLine && LinesLeft > 0) {
         ++NextLine;
         --LinesLeft;
-        WriteText(list == &LargestAnywhere.files ? "file," : "dir,");
-        WriteText(FormatPlain(e.bytes));
-        WriteText(",", 1);
+        WriteText(list == &LargestAnywhere.files ? "file" : "dir");
+        WriteSeparator();
+        WriteCsvNumber(e.bytes);
         std::string path = RowPathOf(e.path);
         if (NeedsQuotes(path.data(), (int)path.size())) {
           WriteText("\"", 1);
@@ -281,10 +348,28 @@ void WalkTopCsvRows(const DirNode*) {
         } else {
           WriteName(path.data(), (int)path.size());
         }
-        WriteText("\n", 1);
+        WriteCsvLineEnd();
       }
       ++LineNumber;
       if (LinesLeft <= 0) return;
     }
   }
+}
+}  // namespace
+
+int32_t TopCsvHeader() {
+  Spelling = &ForPrograms;
+  return TopTitles();
+}
+void WalkTopCsvRows(const DirNode*) {
+  Spelling = &ForPrograms;
+  WriteTopRows();
+}
+int32_t TopExcelHeader() {
+  Spelling = &ForExcel;
+  return TopTitles();
+}
+void WalkTopExcelRows(const DirNode*) {
+  Spelling = &ForExcel;
+  WriteTopRows();
 }

@@ -38,6 +38,15 @@ int32_t CsvHeader();
 void WalkCsvTree(const DirNode* first);
 void WriteCsvRow(const DirNode* node);
 
+// The rows of the CSV export as Excel opens them by a double-click (-excel): the same header
+// and fields, but a UTF-8 byte order mark before the header, CR LF line ends, and the list
+// separator (SetListSeparator) between fields; a field holding it, a double quote or a line
+// end is quoted. Nothing precedes the header.
+int32_t ExcelHeader();
+void WalkExcelTree(const DirNode* first);
+// The separator of -excel: one character, its UTF-8 bytes (at most 8); "," when none is given.
+void SetListSeparator(const char* bytes, int length);
+
 // One row each: localSize, wastage, localSize + subdirsSize and the quoted path.
 void WriteTabRow(const DirNode* node);
 void WriteCommaRow(const DirNode* node);
@@ -52,6 +61,9 @@ std::string RowPathOf(const std::string& rel);
 // The walker writes these rows wherever it is started: the tree is not part of this form.
 int32_t TopCsvHeader();
 void WalkTopCsvRows(const DirNode* first);
+// The same lists as -excel spells its rows.
+int32_t TopExcelHeader();
+void WalkTopExcelRows(const DirNode* first);
 
 // RowPath := RowPath + the node's name + separator, kept to PathBudget bytes and the separator
 // (a directory whose path is as long as the budget allows keeps its separator). The name is taken

@@ -25,6 +25,7 @@ HELP = [
     b"  -tab      Database output, fixed columns",
     b"  -comma    Database output, comma delimited",
     b"  -csv      CSV rows for programs   -json  One JSON document of the tree",
+    b"  -excel    The -csv rows as Excel opens them (in your list separator)",
     b"  -html     A web page (a treemap)  -top=N  The N largest files and dirs",
     b"  -units    Sizes in B, K, M, G, T  -bytes  Sizes in bytes (the default)",
     b"  -exclude=PATTERN  Leave out directories and files that match (*, ?, [a-z])",

@@ -68,7 +68,7 @@ class Configuration : public Isolated {
     out.clear();
     Typed = typed;
     NextTyped = 0;
-    ConfigurationIo io = {ReadTyped, RecordStore, "the test's place"};
+    ConfigurationIo io = {ReadTyped, RecordStore, "the test's place", "Whose they are:\nthe test's"};
     return RunConfiguration(BMake(stored), io);
   }
 };
@@ -189,9 +189,11 @@ TEST_F(Configuration, ExplainingChangesNoSettingAndLaunchesNothing) {
 TEST_F(Configuration, EnterKeepsADashClearsAndAStringIsStoredAsTyped) {
   EXPECT_EQ(Dialogue("-asval", {""}), 0);
   std::vector<std::string> lines = SplitLines(out);
-  EXPECT_EQ(lines[2], "  the test's place");
-  EXPECT_EQ(lines[4], "Stored now: -asval");
-  EXPECT_EQ(lines[5], "  -asval        shows wastage in bytes");
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
+            (std::vector<std::string>{"Whose they are:", "the test's", "They are kept in",
+                                       "  the test's place"}));
+  EXPECT_EQ(lines[5], "Stored now: -asval");
+  EXPECT_EQ(lines[6], "  -asval        shows wastage in bytes");
   EXPECT_EQ(lines.back(), "Kept as they were.");
   EXPECT_TRUE(Stored.empty());
   // The end of the input keeps them too.
@@ -201,7 +203,7 @@ TEST_F(Configuration, EnterKeepsADashClearsAndAStringIsStoredAsTyped) {
   EXPECT_EQ(Dialogue("-asval", {"-"}), 0);
   EXPECT_EQ(SplitLines(out).back(), "Cleared: no default parameters.");
   EXPECT_EQ(Dialogue("", {"-nowaste \"C:\\My Dir\""}), 0);
-  EXPECT_EQ(SplitLines(out)[4], "Stored now: nothing.");
+  EXPECT_EQ(SplitLines(out)[5], "Stored now: nothing.");
   EXPECT_EQ(SplitLines(out).back(), "Stored.");
   EXPECT_EQ(Stored, (std::vector<std::string>{"", "-nowaste \"C:\\My Dir\""}));
 }
