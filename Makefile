@@ -82,10 +82,12 @@ test: deps native win32 win64 asan tsan fuzz-build
 install: native
 	@DESTDIR="$(DESTDIR)" cmake --install $(NATIVE) --prefix "$(PREFIX)"
 
-# A Debian package of the native build and a .zip of the Windows build, in build/*/packages.
-package: native win32
-	@cd $(NATIVE) && cpack -G DEB >/dev/null && ls packages/*.deb
-	@cd $(WIN32) && cpack -G ZIP >/dev/null && ls packages/*.zip
+# A Debian package of the native build and a .zip of each Windows build (32-bit and 64-bit),
+# in build/*/packages.
+package: native win32 win64
+	@(cd $(NATIVE) && cpack -G DEB >/dev/null) && ls $(NATIVE)/packages/*.deb
+	@(cd $(WIN32) && cpack -G ZIP >/dev/null) && ls $(WIN32)/packages/*.zip
+	@(cd $(WIN64) && cpack -G ZIP >/dev/null) && ls $(WIN64)/packages/*.zip
 
 # Scan speed and memory against du, ncdu and gdu on generated trees, then the cost of a key press
 # at the end of a long report, then -from and -since on saved scans crafted against the reader's

@@ -1,5 +1,7 @@
 # Installation and packages.
 #
+# The Windows builds give quorvel-VERSION-win32.zip (32-bit) and quorvel-VERSION-win64.zip
+# (64-bit, x86_64), each from its own build folder.
 # Linux: the programs and the manual live together in lib/quorvel/, so "-manual" finds
 # quorvel.txt beside the program it runs; bin/ holds links to them, and the manual page goes to
 # share/man/man1. Windows: one flat folder (quorvel.exe, config.exe, quillpost.exe, quorvel.txt
@@ -22,7 +24,12 @@ if(WIN32)
     install(FILES ${MANUAL_STAGED} DESTINATION .)
   endif()
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(WINDOWS_PACKAGE win64)
+  else()
+    set(WINDOWS_PACKAGE win32)
+  endif()
+  set(CPACK_SYSTEM_NAME ${WINDOWS_PACKAGE})
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   include(GNUInstallDirs)
@@ -55,7 +62,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show how much disk space a directory tree
 set(CPACK_PACKAGE_DESCRIPTION "Quorvel prints a directory tree with each directory's own size, the space lost to cluster rounding, its file count and its total with everything below it, followed by the drive's statistics. It offers a full-screen scroller on a terminal, plain text when redirected, and tab or comma separated rows for databases. Quillpost opens a new mail message to the author.")
 set(CPACK_PACKAGE_FILE_NAME "quorvel-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}")
 if(WIN32)
-  set(CPACK_PACKAGE_FILE_NAME "quorvel-${PROJECT_VERSION}-win32")
+  set(CPACK_PACKAGE_FILE_NAME "quorvel-${PROJECT_VERSION}-${WINDOWS_PACKAGE}")
 endif()
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 include(CPack)

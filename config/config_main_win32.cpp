@@ -9,6 +9,8 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/windows_api.h"
+// shellapi.h needs the definitions of windows.h first.
+#include <shellapi.h>
 #include "disk/stored_defaults.h"
 #include "driver/run.h"
 #include "report/format.h"

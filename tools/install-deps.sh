@@ -7,7 +7,7 @@ if [ $# -gt 0 ]; then
   packages="$*"
 else
   target=test
-  packages="cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix wine wine32:i386 wine64 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev sqlite3 unicode-data rapidjson-dev ncdu gdu chromium chromium-driver python3-selenium"
+  packages="cmake g++ make googletest libgtest-dev mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 tmux python3 dpkg-dev groff-base clang libclang-rt-14-dev sqlite3 unicode-data rapidjson-dev ncdu gdu chromium chromium-driver python3-selenium"
 fi
 need=""
 have() {

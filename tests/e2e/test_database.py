@@ -177,6 +177,36 @@ def screen_totals(out):
 UNOPENED = 1 if h.WINDOWS else 0
 
 
+def comma_decimal_locale():
+    """Variables for a German user (decimal point ",", list separator ";"), or None. Wine takes
+    the Windows locale from the name alone; natively the locale must exist: the system's, else
+    one made with localedef in the build folder (LOCPATH)."""
+    names = {"LC_ALL": "de_DE.UTF-8", "LANG": "de_DE.UTF-8"}
+    if h.WINDOWS:
+        return dict(names, QUORVEL_WINE_PREFIX=os.path.join(h.BUILD, "wineprefix-excel"))
+    have = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE).stdout.lower().split()
+    if b"de_de.utf8" in have:
+        return names
+    made = os.path.join(h.BUILD, "locales")
+    if not os.path.isdir(os.path.join(made, "de_DE.UTF-8")) and shutil.which("localedef"):
+        os.makedirs(made, exist_ok=True)
+        subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8",
+                        os.path.join(made, "de_DE.UTF-8")],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not os.path.isdir(os.path.join(made, "de_DE.UTF-8")):
+        return None
+    return dict(names, LOCPATH=made)
+
+
+def excel_bytes(records, sep):
+    """records (lists of str) as -excel must write them: a BOM, sep between fields, a field
+    quoted when it holds sep, a quote, CR or LF, CR LF after every record."""
+    def field(f):
+        return '"' + f.replace('"', '""') + '"' if any(c in f for c in sep + '"\r\n') else f
+    text = "".join(sep.join(field(f) for f in r) + "\r\n" for r in records)
+    return b"\xef\xbb\xbf" + text.encode("utf-8", "surrogateescape")
+
+
 class Exports(unittest.TestCase):
     # Names every consumer must survive: a comma, a double quote and a line end need quoting in
     # CSV; quotes, backslashes and control characters need escaping in JSON; a name that is no
@@ -244,6 +274,36 @@ class Exports(unittest.TestCase):
             shutil.rmtree(folder)
         self.assertEqual([(int(a), int(b), int(c), p) for a, b, c, _, p in loaded], tab)
         self.assertEqual([int(row[3]) for row in loaded], [int(r[3]) for r in records[1:]])
+
+    def test_excel_is_the_csv_rows_with_a_bom_crlf_and_the_users_list_separator(self):
+        # Guards a BOM missing or written twice, LF rows, the comma kept where the list
+        # separator is ";" (every row one cell in a German Excel), and a name holding the
+        # separator left unquoted. An English user gets ",", a German one ";".
+        german = comma_decimal_locale()
+        english = {"LC_ALL": "en_US.UTF-8" if h.WINDOWS else "C.UTF-8", "LANG": "en_US.UTF-8"}
+        if h.WINDOWS:
+            english["QUORVEL_WINE_PREFIX"] = os.path.join(h.BUILD, "wineprefix-excel")
+        with self.make() as t:
+            os.makedirs(t.path("top/semi;colon"))
+            root = h.arg(t.root)
+            plain = h.run(["-csv", root]).stdout
+            records = list(csv.reader(io.StringIO(plain.decode("utf-8", "surrogateescape"),
+                                                  newline="")))
+            for env, sep in ((english, ","), (german, ";")):
+                if env is None:
+                    continue
+                r = h.run(["-excel", root], extra_env=env, timeout=300)
+                self.assertEqual(r.returncode, UNOPENED, r.stderr)
+                self.assertEqual(r.stdout, excel_bytes(records, sep), env)
+                quoted = h.shown(t.path("top/" + ("a,b" if sep == "," else "semi;colon")))
+                self.assertIn(b'"' + quoted.encode() + b'"\r\n', r.stdout)
+                with_top = h.run(["-excel", "-top=2", root], extra_env=env).stdout
+                self.assertTrue(with_top.startswith(b"\xef\xbb\xbfkind" + sep.encode() + b"bytes"))
+            if german is None:
+                self.skipTest("no locale with a decimal comma (de_DE) can be had on this "
+                              "machine: -excel tested in English only")
+            # -csv stays as it was whatever the locale.
+            self.assertEqual(h.run(["-csv", root], extra_env=german).stdout, plain)
 
     def test_json_is_one_document_whose_tree_is_the_rows_of_tab(self):
         with self.make() as t:

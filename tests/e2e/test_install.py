@@ -180,13 +180,18 @@ def large_address_aware(program):
 class WindowsZip(unittest.TestCase):
     def test_zip_runs_from_an_empty_folder(self):
         archive = cpack("ZIP")
+        self.assertEqual(os.path.basename(archive), "quorvel-1.0.0-%s.zip" % h.PLATFORM)
         with zipfile.ZipFile(archive) as z:
             names = sorted(z.namelist())
             self.assertEqual(names, ["config.exe", "quillpost.exe", "quorvel.exe", "quorvel.txt"])
             manual = z.read("quorvel.txt")
             for name in names:
                 if name.endswith(".exe"):
-                    self.assertTrue(large_address_aware(z.read(name)), name)
+                    program = z.read(name)
+                    self.assertTrue(large_address_aware(program), name)
+                    header = int.from_bytes(program[0x3C:0x40], "little")
+                    machine = int.from_bytes(program[header + 4:header + 6], "little")
+                    self.assertEqual(machine, 0x8664 if h.PLATFORM == "win64" else 0x14C, name)
         self.assertIn(b"\r\n", manual)
         self.assertNotIn(b"\n", manual.replace(b"\r\n", b""))
         folder = tempfile.mkdtemp(prefix="quorvel-zip-")
@@ -198,8 +203,7 @@ class WindowsZip(unittest.TestCase):
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
             self.assertEqual(r.returncode, 0)
             self.assertIn(b"Usage: quorvel [options] [directory] [options]", r.stdout)
-            # Wine runs the configuration program despite its request for elevation; with
-            # nothing typed it keeps what is stored.
+            # With nothing typed the configuration program keeps what is stored.
             r = subprocess.run([h.WINE, os.path.join(folder, "config.exe")], env=env,
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, timeout=120)

@@ -284,9 +284,9 @@ class WindowsNames(unittest.TestCase):
             self.assertTrue(want[1][0].endswith(b"  " + full.encode() + b"   [" + total + b"]"), want)
 
     def test_every_program_declares_utf8_for_windows_10_and_11(self):
-        # Only the configuration program asks for elevation, since it writes under
-        # HKEY_LOCAL_MACHINE; Quorvel declares no level, which keeps a standard user's run
-        # reading the key through the registry virtualization of such programs.
+        # Only the configuration program declares a level, asInvoker: a standard user stores
+        # his own string with no elevation (it asks for it itself with /machine). Each
+        # manifest names the build's processor (a 64-bit program named x86 does not start).
         ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "c": "urn:schemas-microsoft-com:compatibility.v1",
               "v3": "urn:schemas-microsoft-com:asm.v3", "w": "http://schemas.microsoft.com/SMI/2019/WindowsSettings"}
         level = "v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel"
@@ -297,7 +297,9 @@ class WindowsNames(unittest.TestCase):
             self.assertEqual([e.get("Id") for e in manifest.iterfind("c:compatibility/c:application/c:supportedOS", ns)],
                              ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"])
             asked = [e.get("level") for e in manifest.iterfind(level, ns)]
-            self.assertEqual(asked, ["requireAdministrator"] if program == "config" else [], program)
+            self.assertEqual(asked, ["asInvoker"] if program == "config" else [], program)
+            self.assertEqual(manifest.find("v1:assemblyIdentity", ns).get("processorArchitecture"),
+                             "amd64" if h.PLATFORM == "win64" else "x86")
         self.assertIn((14, "MAINICON"), pe_resources(h.exe("quillpost")))
 
     def test_without_the_utf8_code_page_names_and_tree_stay_in_code_page_437(self):
