@@ -1,8 +1,9 @@
 """Pieces shared by the tests of the parameter sources, the texts and the launch options: runs
 with a given stored default string and QUORVEL variable, and stand-ins for the shell's openers.
 
-The stored string lives in a file of a scratch configuration folder natively, and in the
-registry under Wine. Tests of other areas share the build's Wine prefix and run in parallel, so
+The stored strings live in files natively (the user's in a scratch configuration folder; the
+machine's in /etc is not touched), and in the registry under Wine (the machine's under
+HKEY_LOCAL_MACHINE, the user's under HKEY_CURRENT_USER). Tests of other areas share the build's Wine prefix and run in parallel, so
 a stored string written there would leak into their runs: these tests use a prefix of their own
 and hold a lock on it while a value is stored."""
 import contextlib
@@ -18,6 +19,7 @@ BANNER = b"Quorvel 1.0.0 - disk space by directory. (c) Penwick Software, by Tob
 HOME_PAGE = "http://www.penwick-software.example/"
 MAIL_URL = "mailto:tobrenn@penwick-software.example"
 REG_KEY = r"HKLM\SOFTWARE\Penwick Software\Quorvel"
+USER_KEY = r"HKCU\SOFTWARE\Penwick Software\Quorvel"
 STORED_PREFIX = os.path.join(h.BUILD, "wineprefix-stored")
 
 
@@ -33,21 +35,30 @@ def _warm_stored_prefix():
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(os.path.join(STORED_PREFIX, "system.reg")):
             e = _stored_prefix_env(os.environ)
-            subprocess.run(["wineboot", "-i"], env=e, stdout=subprocess.DEVNULL,
+            subprocess.run([h.WINE, "wineboot", "-i"], env=e, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(["wineserver", "-w"], env=e, timeout=300)
         h.keep_wine_server(_stored_prefix_env(os.environ))
 
 
-def _reg(env, *args):
-    subprocess.run([h.WINE, "reg"] + list(args), env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=120, check=True)
+def _reg(env, *args, check=True):
+    return subprocess.run([h.WINE, "reg"] + list(args), env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=120, check=check).stdout
+
+
+def reg_query(key):
+    """What `reg query` says of a key of the stored prefix, its lines stripped (empty when the
+    key is missing)."""
+    out = _reg(_stored_prefix_env(os.environ), "query", key, check=False)
+    return [l.strip() for l in out.decode("utf-8", "replace").splitlines() if l.strip()]
 
 
 class Sources:
-    """The parameter sources of one or more runs: the stored string (None: none stored), the
-    QUORVEL variable (None: unset), and extra environment. Use as a context manager; run()
-    starts the program with standard output redirected."""
+    """The parameter sources of one or more runs: the stored string (the machine's under Wine,
+    the user's file natively; None: none stored), the QUORVEL variable (None: unset), and extra
+    environment. Use as a context manager; run() starts the program with standard output
+    redirected. Under Wine, both stored strings (the user's too, as config.exe writes it) are
+    removed at the end."""
 
     def __init__(self, stored=None, variable=None, stored_type="REG_SZ", extra_env=None):
         self.stored = stored
@@ -76,8 +87,8 @@ class Sources:
     def __exit__(self, *exc):
         if self._lock is not None:
             try:
-                _reg(_stored_prefix_env(os.environ), "delete", REG_KEY, "/v", "DefaultParams",
-                     "/f")
+                for key in (REG_KEY, USER_KEY):
+                    _reg(_stored_prefix_env(os.environ), "delete", key, "/f", check=False)
             finally:
                 self._lock.close()
                 self._lock = None

@@ -502,14 +502,14 @@ class StoredDefaults(Report):
             self.assertEqual(len(tree_lines(body)), 4)
 
     @unittest.skipUnless(h.WINDOWS, "config.exe is the Windows build's")
-    def test_configuration_program_stores_what_the_next_run_applies(self):
-        # Guards a string stored where Quorvel does not read it, an Enter that empties it, a
-        # "-" that does not, and a launch stored without a second thought.
+    def test_configuration_program_stores_the_users_and_the_machines_and_the_users_win(self):
+        # Guards a string stored where Quorvel does not read it, the machine's applied after
+        # the user's (or not at all), an Enter that empties it, a "-" that does not, and a
+        # launch stored without a second thought.
         with h.Tree(SMALL) as t, p.Sources(stored="-asval") as s:
-            def configure(typed, outcome):
-                r = s.run([], name="config", typed=typed)
+            def configure(typed, outcome, *args):
+                r = s.run(list(args), name="config", typed=typed)
                 self.assertEqual(r.returncode, 0, r.stderr)
-                self.assertIn(b"Stored now: ", r.stdout)
                 self.assertEqual(h.lines(r.stdout)[-1], outcome)
                 return h.lines(r.stdout)
 
@@ -517,17 +517,42 @@ class StoredDefaults(Report):
                 return p.report_body(self, s.run([h.arg(t.root), "-cl=4096"]))[0]
 
             out = configure(b"-nowaste -2\n", b"Stored.")
-            self.assertIn(b"Stored now: -asval", out)
-            self.assertIn(b"  -nowaste      hides the wastage column", out)
+            self.assertIn(b"The machine's now: -asval", out)
+            self.assertIn(b"  HKEY_CURRENT_USER\\SOFTWARE\\Penwick Software\\Quorvel, value DefaultParams", out)
+            self.assertIn(b"Stored now: nothing.", out)
             self.assertIn(b"  -2            shows 2 levels of directories below the one reported;"
                           b" deeper ones are counted in them", out)
             self.assertEqual(header(), b" Total-no subs  Files  Directory name   [dir + subdirs total]")
+            # The machine's string, then the user's: -asper after -asval shows a percentage.
+            out = configure(b"-asval -1\n", b"Stored.", "/machine")
+            self.assertIn(b"Stored now: -asval", out)
+            self.assertIn(b"  HKEY_LOCAL_MACHINE\\SOFTWARE\\Penwick Software\\Quorvel, value DefaultParams", out)
+            configure(b"-asper\n", b"Stored.")
+            self.assertEqual(p.reg_query(p.USER_KEY)[1:], [b"DefaultParams    REG_SZ    -asper".decode()])
+            self.assertEqual(p.reg_query(p.REG_KEY)[1:], [b"DefaultParams    REG_SZ    -asval -1".decode()])
+            body = p.report_body(self, s.run([h.arg(t.root), "-cl=4096"]))
+            self.assertEqual(body[0], b" Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]")
+            self.assertEqual(len(tree_lines(body)), 3)  # the machine's -1 holds
             out = configure(b"\n", b"Kept as they were.")
-            self.assertIn(b"Stored now: -nowaste -2", out)
+            self.assertIn(b"Stored now: -asper", out)
             configure(b"-mail\nn\n", b"Kept as they were.")
-            self.assertEqual(header(), b" Total-no subs  Files  Directory name   [dir + subdirs total]")
             configure(b"-\n", b"Cleared: no default parameters.")
-            self.assertEqual(header(), b" Total-no subs  Wstd  Files  Directory name   [dir + subdirs total]")
+            body = p.report_body(self, s.run([h.arg(t.root), "-cl=4096"]))
+            self.assertEqual(body[0], b" Total-no subs    Wasted space  Files  Directory name   [dir + subdirs total]")
+            r = s.run(["/bogus"], name="config")
+            self.assertEqual(r.returncode, 1)
+            self.assertIn(b"  /machine  Sets the machine's default parameters, for every user", r.stdout)
+            if h.PLATFORM == "win64":
+                # A string an earlier 32-bit config.exe left in the 32-bit view still counts
+                # while the shared place has none.
+                env = p._stored_prefix_env(os.environ)
+                p._reg(env, "delete", p.REG_KEY, "/f")
+                p._reg(env, "add", p.REG_KEY, "/v", "DefaultParams", "/d", "-nowaste", "/f",
+                       "/reg:32")
+                try:
+                    self.assertEqual(header(), b" Total-no subs  Files  Directory name   [dir + subdirs total]")
+                finally:
+                    p._reg(env, "delete", p.REG_KEY, "/f", "/reg:32")
 
     @unittest.skipUnless(h.WINDOWS, "config.exe is the Windows build's")
     def test_configuration_program_reads_what_is_typed_at_the_console(self):

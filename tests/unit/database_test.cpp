@@ -316,6 +316,24 @@ TEST_F(Database, CsvQuotesAPathThatHoldsACommaAQuoteOrALineEnd) {
   EXPECT_NE(Report(CsvSection).find(",\"" + P("C:\\x,y\\sub") + "\"\n"), std::string::npos);
 }
 
+TEST_F(Database, ExcelQuotesByItsOwnSeparatorAndAPassFromTheMiddleHasNoMark) {
+  // A separator of several bytes (Arabic's) is one; the comma is then no reason to quote.
+  const ReportSection excel = {ExcelHeader, WalkExcelTree, NoFooter};
+  ResetRoot(P("C:\\D"));
+  for (const char* name : {"a,b", "x\xd8\x9by"}) AddChild(&RootNode, NewNode(name));
+  SetRowPath(B(P("C:\\D")));
+  SetListSeparator("\xd8\x9b", 2);
+  std::string root = P("C:\\D\\"), s = "\xd8\x9b";
+  EXPECT_EQ(Report(excel), "\xEF\xBB\xBFown_bytes" + s + "wasted_bytes" + s + "total_bytes" + s +
+                               "files" + s + "path\r\n0" + s + "0" + s + "0" + s + "0" + s + root +
+                               "\r\n0" + s + "0" + s + "0" + s + "0" + s + root + "a,b\r\n0" + s +
+                               "0" + s + "0" + s + "0" + s + "\"" + root + "x" + s + "y\"\r\n");
+  SetListSeparator("", 0);
+  EXPECT_EQ(Pass(excel, 1, 1), "0,0,0,0," + root + "\r\n");
+  // -csv keeps its comma and LF after -excel.
+  EXPECT_EQ(Pass(CsvSection, 2, 1), "0,0,0,0,\"" + root + "a,b\"\n");
+}
+
 TEST_F(Database, CsvOfTheLargestIsTheirRowsAloneFilesFirstQuotedAsTheExportQuotes) {
   // -csv -top=N: kind, bytes and the path as the rows spell it, through the same protocol (a
   // page of the scroller starts anywhere), whatever tree the walker is started with.

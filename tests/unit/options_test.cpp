@@ -710,6 +710,21 @@ TEST_F(OptionTest, AThreadCountOutsideOneTo256IsSaidAndTheDefaultUsed) {
             "quorvel: QUORVEL_THREADS=257 is not a number from 1 to 256; the default is used");
 }
 
+TEST_F(OptionTest, TheMachinesStoredStringComesFirstThenTheUsersJoinedByABlank) {
+  auto P = [](const std::string& t) { return MakeText<ParamCapacity>(t.data(), (int)t.size()); };
+  bool tooLong = true;
+  EXPECT_EQ(S(JoinStoredDefaults(P("-asval -1"), P("-asper"), &tooLong)), "-asval -1 -asper");
+  EXPECT_FALSE(tooLong);
+  EXPECT_EQ(S(JoinStoredDefaults(P(""), P("-asper"), &tooLong)), "-asper");
+  EXPECT_EQ(S(JoinStoredDefaults(P("-asval"), P(""), &tooLong)), "-asval");
+  // Two that fit alone but not together with their blank: neither is used.
+  std::string half(ParamCapacity / 2, 's');
+  EXPECT_EQ(JoinStoredDefaults(P(half), P(half), &tooLong).length, 0);
+  EXPECT_TRUE(tooLong);
+  EXPECT_EQ(JoinStoredDefaults(P(half), P(half.substr(1)), &tooLong).length, ParamCapacity);
+  EXPECT_FALSE(tooLong);
+}
+
 TEST_F(OptionTest, AStoredStringPastItsRoomIsRefusedWhole) {
   // The file's first line, or the registry's value, up to ParamCapacity bytes is used whole.
   bool tooLong = true;
