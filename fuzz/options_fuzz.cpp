@@ -68,7 +68,7 @@ void CheckSettings() {
   FUZZ_CHECK(Options.maxDepth >= 1);
   FUZZ_CHECK(Options.minSize >= 0);
   FUZZ_CHECK(Options.clusterSizeOverride >= 0 && Options.clusterSizeOverride <= 65536);
-  FUZZ_CHECK(Options.outputMode <= Html);
+  FUZZ_CHECK(Options.outputMode <= Excel);
   FUZZ_CHECK(Options.sortOrder >= NONE && Options.sortOrder <= GROWTH);
   FUZZ_CHECK(WellFormed(Options.directory));
   FUZZ_CHECK(Options.directoryTooLong == (Options.directory.length > PathBudget));
