@@ -302,7 +302,7 @@ class HostileTrees(unittest.TestCase):
         if h.WINDOWS and not os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg")):
             # The user's first Wine program makes its prefix and says so on standard error:
             # made here, those lines stay out of the program's own.
-            subprocess.run(drop + ["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
+            subprocess.run(drop + [h.WINE, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(drop + ["wineserver", "-w"], env=env, timeout=300)
         return subprocess.run(drop + h.command(args), env=env, stdin=subprocess.DEVNULL,

@@ -20,8 +20,10 @@ MANUAL = os.path.join(h.BUILD, "quorvel.txt")
 
 def shell_call_trace(target):
     """The line Wine's exec trace writes for ShellExecuteA(null, null, target, "", "", 5):
-    empty strings for parameters and directory, never null."""
-    return ('ShellExecuteA 00000000,(null),"%s","","",5' % target.replace("\\", "\\\\")).encode()
+    empty strings for parameters and directory, never null. The null window is a pointer of
+    the build's width."""
+    null = "0" * (16 if h.PLATFORM == "win64" else 8)
+    return ('ShellExecuteA %s,(null),"%s","","",5' % (null, target.replace("\\", "\\\\"))).encode()
 
 
 class LaunchOptions(unittest.TestCase):
@@ -63,8 +65,8 @@ class LaunchOptions(unittest.TestCase):
 
     @unittest.skipUnless(h.WINDOWS, "Windows starts config.exe beside the program")
     def test_config_starts_the_configuration_program_beside_this_one(self):
-        # The shell, not CreateProcess, must start it: only the shell asks for the elevation
-        # its manifest requires. Wine then gives it a console of its own, as Windows does.
+        # The shell, not CreateProcess, must start it, as Explorer would: it then has a console
+        # of its own (Wine gives it one, as Windows does).
         with p.Openers() as o:
             r = self.launch(["-config"], b"Starting Quorvel configuration program", o,
                             winedebug="-all,+exec,+process")

@@ -178,7 +178,9 @@ def pe_resources(path):
         data = f.read()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     count, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
-    rva = struct.unpack_from("<I", data, pe + 24 + 96 + 2 * 8)[0]  # 32-bit optional header
+    # The data directories follow 96 bytes of a 32-bit optional header, 112 of a 64-bit one.
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    rva = struct.unpack_from("<I", data, pe + 24 + (112 if magic == 0x20B else 96) + 2 * 8)[0]
     for i in range(count):
         size, va, _, raw = struct.unpack_from("<IIII", data, pe + 24 + optional_size + 40 * i + 8)
         if va <= rva < va + size:

@@ -27,7 +27,7 @@ def _nobody_wine_prefix():
             os.makedirs(prefix, exist_ok=True)
             os.chown(prefix, UID, UID)
             env = _env(prefix)
-            subprocess.run(_drop(["wineboot", "-i"]), env=env, stdout=subprocess.DEVNULL,
+            subprocess.run(_drop([h.WINE, "wineboot", "-i"]), env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run(_drop(["wineserver", "-w"]), env=env, timeout=300)
         h.keep_wine_server(_env(prefix), before=_drop([]))
