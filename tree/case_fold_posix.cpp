@@ -4,6 +4,8 @@
 // code for POSIX systems goes in this file.
 #include "tree/case_fold.h"
 
+#include <cstring>
+
 namespace {
 bool Utf8Names = false;  // set before a scan, read by every thread during it
 }  // namespace
@@ -37,4 +39,8 @@ unsigned FoldNonAscii(unsigned c) {
   if (c >= 0x430 && c <= 0x44F) return c - 0x20;  // Cyrillic
   if (c >= 0x450 && c <= 0x45F) return c - 0x50;
   return c;
+}
+
+bool SameFileName(const char* a, int an, const char* b, int bn) {
+  return an == bn && std::memcmp(a, b, (size_t)an) == 0;
 }
