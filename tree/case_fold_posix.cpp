@@ -2,9 +2,9 @@
 // for a fold here; the portable matcher and its tests still can, and get the simple upper-case
 // partners of the Latin-1, Latin Extended-A, Greek and Cyrillic letters of UTF-8 names. Only
 // code for POSIX systems goes in this file.
-#include "tree/case_fold.h"
-
 #include <cstring>
+
+#include "tree/case_fold.h"
 
 namespace {
 bool Utf8Names = false;  // set before a scan, read by every thread during it

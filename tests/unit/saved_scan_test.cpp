@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <string>
 
-#include "console/strings.h"
 #include "test_support.h"
 #include "tree/dump_reader.h"
 #include "tree/dump_writer.h"
@@ -156,64 +155,6 @@ TEST_F(SavedScanTest, DirectoryAskedForIsFoundByTheDumpsPathOrBelowItsRoot) {
   // A sibling's child of the same name is not the one asked for.
   ASSERT_TRUE(r.Read(NcduDump, "/tmp/nc/t/c/b"));
   EXPECT_FALSE(r.read.found);
-  // Found as the system finds paths (Windows: any letter case, either separator), and named
-  // as the dump names it.
-  for (const char* asked : {"/TMP/nc/T/a/b", "A/B", "\\tmp\\nc/t\\a\\b"}) {
-    ASSERT_TRUE(r.Read(NcduDump, asked));
-    EXPECT_EQ(r.read.found, NamesIgnoreCase) << asked;
-    if (r.read.found) {
-      EXPECT_EQ(Name(&r.root), "/tmp/nc/t/a/b");
-    }
-  }
-  std::string windows = NcduDump;
-  windows.replace(windows.find("/tmp/nc/t"), 9, "Z:\\\\srv\\\\t");
-  for (const char* asked : {"z:/SRV/t/A", "Z:\\srv\\t\\a", "Z:\\SRV\\T"}) {
-    ASSERT_TRUE(r.Read(windows, asked));
-    EXPECT_EQ(r.read.found, NamesIgnoreCase) << asked;
-  }
-  ASSERT_TRUE(r.Read(windows, "z:/SRV/t/A"));
-  if (NamesIgnoreCase) {
-    EXPECT_EQ(Name(&r.root), "Z:\\srv\\t\\a");
-  }
-  ASSERT_TRUE(r.Read(windows, "Z:\\srv\\tx"));
-  EXPECT_FALSE(r.read.found);
-}
-
-TEST_F(SavedScanTest, FilesKeyedByTheirIdAreMarkedSoThatTheDumpChargesThemOnce) {
-  // A listing that gives each file's id and no count of its names (Windows: links -1); Wine
-  // gives a file symbolic link its target's id.
-  FILE* out = std::tmpfile();
-  DumpWriter w;
-  StartDumpWriter(&w, out, SaveFacts{"1", 0, 4096, false, false, false, PMake(""), 0, 0, 0});
-  TreeBuild b;
-  DirNode root = {};
-  root.name = AllocateName("C:\\r", 4);
-  BeginTree(&b, BuildSettings{false, INT32_MAX, 0, NAME, true, 4096, 4096, false}, &root, &w.sink);
-  DirectoryFacts facts = {0, 0, false, 0, false, false};
-  TreeOpenDirectory(&b, "C:\\r", 4, facts);
-  TreeAddFile(&b, FileFacts{"f", 1, 10000, 10000, 12288, true, 0, 77, -1, false});
-  TreeOpenDirectory(&b, "d", 1, facts);
-  TreeAddFile(&b, FileFacts{"again", 5, 10000, 10000, 12288, true, 0, 77, -1, false});
-  TreeAddFile(&b, FileFacts{"lnk", 3, 10000, 10000, 12288, true, 0, 77, -1, true});
-  TreeAddFile(&b, FileFacts{"fat", 3, 5, 5, 4096, false, 0, 0, -1, false});  // no id
-  TreeCloseDirectory(&b);
-  TreeCloseDirectory(&b);
-  FinishTree(&b);
-  std::fflush(out);
-  std::string written = Contents(out);
-  std::fclose(out);
-  EXPECT_NE(written.find("{\"name\":\"again\",\"asize\":10000,\"dsize\":12288,\"ino\":77,"
-                         "\"hlnkc\":true}"),
-            std::string::npos)
-      << written;
-  EXPECT_NE(written.find("{\"name\":\"fat\",\"asize\":5,\"dsize\":4096}"), std::string::npos);
-  Reading back;
-  ASSERT_TRUE(back.Read(written)) << S(back.read.error);
-  EXPECT_EQ(back.build.totals.files, 4);
-  EXPECT_EQ(NodeTotal(&back.root), NodeTotal(&root));
-  EXPECT_EQ(NodeTotal(&root), 12288 + 4096 + 2 * 4096);  // the file once, "fat", two tables
-  CollapseChildren(&root);
-  std::free(root.name);
 }
 
 TEST_F(SavedScanTest, GduAndQuorvelDumpsAndWhatIsNotRead) {
