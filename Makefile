@@ -90,7 +90,8 @@ bench:
 	@cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BENCH=ON -DQUORVEL_TESTS=OFF >/dev/null
 	@cmake --build $(BENCH) -j $(JOBS) -- --no-print-directory >/dev/null
 	@python3 bench/run_bench.py --quorvel $(BENCH)/quorvel --paging $(BENCH)/bench/paging_bench \
-	  --trees build/bench-trees $(BENCH_ARGS)
+	  --trees build/bench-trees $(if $(wildcard $(WIN32)/quorvel.exe),--wine-quorvel $(WIN32)/quorvel.exe) \
+	  $(BENCH_ARGS)
 
 clean:
 	rm -rf build
