@@ -84,6 +84,7 @@ package: native win32
 # Scan speed and memory against du, ncdu and gdu on generated trees, then the cost of a key press
 # at the end of a long report (installs the peers and tools when run as root). Not part of
 # `make test`. BENCH_ARGS="--runs 20 --no-cold typical" passes options to bench/run_bench.py.
+# With a Windows build, its quorvel.exe is timed under Wine too (Wine's figures, not Windows').
 BENCH := build/bench
 bench:
 	@sh bench/install-tools.sh
