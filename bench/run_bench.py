@@ -201,6 +201,61 @@ def measure(tree_name, tree, info, rows, args, prepare=None, live=False):
     return table
 
 
+def wine_rows(wine, exe, tree_name, path):
+    """(label, argv, env) of the Windows program under Wine: one thread and the default."""
+    return [("quorvel.exe -p %s%s" % (tree_name, label), [wine, exe, "-p", path], env)
+            for label, env in ((", 1 thread", {"QUORVEL_THREADS": "1"}), ("", {}))]
+
+
+def wine_tables(args):
+    """The Windows program under Wine on the typical tree (and /usr, as Z:\\usr), one thread
+    against the default: Wine's figures, which say how the threads behave, not what Windows
+    takes. The prefix is the benchmark's own, its server kept running so that no run pays for
+    starting it."""
+    exe = os.path.abspath(args.wine_quorvel)
+    prefix = os.path.join(os.path.dirname(exe), "bench-wineprefix")
+    os.environ.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    subprocess.run([args.wine, "cmd", "/c", "exit"], timeout=300, **quiet)
+    subprocess.run(["wineserver", "-p600"], **quiet)
+    subprocess.run([args.wine, "cmd", "/c", "exit"], timeout=300, **quiet)
+    places = []
+    if "typical" in args.only:
+        places.append(("typical", "Z:" + os.path.abspath(os.path.join(args.trees, "typical"))))
+    if os.path.isdir("/usr"):
+        places.append(("/usr", "Z:\\usr"))
+    out = []
+    for name, path in places:
+        rows = wine_rows(args.wine, exe, name, path.replace("/", "\\"))
+        timing = hyperfine(rows, args.runs, args.warmup, args.rounds)
+        one = timing[rows[0][0]]["median"]
+        head = ["tool", "median wall", "ratio to 1 thread", "CPU (user+sys)"]
+        lines = [[label, "%.3f s" % timing[label]["median"],
+                  "%.2f" % (timing[label]["median"] / one),
+                  "%.3f s" % (timing[label]["user"] + timing[label]["system"])]
+                 for label, _, _ in rows]
+        title = ("Windows build under Wine, %s (Wine's figures, not Windows': every call goes "
+                 "through Wine and its server)" % name)
+        out.append((title, head, lines))
+    return out
+
+
+def format_wine_tables(tables, markdown):
+    texts = []
+    for title, head, lines in tables:
+        if markdown:
+            t = ["**%s**" % title, "", "| " + " | ".join(head) + " |",
+                 "|" + "|".join("---" if i == 0 else "---:" for i in range(len(head))) + "|"]
+            t += ["| " + " | ".join(l) + " |" for l in lines]
+        else:
+            widths = [max(len(r[i]) for r in [head] + lines) for i in range(len(head))]
+            fmt = lambda r: "  ".join(c.ljust(widths[0]) if i == 0 else c.rjust(widths[i])
+                                      for i, c in enumerate(r))
+            t = [title, fmt(head), "  ".join("-" * w for w in widths)] + [fmt(l) for l in lines]
+        texts.append("\n".join(t) + "\n")
+    return texts
+
+
 def format_table(title, table, markdown):
     head = ["tool", "median wall", "ratio to du -s", "CPU (user+sys)", "CPU ratio",
             "peak memory", "syscalls/entry"]
@@ -242,6 +297,11 @@ def main():
     ap.add_argument("--markdown", help="also write the tables in Markdown to this file")
     ap.add_argument("--no-root", dest="root", action="store_false",
                     help="leave out the machine's own / (timed only when run as root)")
+    ap.add_argument("--wine-quorvel",
+                    help="the Windows quorvel.exe, timed under Wine after the trees")
+    ap.add_argument("--wine", default="wine", help="the Wine loader (default: wine)")
+    ap.add_argument("--wine-only", action="store_true",
+                    help="time only the Windows program under Wine")
     ap.add_argument("only", nargs="*",
                     default=["typical", "wide", "deep", "million", "many", "huge"])
     args = ap.parse_args()
@@ -267,6 +327,14 @@ def main():
     ]
     print("\n".join(header) + "\n", flush=True)
     text = ["- " + h for h in header] + [""]
+    if args.wine_only:
+        tables = wine_tables(args) if args.wine_quorvel else []
+        for t in format_wine_tables(tables, False):
+            print(t, flush=True)
+        if args.markdown:
+            with open(args.markdown, "w") as f:
+                f.write("\n".join(text + format_wine_tables(tables, True)))
+        return
     for name in args.only:
         tree = os.path.abspath(os.path.join(args.trees, name))
         with open(os.path.join(args.trees, name + ".json")) as f:
@@ -318,6 +386,11 @@ def main():
         table = measure(name, tree, info, rows, args, prepare=prepare)
         print(format_table(title, table, False), flush=True)
         text.append(format_table(title, table, True))
+    if args.wine_quorvel:
+        tables = wine_tables(args)
+        for t in format_wine_tables(tables, False):
+            print(t, flush=True)
+        text += format_wine_tables(tables, True)
     if args.paging:
         p = subprocess.run([args.paging, "--benchmark_min_time=1"], capture_output=True,
                            text=True)

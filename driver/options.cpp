@@ -700,10 +700,15 @@ void WalkArguments(int argc, char** argv, void (*apply)(const char* text, size_t
 
 OutputMode FormSoFar = Screen;  // the form the tokens seen so far choose (ExportRequested)
 bool FormScanEnded = false;     // a token that ends the program was seen
+bool DumpSoFar = false;         // the tokens seen so far save the dump on standard output
 
 void NoteFormOf(const char* text, size_t length) {
   if (FormScanEnded) return;
-  Keyword k = Classify(UpperHead(text, length));
+  BStr upper = UpperHead(text, length);
+  Keyword k = Classify(upper);
+  // -save=- makes standard output the dump's, as an export makes it the report's.
+  if (k == Keyword::SavedScan && SavedScanOption(upper) == &Options.saveFile)
+    DumpSoFar = length == 7 && text[6] == '-';
   if (k == Keyword::Tab) FormSoFar = Tab;
   if (k == Keyword::Comma) FormSoFar = Comma;
   if (k == Keyword::Csv) FormSoFar = Csv;
@@ -721,12 +726,13 @@ void NoteForm(const ParamStr& token) {
 bool ExportRequested(int argc, char** argv) {
   FormSoFar = Screen;
   FormScanEnded = false;
+  DumpSoFar = false;
   TokenizeParameters(StoredDefaultParams, NoteForm);
   ParamStr variable;
   bool tooLong = false;
   if (ReadParameterVariable(&variable, &tooLong)) TokenizeParameters(variable, NoteForm);
   WalkArguments(argc, argv, NoteFormOf);
-  return !FormScanEnded && IsExport(FormSoFar);
+  return !FormScanEnded && (IsExport(FormSoFar) || DumpSoFar);
 }
 
 namespace {

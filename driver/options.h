@@ -70,9 +70,10 @@ void ProcessParameters(int argc, char** argv);
 void CheckParameters(int argc, char** argv);
 
 // Whether the tokens of the three sources choose an export (-csv, -json or -html) as the report's
-// form, as parsing them will: the last form option wins, and a token that ends the program
-// before the report (the welcome screen, a launch) means there will be none. Asked before the
-// banner, which an export leaves out. Parses nothing else and writes nothing.
+// form, or the dump on standard output (-save=-), as parsing them will: the last form option
+// wins, and a token that ends the program before the report (the welcome screen, a launch)
+// means there will be none. Asked before the banner, which an export leaves out. Parses
+// nothing else and writes nothing.
 bool ExportRequested(int argc, char** argv);
 
 // Applies one token: sets an option or a display switch, writes a message, or ends the program

@@ -2,6 +2,8 @@
 // for a fold here; the portable matcher and its tests still can, and get the simple upper-case
 // partners of the Latin-1, Latin Extended-A, Greek and Cyrillic letters of UTF-8 names. Only
 // code for POSIX systems goes in this file.
+#include <cstring>
+
 #include "tree/case_fold.h"
 
 namespace {
@@ -37,4 +39,8 @@ unsigned FoldNonAscii(unsigned c) {
   if (c >= 0x430 && c <= 0x44F) return c - 0x20;  // Cyrillic
   if (c >= 0x450 && c <= 0x45F) return c - 0x50;
   return c;
+}
+
+bool SameFileName(const char* a, int an, const char* b, int bn) {
+  return an == bn && std::memcmp(a, b, (size_t)an) == 0;
 }

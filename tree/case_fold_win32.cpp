@@ -2,8 +2,11 @@
 // (LCMapStringW with LCMAP_UPPERCASE in the invariant locale, whose default is the file
 // system's casing rather than a language's), read once into tables. Only code for Windows goes
 // in this file.
+#include <cstring>
 #include <vector>
 
+#include "console/output.h"
+#include "console/strings.h"
 #include "console/windows_api.h"
 #include "tree/case_fold.h"
 
@@ -35,6 +38,16 @@ void MapUnits() {
     }
   }
   UnitsReady = true;
+}
+
+// The character of a name at s (before end), folded: its length in bytes, its folded form in
+// *folded.
+int FoldedCharAt(const char* s, const char* end, unsigned* folded) {
+  unsigned c = (unsigned char)*s;
+  int n = 1;
+  if (Utf8Names) n = Utf8CharLength((const unsigned char*)s, (int)(end - s), &c);
+  *folded = c >= 0x80 ? FoldNonAscii(c) : c >= 'a' && c <= 'z' ? c - 32 : c;
+  return n;
 }
 
 // The bytes of the code page the file functions use (the OEM one once they were switched to
@@ -70,4 +83,18 @@ unsigned FoldNonAscii(unsigned c) {
   // NTFS keeps one upper-case table for the code units of the Basic Multilingual Plane; the
   // letters beyond it never fold.
   return c < 0x10000 ? UpperUnit[c] : c;
+}
+
+bool SameFileName(const char* a, int an, const char* b, int bn) {
+  if (an == bn && std::memcmp(a, b, (size_t)an) == 0) return true;
+  // The names' code page, as the run set it up (the matcher prepares the same).
+  PrepareCaseFold(TextIsUtf8);
+  const char *ae = a + an, *be = b + bn;
+  while (a < ae && b < be) {
+    unsigned x, y;
+    a += FoldedCharAt(a, ae, &x);
+    b += FoldedCharAt(b, be, &y);
+    if (x != y) return false;
+  }
+  return a == ae && b == be;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/strings.h"
+#include "tree/case_fold.h"
 
 // RapidJSON asserts with assert() by default; nothing the reader is given may end the program,
 // and no assertion is reached on a parse of any input, so the checks are left out.
@@ -187,7 +188,9 @@ class Handler {
   bool InsideSelection() const { return selected_ > 0 && skipFrom_ == 0; }
   // The entry read is the next directory on the way to the one asked for.
   bool NextComponent() const {
-    return matched_ < (int)components_.size() && components_[matched_] == entry_.name;
+    return matched_ < (int)components_.size() &&
+           SameFileName(components_[matched_].data(), (int)components_[matched_].size(),
+                        entry_.name.data(), (int)entry_.name.size());
   }
   // It was not read, being on another file system: the one asked for is not in this dump.
   bool NotOnThisFileSystem() {
@@ -220,6 +223,29 @@ class Handler {
 
 bool IsSeparator(char c) {
   return c == '/' || c == PathSeparator;
+}
+
+// Where path goes on past root (neither ends in a separator, unless it is all there is), as the
+// system finds paths: a separator of either kind stands for any, and a name for any the file
+// system takes for it (any letter case on Windows). npos when path does not start with root.
+size_t PastRoot(const std::string& path, const std::string& root) {
+  size_t i = 0, j = 0;
+  while (j < root.size()) {
+    if (i == path.size()) return std::string::npos;
+    bool rootSeparator = IsSeparator(root[j]);
+    if (rootSeparator || IsSeparator(path[i])) {
+      if (!rootSeparator || !IsSeparator(path[i])) return std::string::npos;
+      ++i, ++j;
+      continue;
+    }
+    size_t ie = i, je = j;
+    while (ie < path.size() && !IsSeparator(path[ie])) ++ie;
+    while (je < root.size() && !IsSeparator(root[je])) ++je;
+    if (!SameFileName(path.data() + i, (int)(ie - i), root.data() + j, (int)(je - j)))
+      return std::string::npos;
+    i = ie, j = je;
+  }
+  return i;
 }
 
 bool Handler::Push(Frame kind) {
@@ -578,11 +604,11 @@ void Handler::BeginSelection() {
   root = trimmed(root);
   std::string path = trimmed(std::string(want.text, want.length));
   std::string rest;
-  if (want.length == 0 || path == "." || path == root) {
+  size_t past = PastRoot(path, root);
+  if (want.length == 0 || path == "." || past == path.size()) {
     rest.clear();
-  } else if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-             (IsSeparator(path[root.size()]) || IsSeparator(root.back()))) {
-    rest = path.substr(root.size());
+  } else if (past != std::string::npos) {
+    rest = path.substr(past);
   } else if (read_->wholeIfElsewhere) {
     read_->elsewhere = true;
   } else if (!path.empty() && !IsSeparator(path[0])) {
@@ -637,6 +663,7 @@ bool Handler::OpenDirectory() {
   if (root) BeginSelection();
   if (selected_ == 0 && !root && matched_ == depth - 2 && NextComponent()) {
     if (NotOnThisFileSystem()) return true;
+    components_[matched_] = entry_.name;  // the report names it as the dump does
     matched_ = depth - 1;
   }
   if (selected_ == 0 && matched_ == depth - 1 && matched_ == (int)components_.size()) {

@@ -132,6 +132,17 @@ void Directory(void* context, const char* name, int length, const DirectoryFacts
   }
 }
 
+// What tells the names of one file apart from other files, so that a reader charges it once
+// as the scan did: ino and hlnkc for a file of several names, and nlink where the count is
+// known. A listing that cannot tell whether a file has several names (Windows, links -1) keys
+// every file by its id, and so is every file with an id marked.
+void PutFileIdentity(DumpWriter* w, const FileFacts& f) {
+  if (!f.linked) return;
+  PutUnsigned(w, "ino", f.inode);
+  Put(w, ",\"hlnkc\":true");
+  if (f.links > 1) PutNumber(w, "nlink", f.links);
+}
+
 void File(void* context, const FileFacts& f) {
   DumpWriter* w = Of(context);
   Put(w, ",\n");
@@ -141,11 +152,7 @@ void File(void* context, const FileFacts& f) {
   // allocation sizes), the data the scan charges, so that the dump gives the same figures.
   int64_t held = f.held > f.allocated ? f.held : f.allocated;
   if (held > 0) PutNumber(w, "dsize", held);
-  if (f.linked && f.links >= 0) {
-    PutUnsigned(w, "ino", f.inode);
-    Put(w, ",\"hlnkc\":true");
-    if (f.links > 1) PutNumber(w, "nlink", f.links);
-  }
+  PutFileIdentity(w, f);
   if (f.notRegular) Put(w, ",\"notreg\":true");
   Put(w, "}");
   Flush(w);

@@ -4,11 +4,15 @@
 // reads where that class is refused. File-system redirection of a 32-bit program on 64-bit
 // Windows is off while a scan runs. Links to directories are listed as files. Only code for
 // Windows goes in this file.
+//
+// When worker threads read ahead (tree/readahead_win32), a folder's batches come from them, and
+// the rest of its listing is read here where they stopped; the entries are handed out the same.
 #include <cstdio>
 
 #include "console/windows_api.h"
 #include "tree/find.h"
 #include "tree/ntfs_listing.h"
+#include "tree/readahead_win32.h"
 
 namespace {
 typedef BOOL(WINAPI* InformationByHandle)(HANDLE, int, LPVOID, DWORD);
@@ -76,6 +80,19 @@ void FillFromSearch(FindEntry* entry) {
 }
 
 bool NextBatch() {
+  const void* readAhead = nullptr;
+  int length = 0;
+  DWORD error = 0;
+  switch (ReadAheadNextBatch(&Directory, &readAhead, &length, &error)) {
+    case BatchReadAhead:
+      StartBatch(&Walk, readAhead, length);
+      return true;
+    case BatchesEnded:
+      SetLastError(error);
+      return false;
+    case BatchInLine:
+      break;
+  }
   if (!ReadBatch(Directory, FileIdBothDirectoryInfo, Batch, sizeof Batch)) return false;
   StartBatch(&Walk, Batch, sizeof Batch);
   return true;
@@ -104,12 +121,14 @@ void Win32Close() {
   if (Search != INVALID_HANDLE_VALUE) FindClose(Search);
   Directory = INVALID_HANDLE_VALUE;
   Search = INVALID_HANDLE_VALUE;
+  ReadAheadClose();
 }
 
 // The redirection is put back before anything else may run: a launch of a 32-bit program in
 // the real System32 would fail.
 void Win32EndScan() {
   Win32Close();
+  StopReadAhead();
   if (RedirectionIsOff) RevertRedirection(OldRedirection);
   RedirectionIsOff = false;
 }
@@ -118,6 +137,7 @@ void Win32EndScan() {
 // on: a report of C:\Windows would count SysWOW64 twice and never the real System32.
 void Win32StartScan() {
   Win32EndScan();
+  ReadAheadScanBegins();
   Bind();
   CodePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
   if (DisableRedirection && RevertRedirection)
@@ -126,6 +146,17 @@ void Win32StartScan() {
 
 FindResult Win32First(const PathStr& directory, FindEntry* entry) {
   Win32Close();
+  FindResult taken = FindFound;
+  if (ReadAheadTake(directory, &taken, &LastError)) {
+    ListingRecord record;
+    if (taken != FindFound) return taken;
+    if (NextBatch() && NextRecord(&Walk, &record)) {
+      FillFromRecord(record, entry);
+      return FindFound;
+    }
+    LastError = GetLastError();
+    return FindFailed;
+  }
   LongPathStr path = LongDirectoryForm(directory);
   int units = MultiByteToWideChar(CodePage, 0, path.text, path.length, WidePath,
                                   (int)(sizeof WidePath / sizeof WidePath[0]) - 2);
@@ -134,11 +165,14 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
     return FindFailed;
   }
   WidePath[units] = 0;
-  Directory = CreateFileW(WidePath, FILE_LIST_DIRECTORY,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  Directory = OpenListingHandle(WidePath, BelowStartDirectory(directory), &LastError);
+  if (Directory == INVALID_HANDLE_VALUE && NoHandleLeft(LastError) && ReadingAhead()) {
+    // The workers' handles are given back before the folder counts as unreadable.
+    StopReadAhead();
+    Directory = OpenListingHandle(WidePath, BelowStartDirectory(directory), &LastError);
+  }
   if (Directory == INVALID_HANDLE_VALUE) {
-    DWORD error = LastError = GetLastError();
+    DWORD error = LastError;
     // The directory itself (2) or a folder above it (3) does not exist.
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FindPathNotFound;
     // Access denied, a sharing or network failure, a name Windows cannot open (Wine gives
@@ -172,7 +206,7 @@ FindResult Win32First(const PathStr& directory, FindEntry* entry) {
 // The next entry. A batch that came back empty is read past; the listing ends only where the
 // system says there are no more files.
 NextResult Win32Next(FindEntry* entry) {
-  if (Directory != INVALID_HANDLE_VALUE) {
+  if (Directory != INVALID_HANDLE_VALUE || ReadAheadListing()) {
     ListingRecord record;
     while (!NextRecord(&Walk, &record)) {
       if (!NextBatch()) {
@@ -192,8 +226,32 @@ NextResult Win32Next(FindEntry* entry) {
   return NextFound;
 }
 
-// Nothing is held beyond the one open enumeration.
-bool Win32ReleaseMemory() { return false; }
+// What the workers hold is given back.
+bool Win32ReleaseMemory() {
+  if (!ReadingAhead()) return false;
+  StopReadAhead();
+  return true;
+}
+
+// The read-ahead sees every entry handed out, and the listing's first and end: it starts the
+// workers at the start directory and gathers what the scan's thread reads for them.
+FindResult Win32FirstHanded(const PathStr& directory, FindEntry* entry) {
+  FindResult result = Win32First(directory, entry);
+  if (result == FindFound) {
+    ReadAheadListingOpened(directory, Search == INVALID_HANDLE_VALUE, CodePage);
+    ReadAheadEntryHanded(*entry);
+  }
+  return result;
+}
+
+NextResult Win32NextHanded(FindEntry* entry) {
+  NextResult result = Win32Next(entry);
+  if (result == NextFound)
+    ReadAheadEntryHanded(*entry);
+  else
+    ReadAheadListingEnded();
+  return result;
+}
 
 // The system's message for the error, without its line end and final full stop.
 void Win32FailureText(BStr* text) {
@@ -212,7 +270,7 @@ void Win32FailureText(BStr* text) {
   *text = BMake(code);
 }
 
-const FileSystemOps Win32Ops = {Win32StartScan, Win32First,         Win32Next,       Win32Close,
+const FileSystemOps Win32Ops = {Win32StartScan, Win32FirstHanded,   Win32NextHanded, Win32Close,
                                 Win32EndScan,   Win32ReleaseMemory, Win32FailureText};
 }  // namespace
 

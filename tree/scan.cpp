@@ -138,9 +138,12 @@ int32_t TakeEntries(FindEntry* entry) {
   do {
     if (entries < INT32_MAX) ++entries;
     if (entry->attributes & AttrVolumeLabel) continue;
+    // "." and ".." are entries of the table and nothing else, whatever attributes the listing
+    // gives them (Wine marks ".." of a folder directly under Z:\ as a reparse point, which the
+    // listing takes for a file).
+    if (IsDotOrDotDot(entry->name, entry->nameLength)) continue;
     if (entry->attributes & AttrDirectory) {
-      if (!IsDotOrDotDot(entry->name, entry->nameLength) && !RememberSubdirectory(*entry, entries))
-        LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+      if (!RememberSubdirectory(*entry, entries)) LastScan.leftOut = AddCount(LastScan.leftOut, 1);
       continue;
     }
     TreeAddFile(&Build,

@@ -52,7 +52,7 @@ struct FileFacts {
   uint64_t device, inode;
   // Its number of names: as the system tells it; 0 where a dump does not say it; -1 where the
   // listing cannot tell whether there are several (Windows: linked then only says that the
-  // file has an id, and a dump does not mark it as a file of several names).
+  // file has an id, which a dump carries as ino and hlnkc, so that it is charged once again).
   int64_t links;
   bool notRegular;  // a link, a device, a fifo (said in dumps)
 };

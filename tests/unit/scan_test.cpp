@@ -156,11 +156,15 @@ TEST_F(ScanTest, DotEntriesAreNeitherFilesNorChildrenButAreEntries) {
   FakeDirectory& d = FakeDir(Root(), false);
   for (int i = 0; i < 200; ++i) d.entries.push_back(FakeSubdir(i % 2 ? "." : ".."));
   d.entries.push_back(FakeSubdir("..."));  // an ordinary name
+  // Listed as a file (Wine flags ".." of a folder directly under Z:\ as a reparse point, and a
+  // reparse folder is listed as a file): still no file, still an entry.
+  d.entries.push_back(FakeEntry{"..", 0x400, 4096});
+  d.entries.push_back(FakeEntry{".", AttrArchive, 0});
   Dir("...");
   EXPECT_TRUE(Run());
   EXPECT_EQ(RootNode.fileCount, 0);
   EXPECT_EQ(ChildNames(&RootNode), (std::vector<std::string>{"..."}));
-  EXPECT_EQ(RootNode.localSize, 8192);  // 201 entries, 6432 bytes
+  EXPECT_EQ(RootNode.localSize, 8192);  // 203 entries, 6496 bytes
 }
 
 TEST_F(ScanTest, HiddenAndReparseDirectoriesAreDescended) {
