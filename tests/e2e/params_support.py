@@ -112,8 +112,16 @@ class Sources:
         env = self.env(winedebug)
         h._warm_wine(env)
         stdin = {"stdin": subprocess.DEVNULL} if typed is None else {"input": typed}
-        return subprocess.run(h.command(args, name), env=env, cwd=cwd, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout, **stdin)
+        # Into files, not pipes: a program a launch starts (config.exe in a console of its own,
+        # and the Wine desktop that console may start) can keep inherited pipes open long after
+        # the program under test has ended, and a read to the pipes' end would wait for it.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            r = subprocess.run(h.command(args, name), env=env, cwd=cwd, stdout=out, stderr=err,
+                               timeout=timeout, **stdin)
+            out.seek(0)
+            err.seek(0)
+            r.stdout, r.stderr = out.read(), err.read()
+        return r
 
 
 def run(args=(), **kw):
