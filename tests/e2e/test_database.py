@@ -179,11 +179,12 @@ UNOPENED = 1 if h.WINDOWS else 0
 
 def comma_decimal_locale():
     """Variables for a German user (decimal point ",", list separator ";"), or None. Wine takes
-    the Windows locale from the name alone; natively the locale must exist: the system's, else
-    one made with localedef in the build folder (LOCPATH)."""
+    the Windows locale from the name, but the names of files from the Unix locale's character
+    set: the locale must exist on both builds (without it Wine reads "Zoë" as ASCII), the
+    system's, else one made with localedef in the build folder (LOCPATH)."""
     names = {"LC_ALL": "de_DE.UTF-8", "LANG": "de_DE.UTF-8"}
     if h.WINDOWS:
-        return dict(names, QUORVEL_WINE_PREFIX=os.path.join(h.BUILD, "wineprefix-excel"))
+        names["QUORVEL_WINE_PREFIX"] = os.path.join(h.BUILD, "wineprefix-excel")
     have = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE).stdout.lower().split()
     if b"de_de.utf8" in have:
         return names
@@ -280,11 +281,14 @@ class Exports(unittest.TestCase):
         # separator is ";" (every row one cell in a German Excel), and a name holding the
         # separator left unquoted. An English user gets ",", a German one ";".
         german = comma_decimal_locale()
-        english = {"LC_ALL": "en_US.UTF-8" if h.WINDOWS else "C.UTF-8", "LANG": "en_US.UTF-8"}
+        # C.UTF-8 is on every Debian machine: Wine makes it English (United States), and reads
+        # the names of files as UTF-8 in it.
+        english = {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
         if h.WINDOWS:
             english["QUORVEL_WINE_PREFIX"] = os.path.join(h.BUILD, "wineprefix-excel")
         with self.make() as t:
             os.makedirs(t.path("top/semi;colon"))
+            os.makedirs(t.path("top/Zo\u00eb M\u00fcller"))
             root = h.arg(t.root)
             for env, sep in ((english, ","), (german, ";")):
                 if env is None:
@@ -299,6 +303,9 @@ class Exports(unittest.TestCase):
                 self.assertEqual(r.stdout, excel_bytes(records, sep), env)
                 quoted = h.shown(t.path("top/" + ("a,b" if sep == "," else "semi;colon")))
                 self.assertIn(b'"' + quoted.encode() + b'"\r\n', r.stdout)
+                # The name as UTF-8 in either locale, never as the code page spells it.
+                self.assertIn(h.arg(t.path("top/Zo\u00eb M\u00fcller")).encode() + b"\r\n",
+                              r.stdout)
                 with_top = h.run(["-excel", "-top=2", root], extra_env=env).stdout
                 self.assertTrue(with_top.startswith(b"\xef\xbb\xbfkind" + sep.encode() + b"bytes"))
             if german is None:
