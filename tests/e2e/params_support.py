@@ -12,6 +12,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 
 import harness as h
 
@@ -42,8 +43,16 @@ def _warm_stored_prefix():
 
 
 def _reg(env, *args, check=True):
-    return subprocess.run([h.WINE, "reg"] + list(args), env=env, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, timeout=120, check=check).stdout
+    # A program started while the prefix's server ends is cut off before it runs (see
+    # keep_wine_server): a change that failed is made again, with the server started anew.
+    for attempt in range(3):
+        r = subprocess.run([h.WINE, "reg"] + list(args), env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, timeout=120)
+        if r.returncode == 0 or not check:
+            return r.stdout
+        time.sleep(1)
+        h.keep_wine_server(env)
+    raise subprocess.CalledProcessError(r.returncode, r.args)
 
 
 def reg_query(key):
