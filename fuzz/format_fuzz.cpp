@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BStr percent = FormatPercent(value, whole);
   FUZZ_CHECK(WellFormed(percent));
   std::string p = ToString(percent);
-  if (whole == 0) {
+  if (whole <= 0) {  // a whole of none, or below: no share of it
     FUZZ_CHECK(p == "0%");
   } else {
     FUZZ_CHECK(p.size() >= 4 && p.back() == '%');
