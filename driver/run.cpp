@@ -281,6 +281,17 @@ void TakeTotals(const BuildTotals& t) {
   LastScan.excludedListed = t.excludedListed;
 }
 
+// Reads the dump open in *file for read, under the status text, and closes it; a dump that
+// cannot be read ends the run, naming name.
+void ReadSavedScan(FILE** file, const PathStr& name, DumpRead* read) {
+  ShowStatus("   Reading saved scan, press [Ctrl+C] to cancel", 47);
+  bool ok = ReadDump(*file, read);
+  EraseStatus();
+  CloseDump(*file);
+  *file = nullptr;
+  if (!ok) BadDump(name, *read);
+}
+
 // The report's tree from the dump of -from: the directory asked for (the whole dump by
 // default), sized by the scan's rules. False when that directory is not in the dump (said).
 bool ReadFromDump(PathStr* path, BuildSettings* settings) {
@@ -291,12 +302,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   if (!BEquals(Options.directory, ".")) read.select = Options.directory;
   read.build = &build;
   read.begin = BeginFromDump;
-  ShowStatus("   Reading saved scan, press [Ctrl+C] to cancel", 47);
-  bool ok = ReadDump(FromDump, &read);
-  EraseStatus();
-  CloseDump(FromDump);
-  FromDump = nullptr;
-  if (!ok) BadDump(Options.fromFile, read);
+  ReadSavedScan(&FromDump, Options.fromFile, &read);
   if (!read.found) {
     DropSave();
     if (read.selectOnOtherFileSystem)
@@ -417,12 +423,7 @@ void ReadSinceDump(const PathStr& path, const BuildSettings& report) {
   read.build = &Since.build;
   read.begin = BeginSinceDump;
   Since.settings = report;
-  ShowStatus("   Reading saved scan, press [Ctrl+C] to cancel", 47);
-  bool ok = ReadDump(SinceDump, &read);
-  EraseStatus();
-  CloseDump(SinceDump);
-  SinceDump = nullptr;
-  if (!ok) BadDump(Options.sinceFile, read);
+  ReadSavedScan(&SinceDump, Options.sinceFile, &read);
   if (read.found) FinishTree(&Since.build);
   const DumpFacts& f = read.facts;
   if (!read.elsewhere) return;
