@@ -25,11 +25,11 @@ Settings Current() {
 
 void Apply(const Settings& s) {
   Options = s.options;
-  TreeChars = s.treeChars;
-  ShowWaste = s.showWaste;
-  WasteAsPercent = s.wasteAsPercent;
-  PagingEnabled = s.paging;
-  ShowUnits = s.showUnits;
+  SetTreeChars(s.treeChars);
+  SetShowWaste(s.showWaste);
+  SetWasteAsPercent(s.wasteAsPercent);
+  SetPaging(s.paging);
+  SetShowUnits(s.showUnits);
 }
 
 // Two starting points that differ in every setting: a word sets a setting exactly when it

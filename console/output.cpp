@@ -7,6 +7,8 @@
 #include "console/display_width.h"
 #include "console/strings.h"
 
+const char PathNotFoundLead[] = "Path was not found (maximum path length exceeded?): ";
+
 namespace {
 char Buffer[1 << 16];     // pending bytes for standard output
 int BufferUsed = 0;       // bytes of Buffer in use

@@ -31,6 +31,10 @@ inline void WriteName(const BStr& s) { WriteName(s.text, s.length); }
 // text first.
 void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, const char* tail);
 
+// The lead of the message for a start directory or a subdirectory that is not there, or whose
+// path passes what the system takes.
+extern const char PathNotFoundLead[];
+
 // A message for the user that is no part of the report (a refused option, an unknown one, a
 // setting not taken): "quorvel: " + lead + name (as names are written) + tail, as one line on
 // standard error alone, whatever standard output is. Flushes standard output first, so that the

@@ -8,6 +8,10 @@ bool PagingEnabled = true;
 // The pager's count is 8-bit on the original console; a full int avoids the wrap at 127 rows.
 int PageLineCount = -2;
 
+void SetPaging(bool on) {
+  PagingEnabled = on;
+}
+
 const char PagerPrompt[] =
     "-- [Enter] & [Space]=line, [End]=continuous, [Esc]=exit, [j] & [k]=line --";
 

@@ -3,9 +3,11 @@
 
 #include "console/bounded_string.h"
 
-// When false, lines are written without prompts. Written by the start-up sequence (redirected
-// output), the option -p and the pager itself (End at the prompt); read by the report engine.
+// When false, lines are written without prompts; read by the report engine. Written here alone:
+// the start-up sequence (redirected output), the option -p, an export and the stored settings
+// call SetPaging; the pager's own End at the prompt turns it off.
 extern bool PagingEnabled;
+void SetPaging(bool on);
 
 // Screen rows used since the last prompt; starts at -2 and runs across the whole run.
 extern int PageLineCount;

@@ -463,16 +463,16 @@ void ApplyToken(const char* text, size_t length) {
 void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, size_t length) {
   switch (row.kind) {
     case Keyword::GraphicChars:
-      TreeChars = GraphicTreeChars;
+      SetTreeChars(GraphicTreeChars);
       break;
     case Keyword::PlainChars:
-      TreeChars = PlainTreeChars;
+      SetTreeChars(PlainTreeChars);
       break;
     case Keyword::Sort:
       ParseSortOrder(Rest(upper, 6));
       break;
     case Keyword::NoPaging:
-      PagingEnabled = false;
+      SetPaging(false);
       break;
     case Keyword::Size:
       Options.minSize = ParseSizeValue(Rest(upper, 6));
@@ -506,10 +506,10 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
       Options.outputMode = Html;
       break;
     case Keyword::Units:
-      ShowUnits = true;
+      SetShowUnits(true);
       break;
     case Keyword::Bytes:
-      ShowUnits = false;
+      SetShowUnits(false);
       break;
     case Keyword::Exclude: {
       size_t from = std::strlen(row.keyword);
@@ -529,20 +529,20 @@ void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, si
       ReadLevels(text, length, std::strlen(row.keyword), &Options.maxDepth);
       break;
     case Keyword::NoWaste:
-      ShowWaste = false;
+      SetShowWaste(false);
       break;
     case Keyword::AsPercent:
-      WasteAsPercent = true;
+      SetWasteAsPercent(true);
       break;
     case Keyword::AsValue:
-      WasteAsPercent = false;
+      SetWasteAsPercent(false);
       break;
     case Keyword::Welcome:
       ShowWelcome();
       EndProgram(0);
     case Keyword::Dir:
       Options.dirListingSizes = true;
-      ShowWaste = false;
+      SetShowWaste(false);
       break;
     case Keyword::Mail:
       PagedWriteLine("Starting mail program");

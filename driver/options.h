@@ -6,50 +6,12 @@
 #include <vector>
 
 #include "console/bounded_string.h"
+#include "driver/run_record.h"
 #include "driver/system.h"
-#include "tree/sort_order.h"
-
-// Screen: the drawn tree; Tab and Comma: the two database forms; Csv and Json: the exports for
-// other programs, Html the page for a browser and Excel the CSV rows as Excel opens them, each
-// written alone on standard output.
-enum OutputMode : unsigned char {
-  Screen = 0,
-  Tab = 1,
-  Comma = 2,
-  Csv = 3,
-  Json = 4,
-  Html = 5,
-  Excel = 6
-};
 
 // Whether the form is an export: written alone on standard output, without banner, title or
 // form feed (the table of report forms says which are).
 bool IsExport(OutputMode mode);
-
-struct RunOptions {
-  unsigned char maxDepth;  // levels below the root shown as nodes of their own
-  int64_t minSize;         // bytes; never negative
-  OutputMode outputMode;
-  int32_t clusterSizeOverride;  // 0: the drive's; at most 65536
-  bool dirListingSizes;
-  PathStr directory;  // as given, not upper-cased (see directoryTooLong)
-  SortOrder sortOrder;
-  std::vector<PathStr> excludes;  // -exclude patterns as given, in order; each <= PathBudget bytes
-  // Saved scans, as given (not upper-cased); empty when not asked for. -save=FILE: the scan is
-  // also written to FILE; -from=FILE: the report is made from the dump in FILE ("-": standard
-  // input); -since=FILE: each directory's growth since the dump in FILE.
-  PathStr saveFile, fromFile, sinceFile;
-  // The token that named the directory held more than PathBudget bytes. directory then holds its
-  // first PathCapacity bytes, still more than the budget: the run must refuse the path as too
-  // long, never report the shorter one (an ancestor, or another directory).
-  bool directoryTooLong = false;
-  // The reading threads QUORVEL_THREADS asks for (1 to 256); 0 when it does not say, or says
-  // something else: then the build's default. Set by ProcessParameters.
-  int readAheadThreads = 0;
-  // -top=N: the N largest files and the N directories holding the most bytes of their own are
-  // listed after the report (1 to MostTopEntries); 0: no lists.
-  int topCount = 0;
-};
 
 // The one instance, holding its defaults until options change it. Written by ParseOption only.
 extern RunOptions Options;

@@ -34,8 +34,6 @@ bool ReportMade = false;
 bool SaveFailed = false;
 
 namespace {
-const char PathNotFound[] = "Path was not found (maximum path length exceeded?): ";
-
 // One line on standard error naming a directory the report lacks, or lacks in part: its path,
 // then why, in the system's words where it has them.
 void NameTroubledDirectory(const TroubledDirectory& t) {
@@ -309,7 +307,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
       WriteRunEndingMessage("", read.select.text, read.select.length,
                             " is on another file system; the saved scan did not read it");
     else
-      WriteRunEndingMessage(PathNotFound, read.select.text, read.select.length, "");
+      WriteRunEndingMessage(PathNotFoundLead, read.select.text, read.select.length, "");
     return false;
   }
   ClusterSize = FinishTree(&build);
@@ -473,7 +471,7 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
   if (tooLong) {
     // Cut to the budget, the path would name one of its ancestors: no directory of it is read.
     DropSave();
-    WriteRunEndingMessage(PathNotFound, path->text, path->length, "");
+    WriteRunEndingMessage(PathNotFoundLead, path->text, path->length, "");
     return false;
   }
   RootNode = DirNode{};
@@ -550,10 +548,10 @@ void StartUp() {
   PlatformStartUp();
   ThousandsSeparator = LocaleThousandsSeparator();
   if (OutputRedirected) {
-    TreeChars = PlainTreeChars;
-    PagingEnabled = false;
+    SetTreeChars(PlainTreeChars);
+    SetPaging(false);
   } else {
-    TreeChars = GraphicTreeChars;
+    SetTreeChars(GraphicTreeChars);
   }
 }
 

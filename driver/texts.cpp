@@ -114,7 +114,7 @@ void ShowBanner(int argc, char** argv) {
   // An export is the whole of standard output, for another program to load: no banner, no
   // pauses, and every message up to the report goes to standard error.
   if (!help && ExportRequested(argc, argv)) {
-    PagingEnabled = false;
+    SetPaging(false);
     SendOutputToErrors(true);
     return;
   }

@@ -95,12 +95,11 @@ Action ActionOf(unsigned char c, unsigned char scan) {
 
 // F, D, W, A and U change one display switch; Ctrl+L changes none. All of them repaint.
 void Toggle(unsigned char c) {
-  if (c == 'F') ShowFiles = !ShowFiles;
-  if (c == 'U') ShowUnits = !ShowUnits;
-  if (c == 'D') WasteAsPercent = !WasteAsPercent;
-  if (c == 'W') ShowWaste = !ShowWaste;
-  if (c == 'A')
-    TreeChars = BEquals(TreeChars, GraphicTreeChars) ? PlainTreeChars : GraphicTreeChars;
+  if (c == 'F') SetShowFiles(!ShowFiles);
+  if (c == 'U') SetShowUnits(!ShowUnits);
+  if (c == 'D') SetWasteAsPercent(!WasteAsPercent);
+  if (c == 'W') SetShowWaste(!ShowWaste);
+  if (c == 'A') ToggleTreeChars();
 }
 
 void Scroller(const ReportSection& s) {

@@ -23,6 +23,25 @@ bool WasteAsPercent = true;
 bool ShowFiles = true;
 bool ShowUnits = false;
 
+void SetTreeChars(const BStr& chars) {
+  TreeChars = chars;
+}
+void SetShowWaste(bool on) {
+  ShowWaste = on;
+}
+void SetWasteAsPercent(bool on) {
+  WasteAsPercent = on;
+}
+void SetShowFiles(bool on) {
+  ShowFiles = on;
+}
+void SetShowUnits(bool on) {
+  ShowUnits = on;
+}
+void ToggleTreeChars() {
+  TreeChars = BEquals(TreeChars, GraphicTreeChars) ? PlainTreeChars : GraphicTreeChars;
+}
+
 namespace {
 BStr TreePrefix = {2, {' ', ' ', 0}};  // indentation before a directory's connector
 

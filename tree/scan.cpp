@@ -208,7 +208,7 @@ void ReadSubdirectory(int parentLength, const PendingSubdirectory& p) {
     // Gone before the scan came to it: the line of the Part's rule, then it is counted and
     // named, and marked in the tree.
     ScanFileSystem->findClose();
-    WriteText("Path was not found (maximum path length exceeded?): ");
+    WriteText(PathNotFoundLead);
     WriteName(ScanPath.text, ScanPath.length);
     WriteLineEnd();
     LastScan.vanished = AddCount(LastScan.vanished, 1);
@@ -331,7 +331,7 @@ bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts*
     ScanFileSystem->findClose();
     if (start == FindPathNotFound) {
       // The start directory: the run ends here without a report.
-      WriteRunEndingMessage("Path was not found (maximum path length exceeded?): ", ScanPath.text,
+      WriteRunEndingMessage(PathNotFoundLead, ScanPath.text,
                             ScanPath.length, "");
     } else {
       LastScan.unreadable = 1;
