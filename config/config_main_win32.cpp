@@ -12,6 +12,7 @@
 // shellapi.h needs the definitions of windows.h first.
 #include <shellapi.h>
 #include "disk/stored_defaults.h"
+#include "driver/locale.h"
 #include "driver/run.h"
 #include "report/format.h"
 

@@ -1,6 +1,6 @@
 #include "driver/report_forms.h"
 
-#include "driver/run.h"
+#include "driver/locale.h"
 #include "driver/texts.h"
 #include "report/database.h"
 #include "report/html.h"

@@ -12,6 +12,7 @@
 #include "console/pager.h"
 #include "console/strings.h"
 #include "disk/drive.h"
+#include "driver/locale.h"
 #include "driver/options.h"
 #include "driver/report_forms.h"
 #include "driver/texts.h"

@@ -1,8 +1,6 @@
-// POSIX pieces of the run driver: the locale's separator and date, and the program's set-up.
+// POSIX pieces of the run driver: the program's set-up.
 // Only code for POSIX systems goes in this file.
 #include <clocale>
-#include <cstring>
-#include <ctime>
 
 #include "driver/run.h"
 
@@ -10,33 +8,4 @@ void PlatformStartUp() {
   std::setlocale(LC_ALL, "");
   // Numbers in options are read with "." whatever the locale says.
   std::setlocale(LC_NUMERIC, "C");
-}
-
-char LocaleThousandsSeparator() {
-  std::setlocale(LC_NUMERIC, "");
-  const char* sep = std::localeconv()->thousands_sep;
-  char c = (sep && std::strlen(sep) == 1) ? sep[0] : ',';
-  std::setlocale(LC_NUMERIC, "C");
-  return c;
-}
-
-BStr LocaleListSeparator() {
-  std::setlocale(LC_NUMERIC, "");
-  const char* point = std::localeconv()->decimal_point;
-  bool comma = point && std::strcmp(point, ",") == 0;
-  std::setlocale(LC_NUMERIC, "C");
-  return BMake(comma ? ";" : ",");
-}
-
-BStr LocalDateTime() {
-  return LocalDateTimeOf((int64_t)std::time(nullptr));
-}
-
-BStr LocalDateTimeOf(int64_t seconds) {
-  std::time_t when = (std::time_t)seconds;
-  struct std::tm local;
-  if (!localtime_r(&when, &local)) return BMake("?");
-  char buffer[256];
-  size_t n = std::strftime(buffer, sizeof buffer, "%x %X", &local);
-  return BMake(buffer, (int)n);
 }

@@ -1,10 +1,11 @@
 #include "report/html.h"
 
-#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
+#include "console/json_string.h"
 #include "console/output.h"
 #include "console/strings.h"
 #include "report/engine.h"
@@ -21,40 +22,14 @@ void PutNumber(int64_t v) {
   WriteText(FormatPlain(v));
 }
 
-// The escape a JSON string inside the page's data block needs for a character, or null.
-// Besides what JSON demands, "<", ">" and "&" are escaped, so that no name can close the block
-// ("</script>") or open a comment in it ("<!--"), and U+2028 and U+2029, which older script
-// parsers take for line ends; control characters too, so that the page stays plain text.
-const char* EscapeOf(unsigned cp, char* buffer, int size) {
-  if (cp == '"') return "\\\"";
-  if (cp == '\\') return "\\\\";
-  if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == '<' || cp == '>' || cp == '&' ||
-      cp == 0x2028 || cp == 0x2029) {
-    std::snprintf(buffer, size, "\\u%04x", cp);
-    return buffer;
-  }
-  return nullptr;
-}
-
-// bytes as a JSON string; each byte that is no part of a UTF-8 character becomes U+FFFD.
+// bytes as a JSON string inside the page's data block, with the page's escapes; each byte that
+// is no part of a UTF-8 character becomes U+FFFD.
 void PutString(const char* bytes, int length) {
-  const unsigned char* u = (const unsigned char*)bytes;
-  Put("\"");
-  int run = 0;  // where the bytes not yet written begin
-  for (int i = 0; i < length;) {
-    unsigned cp;
-    int n = Utf8CharLength(u + i, length - i, &cp);
-    char buffer[8];
-    const char* escape = n == 1 && u[i] >= 0x80 ? "\\ufffd" : EscapeOf(cp, buffer, sizeof buffer);
-    if (escape) {
-      WriteText(bytes + run, i - run);
-      Put(escape);
-      run = i + n;
-    }
-    i += n;
-  }
-  WriteText(bytes + run, length - run);
-  Put("\"");
+  static std::string text;
+  text.assign("\"");
+  AppendJsonString(&text, bytes, length, JsonPageTextEscapes);
+  text.push_back('"');
+  WriteText(text.data(), (int)text.size());
 }
 
 // Visits every directory of the shown tree in report order (pre-order) with its depth below

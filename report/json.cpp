@@ -1,10 +1,10 @@
 #include "report/json.h"
 
-#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "console/json_string.h"
 #include "console/output.h"
 #include "console/strings.h"
 #include "disk/drive.h"
@@ -25,57 +25,15 @@ void PutNumber(int64_t v) {
   WriteText(FormatPlain(v));
 }
 
-// The escape of a character that a JSON string cannot hold as it is, or null. Control
-// characters (C0, DEL, C1) are escaped although JSON only demands it of C0, so the document
-// stays plain text wherever it is shown.
-const char* EscapeOf(unsigned cp, char* buffer, int size) {
-  switch (cp) {
-    case '"':
-      return "\\\"";
-    case '\\':
-      return "\\\\";
-    case '\n':
-      return "\\n";
-    case '\r':
-      return "\\r";
-    case '\t':
-      return "\\t";
-    case '\b':
-      return "\\b";
-    case '\f':
-      return "\\f";
-  }
-  if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
-    std::snprintf(buffer, size, "\\u%04x", cp);
-    return buffer;
-  }
-  return nullptr;
-}
-
 // Writes bytes as the inside of a JSON string. Returns false when some bytes were no part of a
-// UTF-8 character; each of them is written as U+FFFD. What needs no escape goes through the
-// name writer in runs, as every name does.
+// UTF-8 character; each of them is written as U+FFFD. Control characters (C0, DEL, C1) are
+// escaped although JSON only demands it of C0, so the document stays plain text wherever it is
+// shown. Written as every name is.
 bool PutEscaped(const char* bytes, int length) {
-  const unsigned char* u = (const unsigned char*)bytes;
-  bool exact = true;
-  int run = 0;  // where the bytes not yet written begin
-  for (int i = 0; i < length;) {
-    unsigned cp;
-    int n = Utf8CharLength(u + i, length - i, &cp);
-    char buffer[8];
-    const char* escape = EscapeOf(cp, buffer, sizeof buffer);
-    if (n == 1 && u[i] >= 0x80) {
-      escape = "\\ufffd";
-      exact = false;
-    }
-    if (escape) {
-      WriteName(bytes + run, i - run);
-      Put(escape);
-      run = i + n;
-    }
-    i += n;
-  }
-  WriteName(bytes + run, length - run);
+  static std::string text;
+  text.clear();
+  bool exact = AppendJsonString(&text, bytes, length, JsonExportEscapes);
+  WriteName(text.data(), (int)text.size());
   return exact;
 }
 

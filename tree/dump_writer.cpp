@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "console/json_string.h"
 #include "tree/dump_file.h"
 #include "tree/exclude.h"
 
@@ -210,23 +211,7 @@ void End(void* context) {
 }  // namespace
 
 void AppendJsonName(std::string* out, const char* bytes, int length) {
-  static const char Hex[] = "0123456789abcdef";
-  int run = 0;  // bytes not yet appended start here
-  for (int i = 0; i < length; ++i) {
-    unsigned char c = (unsigned char)bytes[i];
-    // Every control byte, DEL among them, as \u00XX: ncdu writes them so and refuses them raw.
-    if (c >= 0x20 && c != 0x7f && c != '"' && c != '\\') continue;
-    out->append(bytes + run, (size_t)(i - run));
-    run = i + 1;
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back((char)c);
-    } else {
-      char escape[6] = {'\\', 'u', '0', '0', Hex[c >> 4], Hex[c & 15]};
-      out->append(escape, 6);
-    }
-  }
-  out->append(bytes + run, (size_t)(length - run));
+  AppendJsonString(out, bytes, length, JsonDumpEscapes);
 }
 
 void StartDumpWriter(DumpWriter* w, FILE* out, const SaveFacts& facts) {
