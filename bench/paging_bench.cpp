@@ -74,8 +74,7 @@ void KeyPressAtEnd(benchmark::State& state) {
   CaptureOutput(&page);
   for (auto _ : state) {
     page.clear();
-    NextLine = Total - Rows;
-    LinesLeft = Rows;
+    StartPass(Total - Rows, Rows);
     ScreenHeader();
     WalkScreenTree(&RootNode);
     ScreenFooter(Total);

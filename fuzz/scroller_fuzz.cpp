@@ -38,7 +38,7 @@ void SetSize(uint8_t b) {
 }
 
 KeyPress ScriptedKey() {
-  FUZZ_CHECK(NextLine >= 0 && NextLine <= Total);
+  FUZZ_CHECK(PassNextLine() >= 0 && PassNextLine() <= Total);
   // The cursor's column as a terminal moves it; printable ASCII and tabs are a lower bound of
   // what each row holds, enough to see a line that was not cut.
   int lines = 0, column = 0, widest = 0;

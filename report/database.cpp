@@ -26,19 +26,12 @@ void EndRow() {
 
 // Writes header line 0 (with the given text) and the empty line 1 where the pass asks for them.
 int32_t Header(const char* titles) {
-  if (NextLine == -1) return 2;
-  if (NextLine == 0 && LinesLeft > 0) {
+  if (Probing()) return 2;
+  if (TakeLine()) {
     WriteText(titles);
     EndRow();
-    --LinesLeft;
-    ++NextLine;
   }
-  if (NextLine == 1 && LinesLeft > 0) {
-    EndRow();
-    --LinesLeft;
-    ++NextLine;
-  }
-  LineNumber = 2;
+  if (TakeLine()) EndRow();
   return 0;
 }
 
@@ -93,27 +86,24 @@ bool NeedsQuotes(const char* bytes, int length) {
 // A CSV header line: the titles joined by the separator (the mark first where the spelling has
 // one); 1 when probed.
 int32_t CsvTitles(const char* const* titles, int count) {
-  if (NextLine == -1) return 1;
-  if (NextLine == 0 && LinesLeft > 0) {
+  if (Probing()) return 1;
+  if (TakeLine()) {
     if (Spelling->byteOrderMark) WriteText("\xEF\xBB\xBF", 3);
     for (int i = 0; i < count; ++i) {
       if (i > 0) WriteSeparator();
       WriteText(titles[i]);
     }
     WriteCsvLineEnd();
-    --LinesLeft;
-    ++NextLine;
   }
-  LineNumber = 1;
   return 0;
 }
 
 // The quoted path of a row: RowPath alone for the scanned directory, RowPath and the name for
 // every other one. Written in pieces, so a long name is not cut.
-void WriteRowPath(const DirNode* node) {
+void WriteRowPath(const ShownRow& row) {
   WriteText("\"", 1);
   WriteQuotedPiece(RowPath.text, RowPath.length);
-  if (node != &RootNode) WriteQuotedPiece(NameText(node), NameLength(node));
+  if (!row.root) WriteQuotedPiece(NameText(row.node), NameLength(row.node));
   WriteText("\"", 1);
 }
 
@@ -133,58 +123,26 @@ void WriteCsvField(const char* head, int headLength, const char* tail, int tailL
 
 // The path field of a CSV row: the comma form's path (a directory that received merged
 // figures keeps its marker).
-void WriteCsvPath(const DirNode* node) {
-  WriteCsvField(RowPath.text, RowPath.length, NameText(node),
-                node == &RootNode ? 0 : NameLength(node));
+void WriteCsvPath(const ShownRow& row) {
+  WriteCsvField(RowPath.text, RowPath.length, NameText(row.node),
+                row.root ? 0 : NameLength(row.node));
 }
 
-// One level of the walk: the next node of a sibling list still to write, and the row path's
-// length for that list.
-struct WalkLevel {
-  const DirNode* node;
-  int remembered;
-};
-LevelStack<WalkLevel> Levels;  // the levels of the walk under way, the outermost first
+// RowPath := RowPath + the node's name + separator, kept to PathBudget bytes and the separator
+// (a directory whose path is as long as the budget allows keeps its separator). The name is taken
+// without any merge marker, so the paths below a directory that received folded figures are
+// the real paths.
+void ExtendRowPath(const ShownRow& row) {
+  BAppend(RowPath, NameText(row.node), OwnNameLength(row.node));
+  BAppendChar(RowPath, RowSeparator);
+  BCut(RowPath, PathBudget + 1);
+}
 
-// The pre-order walk shared by every form, with a stack of levels held in place (LevelStack), so
-// that a tree as deep as the path budget allows takes no more stack than a flat one; false once the
-// pass has written its last line.
-bool Walk(const DirNode* first, void (*writeRow)(const DirNode*)) {
-  const int top = RowPath.length;
-  Levels.clear();
-  Levels.push_back(WalkLevel{first, top});
-  while (!Levels.empty()) {
-    const DirNode* node = Levels.back().node;
-    if (!node) {
-      // A sibling list is done: back to its parent's, which goes on unless the pass is over.
-      Levels.pop_back();
-      if (Levels.empty()) break;
-      BCut(RowPath, Levels.back().remembered);
-      if (LinesLeft <= 0) {
-        BCut(RowPath, top);
-        return false;
-      }
-      continue;
-    }
-    Levels.back().node = node->nextSibling;
-    // A pass whose budget the header used up writes no row: a screen of five rows or fewer
-    // has room for the two title lines only on its first page.
-    if (LineNumber == NextLine && LinesLeft > 0) {
-      ++NextLine;
-      --LinesLeft;
-      writeRow(node);
-    }
-    ++LineNumber;
-    if (LinesLeft <= 0) {
-      BCut(RowPath, top);
-      return false;
-    }
-    if (node->firstChild) {
-      if (node != &RootNode) ExtendRowPath(node);
-      Levels.push_back(WalkLevel{node->firstChild, RowPath.length});
-    }
-  }
-  return true;
+int RowPathLength() {
+  return RowPath.length;
+}
+void CutRowPath(int length) {
+  BCut(RowPath, length);
 }
 }  // namespace
 
@@ -213,7 +171,9 @@ int32_t CommaHeader() {
   return Header("\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"");
 }
 
-void WriteTabRow(const DirNode* node) {
+namespace {
+void WriteTabRow(const ShownRow& row) {
+  const DirNode* node = row.node;
   WriteText(PadLeft(FormatPlain(node->localSize), 14));
   WriteText("\t", 1);
   WriteText(PadLeft(FormatPlain(node->wastage), 14));
@@ -224,11 +184,10 @@ void WriteTabRow(const DirNode* node) {
     WriteText(PadLeft(FormatPlain(NodeGrowth(node).bytes), 14));
     WriteText("\t", 1);
   }
-  WriteRowPath(node);
+  WriteRowPath(row);
   EndRow();
 }
 
-namespace {
 // The three byte counts that open a comma-separated row, each followed by its comma.
 void WriteCommaCounts(const DirNode* node) {
   WriteText(FormatPlain(node->localSize));
@@ -238,19 +197,17 @@ void WriteCommaCounts(const DirNode* node) {
   WriteText(FormatPlain(NodeTotal(node)));
   WriteText(",", 1);
 }
-}  // namespace
-
-void WriteCommaRow(const DirNode* node) {
+void WriteCommaRow(const ShownRow& row) {
+  const DirNode* node = row.node;
   WriteCommaCounts(node);
   if (GrowthShown()) {
     WriteText(FormatPlain(NodeGrowth(node).bytes));
     WriteText(",", 1);
   }
-  WriteRowPath(node);
+  WriteRowPath(row);
   EndRow();
 }
 
-namespace {
 int32_t TreeCsvHeader() {
   static const char* const Plain[] = {"own_bytes", "wasted_bytes", "total_bytes", "files", "path"};
   static const char* const WithGrowth[] = {"own_bytes", "wasted_bytes", "total_bytes", "files",
@@ -283,7 +240,9 @@ void SetListSeparator(const char* bytes, int length) {
   ForExcel.separatorLength = length;
 }
 
-void WriteCsvRow(const DirNode* node) {
+namespace {
+void WriteCsvRow(const ShownRow& row) {
+  const DirNode* node = row.node;
   WriteCsvNumber(node->localSize);
   WriteCsvNumber(node->wastage);
   WriteCsvNumber(NodeTotal(node));
@@ -294,29 +253,28 @@ void WriteCsvRow(const DirNode* node) {
     WriteText(g.change == Change::New ? "new" : g.change == Change::Gone ? "gone" : "");
     WriteSeparator();
   }
-  WriteCsvPath(node);
+  WriteCsvPath(row);
   WriteCsvLineEnd();
 }
 
-void ExtendRowPath(const DirNode* node) {
-  BAppend(RowPath, NameText(node), OwnNameLength(node));
-  BAppendChar(RowPath, RowSeparator);
-  BCut(RowPath, PathBudget + 1);
-}
+const RowWriter TabRows = {WriteTabRow, ExtendRowPath, RowPathLength, CutRowPath};
+const RowWriter CommaRows = {WriteCommaRow, ExtendRowPath, RowPathLength, CutRowPath};
+const RowWriter CsvRows = {WriteCsvRow, ExtendRowPath, RowPathLength, CutRowPath};
+}  // namespace
 
 void WalkTabTree(const DirNode* first) {
-  Walk(first, WriteTabRow);
+  WalkShownTree(first, TabRows);
 }
 void WalkCommaTree(const DirNode* first) {
-  Walk(first, WriteCommaRow);
+  WalkShownTree(first, CommaRows);
 }
 void WalkCsvTree(const DirNode* first) {
   Spelling = &ForPrograms;
-  Walk(first, WriteCsvRow);
+  WalkShownTree(first, CsvRows);
 }
 void WalkExcelTree(const DirNode* first) {
   Spelling = &ForExcel;
-  Walk(first, WriteCsvRow);
+  WalkShownTree(first, CsvRows);
 }
 
 std::string RowPathOf(const std::string& rel) {
@@ -339,9 +297,7 @@ void WriteTopRows() {
   const TopList* lists[2] = {&LargestAnywhere.files, &LargestAnywhere.dirs};
   for (const TopList* list : lists) {
     for (const TopEntry& e : list->kept) {
-      if (LineNumber == NextLine && LinesLeft > 0) {
-        ++NextLine;
-        --LinesLeft;
+      if (TakeLine()) {
         WriteText(list == &LargestAnywhere.files ? "file" : "dir");
         WriteSeparator();
         WriteCsvNumber(e.bytes);
@@ -349,8 +305,7 @@ void WriteTopRows() {
         WriteCsvField(path.data(), (int)path.size(), "", 0);
         WriteCsvLineEnd();
       }
-      ++LineNumber;
-      if (LinesLeft <= 0) return;
+      if (PassDone()) return;
     }
   }
 }

@@ -36,7 +36,6 @@ void WalkCommaTree(const DirNode* first);
 // before the path; the fixed and comma forms then have a growth column before the path too.
 int32_t CsvHeader();
 void WalkCsvTree(const DirNode* first);
-void WriteCsvRow(const DirNode* node);
 
 // The rows of the CSV export as Excel opens them by a double-click (-excel): the same header
 // and fields, but a UTF-8 byte order mark before the header, CR LF line ends, and the list
@@ -46,10 +45,6 @@ int32_t ExcelHeader();
 void WalkExcelTree(const DirNode* first);
 // The separator of -excel: one character, its UTF-8 bytes (at most 8); "," when none is given.
 void SetListSeparator(const char* bytes, int length);
-
-// One row each: localSize, wastage, localSize + subdirsSize and the quoted path.
-void WriteTabRow(const DirNode* node);
-void WriteCommaRow(const DirNode* node);
 
 // The full path of an entry whose path below the start directory is rel, as the rows spell
 // it: RowPath (SetRowPath first), then rel with the rows' separator.
@@ -64,9 +59,3 @@ void WalkTopCsvRows(const DirNode* first);
 // The same lists as -excel spells its rows.
 int32_t TopExcelHeader();
 void WalkTopExcelRows(const DirNode* first);
-
-// RowPath := RowPath + the node's name + separator, kept to PathBudget bytes and the separator
-// (a directory whose path is as long as the budget allows keeps its separator). The name is taken
-// without any merge marker, so the paths below a directory that received folded figures are
-// the real paths.
-void ExtendRowPath(const DirNode* node);

@@ -5,14 +5,15 @@
 #include "console/pager.h"
 #include "console/strings.h"
 #include "report/format.h"
-#include "report/screen_report.h"
+#include "report/display.h"
 
-int32_t NextLine = 0;
-int32_t LinesLeft = 0;
-int32_t LineNumber = 0;
 DirNode RootNode = {};
 
 namespace {
+int32_t NextLine = 0;    // index of the next line to write; -1 means count only
+int32_t LinesLeft = 0;   // lines this pass may still write
+int32_t LineNumber = 0;  // index of the line the routines have reached
+
 bool RedrawPending = false;  // the next turn of the scroller writes lines before its prompt
 int32_t Total = 0;           // lines of the report being shown; fixed once counted
 
@@ -34,6 +35,7 @@ void Clamp() {
 }
 
 void Pass(const ReportSection& s) {
+  LineNumber = 0;
   s.header();
   s.walker(&RootNode);
   s.footer(Total);
@@ -183,6 +185,93 @@ void Scroller(const ReportSection& s) {
   }
 }
 }  // namespace
+
+namespace {
+// One level of the walk: the next node of a sibling list still to write, and the prefix's
+// length for that list.
+struct WalkLevel {
+  const DirNode* node;
+  int remembered;
+};
+LevelStack<WalkLevel> Levels;  // the levels of the walk under way, the outermost first
+}  // namespace
+
+void StartPass(int32_t first, int32_t count) {
+  NextLine = first;
+  LinesLeft = count;
+  LineNumber = 0;
+}
+
+bool Probing() {
+  return NextLine == -1;
+}
+
+bool TakeLine() {
+  bool take = LineNumber == NextLine && LinesLeft > 0;
+  if (take) {
+    ++NextLine;
+    --LinesLeft;
+  }
+  ++LineNumber;
+  return take;
+}
+
+bool PassDone() {
+  return LinesLeft <= 0;
+}
+
+// The footer's lines do not advance NextLine: the scroller takes the position from what the
+// pass used of its budget.
+void TakeLastLines(int32_t total, int32_t lines, void (*write)(int32_t k)) {
+  int32_t k = NextLine - (total - lines);
+  while (k >= 0 && LinesLeft > 0) {
+    if (k < lines) write(k);
+    ++k;
+    --LinesLeft;
+  }
+}
+
+int32_t PassNextLine() {
+  return NextLine;
+}
+int32_t PassLinesLeft() {
+  return LinesLeft;
+}
+
+bool WalkShownTree(const DirNode* first, const RowWriter& rows) {
+  const int top = rows.mark();
+  Levels.clear();
+  Levels.push_back(WalkLevel{first, top});
+  while (!Levels.empty()) {
+    const DirNode* node = Levels.back().node;
+    if (!node) {
+      // A sibling list is done: back to its parent's, which goes on unless the pass is over.
+      Levels.pop_back();
+      if (Levels.empty()) break;
+      rows.back(Levels.back().remembered);
+      if (PassDone()) {
+        rows.back(top);
+        return false;
+      }
+      continue;
+    }
+    Levels.back().node = node->nextSibling;
+    ShownRow row = {node, node == first, node->nextSibling != nullptr};
+    // A pass whose budget the header used up writes no line: a screen of five rows or fewer
+    // has room for the two title lines only on its first page.
+    if (TakeLine()) rows.write(row);
+    if (PassDone()) {
+      rows.back(top);
+      return false;
+    }
+    if (node->firstChild) {
+      if (!row.root) rows.enter(row);
+      Levels.push_back(WalkLevel{node->firstChild, rows.mark()});
+    }
+  }
+  rows.back(top);
+  return true;
+}
 
 void StartFreshPage() {
   ClearConsole();

@@ -15,35 +15,10 @@
 #include "tree/scan.h"
 #include "tree/top_list.h"
 
-const BStr GraphicTreeChars = {5, {(char)0xC0, (char)0xC3, (char)0xC4, ' ', (char)0xB3, 0}};
-const BStr PlainTreeChars = {5, {'+', '|', '-', ' ', '|', 0}};
-BStr TreeChars = GraphicTreeChars;
-bool ShowWaste = true;
-bool WasteAsPercent = true;
-bool ShowFiles = true;
-bool ShowUnits = false;
-
-void SetTreeChars(const BStr& chars) {
-  TreeChars = chars;
-}
-void SetShowWaste(bool on) {
-  ShowWaste = on;
-}
-void SetWasteAsPercent(bool on) {
-  WasteAsPercent = on;
-}
-void SetShowFiles(bool on) {
-  ShowFiles = on;
-}
-void SetShowUnits(bool on) {
-  ShowUnits = on;
-}
-void ToggleTreeChars() {
-  TreeChars = BEquals(TreeChars, GraphicTreeChars) ? PlainTreeChars : GraphicTreeChars;
-}
-
 namespace {
 BStr TreePrefix = {2, {' ', ' ', 0}};  // indentation before a directory's connector
+
+void WriteRuleLine();
 
 void Put(const BStr& s) {
   WriteText(s);
@@ -278,57 +253,6 @@ void WriteFooterLine(int k) {
   WriteLineEnd();
 }
 
-// One level of the walk: the next node of a sibling list still to write, and the tree prefix's
-// length for that list.
-struct WalkLevel {
-  const DirNode* node;
-  int remembered;
-};
-LevelStack<WalkLevel> Levels;  // the levels of the walk under way, the outermost first
-
-// The walk proper, in pre-order with a stack of levels held in place (LevelStack), so that a tree
-// as deep as the path budget allows takes no more stack than a flat one; false once the pass has
-// written its last line.
-bool Walk(const DirNode* first) {
-  const int top = TreePrefix.length;
-  Levels.clear();
-  Levels.push_back(WalkLevel{first, top});
-  while (!Levels.empty()) {
-    const DirNode* node = Levels.back().node;
-    if (!node) {
-      // A sibling list is done: back to its parent's, which goes on unless the pass is over.
-      Levels.pop_back();
-      if (Levels.empty()) break;
-      BCut(TreePrefix, Levels.back().remembered);
-      if (LinesLeft <= 0) {
-        BCut(TreePrefix, top);
-        return false;
-      }
-      continue;
-    }
-    Levels.back().node = node->nextSibling;
-    bool later = node->nextSibling != nullptr;
-    // A pass whose budget the header used up writes no directory line.
-    if (LineNumber == NextLine && LinesLeft > 0) {
-      ++NextLine;
-      --LinesLeft;
-      WriteDirectoryLine(node, later);
-    }
-    ++LineNumber;
-    if (LinesLeft <= 0) {
-      BCut(TreePrefix, top);
-      return false;
-    }
-    if (node->firstChild) {
-      if (node != &RootNode) ExtendTreePrefix(later);
-      Levels.push_back(WalkLevel{node->firstChild, TreePrefix.length});
-    }
-  }
-  BCut(TreePrefix, top);
-  return true;
-}
-}  // namespace
-
 void WriteRuleLine() {
   PutTree(Horizontal(), 14);
   if (ShowWaste) {
@@ -348,29 +272,26 @@ void WriteRuleLine() {
   WriteLineEnd();
 }
 
+}  // namespace
+
 int32_t ScreenHeader() {
-  if (NextLine == -1) return 2;
+  if (Probing()) return 2;
   BSet(TreePrefix, "  ");
-  if (NextLine == 0 && LinesLeft > 0) {
+  if (TakeLine()) {
     Put(" Total-no subs");
     if (ShowWaste) Put(WasteAsPercent ? "  Wstd" : "    Wasted space");
     if (ShowFiles) Put("  Files");
     if (GrowthShown()) Put("          Growth     ");
     Put("  Directory name   [dir + subdirs total]");
     WriteLineEnd();
-    --LinesLeft;
-    ++NextLine;
   }
-  if (NextLine == 1 && LinesLeft > 0) {
-    WriteRuleLine();
-    --LinesLeft;
-    ++NextLine;
-  }
-  LineNumber = 2;
+  if (TakeLine()) WriteRuleLine();
   return 0;
 }
 
-void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling) {
+namespace {
+void WriteDirectoryLine(const ShownRow& row) {
+  const DirNode* node = row.node;
   PutPadded(Size(node->localSize), 14);
   if (ShowWaste) {
     Put("  ");
@@ -388,8 +309,8 @@ void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling) {
     PutGrowth(g.bytes, g.change);
   }
   PutPrefix();
-  if (node != &RootNode) {
-    char connector[3] = {TreeChars.text[hasLaterSibling ? 1 : 0], Horizontal(), Horizontal()};
+  if (!row.root) {
+    char connector[3] = {TreeChars.text[row.hasLaterSibling ? 1 : 0], Horizontal(), Horizontal()};
     WriteTreeBytes(connector, 3);
   }
   WriteName(NameText(node), NameLength(node));
@@ -401,24 +322,30 @@ void WriteDirectoryLine(const DirNode* node, bool hasLaterSibling) {
   WriteLineEnd();
 }
 
-void ExtendTreePrefix(bool hasLaterSibling) {
-  BAppendChar(TreePrefix, TreeChars.text[hasLaterSibling ? 4 : 3]);
+void ExtendTreePrefix(const ShownRow& row) {
+  BAppendChar(TreePrefix, TreeChars.text[row.hasLaterSibling ? 4 : 3]);
   BAppend(TreePrefix, "  ");
 }
 
+int TreePrefixLength() {
+  return TreePrefix.length;
+}
+void CutTreePrefix(int length) {
+  BCut(TreePrefix, length);
+}
+
+const RowWriter ScreenLines = {WriteDirectoryLine, ExtendTreePrefix, TreePrefixLength,
+                               CutTreePrefix};
+}  // namespace
+
 void WalkScreenTree(const DirNode* first) {
-  Walk(first);
+  WalkShownTree(first, ScreenLines);
 }
 
 int32_t ScreenFooter(int32_t total) {
   int32_t lines = FooterLines();
-  if (NextLine == -1) return lines;
-  int32_t k = NextLine - (total - lines);
-  while (k >= 0 && LinesLeft > 0) {
-    if (k < lines) WriteFooterLine(k);
-    ++k;
-    --LinesLeft;
-  }
+  if (Probing()) return lines;
+  TakeLastLines(total, lines, WriteFooterLine);
   return 0;
 }
 

@@ -62,8 +62,7 @@ class Database : public Isolated {
   // One pass of `count` lines from line `first`.
   std::string Pass(const ReportSection& s, int32_t first, int32_t count) {
     Capture out;
-    NextLine = first;
-    LinesLeft = count;
+    StartPass(first, count);
     s.header();
     s.walker(&RootNode);
     s.footer(0);
@@ -100,7 +99,7 @@ TEST_F(Database, WorkedExampleFixedFormByteForByte) {
 
 TEST_F(Database, HeadersProbeAsTwoLinesAndTheReportCountsOneRowPerDirectory) {
   BuildExample();
-  NextLine = -1;
+  StartPass(-1, 0);
   Capture out;
   EXPECT_EQ(TabHeader(), 2);
   EXPECT_EQ(CommaHeader(), 2);

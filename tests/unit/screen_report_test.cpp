@@ -31,8 +31,7 @@ class ScreenReport : public Isolated {
   // One pass of `count` lines from line `first` of a report of `total` lines.
   std::vector<std::string> Pass(int32_t first, int32_t count, int32_t total) {
     Capture out;
-    NextLine = first;
-    LinesLeft = count;
+    StartPass(first, count);
     ScreenHeader();
     WalkScreenTree(&RootNode);
     ScreenFooter(total);
@@ -126,20 +125,20 @@ TEST_F(ScreenReport, GraphicCharactersDrawTheTreeAndTheRules) {
 TEST_F(ScreenReport, ProbesWriteNothingAndGiveTheirLineCounts) {
   BuildExample();
   Capture out;
-  NextLine = -1;
+  StartPass(-1, 0);
   EXPECT_EQ(ScreenHeader(), 2);
   EXPECT_EQ(ScreenFooter(0), 9);
   EXPECT_EQ(NoFooter(0), 0);
   EXPECT_EQ(out.text, "");
-  EXPECT_EQ(NextLine, -1);
+  EXPECT_EQ(PassNextLine(), -1);
 }
 
 TEST_F(ScreenReport, PassOfThreeLinesFromLineOne) {
   BuildExample();
   std::vector<std::string> l = Pass(1, 3, 15);
   EXPECT_EQ(l, (std::vector<std::string>{ExampleLines[1], ExampleLines[2], ExampleLines[3]}));
-  EXPECT_EQ(NextLine, 4);
-  EXPECT_EQ(LinesLeft, 0);
+  EXPECT_EQ(PassNextLine(), 4);
+  EXPECT_EQ(PassLinesLeft(), 0);
 }
 
 TEST_F(ScreenReport, EveryPassIsAnUnbrokenRunOfTheReport) {
@@ -149,7 +148,7 @@ TEST_F(ScreenReport, EveryPassIsAnUnbrokenRunOfTheReport) {
       std::vector<std::string> expect(ExampleLines.begin() + first,
                                       ExampleLines.begin() + first + count);
       EXPECT_EQ(Pass(first, count, 15), expect) << "from " << first << ", " << count << " lines";
-      EXPECT_EQ(LinesLeft, 0);
+      EXPECT_EQ(PassLinesLeft(), 0);
     }
   }
 }
@@ -264,7 +263,7 @@ TEST_F(ScreenReport, CountingWritesNothingForAMillionDirectories) {
   Capture out;
   EXPECT_EQ(CountReportLines(Screen), 2 + 1 + n + 9);
   EXPECT_EQ(out.text, "");
-  EXPECT_EQ(NextLine, 0);
+  EXPECT_EQ(PassNextLine(), 0);
 }
 
 TEST_F(ScreenReport, UnitsReplaceByteCountsInTheSameColumns) {

@@ -87,7 +87,7 @@ struct StateGuard {
   KeyboardSource keyboard = Keyboard;
   void (*endHook)(int) = EndProgramHook;
   const FileSystemOps* fs = ScanFileSystem;
-  int32_t nextLine = NextLine, linesLeft = LinesLeft, lineNumber = LineNumber;
+  int32_t nextLine = PassNextLine(), linesLeft = PassLinesLeft();
   SavedScanNotes savedScans = SavedScans;
   TopLists largest = LargestAnywhere;
   PathStr rowPath = RowPath;
@@ -126,9 +126,7 @@ struct StateGuard {
     Keyboard = keyboard;
     EndProgramHook = endHook;
     ScanFileSystem = fs;
-    NextLine = nextLine;
-    LinesLeft = linesLeft;
-    LineNumber = lineNumber;
+    StartPass(nextLine, linesLeft);
   }
 };
 
