@@ -10,9 +10,9 @@
 #include "tree/growth.h"
 #include "tree/top_list.h"
 
+namespace {
 PathStr RowPath = {0, {0}};
 
-namespace {
 // The separator rows join names with: the build's own, or the other one when the start path
 // holds only that (a saved scan made on the other system).
 char RowSeparator = PathSeparator;
@@ -145,6 +145,10 @@ void CutRowPath(int length) {
   BCut(RowPath, length);
 }
 }  // namespace
+
+const PathStr& CurrentRowPath() {
+  return RowPath;
+}
 
 void SetRowPath(const PathStr& scannedPath) {
   RowPath = scannedPath;

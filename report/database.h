@@ -10,10 +10,10 @@
 #include "console/bounded_string.h"
 #include "tree/dir_node.h"
 
-// The path of the directory whose children are being written, always ending in the path
-// separator. Set by the run driver (SetRowPath) before the report; the walkers extend it and
-// cut it back after each subtree.
-extern PathStr RowPath;
+// The path of the directory whose children are being written (RowPath), always ending in the
+// path separator: this module's own, set by the run driver (SetRowPath) before the report; the
+// walkers extend it and cut it back after each subtree.
+const PathStr& CurrentRowPath();
 
 // RowPath := the scanned directory's full path with a separator appended unless it already
 // ends with one (a drive root or "/" keeps its single separator). Rows join names with the

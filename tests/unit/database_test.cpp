@@ -40,11 +40,11 @@ std::vector<std::string> Rows(const std::string& text) {
 
 class Database : public Isolated {
  protected:
-  PathStr rowPath = RowPath;
+  PathStr rowPath = CurrentRowPath();
   void SetUp() override { PagingEnabled = false; }
   void TearDown() override {
     ReleaseRoot();
-    RowPath = rowPath;
+    SetRowPath(rowPath);
   }
 
   // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
@@ -124,13 +124,13 @@ TEST_F(Database, DirectoryWithoutSubdirectoriesGivesOneRowEndingInTheSeparator) 
 TEST_F(Database, RowPathKeepsASingleSeparatorOnARoot) {
   std::string sep(1, PathSeparator);
   SetRowPath(B(P("C:\\")));
-  EXPECT_EQ(S(RowPath), P("C:\\"));
+  EXPECT_EQ(S(CurrentRowPath()), P("C:\\"));
   SetRowPath(B(sep));
-  EXPECT_EQ(S(RowPath), sep);
+  EXPECT_EQ(S(CurrentRowPath()), sep);
   SetRowPath(B(P("C:\\WORK\\")));  // "." expands with its separator already on
-  EXPECT_EQ(S(RowPath), P("C:\\WORK\\"));
+  EXPECT_EQ(S(CurrentRowPath()), P("C:\\WORK\\"));
   SetRowPath(B(P("C:\\WORK")));
-  EXPECT_EQ(S(RowPath), P("C:\\WORK\\"));
+  EXPECT_EQ(S(CurrentRowPath()), P("C:\\WORK\\"));
 
   ResetRoot(sep);
   AddChild(&RootNode, NewNode("home"));
@@ -183,12 +183,12 @@ TEST_F(Database, PassFromTheMiddleRebuildsTheRowPath) {
   BuildExample();
   EXPECT_EQ(Pass(TabSection, 5, 1), "       1204224\t          2000\t       1204224\t\"" +
                                         P("C:\\DATA\\Beta\\Gamma") + "\"\r\n");
-  EXPECT_EQ(S(RowPath), P("C:\\DATA\\")) << "a pass that stops inside a subtree cuts RowPath back";
+  EXPECT_EQ(S(CurrentRowPath()), P("C:\\DATA\\")) << "a pass that stops inside a subtree cuts RowPath back";
   EXPECT_EQ(Pass(CommaSection, 1, 2), "\r\n12288,6144,2957312,\"" + P("C:\\DATA\\") + "\"\r\n");
   EXPECT_EQ(Pass(CommaSection, 0, 1),
             "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"\r\n")
       << "a budget of one line writes the title line only";
-  EXPECT_EQ(S(RowPath), P("C:\\DATA\\"));
+  EXPECT_EQ(S(CurrentRowPath()), P("C:\\DATA\\"));
 }
 
 TEST_F(Database, PathsBelowAMergedDirectoryUseItsRealName) {
@@ -222,7 +222,7 @@ TEST_F(Database, RowPathStaysWithinThePathBudget) {
   // one separator.
   EXPECT_EQ(lines[3], "0,0,0,\"" + P("C:\\R\\") + longName + "\"");
   EXPECT_EQ(lines.back(), "0,0,0,\"" + (full + longName + PathSeparator).substr(0, PathBudget + 1) + "leaf\"");
-  EXPECT_EQ(S(RowPath), P("C:\\R\\"));
+  EXPECT_EQ(S(CurrentRowPath()), P("C:\\R\\"));
 }
 
 namespace {

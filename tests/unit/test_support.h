@@ -90,12 +90,12 @@ struct StateGuard {
   int32_t nextLine = PassNextLine(), linesLeft = PassLinesLeft();
   SavedScanNotes savedScans = SavedScans;
   TopLists largest = LargestAnywhere;
-  PathStr rowPath = RowPath;
+  PathStr rowPath = CurrentRowPath();
 
   ~StateGuard() {
     SavedScans = savedScans;
     LargestAnywhere = largest;
-    RowPath = rowPath;
+    SetRowPath(rowPath);
     TreeChars = treeChars;
     ShowWaste = showWaste;
     WasteAsPercent = wasteAsPercent;
