@@ -9,8 +9,8 @@
 #include "tree/growth.h"
 
 namespace {
-void JsonDocument() {
-  WriteJsonReport(ProgramVersion);
+void JsonDocument(const RunRecord& run) {
+  WriteJsonReport(run, ProgramVersion);
 }
 
 PageGrowth PageGrowthOfNode(const DirNode* node) {
@@ -21,21 +21,21 @@ PageGrowth PageGrowthOfNode(const DirNode* node) {
 }
 
 // With -since the page colours by growth.
-void HtmlDocument() {
-  WriteHtmlReport(ProgramVersion, GrowthShown() ? PageGrowthOfNode : nullptr);
+void HtmlDocument(const RunRecord& run) {
+  WriteHtmlReport(run, ProgramVersion, GrowthShown() ? PageGrowthOfNode : nullptr);
 }
 
 // The list separator is the user's at the time of the report, asked once a pass.
-int32_t ExcelHeaderInLocale() {
+int32_t ExcelHeaderInLocale(const RunRecord& run) {
   BStr separator = LocaleListSeparator();
   SetListSeparator(separator.text, separator.length);
-  return ExcelHeader();
+  return ExcelHeader(run);
 }
 
-int32_t TopExcelHeaderInLocale() {
+int32_t TopExcelHeaderInLocale(const RunRecord& run) {
   BStr separator = LocaleListSeparator();
   SetListSeparator(separator.text, separator.length);
-  return TopExcelHeader();
+  return TopExcelHeader(run);
 }
 
 const ReportForm Forms[] = {

@@ -2,7 +2,7 @@
 // picks the row of the chosen OutputMode; a new form is a new row.
 #pragma once
 
-#include "driver/options.h"
+#include "driver/run_record.h"
 #include "report/engine.h"
 
 struct ReportForm {
@@ -14,7 +14,7 @@ struct ReportForm {
   // Header, walker and footer, written through RunReport (a straight pass or the scroller);
   // or, when document is set, one document written at once instead.
   ReportSection section;
-  void (*document)();
+  void (*document)(const RunRecord& run);
 };
 
 // The row of mode (the screen's for a mode no row has).

@@ -35,6 +35,12 @@ bool ReportMade = false;
 bool SaveFailed = false;
 
 namespace {
+// The record of the run under way: written here alone, passed to the report forms read-only.
+RunRecord Run;
+DirNode& RootNode = Run.root;
+SavedScanNotes& SavedScans = Run.saved;
+TopLists& LargestAnywhere = Run.largest;
+
 // One line on standard error naming a directory the report lacks, or lacks in part: its path,
 // then why, in the system's words where it has them.
 void NameTroubledDirectory(const TroubledDirectory& t) {
@@ -327,12 +333,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   SavedScans.fromTimestamp = f.timestamp;
   if (f.hasTimestamp) SavedScans.fromMade = LocalDateTimeOf(f.timestamp);
   SavedScans.noDrive = !f.hasDrive;
-  if (f.hasDrive) {
-    DriveLabel = f.driveName;
-    DriveClusterSize = f.driveCluster;
-    DriveFreeBytes = f.driveFree;
-    DriveTotalBytes = f.driveCapacity;
-  }
+  if (f.hasDrive) Run.drive = DriveFacts{f.driveName, f.driveCluster, f.driveFree, f.driveCapacity, 0};
   // What was passed over is said, so that no figure passes for more than it is.
   BStr none = BMake("");
   if (f.driveImpossible)
@@ -482,6 +483,7 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
     DropSave();
     return false;
   }
+  Run.drive = DriveFacts{DriveLabel, DriveClusterSize, DriveFreeBytes, DriveTotalBytes, DriveRootLength};
   ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
   if (ClusterSize == 0) {
     ClusterSize = 1;
@@ -561,6 +563,8 @@ void RunDirectory() {
   SaveFailed = false;
   TotalWaste = 0;
   TotalFiles = 0;
+  Run.options = Options;
+  Run.drive = DriveFacts{};
   SavedScans = SavedScanNotes{};
   ForgetGrowth();
   StartTopList(&LargestAnywhere.files, Options.topCount);
@@ -605,11 +609,14 @@ void RunDirectory() {
   if (form.isExport) SendOutputToErrors(false);
   // The lists of the largest spell paths as the rows do, in every form.
   if (form.rowPaths || Options.topCount > 0) SetRowPath(path);
+  Run.settings = settings;
+  Run.path = path;
+  Run.outcome = LastScan;
   if (form.document) {
-    form.document();
+    form.document(Run);
     FlushOutput();
   } else {
-    RunReport(SectionOf(form, Options.topCount > 0));
+    RunReport(SectionOf(form, Options.topCount > 0), Run);
   }
   CommitSave();
   CollapseChildren(&RootNode);

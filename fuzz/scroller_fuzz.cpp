@@ -15,6 +15,12 @@
 #include "tree/dir_node.h"
 
 namespace {
+// The record the reports are made of, its tree built here.
+RunRecord TestRun;
+DirNode& RootNode = TestRun.root;
+}  // namespace
+
+namespace {
 ByteReader* Keys = nullptr;  // the rest of the input, one key per byte
 std::string Out;             // everything the report wrote
 size_t Seen = 0;             // bytes of Out already checked at an earlier prompt
@@ -150,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (form == 2) section = ReportSection{CommaHeader, WalkCommaTree, NoFooter};
   if (form != 0) SetRowPath(PMake(NameText(&RootNode), NameLength(&RootNode)));
 
-  Total = CountReportLines(section);
+  Total = CountReportLines(section, TestRun);
   FUZZ_CHECK(Total == (form == 0 ? 11 : 2) + (int32_t)nodes.size());
   Keys = &in;
   Out.clear();
@@ -159,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FailedReads = 0;
   CaptureOutput(&Out);
   try {
-    RunReport(section);
+    RunReport(section, TestRun);
   } catch (const ProgramEnded& e) {
     FUZZ_CHECK(e.code == 0);
   }

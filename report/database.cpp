@@ -160,7 +160,7 @@ void SetRowPath(const PathStr& scannedPath) {
 }
 
 // With growth since a saved scan, its column stands before the directory's.
-int32_t TabHeader() {
+int32_t TabHeader(const RunRecord&) {
   if (GrowthShown())
     return Header(
         "\"Total-no subs\"\t\"Wasted space\"\t \"Dir+SubDirs\"\t      \"Growth\"\t\"Directory "
@@ -168,7 +168,7 @@ int32_t TabHeader() {
   return Header("\"Total-no subs\"\t\"Wasted space\"\t \"Dir+SubDirs\"\t\"Directory name\"");
 }
 
-int32_t CommaHeader() {
+int32_t CommaHeader(const RunRecord&) {
   if (GrowthShown())
     return Header(
         "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Growth\",\"Directory name\"");
@@ -225,12 +225,12 @@ void WriteCsvNumber(int64_t value) {
 }
 }  // namespace
 
-int32_t CsvHeader() {
+int32_t CsvHeader(const RunRecord&) {
   Spelling = &ForPrograms;
   return TreeCsvHeader();
 }
 
-int32_t ExcelHeader() {
+int32_t ExcelHeader(const RunRecord&) {
   Spelling = &ForExcel;
   return TreeCsvHeader();
 }
@@ -266,19 +266,19 @@ const RowWriter CommaRows = {WriteCommaRow, ExtendRowPath, RowPathLength, CutRow
 const RowWriter CsvRows = {WriteCsvRow, ExtendRowPath, RowPathLength, CutRowPath};
 }  // namespace
 
-void WalkTabTree(const DirNode* first) {
-  WalkShownTree(first, TabRows);
+void WalkTabTree(const RunRecord& run) {
+  WalkShownTree(&run.root, TabRows);
 }
-void WalkCommaTree(const DirNode* first) {
-  WalkShownTree(first, CommaRows);
+void WalkCommaTree(const RunRecord& run) {
+  WalkShownTree(&run.root, CommaRows);
 }
-void WalkCsvTree(const DirNode* first) {
+void WalkCsvTree(const RunRecord& run) {
   Spelling = &ForPrograms;
-  WalkShownTree(first, CsvRows);
+  WalkShownTree(&run.root, CsvRows);
 }
-void WalkExcelTree(const DirNode* first) {
+void WalkExcelTree(const RunRecord& run) {
   Spelling = &ForExcel;
-  WalkShownTree(first, CsvRows);
+  WalkShownTree(&run.root, CsvRows);
 }
 
 std::string RowPathOf(const std::string& rel) {
@@ -297,12 +297,12 @@ int32_t TopTitles() {
   return CsvTitles(Titles, 3);
 }
 
-void WriteTopRows() {
-  const TopList* lists[2] = {&LargestAnywhere.files, &LargestAnywhere.dirs};
+void WriteTopRows(const TopLists& largest) {
+  const TopList* lists[2] = {&largest.files, &largest.dirs};
   for (const TopList* list : lists) {
     for (const TopEntry& e : list->kept) {
       if (TakeLine()) {
-        WriteText(list == &LargestAnywhere.files ? "file" : "dir");
+        WriteText(list == &largest.files ? "file" : "dir");
         WriteSeparator();
         WriteCsvNumber(e.bytes);
         std::string path = RowPathOf(e.path);
@@ -315,19 +315,19 @@ void WriteTopRows() {
 }
 }  // namespace
 
-int32_t TopCsvHeader() {
+int32_t TopCsvHeader(const RunRecord&) {
   Spelling = &ForPrograms;
   return TopTitles();
 }
-void WalkTopCsvRows(const DirNode*) {
+void WalkTopCsvRows(const RunRecord& run) {
   Spelling = &ForPrograms;
-  WriteTopRows();
+  WriteTopRows(run.largest);
 }
-int32_t TopExcelHeader() {
+int32_t TopExcelHeader(const RunRecord&) {
   Spelling = &ForExcel;
   return TopTitles();
 }
-void WalkTopExcelRows(const DirNode*) {
+void WalkTopExcelRows(const RunRecord& run) {
   Spelling = &ForExcel;
-  WriteTopRows();
+  WriteTopRows(run.largest);
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "console/bounded_string.h"
+#include "driver/run_record.h"
 #include "tree/dir_node.h"
 
 // The path of the directory whose children are being written (RowPath), always ending in the
@@ -22,27 +23,27 @@ const PathStr& CurrentRowPath();
 void SetRowPath(const PathStr& scannedPath);
 
 // Header routines: the quoted column titles and an empty line; 2 when probed, else 0.
-int32_t TabHeader();
-int32_t CommaHeader();
+int32_t TabHeader(const RunRecord& run);
+int32_t CommaHeader(const RunRecord& run);
 
-// Walkers, started with RootNode: one row per directory in the order of the drawn tree.
-void WalkTabTree(const DirNode* first);
-void WalkCommaTree(const DirNode* first);
+// Walkers of the record's tree (run.root): one row per directory in the order of the drawn tree.
+void WalkTabTree(const RunRecord& run);
+void WalkCommaTree(const RunRecord& run);
 
 // The CSV export (RFC 4180): the header line "own_bytes,wasted_bytes,total_bytes,files,path"
 // (1 when probed) and one row per directory; LF line ends on both builds; a path holding a
 // comma, a double quote or a line end is quoted, its quotes doubled; names keep their bytes.
 // With growth since a saved scan, "growth_bytes" and "change" (new, gone or empty) come
 // before the path; the fixed and comma forms then have a growth column before the path too.
-int32_t CsvHeader();
-void WalkCsvTree(const DirNode* first);
+int32_t CsvHeader(const RunRecord& run);
+void WalkCsvTree(const RunRecord& run);
 
 // The rows of the CSV export as Excel opens them by a double-click (-excel): the same header
 // and fields, but a UTF-8 byte order mark before the header, CR LF line ends, and the list
 // separator (SetListSeparator) between fields; a field holding it, a double quote or a line
 // end is quoted. Nothing precedes the header.
-int32_t ExcelHeader();
-void WalkExcelTree(const DirNode* first);
+int32_t ExcelHeader(const RunRecord& run);
+void WalkExcelTree(const RunRecord& run);
 // The separator of -excel: one character, its UTF-8 bytes (at most 8); "," when none is given.
 void SetListSeparator(const char* bytes, int length);
 
@@ -52,10 +53,10 @@ std::string RowPathOf(const std::string& rel);
 
 // The CSV export of the largest files and directories (-csv -top=N): the header line
 // "kind,bytes,path" (1 when probed), then a row "file" or "dir", bytes, path for each entry of
-// LargestAnywhere, the files first, each list largest first; quoted as the CSV export quotes.
+// the record's lists of the largest (run.largest), the files first, each list largest first; quoted as the CSV export quotes.
 // The walker writes these rows wherever it is started: the tree is not part of this form.
-int32_t TopCsvHeader();
-void WalkTopCsvRows(const DirNode* first);
+int32_t TopCsvHeader(const RunRecord& run);
+void WalkTopCsvRows(const RunRecord& run);
 // The same lists as -excel spells its rows.
-int32_t TopExcelHeader();
-void WalkTopExcelRows(const DirNode* first);
+int32_t TopExcelHeader(const RunRecord& run);
+void WalkTopExcelRows(const RunRecord& run);

@@ -7,7 +7,6 @@
 #include "report/format.h"
 #include "report/display.h"
 
-DirNode RootNode = {};
 
 namespace {
 int32_t NextLine = 0;    // index of the next line to write; -1 means count only
@@ -34,18 +33,18 @@ void Clamp() {
   if (NextLine > Total) NextLine = Total;
 }
 
-void Pass(const ReportSection& s) {
+void Pass(const ReportSection& s, const RunRecord& run) {
   LineNumber = 0;
-  s.header();
-  s.walker(&RootNode);
-  s.footer(Total);
+  s.header(run);
+  s.walker(run);
+  s.footer(run, Total);
 }
 
 // A page: each line cut to the screen's width, so that it takes one row and every page holds
 // the lines the counters say.
-void PagePass(const ReportSection& s) {
+void PagePass(const ReportSection& s, const RunRecord& run) {
   SetLineCut(ScreenRowColumns() < 2 ? 2 : ScreenRowColumns());
-  Pass(s);
+  Pass(s, run);
   SetLineCut(0);
 }
 
@@ -104,7 +103,7 @@ void Toggle(unsigned char c) {
   if (c == 'A') ToggleTreeChars();
 }
 
-void Scroller(const ReportSection& s) {
+void Scroller(const ReportSection& s, const RunRecord& run) {
   // The first page goes below the banner's two rows; on a screen of three rows it still shows
   // one line.
   LinesLeft = LastRow() - 2 < 1 ? 1 : LastRow() - 2;
@@ -113,7 +112,7 @@ void Scroller(const ReportSection& s) {
     Clamp();
     if (RedrawPending) {
       int32_t start = NextLine, budget = LinesLeft;
-      PagePass(s);
+      PagePass(s, run);
       // The footer uses up LinesLeft without advancing NextLine, so the position is taken
       // from what the pass used of its budget.
       NextLine = start + budget - LinesLeft;
@@ -222,10 +221,11 @@ bool PassDone() {
 
 // The footer's lines do not advance NextLine: the scroller takes the position from what the
 // pass used of its budget.
-void TakeLastLines(int32_t total, int32_t lines, void (*write)(int32_t k)) {
+void TakeLastLines(int32_t total, int32_t lines, void (*write)(const RunRecord& run, int32_t k),
+                   const RunRecord& run) {
   int32_t k = NextLine - (total - lines);
   while (k >= 0 && LinesLeft > 0) {
-    if (k < lines) write(k);
+    if (k < lines) write(run, k);
     ++k;
     --LinesLeft;
   }
@@ -280,26 +280,26 @@ void StartFreshPage() {
   RedrawPending = true;
 }
 
-int32_t CountReportLines(const ReportSection& s) {
+int32_t CountReportLines(const ReportSection& s, const RunRecord& run) {
   NextLine = -1;
-  int32_t total = s.header() + s.footer(0);
+  int32_t total = s.header(run) + s.footer(run, 0);
   NextLine = CountingLine;
   LineNumber = 0;
   LinesLeft = 10;
-  s.walker(&RootNode);
+  s.walker(run);
   NextLine = 0;
   return total + LineNumber;
 }
 
-void RunReport(const ReportSection& s) {
+void RunReport(const ReportSection& s, const RunRecord& run) {
   RedrawPending = true;
-  Total = CountReportLines(s);
+  Total = CountReportLines(s, run);
   if (!PagingEnabled) {
     LinesLeft = Total;
-    Pass(s);
+    Pass(s, run);
     FlushOutput();
     return;
   }
-  Scroller(s);
+  Scroller(s, run);
   FlushOutput();
 }

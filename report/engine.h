@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "driver/run_record.h"
 #include "tree/dir_node.h"
 
 // The line-taking protocol, stated here alone. A pass writes the lines from the pass's next
@@ -23,7 +24,8 @@ bool TakeLine();
 bool PassDone();
 // The last lines of a report of total lines, `lines` of them (a footer): write(k) for each
 // footer line k this pass writes; beyond the last the pass's budget is used up without lines.
-void TakeLastLines(int32_t total, int32_t lines, void (*write)(int32_t k));
+void TakeLastLines(int32_t total, int32_t lines, void (*write)(const RunRecord& run, int32_t k),
+                   const RunRecord& run);
 // The index of the next line to write, and the lines this pass may still write.
 int32_t PassNextLine();
 int32_t PassLinesLeft();
@@ -53,22 +55,20 @@ struct RowWriter {
 // once the pass has written its last line; the prefix is as it was.
 bool WalkShownTree(const DirNode* first, const RowWriter& rows);
 
-// The three routines of one report form.
+// The three routines of one report form, each given the run's record (its tree is run.root).
 struct ReportSection {
-  int32_t (*header)();  // line count when probed, else 0
-  void (*walker)(const DirNode* first);
-  int32_t (*footer)(int32_t total);  // line count when probed, else 0
+  int32_t (*header)(const RunRecord& run);  // line count when probed, else 0
+  void (*walker)(const RunRecord& run);
+  int32_t (*footer)(const RunRecord& run, int32_t total);  // line count when probed, else 0
 };
 
-// The root of the run's tree; the run driver owns it.
-extern DirNode RootNode;
-
 // Counts the report's lines; returns the total.
-int32_t CountReportLines(const ReportSection& section);
+int32_t CountReportLines(const ReportSection& section, const RunRecord& run);
 
-// Writes the whole report: one straight pass when PagingEnabled is false, else the scroller,
-// which returns when the user pages past the end and ends the program on Escape, Q or Ctrl+C.
-void RunReport(const ReportSection& section);
+// Writes the whole report of run: one straight pass when PagingEnabled is false, else the
+// scroller, which returns when the user pages past the end and ends the program on Escape, Q
+// or Ctrl+C.
+void RunReport(const ReportSection& section, const RunRecord& run);
 
 // For the scroller: clears the screen and sets the next pass to write a full page from the top
 // row, ending just above the line NextLine pointed to.

@@ -12,7 +12,6 @@
 #include "report/format.h"
 #include "report/page_assets.h"
 #include "report/screen_report.h"
-#include "tree/scan.h"
 
 namespace {
 void Put(const char* z) {
@@ -36,31 +35,31 @@ void PutString(const char* bytes, int length) {
 // the start directory and its index in that order. Without recursion: the stack holds, for
 // each level on the way down, the sibling to visit after the current subtree.
 template <typename Visit>
-void EachDirectory(Visit visit) {
+void EachDirectory(const DirNode* root, Visit visit) {
   struct Pending {
     const DirNode* node;
     int32_t depth;
   };
   static LevelStack<Pending> stack;
   stack.clear();
-  stack.push_back({&RootNode, 0});
+  stack.push_back({root, 0});
   int64_t index = 0;
   while (!stack.empty()) {
     Pending p = stack.back();
     stack.pop_back();
     visit(p.node, p.depth, index++);
-    if (p.node != &RootNode && p.node->nextSibling) stack.push_back({p.node->nextSibling, p.depth});
+    if (p.node != root && p.node->nextSibling) stack.push_back({p.node->nextSibling, p.depth});
     if (p.node->firstChild) stack.push_back({p.node->firstChild, p.depth + 1});
   }
 }
 
 // One array of the data: `key` and a value for every directory, comma-separated.
 template <typename Value>
-void PutColumn(const char* key, Value value) {
+void PutColumn(const DirNode* root, const char* key, Value value) {
   Put(",\n\"");
   Put(key);
   Put("\":[");
-  EachDirectory([&](const DirNode* n, int32_t depth, int64_t index) {
+  EachDirectory(root, [&](const DirNode* n, int32_t depth, int64_t index) {
     if (index > 0) Put(",");
     value(n, depth);
   });
@@ -68,7 +67,7 @@ void PutColumn(const char* key, Value value) {
 }
 }  // namespace
 
-void WriteHtmlReport(const char* version, PageGrowthOf growthOf) {
+void WriteHtmlReport(const RunRecord& run, const char* version, PageGrowthOf growthOf) {
   Put(PageHead);
   Put("{\"version\":");
   PutString(version, (int)std::strlen(version));
@@ -94,21 +93,21 @@ void WriteHtmlReport(const char* version, PageGrowthOf growthOf) {
   Put(",\"files\":");
   PutNumber(TotalFiles);
   Put(",\"unreadable\":");
-  PutNumber(LastScan.unreadable);
+  PutNumber(run.outcome.unreadable);
   Put(",\"excluded\":");
-  PutNumber(LastScan.excluded);
+  PutNumber(run.outcome.excluded);
 
   // The names as read: a merged directory's marker is the "m" list's, so that its path below
   // the start directory stays the real one.
-  PutColumn("n", [](const DirNode* n, int32_t) { PutString(NameText(n), OwnNameLength(n)); });
-  PutColumn("d", [](const DirNode*, int32_t depth) { PutNumber(depth); });
-  PutColumn("t", [](const DirNode* n, int32_t) { PutNumber(NodeTotal(n)); });
-  PutColumn("o", [](const DirNode* n, int32_t) { PutNumber(n->localSize); });
-  PutColumn("w", [](const DirNode* n, int32_t) { PutNumber(n->wastage); });
-  PutColumn("f", [](const DirNode* n, int32_t) { PutNumber(n->fileCount); });
+  PutColumn(&run.root, "n", [](const DirNode* n, int32_t) { PutString(NameText(n), OwnNameLength(n)); });
+  PutColumn(&run.root, "d", [](const DirNode*, int32_t depth) { PutNumber(depth); });
+  PutColumn(&run.root, "t", [](const DirNode* n, int32_t) { PutNumber(NodeTotal(n)); });
+  PutColumn(&run.root, "o", [](const DirNode* n, int32_t) { PutNumber(n->localSize); });
+  PutColumn(&run.root, "w", [](const DirNode* n, int32_t) { PutNumber(n->wastage); });
+  PutColumn(&run.root, "f", [](const DirNode* n, int32_t) { PutNumber(n->fileCount); });
   Put(",\n\"m\":[");
   bool first = true;
-  EachDirectory([&](const DirNode* n, int32_t, int64_t index) {
+  EachDirectory(&run.root, [&](const DirNode* n, int32_t, int64_t index) {
     if (!n->merged) return;
     if (!first) Put(",");
     first = false;
@@ -116,8 +115,8 @@ void WriteHtmlReport(const char* version, PageGrowthOf growthOf) {
   });
   Put("]");
   if (growthOf) {
-    PutColumn("g", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).bytes); });
-    PutColumn("c", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).change); });
+    PutColumn(&run.root, "g", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).bytes); });
+    PutColumn(&run.root, "c", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).change); });
   }
   Put("}\n");
   Put(PageTail);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "driver/run_record.h"
 #include "tree/dir_node.h"
 
 // What became of a directory since a saved scan.
@@ -21,7 +22,7 @@ struct PageGrowth {
 // compares with a saved scan; without it the page colours by depth and shows no growth.
 typedef PageGrowth (*PageGrowthOf)(const DirNode* node);
 
-// Writes the page of the tree below RootNode to standard output: the page's template with, as
+// Writes the page of the record's tree (run.root) to standard output: the page's template with, as
 // data, the start directory as the platform spells it, every shown directory in report order
 // (pre-order) with its depth, total, own bytes, wasted bytes, files and merge mark, and with
 // growthOf its growth and change; the run's totals and the time of writing (UTC). Names are
@@ -29,4 +30,4 @@ typedef PageGrowth (*PageGrowthOf)(const DirNode* node);
 // "</script>" or "<!--" can end or bend the block) and U+2028, U+2029 and control characters
 // escaped; a byte that is no part of a UTF-8 character is written as U+FFFD, as the JSON export
 // does. Lines end in LF on both builds, so both write the same page for the same tree.
-void WriteHtmlReport(const char* version, PageGrowthOf growthOf = nullptr);
+void WriteHtmlReport(const RunRecord& run, const char* version, PageGrowthOf growthOf = nullptr);

@@ -7,14 +7,11 @@
 #include "console/json_string.h"
 #include "console/output.h"
 #include "console/strings.h"
-#include "disk/drive.h"
 #include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
-#include "report/saved_scans.h"
 #include "tree/exclude.h"
 #include "tree/growth.h"
-#include "tree/scan.h"
 #include "tree/top_list.h"
 
 namespace {
@@ -121,19 +118,19 @@ void PutTree(const DirNode* root) {
 }
 
 // What shaped the tree: a later reader needs it to tell what the figures cover.
-void PutSettings() {
+void PutSettings(const BuildSettings& settings) {
   Put("\"options\": {\"depth\": ");
-  if (Scan.maxDepth >= 255)
+  if (settings.maxDepth >= 255)
     Put("null");
   else
-    PutNumber(Scan.maxDepth);
-  PutNumberField("min_size", Scan.minSize);
+    PutNumber(settings.maxDepth);
+  PutNumberField("min_size", settings.minSize);
   Put(", \"sort\": \"");
   char sort[8] = {0};
-  const char* name = SortOrderName(Scan.sortOrder);
+  const char* name = SortOrderName(settings.sortOrder);
   for (int i = 0; name[i] && i < 7; ++i) sort[i] = (char)(name[i] - 'A' + 'a');
   Put(sort);
-  Put(Scan.dirListingSizes ? "\", \"listing_sizes\": true" : "\", \"listing_sizes\": false");
+  Put(settings.dirListingSizes ? "\", \"listing_sizes\": true" : "\", \"listing_sizes\": false");
   Put(", \"exclude\": [");
   for (int i = 0; i < ExclusionCount(); ++i) {
     int length;
@@ -162,28 +159,28 @@ void PutTime(const char* key, bool known, int64_t seconds) {
 }
 
 // The saved scans the report comes from (-from) and is compared with (-since), when it is.
-void PutSavedScans() {
-  if (SavedScans.fromDump) {
+void PutSavedScans(const SavedScanNotes& saved) {
+  if (saved.fromDump) {
     Put("\"saved_scan\": {");
-    PutText("file", SavedScans.fromFile.text, SavedScans.fromFile.length);
-    PutTime("created", SavedScans.fromDated, SavedScans.fromTimestamp);
+    PutText("file", saved.fromFile.text, saved.fromFile.length);
+    PutTime("created", saved.fromDated, saved.fromTimestamp);
     Put("},\n");
   }
-  if (SavedScans.since) {
+  if (saved.since) {
     Put("\"since\": {");
-    PutText("file", SavedScans.sinceFile.text, SavedScans.sinceFile.length);
-    PutTime("created", SavedScans.sinceDated, SavedScans.sinceTimestamp);
-    PutNumberField("growth", SavedScans.totalGrowth);
+    PutText("file", saved.sinceFile.text, saved.sinceFile.length);
+    PutTime("created", saved.sinceDated, saved.sinceTimestamp);
+    PutNumberField("growth", saved.totalGrowth);
     Put("},\n");
   }
 }
 // The largest files and directories (-top=N): "top" with a list of each, largest first, each
 // entry its bytes and its full path as the database forms spell it.
-void PutTop() {
-  if (LargestAnywhere.files.limit == 0) return;
+void PutTop(const TopLists& largest) {
+  if (largest.files.limit == 0) return;
   Put("\"top\": {");
-  for (const TopList* list : {&LargestAnywhere.files, &LargestAnywhere.dirs}) {
-    Put(list == &LargestAnywhere.files ? "\"files\": [" : "],\n\"dirs\": [");
+  for (const TopList* list : {&largest.files, &largest.dirs}) {
+    Put(list == &largest.files ? "\"files\": [" : "],\n\"dirs\": [");
     bool first = true;
     for (const TopEntry& e : list->kept) {
       Put(first ? "\n{\"bytes\": " : ",\n{\"bytes\": ");
@@ -199,11 +196,11 @@ void PutTop() {
 }
 }  // namespace
 
-void WriteJsonReport(const char* version) {
+void WriteJsonReport(const RunRecord& run, const char* version) {
   Put("{\"quorvel\": \"");
   Put(version);
   Put("\", ");
-  PutText("directory", NameText(&RootNode), OwnNameLength(&RootNode));
+  PutText("directory", NameText(&run.root), OwnNameLength(&run.root));
   std::time_t now = std::time(nullptr);
   const std::tm* utc = std::gmtime(&now);
   char created[32];
@@ -216,27 +213,27 @@ void WriteJsonReport(const char* version) {
   }
   PutNumberField("cluster", ClusterSize);
   Put(",\n");
-  PutSettings();
-  PutSavedScans();
-  if (!SavedScans.noDrive) {
+  PutSettings(run.settings);
+  PutSavedScans(run.saved);
+  if (!run.saved.noDrive) {
     Put("\"drive\": {");
-    PutText("name", DriveLabel.text, DriveLabel.length);
-    PutNumberField("cluster", DriveClusterSize);
-    PutNumberField("free", DriveFreeBytes);
-    PutNumberField("capacity", DriveTotalBytes);
+    PutText("name", run.drive.label.text, run.drive.label.length);
+    PutNumberField("cluster", run.drive.cluster);
+    PutNumberField("free", run.drive.freeBytes);
+    PutNumberField("capacity", run.drive.totalBytes);
     Put("},\n\"totals\": {\"files\": ");
   } else {
     Put("\"drive\": null,\n\"totals\": {\"files\": ");
   }
   PutNumber(TotalFiles);
   PutNumberField("wasted", TotalWaste);
-  PutNumberField("excluded", LastScan.excluded);
-  PutNumberField("excluded_files", LastScan.excludedFiles);
-  if (SavedScans.fromDump) PutNumberField("excluded_in_saved_scan", LastScan.excludedListed);
-  PutNumberField("unreadable", LastScan.unreadable);
+  PutNumberField("excluded", run.outcome.excluded);
+  PutNumberField("excluded_files", run.outcome.excludedFiles);
+  if (run.saved.fromDump) PutNumberField("excluded_in_saved_scan", run.outcome.excludedListed);
+  PutNumberField("unreadable", run.outcome.unreadable);
   Put("},\n");
-  PutTop();
+  PutTop(run.largest);
   Put("\"tree\":\n");
-  PutTree(&RootNode);
+  PutTree(&run.root);
   Put("\n}\n");
 }

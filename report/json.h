@@ -4,7 +4,9 @@
 // shaped it.
 #pragma once
 
-// Writes the document of the tree below RootNode: the run's facts (program version, directory,
+#include "driver/run_record.h"
+
+// Writes the document of the record's tree (run.root): the run's facts (program version, directory,
 // time of creation in UTC, cluster size, the settings of the scan, the drive, the run's totals)
 // and "tree", the root node; each node holds "name", "own", "wasted", "files", "total",
 // "merged" and "children", siblings in report order, and "read_error": true for a directory that
@@ -14,4 +16,4 @@
 // A report of a saved scan adds "saved_scan" (its file and when it was made) and has "drive"
 // null when the dump held no statistics; with -since, "since" (the file, when, the total
 // growth), and every node "growth" and "change" ("new", "gone" or null).
-void WriteJsonReport(const char* version);
+void WriteJsonReport(const RunRecord& run, const char* version);

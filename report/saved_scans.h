@@ -1,6 +1,7 @@
 // What the report says of saved scans: that it was made from one (-from) and when that scan
 // was made, whether the dump held the drive's statistics, and what it was compared with
-// (-since). Written by the run driver before the report; read by the report forms.
+// (-since). Kept in the run's record (RunRecord::saved), written by the run driver before the
+// report; all false and empty for a report of the disk alone.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,3 @@ struct SavedScanNotes {
   BStr sinceMade;
   int64_t totalGrowth;  // the start directory's growth
 };
-
-// Written by the run driver only; all false and empty for a report of the disk alone.
-extern SavedScanNotes SavedScans;

@@ -5,11 +5,9 @@
 
 #include "console/output.h"
 #include "console/strings.h"
-#include "disk/drive.h"
 #include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
-#include "report/saved_scans.h"
 #include "tree/exclude.h"
 #include "tree/growth.h"
 #include "tree/scan.h"
@@ -61,18 +59,18 @@ enum class FooterLine {
 };
 constexpr int MostFooterLines = 12;
 
-int FooterPlan(FooterLine* lines) {
+int FooterPlan(const RunRecord& run, FooterLine* lines) {
   int n = 0;
   lines[n++] = FooterLine::Rule;
   lines[n++] = FooterLine::Totals;
   lines[n++] = FooterLine::Rule;
   if (ExclusionCount() > 0 ||
-      (SavedScans.fromDump && (LastScan.excluded > 0 || LastScan.excludedListed > 0)))
+      (run.saved.fromDump && (run.outcome.excluded > 0 || run.outcome.excludedListed > 0)))
     lines[n++] = FooterLine::Excluded;
-  if (SavedScans.fromDump) lines[n++] = FooterLine::SavedScan;
-  if (SavedScans.since) lines[n++] = FooterLine::GrowthSince;
+  if (run.saved.fromDump) lines[n++] = FooterLine::SavedScan;
+  if (run.saved.since) lines[n++] = FooterLine::GrowthSince;
   lines[n++] = FooterLine::Empty;
-  if (SavedScans.noDrive) {
+  if (run.saved.noDrive) {
     lines[n++] = FooterLine::NoDrive;
     return n;
   }
@@ -84,30 +82,30 @@ int FooterPlan(FooterLine* lines) {
 
 // The lines of the largest files and directories (-top=N) that follow the footer's: for each
 // list an empty line, its title, and its entries (or a line saying there are none).
-int TopLines() {
-  if (LargestAnywhere.files.limit == 0) return 0;
+int TopLines(const RunRecord& run) {
+  if (run.largest.files.limit == 0) return 0;
   int32_t n = 0;
-  for (const TopList* list : {&LargestAnywhere.files, &LargestAnywhere.dirs})
+  for (const TopList* list : {&run.largest.files, &run.largest.dirs})
     n += 2 + (list->kept.empty() ? 1 : (int32_t)list->kept.size());
   return n;
 }
 
-int FooterLines() {
+int FooterLines(const RunRecord& run) {
   FooterLine lines[MostFooterLines];
-  return FooterPlan(lines) + TopLines();
+  return FooterPlan(run, lines) + TopLines(run);
 }
 
 // Line k of the lists of the largest: a size in the size column's 14 places, two blanks and
 // the full path, as the rows of the database forms spell it.
-void WriteTopLine(int k) {
-  for (const TopList* list : {&LargestAnywhere.files, &LargestAnywhere.dirs}) {
+void WriteTopLine(const RunRecord& run, int k) {
+  for (const TopList* list : {&run.largest.files, &run.largest.dirs}) {
     int lines = 2 + (list->kept.empty() ? 1 : (int)list->kept.size());
     if (k >= lines) {
       k -= lines;
       continue;
     }
     if (k == 1) {
-      Put(list == &LargestAnywhere.files ? "Largest files:"
+      Put(list == &run.largest.files ? "Largest files:"
                                          : "Directories holding the most bytes of their own:");
     } else if (k == 2 && list->kept.empty()) {
       Put("          none");
@@ -153,14 +151,14 @@ void PutGrowth(int64_t bytes, Change change) {
   Put(change == Change::New ? " new " : change == Change::Gone ? " gone" : "     ");
 }
 
-void WriteFooterLine(int k) {
+void WriteFooterLine(const RunRecord& run, int32_t k) {
   FooterLine lines[MostFooterLines];
-  int count = FooterPlan(lines);
+  int count = FooterPlan(run, lines);
   if (k >= count) {
-    WriteTopLine(k - count);
+    WriteTopLine(run, k - count);
     return;
   }
-  int64_t grand = NodeTotal(&RootNode);
+  int64_t grand = NodeTotal(&run.root);
   switch (lines[k]) {
     case FooterLine::Rule:
       WriteRuleLine();
@@ -178,7 +176,7 @@ void WriteFooterLine(int k) {
         Put("  ");
         PutPadded(FormatThousands(TotalFiles), 5);
       }
-      if (GrowthShown()) PutGrowth(SavedScans.totalGrowth, Change::Same);
+      if (GrowthShown()) PutGrowth(run.saved.totalGrowth, Change::Same);
       Put("  Cluster size: ");
       Put(FormatThousands(ClusterSize));
       Put("  Wastage: ");
@@ -187,63 +185,63 @@ void WriteFooterLine(int k) {
     }
     case FooterLine::Excluded:
       Put("Excluded: ");
-      PutCount(LastScan.excluded, " directory", " directories");
+      PutCount(run.outcome.excluded, " directory", " directories");
       Put(", ");
-      PutCount(LastScan.excludedFiles, " file", " files");
-      if (LastScan.excludedListed > 0) {
+      PutCount(run.outcome.excludedFiles, " file", " files");
+      if (run.outcome.excludedListed > 0) {
         Put("; ");
-        PutCount(LastScan.excludedListed, " entry", " entries");
+        PutCount(run.outcome.excludedListed, " entry", " entries");
         Put(" left out in the saved scan");
       }
       break;
     case FooterLine::SavedScan:
       Put("Saved scan: ");
-      WriteName(SavedScans.fromFile.text, SavedScans.fromFile.length);
-      if (SavedScans.fromDated) {
+      WriteName(run.saved.fromFile.text, run.saved.fromFile.length);
+      if (run.saved.fromDated) {
         Put(", made at ");
-        Put(SavedScans.fromMade);
+        Put(run.saved.fromMade);
       }
       break;
     case FooterLine::GrowthSince:
       Put("Growth since ");
-      if (SavedScans.sinceDated) {
-        Put(SavedScans.sinceMade);
+      if (run.saved.sinceDated) {
+        Put(run.saved.sinceMade);
         Put(" (");
-        WriteName(SavedScans.sinceFile.text, SavedScans.sinceFile.length);
+        WriteName(run.saved.sinceFile.text, run.saved.sinceFile.length);
         Put(")");
       } else {
-        WriteName(SavedScans.sinceFile.text, SavedScans.sinceFile.length);
+        WriteName(run.saved.sinceFile.text, run.saved.sinceFile.length);
       }
       Put(": ");
-      Put(SignedSize(SavedScans.totalGrowth));
+      Put(SignedSize(run.saved.totalGrowth));
       break;
     case FooterLine::Empty:
       break;
     case FooterLine::DriveName:
       Put("Drive ");
-      WriteName(DriveLabel.text, DriveLabel.length);
+      WriteName(run.drive.label.text, run.drive.label.length);
       Put(": statistics:");
       break;
     case FooterLine::DriveCluster:
       Put("   Cluster size: ");
-      PutPadded(FormatThousands(DriveClusterSize), 14);
+      PutPadded(FormatThousands(run.drive.cluster), 14);
       Put(" bytes");
       break;
     case FooterLine::DriveFree:
       Put("     Free space: ");
-      PutPadded(FormatThousands(DriveFreeBytes), 14);
+      PutPadded(FormatThousands(run.drive.freeBytes), 14);
       Put(" bytes (");
-      Put(FormatPercent(DriveFreeBytes, DriveTotalBytes));
+      Put(FormatPercent(run.drive.freeBytes, run.drive.totalBytes));
       Put(" of capacity is free)");
       break;
     case FooterLine::DriveUsed:
       Put("     Used space: ");
-      PutPadded(FormatThousands(DriveTotalBytes - DriveFreeBytes), 14);
+      PutPadded(FormatThousands(run.drive.totalBytes - run.drive.freeBytes), 14);
       Put(" bytes");
       break;
     case FooterLine::DriveCapacity:
       Put("       Capacity: ");
-      PutPadded(FormatThousands(DriveTotalBytes), 14);
+      PutPadded(FormatThousands(run.drive.totalBytes), 14);
       Put(" bytes");
       break;
     case FooterLine::NoDrive:
@@ -274,7 +272,7 @@ void WriteRuleLine() {
 
 }  // namespace
 
-int32_t ScreenHeader() {
+int32_t ScreenHeader(const RunRecord&) {
   if (Probing()) return 2;
   BSet(TreePrefix, "  ");
   if (TakeLine()) {
@@ -338,17 +336,17 @@ const RowWriter ScreenLines = {WriteDirectoryLine, ExtendTreePrefix, TreePrefixL
                                CutTreePrefix};
 }  // namespace
 
-void WalkScreenTree(const DirNode* first) {
-  WalkShownTree(first, ScreenLines);
+void WalkScreenTree(const RunRecord& run) {
+  WalkShownTree(&run.root, ScreenLines);
 }
 
-int32_t ScreenFooter(int32_t total) {
-  int32_t lines = FooterLines();
+int32_t ScreenFooter(const RunRecord& run, int32_t total) {
+  int32_t lines = FooterLines(run);
   if (Probing()) return lines;
-  TakeLastLines(total, lines, WriteFooterLine);
+  TakeLastLines(total, lines, WriteFooterLine, run);
   return 0;
 }
 
-int32_t NoFooter(int32_t) {
+int32_t NoFooter(const RunRecord&, int32_t) {
   return 0;
 }

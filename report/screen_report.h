@@ -5,10 +5,11 @@
 #include <cstdint>
 
 #include "console/bounded_string.h"
+#include "driver/run_record.h"
 #include "report/display.h"
 #include "tree/dir_node.h"
 
-int32_t ScreenHeader();
-void WalkScreenTree(const DirNode* first);
-int32_t ScreenFooter(int32_t total);
-int32_t NoFooter(int32_t total);
+int32_t ScreenHeader(const RunRecord& run);
+void WalkScreenTree(const RunRecord& run);
+int32_t ScreenFooter(const RunRecord& run, int32_t total);
+int32_t NoFooter(const RunRecord& run, int32_t total);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <new>
 
-TopLists LargestAnywhere;
-
 namespace {
 // True when a ranks before b: more bytes, or as many and offered earlier.
 bool RanksBefore(const TopEntry& a, const TopEntry& b) {

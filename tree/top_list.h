@@ -31,11 +31,6 @@ struct TopLists {
   TopList dirs;
 };
 
-// The run's lists, ranked: filled by the run driver from the tree's builder (or the disk
-// scan) once the tree is whole; read by the report's forms. Empty lists of limit 0 when -top=
-// was not given.
-extern TopLists LargestAnywhere;
-
 // Empties the list and sets how many entries it keeps (0: none).
 void StartTopList(TopList* list, int limit);
 

@@ -55,7 +55,7 @@ class Database : public Isolated {
 
   std::string Report(const ReportSection& s) {
     Capture out;
-    RunReport(s);
+    RunReport(s, TestRun);
     return out.text;
   }
 
@@ -63,9 +63,9 @@ class Database : public Isolated {
   std::string Pass(const ReportSection& s, int32_t first, int32_t count) {
     Capture out;
     StartPass(first, count);
-    s.header();
-    s.walker(&RootNode);
-    s.footer(0);
+    s.header(TestRun);
+    s.walker(TestRun);
+    s.footer(TestRun, 0);
     return out.text;
   }
 };
@@ -101,12 +101,12 @@ TEST_F(Database, HeadersProbeAsTwoLinesAndTheReportCountsOneRowPerDirectory) {
   BuildExample();
   StartPass(-1, 0);
   Capture out;
-  EXPECT_EQ(TabHeader(), 2);
-  EXPECT_EQ(CommaHeader(), 2);
-  EXPECT_EQ(NoFooter(0), 0);
+  EXPECT_EQ(TabHeader(TestRun), 2);
+  EXPECT_EQ(CommaHeader(TestRun), 2);
+  EXPECT_EQ(NoFooter(TestRun, 0), 0);
   EXPECT_TRUE(out.text.empty());
-  EXPECT_EQ(CountReportLines(TabSection), 6);
-  EXPECT_EQ(CountReportLines(CommaSection), 6);
+  EXPECT_EQ(CountReportLines(TabSection, TestRun), 6);
+  EXPECT_EQ(CountReportLines(CommaSection, TestRun), 6);
   EXPECT_TRUE(out.text.empty());
 }
 
@@ -262,7 +262,7 @@ TEST_F(Database, RowsThroughTheScrollerAreTheSameWhateverTheToggles) {
 // field needs them.
 TEST_F(Database, CsvExportOfTheWorkedExample) {
   BuildExample();
-  EXPECT_EQ(CountReportLines(CsvSection), 5);
+  EXPECT_EQ(CountReportLines(CsvSection, TestRun), 5);
   EXPECT_EQ(Report(CsvSection),
             "own_bytes,wasted_bytes,total_bytes,files,path\n"
             "12288,6144,2957312,2," +
@@ -347,7 +347,7 @@ TEST_F(Database, CsvOfTheLargestIsTheirRowsAloneFilesFirstQuotedAsTheExportQuote
   OfferTop(&LargestAnywhere.dirs, 12288, "", 0, "", 0);
   SortTopList(&LargestAnywhere.files);
   SortTopList(&LargestAnywhere.dirs);
-  EXPECT_EQ(CountReportLines(top), 4);
+  EXPECT_EQ(CountReportLines(top, TestRun), 4);
   std::string text = Report(top);
   EXPECT_EQ(text, "kind,bytes,path\n"
                   "file,30,\"" + P("C:\\DATA\\") + "say \"\"hi\"\"\"\n"
@@ -369,9 +369,9 @@ class Json : public Database {
   void SetUp() override {
     Database::SetUp();
     SetExampleFigures();
-    Scan = ScanSettings{false, INT32_MAX, 0, NAME, 3, 255, 4, 4096};
-    LastScan.excluded = 0;
-    LastScan.unreadable = 0;
+    TestRun.settings = BuildSettings{false, INT32_MAX, 0, NAME, true, 4096, 4096, false};
+    TestRun.outcome.excluded = 0;
+    TestRun.outcome.unreadable = 0;
     ClearExclusions(false, true);
   }
   void TearDown() override {
@@ -380,7 +380,7 @@ class Json : public Database {
   }
   std::vector<std::string> Document() {
     Capture out;
-    WriteJsonReport("9.8.7");
+    WriteJsonReport(TestRun, "9.8.7");
     std::vector<std::string> lines;
     size_t start = 0, at;
     while ((at = out.text.find('\n', start)) != std::string::npos) {
@@ -405,10 +405,10 @@ class Json : public Database {
 TEST_F(Json, DocumentOfTheWorkedExample) {
   BuildExample();
   RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
-  Scan.maxDepth = 3;
-  Scan.sortOrder = TOTAL;
+  TestRun.settings.maxDepth = 3;
+  TestRun.settings.sortOrder = TOTAL;
   AddExclusion("node_modules", 12);
-  LastScan.excluded = 2;
+  TestRun.outcome.excluded = 2;
   std::vector<std::string> l = Document();
   ASSERT_EQ(l.size(), 12u);
   std::string head =
@@ -474,7 +474,7 @@ TEST_F(Json, DirectoriesNotReadWholeSayItTheOthersCarryNoSuchField) {
   RootNode.ownNameLength = 1;
   AddChild(&RootNode, NewNode("locked"))->readError = true;
   AddChild(&RootNode, NewNode("open"));
-  LastScan.unreadable = 1;
+  TestRun.outcome.unreadable = 1;
   std::vector<std::string> l = Document();
   ASSERT_EQ(l.size(), 10u);
   EXPECT_NE(l[3].find("\"unreadable\": 1}"), std::string::npos) << l[3];
@@ -506,7 +506,7 @@ TEST_F(Json, NamesAreEscapedAndInvalidUtf8KeptInHexadecimal) {
 TEST_F(Json, LargestListsComeBeforeTheTreeWithTheirPathsEscaped) {
   BuildExample();
   SetRowPath(B(P("C:\\DATA")));
-  LastScan.excludedFiles = 3;
+  TestRun.outcome.excludedFiles = 3;
   StartTopList(&LargestAnywhere.files, 2);
   StartTopList(&LargestAnywhere.dirs, 2);
   OfferTop(&LargestAnywhere.files, 99, "", 0, "q\"\x01\xFF", 4);
@@ -552,7 +552,7 @@ class Page : public Json {
   }
   static std::string Write(PageGrowthOf growthOf = nullptr) {
     Capture out;
-    WriteHtmlReport("9.8.7", growthOf);
+    WriteHtmlReport(TestRun, "9.8.7", growthOf);
     return out.text;
   }
   // The page's data block: what lies between its opening tag and the next "</script>".

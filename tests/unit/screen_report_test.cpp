@@ -4,7 +4,7 @@
 #include "tree/exclude.h"
 
 namespace {
-const ReportSection Screen = {ScreenHeader, WalkScreenTree, ScreenFooter};
+const ReportSection ScreenForm = {ScreenHeader, WalkScreenTree, ScreenFooter};
 
 std::string Rule(bool waste = true, bool percent = true, bool files = true, char h = '-') {
   std::string r(14, h);
@@ -32,14 +32,14 @@ class ScreenReport : public Isolated {
   std::vector<std::string> Pass(int32_t first, int32_t count, int32_t total) {
     Capture out;
     StartPass(first, count);
-    ScreenHeader();
-    WalkScreenTree(&RootNode);
-    ScreenFooter(total);
+    ScreenHeader(TestRun);
+    WalkScreenTree(TestRun);
+    ScreenFooter(TestRun, total);
     return out.Lines();
   }
 
   std::vector<std::string> Whole() {
-    int32_t total = CountReportLines(Screen);
+    int32_t total = CountReportLines(ScreenForm, TestRun);
     return Pass(0, total, total);
   }
 };
@@ -65,7 +65,7 @@ const std::vector<std::string> ExampleLines = {
 
 TEST_F(ScreenReport, WorkedExampleLineForLine) {
   BuildExample();
-  EXPECT_EQ(CountReportLines(Screen), 15);
+  EXPECT_EQ(CountReportLines(ScreenForm, TestRun), 15);
   EXPECT_EQ(Whole(), ExampleLines);
 }
 
@@ -73,7 +73,7 @@ TEST_F(ScreenReport, WorkedExampleThroughTheStraightPass) {
   BuildExample();
   PagingEnabled = false;
   Capture out;
-  RunReport(Screen);
+  RunReport(ScreenForm, TestRun);
   EXPECT_EQ(out.Lines(), ExampleLines);
 }
 
@@ -126,9 +126,9 @@ TEST_F(ScreenReport, ProbesWriteNothingAndGiveTheirLineCounts) {
   BuildExample();
   Capture out;
   StartPass(-1, 0);
-  EXPECT_EQ(ScreenHeader(), 2);
-  EXPECT_EQ(ScreenFooter(0), 9);
-  EXPECT_EQ(NoFooter(0), 0);
+  EXPECT_EQ(ScreenHeader(TestRun), 2);
+  EXPECT_EQ(ScreenFooter(TestRun, 0), 9);
+  EXPECT_EQ(NoFooter(TestRun, 0), 0);
   EXPECT_EQ(out.text, "");
   EXPECT_EQ(PassNextLine(), -1);
 }
@@ -186,7 +186,7 @@ TEST_F(ScreenReport, PassFromTheMiddleDrawsTheRightIndentation) {
   const std::string size = "             1  ";
   const std::vector<std::string> tree = {
       "|--a", "|  |--a1", "|  |  +--a1x", "|  +--a2", "+--b", "   +--b1", "      +--b1x"};
-  int32_t total = CountReportLines(Screen);
+  int32_t total = CountReportLines(ScreenForm, TestRun);
   EXPECT_EQ(total, 2 + 8 + 9);
   for (int i = 0; i < (int)tree.size(); ++i) {
     std::vector<std::string> l = Pass(3 + i, 1, total);
@@ -227,10 +227,10 @@ TEST_F(ScreenReport, WideFiguresPushTheLineRight) {
 
 TEST_F(ScreenReport, FooterShowsZeroCapacityAsZeroPercent) {
   ResetRoot("/r");
-  DriveFreeBytes = 0;
-  DriveTotalBytes = 0;
-  DriveClusterSize = 0;
-  DriveLabel = BMake("/mnt/x");
+  TestRun.drive.freeBytes = 0;
+  TestRun.drive.totalBytes = 0;
+  TestRun.drive.cluster = 0;
+  TestRun.drive.label = BMake("/mnt/x");
   ClusterSize = 1;
   std::vector<std::string> l = Whole();
   ASSERT_EQ(l.size(), 12u);
@@ -261,7 +261,7 @@ TEST_F(ScreenReport, CountingWritesNothingForAMillionDirectories) {
   for (int i = 0; i < n; ++i) MakeNode("x", 1, &list);
   RootNode.firstChild = list;
   Capture out;
-  EXPECT_EQ(CountReportLines(Screen), 2 + 1 + n + 9);
+  EXPECT_EQ(CountReportLines(ScreenForm, TestRun), 2 + 1 + n + 9);
   EXPECT_EQ(out.text, "");
   EXPECT_EQ(PassNextLine(), 0);
 }
@@ -291,10 +291,10 @@ TEST_F(ScreenReport, FooterCountsExcludedDirectoriesAndFilesWhenPatternsWereGive
   BuildExample();
   ClearExclusions(false, true);
   AddExclusion("x", 1);
-  LastScan.excluded = 1234;
-  LastScan.excludedFiles = 1;
+  TestRun.outcome.excluded = 1234;
+  TestRun.outcome.excludedFiles = 1;
   std::vector<std::string> l = Whole();
-  EXPECT_EQ(CountReportLines(Screen), 16);
+  EXPECT_EQ(CountReportLines(ScreenForm, TestRun), 16);
   ASSERT_EQ(l.size(), 16u);
   EXPECT_EQ(l[9], "Excluded: 1,234 directories, 1 file");
   EXPECT_EQ(l[10], "");
@@ -303,15 +303,15 @@ TEST_F(ScreenReport, FooterCountsExcludedDirectoriesAndFilesWhenPatternsWereGive
   // A pass that starts inside the footer writes the lines it asks for.
   EXPECT_EQ(Pass(9, 3, 16), (std::vector<std::string>{l[9], l[10], l[11]}));
   // Patterns that matched nothing still say so.
-  LastScan.excluded = LastScan.excludedFiles = 0;
+  TestRun.outcome.excluded = TestRun.outcome.excludedFiles = 0;
   EXPECT_EQ(Whole()[9], "Excluded: 0 directories, 0 files");
   ClearExclusions(false, false);
   EXPECT_EQ(Whole(), ExampleLines);
   // A saved scan's marks say neither, so they are counted apart, also without patterns.
   SavedScans.fromDump = true;
   SavedScans.noDrive = true;
-  LastScan.excluded = 1;
-  LastScan.excludedListed = 2;
+  TestRun.outcome.excluded = 1;
+  TestRun.outcome.excludedListed = 2;
   EXPECT_EQ(Whole()[9], "Excluded: 1 directory, 0 files; 2 entries left out in the saved scan");
 }
 
@@ -339,7 +339,7 @@ TEST_F(ScreenReport, LargestListsFollowTheFooterAsTheReportsOwnLines) {
                            "     1,236,992  C:\\DATA\\Alpha", "       503,808  C:\\DATA\\Beta",
                            "        12,288  C:\\DATA\\"})
     expect.push_back(line);
-  EXPECT_EQ(CountReportLines(Screen), 24);
+  EXPECT_EQ(CountReportLines(ScreenForm, TestRun), 24);
   ASSERT_EQ(Whole(), expect);
   for (int first = 12; first < 24; ++first)
     for (int count = 1; first + count <= 24; ++count)
@@ -351,7 +351,7 @@ TEST_F(ScreenReport, LargestListsFollowTheFooterAsTheReportsOwnLines) {
   // A list with nothing in it says so.
   ShowUnits = false;
   StartTopList(&LargestAnywhere.files, 3);
-  EXPECT_EQ(CountReportLines(Screen), 23);
+  EXPECT_EQ(CountReportLines(ScreenForm, TestRun), 23);
   EXPECT_EQ(Whole()[17], "          none");
 }
 

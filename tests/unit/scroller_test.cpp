@@ -80,10 +80,10 @@ class Scroller : public Isolated {
     TreeChars = PlainTreeChars;
     ShowWaste = WasteAsPercent = ShowFiles = true;
     ThousandsSeparator = ',';
-    DriveLabel = BMake("C");
-    DriveClusterSize = ClusterSize = 4096;
-    DriveFreeBytes = 1000;
-    DriveTotalBytes = 4000;
+    TestRun.drive.label = BMake("C");
+    TestRun.drive.cluster = ClusterSize = 4096;
+    TestRun.drive.freeBytes = 1000;
+    TestRun.drive.totalBytes = 4000;
   }
   void TearDown() override {
     ReleaseRoot();
@@ -103,7 +103,7 @@ class Scroller : public Isolated {
     Keys = {Char('q')};
     Capture out;
     try {
-      RunReport(s);
+      RunReport(s, TestRun);
     } catch (const ProgramEnded&) {
     }
     std::vector<std::string> lines = out.Lines();
@@ -130,7 +130,7 @@ class Scroller : public Isolated {
     bool paging = PagingEnabled;
     PagingEnabled = false;
     Capture out;
-    RunReport(s);
+    RunReport(s, TestRun);
     PagingEnabled = paging;
     return out.Lines();
   }
@@ -149,7 +149,7 @@ class Scroller : public Isolated {
     Capture out;
     if (ended) *ended = -1;
     try {
-      RunReport(s);
+      RunReport(s, TestRun);
     } catch (const ProgramEnded& e) {
       if (!ended) throw;
       *ended = e.code;
@@ -222,7 +222,7 @@ TEST_F(Scroller, StatusLineFitsSeventyNineColumnsAndIsErasedAfterEachKey) {
   BuildFlat(88);
   Keys = {ScanKey(ScanEnd), Char(' ')};
   Capture out;
-  RunReport(ScreenSection);
+  RunReport(ScreenSection, TestRun);
   std::string status = " 22" + StatusTail;
   ASSERT_EQ(status.size(), 79u);
   size_t at = out.text.find(status);
@@ -422,7 +422,7 @@ TEST_F(Scroller, OneFailedReadBetweenGoodKeysDoesNotLeave) {
   BuildFlat(88);
   Keyboard.readKey = FailSecondReadThenHome;
   Capture out;
-  RunReport(ScreenSection);
+  RunReport(ScreenSection, TestRun);
   std::vector<Turn> t = Split(out.text);
   ASSERT_EQ(t.size(), 8u);  // first page, Space, failure, Home, then 47%, 70%, 93%, 100%
   EXPECT_EQ(t[2].percent, "100%");
@@ -434,7 +434,7 @@ TEST_F(Scroller, StraightPassWhenPagingIsOff) {
   BuildFlat(88);
   PagingEnabled = false;
   Capture out;
-  RunReport(ScreenSection);
+  RunReport(ScreenSection, TestRun);
   EXPECT_EQ(Reads, 0);
   EXPECT_EQ(out.text.find(Clear), std::string::npos);
   EXPECT_EQ(out.text.find('\b'), std::string::npos);
@@ -449,7 +449,7 @@ TEST_F(Scroller, TinyScreensStillMoveForwardAndEnd) {
     Keys.assign(60, Char(' '));
     Reads = 0;
     Capture out;
-    RunReport(ScreenSection);
+    RunReport(ScreenSection, TestRun);
     EXPECT_LT(Reads, 60) << lastRow;
     ReleaseRoot();
   }
@@ -525,7 +525,7 @@ TEST_F(Scroller, StatusLineFitsNarrowScreensAndIsErasedWhole) {
     ScreenWidth = width;
     Keys = {Char(' '), ScanKey(ScanEnd), Char(' ')};
     Capture out;
-    RunReport(ScreenSection);
+    RunReport(ScreenSection, TestRun);
     size_t shown = width - 1 < 79 ? width - 1 : 79;
     std::string status = (" 22" + StatusTail).substr(0, shown);
     std::string erase =

@@ -17,6 +17,7 @@
 #include "report/engine.h"
 #include "report/database.h"
 #include "report/format.h"
+#include "driver/run_record.h"
 #include "report/saved_scans.h"
 #include "report/screen_report.h"
 #include "tree/dir_node.h"
@@ -59,6 +60,13 @@ struct Capture {
   std::vector<std::string> Lines() const { return SplitLines(text); }
 };
 
+// The record the tests' reports are made of, as the run driver hands one to the forms: its tree
+// (the scan's tests read into it too), saved-scan notes, lists of the largest and drive.
+inline RunRecord TestRun;
+inline DirNode& RootNode = TestRun.root;
+inline SavedScanNotes& SavedScans = TestRun.saved;
+inline TopLists& LargestAnywhere = TestRun.largest;
+
 // Saves the program-wide state on construction and restores it on destruction, so tests never
 // leak settings into each other (the unit tests of every module share one process).
 struct StateGuard {
@@ -90,11 +98,17 @@ struct StateGuard {
   int32_t nextLine = PassNextLine(), linesLeft = PassLinesLeft();
   SavedScanNotes savedScans = SavedScans;
   TopLists largest = LargestAnywhere;
+  DriveFacts drive = TestRun.drive;
+  ScanOutcome outcome = TestRun.outcome;
+  BuildSettings settings = TestRun.settings;
   PathStr rowPath = CurrentRowPath();
 
   ~StateGuard() {
     SavedScans = savedScans;
     LargestAnywhere = largest;
+    TestRun.drive = drive;
+    TestRun.outcome = outcome;
+    TestRun.settings = settings;
     SetRowPath(rowPath);
     TreeChars = treeChars;
     ShowWaste = showWaste;
@@ -195,10 +209,7 @@ inline void SetExampleFigures() {
   ClusterSize = 4096;
   TotalFiles = 54;
   TotalWaste = 60489;
-  DriveClusterSize = 32768;
-  DriveFreeBytes = 1073741824;
-  DriveTotalBytes = 2147155968;
-  DriveLabel = BMake("C");
+  TestRun.drive = DriveFacts{BMake("C"), 32768, 1073741824, 2147155968, 3};
 }
 
 // Releases a hand-made node and everything below it.

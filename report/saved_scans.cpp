@@ -1,3 +1,0 @@
-#include "report/saved_scans.h"
-
-SavedScanNotes SavedScans = {};
