@@ -2,7 +2,7 @@
 // picks the row of the chosen OutputMode; a new form is a new row.
 #pragma once
 
-#include "driver/options.h"
+#include "driver/run_record.h"
 #include "report/engine.h"
 
 struct ReportForm {
