@@ -4,6 +4,7 @@
 #include "console/output.h"
 #include "console/pager.h"
 #include "driver/options.h"
+#include "driver/report_forms.h"
 #include "driver/run.h"
 #include "driver/system.h"
 #include "driver/texts.h"
@@ -12,7 +13,7 @@ int main(int argc, char** argv) {
   OpenStandardDescriptors();
   ConsoleStartup();
   StartUp();
-  ShowBanner(argc, argv);
+  ShowBanner(argc, argv, PrepareParameters);
   ProcessParameters(argc, argv);
   // An export ends with its last row or its document: nothing may follow.
   if (OutputRedirected && !IsExport(Options.outputMode) && !DumpGoesToStandardOutput()) {

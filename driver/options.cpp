@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "console/console.h"
 #include "console/output.h"
@@ -31,7 +33,7 @@ bool Whole(const BStr& upper, const char* keyword) {
   return BEquals(upper, keyword);
 }
 
-bool Prefix(const BStr& upper, const char* keyword) {
+bool BeginsWith(const BStr& upper, const char* keyword) {
   int n = (int)std::strlen(keyword);
   return upper.length >= n && std::memcmp(upper.text, keyword, n) == 0;
 }
@@ -226,112 +228,8 @@ void LaunchAndExit(const BStr& target, LaunchKind kind) {
   EndProgram(1);
 }
 
+
 namespace {
-// What a token is, by the keyword it begins with (or is).
-enum class Keyword {
-  GraphicChars,
-  PlainChars,
-  Sort,
-  NoPaging,
-  Size,
-  Cluster,
-  Tab,
-  Comma,
-  Csv,
-  Excel,
-  Json,
-  Html,
-  Units,
-  Bytes,
-  Exclude,
-  SavedScan,
-  Top,
-  Depth,
-  NoWaste,
-  AsPercent,
-  AsValue,
-  Welcome,
-  Dir,
-  Mail,
-  Config,
-  Manual,
-  Penwick,
-  None
-};
-struct KeywordRow {
-  const char* keyword;
-  bool whole;  // the whole token is the keyword; otherwise the token begins with it
-  Keyword kind;
-};
-// Compared in this order, the first that matches counts: a token such as -TABLE is -TAB, and
-// any token that begins with -W shows the welcome screen. The options of exports, units and
-// exclusions are whole words, so that a directory called, say, -jsonfiles can still be named.
-const KeywordRow Keywords[] = {
-    {"-C+", true, Keyword::GraphicChars},   {"-C-", true, Keyword::PlainChars},
-    {"-SORT=", false, Keyword::Sort},       {"-P", true, Keyword::NoPaging},
-    {"-SIZE=", false, Keyword::Size},       {"-SIZE:", false, Keyword::Size},
-    {"-CL=", false, Keyword::Cluster},      {"-CL:", false, Keyword::Cluster},
-    {"-TAB", false, Keyword::Tab},          {"-COMMA", false, Keyword::Comma},
-    {"-CSV", true, Keyword::Csv},           {"-JSON", true, Keyword::Json},
-    {"-UNITS", true, Keyword::Units},       {"-BYTES", true, Keyword::Bytes},
-    {"-EXCLUDE=", false, Keyword::Exclude}, {"-EXCLUDE:", false, Keyword::Exclude},
-    {"-SAVE=", false, Keyword::SavedScan},  {"-SAVE:", false, Keyword::SavedScan},
-    {"-FROM=", false, Keyword::SavedScan},  {"-FROM:", false, Keyword::SavedScan},
-    {"-SINCE=", false, Keyword::SavedScan}, {"-SINCE:", false, Keyword::SavedScan},
-    {"-NOWASTE", false, Keyword::NoWaste},  {"-ASPER", false, Keyword::AsPercent},
-    {"-ASVAL", false, Keyword::AsValue},    {"-W", false, Keyword::Welcome},
-    {"-DIR", false, Keyword::Dir},          {"-MAIL", false, Keyword::Mail},
-    {"-CONFIG", false, Keyword::Config},    {"-MANUAL", false, Keyword::Manual},
-    {"-PENWICK", false, Keyword::Penwick},  {"--EXCLUDE=", false, Keyword::Exclude},
-    {"-HTML", true, Keyword::Html},         {"-TOP=", false, Keyword::Top},
-    {"-TOP:", false, Keyword::Top},         {"-SORT:", false, Keyword::Sort},
-    {"--EXCLUDE:", false, Keyword::Exclude},
-    // The depth as du's users type it (--max-depth=N, -d N), beside -N.
-    {"--MAX-DEPTH=", false, Keyword::Depth}, {"--MAX-DEPTH:", false, Keyword::Depth},
-    {"-D=", false, Keyword::Depth},         {"-D:", false, Keyword::Depth},
-    {"-EXCEL", true, Keyword::Excel},
-};
-
-// The options whose value names a file or a pattern: the value after the keyword may hold
-// PathBudget bytes. Every other token holds at most 255 bytes, keyword and value together.
-bool ValueNamesPath(Keyword k) {
-  return k == Keyword::Exclude || k == Keyword::SavedScan;
-}
-
-// The row a token's upper-cased first 255 bytes match, or null. Every keyword is far shorter
-// than 255 bytes, so those bytes decide.
-const KeywordRow* FindKeyword(const BStr& upper) {
-  for (const KeywordRow& row : Keywords)
-    if (row.whole ? Whole(upper, row.keyword) : Prefix(upper, row.keyword)) return &row;
-  return nullptr;
-}
-
-Keyword Classify(const BStr& upper) {
-  const KeywordRow* row = FindKeyword(upper);
-  return row ? row->kind : Keyword::None;
-}
-
-// The upper-cased copy of a token that keywords are compared with: its first 255 bytes.
-BStr UpperHead(const char* text, size_t length) {
-  return UpperCaseAscii(BMake(text, length < (size_t)BStrCapacity ? (int)length : BStrCapacity));
-}
-
-// The options that end the program before the tokens after them are parsed.
-bool EndsProgram(Keyword k) {
-  return k == Keyword::Welcome || k == Keyword::Mail || k == Keyword::Config ||
-         k == Keyword::Manual || k == Keyword::Penwick;
-}
-
-// The pattern of an -exclude token: the token as given (patterns keep their letter case) after
-// its keyword. An empty pattern drops the patterns given before it, so that a command line can
-// undo the stored ones.
-void ParseExclude(const char* pattern, size_t length) {
-  if (length == 0)
-    Options.excludes.clear();
-  else
-    Options.excludes.push_back(PMake(pattern, (int)length));
-}
-
 // The value of -top=N, from token[from..length): a whole number from 1 to MostTopEntries;
 // nothing after the keyword (0) drops the lists an earlier source asked for. False for anything
 // else, which is refused (RefuseIfMisleading): a list of another length than asked for would
@@ -345,12 +243,203 @@ bool ReadTop(const char* token, size_t length, size_t from, int* count) {
   return true;
 }
 
-// The file a saved-scan option names: -save=, -from= or -since= (or their ':' spellings), by
-// the upper-cased token's third byte.
-PathStr* SavedScanOption(const BStr& upper) {
-  if (upper.text[2] == 'A') return &Options.saveFile;
-  if (upper.text[2] == 'R') return &Options.fromFile;
-  return &Options.sinceFile;
+// What a keyword's value is, and so how the token is checked before it is applied.
+enum class Value {
+  None,      // a flag: nothing after the keyword counts
+  SortName,  // -sort=NAME: an order's name (a name of none is said, not refused)
+  Size,      // a byte count with an optional K, M or G (ParseSizeValue)
+  Count,     // -top=N: a whole number from 1 to MostTopEntries, or nothing (ReadTop)
+  Levels,    // a whole number of levels from 1 up (ReadLevels)
+  Path,      // a file or a pattern, as given: PathBudget bytes after the keyword
+};
+
+// How a token matches a row: the whole token is the keyword; the token begins with it; or the
+// keyword ends in '=' or ':' and the value follows it (written without its '=', the token
+// takes the next one as its value: BareValueOption).
+enum class Match { Exact, Prefix, WithValue };
+
+// The form a row selects for the report, and whether that form is an export: written alone
+// on standard output, without banner, title or form feed.
+struct FormChoice {
+  bool selects;
+  OutputMode mode;
+  bool isExport;
+};
+const FormChoice NoForm = {false, Screen, false};
+constexpr FormChoice Form(OutputMode mode, bool isExport) {
+  return {true, mode, isExport};
+}
+
+struct KeywordRow;
+// A keyword's effect. value[0..valueLength) is the token after its keyword as given,
+// upperValue the same upper-cased; the token fits its option (RefuseIfTooLong).
+using Handler = void (*)(const KeywordRow& row, const char* value, size_t valueLength,
+                         const BStr& upperValue);
+
+// One option's whole rule.
+struct KeywordRow {
+  const char* keyword;  // upper-cased
+  Match match;
+  Value value;
+  bool endsRun;  // ends the program before the tokens after it are applied
+  FormChoice form;
+  Handler apply;
+  // The saved-scan options: the file the value names; and for -save=, that "-" makes standard
+  // output the dump's, as an export makes it the report's.
+  PathStr RunOptions::*file;
+  bool dashIsStandardOutput;
+};
+
+void TakeForm(const KeywordRow& row, const char*, size_t, const BStr&) {
+  Options.outputMode = row.form.mode;
+}
+void TakeGraphicChars(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetTreeChars(GraphicTreeChars);
+}
+void TakePlainChars(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetTreeChars(PlainTreeChars);
+}
+void TakeNoPaging(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetPaging(false);
+}
+void TakeUnits(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetShowUnits(true);
+}
+void TakeBytes(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetShowUnits(false);
+}
+void TakeNoWaste(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetShowWaste(false);
+}
+void TakeAsPercent(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetWasteAsPercent(true);
+}
+void TakeAsValue(const KeywordRow&, const char*, size_t, const BStr&) {
+  SetWasteAsPercent(false);
+}
+void TakeDirListing(const KeywordRow&, const char*, size_t, const BStr&) {
+  Options.dirListingSizes = true;
+  SetShowWaste(false);
+}
+void TakeSort(const KeywordRow&, const char*, size_t, const BStr& upperValue) {
+  ParseSortOrder(upperValue);
+}
+void TakeMinSize(const KeywordRow&, const char*, size_t, const BStr& upperValue) {
+  Options.minSize = ParseSizeValue(upperValue);
+}
+void TakeCluster(const KeywordRow&, const char*, size_t, const BStr& upperValue) {
+  int64_t v = ParseSizeValue(upperValue);
+  if (v > 65536) {
+    PagedWriteLine("Invalid cluster size > 64K ignored.");
+    Options.clusterSizeOverride = 65536;
+  } else {
+    Options.clusterSizeOverride = (int32_t)v;
+  }
+}
+// The pattern of an -exclude token, as given (patterns keep their letter case). An empty
+// pattern drops the patterns given before it, so that a command line can undo the stored ones.
+void TakeExclude(const KeywordRow&, const char* value, size_t length, const BStr&) {
+  if (length == 0)
+    Options.excludes.clear();
+  else
+    Options.excludes.push_back(PMake(value, (int)length));
+}
+// The file as given, letter case kept; an empty value drops what an earlier source set.
+void TakeSavedScan(const KeywordRow& row, const char* value, size_t length, const BStr&) {
+  Options.*row.file = PMake(value, (int)length);
+}
+void TakeTop(const KeywordRow&, const char* value, size_t length, const BStr&) {
+  ReadTop(value, length, 0, &Options.topCount);
+}
+void TakeLevels(const KeywordRow&, const char* value, size_t length, const BStr&) {
+  ReadLevels(value, length, 0, &Options.maxDepth);
+}
+void TakeWelcome(const KeywordRow&, const char*, size_t, const BStr&) {
+  ShowWelcome();
+  EndProgram(0);
+}
+void TakeMail(const KeywordRow&, const char*, size_t, const BStr&) {
+  PagedWriteLine("Starting mail program");
+  LaunchAndExit(BMake(MailUrl));
+}
+void TakeConfig(const KeywordRow&, const char*, size_t, const BStr&) {
+  PagedWriteLine("Starting Quorvel configuration program");
+  LaunchAndExit(ConfigTarget(), LaunchToEdit);
+}
+void TakeManual(const KeywordRow&, const char*, size_t, const BStr&) {
+  PagedWriteLine("Starting program to display Quorvel user manual.");
+  LaunchAndExit(BesideProgram("quorvel.txt"), LaunchToRead);
+}
+void TakePenwick(const KeywordRow&, const char*, size_t, const BStr&) {
+  PagedWriteLine("Starting Web browser to show Penwick Software home page.");
+  LaunchAndExit(BMake(HomePage));
+}
+
+const Match Exact = Match::Exact, Prefix = Match::Prefix, WithValue = Match::WithValue;
+const bool Ends = true, Goes = false;
+
+// Compared in this order, the first that matches counts: a token such as -TABLE is -TAB, and
+// any token that begins with -W shows the welcome screen. The options of exports, units and
+// exclusions are whole words, so that a directory called, say, -jsonfiles can still be named.
+// Every value option takes ':' for '=' (-sort:size).
+const KeywordRow Keywords[] = {
+    {"-C+", Exact, Value::None, Goes, NoForm, TakeGraphicChars, nullptr, false},
+    {"-C-", Exact, Value::None, Goes, NoForm, TakePlainChars, nullptr, false},
+    {"-SORT=", WithValue, Value::SortName, Goes, NoForm, TakeSort, nullptr, false},
+    {"-P", Exact, Value::None, Goes, NoForm, TakeNoPaging, nullptr, false},
+    {"-SIZE=", WithValue, Value::Size, Goes, NoForm, TakeMinSize, nullptr, false},
+    {"-SIZE:", WithValue, Value::Size, Goes, NoForm, TakeMinSize, nullptr, false},
+    {"-CL=", WithValue, Value::Size, Goes, NoForm, TakeCluster, nullptr, false},
+    {"-CL:", WithValue, Value::Size, Goes, NoForm, TakeCluster, nullptr, false},
+    {"-TAB", Prefix, Value::None, Goes, Form(Tab, false), TakeForm, nullptr, false},
+    {"-COMMA", Prefix, Value::None, Goes, Form(Comma, false), TakeForm, nullptr, false},
+    {"-CSV", Exact, Value::None, Goes, Form(Csv, true), TakeForm, nullptr, false},
+    {"-JSON", Exact, Value::None, Goes, Form(Json, true), TakeForm, nullptr, false},
+    {"-UNITS", Exact, Value::None, Goes, NoForm, TakeUnits, nullptr, false},
+    {"-BYTES", Exact, Value::None, Goes, NoForm, TakeBytes, nullptr, false},
+    {"-EXCLUDE=", WithValue, Value::Path, Goes, NoForm, TakeExclude, nullptr, false},
+    {"-EXCLUDE:", WithValue, Value::Path, Goes, NoForm, TakeExclude, nullptr, false},
+    {"-SAVE=", WithValue, Value::Path, Goes, NoForm, TakeSavedScan, &RunOptions::saveFile, true},
+    {"-SAVE:", WithValue, Value::Path, Goes, NoForm, TakeSavedScan, &RunOptions::saveFile, true},
+    {"-FROM=", WithValue, Value::Path, Goes, NoForm, TakeSavedScan, &RunOptions::fromFile, false},
+    {"-FROM:", WithValue, Value::Path, Goes, NoForm, TakeSavedScan, &RunOptions::fromFile, false},
+    {"-SINCE=", WithValue, Value::Path, Goes, NoForm, TakeSavedScan, &RunOptions::sinceFile, false},
+    {"-SINCE:", WithValue, Value::Path, Goes, NoForm, TakeSavedScan, &RunOptions::sinceFile, false},
+    {"-NOWASTE", Prefix, Value::None, Goes, NoForm, TakeNoWaste, nullptr, false},
+    {"-ASPER", Prefix, Value::None, Goes, NoForm, TakeAsPercent, nullptr, false},
+    {"-ASVAL", Prefix, Value::None, Goes, NoForm, TakeAsValue, nullptr, false},
+    {"-W", Prefix, Value::None, Ends, NoForm, TakeWelcome, nullptr, false},
+    {"-DIR", Prefix, Value::None, Goes, NoForm, TakeDirListing, nullptr, false},
+    {"-MAIL", Prefix, Value::None, Ends, NoForm, TakeMail, nullptr, false},
+    {"-CONFIG", Prefix, Value::None, Ends, NoForm, TakeConfig, nullptr, false},
+    {"-MANUAL", Prefix, Value::None, Ends, NoForm, TakeManual, nullptr, false},
+    {"-PENWICK", Prefix, Value::None, Ends, NoForm, TakePenwick, nullptr, false},
+    {"--EXCLUDE=", WithValue, Value::Path, Goes, NoForm, TakeExclude, nullptr, false},
+    {"-HTML", Exact, Value::None, Goes, Form(Html, true), TakeForm, nullptr, false},
+    {"-TOP=", WithValue, Value::Count, Goes, NoForm, TakeTop, nullptr, false},
+    {"-TOP:", WithValue, Value::Count, Goes, NoForm, TakeTop, nullptr, false},
+    {"-SORT:", WithValue, Value::SortName, Goes, NoForm, TakeSort, nullptr, false},
+    {"--EXCLUDE:", WithValue, Value::Path, Goes, NoForm, TakeExclude, nullptr, false},
+    // The depth as du's users type it (--max-depth=N, -d N), beside -N.
+    {"--MAX-DEPTH=", WithValue, Value::Levels, Goes, NoForm, TakeLevels, nullptr, false},
+    {"--MAX-DEPTH:", WithValue, Value::Levels, Goes, NoForm, TakeLevels, nullptr, false},
+    {"-D=", WithValue, Value::Levels, Goes, NoForm, TakeLevels, nullptr, false},
+    {"-D:", WithValue, Value::Levels, Goes, NoForm, TakeLevels, nullptr, false},
+    {"-EXCEL", Exact, Value::None, Goes, Form(Excel, true), TakeForm, nullptr, false},
+};
+
+// The row a token's upper-cased first 255 bytes match, or null. Every keyword is far shorter
+// than 255 bytes, so those bytes decide.
+const KeywordRow* FindKeyword(const BStr& upper) {
+  for (const KeywordRow& row : Keywords)
+    if (row.match == Match::Exact ? Whole(upper, row.keyword) : BeginsWith(upper, row.keyword))
+      return &row;
+  return nullptr;
+}
+
+// The upper-cased copy of a token that keywords are compared with: its first 255 bytes.
+BStr UpperHead(const char* text, size_t length) {
+  return UpperCaseAscii(BMake(text, length < (size_t)BStrCapacity ? (int)length : BStrCapacity));
 }
 
 // The source of the tokens being applied or checked, as a refusal names it after the token:
@@ -360,9 +449,11 @@ const char* TokenSource = "";
 
 // Ends the program when a keyword's token is longer than its option holds: a value cut to fit
 // would be another value (a pattern cut short matches other names, a file name names another
-// file), so nothing is applied and nothing is scanned.
+// file), so nothing is applied and nothing is scanned. A value that names a file or a pattern
+// may hold PathBudget bytes after the keyword; every other token at most 255 bytes, keyword
+// and value together.
 void RefuseIfTooLong(const KeywordRow& row, size_t length) {
-  bool pathValue = ValueNamesPath(row.kind);
+  bool pathValue = row.value == Value::Path;
   size_t keywordLength = std::strlen(row.keyword);
   size_t room = pathValue ? keywordLength + (size_t)PathBudget : (size_t)BStrCapacity;
   if (length <= room) return;
@@ -385,7 +476,9 @@ const KeywordRow* BareValueOption(const BStr& upper) {
   BStr spelled = upper;
   BAppendChar(spelled, '=');
   const KeywordRow* row = FindKeyword(spelled);
-  return row && !row->whole && (int)std::strlen(row->keyword) == spelled.length ? row : nullptr;
+  return row && row->match == Match::WithValue && (int)std::strlen(row->keyword) == spelled.length
+             ? row
+             : nullptr;
 }
 
 // Whether a token that is neither an option nor a depth is an unknown option: it begins with
@@ -403,34 +496,35 @@ bool UnknownOption(const char* text, size_t length) {
   EndProgram(1);
 }
 
+const char NotLevels[] = " is not a number of levels from 1 up";
+
 // Ends the program with one line on standard error and code 1 for a token that would mislead
 // if it were applied: one longer than its option holds, a value its option cannot take, a
 // value option without a value, or an unknown option (a mistyped one, or one of another
 // program's, such as du's -x, would have named a directory and let the run go on without it).
-// Returns the keyword row the token matches, if any. Changes nothing.
-const KeywordRow* RefuseIfMisleading(const char* text, size_t length, const BStr& upper) {
+// row: the keyword row the token matches, if any. Changes nothing.
+void RefuseIfMisleading(const char* text, size_t length, const BStr& upper,
+                        const KeywordRow* row) {
   unsigned char depth;
-  if (const KeywordRow* row = FindKeyword(upper)) {
+  if (row) {
     RefuseIfTooLong(*row, length);
     size_t from = std::strlen(row->keyword);
     int count;
-    if (row->kind == Keyword::Top && !ReadTop(text, length, from, &count)) {
+    if (row->value == Value::Count && !ReadTop(text, length, from, &count)) {
       char tail[48];
       std::snprintf(tail, sizeof tail, " is not a number from 1 to %d", MostTopEntries);
       RefuseToken("", text, length, tail);
     }
-    if (row->kind == Keyword::Depth && !ReadLevels(text, length, from, &depth))
-      RefuseToken("", text, length, " is not a number of levels from 1 up");
-    return row;
+    if (row->value == Value::Levels && !ReadLevels(text, length, from, &depth))
+      RefuseToken("", text, length, NotLevels);
+    return;
   }
   if (BareValueOption(upper)) RefuseToken("", text, length, " needs a value");
   if (IsShortDepth(text, length)) {
-    if (!ReadLevels(text, length, 2, &depth))
-      RefuseToken("", text, length, " is not a number of levels from 1 up");
+    if (!ReadLevels(text, length, 2, &depth)) RefuseToken("", text, length, NotLevels);
   } else if (!ReadDepth(text, length, &depth) && UnknownOption(text, length)) {
     RefuseToken("unknown option ", text, length, " (quorvel -? lists them)");
   }
-  return nullptr;
 }
 
 // A token that is no option and no depth: the directory to report, replacing any before. A
@@ -441,13 +535,15 @@ void NameDirectory(const char* text, size_t length) {
   Options.directory = PMake(text, length < (size_t)PathCapacity ? (int)length : PathCapacity);
 }
 
-void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, size_t length);
-
-// Applies the token text[0..length): the one routine behind ParseOption and ParseArgument.
-void ApplyToken(const char* text, size_t length) {
-  BStr upper = UpperHead(text, length);
-  if (const KeywordRow* row = RefuseIfMisleading(text, length, upper)) {
-    ApplyKeyword(*row, upper, text, length);
+// Applies the token text[0..length), whose upper-cased head matches row (null: none): the one
+// routine behind ParseOption, ParseArgument and ProcessParameters.
+void ApplyMatched(const char* text, size_t length, const BStr& upper, const KeywordRow* row) {
+  RefuseIfMisleading(text, length, upper, row);
+  if (row) {
+    // The token fits its option, so upper holds all of it unless its value names a path,
+    // which is taken from text as given.
+    size_t from = std::strlen(row->keyword);
+    row->apply(*row, text + from, length - from, Rest(upper, (int)from));
     return;
   }
   unsigned char depth;
@@ -458,107 +554,9 @@ void ApplyToken(const char* text, size_t length) {
     NameDirectory(text, length);
 }
 
-// A keyword's effect; the token fits its option (RefuseIfTooLong), so upper holds all of it
-// unless its value names a path, which is taken from text as given.
-void ApplyKeyword(const KeywordRow& row, const BStr& upper, const char* text, size_t length) {
-  switch (row.kind) {
-    case Keyword::GraphicChars:
-      SetTreeChars(GraphicTreeChars);
-      break;
-    case Keyword::PlainChars:
-      SetTreeChars(PlainTreeChars);
-      break;
-    case Keyword::Sort:
-      ParseSortOrder(Rest(upper, 6));
-      break;
-    case Keyword::NoPaging:
-      SetPaging(false);
-      break;
-    case Keyword::Size:
-      Options.minSize = ParseSizeValue(Rest(upper, 6));
-      break;
-    case Keyword::Cluster: {
-      int64_t v = ParseSizeValue(Rest(upper, 4));
-      if (v > 65536) {
-        PagedWriteLine("Invalid cluster size > 64K ignored.");
-        Options.clusterSizeOverride = 65536;
-      } else {
-        Options.clusterSizeOverride = (int32_t)v;
-      }
-      break;
-    }
-    case Keyword::Tab:
-      Options.outputMode = Tab;
-      break;
-    case Keyword::Comma:
-      Options.outputMode = Comma;
-      break;
-    case Keyword::Csv:
-      Options.outputMode = Csv;
-      break;
-    case Keyword::Excel:
-      Options.outputMode = Excel;
-      break;
-    case Keyword::Json:
-      Options.outputMode = Json;
-      break;
-    case Keyword::Html:
-      Options.outputMode = Html;
-      break;
-    case Keyword::Units:
-      SetShowUnits(true);
-      break;
-    case Keyword::Bytes:
-      SetShowUnits(false);
-      break;
-    case Keyword::Exclude: {
-      size_t from = std::strlen(row.keyword);
-      ParseExclude(text + from, length - from);
-      break;
-    }
-    case Keyword::SavedScan: {
-      // The file as given, letter case kept; an empty value drops what an earlier source set.
-      size_t from = std::strlen(row.keyword);
-      *SavedScanOption(upper) = PMake(text + from, (int)(length - from));
-      break;
-    }
-    case Keyword::Top:
-      ReadTop(text, length, std::strlen(row.keyword), &Options.topCount);
-      break;
-    case Keyword::Depth:
-      ReadLevels(text, length, std::strlen(row.keyword), &Options.maxDepth);
-      break;
-    case Keyword::NoWaste:
-      SetShowWaste(false);
-      break;
-    case Keyword::AsPercent:
-      SetWasteAsPercent(true);
-      break;
-    case Keyword::AsValue:
-      SetWasteAsPercent(false);
-      break;
-    case Keyword::Welcome:
-      ShowWelcome();
-      EndProgram(0);
-    case Keyword::Dir:
-      Options.dirListingSizes = true;
-      SetShowWaste(false);
-      break;
-    case Keyword::Mail:
-      PagedWriteLine("Starting mail program");
-      LaunchAndExit(BMake(MailUrl));
-    case Keyword::Config:
-      PagedWriteLine("Starting Quorvel configuration program");
-      LaunchAndExit(ConfigTarget(), LaunchToEdit);
-    case Keyword::Manual:
-      PagedWriteLine("Starting program to display Quorvel user manual.");
-      LaunchAndExit(BesideProgram("quorvel.txt"), LaunchToRead);
-    case Keyword::Penwick:
-      PagedWriteLine("Starting Web browser to show Penwick Software home page.");
-      LaunchAndExit(BMake(HomePage));
-    case Keyword::None:
-      break;
-  }
+void ApplyToken(const char* text, size_t length) {
+  BStr upper = UpperHead(text, length);
+  ApplyMatched(text, length, upper, FindKeyword(upper));
 }
 
 // Whether the token text[0..length) is neither an option nor a depth, and so would name the
@@ -698,47 +696,63 @@ void WalkArguments(int argc, char** argv, void (*apply)(const char* text, size_t
   apply(alone.data(), alone.size());
 }
 
-OutputMode FormSoFar = Screen;  // the form the tokens seen so far choose (ExportRequested)
-bool FormScanEnded = false;     // a token that ends the program was seen
-bool DumpSoFar = false;         // the tokens seen so far save the dump on standard output
+// One token of the three sources, read once: its text as given, the source a refusal names,
+// the keyword row it matches (null: a depth or the directory) and where its value begins.
+struct ParameterToken {
+  std::string text;
+  const char* source;
+  const KeywordRow* row;
+  BStr upper;  // its upper-cased first 255 bytes, as keywords are compared with
+};
 
-void NoteFormOf(const char* text, size_t length) {
-  if (FormScanEnded) return;
-  BStr upper = UpperHead(text, length);
-  Keyword k = Classify(upper);
-  // -save=- makes standard output the dump's, as an export makes it the report's.
-  if (k == Keyword::SavedScan && SavedScanOption(upper) == &Options.saveFile)
-    DumpSoFar = length == 7 && text[6] == '-';
-  if (k == Keyword::Tab) FormSoFar = Tab;
-  if (k == Keyword::Comma) FormSoFar = Comma;
-  if (k == Keyword::Csv) FormSoFar = Csv;
-  if (k == Keyword::Excel) FormSoFar = Excel;
-  if (k == Keyword::Json) FormSoFar = Json;
-  if (k == Keyword::Html) FormSoFar = Html;
-  if (EndsProgram(k)) FormScanEnded = true;
+// The three sources, split into tokens once, in the order they are applied.
+struct ParsedParameters {
+  bool storedTooLong = false, variableTooLong = false;
+  std::vector<ParameterToken> tokens;
+};
+
+ParsedParameters* Filling = nullptr;  // the list ReadSources is filling
+const char* FillingSource = "";
+
+void AddToken(const char* text, size_t length) {
+  ParameterToken token{std::string(text, length), FillingSource, nullptr, UpperHead(text, length)};
+  token.row = FindKeyword(token.upper);
+  Filling->tokens.push_back(token);
 }
 
-void NoteForm(const ParamStr& token) {
-  NoteFormOf(token.text, (size_t)token.length);
+void AddSourceToken(const ParamStr& token) {
+  AddToken(token.text, (size_t)token.length);
 }
-}  // namespace
 
-bool ExportRequested(int argc, char** argv) {
-  FormSoFar = Screen;
-  FormScanEnded = false;
-  DumpSoFar = false;
-  TokenizeParameters(StoredDefaultParams, NoteForm);
+const char StoredSource[] = " in the stored default parameters";
+const char VariableSource[] = " in the variable QUORVEL";
+
+// Reads the stored string, the environment variable and the command-line arguments, each once,
+// and splits them into tokens (a value option without its '=' joined to the token after it).
+// Applies nothing and writes nothing.
+ParsedParameters ReadSources(int argc, char** argv) {
+  ParsedParameters parsed;
   ParamStr variable;
-  bool tooLong = false;
-  if (ReadParameterVariable(&variable, &tooLong)) TokenizeParameters(variable, NoteForm);
-  WalkArguments(argc, argv, NoteFormOf);
-  return !FormScanEnded && (IsExport(FormSoFar) || DumpSoFar);
+  bool haveVariable = ReadParameterVariable(&variable, &parsed.variableTooLong);
+  parsed.storedTooLong = StoredDefaultsTooLong;
+  Filling = &parsed;
+  FillingSource = StoredSource;
+  TokenizeParameters(StoredDefaultParams, AddSourceToken);
+  FillingSource = VariableSource;
+  if (haveVariable) TokenizeParameters(variable, AddSourceToken);
+  FillingSource = "";
+  WalkArguments(argc, argv, AddToken);
+  Filling = nullptr;
+  return parsed;
 }
 
-namespace {
 // Ends the program for a parameter source longer than ParamCapacity, before any token of any
 // source is applied: cut to fit, its last token would be another one.
-void RefuseLongSource(const char* source) {
+void RefuseLongSources(const ParsedParameters& parsed) {
+  const char* source = parsed.storedTooLong     ? "the stored default parameters are"
+                       : parsed.variableTooLong ? "the variable QUORVEL is"
+                                                : nullptr;
+  if (!source) return;
   char tail[64];
   std::snprintf(tail, sizeof tail, " longer than %d bytes", ParamCapacity);
   WriteErrorLine(source, "", 0, tail);
@@ -754,66 +768,79 @@ void RefuseGrowthWithoutSince(SortOrder order, bool since) {
   EndProgram(1);
 }
 
-const char StoredSource[] = " in the stored default parameters";
-const char VariableSource[] = " in the variable QUORVEL";
-
-// What CheckParameters follows of the tokens it has seen.
-SortOrder CheckedOrder = NAME;
-bool CheckedSince = false;
-bool CheckEnded = false;  // a token that ends the program was seen: nothing after it applies
-
-void CheckTokenOf(const char* text, size_t length) {
-  if (CheckEnded) return;
-  BStr upper = UpperHead(text, length);
-  const KeywordRow* row = RefuseIfMisleading(text, length, upper);
-  if (!row) return;
-  if (row->kind == Keyword::Sort) SortOrderNamed(Rest(upper, 6), &CheckedOrder);
-  if (row->kind == Keyword::SavedScan && SavedScanOption(upper) == &Options.sinceFile)
-    CheckedSince = length > std::strlen(row->keyword);
-  if (EndsProgram(row->kind)) CheckEnded = true;
+// Refuses what ProcessParameters would refuse, following the tokens up to one that ends the
+// program. Applies nothing.
+void Check(const ParsedParameters& parsed) {
+  RefuseLongSources(parsed);
+  SortOrder order = DefaultOptions.sortOrder;
+  bool since = false;
+  for (const ParameterToken& token : parsed.tokens) {
+    TokenSource = token.source;
+    RefuseIfMisleading(token.text.data(), token.text.size(), token.upper, token.row);
+    const KeywordRow* row = token.row;
+    if (!row) continue;
+    size_t from = std::strlen(row->keyword);
+    if (row->value == Value::SortName) SortOrderNamed(Rest(token.upper, (int)from), &order);
+    if (row->file == &RunOptions::sinceFile) since = token.text.size() > from;
+    if (row->endsRun) {
+      TokenSource = "";
+      return;
+    }
+  }
+  TokenSource = "";
+  RefuseGrowthWithoutSince(order, since);
 }
 
-void CheckToken(const ParamStr& token) {
-  CheckTokenOf(token.text, (size_t)token.length);
+// Whether the tokens choose an export or the dump on standard output (ExportRequested).
+bool ChoosesExport(const ParsedParameters& parsed) {
+  bool exported = false, dump = false;
+  for (const ParameterToken& token : parsed.tokens) {
+    const KeywordRow* row = token.row;
+    if (!row) continue;
+    if (row->endsRun) return false;
+    if (row->form.selects) exported = row->form.isExport;
+    if (row->dashIsStandardOutput) dump = token.text.size() == std::strlen(row->keyword) + 1 &&
+                                          token.text.back() == '-';
+  }
+  return exported || dump;
 }
 
-// A token of a parameter string, applied as its source says (ParseOption would forget it).
-void ApplySourceToken(const ParamStr& token) {
-  ApplyToken(token.text, (size_t)token.length);
-}
+// The sources as the banner step read them (PrepareParameters), for ProcessParameters to apply.
+ParsedParameters Prepared;
+bool HavePrepared = false;
 }  // namespace
 
+bool ExportRequested(int argc, char** argv) {
+  return ChoosesExport(ReadSources(argc, argv));
+}
+
 void CheckParameters(int argc, char** argv) {
-  ParamStr variable;
-  bool variableTooLong = false;
-  bool haveVariable = ReadParameterVariable(&variable, &variableTooLong);
-  if (StoredDefaultsTooLong) RefuseLongSource("the stored default parameters are");
-  if (variableTooLong) RefuseLongSource("the variable QUORVEL is");
-  CheckedOrder = DefaultOptions.sortOrder;
-  CheckedSince = false;
-  CheckEnded = false;
-  TokenSource = StoredSource;
-  TokenizeParameters(StoredDefaultParams, CheckToken);
-  TokenSource = VariableSource;
-  if (haveVariable) TokenizeParameters(variable, CheckToken);
-  TokenSource = "";
-  WalkArguments(argc, argv, CheckTokenOf);
-  if (!CheckEnded) RefuseGrowthWithoutSince(CheckedOrder, CheckedSince);
+  Check(ReadSources(argc, argv));
+}
+
+bool PrepareParameters(int argc, char** argv) {
+  HavePrepared = false;
+  ParsedParameters parsed = ReadSources(argc, argv);
+  Check(parsed);
+  Prepared = std::move(parsed);
+  HavePrepared = true;
+  return ChoosesExport(Prepared);
 }
 
 void ProcessParameters(int argc, char** argv) {
-  ParamStr variable;
-  bool variableTooLong = false;
-  bool haveVariable = ReadParameterVariable(&variable, &variableTooLong);
-  if (StoredDefaultsTooLong) RefuseLongSource("the stored default parameters are");
-  if (variableTooLong) RefuseLongSource("the variable QUORVEL is");
-  TokenSource = StoredSource;
-  TokenizeParameters(StoredDefaultParams, ApplySourceToken);
-  TokenSource = VariableSource;
-  if (haveVariable) TokenizeParameters(variable, ApplySourceToken);
+  ParsedParameters parsed = HavePrepared ? std::move(Prepared) : ReadSources(argc, argv);
+  HavePrepared = false;
+  RefuseLongSources(parsed);
+  for (const ParameterToken& token : parsed.tokens) {
+    TokenSource = token.source;
+    ApplyMatched(token.text.data(), token.text.size(), token.upper, token.row);
+  }
   TokenSource = "";
-  WalkArguments(argc, argv, ApplyToken);
   RefuseGrowthWithoutSince(Options.sortOrder, Options.sinceFile.length > 0);
   Options.readAheadThreads = ParseThreadCount(std::getenv("QUORVEL_THREADS"));
   RunDirectory();
+}
+
+void SetOptions(const RunOptions& options) {
+  Options = options;
 }

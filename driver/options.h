@@ -9,11 +9,8 @@
 #include "driver/run_record.h"
 #include "driver/system.h"
 
-// Whether the form is an export: written alone on standard output, without banner, title or
-// form feed (the table of report forms says which are).
-bool IsExport(OutputMode mode);
-
-// The one instance, holding its defaults until options change it. Written by ParseOption only.
+// The one instance, holding its defaults until options change it. Written by this module
+// alone: by the parser as it applies tokens, and by SetOptions.
 extern RunOptions Options;
 // The defaults Options starts with.
 extern const RunOptions DefaultOptions;
@@ -21,7 +18,17 @@ extern const RunOptions DefaultOptions;
 // Reads the stored string, the environment variable and the command-line arguments in that
 // order, applies every token, then runs the report once. -sort=growth without -since= is
 // refused there (one line on standard error, code 1): it would pass for the order by name.
+// Applies the tokens PrepareParameters kept when it ran before, else reads the sources itself.
 void ProcessParameters(int argc, char** argv);
+
+// Reads the three sources once, splits them into tokens and refuses ahead of the run what
+// CheckParameters refuses; keeps the tokens for ProcessParameters, which applies them without
+// reading any source again. Returns whether they choose an export or the dump on standard
+// output (ExportRequested). Called by the banner step, before anything is written.
+bool PrepareParameters(int argc, char** argv);
+
+// Replaces the options whole: the configuration program's way to restore what it tried.
+void SetOptions(const RunOptions& options);
 
 // Refuses ahead of the run, before anything is written for it, every token of the three
 // sources that ProcessParameters would refuse (ParseOption), and -sort=growth without -since=,

@@ -28,6 +28,10 @@ enum OutputMode : unsigned char {
   Excel = 6
 };
 
+// Whether the form is an export: written alone on standard output, without banner, title or
+// form feed (the table of report forms says which are).
+bool IsExport(OutputMode mode);
+
 struct RunOptions {
   unsigned char maxDepth;  // levels below the root shown as nodes of their own
   int64_t minSize;         // bytes; never negative

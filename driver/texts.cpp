@@ -6,7 +6,6 @@
 #include "console/output.h"
 #include "console/pager.h"
 #include "disk/stored_defaults.h"
-#include "driver/options.h"
 #include "mailer/contact.h"
 
 // The build passes the project's version; the fallback keeps a bare compile working.
@@ -95,7 +94,7 @@ void ShowWelcome() {
   PagedWriteLine("Type quorvel -? for help");
 }
 
-void ShowBanner(int argc, char** argv) {
+void ShowBanner(int argc, char** argv, bool (*readParameters)(int argc, char** argv)) {
   const char* first = argc > 1 ? argv[1] : "";
   // The version as other programs give it: the banner line alone, for scripts to read.
   if (std::strcmp(first, "--version") == 0) {
@@ -110,10 +109,9 @@ void ShowBanner(int argc, char** argv) {
               std::strcmp(first, "-h") == 0;
   // A token the run would refuse is refused here, before the banner: a refused run writes
   // nothing on standard output.
-  if (!help) CheckParameters(argc, argv);
   // An export is the whole of standard output, for another program to load: no banner, no
   // pauses, and every message up to the report goes to standard error.
-  if (!help && ExportRequested(argc, argv)) {
+  if (!help && readParameters(argc, argv)) {
     SetPaging(false);
     SendOutputToErrors(true);
     return;

@@ -6,13 +6,14 @@
 // command-line argument holds a '?' or is --help or -h, the help screen follows and the program
 // ends (code 0). A first argument --version writes the banner line alone and ends (code 0).
 // Otherwise a parameter the run would refuse ends the program first, with nothing written on
-// standard output (CheckParameters).
-// When the parameters choose an export (-csv, -json), writes nothing, turns paging off and
+// standard output: readParameters (PrepareParameters) reads the parameters once, refuses what
+// the run would refuse and says whether they choose an export.
+// When the parameters choose an export (-csv, -json, -html, -excel, -save=-), writes nothing, turns paging off and
 // sends what is written before the report to standard error. Called once, before any parameter
 // is parsed.
-void ShowBanner(int argc, char** argv);
+void ShowBanner(int argc, char** argv, bool (*readParameters)(int argc, char** argv));
 
-// The 33 lines of the help screen.
+// The 38 lines of the help screen.
 void ShowHelp();
 
 // The 15 lines of the welcome screen.

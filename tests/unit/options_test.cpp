@@ -859,7 +859,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   char program[] = "quorvel", first[] = "a?b", plain[] = "dir", help[] = "-?";
   char* asks[] = {program, first};
   try {
-    ShowBanner(2, asks);
+    ShowBanner(2, asks, PrepareParameters);
     ADD_FAILURE() << "help did not end the program";
   } catch (const ProgramEnded& e) {
     EXPECT_EQ(e.code, 0);
@@ -874,13 +874,13 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   for (char* first : {longHelp, shortHelp}) {
     out.clear();
     char* argv[] = {program, first};
-    EXPECT_THROW(ShowBanner(2, argv), ProgramEnded) << first;
+    EXPECT_THROW(ShowBanner(2, argv, PrepareParameters), ProgramEnded) << first;
     EXPECT_EQ(Lines().size(), 40u) << first;
   }
   // The banner line alone, without its empty line.
   out.clear();
   char* versionArgs[] = {program, version, help};
-  EXPECT_THROW(ShowBanner(3, versionArgs), ProgramEnded);
+  EXPECT_THROW(ShowBanner(3, versionArgs, PrepareParameters), ProgramEnded);
   EXPECT_EQ(Lines(), (std::vector<std::string>{BannerLine}));
 
   // An export leaves the banner out and turns paging off; a help request still has both.
@@ -888,20 +888,20 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   char csv[] = "-csv";
   char* exporting[] = {program, plain, csv};
   PagingEnabled = true;
-  ShowBanner(3, exporting);
+  ShowBanner(3, exporting, PrepareParameters);
   SendOutputToErrors(false);
   EXPECT_EQ(out, "");
   EXPECT_FALSE(PagingEnabled);
   char* helpFirst[] = {program, help, csv};
   PagingEnabled = false;
-  EXPECT_THROW(ShowBanner(3, helpFirst), ProgramEnded);
+  EXPECT_THROW(ShowBanner(3, helpFirst, PrepareParameters), ProgramEnded);
   EXPECT_EQ(Lines().size(), 40u);
 
   out.clear();
   char* later[] = {program, plain, help};
-  ShowBanner(3, later);
+  ShowBanner(3, later, PrepareParameters);
   EXPECT_EQ(Lines(), (std::vector<std::string>{BannerLine, ""}));
   out.clear();
-  ShowBanner(1, later);
+  ShowBanner(1, later, PrepareParameters);
   EXPECT_EQ(Lines().size(), 2u);
 }
