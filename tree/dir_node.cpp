@@ -98,10 +98,11 @@ void MarkMerged(DirNode* n) {
   n->name = renamed;
 }
 
-int64_t RoundToCluster(int64_t size, int64_t* wastage) {
-  int64_t r = size % ClusterSize;
+int64_t RoundToCluster(int64_t size, int64_t cluster, int64_t* wastage) {
+  if (cluster <= 1) return size;
+  int64_t r = size % cluster;
   if (r == 0) return size;
-  int64_t pad = ClusterSize - r;
+  int64_t pad = cluster - r;
   *wastage = AddSize(*wastage, pad);
   return AddSize(size, pad);
 }

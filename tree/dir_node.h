@@ -98,8 +98,9 @@ void FoldIntoParent(DirNode* c, DirNode* parent);
 // its real name.
 void MarkMerged(DirNode* n);
 
-// Rounds size up to whole clusters of ClusterSize, adding the padding to *wastage.
-int64_t RoundToCluster(int64_t size, int64_t* wastage);
+// Rounds size up to whole clusters of `cluster` bytes (1 or less: no rounding), adding the
+// padding to *wastage. The tree builder rounds every figure with it.
+int64_t RoundToCluster(int64_t size, int64_t cluster, int64_t* wastage);
 
 // Effective cluster size of the run, at least 1. Written by the run driver.
 extern int32_t ClusterSize;

@@ -14,7 +14,6 @@
 
 ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
 PathStr ScanPath = {0, {0}};
-int ScanDepth = 0;
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
 ScanOutcome LastScan = {0, 0, 0, 0, 0, false, {}};
@@ -181,7 +180,6 @@ void TakeListing(FindResult start, FindEntry* entry) {
   TreeEndListing(&Build, entries);
   Frames.push_back(
       ScanFrame{ScanPath.length, firstPending, (long)(Pending.size() - firstPending), 0});
-  ++ScanDepth;
 }
 
 // A subdirectory that is in the tree with zero figures and no listing: gone before it was
@@ -371,7 +369,6 @@ bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts*
       continue;
     }
     Frames.pop_back();
-    --ScanDepth;
     TreeCloseDirectory(&Build);
   }
   BCut(ScanPath, StartLength);

@@ -78,8 +78,6 @@ inline bool ScanReadsSubdirectory(const char* parent, int parentRelLength, long 
 
 // Path of the directory being read; set to the expanded root path by the run driver.
 extern PathStr ScanPath;
-// Directories whose reading is under way.
-extern int ScanDepth;
 // Run totals: files counted, and every directory's own padding. Zeroed by the run driver.
 extern int32_t TotalFiles;
 extern int64_t TotalWaste;

@@ -20,16 +20,6 @@ int CandidateCount(const TreeBuild* b) {
   return b->candidates ? ClusterCandidates : 1;
 }
 
-// size rounded up to whole clusters, the padding added to *wastage (RoundToCluster with a
-// cluster of its own).
-int64_t RoundUp(int64_t size, int64_t cluster, int64_t* wastage) {
-  if (cluster <= 1) return size;
-  int64_t r = size % cluster;
-  if (r == 0) return size;
-  *wastage = AddSize(*wastage, cluster - r);
-  return AddSize(size, cluster - r);
-}
-
 void NoteHeld(TreeBuild* b, int64_t held) {
   if (held <= 0) return;
   int bit = __builtin_ctzll((unsigned long long)held) + 1;
@@ -205,7 +195,7 @@ void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth) {
   if (l.notEntered) entries = 0;
   if (!b->settings.dirListingSizes && entries > 0 && (!isRoot || b->settings.chargeRoot)) {
     for (int k = 0; k < CandidateCount(b); ++k)
-      l.local[k] = AddSize(l.local[k], RoundUp(entries * 32, ClusterOf(b, k), &l.waste[k]));
+      l.local[k] = AddSize(l.local[k], RoundToCluster(entries * 32, ClusterOf(b, k), &l.waste[k]));
   }
   // Its own bytes are whole: offered to the lists of the largest, by its path below the root.
   if (b->settings.topCount > 0 && !l.notEntered)
@@ -244,7 +234,7 @@ void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth) {
 void ChargeFileData(int64_t allocated, int64_t held, int64_t cluster, int64_t unit,
                     int64_t* localSize, int64_t* wastage) {
   int64_t data = allocated > 0 ? allocated : 0;
-  *localSize = AddSize(*localSize, RoundUp(data, cluster, wastage));
+  *localSize = AddSize(*localSize, RoundToCluster(data, cluster, wastage));
   if (unit < 1) unit = 1;
   int64_t own = data % unit == 0 ? data : AddSize(data, unit - data % unit);
   if (held > own) {

@@ -28,7 +28,6 @@ class ScanTest : public Isolated {
     ClusterSize = 4096;
     TotalFiles = 0;
     TotalWaste = 0;
-    ScanDepth = 0;
   }
   void TearDown() override { ReleaseRoot(); }
 
@@ -196,7 +195,6 @@ TEST_F(ScanTest, SubdirectoryFiguresAddUpTheTree) {
   EXPECT_EQ(a->fileCount, 1);
   EXPECT_EQ(TotalFiles, 2);
   EXPECT_EQ(TotalWaste, RootNode.wastage + a->wastage + b->wastage);
-  EXPECT_EQ(ScanDepth, 0);
 }
 
 TEST_F(ScanTest, OneEnumerationOpenAtATimeAndSubdirectoriesReadLastEnumeratedFirst) {
@@ -230,7 +228,6 @@ TEST_F(ScanTest, MissingStartDirectoryWritesItsMessageAndReadsNothing) {
   EXPECT_EQ(out.errors, "") << "the user has seen it on the terminal";
   EXPECT_EQ(RootNode.localSize, 0);
   EXPECT_EQ(RootNode.fileCount, 0);
-  EXPECT_EQ(ScanDepth, 0);
   EXPECT_EQ(FakeLog.openNow, 0);
 }
 
@@ -268,7 +265,6 @@ TEST_F(ScanTest, StartDirectoryThatCannotBeOpenedMakesNoReportAndIsNamed) {
   EXPECT_EQ(LastScan.named[0].trouble, CouldNotOpen);
   EXPECT_EQ(LastScan.named[0].reason, "Permission denied");
   EXPECT_EQ(FakeLog.endScans, 1);
-  EXPECT_EQ(ScanDepth, 0);
 }
 
 TEST_F(ScanTest, VanishedSubdirectoryWritesTheMessageAndKeepsZeroFigures) {

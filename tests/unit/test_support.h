@@ -77,7 +77,6 @@ struct StateGuard {
   int32_t clusterSize = ClusterSize;
   ScanSettings scan = Scan;
   PathStr scanPath = ScanPath;
-  int scanDepth = ScanDepth;
   int32_t totalFiles = TotalFiles;
   int64_t totalWaste = TotalWaste;
   ScanOutcome lastScan = LastScan;
@@ -119,7 +118,6 @@ struct StateGuard {
     ClusterSize = clusterSize;
     Scan = scan;
     ScanPath = scanPath;
-    ScanDepth = scanDepth;
     TotalFiles = totalFiles;
     TotalWaste = totalWaste;
     LastScan = lastScan;

@@ -169,7 +169,6 @@ class TreeBuilderTest : public Isolated {
     ScanPath = B(Root());
     TotalFiles = 0;
     TotalWaste = 0;
-    ScanDepth = 0;
     Capture quiet;
     ScanDirectory(&RootNode, sink);
   }

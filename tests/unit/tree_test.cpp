@@ -114,30 +114,30 @@ TEST(MarkMerged, LongNamesAreCutAt255) {
 TEST_F(Isolated, RoundToClusterPadsToWholeClusters) {
   ClusterSize = 4096;
   int64_t waste = 0;
-  EXPECT_EQ(RoundToCluster(0, &waste), 0);
+  EXPECT_EQ(RoundToCluster(0, ClusterSize, &waste), 0);
   EXPECT_EQ(waste, 0);
-  EXPECT_EQ(RoundToCluster(3000, &waste), 4096);
+  EXPECT_EQ(RoundToCluster(3000, ClusterSize, &waste), 4096);
   EXPECT_EQ(waste, 1096);
-  EXPECT_EQ(RoundToCluster(8192, &waste), 8192);
+  EXPECT_EQ(RoundToCluster(8192, ClusterSize, &waste), 8192);
   EXPECT_EQ(waste, 1096);
-  EXPECT_EQ(RoundToCluster(64, &waste), 4096);
+  EXPECT_EQ(RoundToCluster(64, ClusterSize, &waste), 4096);
   EXPECT_EQ(waste, 1096 + 4032);
-  EXPECT_EQ(RoundToCluster(4097, &waste), 8192);
+  EXPECT_EQ(RoundToCluster(4097, ClusterSize, &waste), 8192);
   EXPECT_EQ(waste, 1096 + 4032 + 4095);
 }
 
 TEST_F(Isolated, RoundToClusterOfOneChangesNothing) {
   ClusterSize = 1;
   int64_t waste = 0;
-  EXPECT_EQ(RoundToCluster(12345, &waste), 12345);
-  EXPECT_EQ(RoundToCluster(INT64_MAX, &waste), INT64_MAX);
+  EXPECT_EQ(RoundToCluster(12345, ClusterSize, &waste), 12345);
+  EXPECT_EQ(RoundToCluster(INT64_MAX, ClusterSize, &waste), INT64_MAX);
   EXPECT_EQ(waste, 0);
 }
 
 TEST_F(Isolated, RoundToClusterSaturatesNearTheTop) {
   ClusterSize = 4096;
   int64_t waste = 0;
-  EXPECT_EQ(RoundToCluster(INT64_MAX, &waste), INT64_MAX);
+  EXPECT_EQ(RoundToCluster(INT64_MAX, ClusterSize, &waste), INT64_MAX);
   EXPECT_GT(waste, 0);
 }
 
