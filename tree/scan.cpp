@@ -203,8 +203,8 @@ void ReadSubdirectory(int parentLength, const PendingSubdirectory& p) {
   FindEntry entry;
   FindResult start = OpenListing(&entry);
   if (start == FindPathNotFound) {
-    // Gone before the scan came to it: the line of the Part's rule, then it is counted and
-    // named, and marked in the tree.
+    // Gone before the scan came to it: the not-found lead and its path are written, then it
+    // is counted and named, and marked in the tree.
     ScanFileSystem->findClose();
     WriteText(PathNotFoundLead);
     WriteName(ScanPath.text, ScanPath.length);
