@@ -1,11 +1,5 @@
 #include "disk/drive.h"
 
-int32_t DriveClusterSize = 0;
-int64_t DriveFreeBytes = 0;
-int64_t DriveTotalBytes = 0;
-PathStr DriveLabel = {0, {0}};
-int DriveRootLength = 3;
-
 namespace {
 int FindBackslash(const BStr& s, int from) {
   for (int i = from; i < s.length; ++i)

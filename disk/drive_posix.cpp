@@ -65,7 +65,7 @@ std::string MountPointOf(const std::string& canonical) {
 }
 }  // namespace
 
-bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
+bool GetDriveStatistics(const PathStr& path, DriveFacts* drive) {
   bool exists;
   std::string canonical = CanonicalDirectory(path, &exists);
   std::string mountPoint = MountPointOf(canonical);
@@ -77,19 +77,19 @@ bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
     return false;
   }
   int64_t frsize = (int64_t)vfs.f_frsize;
-  *clusterSize = frsize > INT32_MAX ? INT32_MAX : (int32_t)frsize;
-  DriveTotalBytes = (int64_t)vfs.f_blocks * frsize;
-  DriveFreeBytes = (int64_t)vfs.f_bfree * frsize;
-  DriveLabel = mount;
+  drive->cluster = frsize > INT32_MAX ? INT32_MAX : (int32_t)frsize;
+  drive->totalBytes = (int64_t)vfs.f_blocks * frsize;
+  drive->freeBytes = (int64_t)vfs.f_bfree * frsize;
+  drive->label = mount;
   // The start directory is the drive's root when it is the mount point itself, however its
   // path is spelled ("/mnt/m", "/mnt/m/.", "/mnt/m/sub/.."): that spelling, with its separator,
   // is what the scan compares with.
   if (exists && canonical == mountPoint) {
     PathStr start = path;
     AppendSeparatorWith(start, PathBudget, '/');
-    DriveRootLength = start.length;
+    drive->rootLength = start.length;
   } else {
-    DriveRootLength = 0;
+    drive->rootLength = 0;
   }
   return true;
 }

@@ -21,7 +21,7 @@ bool QueryDiskSpaceEx(const BStr& root, int64_t* total, int64_t* free) {
   return true;
 }
 
-bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
+bool GetDriveStatistics(const PathStr& path, DriveFacts* drive) {
   BStr root;
   // A Windows path holds at most 255 bytes, the program's string bound.
   switch (DeriveDriveRoot(BCopy<BStrCapacity>(path), &root)) {
@@ -41,13 +41,13 @@ bool GetDriveStatistics(const PathStr& path, int32_t* clusterSize) {
     return false;
   }
   int32_t cluster = (int32_t)(bytesPerSector * sectorsPerCluster);
-  *clusterSize = cluster;
-  DriveFreeBytes = (int64_t)cluster * (int64_t)(int32_t)freeClusters;
-  DriveTotalBytes = (int64_t)cluster * (int64_t)(int32_t)totalClusters;
-  QueryDiskSpaceEx(root, &DriveTotalBytes, &DriveFreeBytes);
+  drive->cluster = cluster;
+  drive->freeBytes = (int64_t)cluster * (int64_t)(int32_t)freeClusters;
+  drive->totalBytes = (int64_t)cluster * (int64_t)(int32_t)totalClusters;
+  QueryDiskSpaceEx(root, &drive->totalBytes, &drive->freeBytes);
   char letter = path.text[0];
   if (letter >= 'a' && letter <= 'z') letter = (char)(letter - 'a' + 'A');
-  BSet(DriveLabel, &letter, 1);
-  DriveRootLength = 3;
+  BSet(drive->label, &letter, 1);
+  drive->rootLength = 3;
   return true;
 }

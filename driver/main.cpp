@@ -20,5 +20,5 @@ int main(int argc, char** argv) {
     WriteText("\f", 1);
     WriteLineEnd();
   }
-  EndProgram(ReportMade && !SaveFailed ? 0 : 1);
+  EndProgram(RunExitCode());
 }

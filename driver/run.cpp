@@ -31,8 +31,6 @@
 #include "tree/top_list.h"
 #include "tree/tree_builder.h"
 
-bool ReportMade = false;
-bool SaveFailed = false;
 
 namespace {
 // The record of the run under way: written here alone, passed to the report forms read-only.
@@ -172,7 +170,7 @@ void FinishSave() {
   Saving = false;
   EndProgramHook = EndBeforeSaving;
   FileMessage(Options.saveFile, "was not written: ", reason);
-  SaveFailed = true;
+  Run.saveFailed = true;
 }
 
 // The report is made: the whole dump takes its name, or the reason it could not is said (exit
@@ -189,7 +187,7 @@ void CommitSave() {
   EndProgramHook = EndBeforeSaving;
   if (!ok) {
     FileMessage(Options.saveFile, "was not written: ", reason);
-    SaveFailed = true;
+    Run.saveFailed = true;
   }
 }
 
@@ -479,12 +477,11 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
   RootNode = DirNode{};
   RootNode.name = AllocateName(path->text, path->length);
   RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
-  if (!GetDriveStatistics(*path, &DriveClusterSize)) {
+  if (!GetDriveStatistics(*path, &Run.drive)) {
     DropSave();
     return false;
   }
-  Run.drive = DriveFacts{DriveLabel, DriveClusterSize, DriveFreeBytes, DriveTotalBytes, DriveRootLength};
-  ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : DriveClusterSize;
+  ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : Run.drive.cluster;
   if (ClusterSize == 0) {
     ClusterSize = 1;
     PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
@@ -493,16 +490,16 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
   // The start directory is charged for its entry table unless it is its drive's root.
   int withSeparator =
       path->length + (path->length > 0 && path->text[path->length - 1] == PathSeparator ? 0 : 1);
-  *settings = ReportSettings(ClusterSize, DriveClusterSize, withSeparator > DriveRootLength);
+  *settings = ReportSettings(ClusterSize, Run.drive.cluster, withSeparator > Run.drive.rootLength);
   return true;
 }
 
 bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
   TellScan(settings);
-  Scan.rootPathLength = DriveRootLength;
+  Scan.rootPathLength = Run.drive.rootLength;
   Scan.pathBudget = PathBudget;
   Scan.patternRoom = PathPatternRoom;
-  Scan.fileSystemCluster = DriveClusterSize;
+  Scan.fileSystemCluster = Run.drive.cluster;
   Scan.readAheadThreads = Options.readAheadThreads;
   // A saved scan holds each directory's own size: measured as the listings are read.
   Scan.directorySizes = Saving;
@@ -514,14 +511,14 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
     // the dump with the same options gives the same rows.
     SaveFacts facts = {ProgramVersion,
                        (int64_t)std::time(nullptr),
-                       DriveClusterSize,
+                       Run.drive.cluster,
                        true,
                        settings.chargeRoot,
                        true,
-                       DriveLabel,
-                       DriveClusterSize,
-                       DriveFreeBytes,
-                       DriveTotalBytes,
+                       Run.drive.label,
+                       Run.drive.cluster,
+                       Run.drive.freeBytes,
+                       Run.drive.totalBytes,
                        true};
     StartDumpWriter(&SaveWriter, Save.file, facts);
     sink = &SaveWriter.sink;
@@ -543,7 +540,7 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
 // The run's last word: what the report lacks, and a dump that could not be saved (exit 1).
 int CloseRun() {
   int code = NoteIncompleteReport();
-  return SaveFailed ? 1 : code;
+  return Run.saveFailed ? 1 : code;
 }
 }  // namespace
 
@@ -559,8 +556,8 @@ void StartUp() {
 }
 
 void RunDirectory() {
-  ReportMade = false;
-  SaveFailed = false;
+  Run.reportMade = false;
+  Run.saveFailed = false;
   TotalWaste = 0;
   TotalFiles = 0;
   Run.options = Options;
@@ -597,7 +594,7 @@ void RunDirectory() {
     }
   }
   if (since) CompareWithSaved(settings);
-  ReportMade = true;
+  Run.reportMade = true;
   // Also when the report is left early (Escape in the scroller ends the program there).
   ClosingNote = CloseRun;
   if (DumpOnStandardOutput) {
@@ -620,6 +617,10 @@ void RunDirectory() {
   }
   CommitSave();
   CollapseChildren(&RootNode);
+}
+
+int RunExitCode() {
+  return Run.reportMade && !Run.saveFailed ? 0 : 1;
 }
 
 bool DumpGoesToStandardOutput() {

@@ -9,13 +9,10 @@
 // options choose, and releases the tree.
 void RunDirectory();
 
-// Whether the last RunDirectory wrote a report: false when the drive could not be queried or
-// the start directory was not found. Written by RunDirectory; the entry turns false into exit
-// code 1.
-extern bool ReportMade;
-// Whether a dump asked for with -save could not be written whole (the report was made; the file
-// was left as it was). Written by RunDirectory; the entry turns true into exit code 1.
-extern bool SaveFailed;
+// The exit code the last RunDirectory earns: 1 when it wrote no report (the drive could not be
+// queried, the start directory was not found) or a dump asked for with -save could not be
+// written whole (the report was made; the file was left as it was), else 0.
+int RunExitCode();
 
 // Whether the run writes the dump of -save=- on standard output, and so nothing else there: no
 // report, no form feed.

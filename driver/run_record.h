@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/bounded_string.h"
+#include "disk/drive.h"
 #include "report/saved_scans.h"
 #include "tree/dir_node.h"
 #include "tree/scan.h"
@@ -55,15 +56,6 @@ struct RunOptions {
   // -top=N: the N largest files and the N directories holding the most bytes of their own are
   // listed after the report (1 to MostTopEntries); 0: no lists.
   int topCount = 0;
-};
-
-// The drive (or the dump's record of it) the report's footer shows.
-struct DriveFacts {
-  PathStr label;       // "Drive X: statistics:" names it (the mount point on POSIX)
-  int32_t cluster;     // its cluster size
-  int64_t freeBytes;
-  int64_t totalBytes;
-  int rootLength;      // length of its root's path with the separator (see DriveRootLength)
 };
 
 struct RunRecord {

@@ -1,7 +1,7 @@
 """The scroller in a real terminal (tmux, 100 x 25): the first page and its status line, paging,
 End and Home, the toggles repainting, the database rows in the scroller, -p giving the straight
 pass, units toggled by U, and q quitting with exit code 0. The report has 100 lines (88 subdirectories), as in the
-scroller's worked example, so the pages and percentages are known. Then terminals that do not
+scroller's DATA tree, so the pages and percentages are known. Then terminals that do not
 fit the report: lines wider than the screen, wide characters, a window resized while a key is
 awaited, and a window of 20 x 5; and the table of character widths the lines are cut by."""
 import os
@@ -74,7 +74,7 @@ class Scroller(unittest.TestCase):
         cls.tree.__exit__()
 
     def test_pages_toggles_and_quit(self):
-        # The key table in its order of use in the worked example, then A and q.
+        # The key table in its order of use on the DATA tree, then A and q.
         with h.Terminal([h.arg(self.tree.root)]) as t:
             s = page(t, 22, "d18", absent="d19")
             # Banner and empty line, then lines 0-21 below them, the status line on the last row.

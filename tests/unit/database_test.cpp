@@ -1,4 +1,4 @@
-// The two database forms on hand-built trees: the worked example byte for byte, the paths of
+// The two database forms on hand-built trees: the DATA tree byte for byte, the paths of
 // the rows (root, drive roots, merged directories, passes that start in the middle), and the
 // rows shown through the scroller. Then the two exports of the whole tree, the JSON document
 // and the data of the page.
@@ -47,7 +47,7 @@ class Database : public Isolated {
     SetRowPath(rowPath);
   }
 
-  // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
+  // The DATA tree: C:\DATA with Alpha and Beta, Beta with Gamma.
   void BuildExample() {
     BuildExampleTree(P("C:\\DATA"));
     SetRowPath(BMake(NameText(&RootNode), NameLength(&RootNode)));
@@ -72,7 +72,7 @@ class Database : public Isolated {
 }  // namespace
 
 // clang-format off
-TEST_F(Database, WorkedExampleCommaFormByteForByte) {
+TEST_F(Database, DataTreeCommaFormByteForByte) {
   BuildExample();
   EXPECT_EQ(Report(CommaSection),
             "\"Total-no subs\",\"Wasted space\",\"Dir+SubDirs\",\"Directory name\"\r\n"
@@ -83,7 +83,7 @@ TEST_F(Database, WorkedExampleCommaFormByteForByte) {
             "1204224,2000,1204224,\"" + P("C:\\DATA\\Beta\\Gamma") + "\"\r\n");
 }
 
-TEST_F(Database, WorkedExampleFixedFormByteForByte) {
+TEST_F(Database, DataTreeFixedFormByteForByte) {
   BuildExample();
   EXPECT_EQ(Report(TabSection),
             "\"Total-no subs\"\t\"Wasted space\"\t \"Dir+SubDirs\"\t\"Directory name\"\r\n"
@@ -260,7 +260,7 @@ TEST_F(Database, RowsThroughTheScrollerAreTheSameWhateverTheToggles) {
 
 // The CSV export: one header line, rows with the file count, LF line ends, quotes only where a
 // field needs them.
-TEST_F(Database, CsvExportOfTheWorkedExample) {
+TEST_F(Database, CsvExportOfTheDataTree) {
   BuildExample();
   EXPECT_EQ(CountReportLines(CsvSection, TestRun), 5);
   EXPECT_EQ(Report(CsvSection),
@@ -402,7 +402,7 @@ class Json : public Database {
 };
 }  // namespace
 
-TEST_F(Json, DocumentOfTheWorkedExample) {
+TEST_F(Json, DocumentOfTheDataTree) {
   BuildExample();
   RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
   TestRun.settings.maxDepth = 3;

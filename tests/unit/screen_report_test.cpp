@@ -1,4 +1,4 @@
-// The screen report on hand-built trees: the worked example line for line, its variants, and
+// The screen report on hand-built trees: the DATA tree line for line, its variants, and
 // the line-selection protocol (probes, passes from the middle, the counting pass).
 #include "test_support.h"
 #include "tree/exclude.h"
@@ -22,7 +22,7 @@ class ScreenReport : public Isolated {
   }
   void TearDown() override { ReleaseRoot(); }
 
-  // The worked example: C:\DATA with Alpha and Beta, Beta with Gamma.
+  // The DATA tree: C:\DATA with Alpha and Beta, Beta with Gamma.
   void BuildExample() {
     BuildExampleTree("C:\\DATA");
     SetExampleFigures();
@@ -63,13 +63,13 @@ const std::vector<std::string> ExampleLines = {
 };
 }  // namespace
 
-TEST_F(ScreenReport, WorkedExampleLineForLine) {
+TEST_F(ScreenReport, DataTreeLineForLine) {
   BuildExample();
   EXPECT_EQ(CountReportLines(ScreenForm, TestRun), 15);
   EXPECT_EQ(Whole(), ExampleLines);
 }
 
-TEST_F(ScreenReport, WorkedExampleThroughTheStraightPass) {
+TEST_F(ScreenReport, DataTreeThroughTheStraightPass) {
   BuildExample();
   PagingEnabled = false;
   Capture out;

@@ -184,7 +184,7 @@ class Scroller : public Isolated {
 }  // namespace
 
 // The example of a 25-row screen and a 100-line report, key by key.
-TEST_F(Scroller, WorkedExampleOfAHundredLineReport) {
+TEST_F(Scroller, DataTreeOfAHundredLineReport) {
   BuildFlat(88);
   std::vector<std::string> whole = Whole();
   ASSERT_EQ(whole.size(), 100u);

@@ -81,10 +81,6 @@ struct StateGuard {
   int64_t totalWaste = TotalWaste;
   ScanOutcome lastScan = LastScan;
   DirNode root = RootNode;
-  int32_t driveCluster = DriveClusterSize;
-  int64_t driveFree = DriveFreeBytes, driveTotal = DriveTotalBytes;
-  PathStr driveLabel = DriveLabel;
-  int driveRootLength = DriveRootLength;
   bool paging = PagingEnabled;
   int pageLineCount = PageLineCount;
   int lastRow = ScreenLastRow, width = ScreenWidth;
@@ -122,11 +118,6 @@ struct StateGuard {
     TotalWaste = totalWaste;
     LastScan = lastScan;
     RootNode = root;
-    DriveClusterSize = driveCluster;
-    DriveFreeBytes = driveFree;
-    DriveTotalBytes = driveTotal;
-    DriveLabel = driveLabel;
-    DriveRootLength = driveRootLength;
     PagingEnabled = paging;
     PageLineCount = pageLineCount;
     ScreenLastRow = lastRow;
@@ -188,8 +179,8 @@ inline void ReleaseRoot() {
   RootNode.name = nullptr;
 }
 
-// The tree of the report's worked example, rooted at rootPath: the root (12,288 bytes, 2 files,
-// 6,144 wasted) with Alpha and Beta, and Beta with Gamma.
+// The DATA tree, rooted at rootPath: the root (12,288 bytes, 2 files, 6,144 wasted) with Alpha
+// and Beta, and Beta with Gamma.
 inline void BuildExampleTree(const std::string& rootPath) {
   ResetRoot(rootPath);
   RootNode.localSize = 12288;
@@ -202,7 +193,7 @@ inline void BuildExampleTree(const std::string& rootPath) {
   RootNode.subdirsSize = NodeTotal(alpha) + NodeTotal(beta);
 }
 
-// The run's figures that go with the worked example: its cluster size and totals, and its drive.
+// The run's figures that go with the DATA tree: its cluster size and totals, and its drive.
 inline void SetExampleFigures() {
   ClusterSize = 4096;
   TotalFiles = 54;
