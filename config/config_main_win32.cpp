@@ -170,7 +170,7 @@ bool StoreMachine(const ParamStr& text, BStr* failure) {
 int main(int argc, char** argv) {
   ConsoleStartup();
   PlatformStartUp();
-  ThousandsSeparator = LocaleThousandsSeparator();
+  SetThousandsSeparator(LocaleThousandsSeparator());
   bool machine = false, elevatedCopy = false;
   for (int i = 1; i < argc; ++i) {
     if (SameWord(argv[i], "/machine") || SameWord(argv[i], "-machine")) {

@@ -24,7 +24,7 @@ Settings Current() {
 }
 
 void Apply(const Settings& s) {
-  Options = s.options;
+  SetOptions(s.options);
   SetTreeChars(s.treeChars);
   SetShowWaste(s.showWaste);
   SetWasteAsPercent(s.wasteAsPercent);
@@ -75,7 +75,7 @@ Outcome Try(const ParamStr& word, const Settings& from) {
   Launched.clear();
   // Paging stays as the word leaves it, but no prompt may stop the parse.
   int pageLines = PageLineCount;
-  PageLineCount = INT_MIN / 2;
+  SetPageLineCount(INT_MIN / 2);
   std::string* outer = CaptureOutput(&out.messages);
   CaptureErrors(&out.errors);
   out.exitCode = 0;
@@ -88,7 +88,7 @@ Outcome Try(const ParamStr& word, const Settings& from) {
   }
   CaptureErrors(nullptr);
   CaptureOutput(outer);
-  PageLineCount = pageLines;
+  SetPageLineCount(pageLines);
   out.after = Current();
   out.launched = Launched;
   return out;

@@ -336,7 +336,7 @@ void ConsoleStartup() {
   }
   OutputIsTerminal = isatty(1);
   ErrorIsTerminal = isatty(2);
-  TextIsUtf8 = true;
+  SetTextIsUtf8(true);
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnEndingSignal;

@@ -67,7 +67,7 @@ BOOL WINAPI OnConsoleEnd(DWORD event) {
 // console shows them only while its output code page is UTF-8 too. That code page outlives the
 // program, so the one found is put back on every way out.
 void UseUtf8Console() {
-  TextIsUtf8 = true;
+  SetTextIsUtf8(true);
   UINT found = GetConsoleOutputCP();
   if (found == 0 || found == CP_UTF8) return;
   if (!SetConsoleOutputCP(CP_UTF8)) return;

@@ -177,6 +177,10 @@ void WriteTreeBytes(const char* bytes, int length) {
 
 bool TextIsUtf8 = false;
 
+void SetTextIsUtf8(bool utf8) {
+  TextIsUtf8 = utf8;
+}
+
 // Written in runs between the characters it masks.
 void WriteName(const char* bytes, int length) {
   if (!(ToErrors ? ErrorIsTerminal : OutputIsTerminal)) {

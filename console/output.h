@@ -55,6 +55,8 @@ int DisplayColumns(const char* bytes, int length);
 // page is UTF-8), so one character may take several bytes. False: one byte is one character
 // (the Windows OEM code page).
 extern bool TextIsUtf8;
+// Written here alone: the console start-up of each platform calls it.
+void SetTextIsUtf8(bool utf8);
 
 // From here on every line is cut to `columns` display columns, the last column showing '>' when
 // the line is longer; 0 writes whole lines again. A character never splits: a UTF-8 character

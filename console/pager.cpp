@@ -8,6 +8,10 @@ bool PagingEnabled = true;
 // The pager's count is 8-bit on the original console; a full int avoids the wrap at 127 rows.
 int PageLineCount = -2;
 
+void SetPageLineCount(int rows) {
+  PageLineCount = rows;
+}
+
 void SetPaging(bool on) {
   PagingEnabled = on;
 }

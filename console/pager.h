@@ -11,6 +11,9 @@ void SetPaging(bool on);
 
 // Screen rows used since the last prompt; starts at -2 and runs across the whole run.
 extern int PageLineCount;
+// Written here alone: the pager counts rows; SetPageLineCount puts a count in place (the
+// configuration program keeps prompts away while it tries a word, then puts the count back).
+void SetPageLineCount(int rows);
 
 // Writes one line (text cut at 255 bytes) and its line end, stopping first for a prompt when
 // the screen is full. Esc at the prompt ends the program with code 0.

@@ -274,8 +274,7 @@ void BeginFromDump(DumpRead* read, const PathStr& path) {
 
 // Publishes a finished tree's figures as the run's totals.
 void TakeTotals(const BuildTotals& t) {
-  TotalFiles = t.files;
-  TotalWaste = t.waste;
+  SetRunTotals(t.files, t.waste);
   LastScan = ScanOutcome{};
   LastScan.unreadable = t.unreadable;
   LastScan.leftOut = t.leftOut;
@@ -315,7 +314,7 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
       WriteRunEndingMessage(PathNotFoundLead, read.select.text, read.select.length, "");
     return false;
   }
-  ClusterSize = FinishTree(&build);
+  SetClusterSize(FinishTree(&build));
   FinishSave();
   From.settings.cluster = ClusterSize;
   From.settings.fileSystemCluster = build.chosenUnit;
@@ -481,11 +480,12 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
     DropSave();
     return false;
   }
-  ClusterSize = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : Run.drive.cluster;
-  if (ClusterSize == 0) {
-    ClusterSize = 1;
+  int32_t cluster = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : Run.drive.cluster;
+  if (cluster == 0) {
+    cluster = 1;
     PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
   }
+  SetClusterSize(cluster);
   ScanPath = *path;
   // The start directory is charged for its entry table unless it is its drive's root.
   int withSeparator =
@@ -546,7 +546,7 @@ int CloseRun() {
 
 void StartUp() {
   PlatformStartUp();
-  ThousandsSeparator = LocaleThousandsSeparator();
+  SetThousandsSeparator(LocaleThousandsSeparator());
   if (OutputRedirected) {
     SetTreeChars(PlainTreeChars);
     SetPaging(false);
@@ -558,8 +558,7 @@ void StartUp() {
 void RunDirectory() {
   Run.reportMade = false;
   Run.saveFailed = false;
-  TotalWaste = 0;
-  TotalFiles = 0;
+  SetRunTotals(0, 0);
   Run.options = Options;
   Run.drive = DriveFacts{};
   SavedScans = SavedScanNotes{};

@@ -6,6 +6,10 @@
 
 char ThousandsSeparator = ',';
 
+void SetThousandsSeparator(char separator) {
+  ThousandsSeparator = separator;
+}
+
 namespace {
 // The digits of |value|, most significant first.
 int Digits(int64_t value, char* out) {

@@ -7,6 +7,8 @@
 
 // Separator of thousands; read from the user's locale at start-up.
 extern char ThousandsSeparator;
+// Written here alone: the start-up sequence sets the user locale's.
+void SetThousandsSeparator(char separator);
 
 // The value in decimal with ThousandsSeparator before each group of three digits and "-" for
 // negatives; every 64-bit value fits (at most 26 characters).

@@ -6,6 +6,10 @@
 
 int32_t ClusterSize = 1;
 
+void SetClusterSize(int32_t cluster) {
+  ClusterSize = cluster;
+}
+
 namespace {
 // The longest name a node holds: a root path and its merge marker.
 constexpr int MaxNameLength = PathCapacity + 4;

@@ -104,3 +104,6 @@ int64_t RoundToCluster(int64_t size, int64_t cluster, int64_t* wastage);
 
 // Effective cluster size of the run, at least 1. Written by the run driver.
 extern int32_t ClusterSize;
+// Written here alone: the run driver publishes the cluster it chose (or the tree builder chose)
+// through SetClusterSize.
+void SetClusterSize(int32_t cluster);

@@ -16,6 +16,11 @@ ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
 PathStr ScanPath = {0, {0}};
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
+
+void SetRunTotals(int32_t files, int64_t waste) {
+  TotalFiles = files;
+  TotalWaste = waste;
+}
 ScanOutcome LastScan = {0, 0, 0, 0, 0, false, {}};
 
 namespace {

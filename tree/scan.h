@@ -81,6 +81,9 @@ extern PathStr ScanPath;
 // Run totals: files counted, and every directory's own padding. Zeroed by the run driver.
 extern int32_t TotalFiles;
 extern int64_t TotalWaste;
+// Written here alone: the scan adds the tree's; the run driver zeroes them before a run and
+// publishes a saved scan's through SetRunTotals.
+void SetRunTotals(int32_t files, int64_t waste);
 
 // Why a directory of the tree is missing from the report, or only partly in it.
 enum DirectoryTrouble : unsigned char {
