@@ -2,21 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
 #include "tree/sort_order.h"
 
 namespace {
-// Growth of each node of the report, recorded by CompareTrees once the tree is whole (so no
-// node is released while it is here). Empty without -since.
-std::unordered_map<const DirNode*, Growth> Recorded;
-bool Shown = false;  // CompareTrees has run
-
-void Record(const DirNode* n, int64_t bytes, Change change) {
-  Recorded[n] = Growth{bytes, change};
-}
-
 // Links the gone directories (a list in the order they were found) into n's child list, each
 // where InsertChild would place it as a newcomer; with NONE and GROWTH, last. In O(n log n):
 // sorted among themselves as InsertChild would order them, then merged with n's list, which is
@@ -77,23 +67,9 @@ int CompareNameBytes(const char* a, int la, const char* b, int lb) {
   return la == lb ? 0 : (la < lb ? -1 : 1);
 }
 
-bool GrowthShown() {
-  return Shown;
-}
-
-Growth NodeGrowth(const DirNode* n) {
-  auto it = Recorded.find(n);
-  return it == Recorded.end() ? Growth{0, Change::Same} : it->second;
-}
-
-void ForgetGrowth() {
-  std::unordered_map<const DirNode*, Growth>().swap(Recorded);
-  Shown = false;
-}
-
 int64_t CompareTrees(DirNode* root, const DirNode* old, const BuildSettings& settings) {
   ForgetGrowth();
-  Shown = true;
+  StartGrowthRecord();
   struct Pair {
     DirNode* now;
     const DirNode* then;  // null: new
@@ -113,9 +89,9 @@ int64_t CompareTrees(DirNode* root, const DirNode* old, const BuildSettings& set
     stack.pop_back();
     DirNode* n = p.now;
     if (p.then)
-      Record(n, AddSize(NodeTotal(n), -NodeTotal(p.then)), Change::Same);
+      RecordGrowth(n, AddSize(NodeTotal(n), -NodeTotal(p.then)), Change::Same);
     else
-      Record(n, NodeTotal(n), Change::New);
+      RecordGrowth(n, NodeTotal(n), Change::New);
     before.clear();
     if (p.then)
       for (const DirNode* c = p.then->firstChild; c; c = c->nextSibling) before.push_back(c);
@@ -145,7 +121,7 @@ int64_t CompareTrees(DirNode* root, const DirNode* old, const BuildSettings& set
       if (matched[i] || NodeTotal(before[i]) < settings.minSize) continue;
       DirNode* made = nullptr;
       if (!MakeNode(NameText(before[i]), OwnNameLength(before[i]), &made)) continue;
-      Record(made, -NodeTotal(before[i]), Change::Gone);
+      RecordGrowth(made, -NodeTotal(before[i]), Change::Gone);
       *goneTail = made;
       goneTail = &made->nextSibling;
     }

@@ -5,21 +5,8 @@
 #include <cstdint>
 
 #include "tree/dir_node.h"
+#include "tree/growth_record.h"
 #include "tree/tree_builder.h"
-
-enum class Change : unsigned char { Same, New, Gone };
-
-struct Growth {
-  int64_t bytes;  // total now less the total then
-  Change change;  // New: not in the saved scan; Gone: in the saved scan, no longer here
-};
-
-// True once CompareTrees has run: the report shows growth. Written by CompareTrees and
-// ForgetGrowth only.
-bool GrowthShown();
-
-// The growth recorded for a node of the report: {0, Same} when none was.
-Growth NodeGrowth(const DirNode* n);
 
 // Compares the report's tree below root (shaped by settings) with old, the root of the saved
 // scan's tree at the same path, built whole (keepAll) by the same rules. Every node's growth is
@@ -31,9 +18,6 @@ Growth NodeGrowth(const DirNode* n);
 // minimum size. With the order GROWTH the sibling lists are then ordered by growth, largest
 // first; equal growth keeps the order of the tree (TOTAL). Returns the root's growth.
 int64_t CompareTrees(DirNode* root, const DirNode* old, const BuildSettings& settings);
-
-// Forgets every recorded growth; GrowthShown() is false again.
-void ForgetGrowth();
 
 // How names are matched: byte for byte, a prefix before the longer name; <0, 0 or >0.
 int CompareNameBytes(const char* a, int la, const char* b, int lb);

@@ -1,6 +1,6 @@
 #include "tree/sort_order.h"
 
-#include "tree/growth.h"
+#include "tree/growth_record.h"
 
 const char* SortOrderName(SortOrder order) {
   static const char* const Names[SortOrderCount] = {"NONE",  "NAME",  "LOCAL", "TOTAL",
