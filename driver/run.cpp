@@ -38,6 +38,7 @@ RunRecord Run;
 DirNode& RootNode = Run.root;
 SavedScanNotes& SavedScans = Run.saved;
 TopLists& LargestAnywhere = Run.largest;
+ScanOutcome& LastScan = Run.outcome;
 
 // One line on standard error naming a directory the report lacks, or lacks in part: its path,
 // then why, in the system's words where it has them.
@@ -80,7 +81,7 @@ int NoteIncompleteReport() {
     std::fprintf(stderr, "%ld directories were left out: not enough memory.\n",
                  (long)LastScan.leftOut);
   std::fflush(stderr);
-  return ScanIncomplete() ? 1 : 0;
+  return LastScan.Incomplete() ? 1 : 0;
 }
 
 // The title of a report that is not an export, when it goes to a file or a pipe; a report of a
@@ -232,14 +233,6 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   return s;
 }
 
-// The settings that shaped the tree, where the scan and the report's forms read them.
-void TellScan(const BuildSettings& s) {
-  Scan.dirListingSizes = s.dirListingSizes;
-  Scan.maxDepth = s.maxDepth;
-  Scan.minSize = s.minSize;
-  Scan.sortOrder = s.sortOrder;
-}
-
 // What reading the report's dump keeps between the reader's start of the tree and its end.
 struct FromRead {
   BuildSettings settings;
@@ -272,15 +265,13 @@ void BeginFromDump(DumpRead* read, const PathStr& path) {
   BeginTree(read->build, From.settings, &RootNode, sink);
 }
 
-// Publishes a finished tree's figures as the run's totals.
-void TakeTotals(const BuildTotals& t) {
-  SetRunTotals(t.files, t.waste);
-  LastScan = ScanOutcome{};
-  LastScan.unreadable = t.unreadable;
-  LastScan.leftOut = t.leftOut;
-  LastScan.excluded = t.excluded;
-  LastScan.excludedFiles = t.excludedFiles;
-  LastScan.excludedListed = t.excludedListed;
+// Publishes the report's finished tree: its figures as the run's totals, its counts and what
+// its producer named as the run's outcome, its lists of the largest as the run's.
+void PublishTree(TreeBuild* build, ScanOutcome named) {
+  SetRunTotals(build->totals.files, build->totals.waste);
+  Run.outcome = std::move(named);
+  CountOutcome(&Run.outcome, build->totals);
+  LargestAnywhere = std::move(build->top);
 }
 
 // Reads the dump open in *file for read, under the status text, and closes it; a dump that
@@ -319,10 +310,8 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
   From.settings.cluster = ClusterSize;
   From.settings.fileSystemCluster = build.chosenUnit;
   *settings = From.settings;
-  TellScan(*settings);
   *path = PMake(NameText(&RootNode), OwnNameLength(&RootNode));
-  TakeTotals(build.totals);
-  LargestAnywhere = std::move(build.top);
+  PublishTree(&build, ScanOutcome{});
   const DumpFacts& f = read.facts;
   SavedScans.fromDump = true;
   SavedScans.fromFile = Options.fromFile;
@@ -339,14 +328,13 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
                 none);
   if (read.passedOver > 0)
     FileMessage(Options.fromFile, "values after the tree were passed over", none);
-  if (read.pastBudget > 0) {
+  if (LastScan.skipped > 0) {
     // Not read when the scan was made: the report lacks them, as the disk's did.
-    LastScan.skipped = read.pastBudget;
     char count[128];
     std::snprintf(count, sizeof count,
                   "%ld directories were skipped by the scan, as their paths pass %d bytes; they "
                   "count as empty",
-                  (long)read.pastBudget, PathBudget);
+                  (long)LastScan.skipped, PathBudget);
     FileMessage(Options.fromFile, count, none);
   }
   if (build.totals.otherFileSystems > 0) {
@@ -486,7 +474,6 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
     PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
   }
   SetClusterSize(cluster);
-  ScanPath = *path;
   // The start directory is charged for its entry table unless it is its drive's root.
   int withSeparator =
       path->length + (path->length > 0 && path->text[path->length - 1] == PathSeparator ? 0 : 1);
@@ -495,16 +482,19 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
 }
 
 bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
-  TellScan(settings);
-  Scan.rootPathLength = Run.drive.rootLength;
-  Scan.pathBudget = PathBudget;
-  Scan.patternRoom = PathPatternRoom;
-  Scan.fileSystemCluster = Run.drive.cluster;
-  Scan.readAheadThreads = Options.readAheadThreads;
+  static TreeBuild build;
+  ScanRequest request;
+  request.path = path;
+  request.build = settings;
+  // A drive that gives no allocation unit: space held past a file's data is taken by bytes.
+  if (request.build.fileSystemCluster <= 0) request.build.fileSystemCluster = 1;
+  request.pathBudget = PathBudget;
+  request.patternRoom = PathPatternRoom;
+  request.rules.readAheadThreads = Options.readAheadThreads;
   // A saved scan holds each directory's own size: measured as the listings are read.
-  Scan.directorySizes = Saving;
-  const ListingSink* sink = nullptr;
+  request.rules.directorySizes = Saving;
   DirectoryFacts root = {0, 0, false, 0, false, true};
+  request.rootFacts = &root;
   if (Saving) {
     root.hasDevice = StartDirectorySpace(path, &root.size, &root.held, &root.device);
     // The dump's cluster is the file system's, whatever -cl= made of this report: a report of
@@ -521,12 +511,15 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
                        Run.drive.totalBytes,
                        true};
     StartDumpWriter(&SaveWriter, Save.file, facts);
-    sink = &SaveWriter.sink;
+    request.sink = &SaveWriter.sink;
   }
-  // The scan puts the lists of the largest there, ranked, when the tree is whole.
-  Scan.top = Options.topCount > 0 ? &LargestAnywhere : nullptr;
   ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
-  bool scanned = ScanDirectory(&RootNode, sink, &root);
+  ScanOutcome met;
+  bool scanned = ScanDirectory(request, &RootNode, &build, &met);
+  if (scanned)
+    PublishTree(&build, std::move(met));
+  else
+    Run.outcome = std::move(met);
   // Nothing else would write over the status text when the report goes to a file or a pipe.
   EraseStatus();
   if (scanned)
@@ -561,6 +554,7 @@ void RunDirectory() {
   SetRunTotals(0, 0);
   Run.options = Options;
   Run.drive = DriveFacts{};
+  Run.outcome = ScanOutcome{};
   SavedScans = SavedScanNotes{};
   ForgetGrowth();
   StartTopList(&LargestAnywhere.files, Options.topCount);
@@ -607,7 +601,6 @@ void RunDirectory() {
   if (form.rowPaths || Options.topCount > 0) SetRowPath(path);
   Run.settings = settings;
   Run.path = path;
-  Run.outcome = LastScan;
   if (form.document) {
     form.document(Run);
     FlushOutput();

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(e.nameLength >= 1 && e.nameLength <= 255);
     FUZZ_CHECK(DirentNameOffset + e.nameLength < d->reclen && e.name[e.nameLength] == 0);
     FUZZ_CHECK((int)std::strlen(e.name) == e.nameLength);
-    FUZZ_CHECK(!IsDots(e.name) || (e.attributes & AttrDirectory));
+    FUZZ_CHECK(!IsDotOrDotDot(e.name, e.nameLength) || (e.attributes & AttrDirectory));
     at += d->reclen;
     ++walked;
   }

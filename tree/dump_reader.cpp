@@ -9,6 +9,7 @@
 
 #include "console/strings.h"
 #include "tree/case_fold.h"
+#include "tree/find.h"
 
 // RapidJSON asserts with assert() by default; nothing the reader is given may end the program,
 // and no assertion is reached on a parse of any input, so the checks are left out.
@@ -645,10 +646,9 @@ bool Handler::OpenDirectory() {
     if (parent->pastBudget) return PastBudget();
     // One that a scan skipped, as its path passes the budget, is listed unread and empty: a
     // directory of zero figures, as on the disk. Anything below it is too deep to be read.
-    if (parent->pathLength + length + PathPatternRoom > PathBudget) {
+    if (!PathFits(parent->pathLength + length, PathBudget, PathPatternRoom)) {
       if (!entry_.readError) return PastBudget();
-      dir.pastBudget = true;
-      read_->pastBudget = AddCount(read_->pastBudget, 1);
+      dir.pastBudget = true;  // the tree builder counts it among the skipped
     }
     dir.pathLength = parent->pathLength + length + 1;
   }
@@ -744,7 +744,6 @@ bool ReadDump(FILE* in, DumpRead* read) {
   BClear(read->error);
   read->errorOffset = 0;
   read->passedOver = 0;
-  read->pastBudget = 0;
   DumpStream stream(in);
   Handler handler(read);
   BoundedAllocator allocator;

@@ -60,8 +60,6 @@ struct DumpRead {
   BStr error;           // what is wrong with a bad dump
   int64_t errorOffset;  // the byte where reading stopped, from 0
   int32_t passedOver;   // values after the tree, not read
-  // Directories listed unread as their paths pass the budget (skipped when the scan was made).
-  int32_t pastBudget;
 };
 
 // Reads the dump from in to its end. True when it is a dump (found says whether the directory

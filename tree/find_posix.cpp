@@ -15,7 +15,6 @@
 #include "tree/find.h"
 #include "tree/listing_posix.h"
 #include "tree/readahead_posix.h"
-#include "tree/scan.h"
 
 namespace {
 // Workers when QUORVEL_THREADS does not say: on a machine of two cores as many as there are
@@ -30,6 +29,7 @@ BatchCursor InlineCursor;                   // the next of them
 bool InlineEnded = false;                   // the last read gave nothing, or failed
 int InlineBatches = 0;                      // batches read in line of this directory
 int LastError = 0;  // the system's error number of the last open or read that failed
+ScanRules Rules;    // of the scan under way
 
 ReadAheadJob* Streaming = nullptr;  // the directory read ahead whose batches are handed out
 // The batches being handed out, the first of them the one at hand; each is freed when it is done.
@@ -130,13 +130,7 @@ NextResult PosixNext(FindEntry* entry) {
     if (Gathering()) GatherEnd();
     return r;
   }
-  if (Gathering()) {
-    try {
-      GatherEntry(*entry);
-    } catch (const std::bad_alloc&) {
-      StopReadAhead();
-    }
-  }
+  if (Gathering() && !GatherEntry(*entry)) StopReadAhead();
   return r;
 }
 
@@ -183,13 +177,9 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
   if (kind == TakeStop) StopReadAhead();
   if (kind != TakenListing) {
     FindResult result = OpenInLine(rel);
-    if (result == FindFound && taken.gather && ReadingAhead()) {
-      try {
-        GatherBegin(rel, relLength, taken.key);
-      } catch (const std::bad_alloc&) {
-        StopReadAhead();
-      }
-    }
+    if (result == FindFound && taken.gather && ReadingAhead() &&
+        !GatherBegin(rel, relLength, taken.key))
+      StopReadAhead();
     return result;
   }
   if (taken.result != FindFound) {
@@ -201,44 +191,34 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
   Streaming = taken.job;
   HandedReadError = taken.readError;
   if (taken.fd >= 0) StartInLine(taken.fd);
-  if (taken.gather) {
-    try {
-      GatherBegin(rel, relLength, taken.key);
-    } catch (const std::bad_alloc&) {
-      StopReadAhead();
-    }
-  }
+  if (taken.gather && !GatherBegin(rel, relLength, taken.key)) StopReadAhead();
   return FindFound;
 }
 
 // The workers the run asks for (the driver reads QUORVEL_THREADS), or the default.
 int ThreadCount() {
-  return Scan.readAheadThreads > 0 ? Scan.readAheadThreads : DefaultThreads;
+  return Rules.readAheadThreads > 0 ? Rules.readAheadThreads : DefaultThreads;
 }
 
 // Opens the start directory and starts the workers when they are wanted; its listing is read
 // here, in line, and its subdirectories gathered for them.
 FindResult OpenStart(const PathStr& directory) {
   int fd = -1;
-  FindResult result = OpenStartDirectory(directory, &fd, &LastError);
+  FindResult result = OpenStartDirectory(directory, Rules.directorySizes, &fd, &LastError);
   if (result != FindFound) return result;
   StartInLine(fd);
   int threads = ThreadCount();
-  if (threads > 1 && StartReadAhead(threads)) {
-    try {
-      GatherBegin("", 0, std::string());
-    } catch (const std::bad_alloc&) {
-      StopReadAhead();
-    }
-  }
+  if (threads > 1 && StartReadAhead(threads, Rules.readsSubdirectory) &&
+      !GatherBegin("", 0, std::string()))
+    StopReadAhead();
   return FindFound;
 }
 
 FindResult PosixFirst(const PathStr& directory, FindEntry* entry) {
   PosixClose();
   FindResult result;
-  const char* rel = directory.text + RootPathLength;
-  int relLength = directory.length - RootPathLength;
+  const char* rel = directory.text + StartPathLength();
+  int relLength = directory.length - StartPathLength();
   if (!StartDirectoryOpen() || relLength <= 0)
     result = OpenStart(directory);
   else if (ReadingAhead())
@@ -262,8 +242,9 @@ void PosixEndScan() {
 }
 
 // Also forgets the last scan's start directory, should it not have ended.
-void PosixStartScan() {
+void PosixStartScan(const ScanRules& rules) {
   PosixEndScan();
+  Rules = rules;
   ForgetStartDirectory();
 }
 

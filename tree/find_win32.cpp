@@ -135,9 +135,9 @@ void Win32EndScan() {
 
 // A 32-bit program on 64-bit Windows sees SysWOW64 under the name System32 while redirection is
 // on: a report of C:\Windows would count SysWOW64 twice and never the real System32.
-void Win32StartScan() {
+void Win32StartScan(const ScanRules& rules) {
   Win32EndScan();
-  ReadAheadScanBegins();
+  ReadAheadScanBegins(rules);
   Bind();
   CodePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
   if (DisableRedirection && RevertRedirection)

@@ -41,11 +41,11 @@
 #include <vector>
 
 #include "disk/mounts_posix.h"
-#include "tree/scan.h"
-
-int RootPathLength = 0;
 
 namespace {
+int StartLength = 0;                 // StartPathLength()
+bool MeasureSubdirectories = false;  // subdirectories' own sizes are measured too
+
 long GetDents(int fd, char* buffer, int size) {
   return syscall(SYS_getdents64, fd, buffer, size);
 }
@@ -108,7 +108,7 @@ void RecordRoot(int fd, const struct stat& st, const PathStr& directory) {
   if (RootFd >= 0) close(RootFd);
   RootFd = openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   RootDevice = st.st_dev;
-  RootPathLength = directory.length;
+  StartLength = directory.length;
   RootRealPath = RealPathOf(fd, directory.text);
   MountsKnown = !RootRealPath.empty() && LoadMountPoints();
   CheckDevice = !MountsKnown || !Predictable(fd);
@@ -218,7 +218,9 @@ void ForgetStartDirectory() {
   MountPoints.clear();
 }
 
-FindResult OpenStartDirectory(const PathStr& directory, int* fd, int* error) {
+FindResult OpenStartDirectory(const PathStr& directory, bool measureSubdirectories, int* fd,
+                              int* error) {
+  MeasureSubdirectories = measureSubdirectories;
   // Opened without the separator the scan appended: a path of the budget's 4095 bytes and its
   // separator would pass the system's limit.
   PathStr path = directory;
@@ -335,15 +337,19 @@ void Measure(int dirFd, const char* name, Measured* m) {
   m->inode = (uint64_t)st.st_ino;
 }
 
-bool NeedsMeasuring(const Measured& m, const char* name) {
-  return !m.directory || (Scan.directorySizes && !IsDots(name));
+int StartPathLength() {
+  return StartLength;
+}
+
+bool NeedsMeasuring(const Measured& m, const FindEntry& entry) {
+  return !m.directory || (MeasureSubdirectories && !IsDotOrDotDot(entry.name, entry.nameLength));
 }
 
 void MeasureRecords(int dirFd, const char* batch, long n, int count, Measured* measured) {
   BatchCursor c{batch, n, 0, 0, measured};
   FindEntry e;
   for (int i = 0; i < count && NextInBatch(&c, &e); ++i)
-    if (NeedsMeasuring(measured[i], e.name)) Measure(dirFd, e.name, &measured[i]);
+    if (NeedsMeasuring(measured[i], e)) Measure(dirFd, e.name, &measured[i]);
 }
 
 long CheckRecords(const char* batch, long n) {
@@ -366,7 +372,8 @@ int SortRecords(const char* batch, long n, Measured* measured) {
     const LinuxDirent* d = (const LinuxDirent*)(batch + pos);
     pos += d->reclen;
     measured[count++] =
-        Measured{IsDots(d->name) || d->type == DT_DIR, false, false, 0, 0, 0, 0, 0, 0};
+        Measured{IsDotOrDotDot(d->name, NameLength(d)) || d->type == DT_DIR, false, false, 0, 0,
+                 0, 0, 0, 0};
   }
   return count;
 }

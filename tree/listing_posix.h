@@ -41,13 +41,15 @@ struct Measured {
 
 // The start directory's path length as the scan gives it (with its separator): the part of
 // every later path that is below it starts there. Set when the start directory is opened.
-extern int RootPathLength;
+int StartPathLength();
 
 // Opens the start directory, records what the rules below it need (its device, the mounts
-// below it, the handle the directories below it are opened from). Sets *fd to the open
+// below it, the handle the directories below it are opened from, whether subdirectories are
+// measured: measureSubdirectories, as ScanRules::directorySizes asks). Sets *fd to the open
 // enumeration; FindPathNotFound or FindFailed as the scan's rules say, with *error the
 // system's error number.
-FindResult OpenStartDirectory(const PathStr& directory, int* fd, int* error);
+FindResult OpenStartDirectory(const PathStr& directory, bool measureSubdirectories, int* fd,
+                              int* error);
 // True when the start directory has been opened in this scan.
 bool StartDirectoryOpen();
 // Forgets the start directory (a new scan begins).
@@ -86,8 +88,8 @@ long ReadBatch(int fd, char* buffer, int size, int* error);
 void Measure(int dirFd, const char* name, Measured* m);
 
 // True for an entry a listing measures: every one that is not a directory, and the
-// subdirectories (not "." and "..") when ScanSettings::directorySizes asks for their own sizes.
-bool NeedsMeasuring(const Measured& m, const char* name);
+// subdirectories (not "." and "..") when the start directory was opened to measure them.
+bool NeedsMeasuring(const Measured& m, const FindEntry& entry);
 
 // Measures every entry of a batch of n checked bytes holding count records (SortRecords) that
 // NeedsMeasuring picks, on the open directory dirFd.
@@ -97,10 +99,6 @@ void MeasureRecords(int dirFd, const char* batch, long n, int count, Measured* m
 inline int NameLength(const LinuxDirent* d) {
   return (int)((const char*)std::memchr(d->name, 0, (size_t)(d->reclen - DirentNameOffset)) -
                d->name);
-}
-
-inline bool IsDots(const char* name) {
-  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
 // The records of a batch of n bytes (8-aligned, as the kernel writes them) that are whole: each

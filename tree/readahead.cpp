@@ -37,7 +37,6 @@
 #include <vector>
 
 #include "console/strings.h"
-#include "tree/scan.h"
 
 namespace {
 // What reading ahead may add to the memory the scan takes in line: the workers' own space, the
@@ -89,7 +88,14 @@ namespace {
 using Job = ReadAheadJob;
 
 const ListingReader* Reader = nullptr;  // the platform's reads; set before the workers start
-int RootPathLength = 0;                 // the start directory's path with its separator
+int StartPathLength = 0;                // the start directory's path with its separator
+SubdirectoryRule ScanReads = nullptr;   // which subdirectories the scan reads; null: all
+
+// A listed entry that the scan will visit as a subdirectory, by its rule.
+bool VisitedByScan(const std::string& rel, long parentLength, const FindEntry& e) {
+  return (e.attributes & AttrDirectory) && !IsDotOrDotDot(e.name, e.nameLength) &&
+         (!ScanReads || ScanReads(rel.data(), (int)rel.size(), parentLength, e.name, e.nameLength));
+}
 
 // The subdirectories of one listing that are still to be read, in the scan's order.
 struct Siblings {
@@ -227,15 +233,13 @@ void Enqueue(Siblings* g) {
 Siblings* SubdirectoriesOf(const ReadAheadBatch* first, const std::string& rel,
                            const std::string& key) {
   Siblings* g = nullptr;
-  long parentLength = RootPathLength + (long)rel.size();
+  long parentLength = StartPathLength + (long)rel.size();
   try {
     for (const ReadAheadBatch* b = first; b; b = b->next) {
       BatchWalk walk;
       FindEntry e;
       while (Reader->nextEntry(b, &walk, &e)) {
-        if (!(e.attributes & AttrDirectory) || IsDotOrDotDot(e.name, e.nameLength) ||
-            !ScanReadsSubdirectory(rel.data(), (int)rel.size(), parentLength, e.name, e.nameLength))
-          continue;
+        if (!VisitedByScan(rel, parentLength, e)) continue;
         if (!g) g = new Siblings;
         g->Add(e.name, e.nameLength);
       }
@@ -532,10 +536,11 @@ void FreeBatches(ReadAheadBatch* first) {
   }
 }
 
-void ReadAheadBegin(const ListingReader* reader, int rootPathLength, int workers,
-                    size_t workerOwn) {
+void ReadAheadBegin(const ListingReader* reader, int startPathLength, int workers,
+                    size_t workerOwn, SubdirectoryRule scanReads) {
   Reader = reader;
-  RootPathLength = rootPathLength;
+  StartPathLength = startPathLength;
+  ScanReads = scanReads;
   size_t used =
       (size_t)workers * workerOwn + (size_t)AheadOfTheScan(workers) * reader->largestBatch;
   ReadAheadBudget =
@@ -767,21 +772,28 @@ ReadAheadJob* ShareListing(int fd) {
   return j;
 }
 
-void GatherBegin(const char* rel, int relLength, const std::string& key) {
+bool GatherBegin(const char* rel, int relLength, const std::string& key) {
   GatherDrop();
-  GatherRel.assign(rel, (size_t)relLength);
-  GatherKey = key;
-  GatherParentLength = RootPathLength + relLength;
+  try {
+    GatherRel.assign(rel, (size_t)relLength);
+    GatherKey = key;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  GatherParentLength = StartPathLength + relLength;
   GatherActive = true;
+  return true;
 }
 
-void GatherEntry(const FindEntry& e) {
-  if (!(e.attributes & AttrDirectory) || IsDotOrDotDot(e.name, e.nameLength) ||
-      !ScanReadsSubdirectory(GatherRel.data(), (int)GatherRel.size(), GatherParentLength, e.name,
-                             e.nameLength))
-    return;
-  if (!Gathered) Gathered = new Siblings;
-  Gathered->Add(e.name, e.nameLength);
+bool GatherEntry(const FindEntry& e) {
+  if (!VisitedByScan(GatherRel, GatherParentLength, e)) return true;
+  try {
+    if (!Gathered) Gathered = new Siblings;
+    Gathered->Add(e.name, e.nameLength);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 void GatherEnd() {

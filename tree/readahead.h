@@ -8,8 +8,8 @@
 // This half is portable: the jobs, the sibling lists and their keys, the budget, the hand-over
 // and the gathering, guarded by one mutex. The threads and the reads themselves are the
 // platform's (tree/readahead_posix.cpp), handed in as a ListingReader. Which directories are
-// read and in which order is the scan's own rule (tree/scan.h: ListingIndexOfVisit,
-// ScanReadsSubdirectory), read here, never restated.
+// read and in which order is the scan's own rule (tree/find.h: ListingIndexOfVisit, and the
+// SubdirectoryRule the scan starts with), read here, never restated.
 #pragma once
 
 #include <cstddef>
@@ -71,9 +71,11 @@ struct ListingReader {
 // The workers' side, called by the platform's threads and the one that starts them.
 //
 // Prepares a new round of reading ahead below the start directory, whose path with its
-// separator is rootPathLength bytes long, before any worker starts: `workers` of them, each
-// taking workerOwn bytes of its own, whose budget is what the memory goal leaves.
-void ReadAheadBegin(const ListingReader* reader, int rootPathLength, int workers, size_t workerOwn);
+// separator is startPathLength bytes long, before any worker starts: `workers` of them, each
+// taking workerOwn bytes of its own, whose budget is what the memory goal leaves. scanReads
+// says which subdirectories the scan reads (null: every one); only those are read ahead.
+void ReadAheadBegin(const ListingReader* reader, int startPathLength, int workers, size_t workerOwn,
+                    SubdirectoryRule scanReads = nullptr);
 // A worker's whole life: takes directories and reads them until it is asked to stop, memory
 // or descriptors run short. space is the worker's own (see ListingReader).
 void ReadAheadWork(void* space);
@@ -128,10 +130,10 @@ ReadAheadJob* ShareListing(int fd);
 
 // Gathering, on the scan's thread, the subdirectories of a directory it reads in line, so that
 // the workers can read them ahead once its listing is whole: GatherBegin, GatherEntry for each
-// entry handed to the scan, GatherEnd at the listing's end. GatherBegin and GatherEntry may throw
-// std::bad_alloc (the caller then stops reading ahead).
-void GatherBegin(const char* rel, int relLength, const std::string& key);
-void GatherEntry(const FindEntry& entry);
+// entry handed to the scan, GatherEnd at the listing's end. GatherBegin and GatherEntry return
+// false when memory ran short: the caller then stops reading ahead.
+bool GatherBegin(const char* rel, int relLength, const std::string& key);
+bool GatherEntry(const FindEntry& entry);
 void GatherEnd();
 // Forgets what was gathered without queueing it.
 void GatherDrop();

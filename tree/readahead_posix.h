@@ -17,9 +17,9 @@ inline BatchCursor CursorOf(ReadAheadBatch* b) {
   return BatchCursor{BatchRecords(b), b->bytes, 0, 0, BatchMeasured(b)};
 }
 
-// Starts `count` workers below the start directory just opened. False when none could start:
-// the scan then reads in line.
-bool StartReadAhead(int count);
+// Starts `count` workers below the start directory just opened, to read the subdirectories
+// scanReads picks (null: every one). False when none could start: the scan then reads in line.
+bool StartReadAhead(int count, SubdirectoryRule scanReads);
 // True from StartReadAhead until StopReadAhead.
 bool ReadingAhead();
 // Ends reading ahead: the workers are stopped and joined, everything they hold is released.

@@ -18,7 +18,6 @@
 
 #include "tree/ntfs_listing.h"
 #include "tree/readahead.h"
-#include "tree/scan.h"
 
 namespace {
 typedef BOOL(WINAPI* InformationByHandle)(HANDLE, int, LPVOID, DWORD);
@@ -44,10 +43,11 @@ RedirectionOff DisableRedirection = nullptr;
 
 // The start directory of this scan, as the scan names it: every folder below it is its path
 // and then the part the read-ahead keys it by.
-PathStr RootPath;
+PathStr StartPath;
 bool RootKnown = false;    // the scan's first folder has been asked for
 bool RootOpening = false;  // that folder is the one being opened
 UINT CodePage = CP_ACP;    // of the names, as the scan's thread converts them
+ScanRules Rules;          // of the scan under way
 
 std::vector<HANDLE> Workers;  // started and joined by the scan's thread only
 
@@ -93,7 +93,7 @@ FindResult OpenByPath(const PathStr& directory, bool belowStart, HANDLE* handle,
 FindResult OpenListing(const char* rel, int* fd, bool* noDescriptor, int* error) {
   *noDescriptor = false;
   *error = 0;
-  PathStr directory = RootPath;
+  PathStr directory = StartPath;
   BAppend(directory, rel);
   HANDLE h = INVALID_HANDLE_VALUE;
   DWORD e = 0;
@@ -209,8 +209,8 @@ bool StartWorkers(int count) {
   DisableRedirection =
       (RedirectionOff)(void*)GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
   if (!ReadInformation) return false;
-  ReadAheadBegin(&WindowsReader, RootPath.length, count,
-                 sizeof(WorkerSpace) + LargestBatch + 16384);
+  ReadAheadBegin(&WindowsReader, StartPath.length, count,
+                 sizeof(WorkerSpace) + LargestBatch + 16384, Rules.readsSubdirectory);
   try {
     Workers.reserve((size_t)count);
     for (int i = 0; i < count; ++i) {
@@ -270,7 +270,8 @@ bool NoHandleLeft(DWORD error) {
          error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY;
 }
 
-void ReadAheadScanBegins() {
+void ReadAheadScanBegins(const ScanRules& rules) {
+  Rules = rules;
   ReadAheadClose();
   StopReadAhead();
   RootKnown = false;
@@ -286,12 +287,12 @@ bool ReadAheadTake(const PathStr& directory, FindResult* result, DWORD* error) {
   if (!RootKnown) {
     RootKnown = true;
     RootOpening = true;
-    RootPath = directory;
+    StartPath = directory;
     return false;
   }
-  if (!ReadingAhead() || directory.length <= RootPath.length) return false;
-  std::string_view rel(directory.text + RootPath.length,
-                       (size_t)(directory.length - RootPath.length));
+  if (!ReadingAhead() || directory.length <= StartPath.length) return false;
+  std::string_view rel(directory.text + StartPath.length,
+                       (size_t)(directory.length - StartPath.length));
   TakenDirectory taken;
   TakeKind kind;
   try {
@@ -376,32 +377,20 @@ void ReadAheadListingOpened(const PathStr& directory, bool batches, UINT codePag
   if (RootOpening) {
     RootOpening = false;
     CodePage = codePage;
-    int threads = Scan.readAheadThreads > 0 ? Scan.readAheadThreads : DefaultThreads;
-    if (batches && threads > 1 && StartWorkers(threads)) {
-      try {
-        GatherBegin("", 0, std::string());
-      } catch (const std::bad_alloc&) {
-        StopReadAhead();
-      }
-    }
+    int threads = Rules.readAheadThreads > 0 ? Rules.readAheadThreads : DefaultThreads;
+    if (batches && threads > 1 && StartWorkers(threads) && !GatherBegin("", 0, std::string()))
+      StopReadAhead();
     return;
   }
   if (!PendingGather || !ReadingAhead()) return;
   PendingGather = false;
-  try {
-    GatherBegin(directory.text + RootPath.length, directory.length - RootPath.length, PendingKey);
-  } catch (const std::bad_alloc&) {
+  if (!GatherBegin(directory.text + StartPath.length, directory.length - StartPath.length,
+                   PendingKey))
     StopReadAhead();
-  }
 }
 
 void ReadAheadEntryHanded(const FindEntry& entry) {
-  if (!Gathering()) return;
-  try {
-    GatherEntry(entry);
-  } catch (const std::bad_alloc&) {
-    StopReadAhead();
-  }
+  if (Gathering() && !GatherEntry(entry)) StopReadAhead();
 }
 
 void ReadAheadListingEnded() {

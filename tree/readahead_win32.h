@@ -17,9 +17,9 @@ HANDLE OpenListingHandle(const WCHAR* path, bool belowStart, DWORD* error);
 // True for the errors by which the system has no handle or memory to give for an open.
 bool NoHandleLeft(DWORD error);
 
-// A new scan begins: what the last one kept is released, and the next folder opened is its start
-// directory.
-void ReadAheadScanBegins();
+// A new scan begins, by these rules: what the last one kept is released, and the next folder
+// opened is its start directory.
+void ReadAheadScanBegins(const ScanRules& rules);
 // True when the directory the enumeration opens is below the start directory.
 bool BelowStartDirectory(const PathStr& directory);
 

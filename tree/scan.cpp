@@ -12,8 +12,6 @@
 #include "tree/exclude.h"
 #include "tree/find.h"
 
-ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
-PathStr ScanPath = {0, {0}};
 int32_t TotalFiles = 0;
 int64_t TotalWaste = 0;
 
@@ -21,10 +19,25 @@ void SetRunTotals(int32_t files, int64_t waste) {
   TotalFiles = files;
   TotalWaste = waste;
 }
-ScanOutcome LastScan = {0, 0, 0, 0, 0, false, {}};
+void CountOutcome(ScanOutcome* outcome, const BuildTotals& t) {
+  outcome->unreadable = t.unreadable;
+  outcome->vanished = t.vanished;
+  outcome->leftOut = t.leftOut;
+  outcome->skipped = t.skipped;
+  outcome->excluded = t.excluded;
+  outcome->excludedFiles = t.excludedFiles;
+  outcome->excludedListed = t.excludedListed;
+}
 
 namespace {
-int StartLength = 0;  // length of the start directory's path with its separator, in ScanPath
+// The scan under way: what it was asked, its path, what it names, the tree it reads into.
+// Fixed from the start of ScanDirectory to its end, the request is read by the threads that
+// read ahead too (ReadsSubdirectory).
+const ScanRequest* Request = nullptr;
+PathStr ScanPath;         // the directory being read, with its separator
+int StartPathLength = 0;  // the start directory's path with its separator, in ScanPath
+ScanOutcome* Met = nullptr;
+TreeBuild* Build = nullptr;
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
 int SpinnerIndex = 0;    // next progress character; never reset between runs
 bool SpinDrawn = false;  // the spinner has been drawn at least once
@@ -45,8 +58,6 @@ void Spin() {
   char text[2] = {Spinner[index], 8};
   WriteStatus(text, 2);
 }
-
-TreeBuild Build;  // the tree being read: everything the scan reads goes there
 
 // A subdirectory listed and not yet visited: its name in PendingNames, its place in its
 // parent's listing (1 for the first entry), and its own size as the listing measured it.
@@ -76,7 +87,7 @@ std::vector<ScanFrame> Frames;  // the directories whose reading is under way, t
 // is in ScanPath.
 void ReportSkipped(const char* name, int length) {
   char budget[16];
-  int digits = std::snprintf(budget, sizeof budget, "%d", Scan.pathBudget);
+  int digits = std::snprintf(budget, sizeof budget, "%d", Request->pathBudget);
   WriteText("Maximum path length of ");
   WriteText(budget, digits);
   WriteText(" exceeded for directory ");
@@ -90,9 +101,9 @@ void ReportSkipped(const char* name, int length) {
 // Names a troubled directory (the one whose path with its separator is ScanPath) while fewer
 // than NamedTroubleLimit are; short of memory it is only counted.
 void NameTrouble(DirectoryTrouble trouble, const char* reason) {
-  if ((int)LastScan.named.size() >= NamedTroubleLimit) return;
+  if ((int)Met->named.size() >= NamedTroubleLimit) return;
   try {
-    LastScan.named.push_back(TroubledDirectory{std::string(ScanPath.text, (size_t)ScanPath.length),
+    Met->named.push_back(TroubledDirectory{std::string(ScanPath.text, (size_t)ScanPath.length),
                                                trouble, std::string(reason)});
   } catch (const std::bad_alloc&) {
   }
@@ -112,8 +123,8 @@ void NameUnreadable(DirectoryTrouble trouble) {
 // it is reported like a path that does not exist.
 FindResult OpenListing(FindEntry* entry) {
   const int L = ScanPath.length;
-  bool fits =
-      L > 0 && ScanPath.text[L - 1] == PathSeparator && L - 1 + Scan.patternRoom <= Scan.pathBudget;
+  bool fits = L > 0 && ScanPath.text[L - 1] == PathSeparator &&
+              PathFits(L - 1, Request->pathBudget, Request->patternRoom);
   return fits ? ScanFileSystem->findFirst(ScanPath, entry) : FindPathNotFound;
 }
 
@@ -147,16 +158,16 @@ int32_t TakeEntries(FindEntry* entry) {
     // listing takes for a file).
     if (IsDotOrDotDot(entry->name, entry->nameLength)) continue;
     if (entry->attributes & AttrDirectory) {
-      if (!RememberSubdirectory(*entry, entries)) LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+      if (!RememberSubdirectory(*entry, entries)) TreeNoteLeftOut(Build);
       continue;
     }
-    TreeAddFile(&Build,
+    TreeAddFile(Build,
                 FileFacts{entry->name, entry->nameLength, entry->size, entry->allocated,
                           entry->held, entry->linked, entry->device, entry->inode,
                           entry->links > 0 ? (int64_t)entry->links : -1, entry->notRegular});
   } while ((next = ScanFileSystem->findNext(entry)) == NextFound);
   if (next == NextFailed) {
-    TreeMarkReadError(&Build);
+    TreeMarkReadError(Build);
     NameUnreadable(ReadFailed);
   }
   return entries;
@@ -182,7 +193,7 @@ void TakeListing(FindResult start, FindEntry* entry) {
   size_t firstPending = Pending.size();
   int32_t entries = start == FindFound ? TakeEntries(entry) : 0;
   ScanFileSystem->findClose();
-  TreeEndListing(&Build, entries);
+  TreeEndListing(Build, entries);
   Frames.push_back(
       ScanFrame{ScanPath.length, firstPending, (long)(Pending.size() - firstPending), 0});
 }
@@ -192,9 +203,9 @@ void TakeListing(FindResult start, FindEntry* entry) {
 void AddUnreadDirectory(const char* name, int length, const PendingSubdirectory& p,
                         ReadErrorKind kind) {
   DirectoryFacts facts = {p.size, p.held, false, 0, true, false, kind};
-  TreeOpenDirectory(&Build, name, length, facts, p.place);
-  TreeEndListing(&Build, 0);
-  TreeCloseDirectory(&Build);
+  TreeOpenDirectory(Build, name, length, facts, p.place);
+  TreeEndListing(Build, 0);
+  TreeCloseDirectory(Build);
 }
 
 // Reads subdirectory p, its name appended to its parent's path of parentLength in ScanPath.
@@ -204,59 +215,67 @@ void ReadSubdirectory(int parentLength, const PendingSubdirectory& p) {
   Spin();
   // The separator may take the path one byte past the budget: a path of the budget's length is
   // read.
-  AppendBackslash(ScanPath, Scan.pathBudget + 1);
+  AppendBackslash(ScanPath, Request->pathBudget + 1);
   FindEntry entry;
   FindResult start = OpenListing(&entry);
   if (start == FindPathNotFound) {
     // Gone before the scan came to it: the not-found lead and its path are written, then it
-    // is counted and named, and marked in the tree.
+    // is named, and the tree counts and marks it.
     ScanFileSystem->findClose();
     WriteText(PathNotFoundLead);
     WriteName(ScanPath.text, ScanPath.length);
     WriteLineEnd();
-    LastScan.vanished = AddCount(LastScan.vanished, 1);
     NameTrouble(Vanished, "");
     AddUnreadDirectory(name, length, p, ReadErrorKind::Vanished);
     return;
   }
   if (start == FindOtherDevice) {
     ScanFileSystem->findClose();
-    TreeAddNotRead(&Build, name, length, NotRead::OtherFileSystem, p.place);
+    TreeAddNotRead(Build, name, length, NotRead::OtherFileSystem, p.place);
     return;
   }
   DirectoryFacts facts = {p.size, p.held, false, 0, start == FindFailed, true};
-  if (!TreeOpenDirectory(&Build, name, length, facts, p.place)) {
+  if (!TreeOpenDirectory(Build, name, length, facts, p.place)) {
     // No memory for its node: left out (the tree counted it), its listing unread.
     ScanFileSystem->findClose();
-    TreeCloseDirectory(&Build);
+    TreeCloseDirectory(Build);
     return;
   }
   if (start == FindFailed) NameUnreadable(CouldNotOpen);
   TakeListing(start, &entry);
 }
 
+// The scan's rule of which subdirectories it reads, which the threads that read ahead follow
+// too: the subdirectory `name` of the directory whose path below the start directory is parent
+// (parentRelLength bytes) and whose whole path with its separator is parentLength bytes long is
+// read when the tree builder's patterns do not leave it out and its path fits the budget. Reads
+// only what is fixed while the scan runs: safe from any thread.
+bool ReadsSubdirectory(const char* parent, int parentRelLength, long parentLength,
+                       const char* name, int nameLength) {
+  return !Excluded(parent, parentRelLength, name, nameLength) &&
+         PathFits(parentLength + nameLength, Request->pathBudget, Request->patternRoom);
+}
+
 // Visits the next subdirectory of frame f in the scan's visiting order (ListingIndexOfVisit).
 // An excluded one is dropped before anything else is asked of it: it is neither read nor
 // reported as too long, and leaves no row, as if it were not there. One whose path would pass
-// the budget is reported, counted and placed unread.
+// the budget is reported and placed unread.
 void VisitNext(ScanFrame& f) {
   long index = ListingIndexOfVisit(f.count, f.visited++);
   PendingSubdirectory p = Pending[f.firstPending + (size_t)index];
   BCut(ScanPath, f.pathLength);
   const char* name = PendingNames.data() + p.nameAt;
   int length = p.nameLength;
-  bool excluded = Excluded(ScanPath.text + StartLength, f.pathLength - StartLength, name, length);
-  bool fits = excluded || SubdirectoryFits(f.pathLength, length);
-  if (excluded) {
+  const char* rel = ScanPath.text + StartPathLength;
+  int relLength = f.pathLength - StartPathLength;
+  bool read = ReadsSubdirectory(rel, relLength, f.pathLength, name, length);
+  if (!read && Excluded(rel, relLength, name, length)) {
     // The tree asks the same patterns: it counts it and leaves it out.
     DirectoryFacts facts = {p.size, p.held, false, 0, false, false};
-    TreeOpenDirectory(&Build, name, length, facts, p.place);
-    TreeCloseDirectory(&Build);
-  } else if (!fits) {
-    // Not excluded (just asked): what ScanReadsSubdirectory, the rule the read-ahead follows,
-    // still asks is whether its path fits.
+    TreeOpenDirectory(Build, name, length, facts, p.place);
+    TreeCloseDirectory(Build);
+  } else if (!read) {
     ReportSkipped(name, length);
-    LastScan.skipped = AddCount(LastScan.skipped, 1);
     AddUnreadDirectory(name, length, p, ReadErrorKind::Skipped);
   } else {
     BAppend(ScanPath, name, length);
@@ -264,10 +283,10 @@ void VisitNext(ScanFrame& f) {
   // Visited last listed first: it is the last one kept, and its name is in ScanPath now.
   Pending.resize(f.firstPending + (size_t)index);
   PendingNames.resize(p.nameAt);
-  if (excluded || !fits) return;
+  if (!read) return;
   int parentLength = f.pathLength;  // f moves when the frames grow
   if (!RoomForFrame()) {
-    LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+    TreeNoteLeftOut(Build);
     return;
   }
   ReadSubdirectory(parentLength, p);
@@ -276,32 +295,20 @@ void VisitNext(ScanFrame& f) {
 // The name the start directory has in the tree it is handed to: its path, without the
 // separator the scan appended unless that is all there is of a root ("/", "C:\").
 int RootNameLength() {
-  int length = StartLength;
+  int length = StartPathLength;
   bool driveRoot = length == 3 && ScanPath.text[1] == ':';
   if (length > 1 && !driveRoot && ScanPath.text[length - 1] == PathSeparator) --length;
   return length;
 }
 
-// The run's totals take those of the tree.
-void PublishTotals(const BuildTotals& t) {
-  TotalFiles = AddCount(TotalFiles, t.files);
-  TotalWaste = AddSize(TotalWaste, t.waste);
-  LastScan.unreadable = AddCount(LastScan.unreadable, t.unreadable);
-  LastScan.leftOut = AddCount(LastScan.leftOut, t.leftOut);
-  LastScan.excluded = AddCount(LastScan.excluded, t.excluded);
-  LastScan.excludedFiles = AddCount(LastScan.excludedFiles, t.excludedFiles);
-}
-
-void BeginScan() {
-  ScanFileSystem->startScan();
-  LastScan.unreadable = 0;
-  LastScan.vanished = 0;
-  LastScan.leftOut = 0;
-  LastScan.skipped = 0;
-  LastScan.excluded = 0;
-  LastScan.excludedFiles = 0;
-  LastScan.startUnreadable = false;
-  LastScan.named.clear();
+void BeginScan(const ScanRequest& request, TreeBuild* tree, ScanOutcome* met) {
+  Request = &request;
+  Build = tree;
+  Met = met;
+  ScanPath = request.path;
+  ScanRules rules = request.rules;
+  rules.readsSubdirectory = ReadsSubdirectory;
+  ScanFileSystem->startScan(rules);
   Frames.clear();
   Pending.clear();
   PendingNames.clear();
@@ -315,21 +322,16 @@ void EndScan() {
 }
 }  // namespace
 
-bool ScanIncomplete() {
-  return LastScan.unreadable > 0 || LastScan.vanished > 0 || LastScan.leftOut > 0 ||
-         LastScan.skipped > 0;
-}
-
 // Depth-first, one directory at a time: a directory's listing is read whole and closed before
 // any of its subdirectories is read; they are visited from the last listed to the first, each
 // with everything below it. The tree builder places each where it belongs as its parent closes.
-bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts* rootFacts) {
-  BeginScan();
+bool ScanDirectory(const ScanRequest& request, DirNode* root, TreeBuild* tree, ScanOutcome* met) {
+  BeginScan(request, tree, met);
   Spin();
-  AppendBackslash(ScanPath, Scan.pathBudget + 1);
+  AppendBackslash(ScanPath, request.pathBudget + 1);
   FindEntry entry;
   FindResult start = OpenListing(&entry);
-  StartLength = ScanPath.length;
+  StartPathLength = ScanPath.length;
   if (start == FindPathNotFound || start == FindFailed) {
     ScanFileSystem->findClose();
     if (start == FindPathNotFound) {
@@ -337,35 +339,27 @@ bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts*
       WriteRunEndingMessage(PathNotFoundLead, ScanPath.text,
                             ScanPath.length, "");
     } else {
-      LastScan.unreadable = 1;
+      // No tree to count it: it is the one directory that could not be read.
+      met->unreadable = 1;
       NameUnreadable(CouldNotOpen);
-      LastScan.startUnreadable = true;
+      met->startUnreadable = true;
     }
     EndScan();
     return false;
   }
-  BuildSettings settings;
-  settings.dirListingSizes = Scan.dirListingSizes;
-  settings.maxDepth = Scan.maxDepth;
-  settings.minSize = Scan.minSize;
-  settings.sortOrder = Scan.sortOrder;
-  // A drive root is not charged for its entry table.
-  settings.chargeRoot = StartLength > Scan.rootPathLength;
-  settings.cluster = ClusterSize > 0 ? ClusterSize : 1;
-  settings.fileSystemCluster = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
-  settings.keepAll = false;
+  BuildSettings settings = request.build;
   settings.releaseMemory = ScanFileSystem->releaseMemory;
-  settings.topCount = Scan.top ? Scan.top->files.limit : 0;
-  BeginTree(&Build, settings, root, sink);
-  DirectoryFacts facts = rootFacts ? *rootFacts : DirectoryFacts{0, 0, false, 0, false, false};
+  BeginTree(Build, settings, root, request.sink);
+  DirectoryFacts facts =
+      request.rootFacts ? *request.rootFacts : DirectoryFacts{0, 0, false, 0, false, false};
   facts.readError = false;
   facts.errorMayFollow = true;
-  if (TreeOpenDirectory(&Build, ScanPath.text, RootNameLength(), facts)) {
+  if (TreeOpenDirectory(Build, ScanPath.text, RootNameLength(), facts)) {
     TakeListing(start, &entry);
   } else {
     // Not even the start directory's level: there is no tree to read into.
     ScanFileSystem->findClose();
-    LastScan.leftOut = AddCount(LastScan.leftOut, 1);
+    TreeNoteLeftOut(Build);
   }
   while (!Frames.empty()) {
     ScanFrame& f = Frames.back();
@@ -374,12 +368,9 @@ bool ScanDirectory(DirNode* root, const ListingSink* sink, const DirectoryFacts*
       continue;
     }
     Frames.pop_back();
-    TreeCloseDirectory(&Build);
+    TreeCloseDirectory(Build);
   }
-  BCut(ScanPath, StartLength);
-  FinishTree(&Build);
-  PublishTotals(Build.totals);
-  if (Scan.top) *Scan.top = std::move(Build.top);
+  FinishTree(Build);
   EndScan();
   return true;
 }

@@ -295,7 +295,7 @@ void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
   b->lowestHeldBit = 0;
   b->chosenCluster = settings.cluster;
   b->chosenUnit = settings.fileSystemCluster;
-  b->totals = BuildTotals{0, 0, 0, 0, 0, 0, 0, 0};
+  b->totals = BuildTotals{};
   b->started = false;
   for (int k = 0; k < ClusterCandidates; ++k) {
     int count = k < CandidateCount(b) ? settings.topCount : 0;
@@ -309,6 +309,11 @@ void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
 bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
                        int32_t listed) {
   NoteHeld(b, facts.held);
+  // One that vanished or was skipped is counted as it comes, whatever becomes of its node.
+  if (facts.readError && facts.errorKind == ReadErrorKind::Vanished)
+    b->totals.vanished = AddCount(b->totals.vanished, 1);
+  if (facts.readError && facts.errorKind == ReadErrorKind::Skipped)
+    b->totals.skipped = AddCount(b->totals.skipped, 1);
   if (b->skipping > 0) {
     ++b->skipping;
     return false;
@@ -437,6 +442,10 @@ void TreeMarkReadError(TreeBuild* b) {
   if (l.readError) return;
   MarkError(b, l, ReadErrorKind::Unreadable);
   if (b->sink) b->sink->readError(b->sink->context);
+}
+
+void TreeNoteLeftOut(TreeBuild* b) {
+  b->totals.leftOut = AddCount(b->totals.leftOut, 1);
 }
 
 void TreeEndListing(TreeBuild* b, int32_t entries) {

@@ -26,8 +26,8 @@
 // whether its node shows it. A saved scan says read_error of each alike.
 enum class ReadErrorKind : unsigned char {
   Unreadable,  // it could not be read, or not whole: counted among the unreadable, node marked
-  Vanished,    // gone when it was to be read: its node is marked; the producer counts it
-  Skipped,     // not read, its path would pass the budget: the producer counts and says it
+  Vanished,    // gone when it was to be read: counted among the vanished, node marked
+  Skipped,     // not read, its path would pass the budget: counted (the producer says it)
 };
 
 // What a producer knows of a directory as it opens.
@@ -105,6 +105,8 @@ struct BuildTotals {
   int32_t files;             // files counted
   int64_t waste;             // every directory's own padding
   int32_t unreadable;        // directories that could not be read (they count as empty)
+  int32_t vanished;          // directories gone before they were read
+  int32_t skipped;           // directories not read: their paths pass the budget
   int32_t leftOut;           // subdirectories left out for want of memory
   int32_t excluded;          // directories left out by an exclusion pattern
   int32_t otherFileSystems;  // directories not entered: on another file system
@@ -195,6 +197,9 @@ void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why,
                     int32_t listed = ListedHere);
 // The open directory could not be read, or not to its end.
 void TreeMarkReadError(TreeBuild* b);
+// A subdirectory of the open directory that the producer had no memory to take: counted among
+// those left out, as one the builder had no memory for.
+void TreeNoteLeftOut(TreeBuild* b);
 // The open directory's listing is whole and held `entries` entries in all ("." and ".."
 // included). Without it, a directory counts the entries it was given, and "." and "..".
 void TreeEndListing(TreeBuild* b, int32_t entries);

@@ -37,7 +37,7 @@ void Fill(FindEntry* entry) {
   entry->notRegular = false;
 }
 
-void FakeStartScan() { ++FakeLog.startScans; }
+void FakeStartScan(const ScanRules&) { ++FakeLog.startScans; }
 void FakeEndScan() { ++FakeLog.endScans; }
 
 void FakeClose() {

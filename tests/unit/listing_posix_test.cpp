@@ -144,7 +144,7 @@ TEST_F(ScriptedListing, ReadsCutShortLoseNothingReadInLineOrAhead) {
       EXPECT_EQ(Child("big")->fileCount, 700);
       EXPECT_EQ(Child("small")->fileCount, 3);
       EXPECT_EQ(TotalFiles, 703);
-      EXPECT_FALSE(ScanIncomplete());
+      EXPECT_FALSE(LastScan.Incomplete());
     }
   }
   EXPECT_EQ(out.text, "");

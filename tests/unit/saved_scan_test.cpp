@@ -255,7 +255,7 @@ TEST_F(SavedScanTest, NestingPastThePathBudgetIsRefusedWithoutDeepRecursion) {
   };
   Reading skipped;
   EXPECT_TRUE(skipped.Read(past(",\"read_error\":true", ""))) << S(skipped.read.error);
-  EXPECT_EQ(skipped.read.pastBudget, 1);
+  EXPECT_EQ(skipped.build.totals.skipped, 1);
   EXPECT_EQ(skipped.build.totals.unreadable, 0);
   const DirNode* n = &skipped.root;
   for (int i = 0; i < 15; ++i) n = n->firstChild;

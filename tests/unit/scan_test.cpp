@@ -290,7 +290,7 @@ TEST_F(ScanTest, VanishedSubdirectoryWritesTheMessageAndKeepsZeroFigures) {
   ASSERT_EQ(LastScan.named.size(), 1u);
   EXPECT_EQ(LastScan.named[0].path, PathOf("gone"));
   EXPECT_EQ(LastScan.named[0].trouble, Vanished);
-  EXPECT_TRUE(ScanIncomplete());
+  EXPECT_TRUE(LastScan.Incomplete());
 }
 
 TEST_F(ScanTest, VanishedSubdirectoryIsFoldedWhenAMinimumSizeIsSet) {
@@ -400,7 +400,7 @@ TEST_F(ScanTest, ACompleteScanIsNoIncompleteOne) {
   Dir().entries.push_back(FakeSubdir("a"));
   Dir("a").opening = FindOtherDevice;
   EXPECT_TRUE(Run());
-  EXPECT_FALSE(ScanIncomplete());
+  EXPECT_FALSE(LastScan.Incomplete());
   EXPECT_TRUE(LastScan.named.empty());
 }
 
@@ -435,7 +435,7 @@ TEST_F(ScanTest, SubdirectoryPathsUpToTheBudgetAreReadLongerOnesSkipped) {
     // The report lacks it: it is counted, though not named (its two lines name it).
     EXPECT_EQ(LastScan.skipped, 1);
     EXPECT_TRUE(LastScan.named.empty());
-    EXPECT_TRUE(ScanIncomplete());
+    EXPECT_TRUE(LastScan.Incomplete());
   }
 }
 

@@ -67,6 +67,59 @@ inline DirNode& RootNode = TestRun.root;
 inline SavedScanNotes& SavedScans = TestRun.saved;
 inline TopLists& LargestAnywhere = TestRun.largest;
 
+// The scan's tests ask for a scan as the run driver does: these settings, the start path in
+// ScanPath and the cluster in ClusterSize make the request (ScanTestRequest), and the scan's
+// outcome and totals are published into LastScan, TotalFiles and TotalWaste.
+struct ScanSettings {
+  bool dirListingSizes;
+  int maxDepth;
+  int64_t minSize;
+  SortOrder sortOrder;
+  int rootPathLength;  // a start path (with separator) this long or shorter is a drive root
+  int pathBudget;
+  int patternRoom;
+  int32_t fileSystemCluster;
+  int readAheadThreads = 0;
+  bool directorySizes = false;
+  TopLists* top = nullptr;  // receives the lists of the largest; null: none are kept
+};
+inline ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
+inline PathStr ScanPath;
+inline ScanOutcome& LastScan = TestRun.outcome;
+
+inline ScanRequest ScanTestRequest(const ListingSink* sink) {
+  ScanRequest r;
+  r.path = ScanPath;
+  r.build.dirListingSizes = Scan.dirListingSizes;
+  r.build.maxDepth = Scan.maxDepth;
+  r.build.minSize = Scan.minSize;
+  r.build.sortOrder = Scan.sortOrder;
+  bool separated = ScanPath.length > 0 && ScanPath.text[ScanPath.length - 1] == PathSeparator;
+  r.build.chargeRoot = ScanPath.length + (separated ? 0 : 1) > Scan.rootPathLength;
+  r.build.cluster = ClusterSize > 0 ? ClusterSize : 1;
+  r.build.fileSystemCluster = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
+  r.build.keepAll = false;
+  r.build.topCount = Scan.top ? Scan.top->files.limit : 0;
+  r.pathBudget = Scan.pathBudget;
+  r.patternRoom = Scan.patternRoom;
+  r.rules.readAheadThreads = Scan.readAheadThreads;
+  r.rules.directorySizes = Scan.directorySizes;
+  r.sink = sink;
+  return r;
+}
+
+inline bool ScanDirectory(DirNode* root, const ListingSink* sink = nullptr) {
+  static TreeBuild build;
+  ScanOutcome met;
+  bool scanned = ScanDirectory(ScanTestRequest(sink), root, &build, &met);
+  LastScan = std::move(met);
+  if (!scanned) return false;
+  CountOutcome(&LastScan, build.totals);
+  SetRunTotals(AddCount(TotalFiles, build.totals.files), AddSize(TotalWaste, build.totals.waste));
+  if (Scan.top) *Scan.top = std::move(build.top);
+  return true;
+}
+
 // Saves the program-wide state on construction and restores it on destruction, so tests never
 // leak settings into each other (the unit tests of every module share one process).
 struct StateGuard {
