@@ -236,10 +236,6 @@ void CloseSaveDirectory() {
 }
 }  // namespace
 
-BStr SystemReason(int error) {
-  return BMake(std::strerror(error));
-}
-
 FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
   if (path.length == 1 && path.text[0] == '-') return stdin;
   struct stat st;
@@ -250,10 +246,6 @@ FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
   FILE* f = std::fopen(path.text, "rb");
   if (!f) SetReason(reason, errno);
   return f;
-}
-
-void CloseDump(FILE* file) {
-  if (file && file != stdin) std::fclose(file);
 }
 
 bool CreateSaveFile(const PathStr& given, SaveFile* save, BStr* reason) {

@@ -72,10 +72,6 @@ FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
   return f;
 }
 
-void CloseDump(FILE* file) {
-  if (file && file != stdin) std::fclose(file);
-}
-
 namespace {
 // A device or a pipe the name opens (NUL, CON, \\.\pipe\...): written straight into, as it
 // is. False, with nothing open, for a file on a disk or a name that opens nothing.
@@ -101,10 +97,6 @@ bool OpenStraight(SaveFile* save) {
   return true;
 }
 }  // namespace
-
-BStr SystemReason(int error) {
-  return BMake(std::strerror(error));
-}
 
 bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason) {
   save->path = path;
