@@ -21,7 +21,7 @@ void CloseDump(FILE* file) {
 bool CommitSaveFile(SaveFile* save, BStr* reason) {
   if (!save->file) return false;
   // The first step that fails gives the reason, and the sync and the rename are not made after
-  // it; the file is closed whatever failed.
+  // it; the file is closed whatever failed (standard output is only flushed).
   bool failed = false;
   bool ofWrite = false;     // a write or close of the C library failed, not the platform's call
   int writeError = 0;       // that write's or close's errno (0 when it set none)
