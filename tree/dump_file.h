@@ -37,9 +37,10 @@ struct SaveFile {
 // signal is ignored). False with the reason in *reason when it cannot be opened.
 bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason);
 
-// Writes what is pending, closes the file and gives the temporary file the name path,
-// replacing the file there. False with the system's reason when any of that failed (a full
-// disk, a failed write): the temporary file is then removed and path left as it was.
+// Writes what is pending, puts it on the disk, closes the file and gives the temporary file the
+// name path, replacing the file there (a dump written straight is only written and closed).
+// False with the system's reason when any of that failed (a full disk, a failed write): the
+// temporary file is then removed and path left as it was.
 bool CommitSaveFile(SaveFile* save, BStr* reason);
 
 // Closes and removes the temporary file; path stays as it was (what went straight into a FIFO

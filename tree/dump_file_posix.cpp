@@ -1,7 +1,8 @@
 // POSIX files of saved scans: reading a dump, and where a dump is written: a temporary file
-// in the target's directory, renamed over the target when whole and removed by the ending
-// signals meanwhile, or the FIFO or device itself. Only code for POSIX systems goes in this
-// file.
+// in the target's directory, removed by the ending signals meanwhile, or the FIFO or device
+// itself; and the platform pieces of its commit and discard (tree/dump_file.cpp): the fsync,
+// the rename over the target in that directory, the removal and the guard's disarming. Only
+// code for POSIX systems goes in this file.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include "tree/dump_file.h"
+#include "tree/dump_file_platform.h"
 
 namespace {
 // The temporary file the ending signals remove: its name in the directory open on
@@ -236,10 +238,6 @@ void CloseSaveDirectory() {
 }
 }  // namespace
 
-BStr SystemReason(int error) {
-  return BMake(std::strerror(error));
-}
-
 FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
   if (path.length == 1 && path.text[0] == '-') return stdin;
   struct stat st;
@@ -250,10 +248,6 @@ FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
   FILE* f = std::fopen(path.text, "rb");
   if (!f) SetReason(reason, errno);
   return f;
-}
-
-void CloseDump(FILE* file) {
-  if (file && file != stdin) std::fclose(file);
 }
 
 bool CreateSaveFile(const PathStr& given, SaveFile* save, BStr* reason) {
@@ -285,39 +279,30 @@ bool CreateSaveFile(const PathStr& given, SaveFile* save, BStr* reason) {
   return OpenTemporary(save, mode, reason);
 }
 
-bool CommitSaveFile(SaveFile* save, BStr* reason) {
-  if (!save->file) return false;
-  int error = 0;
-  errno = 0;
-  if (std::fflush(save->file) != 0 || std::ferror(save->file)) error = errno ? errno : EIO;
-  if (save->straight) {
-    if (save->file != stdout && std::fclose(save->file) != 0 && !error) error = errno ? errno : EIO;
-    save->file = nullptr;
-    return error ? Fail(reason, error) : true;
-  }
-  if (!error && fsync(fileno(save->file)) != 0 && errno != EINVAL) error = errno;
-  if (std::fclose(save->file) != 0 && !error) error = errno ? errno : EIO;
-  save->file = nullptr;
-  if (!error && renameat(SaveDirectory, SaveName, SaveDirectory, TargetName.text) != 0)
-    error = errno;
-  if (error) {
-    DiscardSaveFile(save);
-    return Fail(reason, error);
-  }
-  BClear(save->temporary);
-  Unguard();
-  CloseSaveDirectory();
-  return true;
+PlatformError PlatformSyncSaveFile(FILE* file) {
+  // A file its file system cannot sync (EINVAL) is no failure.
+  return fsync(fileno(file)) != 0 && errno != EINVAL ? errno : 0;
 }
 
-void DiscardSaveFile(SaveFile* save) {
-  if (save->file && save->file != stdout) std::fclose(save->file);
-  if (save->file == stdout) std::fflush(stdout);
-  save->file = nullptr;
-  if (!save->straight && SaveName[0]) unlinkat(SaveDirectory, SaveName, 0);
-  BClear(save->temporary);
+PlatformError PlatformRenameOver(const SaveFile*) {
+  return renameat(SaveDirectory, SaveName, SaveDirectory, TargetName.text) != 0 ? errno : 0;
+}
+
+void PlatformRemoveTemporary(const SaveFile*) {
+  if (SaveName[0]) unlinkat(SaveDirectory, SaveName, 0);
+}
+
+void PlatformDisarmSaveFile() {
   Unguard();
   CloseSaveDirectory();
+}
+
+BStr PlatformWriteFaultReason(int error) {
+  return SystemReason(error ? error : EIO);
+}
+
+BStr PlatformErrorReason(PlatformError error) {
+  return SystemReason((int)error);
 }
 
 bool SeekFile(FILE* file, int64_t position) {

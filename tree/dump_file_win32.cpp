@@ -1,14 +1,16 @@
 // Windows files of saved scans: reading a dump, and where a dump is written: a temporary file
-// in the same folder, moved over its name when whole and removed when the console ends the
-// program meanwhile, or the device or pipe itself. Only code for Windows goes in this file.
+// in the same folder, removed when the console ends the program meanwhile, or the device or
+// pipe itself; and the platform pieces of its commit and discard (tree/dump_file.cpp): the
+// flush to the disk, the move over its name, the removal and the guard's disarming. Only code
+// for Windows goes in this file.
 #include <fcntl.h>
 #include <io.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "console/windows_api.h"
 #include "tree/dump_file.h"
+#include "tree/dump_file_platform.h"
 
 namespace {
 // The temporary file the console's end removes; empty when there is none.
@@ -72,10 +74,6 @@ FILE* OpenDumpForReading(const PathStr& path, BStr* reason) {
   return f;
 }
 
-void CloseDump(FILE* file) {
-  if (file && file != stdin) std::fclose(file);
-}
-
 namespace {
 // A device or a pipe the name opens (NUL, CON, \\.\pipe\...): written straight into, as it
 // is. False, with nothing open, for a file on a disk or a name that opens nothing.
@@ -101,10 +99,6 @@ bool OpenStraight(SaveFile* save) {
   return true;
 }
 }  // namespace
-
-BStr SystemReason(int error) {
-  return BMake(std::strerror(error));
-}
 
 bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason) {
   save->path = path;
@@ -170,53 +164,38 @@ bool CreateSaveFile(const PathStr& path, SaveFile* save, BStr* reason) {
   return true;
 }
 
-bool CommitSaveFile(SaveFile* save, BStr* reason) {
-  if (!save->file) return false;
-  DWORD error = 0;
-  int cError = 0;  // the C runtime's reason for a failed write, where it gave one
-  errno = 0;
-  if (std::fflush(save->file) != 0 || std::ferror(save->file)) {
-    error = ERROR_WRITE_FAULT;
-    cError = errno;
-  }
-  if (save->straight) {
-    if (save->file != stdout && std::fclose(save->file) != 0 && !error) {
-      error = ERROR_WRITE_FAULT;
-      cError = errno;
-    }
-    save->file = nullptr;
-  } else {
-    if (!error && !FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(save->file))))
-      error = GetLastError();
-    if (std::fclose(save->file) != 0 && !error) {
-      error = ERROR_WRITE_FAULT;
-      cError = errno;
-    }
-    save->file = nullptr;
-    if (!error && !MoveFileExA(save->temporary.text, save->path.text,
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      error = GetLastError();
-  }
-  if (error) {
-    DiscardSaveFile(save);
-    if (cError)
-      *reason = SystemReason(cError);
-    else
-      SetReason(reason, error);
-    return false;
-  }
-  BClear(save->temporary);
-  Unguard();
-  return true;
+PlatformError PlatformSyncSaveFile(FILE* file) {
+  return FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(file))) ? 0 : GetLastError();
 }
 
-void DiscardSaveFile(SaveFile* save) {
-  if (save->file && save->file != stdout) std::fclose(save->file);
-  if (save->file == stdout) std::fflush(stdout);
-  save->file = nullptr;
-  if (!save->straight && save->temporary.length > 0) DeleteFileA(save->temporary.text);
-  BClear(save->temporary);
+PlatformError PlatformRenameOver(const SaveFile* save) {
+  return MoveFileExA(save->temporary.text, save->path.text,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : GetLastError();
+}
+
+void PlatformRemoveTemporary(const SaveFile* save) {
+  DeleteFileA(save->temporary.text);
+}
+
+void PlatformDisarmSaveFile() {
   Unguard();
+}
+
+// A failed write of the C runtime says the runtime's reason where it gave one, else the
+// system's for a write fault.
+BStr PlatformWriteFaultReason(int error) {
+  if (error) return SystemReason(error);
+  BStr reason;
+  SetReason(&reason, ERROR_WRITE_FAULT);
+  return reason;
+}
+
+BStr PlatformErrorReason(PlatformError error) {
+  BStr reason;
+  SetReason(&reason, error);
+  return reason;
 }
 
 bool SeekFile(FILE* file, int64_t position) {

@@ -1,12 +1,20 @@
 // Saved scans: the dump reader (ncdu's, gdu's and Quorvel's dumps, the directory asked for,
 // bad dumps refused with where they go wrong, never a crash or a deep stack), the dump writer
 // (what it writes reads back as the same tree, names byte for byte, a late read error written
-// back), and the growth compare (new, gone, merged, the depth limit, the minimum size, the
-// growth order).
+// back), the save file (a commit that fails leaves what was there and no temporary file), and
+// the growth compare (new, gone, merged, the depth limit, the minimum size, the growth order).
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include "test_support.h"
+#include "tree/dump_file.h"
 #include "tree/dump_reader.h"
 #include "tree/dump_writer.h"
 #include "tree/exclude.h"
@@ -337,6 +345,43 @@ TEST_F(SavedScanTest, ReadErrorSaidAfterTheEntriesIsWrittenIntoTheRoomKeptForIt)
   ASSERT_TRUE(back.Read(written)) << S(back.read.error);
   EXPECT_EQ(back.build.totals.unreadable, 1);
   EXPECT_EQ(back.build.totals.files, 1);
+}
+
+TEST_F(SavedScanTest, CommitThatCannotTakeTheNameLeavesWhatIsThereAndNoTemporary) {
+  namespace fs = std::filesystem;
+  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  fs::path dir = fs::temp_directory_path() / ("qv-commit-" + std::to_string(stamp));
+  ASSERT_TRUE(fs::create_directory(dir));
+  std::string target = (dir / "target.json").string();
+  auto names = [&] {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    return out;
+  };
+#ifndef _WIN32
+  struct sigaction before, after;
+  sigaction(SIGTERM, nullptr, &before);
+#endif
+  SaveFile save = {};
+  BStr reason = {};
+  ASSERT_TRUE(CreateSaveFile(PMake(target.c_str()), &save, &reason)) << S(reason);
+  std::fputs("new", save.file);
+  // A directory takes the name meanwhile: the rename fails, the directory and what it holds
+  // stay, the temporary file goes and the interrupt guard is disarmed.
+  fs::create_directory(target);
+  std::ofstream(target + "/inside").put('x');
+  EXPECT_FALSE(CommitSaveFile(&save, &reason));
+  EXPECT_GT(reason.length, 0);
+#ifndef _WIN32
+  EXPECT_EQ(S(reason), "Is a directory");
+  sigaction(SIGTERM, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+#endif
+  EXPECT_EQ(save.file, nullptr);
+  EXPECT_EQ(save.temporary.length, 0);
+  EXPECT_EQ(names(), std::vector<std::string>{"target.json"});
+  EXPECT_TRUE(fs::exists(target + "/inside"));
+  fs::remove_all(dir);
 }
 
 TEST_F(SavedScanTest, GrowthByPathWithNewAndGoneDirectories) {
