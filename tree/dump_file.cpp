@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tree/dump_file_platform.h"
 
 BStr SystemReason(int error) {
   return BMake(std::strerror(error));

@@ -15,7 +15,6 @@
 #include <cstring>
 
 #include "tree/dump_file.h"
-#include "tree/dump_file_platform.h"
 
 namespace {
 // The temporary file the ending signals remove: its name in the directory open on

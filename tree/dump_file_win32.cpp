@@ -10,7 +10,6 @@
 
 #include "console/windows_api.h"
 #include "tree/dump_file.h"
-#include "tree/dump_file_platform.h"
 
 namespace {
 // The temporary file the console's end removes; empty when there is none.

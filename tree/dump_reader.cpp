@@ -9,7 +9,7 @@
 
 #include "console/strings.h"
 #include "tree/case_fold.h"
-#include "tree/find.h"
+#include "tree/listing_entry.h"
 
 // RapidJSON asserts with assert() by default; nothing the reader is given may end the program,
 // and no assertion is reached on a parse of any input, so the checks are left out.

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "console/bounded_string.h"
-#include "tree/find.h"
+#include "tree/listing_entry.h"
 
 // One record of getdents64.
 struct LinuxDirent {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "console/bounded_string.h"
-#include "tree/find.h"
+#include "tree/listing_entry.h"
 
 // One entry of a batch. name points into the batch: UTF-16LE code units, valid as long as the
 // batch is.

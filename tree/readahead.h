@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "tree/find.h"
+#include "tree/listing_entry.h"
 
 // A listing that takes more reads than this is large: from its next batch on, the sizes of its
 // entries are measured by every thread at hand, whether a worker began it or the scan's thread

@@ -5,7 +5,8 @@
 #pragma once
 
 #include "console/windows_api.h"
-#include "tree/find.h"
+#include "console/bounded_string.h"
+#include "tree/listing_entry.h"
 
 // Opens the folder at the wide "\\?\" path for reading its listing, as the scan opens every
 // folder: the start directory as the system resolves it; a folder below it never through a
