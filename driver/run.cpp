@@ -210,10 +210,21 @@ void DropSave() {
   EndWithFileMessage(file, "not a saved scan that can be read, at ", detail);
 }
 
-// A dump's own directory with no word on its entry table: a drive root or "/" is not charged.
-bool LooksLikeDriveRoot(const PathStr& path) {
-  if (path.length == 1 && (path.text[0] == '/' || path.text[0] == '\\')) return true;
-  return path.length == 3 && path.text[1] == ':' && (path.text[2] == '\\' || path.text[2] == '/');
+// Whether the start directory of a tree is charged for its entry table: it is, unless it is
+// its drive's root. On the disk the drive tells where its root ends (driveRootLength: the
+// root's path with its separator); a dump says it of its own outermost directory, or, when it
+// does not, a drive root or "/" is taken for one; a directory inside a dump is always charged.
+bool StartCharged(const PathStr& path, int driveRootLength) {
+  bool separated = path.length > 0 && path.text[path.length - 1] == PathSeparator;
+  return path.length + (separated ? 0 : 1) > driveRootLength;
+}
+bool StartCharged(const PathStr& path, const DumpFacts& f, bool outermost) {
+  if (!outermost) return true;
+  if (f.startChargedKnown) return f.startCharged;
+  bool driveRoot = (path.length == 1 && (path.text[0] == '/' || path.text[0] == '\\')) ||
+                   (path.length == 3 && path.text[1] == ':' &&
+                    (path.text[2] == '\\' || path.text[2] == '/'));
+  return !driveRoot;
 }
 
 // The settings of the report's tree, from the options.
@@ -236,6 +247,7 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
 // What reading the report's dump keeps between the reader's start of the tree and its end.
 struct FromRead {
   BuildSettings settings;
+  TreeBuild build;
 };
 FromRead From;
 
@@ -246,9 +258,7 @@ void BeginFromDump(DumpRead* read, const PathStr& path) {
   RootNode.name = AllocateName(path.text, path.length);
   RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
   bool whole = BEquals(path, f.rootName);
-  bool chargeRoot = !whole                ? true
-                    : f.startChargedKnown ? f.startCharged
-                                          : !LooksLikeDriveRoot(path);
+  bool chargeRoot = StartCharged(path, f, whole);
   int32_t cluster = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : f.cluster;
   From.settings = ReportSettings(cluster, f.cluster, chargeRoot);
   const ListingSink* sink = nullptr;
@@ -262,7 +272,7 @@ void BeginFromDump(DumpRead* read, const PathStr& path) {
     StartDumpWriter(&SaveWriter, Save.file, facts);
     sink = &SaveWriter.sink;
   }
-  BeginTree(read->build, From.settings, &RootNode, sink);
+  BeginTree(&From.build, From.settings, &RootNode, sink);
 }
 
 // Publishes the report's finished tree: its figures as the run's totals, its counts and what
@@ -288,12 +298,12 @@ void ReadSavedScan(FILE** file, const PathStr& name, DumpRead* read) {
 // The report's tree from the dump of -from: the directory asked for (the whole dump by
 // default), sized by the scan's rules. False when that directory is not in the dump (said).
 bool ReadFromDump(PathStr* path, BuildSettings* settings) {
-  static TreeBuild build;
+  TreeBuild& build = From.build;
   DumpRead read = {};
   read.displayName = Options.fromFile.text;
   // "." is the default: the whole dump.
   if (!BEquals(Options.directory, ".")) read.select = Options.directory;
-  read.build = &build;
+  read.into = TreeConsumerOf(&build);
   read.begin = BeginFromDump;
   ReadSavedScan(&FromDump, Options.fromFile, &read);
   if (!read.found) {
@@ -365,11 +375,11 @@ void BeginSinceDump(DumpRead* read, const PathStr& path) {
   BuildSettings& s = Since.settings;
   // The report's settings hold unless the dump is of another place, whose own rule counts.
   if (read->elsewhere)
-    s.chargeRoot = f.startChargedKnown ? f.startCharged : !LooksLikeDriveRoot(path);
+    s.chargeRoot = StartCharged(path, f, true);
   if (f.cluster > 0) s.fileSystemCluster = f.cluster;
   s.keepAll = true;
   s.topCount = 0;  // the lists are the report's tree's
-  BeginTree(read->build, s, &Since.root, nullptr);
+  BeginTree(&Since.build, s, &Since.root, nullptr);
 }
 
 // A path as the platform compares it: full, with the build's separator, without one at its
@@ -405,7 +415,7 @@ void ReadSinceDump(const PathStr& path, const BuildSettings& report) {
   read.displayName = Options.sinceFile.text;
   read.select = path;
   read.wholeIfElsewhere = true;
-  read.build = &Since.build;
+  read.into = TreeConsumerOf(&Since.build);
   read.begin = BeginSinceDump;
   Since.settings = report;
   ReadSavedScan(&SinceDump, Options.sinceFile, &read);
@@ -474,20 +484,20 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
     PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");
   }
   SetClusterSize(cluster);
-  // The start directory is charged for its entry table unless it is its drive's root.
-  int withSeparator =
-      path->length + (path->length > 0 && path->text[path->length - 1] == PathSeparator ? 0 : 1);
-  *settings = ReportSettings(ClusterSize, Run.drive.cluster, withSeparator > Run.drive.rootLength);
+  *settings =
+      ReportSettings(ClusterSize, Run.drive.cluster, StartCharged(*path, Run.drive.rootLength));
   return true;
 }
 
 bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
   static TreeBuild build;
+  BuildSettings tree = settings;
+  // A drive that gives no allocation unit: space held past a file's data is taken by bytes.
+  if (tree.fileSystemCluster <= 0) tree.fileSystemCluster = 1;
+  tree.releaseMemory = ScanReleaseMemory;
+  const ListingSink* sink = nullptr;
   ScanRequest request;
   request.path = path;
-  request.build = settings;
-  // A drive that gives no allocation unit: space held past a file's data is taken by bytes.
-  if (request.build.fileSystemCluster <= 0) request.build.fileSystemCluster = 1;
   request.pathBudget = PathBudget;
   request.patternRoom = PathPatternRoom;
   request.rules.readAheadThreads = Options.readAheadThreads;
@@ -511,15 +521,18 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
                        Run.drive.totalBytes,
                        true};
     StartDumpWriter(&SaveWriter, Save.file, facts);
-    request.sink = &SaveWriter.sink;
+    sink = &SaveWriter.sink;
   }
   ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  BeginTree(&build, tree, &RootNode, sink);
   ScanOutcome met;
-  bool scanned = ScanDirectory(request, &RootNode, &build, &met);
-  if (scanned)
+  bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);
+  if (scanned) {
+    FinishTree(&build);
     PublishTree(&build, std::move(met));
-  else
+  } else {
     Run.outcome = std::move(met);
+  }
   // Nothing else would write over the status text when the report goes to a file or a pipe.
   EraseStatus();
   if (scanned)

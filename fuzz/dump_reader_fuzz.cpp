@@ -26,14 +26,14 @@ struct Tree {
 void Begin(DumpRead* read, const PathStr& path) {
   Tree* t = (Tree*)read->context;
   t->root.name = AllocateName(path.text, path.length);
-  BeginTree(read->build, t->settings, &t->root, t->sink);
+  BeginTree(&t->build, t->settings, &t->root, t->sink);
 }
 
 bool Read(FILE* in, Tree* t, DumpRead* read, const PathStr& select) {
   *read = DumpRead{};
   read->displayName = "fuzz";
   read->select = select;
-  read->build = &t->build;
+  read->into = TreeConsumerOf(&t->build);
   read->context = t;
   read->begin = Begin;
   bool ok = ReadDump(in, read);

@@ -429,7 +429,7 @@ bool Handler::EndArray(rapidjson::SizeType) {
   if (level.index == 0) return Fail("a directory without its info object");
   int depth = directories_--;
   if (depth == 1) treeRead_ = true;
-  if (level.forwarded) TreeCloseDirectory(read_->build);
+  if (level.forwarded) read_->into.closeDirectory(read_->into.context);
   if (skipFrom_ == depth) skipFrom_ = 0;
   if (selected_ == depth) selected_ = -1;  // the directory reported is whole
   // Leaving a directory on the way to the one asked for: its siblings are matched afresh.
@@ -659,7 +659,7 @@ bool Handler::OpenDirectory() {
                           dir.device,   entry_.readError, false};
   // Skipped, not unreadable: counted apart, its node not marked, as the scan leaves it.
   if (dir.pastBudget) facts.errorKind = ReadErrorKind::Skipped;
-  TreeBuild* b = read_->build;
+  const TreeConsumer& into = read_->into;
   if (root) BeginSelection();
   if (selected_ == 0 && !root && matched_ == depth - 2 && NextComponent()) {
     if (NotOnThisFileSystem()) return true;
@@ -680,22 +680,22 @@ bool Handler::OpenDirectory() {
     read_->found = true;
     read_->begin(read_, path);
     dir.forwarded = true;
-    TreeOpenDirectory(b, path.text, path.length, facts);
+    into.openDirectory(into.context, path.text, path.length, facts, ListedHere);
     return true;
   }
   if (InsideSelection() && depth > selected_) {
     if (entry_.excluded) {
-      TreeAddNotRead(b, entry_.name.data(), length, entry_.why, Place());
+      into.addNotRead(into.context, entry_.name.data(), length, entry_.why, Place());
       skipFrom_ = depth;
     } else {
       // Refused (excluded, another file system): its close still goes to the builder, which
       // passes over what comes up to it.
       dir.forwarded = true;
-      if (!TreeOpenDirectory(b, entry_.name.data(), length, facts, Place())) skipFrom_ = depth;
+      if (!into.openDirectory(into.context, entry_.name.data(), length, facts, Place())) skipFrom_ = depth;
     }
     return true;
   }
-  TreeNoteHeld(b, entry_.dsize);
+  into.noteHeld(into.context, entry_.dsize);
   return true;
 }
 
@@ -703,16 +703,16 @@ bool Handler::EndInfo(bool own) {
   if (own) return OpenDirectory();
   if (!CheckName(false)) return false;
   if (levels_.back().pastBudget) return PastBudget();
-  TreeBuild* b = read_->build;
+  const TreeConsumer& into = read_->into;
   // A directory not read, listed as an entry (as ncdu lists it), on the way to the one asked for.
   if (selected_ == 0 && matched_ == directories_ - 1 && NextComponent()) NotOnThisFileSystem();
   if (!InsideSelection()) {
-    TreeNoteHeld(b, entry_.dsize);
+    into.noteHeld(into.context, entry_.dsize);
     return true;
   }
   int length = (int)entry_.name.size();
   if (entry_.excluded) {
-    TreeAddNotRead(b, entry_.name.data(), length, entry_.why, Place());
+    into.addNotRead(into.context, entry_.name.data(), length, entry_.why, Place());
     return true;
   }
   const Level& dir = levels_.back();
@@ -728,7 +728,7 @@ bool Handler::EndInfo(bool own) {
   f.inode = entry_.ino;
   f.links = entry_.nlink;
   f.notRegular = entry_.notreg;
-  TreeAddFile(b, f);
+  into.addFile(into.context, f);
   return true;
 }
 }  // namespace

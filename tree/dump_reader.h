@@ -44,10 +44,11 @@ struct DumpRead {
   // An absolute path outside the dump's own is taken for the dump's outermost directory (a
   // saved scan to compare with, made of the same tree at another place), not as missing.
   bool wholeIfElsewhere;
-  TreeBuild* build;
-  void* context;
+  // Where the tree goes: the tree builder's routines (TreeConsumerOf), nothing else of it.
+  TreeConsumer into;
+  void* context;  // the caller's, for begin
   // Called once, when the directory to report is reached and before anything of it goes to
-  // the builder: the caller begins the tree there (facts holds the metadata by then). path:
+  // the consumer: the caller begins the tree there (facts holds the metadata by then). path:
   // the report's start directory.
   void (*begin)(DumpRead* read, const PathStr& path);
   // Results.

@@ -37,7 +37,7 @@ const ScanRequest* Request = nullptr;
 PathStr ScanPath;         // the directory being read, with its separator
 int StartPathLength = 0;  // the start directory's path with its separator, in ScanPath
 ScanOutcome* Met = nullptr;
-TreeBuild* Build = nullptr;
+const TreeConsumer* Into = nullptr;  // where everything the scan reads goes
 const char Spinner[4] = {'|', '/', (char)0xC4, '\\'};
 int SpinnerIndex = 0;    // next progress character; never reset between runs
 bool SpinDrawn = false;  // the spinner has been drawn at least once
@@ -158,16 +158,16 @@ int32_t TakeEntries(FindEntry* entry) {
     // listing takes for a file).
     if (IsDotOrDotDot(entry->name, entry->nameLength)) continue;
     if (entry->attributes & AttrDirectory) {
-      if (!RememberSubdirectory(*entry, entries)) TreeNoteLeftOut(Build);
+      if (!RememberSubdirectory(*entry, entries)) Into->noteLeftOut(Into->context);
       continue;
     }
-    TreeAddFile(Build,
+    Into->addFile(Into->context,
                 FileFacts{entry->name, entry->nameLength, entry->size, entry->allocated,
                           entry->held, entry->linked, entry->device, entry->inode,
                           entry->links > 0 ? (int64_t)entry->links : -1, entry->notRegular});
   } while ((next = ScanFileSystem->findNext(entry)) == NextFound);
   if (next == NextFailed) {
-    TreeMarkReadError(Build);
+    Into->markReadError(Into->context);
     NameUnreadable(ReadFailed);
   }
   return entries;
@@ -193,7 +193,7 @@ void TakeListing(FindResult start, FindEntry* entry) {
   size_t firstPending = Pending.size();
   int32_t entries = start == FindFound ? TakeEntries(entry) : 0;
   ScanFileSystem->findClose();
-  TreeEndListing(Build, entries);
+  Into->endListing(Into->context, entries);
   Frames.push_back(
       ScanFrame{ScanPath.length, firstPending, (long)(Pending.size() - firstPending), 0});
 }
@@ -203,9 +203,9 @@ void TakeListing(FindResult start, FindEntry* entry) {
 void AddUnreadDirectory(const char* name, int length, const PendingSubdirectory& p,
                         ReadErrorKind kind) {
   DirectoryFacts facts = {p.size, p.held, false, 0, true, false, kind};
-  TreeOpenDirectory(Build, name, length, facts, p.place);
-  TreeEndListing(Build, 0);
-  TreeCloseDirectory(Build);
+  Into->openDirectory(Into->context, name, length, facts, p.place);
+  Into->endListing(Into->context, 0);
+  Into->closeDirectory(Into->context);
 }
 
 // Reads subdirectory p, its name appended to its parent's path of parentLength in ScanPath.
@@ -231,14 +231,14 @@ void ReadSubdirectory(int parentLength, const PendingSubdirectory& p) {
   }
   if (start == FindOtherDevice) {
     ScanFileSystem->findClose();
-    TreeAddNotRead(Build, name, length, NotRead::OtherFileSystem, p.place);
+    Into->addNotRead(Into->context, name, length, NotRead::OtherFileSystem, p.place);
     return;
   }
   DirectoryFacts facts = {p.size, p.held, false, 0, start == FindFailed, true};
-  if (!TreeOpenDirectory(Build, name, length, facts, p.place)) {
+  if (!Into->openDirectory(Into->context, name, length, facts, p.place)) {
     // No memory for its node: left out (the tree counted it), its listing unread.
     ScanFileSystem->findClose();
-    TreeCloseDirectory(Build);
+    Into->closeDirectory(Into->context);
     return;
   }
   if (start == FindFailed) NameUnreadable(CouldNotOpen);
@@ -272,8 +272,8 @@ void VisitNext(ScanFrame& f) {
   if (!read && Excluded(rel, relLength, name, length)) {
     // The tree asks the same patterns: it counts it and leaves it out.
     DirectoryFacts facts = {p.size, p.held, false, 0, false, false};
-    TreeOpenDirectory(Build, name, length, facts, p.place);
-    TreeCloseDirectory(Build);
+    Into->openDirectory(Into->context, name, length, facts, p.place);
+    Into->closeDirectory(Into->context);
   } else if (!read) {
     ReportSkipped(name, length);
     AddUnreadDirectory(name, length, p, ReadErrorKind::Skipped);
@@ -286,7 +286,7 @@ void VisitNext(ScanFrame& f) {
   if (!read) return;
   int parentLength = f.pathLength;  // f moves when the frames grow
   if (!RoomForFrame()) {
-    TreeNoteLeftOut(Build);
+    Into->noteLeftOut(Into->context);
     return;
   }
   ReadSubdirectory(parentLength, p);
@@ -301,9 +301,9 @@ int RootNameLength() {
   return length;
 }
 
-void BeginScan(const ScanRequest& request, TreeBuild* tree, ScanOutcome* met) {
+void BeginScan(const ScanRequest& request, const TreeConsumer* into, ScanOutcome* met) {
   Request = &request;
-  Build = tree;
+  Into = into;
   Met = met;
   ScanPath = request.path;
   ScanRules rules = request.rules;
@@ -325,8 +325,8 @@ void EndScan() {
 // Depth-first, one directory at a time: a directory's listing is read whole and closed before
 // any of its subdirectories is read; they are visited from the last listed to the first, each
 // with everything below it. The tree builder places each where it belongs as its parent closes.
-bool ScanDirectory(const ScanRequest& request, DirNode* root, TreeBuild* tree, ScanOutcome* met) {
-  BeginScan(request, tree, met);
+bool ScanDirectory(const ScanRequest& request, const TreeConsumer& into, ScanOutcome* met) {
+  BeginScan(request, &into, met);
   Spin();
   AppendBackslash(ScanPath, request.pathBudget + 1);
   FindEntry entry;
@@ -347,19 +347,16 @@ bool ScanDirectory(const ScanRequest& request, DirNode* root, TreeBuild* tree, S
     EndScan();
     return false;
   }
-  BuildSettings settings = request.build;
-  settings.releaseMemory = ScanFileSystem->releaseMemory;
-  BeginTree(Build, settings, root, request.sink);
   DirectoryFacts facts =
       request.rootFacts ? *request.rootFacts : DirectoryFacts{0, 0, false, 0, false, false};
   facts.readError = false;
   facts.errorMayFollow = true;
-  if (TreeOpenDirectory(Build, ScanPath.text, RootNameLength(), facts)) {
+  if (Into->openDirectory(Into->context, ScanPath.text, RootNameLength(), facts, ListedHere)) {
     TakeListing(start, &entry);
   } else {
     // Not even the start directory's level: there is no tree to read into.
     ScanFileSystem->findClose();
-    TreeNoteLeftOut(Build);
+    Into->noteLeftOut(Into->context);
   }
   while (!Frames.empty()) {
     ScanFrame& f = Frames.back();
@@ -368,9 +365,12 @@ bool ScanDirectory(const ScanRequest& request, DirNode* root, TreeBuild* tree, S
       continue;
     }
     Frames.pop_back();
-    TreeCloseDirectory(Build);
+    Into->closeDirectory(Into->context);
   }
-  FinishTree(Build);
   EndScan();
   return true;
+}
+
+bool ScanReleaseMemory() {
+  return ScanFileSystem->releaseMemory();
 }

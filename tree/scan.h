@@ -19,18 +19,14 @@
 
 // What one scan of the disk is asked: filled by the run driver, read by the scan alone.
 struct ScanRequest {
-  PathStr path;  // the start directory, expanded
-  // How its tree is built and shaped: the cluster (at least 1), the file system's unit, whether
-  // the start directory is charged for its entry table, the lists of the largest.
-  BuildSettings build;
+  PathStr path;     // the start directory, expanded
   int pathBudget;   // the longest path (with patternRoom) that is read
   int patternRoom;  // bytes the enumeration adds to a path (PathPatternRoom)
   // For the enumeration: the threads that may read ahead, and whether subdirectories are
   // measured as they are listed (a saved scan holds their own sizes). The scan adds its rule of
   // which subdirectories it reads.
   ScanRules rules;
-  const ListingSink* sink = nullptr;  // hears the tree as it is read (the dump writer); or none
-  // The start directory's own size and device, for the sink; null when not known.
+  // The start directory's own size and device, for the dump writer; null when not known.
   const DirectoryFacts* rootFacts = nullptr;
 };
 
@@ -90,11 +86,15 @@ struct ScanOutcome {
 // named there stays).
 void CountOutcome(ScanOutcome* outcome, const BuildTotals& counted);
 
-// Reads the start directory of the request into root, and everything below it, built by the
-// tree builder into *tree by the request's settings and handed on to its sink; the tree is
-// finished (FinishTree) when this returns true, and its totals and lists are there. *met gets
-// the troubles the scan named (its counts are the tree's: CountOutcome). False when there is
-// nothing to report: the path was not found (after writing its message), or the start
-// directory could not be read (met->startUnreadable, named there; the run driver names it);
-// the sink then heard nothing.
-bool ScanDirectory(const ScanRequest& request, DirNode* root, TreeBuild* tree, ScanOutcome* met);
+// Reads the start directory of the request, and everything below it, into the consumer: the
+// tree builder, begun by the caller, which builds, counts and shapes it (and hands it on to the
+// dump writer), and which the caller finishes when this returns true. *met gets the troubles the
+// scan named (their counts are the tree's: CountOutcome). False when there is nothing to
+// report: the path was not found (after writing its message), or the start directory could
+// not be read (met->startUnreadable, named there; the run driver names it); the consumer then
+// heard nothing.
+bool ScanDirectory(const ScanRequest& request, const TreeConsumer& into, ScanOutcome* met);
+
+// Memory ran short while the tree is built: what the scan's enumeration holds beyond the
+// directory being read is given back (BuildSettings::releaseMemory); true when it had any.
+bool ScanReleaseMemory();

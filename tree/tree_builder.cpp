@@ -468,6 +468,25 @@ void TreeCloseDirectory(TreeBuild* b) {
   CloseLevel(b, l, (int)b->open.size());
 }
 
+TreeConsumer TreeConsumerOf(TreeBuild* b) {
+  TreeConsumer c;
+  c.context = b;
+  c.openDirectory = [](void* t, const char* name, int length, const DirectoryFacts& facts,
+                       int32_t listed) {
+    return TreeOpenDirectory((TreeBuild*)t, name, length, facts, listed);
+  };
+  c.addFile = [](void* t, const FileFacts& facts) { TreeAddFile((TreeBuild*)t, facts); };
+  c.addNotRead = [](void* t, const char* name, int length, NotRead why, int32_t listed) {
+    TreeAddNotRead((TreeBuild*)t, name, length, why, listed);
+  };
+  c.markReadError = [](void* t) { TreeMarkReadError((TreeBuild*)t); };
+  c.noteLeftOut = [](void* t) { TreeNoteLeftOut((TreeBuild*)t); };
+  c.endListing = [](void* t, int32_t entries) { TreeEndListing((TreeBuild*)t, entries); };
+  c.closeDirectory = [](void* t) { TreeCloseDirectory((TreeBuild*)t); };
+  c.noteHeld = [](void* t, int64_t held) { TreeNoteHeld((TreeBuild*)t, held); };
+  return c;
+}
+
 int32_t FinishTree(TreeBuild* b) {
   // A producer that stopped early leaves directories open: they close as they are.
   while (b->skipping > 0) TreeCloseDirectory(b);

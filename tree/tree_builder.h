@@ -209,6 +209,25 @@ void TreeCloseDirectory(TreeBuild* b);
 // part in choosing the cluster, nothing else.
 void TreeNoteHeld(TreeBuild* b, int64_t held);
 
+// The consumer of a tree's listings as its producers (the disk scan, the dump reader) see it: a
+// record of routines and their context, chosen by the run driver, with the meaning of the
+// routines above (openDirectory: TreeOpenDirectory, and so on). The tree builder fills one for a
+// tree being built (TreeConsumerOf); a producer calls nothing else. The one who chose it begins
+// and finishes the tree (BeginTree, FinishTree).
+struct TreeConsumer {
+  void* context;
+  bool (*openDirectory)(void* context, const char* name, int length, const DirectoryFacts& facts,
+                        int32_t listed);
+  void (*addFile)(void* context, const FileFacts& facts);
+  void (*addNotRead)(void* context, const char* name, int length, NotRead why, int32_t listed);
+  void (*markReadError)(void* context);
+  void (*noteLeftOut)(void* context);
+  void (*endListing)(void* context, int32_t entries);
+  void (*closeDirectory)(void* context);
+  void (*noteHeld)(void* context, int64_t held);
+};
+TreeConsumer TreeConsumerOf(TreeBuild* b);
+
 // Ends the tree (every directory closed): sizes and shapes what waited, and ranks the lists of
 // the largest (b->top). Returns the cluster the figures were rounded to (the given one, or the
 // chosen one).

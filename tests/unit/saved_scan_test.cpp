@@ -58,7 +58,7 @@ struct Reading {
   static void Begin(DumpRead* r, const PathStr& path) {
     Reading* self = (Reading*)r->context;
     self->root.name = AllocateName(path.text, path.length);
-    BeginTree(r->build, self->settings, &self->root, self->sink);
+    BeginTree(&self->build, self->settings, &self->root, self->sink);
   }
 
   bool Read(const std::string& text, const std::string& select = "") {
@@ -66,7 +66,7 @@ struct Reading {
     read = DumpRead{};
     read.displayName = "test.json";
     read.select = PMake(select.data(), (int)select.size());
-    read.build = &build;
+    read.into = TreeConsumerOf(&build);
     read.context = this;
     read.begin = Begin;
     FILE* f = Holding(text);

@@ -87,33 +87,36 @@ inline ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
 inline PathStr ScanPath;
 inline ScanOutcome& LastScan = TestRun.outcome;
 
-inline ScanRequest ScanTestRequest(const ListingSink* sink) {
-  ScanRequest r;
-  r.path = ScanPath;
-  r.build.dirListingSizes = Scan.dirListingSizes;
-  r.build.maxDepth = Scan.maxDepth;
-  r.build.minSize = Scan.minSize;
-  r.build.sortOrder = Scan.sortOrder;
+inline BuildSettings ScanTestSettings() {
+  BuildSettings b;
+  b.dirListingSizes = Scan.dirListingSizes;
+  b.maxDepth = Scan.maxDepth;
+  b.minSize = Scan.minSize;
+  b.sortOrder = Scan.sortOrder;
   bool separated = ScanPath.length > 0 && ScanPath.text[ScanPath.length - 1] == PathSeparator;
-  r.build.chargeRoot = ScanPath.length + (separated ? 0 : 1) > Scan.rootPathLength;
-  r.build.cluster = ClusterSize > 0 ? ClusterSize : 1;
-  r.build.fileSystemCluster = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
-  r.build.keepAll = false;
-  r.build.topCount = Scan.top ? Scan.top->files.limit : 0;
-  r.pathBudget = Scan.pathBudget;
-  r.patternRoom = Scan.patternRoom;
-  r.rules.readAheadThreads = Scan.readAheadThreads;
-  r.rules.directorySizes = Scan.directorySizes;
-  r.sink = sink;
-  return r;
+  b.chargeRoot = ScanPath.length + (separated ? 0 : 1) > Scan.rootPathLength;
+  b.cluster = ClusterSize > 0 ? ClusterSize : 1;
+  b.fileSystemCluster = Scan.fileSystemCluster > 0 ? Scan.fileSystemCluster : 1;
+  b.keepAll = false;
+  b.releaseMemory = ScanReleaseMemory;
+  b.topCount = Scan.top ? Scan.top->files.limit : 0;
+  return b;
 }
 
 inline bool ScanDirectory(DirNode* root, const ListingSink* sink = nullptr) {
   static TreeBuild build;
+  ScanRequest r;
+  r.path = ScanPath;
+  r.pathBudget = Scan.pathBudget;
+  r.patternRoom = Scan.patternRoom;
+  r.rules.readAheadThreads = Scan.readAheadThreads;
+  r.rules.directorySizes = Scan.directorySizes;
+  BeginTree(&build, ScanTestSettings(), root, sink);
   ScanOutcome met;
-  bool scanned = ScanDirectory(ScanTestRequest(sink), root, &build, &met);
+  bool scanned = ScanDirectory(r, TreeConsumerOf(&build), &met);
   LastScan = std::move(met);
   if (!scanned) return false;
+  FinishTree(&build);
   CountOutcome(&LastScan, build.totals);
   SetRunTotals(AddCount(TotalFiles, build.totals.files), AddSize(TotalWaste, build.totals.waste));
   if (Scan.top) *Scan.top = std::move(build.top);

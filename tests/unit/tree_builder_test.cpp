@@ -189,12 +189,14 @@ class TreeBuilderTest : public Isolated {
     made = DirNode{};
     DumpRead read = {};
     read.displayName = "scan.json";
-    read.build = &build;
+    static TreeBuild* tree;
+    tree = &build;
+    read.into = TreeConsumerOf(&build);
     read.context = &made;
     read.begin = [](DumpRead* r, const PathStr& path) {
       DirNode* root = (DirNode*)r->context;
       root->name = AllocateName(path.text, path.length);
-      BeginTree(r->build, settings, root, nullptr);
+      BeginTree(tree, settings, root, nullptr);
     };
     bool ok = ReadDump(in, &read) && read.found;
     FinishTree(&build);
