@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-
 BStr SystemReason(int error) {
   return BMake(std::strerror(error));
 }

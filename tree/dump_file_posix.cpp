@@ -173,8 +173,7 @@ bool OpenStraight(SaveFile* save, BStr* reason) {
 
 // A short name of its own in the directory: ".qv-" and six letters or digits.
 void TemporaryName(char* name, unsigned attempt) {
-  static const char Letters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   uint64_t x = (uint64_t)now.tv_nsec * 0x9E3779B97F4A7C15ull ^ (uint64_t)getpid() << 20 ^

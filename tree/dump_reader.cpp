@@ -114,7 +114,7 @@ struct Level {
   int pathLength;  // a directory's: its path's length
   bool hasDevice;  // a directory's: its device is known
   uint64_t device;
-  bool forwarded;  // a directory's: the builder opened it (its close goes there too)
+  bool forwarded;   // a directory's: the builder opened it (its close goes there too)
   bool pastBudget;  // a directory's: its path passes the budget (it was not read; it is empty)
 };
 
@@ -691,7 +691,8 @@ bool Handler::OpenDirectory() {
       // Refused (excluded, another file system): its close still goes to the builder, which
       // passes over what comes up to it.
       dir.forwarded = true;
-      if (!into.openDirectory(into.context, entry_.name.data(), length, facts, Place())) skipFrom_ = depth;
+      if (!into.openDirectory(into.context, entry_.name.data(), length, facts, Place()))
+        skipFrom_ = depth;
     }
     return true;
   }

@@ -53,7 +53,7 @@ struct DumpRead {
   void (*begin)(DumpRead* read, const PathStr& path);
   // Results.
   DumpFacts facts;
-  bool found;           // the directory to report was in the dump (begin was called)
+  bool found;  // the directory to report was in the dump (begin was called)
   // Not found, as the dump lists the directory to report, or one on the way to it, as not
   // read: it is on another file system (othfs, kernfs).
   bool selectOnOtherFileSystem;

@@ -15,7 +15,7 @@ constexpr uint32_t AttrVolumeLabel = 0x08;
 constexpr uint32_t AttrDirectory = 0x10;
 
 struct FindEntry {
-  const char* name;     // valid until the next call on the enumeration
+  const char* name;  // valid until the next call on the enumeration
   int nameLength;
   uint32_t attributes;  // Windows attribute bits; POSIX sets only AttrDirectory
   int64_t size;         // bytes, as a directory listing gives them

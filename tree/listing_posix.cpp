@@ -161,7 +161,8 @@ int OpenByComponents(const char* rel) {
     std::memcpy(name, p, length);
     name[length] = 0;
     bool last = !slash || slash[1] == 0;
-    int flags = last ? EnumerationFlags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int flags =
+        last ? EnumerationFlags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int next = openat(at, name, flags);
     int error = errno;
     if (at != RootFd) close(at);
@@ -371,9 +372,8 @@ int SortRecords(const char* batch, long n, Measured* measured) {
   for (long pos = 0; pos < n && count < MaxBatchRecords;) {
     const LinuxDirent* d = (const LinuxDirent*)(batch + pos);
     pos += d->reclen;
-    measured[count++] =
-        Measured{IsDotOrDotDot(d->name, NameLength(d)) || d->type == DT_DIR, false, false, 0, 0,
-                 0, 0, 0, 0};
+    measured[count++] = Measured{
+        IsDotOrDotDot(d->name, NameLength(d)) || d->type == DT_DIR, false, false, 0, 0, 0, 0, 0, 0};
   }
   return count;
 }

@@ -536,8 +536,8 @@ void FreeBatches(ReadAheadBatch* first) {
   }
 }
 
-void ReadAheadBegin(const ListingReader* reader, int startPathLength, int workers,
-                    size_t workerOwn, SubdirectoryRule scanReads) {
+void ReadAheadBegin(const ListingReader* reader, int startPathLength, int workers, size_t workerOwn,
+                    SubdirectoryRule scanReads) {
   Reader = reader;
   StartPathLength = startPathLength;
   ScanReads = scanReads;

@@ -127,8 +127,8 @@ bool MemoryLimited() {
 bool StartReadAhead(int count, SubdirectoryRule scanReads) {
   if (MemoryLimited()) return false;
   // A worker's own: its space, its spare batch, and the few pages of its stack it touches.
-  ReadAheadBegin(&PosixReader, StartPathLength(), count,
-                 sizeof(WorkerSpace) + LargestBatch + 16384, scanReads);
+  ReadAheadBegin(&PosixReader, StartPathLength(), count, sizeof(WorkerSpace) + LargestBatch + 16384,
+                 scanReads);
   // Two heaps: the scan's thread keeps its own for the tree it builds, and the workers share
   // the other for the listings, which the scan's thread frees into it for the next. A heap per
   // thread would reserve address space for each (64 MiB) and spread the memory over them; one

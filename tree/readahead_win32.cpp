@@ -47,7 +47,7 @@ PathStr StartPath;
 bool RootKnown = false;    // the scan's first folder has been asked for
 bool RootOpening = false;  // that folder is the one being opened
 UINT CodePage = CP_ACP;    // of the names, as the scan's thread converts them
-ScanRules Rules;          // of the scan under way
+ScanRules Rules;           // of the scan under way
 
 std::vector<HANDLE> Workers;  // started and joined by the scan's thread only
 
@@ -227,12 +227,12 @@ bool StartWorkers(int count) {
 }
 
 // The scan's thread's side: the listing read ahead being handed out.
-bool Handing = false;               // its batches come from here
-ReadAheadBatch* Current = nullptr;  // the batch the enumeration walks now
-ReadAheadBatch* Rest = nullptr;     // those read and not handed out yet
-ReadAheadJob* Streaming = nullptr;  // whose worker reads on while the scan takes it
+bool Handing = false;                // its batches come from here
+ReadAheadBatch* Current = nullptr;   // the batch the enumeration walks now
+ReadAheadBatch* Rest = nullptr;      // those read and not handed out yet
+ReadAheadJob* Streaming = nullptr;   // whose worker reads on while the scan takes it
 HANDLE GoOn = INVALID_HANDLE_VALUE;  // where its worker stopped: read on in line from here
-int HandedReadError = 0;            // the listing ended with a read that failed, with this code
+int HandedReadError = 0;             // the listing ended with a read that failed, with this code
 // The listing the enumeration opens next gathers its subdirectories for the workers, by this key.
 bool PendingGather = false;
 std::string PendingKey;
@@ -245,9 +245,9 @@ void Begin(ReadAheadBatch* batch) {
 
 HANDLE OpenListingHandle(const WCHAR* path, bool belowStart, DWORD* error) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (belowStart ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-  HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, flags, nullptr);
+  HANDLE h =
+      CreateFileW(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     return h;

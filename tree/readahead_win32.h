@@ -4,8 +4,8 @@
 // enumeration on the scan's thread only.
 #pragma once
 
-#include "console/windows_api.h"
 #include "console/bounded_string.h"
+#include "console/windows_api.h"
 #include "tree/listing_entry.h"
 
 // Opens the folder at the wide "\\?\" path for reading its listing, as the scan opens every

@@ -9,7 +9,6 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/strings.h"
-#include "tree/exclude.h"
 #include "tree/find.h"
 
 int32_t TotalFiles = 0;
@@ -104,7 +103,7 @@ void NameTrouble(DirectoryTrouble trouble, const char* reason) {
   if ((int)Met->named.size() >= NamedTroubleLimit) return;
   try {
     Met->named.push_back(TroubledDirectory{std::string(ScanPath.text, (size_t)ScanPath.length),
-                                               trouble, std::string(reason)});
+                                           trouble, std::string(reason)});
   } catch (const std::bad_alloc&) {
   }
 }
@@ -162,9 +161,9 @@ int32_t TakeEntries(FindEntry* entry) {
       continue;
     }
     Into->addFile(Into->context,
-                FileFacts{entry->name, entry->nameLength, entry->size, entry->allocated,
-                          entry->held, entry->linked, entry->device, entry->inode,
-                          entry->links > 0 ? (int64_t)entry->links : -1, entry->notRegular});
+                  FileFacts{entry->name, entry->nameLength, entry->size, entry->allocated,
+                            entry->held, entry->linked, entry->device, entry->inode,
+                            entry->links > 0 ? (int64_t)entry->links : -1, entry->notRegular});
   } while ((next = ScanFileSystem->findNext(entry)) == NextFound);
   if (next == NextFailed) {
     Into->markReadError(Into->context);
@@ -247,12 +246,12 @@ void ReadSubdirectory(int parentLength, const PendingSubdirectory& p) {
 
 // The scan's rule of which subdirectories it reads, which the threads that read ahead follow
 // too: the subdirectory `name` of the directory whose path below the start directory is parent
-// (parentRelLength bytes) and whose whole path with its separator is parentLength bytes long is
-// read when the tree builder's patterns do not leave it out and its path fits the budget. Reads
-// only what is fixed while the scan runs: safe from any thread.
-bool ReadsSubdirectory(const char* parent, int parentRelLength, long parentLength,
-                       const char* name, int nameLength) {
-  return !Excluded(parent, parentRelLength, name, nameLength) &&
+// (parentRelLength bytes) and whose whole path with its separator is parentLength bytes long
+// is read when the tree builder does not leave it out by a pattern and its path fits the
+// budget. Reads only what is fixed while the scan runs: safe from any thread.
+bool ReadsSubdirectory(const char* parent, int parentRelLength, long parentLength, const char* name,
+                       int nameLength) {
+  return !TreeExcludes(parent, parentRelLength, name, nameLength) &&
          PathFits(parentLength + nameLength, Request->pathBudget, Request->patternRoom);
 }
 
@@ -269,7 +268,7 @@ void VisitNext(ScanFrame& f) {
   const char* rel = ScanPath.text + StartPathLength;
   int relLength = f.pathLength - StartPathLength;
   bool read = ReadsSubdirectory(rel, relLength, f.pathLength, name, length);
-  if (!read && Excluded(rel, relLength, name, length)) {
+  if (!read && TreeExcludes(rel, relLength, name, length)) {
     // The tree asks the same patterns: it counts it and leaves it out.
     DirectoryFacts facts = {p.size, p.held, false, 0, false, false};
     Into->openDirectory(Into->context, name, length, facts, p.place);
@@ -336,8 +335,7 @@ bool ScanDirectory(const ScanRequest& request, const TreeConsumer& into, ScanOut
     ScanFileSystem->findClose();
     if (start == FindPathNotFound) {
       // The start directory: the run ends here without a report.
-      WriteRunEndingMessage(PathNotFoundLead, ScanPath.text,
-                            ScanPath.length, "");
+      WriteRunEndingMessage(PathNotFoundLead, ScanPath.text, ScanPath.length, "");
     } else {
       // No tree to count it: it is the one directory that could not be read.
       met->unreadable = 1;

@@ -77,9 +77,7 @@ struct ScanOutcome {
 
   // True when the report lacks something of the tree: a directory unread, read in part,
   // vanished, left out for memory or skipped past the path budget.
-  bool Incomplete() const {
-    return unreadable > 0 || vanished > 0 || leftOut > 0 || skipped > 0;
-  }
+  bool Incomplete() const { return unreadable > 0 || vanished > 0 || leftOut > 0 || skipped > 0; }
 };
 
 // The counts of a finished tree, as its builder kept them, go into *outcome (what the producer

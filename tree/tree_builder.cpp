@@ -306,6 +306,10 @@ void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
   StartTopList(&b->top.dirs, 0);
 }
 
+bool TreeExcludes(const char* rel, int relLength, const char* name, int nameLength) {
+  return Excluded(rel, relLength, name, nameLength);
+}
+
 bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
                        int32_t listed) {
   NoteHeld(b, facts.held);
@@ -339,7 +343,7 @@ bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const Directo
   TreeBuild::Level& parent = b->open.back();
   int32_t order = TakePlace(parent, listed);
   // Asked as the scan asks it: an excluded directory is not read and leaves no node.
-  if (Excluded(b->rel.text, b->rel.length, name, length)) {
+  if (TreeExcludes(b->rel.text, b->rel.length, name, length)) {
     b->totals.excluded = AddCount(b->totals.excluded, 1);
     if (sink) sink->notRead(sink->context, name, length, NotRead::Excluded);
     b->skipping = 1;
@@ -389,7 +393,7 @@ void TreeAddFile(TreeBuild* b, const FileFacts& f) {
   TreeBuild::Level& l = b->open.back();
   TakePlace(l, -1);
   // Excluded, as du --exclude leaves a file out: still an entry of the table, nothing else.
-  if (Excluded(b->rel.text, b->rel.length, f.name, f.nameLength)) {
+  if (TreeExcludes(b->rel.text, b->rel.length, f.name, f.nameLength)) {
     b->totals.excludedFiles = AddCount(b->totals.excludedFiles, 1);
     if (b->sink) b->sink->notRead(b->sink->context, f.name, f.nameLength, NotRead::Excluded);
     return;
@@ -420,7 +424,7 @@ void TreeAddNotRead(TreeBuild* b, const char* name, int length, NotRead why, int
   // Listed as left out (a dump's mark): a file or a directory, which is not said.
   bool listedExcluded = why == NotRead::Excluded;
   // An exclusion is asked before anything else, as the scan asks it.
-  if (why != NotRead::Excluded && Excluded(b->rel.text, b->rel.length, name, length))
+  if (why != NotRead::Excluded && TreeExcludes(b->rel.text, b->rel.length, name, length))
     why = NotRead::Excluded;
   if (b->sink) b->sink->notRead(b->sink->context, name, length, why);
   if (listedExcluded) {

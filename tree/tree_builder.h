@@ -189,6 +189,13 @@ constexpr int32_t ListedHereLastFirst = -2;
 // matching close are ignored either way.
 bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const DirectoryFacts& facts,
                        int32_t listed = ListedHere);
+// The builder's answer whether an entry called name (nameLength bytes) in the directory whose
+// path below the root is rel (relLength bytes, ending in the separator or empty) is left out
+// of the tree by an exclusion pattern (-exclude). Reads only the patterns, fixed before a tree
+// is built: safe from any thread, so that the scan and the threads that read ahead of it ask
+// it too before they read a subdirectory.
+bool TreeExcludes(const char* rel, int relLength, const char* name, int nameLength);
+
 // A file of the open directory. One whose name (or path below the root, for a pattern with a
 // separator) matches an exclusion pattern is an entry of the directory's table and nothing else.
 void TreeAddFile(TreeBuild* b, const FileFacts& facts);
