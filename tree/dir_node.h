@@ -102,7 +102,7 @@ void MarkMerged(DirNode* n);
 // padding to *wastage. The tree builder rounds every figure with it.
 int64_t RoundToCluster(int64_t size, int64_t cluster, int64_t* wastage);
 
-// Effective cluster size of the run, at least 1. Written by the run driver.
+// Effective cluster size of the run, at least 1.
 extern int32_t ClusterSize;
 // Written here alone: the run driver publishes the cluster it chose (or the tree builder chose)
 // through SetClusterSize.
