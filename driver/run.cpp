@@ -42,7 +42,7 @@ TopLists& LargestAnywhere = Run.largest;
 // One line on standard error naming a directory the report lacks, or lacks in part: its path,
 // then why, in the system's words where it has them.
 void NameTroubledDirectory(const TroubledDirectory& t) {
-  SendOutputToErrors(true);
+  BeginNoteLine();
   WriteName(t.path.data(), (int)t.path.size());
   WriteText(": ");
   if (t.trouble == Vanished) {
@@ -51,8 +51,19 @@ void NameTroubledDirectory(const TroubledDirectory& t) {
     if (t.trouble == ReadFailed) WriteText("read failed: ");
     WriteText(t.reason.data(), (int)t.reason.size());
   }
-  WriteLineEnd();
-  SendOutputToErrors(false);
+  EndNoteLine();
+}
+
+// A closing count as its note line: the text for one directory, or for count of them (a format
+// of one %ld); nothing for none.
+void NoteCount(long count, const char* one, const char* many) {
+  if (count == 1) {
+    WriteNoteLine(one);
+  } else if (count > 1) {
+    char line[96];
+    std::snprintf(line, sizeof line, many, count);
+    WriteNoteLine(line);
+  }
 }
 
 // The last words of a run that met directories it could not read (or not whole), that vanished,
@@ -67,19 +78,15 @@ int NoteIncompleteReport() {
   if (LastScan.startUnreadable) return 1;
   long troubled = (long)LastScan.unreadable + LastScan.vanished;
   // A report from a dump names none (the dump says which): the counts alone.
-  if (!LastScan.named.empty() && troubled > (long)LastScan.named.size())
-    std::fprintf(stderr, "and %ld more\n", troubled - (long)LastScan.named.size());
-  if (LastScan.unreadable == 1)
-    std::fputs("1 directory could not be read; it counts as empty.\n", stderr);
-  else if (LastScan.unreadable > 1)
-    std::fprintf(stderr, "%ld directories could not be read; they count as empty.\n",
-                 (long)LastScan.unreadable);
-  if (LastScan.leftOut == 1)
-    std::fputs("1 directory was left out: not enough memory.\n", stderr);
-  else if (LastScan.leftOut > 1)
-    std::fprintf(stderr, "%ld directories were left out: not enough memory.\n",
-                 (long)LastScan.leftOut);
-  std::fflush(stderr);
+  if (!LastScan.named.empty() && troubled > (long)LastScan.named.size()) {
+    char more[48];
+    std::snprintf(more, sizeof more, "and %ld more", troubled - (long)LastScan.named.size());
+    WriteNoteLine(more);
+  }
+  NoteCount((long)LastScan.unreadable, "1 directory could not be read; it counts as empty.",
+            "%ld directories could not be read; they count as empty.");
+  NoteCount((long)LastScan.leftOut, "1 directory was left out: not enough memory.",
+            "%ld directories were left out: not enough memory.");
   return ScanIncomplete() ? 1 : 0;
 }
 
