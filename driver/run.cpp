@@ -103,13 +103,13 @@ void WriteTitle() {
   PagedWriteLine("");
 }
 
-// One line on the error output about a file of a saved scan: "quorvel: FILE: what" (and
-// nothing on standard output, where the report would go), the file's name masked as the
-// report's names are.
+// A path in a message, masked as names are.
 void WritePath(const PathStr& path) {
   WriteName(path.text, path.length);
 }
 
+// One line on the error output about a file of a saved scan: "quorvel: FILE: what" + detail
+// (and nothing on standard output, where the report would go).
 void FileMessage(const PathStr& file, const char* what, const BStr& detail) {
   BeginErrorLine();
   WritePath(file);
@@ -117,6 +117,19 @@ void FileMessage(const PathStr& file, const char* what, const BStr& detail) {
   WriteText(what);
   WriteText(detail);
   EndErrorLine();
+}
+
+// What FileMessage says of a dump that cannot be opened, or that was not saved.
+const char CannotBeRead[] = "cannot be read: ";
+const char WasNotWritten[] = "was not written: ";
+
+// The start of the line about a dump of -since made of another place than the report's:
+// "quorvel: FILE: a scan of ROOT".
+void BeginScanElsewhereLine(const PathStr& root) {
+  BeginErrorLine();
+  WritePath(Options.sinceFile);
+  WriteText(": a scan of ");
+  WritePath(root);
 }
 
 FILE* FromDump = nullptr;   // the dump -from reads, open from before anything is read
@@ -153,9 +166,9 @@ void OpenSavedScans() {
   if (fromStdin && sinceStdin)
     EndWithFileMessage(Options.sinceFile, "standard input is read by -from= already", reason);
   if (Options.fromFile.length > 0 && !(FromDump = OpenDumpForReading(Options.fromFile, &reason)))
-    EndWithFileMessage(Options.fromFile, "cannot be read: ", reason);
+    EndWithFileMessage(Options.fromFile, CannotBeRead, reason);
   if (Options.sinceFile.length > 0 && !(SinceDump = OpenDumpForReading(Options.sinceFile, &reason)))
-    EndWithFileMessage(Options.sinceFile, "cannot be read: ", reason);
+    EndWithFileMessage(Options.sinceFile, CannotBeRead, reason);
   if (Options.saveFile.length > 0) {
     if (!CreateSaveFile(Options.saveFile, &Save, &reason))
       EndWithFileMessage(Options.saveFile, "cannot be written: ", reason);
@@ -176,7 +189,7 @@ void FinishSave() {
   DiscardSaveFile(&Save);
   Saving = false;
   EndProgramHook = EndBeforeSaving;
-  FileMessage(Options.saveFile, "was not written: ", reason);
+  FileMessage(Options.saveFile, WasNotWritten, reason);
   Run.saveFailed = true;
 }
 
@@ -193,7 +206,7 @@ void CommitSave() {
   SaveWhole = false;
   EndProgramHook = EndBeforeSaving;
   if (!ok) {
-    FileMessage(Options.saveFile, "was not written: ", reason);
+    FileMessage(Options.saveFile, WasNotWritten, reason);
     Run.saveFailed = true;
   }
 }
@@ -434,19 +447,13 @@ void ReadSinceDump(const PathStr& path, const BuildSettings& report) {
   if (!PathWithin(ComparablePath(f.rootName), ComparablePath(path))) {
     DropSave();
     EraseStatus();
-    BeginErrorLine();
-    WritePath(Options.sinceFile);
-    WriteText(": a scan of ");
-    WritePath(f.rootName);
+    BeginScanElsewhereLine(f.rootName);
     WriteText(", which has no directory in common with ");
     WritePath(path);
     EndErrorLine();
     EndProgram(1);
   }
-  BeginErrorLine();
-  WritePath(Options.sinceFile);
-  WriteText(": a scan of ");
-  WritePath(f.rootName);
+  BeginScanElsewhereLine(f.rootName);
   WriteText(", compared directory by directory below each");
   EndErrorLine();
 }
