@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "console/console.h"
 #include "console/display_width.h"
+#include "console/platform_output.h"
 #include "console/strings.h"
 
 const char PathNotFoundLead[] = "Path was not found (maximum path length exceeded?): ";
