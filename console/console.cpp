@@ -1,6 +1,5 @@
 // The portable half of the console module: the keyboard seam, the status text shown and erased,
 // and the end of the program.
-#include <cstdio>
 #include <cstdlib>
 
 #include "console/console.h"
@@ -65,8 +64,7 @@ void EndProgram(int code) {
   if (OutputFailed() && !PlatformStdoutBrokenPipe()) {
     // A report that did not reach its target (a full disk, a closed device) must not look
     // like a success.
-    std::fputs("quorvel: cannot write to standard output\n", stderr);
-    std::fflush(stderr);
+    WriteErrorLine("cannot write to standard output", "", 0, "");
     std::_Exit(1);
   }
   std::_Exit(code);

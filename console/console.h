@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdint>
 
+#include "console/platform_output.h"
+
 struct KeyPress {
   unsigned char character;  // the key's character; 0 for keys that produce none
   unsigned char scanCode;   // when character is 0: the key's scan code; otherwise 0
@@ -19,13 +21,6 @@ constexpr unsigned char ScanHome = 0x47, ScanUp = 0x48, ScanPgUp = 0x49, ScanEnd
 extern bool OutputRedirected;  // standard output is not a console screen
 extern int ScreenWidth;        // columns of the screen; 80 when redirected
 extern int ScreenLastRow;      // rows of the screen minus 1; 24 when redirected
-
-// Written by ConsoleStartup: standard output, standard error is a terminal (a console on
-// Windows), also one whose size cannot be read (a terminal of 0 rows counts as redirected
-// above, yet shows what reaches it). Names written to a terminal have their control characters
-// masked; a run-ending message is copied to standard error when standard output is none.
-extern bool OutputIsTerminal;
-extern bool ErrorIsTerminal;
 
 // Columns a line may fill and still take one row: all of them on a POSIX terminal, which wraps
 // only when a further character comes; one less on the Windows console, which moves to the
@@ -78,11 +73,6 @@ bool StatusVisible();
 // until EraseStatus.
 void ShowStatus(const char* text, int length);
 
-// Blanks the status text ShowStatus left and puts the cursor back at its start, so it does not
-// stay on the terminal after the scan (also when the report goes to a file or a pipe). Nothing
-// when none is shown or status text reaches no screen.
-void EraseStatus();
-
 // Characters of status text ShowStatus left on the screen, the cursor at their first (0: none).
 // Written by ShowStatus and EraseStatus; read by the platform's handler of Ctrl+C and the other
 // ends of the program from outside, which blanks them the same way before the end.
@@ -100,11 +90,6 @@ extern void (*EndProgramHook)(int code);
 // report was incomplete, else 0). Null for none; set by the run driver after the scan.
 extern int (*ClosingNote)();
 
-// Platform pieces used by the portable output module.
-bool PlatformWriteStdout(const char* bytes, int length);  // false when the write failed
-void PlatformWriteStderr(const char* bytes, int length);  // unbuffered; failures are dropped
+// Platform pieces of the end of the program (the output module's own are in platform_output.h).
 bool PlatformStdoutBrokenPipe();  // the last failed write found the reader gone
 void PlatformRestoreTerminal();   // leaves the terminal in the mode it was found in
-// Writes the tree-drawing bytes (code page 437 box pieces, blank, + | -) as the platform shows
-// them: unchanged on Windows, as UTF-8 box characters on POSIX.
-void PlatformWriteTreeBytes(const char* bytes, int length);

@@ -1,10 +1,9 @@
 #include "console/output.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "console/console.h"
 #include "console/display_width.h"
+#include "console/platform_output.h"
 #include "console/strings.h"
 
 const char PathNotFoundLead[] = "Path was not found (maximum path length exceeded?): ";
@@ -216,51 +215,57 @@ int DisplayColumns(const char* bytes, int length) {
   return columns;
 }
 
+namespace {
+bool LineWasToErrors = false;  // where output went before the error or note line began
+
+// The message itself, where the text written here goes: lead, the name masked, tail.
+void WriteMessage(const char* lead, const char* name, int nameLength, const char* tail) {
+  WriteText(lead);
+  WriteName(name, nameLength);
+  WriteText(tail);
+}
+}  // namespace
+
+void BeginNoteLine() {
+  FlushOutput();
+  LineWasToErrors = ToErrors;
+  ToErrors = true;
+}
+
+void EndNoteLine() {
+  WriteLineEnd();
+  ToErrors = LineWasToErrors;
+}
+
+void WriteNoteLine(const char* text) {
+  BeginNoteLine();
+  WriteText(text);
+  EndNoteLine();
+}
+
+void BeginErrorLine() {
+  BeginNoteLine();
+  WriteText("quorvel: ");
+}
+
+void EndErrorLine() { EndNoteLine(); }
+
+void WriteErrorLine(const char* lead, const char* name, int nameLength, const char* tail) {
+  BeginErrorLine();
+  WriteMessage(lead, name, nameLength, tail);
+  EndErrorLine();
+}
+
 void WriteRunEndingMessage(const char* lead, const char* name, int nameLength, const char* tail) {
   EraseStatus();
   bool copy = !OutputIsTerminal;
   // An export's messages go to standard error already: there the message is written once, in
   // the form the copy takes.
   if (!(ToErrors && copy)) {
-    WriteText(lead);
-    WriteName(name, nameLength);
-    WriteText(tail);
+    WriteMessage(lead, name, nameLength, tail);
     WriteLineEnd();
   }
-  if (!copy) return;
-  FlushOutput();
-  bool wasToErrors = ToErrors;
-  ToErrors = true;
-  WriteText("quorvel: ");
-  WriteText(lead);
-  WriteName(name, nameLength);
-  WriteText(tail);
-  WriteLineEnd();
-  ToErrors = wasToErrors;
-}
-
-namespace {
-bool ErrorLineWasToErrors = false;  // where output went before the error line began
-}  // namespace
-
-void BeginErrorLine() {
-  FlushOutput();
-  ErrorLineWasToErrors = ToErrors;
-  ToErrors = true;
-  WriteText("quorvel: ");
-}
-
-void EndErrorLine() {
-  WriteLineEnd();
-  ToErrors = ErrorLineWasToErrors;
-}
-
-void WriteErrorLine(const char* lead, const char* name, int nameLength, const char* tail) {
-  BeginErrorLine();
-  WriteText(lead);
-  WriteName(name, nameLength);
-  WriteText(tail);
-  EndErrorLine();
+  if (copy) WriteErrorLine(lead, name, nameLength, tail);
 }
 
 void WriteLineEnd() { WriteText(PlatformLineEnd); }

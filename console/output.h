@@ -47,6 +47,14 @@ void WriteErrorLine(const char* lead, const char* name, int nameLength, const ch
 void BeginErrorLine();
 void EndErrorLine();
 
+// A note on standard error without the program's name in front: the last words of a run about
+// what its report lacks. BeginNoteLine flushes standard output; until EndNoteLine ends the line,
+// WriteText and WriteName write on standard error as between BeginErrorLine and EndErrorLine.
+// WriteNoteLine writes text as such a line.
+void BeginNoteLine();
+void EndNoteLine();
+void WriteNoteLine(const char* text);
+
 // Columns the text takes on a terminal, counted as the line cut counts them (a tab to the next
 // multiple of 8).
 int DisplayColumns(const char* bytes, int length);

@@ -1,5 +1,7 @@
 #include "disk/drive.h"
 
+#include "console/output.h"
+
 namespace {
 int FindBackslash(const BStr& s, int from) {
   for (int i = from; i < s.length; ++i)
@@ -29,4 +31,8 @@ RootKind DeriveDriveRoot(const BStr& path, BStr* root) {
     return RootShare;
   }
   return RootUnknown;
+}
+
+void SayInvalidDrive(const char* root, int length) {
+  WriteRunEndingMessage("Invalid drive ", root, length, "  Ensure the drive door is closed");
 }

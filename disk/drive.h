@@ -24,6 +24,9 @@ struct DriveFacts {
 // be found or queried, after writing its message (none for a server-only network path).
 bool GetDriveStatistics(const PathStr& path, DriveFacts* drive);
 
+// The message of the platforms' queries for a drive that cannot be queried, naming its root.
+void SayInvalidDrive(const char* root, int length);
+
 // The Windows root derivation, portable so it can be tested anywhere.
 enum RootKind { RootDrive, RootShare, RootServerOnly, RootUnknown };
 RootKind DeriveDriveRoot(const BStr& path, BStr* root);

@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "console/output.h"
 #include "console/strings.h"
 #include "disk/drive.h"
 #include "disk/mounts_posix.h"
@@ -72,8 +71,7 @@ bool GetDriveStatistics(const PathStr& path, DriveFacts* drive) {
   PathStr mount = PMake(mountPoint.data(), (int)mountPoint.size());
   struct statvfs vfs;
   if (statvfs(mount.text, &vfs) != 0) {
-    WriteRunEndingMessage("Invalid drive ", mount.text, mount.length,
-                          "  Ensure the drive door is closed");
+    SayInvalidDrive(mount.text, mount.length);
     return false;
   }
   int64_t frsize = (int64_t)vfs.f_frsize;

@@ -36,8 +36,7 @@ bool GetDriveStatistics(const PathStr& path, DriveFacts* drive) {
   DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
   if (!GetDiskFreeSpaceA(root.text, &sectorsPerCluster, &bytesPerSector, &freeClusters,
                          &totalClusters)) {
-    WriteRunEndingMessage("Invalid drive ", root.text, root.length,
-                          "  Ensure the drive door is closed");
+    SayInvalidDrive(root.text, root.length);
     return false;
   }
   int32_t cluster = (int32_t)(bytesPerSector * sectorsPerCluster);

@@ -38,12 +38,12 @@ RunRecord Run;
 DirNode& RootNode = Run.root;
 SavedScanNotes& SavedScans = Run.saved;
 TopLists& LargestAnywhere = Run.largest;
-ScanOutcome& LastScan = Run.outcome;
+ScanOutcome& Outcome = Run.outcome;  // what the reading of the report's tree met
 
 // One line on standard error naming a directory the report lacks, or lacks in part: its path,
 // then why, in the system's words where it has them.
 void NameTroubledDirectory(const TroubledDirectory& t) {
-  SendOutputToErrors(true);
+  BeginNoteLine();
   WriteName(t.path.data(), (int)t.path.size());
   WriteText(": ");
   if (t.trouble == Vanished) {
@@ -52,8 +52,19 @@ void NameTroubledDirectory(const TroubledDirectory& t) {
     if (t.trouble == ReadFailed) WriteText("read failed: ");
     WriteText(t.reason.data(), (int)t.reason.size());
   }
-  WriteLineEnd();
-  SendOutputToErrors(false);
+  EndNoteLine();
+}
+
+// A closing count as its note line: the text for one directory, or for count of them (a format
+// of one %ld); nothing for none.
+void NoteCount(long count, const char* one, const char* many) {
+  if (count == 1) {
+    WriteNoteLine(one);
+  } else if (count > 1) {
+    char line[96];
+    std::snprintf(line, sizeof line, many, count);
+    WriteNoteLine(line);
+  }
 }
 
 // The last words of a run that met directories it could not read (or not whole), that vanished,
@@ -64,24 +75,20 @@ void NameTroubledDirectory(const TroubledDirectory& t) {
 // included, is incomplete: exit code 1. A start directory that could not be read at all made
 // no report: its line alone.
 int NoteIncompleteReport() {
-  for (const TroubledDirectory& t : LastScan.named) NameTroubledDirectory(t);
-  if (LastScan.startUnreadable) return 1;
-  long troubled = (long)LastScan.unreadable + LastScan.vanished;
+  for (const TroubledDirectory& t : Outcome.named) NameTroubledDirectory(t);
+  if (Outcome.startUnreadable) return 1;
+  long troubled = (long)Outcome.unreadable + Outcome.vanished;
   // A report from a dump names none (the dump says which): the counts alone.
-  if (!LastScan.named.empty() && troubled > (long)LastScan.named.size())
-    std::fprintf(stderr, "and %ld more\n", troubled - (long)LastScan.named.size());
-  if (LastScan.unreadable == 1)
-    std::fputs("1 directory could not be read; it counts as empty.\n", stderr);
-  else if (LastScan.unreadable > 1)
-    std::fprintf(stderr, "%ld directories could not be read; they count as empty.\n",
-                 (long)LastScan.unreadable);
-  if (LastScan.leftOut == 1)
-    std::fputs("1 directory was left out: not enough memory.\n", stderr);
-  else if (LastScan.leftOut > 1)
-    std::fprintf(stderr, "%ld directories were left out: not enough memory.\n",
-                 (long)LastScan.leftOut);
-  std::fflush(stderr);
-  return LastScan.Incomplete() ? 1 : 0;
+  if (!Outcome.named.empty() && troubled > (long)Outcome.named.size()) {
+    char more[48];
+    std::snprintf(more, sizeof more, "and %ld more", troubled - (long)Outcome.named.size());
+    WriteNoteLine(more);
+  }
+  NoteCount((long)Outcome.unreadable, "1 directory could not be read; it counts as empty.",
+            "%ld directories could not be read; they count as empty.");
+  NoteCount((long)Outcome.leftOut, "1 directory was left out: not enough memory.",
+            "%ld directories were left out: not enough memory.");
+  return Outcome.Incomplete() ? 1 : 0;
 }
 
 // The title of a report that is not an export, when it goes to a file or a pipe; a report of a
@@ -97,13 +104,13 @@ void WriteTitle() {
   PagedWriteLine("");
 }
 
-// One line on the error output about a file of a saved scan: "quorvel: FILE: what" (and
-// nothing on standard output, where the report would go), the file's name masked as the
-// report's names are.
+// A path in a message, masked as names are.
 void WritePath(const PathStr& path) {
   WriteName(path.text, path.length);
 }
 
+// One line on the error output about a file of a saved scan: "quorvel: FILE: what" + detail
+// (and nothing on standard output, where the report would go).
 void FileMessage(const PathStr& file, const char* what, const BStr& detail) {
   BeginErrorLine();
   WritePath(file);
@@ -111,6 +118,19 @@ void FileMessage(const PathStr& file, const char* what, const BStr& detail) {
   WriteText(what);
   WriteText(detail);
   EndErrorLine();
+}
+
+// What FileMessage says of a dump that cannot be opened, or that was not saved.
+const char CannotBeRead[] = "cannot be read: ";
+const char WasNotWritten[] = "was not written: ";
+
+// The start of the line about a dump of -since made of another place than the report's:
+// "quorvel: FILE: a scan of ROOT".
+void BeginScanElsewhereLine(const PathStr& root) {
+  BeginErrorLine();
+  WritePath(Options.sinceFile);
+  WriteText(": a scan of ");
+  WritePath(root);
 }
 
 FILE* FromDump = nullptr;   // the dump -from reads, open from before anything is read
@@ -147,9 +167,9 @@ void OpenSavedScans() {
   if (fromStdin && sinceStdin)
     EndWithFileMessage(Options.sinceFile, "standard input is read by -from= already", reason);
   if (Options.fromFile.length > 0 && !(FromDump = OpenDumpForReading(Options.fromFile, &reason)))
-    EndWithFileMessage(Options.fromFile, "cannot be read: ", reason);
+    EndWithFileMessage(Options.fromFile, CannotBeRead, reason);
   if (Options.sinceFile.length > 0 && !(SinceDump = OpenDumpForReading(Options.sinceFile, &reason)))
-    EndWithFileMessage(Options.sinceFile, "cannot be read: ", reason);
+    EndWithFileMessage(Options.sinceFile, CannotBeRead, reason);
   if (Options.saveFile.length > 0) {
     if (!CreateSaveFile(Options.saveFile, &Save, &reason))
       EndWithFileMessage(Options.saveFile, "cannot be written: ", reason);
@@ -170,7 +190,7 @@ void FinishSave() {
   DiscardSaveFile(&Save);
   Saving = false;
   EndProgramHook = EndBeforeSaving;
-  FileMessage(Options.saveFile, "was not written: ", reason);
+  FileMessage(Options.saveFile, WasNotWritten, reason);
   Run.saveFailed = true;
 }
 
@@ -187,7 +207,7 @@ void CommitSave() {
   SaveWhole = false;
   EndProgramHook = EndBeforeSaving;
   if (!ok) {
-    FileMessage(Options.saveFile, "was not written: ", reason);
+    FileMessage(Options.saveFile, WasNotWritten, reason);
     Run.saveFailed = true;
   }
 }
@@ -338,13 +358,13 @@ bool ReadFromDump(PathStr* path, BuildSettings* settings) {
                 none);
   if (read.passedOver > 0)
     FileMessage(Options.fromFile, "values after the tree were passed over", none);
-  if (LastScan.skipped > 0) {
+  if (Outcome.skipped > 0) {
     // Not read when the scan was made: the report lacks them, as the disk's did.
     char count[128];
     std::snprintf(count, sizeof count,
                   "%ld directories were skipped by the scan, as their paths pass %d bytes; they "
                   "count as empty",
-                  (long)LastScan.skipped, PathBudget);
+                  (long)Outcome.skipped, PathBudget);
     FileMessage(Options.fromFile, count, none);
   }
   if (build.totals.otherFileSystems > 0) {
@@ -425,19 +445,13 @@ void ReadSinceDump(const PathStr& path, const BuildSettings& report) {
   if (!PathWithin(ComparablePath(f.rootName), ComparablePath(path))) {
     DropSave();
     EraseStatus();
-    BeginErrorLine();
-    WritePath(Options.sinceFile);
-    WriteText(": a scan of ");
-    WritePath(f.rootName);
+    BeginScanElsewhereLine(f.rootName);
     WriteText(", which has no directory in common with ");
     WritePath(path);
     EndErrorLine();
     EndProgram(1);
   }
-  BeginErrorLine();
-  WritePath(Options.sinceFile);
-  WriteText(": a scan of ");
-  WritePath(f.rootName);
+  BeginScanElsewhereLine(f.rootName);
   WriteText(", compared directory by directory below each");
   EndErrorLine();
 }
@@ -595,7 +609,7 @@ void RunDirectory() {
     if (since) ReadSinceDump(path, settings);
     if (!ScanDisk(path, settings)) {
       // A start directory that could not be read at all is named, and the run ends with 1.
-      if (LastScan.startUnreadable) ClosingNote = NoteIncompleteReport;
+      if (Outcome.startUnreadable) ClosingNote = NoteIncompleteReport;
       return;
     }
   }

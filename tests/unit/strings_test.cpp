@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "console/display_width.h"
-#include "console/strings.h"
+#include "test_support.h"
 
-namespace {
-std::string S(const BStr& b) { return std::string(b.text, b.length); }
-}  // namespace
 
 TEST(PadLeft, RightJustifiesAndNeverTruncates) {
   EXPECT_EQ(S(PadLeft(BMake("abc"), 2)), "abc");
@@ -72,4 +69,33 @@ TEST(DisplayWidth, EachClassOfTheGeneratedTable) {
       {0x2705, 2},  {0x2B50, 2},  {0x1F680, 2}, {0x1FAE0, 2}, {0x1F1E6, 2},  // emoji
       {0x10FFFF, 1}};
   for (const auto& s : samples) EXPECT_EQ(CodePointColumns(s.cp), s.columns) << std::hex << s.cp;
+}
+
+class MessageLines : public Isolated {};
+
+// Error and note lines go to standard error alone, an error line with the program's name in
+// front, a note line without; their names are masked as standard error takes them, whatever
+// standard output is; after either, output goes on where it went before.
+TEST_F(MessageLines, GoToStandardErrorAloneAndGiveOutputBackAsItWas) {
+  Capture out;
+  const std::string eol = PlatformLineEnd;
+  OutputIsTerminal = false;
+  ErrorIsTerminal = true;
+  WriteText("report");
+  WriteErrorLine("lead ", "a\033b", 3, " tail");
+  BeginNoteLine();
+  WriteName("c\x07", 2);
+  WriteText(": why");
+  EndNoteLine();
+  WriteText(" goes on");
+  EXPECT_EQ(out.text, "report goes on");
+  EXPECT_EQ(out.errors, "quorvel: lead a?b tail" + eol + "c?: why" + eol);
+
+  out.errors.clear();
+  SendOutputToErrors(true);
+  WriteNoteLine("1 directory could not be read; it counts as empty.");
+  WriteText("still on standard error");
+  SendOutputToErrors(false);
+  EXPECT_EQ(out.errors,
+            "1 directory could not be read; it counts as empty." + eol + "still on standard error");
 }
