@@ -22,46 +22,56 @@ namespace {
 // most of the second and lose little of the first.
 constexpr int DefaultThreads = 8;
 
-int DirFd = -1;                             // the directory being read in line, or -1
-alignas(8) char Entries[BatchBytes];        // one batch of its records
-Measured EntriesMeasured[MaxBatchRecords];  // what was measured of each
-BatchCursor InlineCursor;                   // the next of them
-bool InlineEnded = false;                   // the last read gave nothing, or failed
-int InlineBatches = 0;                      // batches read in line of this directory
 int LastError = 0;  // the system's error number of the last open or read that failed
 ScanRules Rules;    // of the scan under way
 
-ReadAheadJob* Streaming = nullptr;  // the directory read ahead whose batches are handed out
-// The batches being handed out, the first of them the one at hand; each is freed when it is done.
-ReadAheadBatch* HandedBatch = nullptr;
-BatchCursor HandedCursor;
-// The listing read ahead ended with a read that failed, with this error number: said after its
-// last entry is handed out. 0: none.
-int HandedReadError = 0;
+// The listing the scan's thread reads in line.
+struct InLineListing {
+  int fd = -1;                          // the directory, or -1
+  alignas(8) char entries[BatchBytes];  // one batch of its records
+  Measured measured[MaxBatchRecords];   // what was measured of each
+  BatchCursor cursor;                   // the next of them
+  bool ended = false;                   // the last read gave nothing, or failed
+  int batches = 0;                      // batches read in line of this directory
+};
+InLineListing InLine;
+
+// The listing read ahead whose batches are handed out.
+struct HandedListing {
+  ReadAheadJob* job = nullptr;  // whose worker may still read on
+  // The batches being handed out, the first of them the one at hand; each is freed when it is
+  // done.
+  ReadAheadBatch* batch = nullptr;
+  BatchCursor cursor;
+  // It ended with a read that failed, with this error number: said after its last entry is
+  // handed out. 0: none.
+  int readError = 0;
+};
+HandedListing Handed;
 
 void StartInLine(int fd) {
-  DirFd = fd;
-  InlineEnded = false;
-  InlineCursor = BatchCursor{};
-  InlineBatches = 0;
+  InLine.fd = fd;
+  InLine.ended = false;
+  InLine.cursor = BatchCursor{};
+  InLine.batches = 0;
 }
 
 // Reads the next batch of the directory read in line and measures every entry that is not a
 // directory, while the batch's names are at hand. Only a read that gives nothing is the end.
 NextResult Refill() {
-  if (InlineEnded || DirFd < 0) return NextEnd;
+  if (InLine.ended || InLine.fd < 0) return NextEnd;
   int error = 0;
-  long n = ReadBatch(DirFd, Entries, sizeof Entries, &error);
+  long n = ReadBatch(InLine.fd, InLine.entries, sizeof InLine.entries, &error);
   if (n <= 0) {
-    InlineEnded = true;
+    InLine.ended = true;
     if (n == 0) return NextEnd;
     LastError = error;
     return NextFailed;
   }
-  int count = SortRecords(Entries, n, EntriesMeasured);
-  MeasureRecords(DirFd, Entries, n, count, EntriesMeasured);
-  InlineCursor = BatchCursor{Entries, n, 0, 0, EntriesMeasured};
-  ++InlineBatches;
+  int count = SortRecords(InLine.entries, n, InLine.measured);
+  MeasureRecords(InLine.fd, InLine.entries, n, count, InLine.measured);
+  InLine.cursor = BatchCursor{InLine.entries, n, 0, 0, InLine.measured};
+  ++InLine.batches;
   return NextFound;
 }
 
@@ -69,56 +79,56 @@ NextResult Refill() {
 // with the workers, which read it on and measure its batches on every core: true when they took
 // it.
 bool ShareInLine() {
-  if (InlineBatches < BatchesOfASmallListing || InlineEnded || DirFd < 0 || !ReadingAhead())
+  if (InLine.batches < BatchesOfASmallListing || InLine.ended || InLine.fd < 0 || !ReadingAhead())
     return false;
   ReadAheadJob* job = nullptr;
   try {
-    job = ShareListing(DirFd);
+    job = ShareListing(InLine.fd);
   } catch (const std::bad_alloc&) {
   }
   if (!job) return false;
-  Streaming = job;
-  DirFd = -1;
-  InlineCursor = BatchCursor{};
+  Handed.job = job;
+  InLine.fd = -1;
+  InLine.cursor = BatchCursor{};
   return true;
 }
 
 // The next entry: those read ahead first, then those read here (where the worker stopped).
 NextResult RawNext(FindEntry* entry) {
-  while (HandedBatch || Streaming) {
-    if (HandedBatch && NextInBatch(&HandedCursor, entry)) return NextFound;
-    if (HandedBatch) {
-      ReadAheadBatch* next = HandedBatch->next;
-      HandedBatch->next = nullptr;
-      FreeBatches(HandedBatch);
-      HandedBatch = next;
-      if (HandedBatch) {
-        HandedCursor = CursorOf(HandedBatch);
+  while (Handed.batch || Handed.job) {
+    if (Handed.batch && NextInBatch(&Handed.cursor, entry)) return NextFound;
+    if (Handed.batch) {
+      ReadAheadBatch* next = Handed.batch->next;
+      Handed.batch->next = nullptr;
+      FreeBatches(Handed.batch);
+      Handed.batch = next;
+      if (Handed.batch) {
+        Handed.cursor = CursorOf(Handed.batch);
         continue;
       }
     }
-    if (!Streaming) break;
+    if (!Handed.job) break;
     int fd = -1, readError = 0;
-    if (NextBatch(Streaming, &HandedBatch, &fd, &readError)) {
-      HandedCursor = CursorOf(HandedBatch);
+    if (NextBatch(Handed.job, &Handed.batch, &fd, &readError)) {
+      Handed.cursor = CursorOf(Handed.batch);
       continue;
     }
-    ReleaseJob(Streaming);
-    Streaming = nullptr;
+    ReleaseJob(Handed.job);
+    Handed.job = nullptr;
     if (fd >= 0) StartInLine(fd);
-    HandedReadError = readError;
+    Handed.readError = readError;
   }
-  if (HandedReadError != 0) {
-    LastError = HandedReadError;
-    HandedReadError = 0;
+  if (Handed.readError != 0) {
+    LastError = Handed.readError;
+    Handed.readError = 0;
     return NextFailed;
   }
-  if (NextInBatch(&InlineCursor, entry)) return NextFound;
+  if (NextInBatch(&InLine.cursor, entry)) return NextFound;
   if (ShareInLine()) return RawNext(entry);
   for (;;) {
     NextResult r = Refill();
     if (r != NextFound) return r;
-    if (NextInBatch(&InlineCursor, entry)) return NextFound;
+    if (NextInBatch(&InLine.cursor, entry)) return NextFound;
   }
 }
 
@@ -135,15 +145,15 @@ NextResult PosixNext(FindEntry* entry) {
 }
 
 void PosixClose() {
-  if (DirFd >= 0) close(DirFd);
-  DirFd = -1;
-  InlineCursor = BatchCursor{};
-  InlineEnded = false;
-  FreeBatches(HandedBatch);
-  HandedBatch = nullptr;
-  HandedReadError = 0;
-  ReleaseJob(Streaming);
-  Streaming = nullptr;
+  if (InLine.fd >= 0) close(InLine.fd);
+  InLine.fd = -1;
+  InLine.cursor = BatchCursor{};
+  InLine.ended = false;
+  FreeBatches(Handed.batch);
+  Handed.batch = nullptr;
+  Handed.readError = 0;
+  ReleaseJob(Handed.job);
+  Handed.job = nullptr;
   GatherDrop();
 }
 
@@ -186,10 +196,10 @@ FindResult TakeFromReadAhead(const char* rel, int relLength) {
     LastError = taken.error;
     return taken.result;
   }
-  HandedBatch = taken.batches;
-  if (HandedBatch) HandedCursor = CursorOf(HandedBatch);
-  Streaming = taken.job;
-  HandedReadError = taken.readError;
+  Handed.batch = taken.batches;
+  if (Handed.batch) Handed.cursor = CursorOf(Handed.batch);
+  Handed.job = taken.job;
+  Handed.readError = taken.readError;
   if (taken.fd >= 0) StartInLine(taken.fd);
   if (taken.gather && !GatherBegin(rel, relLength, taken.key)) StopReadAhead();
   return FindFound;

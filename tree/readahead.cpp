@@ -163,10 +163,13 @@ struct ReadAheadState {
 ReadAheadState Shared;
 
 // What the scan's thread gathers of the directory it reads in line (scan's thread only).
-Siblings* Gathered = nullptr;  // null until the first subdirectory
-bool GatherActive = false;
-std::string GatherRel, GatherKey;
-long GatherParentLength = 0;
+struct GatherState {
+  Siblings* found = nullptr;  // its subdirectories so far; null until the first
+  bool active = false;
+  std::string rel, key;   // the directory's path below the start directory, and its key
+  long parentLength = 0;  // its whole path's length with its separator
+};
+GatherState Gather;
 
 // Gives bytes back to the budget: idle workers may start again once half of it is free, and
 // those waiting with a directory open may go on. Every release goes through here, so that no
@@ -775,21 +778,21 @@ ReadAheadJob* ShareListing(int fd) {
 bool GatherBegin(const char* rel, int relLength, const std::string& key) {
   GatherDrop();
   try {
-    GatherRel.assign(rel, (size_t)relLength);
-    GatherKey = key;
+    Gather.rel.assign(rel, (size_t)relLength);
+    Gather.key = key;
   } catch (const std::bad_alloc&) {
     return false;
   }
-  GatherParentLength = StartPathLength + relLength;
-  GatherActive = true;
+  Gather.parentLength = StartPathLength + relLength;
+  Gather.active = true;
   return true;
 }
 
 bool GatherEntry(const FindEntry& e) {
-  if (!VisitedByScan(GatherRel, GatherParentLength, e)) return true;
+  if (!VisitedByScan(Gather.rel, Gather.parentLength, e)) return true;
   try {
-    if (!Gathered) Gathered = new Siblings;
-    Gathered->Add(e.name, e.nameLength);
+    if (!Gather.found) Gather.found = new Siblings;
+    Gather.found->Add(e.name, e.nameLength);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -797,13 +800,13 @@ bool GatherEntry(const FindEntry& e) {
 }
 
 void GatherEnd() {
-  GatherActive = false;
-  Siblings* g = Gathered;
-  Gathered = nullptr;
+  Gather.active = false;
+  Siblings* g = Gather.found;
+  Gather.found = nullptr;
   if (!g) return;
   try {
-    g->rel.swap(GatherRel);
-    g->key.swap(GatherKey);
+    g->rel.swap(Gather.rel);
+    g->key.swap(Gather.key);
     g->SetNextKey();
     std::lock_guard<std::mutex> hold(Shared.lock);
     Enqueue(g);
@@ -814,13 +817,13 @@ void GatherEnd() {
 }
 
 void GatherDrop() {
-  delete Gathered;
-  Gathered = nullptr;
-  GatherActive = false;
+  delete Gather.found;
+  Gather.found = nullptr;
+  Gather.active = false;
 }
 
 bool Gathering() {
-  return GatherActive;
+  return Gather.active;
 }
 
 bool WaitForDescriptors() {
