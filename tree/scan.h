@@ -60,15 +60,15 @@ constexpr int NamedTroubleLimit = 10;
 struct ScanOutcome {
   // Directories that could not be read, or not whole (CouldNotOpen, ReadFailed); directories
   // on another file system and those with no entry at all are not among them.
-  int32_t unreadable;
-  int32_t vanished;  // subdirectories gone before the scan came to them
-  int32_t leftOut;   // subdirectories left out of the tree: no memory was left for their nodes
-  int32_t skipped;   // subdirectories not read because their path would pass the budget
+  int32_t unreadable = 0;
+  int32_t vanished = 0;  // subdirectories gone before the scan came to them
+  int32_t leftOut = 0;   // subdirectories left out of the tree: no memory was left for them
+  int32_t skipped = 0;   // subdirectories not read because their path would pass the budget
   // Subdirectories left out because they matched an exclusion pattern (those below them are
   // not counted: they were never seen).
-  int32_t excluded;
+  int32_t excluded = 0;
   // The start directory could not be read at all: there is no report, and named holds it.
-  bool startUnreadable;
+  bool startUnreadable = false;
   // The first NamedTroubleLimit unreadable or vanished directories, in the scan's order.
   std::vector<TroubledDirectory> named;
   int32_t excludedFiles = 0;  // files left out because they matched an exclusion pattern
