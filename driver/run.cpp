@@ -18,6 +18,7 @@
 #include "driver/texts.h"
 #include "report/database.h"
 #include "report/engine.h"
+#include "report/browser.h"
 #include "report/format.h"
 #include "report/saved_scans.h"
 #include "report/screen_report.h"
@@ -247,6 +248,10 @@ bool StartCharged(const PathStr& path, const DumpFacts& f, bool outermost) {
   return !driveRoot;
 }
 
+// The files of the tree the browser shows (-browse), kept as it is built.
+FileStore BrowsedFiles;
+constexpr int BrowsedLargest = 20;
+
 // The settings of the report's tree, from the options.
 BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   BuildSettings s;
@@ -261,6 +266,11 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   s.fileSystemCluster = unit;
   s.keepAll = false;
   s.topCount = Options.topCount;
+  // The browser keeps every file, and lists the largest (T) of 20 unless -top says.
+  if (Options.browse) {
+    s.files = &BrowsedFiles;
+    if (s.topCount == 0) s.topCount = BrowsedLargest;
+  }
   return s;
 }
 
@@ -398,7 +408,8 @@ void BeginSinceDump(DumpRead* read, const PathStr& path) {
     s.chargeRoot = StartCharged(path, f, true);
   if (f.cluster > 0) s.fileSystemCluster = f.cluster;
   s.keepAll = true;
-  s.topCount = 0;  // the lists are the report's tree's
+  s.topCount = 0;      // the lists are the report's tree's
+  s.files = nullptr;  // and so are the files
   BeginTree(&Since.build, s, &Since.root, nullptr);
 }
 
@@ -628,7 +639,10 @@ void RunDirectory() {
   if (form.rowPaths || Options.topCount > 0) SetRowPath(path);
   Run.settings = settings;
   Run.path = path;
-  if (form.document) {
+  if (Options.browse) {
+    Browse(Run, BrowsedFiles);
+    BrowsedFiles.Clear();
+  } else if (form.document) {
     form.document(Run);
     FlushOutput();
   } else {

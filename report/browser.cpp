@@ -1,0 +1,464 @@
+#include "report/browser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "console/console.h"
+#include "console/output.h"
+#include "console/strings.h"
+#include "report/format.h"
+#include "tree/growth_record.h"
+#include "tree/tree_builder.h"
+
+namespace {
+// What the browser adds up once for every directory of the tree: its files below, and its
+// sizes counted the other way (the tree's own figures count one way: held on the disk, or
+// listed with -dir).
+struct Sums {
+  int64_t files = 0;    // files in it and below
+  int64_t subdirs = 0;  // directories below it
+  int64_t other = 0;    // its total counted the other way
+};
+
+enum class Key : unsigned char { Size, Name, Count, Waste, Growth };
+
+// One row of the directory shown: a subdirectory or a file.
+struct Entry {
+  const DirNode* node;  // the subdirectory; null for a file
+  uint32_t file;        // the file's record, for a file
+  int64_t size;         // as shown: held or listed
+  int64_t count;        // files below (a file: 0)
+  int64_t waste;
+  int64_t growth;
+};
+
+struct Browser {
+  const RunRecord& run;
+  const FileStore& files;
+  std::unordered_map<const DirNode*, Sums> sums;
+  std::vector<const DirNode*> path;  // from the start directory to the one shown
+  std::vector<Entry> rows;
+  int selected = 0;
+  int top = 0;  // the first row on the screen
+  Key key = Key::Size;
+  bool reversed = false;    // the sort key's order turned round
+  bool other = false;       // sizes counted the other way (a)
+  bool showFiles = true;    // f
+  bool bytes = false;       // u: sizes in bytes
+  bool listedRun;           // the tree's own figures are listed sizes (-dir)
+
+  Browser(const RunRecord& r, const FileStore& f) : run(r), files(f) {
+    listedRun = run.settings.dirListingSizes;
+  }
+};
+
+// What a file adds to its directory's own figures, counted held (as the report counts a file
+// by default) or listed (its length, as -dir counts it).
+int64_t FileSize(const Browser& b, const FileRecord& f, bool listed) {
+  if (listed) return f.size > 0 ? f.size : 0;
+  if (!(f.flags & FileCharged)) return 0;
+  int64_t own = 0, waste = 0;
+  int64_t unit = b.run.settings.fileSystemCluster > 0 ? b.run.settings.fileSystemCluster : ClusterSize;
+  ChargeFileData(f.allocated, f.held > 0 ? f.held : 0, ClusterSize, unit, &own, &waste);
+  return own;
+}
+
+// Adds up every directory's files and its other total, the deepest first, without recursion.
+void AddUp(Browser& b) {
+  b.sums.clear();
+  std::vector<std::pair<const DirNode*, bool>> stack = {{&b.run.root, false}};
+  while (!stack.empty()) {
+    auto [n, done] = stack.back();
+    stack.pop_back();
+    if (!done) {
+      stack.push_back({n, true});
+      for (const DirNode* c = n->firstChild; c; c = c->nextSibling) stack.push_back({c, false});
+      continue;
+    }
+    Sums s;
+    FileRange r = b.files.FilesOf(n);
+    s.files = r.count;
+    for (uint32_t i = r.first; i < r.first + r.count; ++i)
+      s.other = AddSize(s.other, FileSize(b, b.files.Record(i), !b.listedRun));
+    for (const DirNode* c = n->firstChild; c; c = c->nextSibling) {
+      const Sums& cs = b.sums[c];
+      s.files += cs.files;
+      s.subdirs += cs.subdirs + 1;
+      s.other = AddSize(s.other, cs.other);
+    }
+    b.sums[n] = s;
+  }
+}
+
+int64_t DirSize(const Browser& b, const DirNode* n) {
+  if (!b.other) return NodeTotal(n);
+  auto at = b.sums.find(n);
+  return at == b.sums.end() ? 0 : at->second.other;
+}
+
+std::string NodeName(const DirNode* n) {
+  return std::string(NameText(n), (size_t)OwnNameLength(n));
+}
+
+std::string FileName(const Browser& b, const FileRecord& f) {
+  return std::string(b.files.Name(f), f.nameLength);
+}
+
+std::string RowName(const Browser& b, const Entry& e) {
+  return e.node ? NodeName(e.node) : FileName(b, b.files.Record(e.file));
+}
+
+// Orders the rows by the sort key, largest first (names: A to Z), ties by name; reversed when
+// the same key was asked again.
+void SortRows(Browser& b) {
+  Key key = b.key;
+  auto less = [&](const Entry& x, const Entry& y) {
+    int64_t a = 0, c = 0;
+    switch (key) {
+      case Key::Size: a = y.size, c = x.size; break;
+      case Key::Count: a = y.count, c = x.count; break;
+      case Key::Waste: a = y.waste, c = x.waste; break;
+      case Key::Growth: a = y.growth, c = x.growth; break;
+      case Key::Name: break;
+    }
+    if (a != c) return a < c;
+    return RowName(b, x) < RowName(b, y);
+  };
+  std::stable_sort(b.rows.begin(), b.rows.end(), less);
+  if (b.reversed) std::reverse(b.rows.begin(), b.rows.end());
+}
+
+// The rows of the directory shown, sorted.
+void FillRows(Browser& b) {
+  const DirNode* n = b.path.back();
+  b.rows.clear();
+  for (const DirNode* c = n->firstChild; c; c = c->nextSibling) {
+    Growth g = NodeGrowth(c);
+    b.rows.push_back(Entry{c, 0, DirSize(b, c), b.sums[c].files, c->wastage, g.bytes});
+  }
+  if (b.showFiles) {
+    FileRange r = b.files.FilesOf(n);
+    for (uint32_t i = r.first; i < r.first + r.count; ++i) {
+      const FileRecord& f = b.files.Record(i);
+      bool listed = b.other ? !b.listedRun : b.listedRun;
+      int64_t size = FileSize(b, f, listed);
+      int64_t waste = listed ? 0 : size - (f.size > 0 ? std::min(size, f.size) : 0);
+      b.rows.push_back(Entry{nullptr, i, size, 0, waste, 0});
+    }
+  }
+  SortRows(b);
+  if (b.selected >= (int)b.rows.size()) b.selected = (int)b.rows.size() - 1;
+  if (b.selected < 0) b.selected = 0;
+}
+
+BStr SizeText(const Browser& b, int64_t v) {
+  return b.bytes ? FormatThousands(v) : FormatUnits(v);
+}
+
+std::string PathOf(const Browser& b) {
+  std::string p = NodeName(b.path.front());
+  for (size_t i = 1; i < b.path.size(); ++i) {
+    if (p.empty() || p.back() != PathSeparator) p += PathSeparator;
+    p += NodeName(b.path[i]);
+  }
+  return p;
+}
+
+int ListRows() {
+  return ScreenLastRow - 1 > 1 ? ScreenLastRow - 1 : 1;  // the first and last rows are taken
+}
+
+void PutPadded(const BStr& text, int width) {
+  for (int i = text.length; i < width; ++i) WriteText(" ");
+  WriteText(text);
+}
+
+void WriteRow(const Browser& b, const Entry& e, int64_t whole, bool selected) {
+  if (selected) SetReverseVideo(true);
+  PutPadded(SizeText(b, e.size), b.bytes ? 15 : 9);
+  WriteText(" ");
+  PutPadded(FormatPercent(e.size, whole), 4);
+  WriteText(" [");
+  int filled = whole > 0 ? (int)((double)e.size / (double)whole * 10 + 0.5) : 0;
+  for (int i = 0; i < 10; ++i) WriteText(i < filled ? "#" : " ");
+  WriteText("] ");
+  if (GrowthShown()) {
+    BStr g = FormatUnits(e.growth < 0 ? -e.growth : e.growth);
+    BStr signed_ = BMake(e.growth > 0 ? "+" : e.growth < 0 ? "-" : " ");
+    BAppend(signed_, g);
+    PutPadded(signed_, 10);
+    WriteText(" ");
+  }
+  if (e.node)
+    PutPadded(FormatThousands(e.count), 9);
+  else
+    WriteText("         ");
+  WriteText("  ");
+  std::string name = RowName(b, e);
+  WriteName(name.data(), (int)name.size());
+  if (e.node) WriteText("/");
+  if (selected) SetReverseVideo(false);
+  WriteLineEnd();
+}
+
+void Draw(Browser& b) {
+  ClearConsole();
+  SetLineCut(ScreenRowColumns() < 2 ? 2 : ScreenRowColumns());
+  const DirNode* shown = b.path.back();
+  std::string p = PathOf(b);
+  WriteText("--- ");
+  WriteName(p.data(), (int)p.size());
+  WriteText("  ");
+  WriteText(SizeText(b, DirSize(b, shown)));
+  WriteText(" ---");
+  WriteLineEnd();
+  int rows = ListRows();
+  if (b.selected < b.top) b.top = b.selected;
+  if (b.selected >= b.top + rows) b.top = b.selected - rows + 1;
+  int64_t whole = DirSize(b, shown);
+  for (int i = 0; i < rows; ++i) {
+    int at = b.top + i;
+    if (at < (int)b.rows.size())
+      WriteRow(b, b.rows[(size_t)at], whole, at == b.selected);
+    else if (at == 0)
+      WriteText("  (empty)"), WriteLineEnd();
+    else
+      WriteLineEnd();
+  }
+  const DirNode* root = &b.run.root;
+  WriteText(" Total ");
+  WriteText(SizeText(b, DirSize(b, root)));
+  WriteText("  Files ");
+  WriteText(FormatThousands(b.sums[root].files));
+  WriteText(b.other != b.listedRun ? "  (listed)" : "  (on disk)");
+  WriteText("   ? help");
+  SetLineCut(0);
+  FlushOutput();
+}
+
+// A box of lines over the whole screen until a key closes it; returns that key.
+KeyPress ShowBox(const std::vector<std::string>& lines) {
+  for (;;) {
+    ClearConsole();
+    SetLineCut(ScreenRowColumns() < 2 ? 2 : ScreenRowColumns());
+    int shown = 0;
+    for (const std::string& l : lines) {
+      if (shown++ >= ScreenLastRow) break;
+      WriteName(l.data(), (int)l.size());
+      WriteLineEnd();
+    }
+    SetLineCut(0);
+    FlushOutput();
+    KeyPress k = ReadKeyOrResize();
+    if (!ScreenResized) return k;
+  }
+}
+
+const char* const HelpLines[] = {
+    "Keys of the browser",
+    "",
+    "  Up, Down, k, j      move          PgUp, PgDn, Home, End",
+    "  Right, Enter, l     open the selected directory",
+    "  Left, Backspace, h  the parent directory",
+    "  s n c w g           sort by size, name, file count, wastage, growth",
+    "                      (the same key again turns the order round)",
+    "  a                   sizes held on the disk or listed",
+    "  u                   sizes in units or in bytes",
+    "  f                   show or hide files",
+    "  i                   the selected entry whole",
+    "  T                   the largest files and directories anywhere",
+    "  q, Esc              leave",
+    "",
+    "Esc or q closes this box.",
+};
+
+void ShowInfo(Browser& b) {
+  if (b.rows.empty()) return;
+  const Entry& e = b.rows[(size_t)b.selected];
+  std::vector<std::string> lines;
+  std::string full = PathOf(b);
+  if (full.empty() || full.back() != PathSeparator) full += PathSeparator;
+  full += RowName(b, e);
+  lines.push_back("Path:      " + full);
+  auto num = [&](int64_t v) {
+    BStr t = FormatThousands(v);
+    return std::string(t.text, (size_t)t.length);
+  };
+  if (e.node) {
+    lines.push_back("Own size:  " + num(e.node->localSize));
+    lines.push_back("Total:     " + num(NodeTotal(e.node)));
+    lines.push_back("Wastage:   " + num(e.node->wastage));
+    const Sums& s = b.sums[e.node];
+    lines.push_back("Files:     " + num(s.files));
+    lines.push_back("Subdirectories: " + num(s.subdirs));
+    if (GrowthShown()) lines.push_back("Growth:    " + num(NodeGrowth(e.node).bytes));
+  } else {
+    const FileRecord& f = b.files.Record(e.file);
+    lines.push_back("Length:    " + num(f.size));
+    lines.push_back("Held:      " + num(FileSize(b, f, false)));
+    if (f.flags & FileLinked) lines.push_back("Hard link: one of several names of one file");
+  }
+  lines.push_back("");
+  lines.push_back("Esc or q closes this box.");
+  ShowBox(lines);
+}
+
+// The node at path below the start directory (components split at the separator), or null.
+const DirNode* NodeAt(const Browser& b, const std::string& rel, std::vector<const DirNode*>* way) {
+  way->assign(1, &b.run.root);
+  size_t at = 0;
+  while (at < rel.size()) {
+    size_t end = rel.find(PathSeparator, at);
+    if (end == std::string::npos) end = rel.size();
+    std::string part = rel.substr(at, end - at);
+    const DirNode* found = nullptr;
+    for (const DirNode* c = way->back()->firstChild; c && !found; c = c->nextSibling)
+      if (NodeName(c) == part) found = c;
+    if (!found) return nullptr;
+    way->push_back(found);
+    at = end + 1;
+  }
+  return way->back();
+}
+
+// Opens directory way (from the start directory), the entry called name selected.
+void OpenAt(Browser& b, const std::vector<const DirNode*>& way, const std::string& name) {
+  b.path = way;
+  b.selected = 0;
+  b.top = 0;
+  FillRows(b);
+  for (size_t i = 0; i < b.rows.size(); ++i)
+    if (RowName(b, b.rows[i]) == name) b.selected = (int)i;
+}
+
+void ShowLargest(Browser& b) {
+  struct Item {
+    std::string path;
+    int64_t bytes;
+    bool file;
+  };
+  std::vector<Item> items;
+  for (const TopEntry& t : b.run.largest.files.kept) items.push_back({t.path, t.bytes, true});
+  for (const TopEntry& t : b.run.largest.dirs.kept) items.push_back({t.path, t.bytes, false});
+  int chosen = 0, top = 0;
+  for (;;) {
+    std::vector<std::string> lines = {"The largest files and the directories holding most of their own",
+                                      ""};
+    int room = ScreenLastRow - 3 > 1 ? ScreenLastRow - 3 : 1;
+    if (chosen < top) top = chosen;
+    if (chosen >= top + room) top = chosen - room + 1;
+    for (int i = top; i < (int)items.size() && i < top + room; ++i) {
+      BStr s = SizeText(b, items[(size_t)i].bytes);
+      std::string line = (i == chosen ? "> " : "  ") + std::string(s.text, (size_t)s.length);
+      while (line.size() < 14) line += ' ';
+      line += items[(size_t)i].file ? " file  " : " dir   ";
+      line += items[(size_t)i].path;
+      lines.push_back(line);
+    }
+    if (items.empty()) lines.push_back("  (none)");
+    lines.push_back("");
+    lines.push_back("Up, Down move, Enter opens its directory, Esc or q closes this box.");
+    KeyPress k = ShowBox(lines);
+    if (k.character == 27 || k.character == 'q' || k.character == 'Q') return;
+    if ((k.scanCode == ScanDown || k.character == 'j') && chosen + 1 < (int)items.size()) ++chosen;
+    if ((k.scanCode == ScanUp || k.character == 'k') && chosen > 0) --chosen;
+    if (k.character == 13 && !items.empty()) {
+      const Item& it = items[(size_t)chosen];
+      size_t cut = it.path.rfind(PathSeparator);
+      std::string dir = it.file ? (cut == std::string::npos ? "" : it.path.substr(0, cut)) : it.path;
+      std::string name = it.file ? it.path.substr(cut == std::string::npos ? 0 : cut + 1) : "";
+      std::vector<const DirNode*> way;
+      if (!it.file && !dir.empty()) {
+        // A directory opens in its parent with it selected.
+        size_t up = dir.rfind(PathSeparator);
+        name = dir.substr(up == std::string::npos ? 0 : up + 1);
+        dir = up == std::string::npos ? "" : dir.substr(0, up);
+      }
+      if (NodeAt(b, dir, &way)) OpenAt(b, way, name);
+      return;
+    }
+  }
+}
+
+void SortBy(Browser& b, Key key) {
+  if (key == Key::Growth && !GrowthShown()) return;
+  if (b.key == key)
+    b.reversed = !b.reversed;
+  else
+    b.key = key, b.reversed = false;
+  std::string name = b.rows.empty() ? "" : RowName(b, b.rows[(size_t)b.selected]);
+  OpenAt(b, b.path, name);
+}
+}  // namespace
+
+void Browse(const RunRecord& run, const FileStore& files) {
+  Browser b(run, files);
+  AddUp(b);
+  b.path.push_back(&run.root);
+  FillRows(b);
+  for (;;) {
+    Draw(b);
+    KeyPress k = ReadKeyOrResize();
+    if (ScreenResized) continue;
+    if (KeyReadFailed) break;
+    unsigned char c = k.character;
+    int last = (int)b.rows.size() - 1;
+    if (c == 'q' || c == 27) break;
+    if (k.scanCode == ScanUp || c == 'k') {
+      if (b.selected > 0) --b.selected;
+    } else if (k.scanCode == ScanDown || c == 'j') {
+      if (b.selected < last) ++b.selected;
+    } else if (k.scanCode == ScanPgUp) {
+      b.selected = std::max(0, b.selected - ListRows());
+    } else if (k.scanCode == ScanPgDn) {
+      b.selected = std::max(0, std::min(last, b.selected + ListRows()));
+    } else if (k.scanCode == ScanHome) {
+      b.selected = 0;
+    } else if (k.scanCode == ScanEnd) {
+      b.selected = std::max(0, last);
+    } else if (k.scanCode == 0x4D || c == 13 || c == 'l') {
+      if (!b.rows.empty() && b.rows[(size_t)b.selected].node) {
+        std::vector<const DirNode*> way = b.path;
+        way.push_back(b.rows[(size_t)b.selected].node);
+        OpenAt(b, way, "");
+      }
+    } else if (k.scanCode == 0x4B || c == 8 || c == 'h') {
+      if (b.path.size() > 1) {
+        std::string from = NodeName(b.path.back());
+        std::vector<const DirNode*> way(b.path.begin(), b.path.end() - 1);
+        OpenAt(b, way, from);
+      }
+    } else if (c == 's') {
+      SortBy(b, Key::Size);
+    } else if (c == 'n') {
+      SortBy(b, Key::Name);
+    } else if (c == 'c') {
+      SortBy(b, Key::Count);
+    } else if (c == 'w') {
+      SortBy(b, Key::Waste);
+    } else if (c == 'g') {
+      SortBy(b, Key::Growth);
+    } else if (c == 'a') {
+      b.other = !b.other;
+      std::string name = b.rows.empty() ? "" : RowName(b, b.rows[(size_t)b.selected]);
+      OpenAt(b, b.path, name);
+    } else if (c == 'u') {
+      b.bytes = !b.bytes;
+    } else if (c == 'f') {
+      b.showFiles = !b.showFiles;
+      std::string name = b.rows.empty() ? "" : RowName(b, b.rows[(size_t)b.selected]);
+      OpenAt(b, b.path, name);
+    } else if (c == 'i') {
+      ShowInfo(b);
+    } else if (c == 'T') {
+      ShowLargest(b);
+    } else if (c == '?') {
+      ShowBox(std::vector<std::string>(std::begin(HelpLines), std::end(HelpLines)));
+    }
+    // Any other key does nothing.
+  }
+  ClearConsole();
+}
