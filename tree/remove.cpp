@@ -13,6 +13,7 @@ const char* const RefusedReplaced = "It was replaced by something else while bei
 const char* const RefusedLinkAsTarget =
     "A link that the system opens as its target, so it is left as it is";
 const char* const RefusedBadName = "Not the name of an entry of a folder";
+const char* const RefusedTrashNotOwned = "The trash folder is a link or belongs to another user";
 
 void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
                        const char* reason) {

@@ -40,6 +40,13 @@ struct RemoveOutcome {
 bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                  int nameLength, RemoveOutcome* outcome);
 
+// Moves the same entry to the trash instead, whole or not at all: on Linux the freedesktop
+// trash of the user's home, or of the top directory of the entry's file system when the home
+// is on another one; on Windows the Recycle Bin. Never copies: where the entry cannot be moved
+// there, it stays where it is and the outcome says why.
+bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
+                int nameLength, RemoveOutcome* outcome);
+
 // For tests: called, when set, as soon as the listing of each directory being deleted has been
 // read, before anything in it is removed, with that directory's path below the start directory
 // (ending in the separator). Null in the program.
@@ -51,6 +58,7 @@ extern const char* const RefusedOtherFileSystem;  // a mount point, or another v
 extern const char* const RefusedReplaced;         // swapped for something else while removed
 extern const char* const RefusedLinkAsTarget;     // the system opens the link as its target
 extern const char* const RefusedBadName;          // a name that is no entry of a directory
+extern const char* const RefusedTrashNotOwned;    // a trash folder that is a link or not ours
 
 // Records a failure of path (below the start directory) in outcome: counted, and named while
 // fewer than MaxNamedFailures are. For the platform files.

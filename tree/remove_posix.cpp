@@ -1,4 +1,4 @@
-// Deleting an entry below the start directory on POSIX systems (tree/remove.h).
+// Deleting and trashing an entry below the start directory on POSIX systems (tree/remove.h).
 // Only code for POSIX systems goes in this file.
 //
 // Everything is done relative to open directories, never by a path the system would resolve
@@ -18,16 +18,20 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "disk/mounts_posix.h"
 #include "tree/listing_posix.h"
 #include "tree/remove.h"
 
@@ -335,6 +339,273 @@ void EmptyFrames(Deletion* d) {
   }
 }
 
+// The trash, laid out as the freedesktop trash layout has it: a folder holding files/, where
+// each trashed entry goes under a name of its own, and info/, where NAME.trashinfo says where
+// it came from and when. The user's home trash is used for what lies on its file system; for
+// anything else the trash at the top directory of the entry's mount.
+
+// The trash's two folders, open, and the directory the paths in its info files are given
+// relative to (empty: absolute paths, as the home trash has them).
+struct TrashFolders {
+  int files = -1;
+  int info = -1;
+  std::string top;
+  ~TrashFolders() {
+    CloseIfOpen(files);
+    CloseIfOpen(info);
+  }
+};
+
+// Makes each missing folder of the absolute path (mode 0700). False with *error when one
+// cannot be made.
+bool MakeFolders(const std::string& path, int* error) {
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at < path.size() && path[at] != '/') continue;
+    std::string folder = path.substr(0, at);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      *error = errno;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Opens (making them when missing) the files/ and info/ folders of the trash folder trash, as
+// real folders, not links.
+bool OpenTrashFolders(int trash, TrashFolders* folders, int* error) {
+  const char* names[2] = {"files", "info"};
+  int* fds[2] = {&folders->files, &folders->info};
+  for (int i = 0; i < 2; ++i) {
+    if (mkdirat(trash, names[i], 0700) != 0 && errno != EEXIST) {
+      *error = errno;
+      return false;
+    }
+    *fds[i] = openat(trash, names[i], O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (*fds[i] < 0) {
+      *error = errno;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The home trash's path: $XDG_DATA_HOME/Trash, or ~/.local/share/Trash when that is unset or
+// not absolute. Empty when there is no home either.
+std::string HomeTrashPath() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && data[0] == '/') return std::string(data) + "/Trash";
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/.local/share/Trash";
+  return std::string();
+}
+
+// The device of path, or of its nearest ancestor that exists (the trash folder is made there).
+bool DeviceOf(std::string path, dev_t* device) {
+  struct stat st;
+  while (!path.empty()) {
+    if (stat(path.c_str(), &st) == 0) {
+      *device = st.st_dev;
+      return true;
+    }
+    size_t slash = path.find_last_of('/');
+    path.resize(slash == 0 ? 1 : slash == std::string::npos ? 0 : slash);
+    if (path == "/") return stat("/", &st) == 0 && ((*device = st.st_dev), true);
+  }
+  return false;
+}
+
+// The home trash, when the entry lies on its file system (device): true when its folders are
+// open in folders; false, with *error 0, when it is elsewhere.
+bool OpenHomeTrash(dev_t device, TrashFolders* folders, int* error) {
+  *error = 0;
+  std::string path = HomeTrashPath();
+  dev_t there;
+  if (path.empty() || !DeviceOf(path, &there) || there != device) return false;
+  if (!MakeFolders(path, error)) return false;
+  int trash = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat st;
+  if (trash < 0 || fstat(trash, &st) != 0) {
+    *error = errno;
+    CloseIfOpen(trash);
+    return false;
+  }
+  bool ok = st.st_dev == device && OpenTrashFolders(trash, folders, error);
+  close(trash);
+  return ok;
+}
+
+// The trash at the top directory of the mount holding the open folder parent (its path
+// parentPath, as the kernel names it, ending in '/'): $topdir/.Trash/$uid when $topdir/.Trash
+// is a real folder with the sticky bit, else $topdir/.Trash-$uid, made when missing; either
+// must be a real folder of the user's own. The reason is noted for entryPath when there is
+// none.
+bool OpenTopTrash(const std::string& parentPath, dev_t device, const std::string& entryPath,
+                  RemoveOutcome* outcome, TrashFolders* folders) {
+  MountTable table;
+  std::string parent =
+      parentPath.size() > 1 ? parentPath.substr(0, parentPath.size() - 1) : parentPath;
+  int mount = ReadMountTable(&table) ? MountHolding(table, parent) : -1;
+  if (mount < 0) {
+    FailWith(outcome, entryPath, ENOENT);
+    return false;
+  }
+  std::string top = table.mounts[(size_t)mount].mountPoint;
+  int topFd = open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat st;
+  if (topFd < 0 || fstat(topFd, &st) != 0 || st.st_dev != device) {
+    FailWith(outcome, entryPath, topFd < 0 ? errno : EXDEV);
+    CloseIfOpen(topFd);
+    return false;
+  }
+  uid_t uid = getuid();
+  std::string own = std::to_string((unsigned long)uid);
+  int trash = -1;
+  int error = 0;
+  if (fstatat(topFd, ".Trash", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+      (st.st_mode & S_ISVTX)) {
+    int shared = openat(topFd, ".Trash", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (shared >= 0) {
+      if (mkdirat(shared, own.c_str(), 0700) == 0 || errno == EEXIST)
+        trash = openat(shared, own.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      close(shared);
+    }
+    if (trash >= 0 && (fstat(trash, &st) != 0 || st.st_uid != uid)) {
+      close(trash);
+      trash = -1;
+    }
+  }
+  if (trash < 0) {
+    std::string name = ".Trash-" + own;
+    if (mkdirat(topFd, name.c_str(), 0700) != 0 && errno != EEXIST) {
+      FailWith(outcome, entryPath, errno);
+      close(topFd);
+      return false;
+    }
+    trash = openat(topFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (trash < 0 || fstat(trash, &st) != 0 || st.st_uid != uid) {
+      Fail(outcome, entryPath, RefusedTrashNotOwned);
+      CloseIfOpen(trash);
+      close(topFd);
+      return false;
+    }
+  }
+  close(topFd);
+  bool ok = OpenTrashFolders(trash, folders, &error);
+  close(trash);
+  if (!ok) {
+    FailWith(outcome, entryPath, error);
+    return false;
+  }
+  folders->top = top == "/" ? top : top + "/";
+  return true;
+}
+
+// The kernel's path of the open folder fd, ending in '/'; empty when it cannot be had.
+std::string KernelPath(int fd) {
+  char link[32];
+  char real[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, real, sizeof real - 1);
+  if (n <= 0 || real[0] != '/') return std::string();
+  std::string path(real, (size_t)n);
+  if (path.back() != '/') path += '/';
+  return path;
+}
+
+// A path as an info file's Path line has it: every byte but letters, digits, '/' and
+// "-_.!~*'()" written as %XX.
+std::string Escaped(const std::string& path) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        std::strchr("/-_.!~*'()", c)) {
+      out += (char)c;
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The name the entry takes in the trash at the count-th try: its own name, then name.2,
+// name.3, ..., cut (never inside a UTF-8 character) so that its info file's name fits.
+std::string TrashName(const std::string& name, int count) {
+  std::string suffix = count > 1 ? "." + std::to_string(count) : std::string();
+  size_t room = NAME_MAX - std::strlen(".trashinfo") - suffix.size();
+  size_t keep = name.size();
+  if (keep > room) {
+    keep = room;
+    while (keep > 0 && ((unsigned char)name[keep] & 0xC0) == 0x80) --keep;
+  }
+  return name.substr(0, keep) + suffix;
+}
+
+bool WriteAll(int fd, const std::string& text, int* error) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += (size_t)n;
+  }
+  return true;
+}
+
+// Renames the entry into files/ under trashName, never over something there.
+int MoveInto(int parent, const char* name, int files, const char* trashName) {
+  if (renameat2(parent, name, files, trashName, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system that cannot promise not to replace: the name is looked at first.
+  struct stat st;
+  if (fstatat(files, trashName, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  return renameat(parent, name, files, trashName) == 0 ? 0 : errno;
+}
+
+// Writes the info file of a name of its own, then moves the entry into files/ under that name;
+// the info file goes again when the move fails.
+bool MoveToTrash(int parent, const std::string& name, const std::string& absolute,
+                 const TrashFolders& folders, const std::string& entryPath,
+                 RemoveOutcome* outcome) {
+  std::string recorded = absolute;
+  if (!folders.top.empty() && absolute.compare(0, folders.top.size(), folders.top) == 0)
+    recorded = absolute.substr(folders.top.size());
+  time_t now = time(nullptr);
+  struct tm local;
+  char date[32];
+  localtime_r(&now, &local);
+  strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  std::string text = "[Trash Info]\nPath=" + Escaped(recorded) + "\nDeletionDate=" + date + "\n";
+  for (int count = 1; count < 100000; ++count) {
+    std::string trashName = TrashName(name, count);
+    std::string infoName = trashName + ".trashinfo";
+    int fd = openat(folders.info, infoName.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    int error = errno;
+    bool written = fd >= 0 && WriteAll(fd, text, &error);
+    if (fd >= 0 && close(fd) != 0 && written) {
+      error = errno;
+      written = false;
+    }
+    if (written) {
+      error = MoveInto(parent, name.c_str(), folders.files, trashName.c_str());
+      if (error == 0) return true;
+    }
+    if (fd >= 0) unlinkat(folders.info, infoName.c_str(), 0);
+    // Something without an info file holds the name in files/: the next name.
+    if (written && error == EEXIST) continue;
+    FailWith(outcome, entryPath, error);
+    return false;
+  }
+  FailWith(outcome, entryPath, EEXIST);
+  return false;
+}
 }  // namespace
 
 bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
@@ -362,5 +633,45 @@ bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLengt
   RemoveChild(&d, place.parent, entry, S_ISDIR(st.st_mode));
   EmptyFrames(&d);
   outcome->whole = outcome->failures == 0;
+  return outcome->whole;
+}
+
+bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
+                int nameLength, RemoveOutcome* outcome) {
+  *outcome = RemoveOutcome{};
+  std::string entryPath(parentRel, (size_t)parentRelLength);
+  entryPath.append(name, (size_t)nameLength);
+  if (!ValidName(name, nameLength)) {
+    Fail(outcome, entryPath, RefusedBadName);
+    return false;
+  }
+  Place place;
+  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
+  std::string entry(name, (size_t)nameLength);
+  struct stat st;
+  if (fstatat(place.parent, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    FailWith(outcome, entryPath, errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode) && OnAnotherMount(place.parent, entry.c_str(), place.device)) {
+    Fail(outcome, entryPath, RefusedOtherFileSystem);
+    return false;
+  }
+  std::string parentPath = KernelPath(place.parent);
+  if (parentPath.empty()) {
+    FailWith(outcome, entryPath, errno ? errno : ENOENT);
+    return false;
+  }
+  TrashFolders folders;
+  int error = 0;
+  if (!OpenHomeTrash(place.device, &folders, &error)) {
+    if (error != 0) {
+      FailWith(outcome, entryPath, error);
+      return false;
+    }
+    if (!OpenTopTrash(parentPath, place.device, entryPath, outcome, &folders)) return false;
+  }
+  outcome->whole =
+      MoveToTrash(place.parent, entry, parentPath + entry, folders, entryPath, outcome);
   return outcome->whole;
 }
