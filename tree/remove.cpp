@@ -14,6 +14,8 @@ const char* const RefusedLinkAsTarget =
     "A link that the system opens as its target, so it is left as it is";
 const char* const RefusedBadName = "Not the name of an entry of a folder";
 const char* const RefusedTrashNotOwned = "The trash folder is a link or belongs to another user";
+const char* const RefusedTooLongToRecycle =
+    "The path is too long for the Recycle Bin (at most 259 characters)";
 
 void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
                        const char* reason) {

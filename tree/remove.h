@@ -53,12 +53,13 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
 extern void (*RemoveStepHook)(const char* rel, int relLength);
 
 // The texts of what the program refuses itself, the same on both builds.
-extern const char* const RefusedLinkOnTheWay;     // a folder of parentRel is a link
-extern const char* const RefusedOtherFileSystem;  // a mount point, or another volume
-extern const char* const RefusedReplaced;         // swapped for something else while removed
-extern const char* const RefusedLinkAsTarget;     // the system opens the link as its target
-extern const char* const RefusedBadName;          // a name that is no entry of a directory
-extern const char* const RefusedTrashNotOwned;    // a trash folder that is a link or not ours
+extern const char* const RefusedLinkOnTheWay;      // a folder of parentRel is a link
+extern const char* const RefusedOtherFileSystem;   // a mount point, or another volume
+extern const char* const RefusedReplaced;          // swapped for something else while removed
+extern const char* const RefusedLinkAsTarget;      // the system opens the link as its target
+extern const char* const RefusedBadName;           // a name that is no entry of a directory
+extern const char* const RefusedTrashNotOwned;     // a trash folder that is a link or not ours
+extern const char* const RefusedTooLongToRecycle;  // past what the Recycle Bin takes
 
 // Records a failure of path (below the start directory) in outcome: counted, and named while
 // fewer than MaxNamedFailures are. For the platform files.
