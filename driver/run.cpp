@@ -568,6 +568,32 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
   return scanned;
 }
 
+// The browser's r (and its delete, after which it counts what went): the directory at path
+// read again from the disk, into fresh, its files into the store, as the tree was built. A
+// tree from a saved scan is read from the disk too, where it is there.
+bool RereadDirectory(const PathStr& path, bool start, DirNode* fresh) {
+  static TreeBuild build;
+  BuildSettings tree = Run.settings;
+  if (tree.fileSystemCluster <= 0) tree.fileSystemCluster = 1;
+  if (tree.cluster <= 0) tree.cluster = ClusterSize;
+  tree.chargeRoot = start ? Run.settings.chargeRoot : true;
+  tree.releaseMemory = ScanReleaseMemory;
+  tree.files = &BrowsedFiles;
+  tree.topCount = 0;
+  ScanRequest request;
+  request.path = path;
+  request.pathBudget = PathBudget;
+  request.patternRoom = PathPatternRoom;
+  request.rules.readAheadThreads = Options.readAheadThreads;
+  ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  BeginTree(&build, tree, fresh, nullptr);
+  ScanOutcome met;
+  bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);
+  if (scanned) FinishTree(&build);
+  EraseStatus();
+  return scanned;
+}
+
 // The run's last word: what the report lacks, and a dump that could not be saved (exit 1).
 int CloseRun() {
   int code = NoteIncompleteReport();
@@ -640,7 +666,12 @@ void RunDirectory() {
   Run.settings = settings;
   Run.path = path;
   if (Options.browse) {
-    Browse(Run, BrowsedFiles);
+    BrowseActions actions = {RereadDirectory, nullptr, nullptr};
+    if (SavedScans.fromDump)
+      actions.noDelete = actions.noReread = "the tree comes from a saved scan; its files are not here";
+    else if (Options.noDelete)
+      actions.noDelete = "-nodelete is set";
+    Browse(Run, BrowsedFiles, actions);
     BrowsedFiles.Clear();
   } else if (form.document) {
     form.document(Run);

@@ -11,6 +11,7 @@
 #include "console/strings.h"
 #include "report/format.h"
 #include "tree/growth_record.h"
+#include "tree/remove.h"
 #include "tree/tree_builder.h"
 
 namespace {
@@ -36,21 +37,22 @@ struct Entry {
 };
 
 struct Browser {
-  const RunRecord& run;
-  const FileStore& files;
+  RunRecord& run;
+  FileStore& files;
+  const BrowseActions& actions;
   std::unordered_map<const DirNode*, Sums> sums;
   std::vector<const DirNode*> path;  // from the start directory to the one shown
   std::vector<Entry> rows;
   int selected = 0;
   int top = 0;  // the first row on the screen
   Key key = Key::Size;
-  bool reversed = false;    // the sort key's order turned round
-  bool other = false;       // sizes counted the other way (a)
-  bool showFiles = true;    // f
-  bool bytes = false;       // u: sizes in bytes
-  bool listedRun;           // the tree's own figures are listed sizes (-dir)
+  bool reversed = false;  // the sort key's order turned round
+  bool other = false;     // sizes counted the other way (a)
+  bool showFiles = true;  // f
+  bool bytes = false;     // u: sizes in bytes
+  bool listedRun;         // the tree's own figures are listed sizes (-dir)
 
-  Browser(const RunRecord& r, const FileStore& f) : run(r), files(f) {
+  Browser(RunRecord& r, FileStore& f, const BrowseActions& a) : run(r), files(f), actions(a) {
     listedRun = run.settings.dirListingSizes;
   }
 };
@@ -61,7 +63,8 @@ int64_t FileSize(const Browser& b, const FileRecord& f, bool listed) {
   if (listed) return f.size > 0 ? f.size : 0;
   if (!(f.flags & FileCharged)) return 0;
   int64_t own = 0, waste = 0;
-  int64_t unit = b.run.settings.fileSystemCluster > 0 ? b.run.settings.fileSystemCluster : ClusterSize;
+  int64_t unit =
+      b.run.settings.fileSystemCluster > 0 ? b.run.settings.fileSystemCluster : ClusterSize;
   ChargeFileData(f.allocated, f.held > 0 ? f.held : 0, ClusterSize, unit, &own, &waste);
   return own;
 }
@@ -118,11 +121,20 @@ void SortRows(Browser& b) {
   auto less = [&](const Entry& x, const Entry& y) {
     int64_t a = 0, c = 0;
     switch (key) {
-      case Key::Size: a = y.size, c = x.size; break;
-      case Key::Count: a = y.count, c = x.count; break;
-      case Key::Waste: a = y.waste, c = x.waste; break;
-      case Key::Growth: a = y.growth, c = x.growth; break;
-      case Key::Name: break;
+      case Key::Size:
+        a = y.size, c = x.size;
+        break;
+      case Key::Count:
+        a = y.count, c = x.count;
+        break;
+      case Key::Waste:
+        a = y.waste, c = x.waste;
+        break;
+      case Key::Growth:
+        a = y.growth, c = x.growth;
+        break;
+      case Key::Name:
+        break;
     }
     if (a != c) return a < c;
     return RowName(b, x) < RowName(b, y);
@@ -270,6 +282,8 @@ const char* const HelpLines[] = {
     "  f                   show or hide files",
     "  i                   the selected entry whole",
     "  T                   the largest files and directories anywhere",
+    "  r                   read the directory shown again from the disk",
+    "  d                   delete the selected entry, or move it to the trash",
     "  q, Esc              leave",
     "",
     "Esc or q closes this box.",
@@ -345,8 +359,8 @@ void ShowLargest(Browser& b) {
   for (const TopEntry& t : b.run.largest.dirs.kept) items.push_back({t.path, t.bytes, false});
   int chosen = 0, top = 0;
   for (;;) {
-    std::vector<std::string> lines = {"The largest files and the directories holding most of their own",
-                                      ""};
+    std::vector<std::string> lines = {
+        "The largest files and the directories holding most of their own", ""};
     int room = ScreenLastRow - 3 > 1 ? ScreenLastRow - 3 : 1;
     if (chosen < top) top = chosen;
     if (chosen >= top + room) top = chosen - room + 1;
@@ -368,7 +382,8 @@ void ShowLargest(Browser& b) {
     if (k.character == 13 && !items.empty()) {
       const Item& it = items[(size_t)chosen];
       size_t cut = it.path.rfind(PathSeparator);
-      std::string dir = it.file ? (cut == std::string::npos ? "" : it.path.substr(0, cut)) : it.path;
+      std::string dir =
+          it.file ? (cut == std::string::npos ? "" : it.path.substr(0, cut)) : it.path;
       std::string name = it.file ? it.path.substr(cut == std::string::npos ? 0 : cut + 1) : "";
       std::vector<const DirNode*> way;
       if (!it.file && !dir.empty()) {
@@ -383,6 +398,115 @@ void ShowLargest(Browser& b) {
   }
 }
 
+// The path of the directory shown below the start directory, ending in the separator (empty
+// for the start directory itself).
+std::string RelOf(const Browser& b) {
+  std::string rel;
+  for (size_t i = 1; i < b.path.size(); ++i) rel += NodeName(b.path[i]) + PathSeparator;
+  return rel;
+}
+
+// Forgets the files kept of n and of every directory below it.
+void ForgetFiles(Browser& b, const DirNode* n) {
+  std::vector<const DirNode*> stack = {n};
+  while (!stack.empty()) {
+    const DirNode* d = stack.back();
+    stack.pop_back();
+    b.files.Forget(d);
+    for (const DirNode* c = d->firstChild; c; c = c->nextSibling) stack.push_back(c);
+  }
+}
+
+// Reads the directory shown again from the disk: its node takes the new figures and children,
+// and every total up to the start directory changes by what its total did.
+void Reread(Browser& b) {
+  if (b.actions.noReread) {
+    ShowBox({std::string("Nothing is read again: ") + b.actions.noReread + ".", "",
+             "Any key closes this box."});
+    return;
+  }
+  DirNode* n = const_cast<DirNode*>(b.path.back());
+  // The rows point into the tree about to change: the selected one is known by its name.
+  std::string name = b.rows.empty() ? "" : RowName(b, b.rows[(size_t)b.selected]);
+  int at = b.selected;
+  b.rows.clear();
+  DirNode fresh = {};
+  std::string full = PathOf(b);
+  PathStr path = PMake(full.data(), (int)full.size());
+  ClearConsole();
+  if (!b.actions.reread(path, b.path.size() == 1, &fresh)) {
+    CollapseChildren(&fresh);
+    OpenAt(b, b.path, name);
+    return;
+  }
+  int64_t delta = NodeTotal(&fresh) - NodeTotal(n);
+  ForgetFiles(b, n);
+  CollapseChildren(n);
+  b.files.Hand(&fresh, n);
+  n->localSize = fresh.localSize;
+  n->subdirsSize = fresh.subdirsSize;
+  n->wastage = fresh.wastage;
+  n->fileCount = fresh.fileCount;
+  n->readError = fresh.readError;
+  n->firstChild = fresh.firstChild;
+  fresh.firstChild = nullptr;
+  for (size_t i = 0; i + 1 < b.path.size(); ++i) {
+    DirNode* above = const_cast<DirNode*>(b.path[i]);
+    above->subdirsSize = AddSize(above->subdirsSize, delta);
+  }
+  AddUp(b);
+  OpenAt(b, b.path, name);
+  if (b.rows.empty() || RowName(b, b.rows[(size_t)b.selected]) != name)
+    b.selected = std::min(at, (int)b.rows.size() - 1);
+  if (b.selected < 0) b.selected = 0;
+}
+
+std::string Num(int64_t v) {
+  BStr t = FormatThousands(v);
+  return std::string(t.text, (size_t)t.length);
+}
+
+// d: the selected entry deleted, or moved to the trash, after a box that names it; then the
+// directory shown is read again, so that only what went counts as gone.
+void Delete(Browser& b) {
+  if (b.rows.empty()) return;
+  if (b.actions.noDelete) {
+    ShowBox({std::string("Nothing is deleted: ") + b.actions.noDelete + ".", "",
+             "Any key closes this box."});
+    return;
+  }
+  const Entry& e = b.rows[(size_t)b.selected];
+  std::string name = RowName(b, e);
+  BStr size = SizeText(b, e.size);
+  std::string what = (e.node ? "the directory " : "the file ") + name + (e.node ? "/" : "") + " (" +
+                     std::string(size.text, (size_t)size.length) +
+                     (e.node ? ", " + Num(e.count) + (e.count == 1 ? " file" : " files") : "") +
+                     ")";
+  KeyPress k = ShowBox({"Delete " + what + "?", "", "  y  delete it", "  t  move it to the trash",
+                        "  n  keep it (Esc too)"});
+  unsigned char c = k.character;
+  if (c != 'y' && c != 'Y' && c != 't' && c != 'T') return;
+  std::string rel = RelOf(b);
+  RemoveOutcome outcome;
+  bool trash = c == 't' || c == 'T';
+  if (trash)
+    TrashEntry(b.run.path, rel.data(), (int)rel.size(), name.data(), (int)name.size(), &outcome);
+  else
+    DeleteEntry(b.run.path, rel.data(), (int)rel.size(), name.data(), (int)name.size(), &outcome);
+  Reread(b);
+  if (outcome.whole) return;
+  std::vector<std::string> lines = {std::string(trash ? "Not moved to the trash" : "Not deleted") +
+                                    " (" + Num(outcome.failures) + "):"};
+  for (const RemoveFailure& f : outcome.named)
+    lines.push_back("  " + std::string(f.path.text, (size_t)f.path.length) + ": " +
+                    std::string(f.reason.text, (size_t)f.reason.length));
+  if (outcome.failures > (int32_t)outcome.named.size())
+    lines.push_back("  and " + Num(outcome.failures - (int32_t)outcome.named.size()) + " more");
+  lines.push_back("");
+  lines.push_back("Any key closes this box.");
+  ShowBox(lines);
+}
+
 void SortBy(Browser& b, Key key) {
   if (key == Key::Growth && !GrowthShown()) return;
   if (b.key == key)
@@ -394,8 +518,8 @@ void SortBy(Browser& b, Key key) {
 }
 }  // namespace
 
-void Browse(const RunRecord& run, const FileStore& files) {
-  Browser b(run, files);
+void Browse(RunRecord& run, FileStore& files, const BrowseActions& actions) {
+  Browser b(run, files, actions);
   AddUp(b);
   b.path.push_back(&run.root);
   FillRows(b);
@@ -455,6 +579,10 @@ void Browse(const RunRecord& run, const FileStore& files) {
       ShowInfo(b);
     } else if (c == 'T') {
       ShowLargest(b);
+    } else if (c == 'r') {
+      Reread(b);
+    } else if (c == 'd') {
+      Delete(b);
     } else if (c == '?') {
       ShowBox(std::vector<std::string>(std::begin(HelpLines), std::end(HelpLines)));
     }

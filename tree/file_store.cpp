@@ -88,6 +88,17 @@ bool FileStore::Settle(const DirNode* n, uint32_t from, size_t parkedFrom) {
   return whole;
 }
 
+void FileStore::Hand(const DirNode* from, const DirNode* to) {
+  auto at = ranges_.find(from);
+  if (at == ranges_.end()) {
+    ranges_.erase(to);
+    return;
+  }
+  FileRange r = at->second;
+  ranges_.erase(at);
+  ranges_[to] = r;
+}
+
 FileRange FileStore::FilesOf(const DirNode* n) const {
   auto at = ranges_.find(n);
   return at == ranges_.end() ? FileRange{0, 0} : at->second;

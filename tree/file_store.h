@@ -58,6 +58,8 @@ class FileStore {
   bool Settle(const DirNode* n, uint32_t from, size_t parkedFrom);
   // Forgets the files kept of n (it is gone, or read again).
   void Forget(const DirNode* n) { ranges_.erase(n); }
+  // The files kept of `from` become to's (a directory read again into a node of its own).
+  void Hand(const DirNode* from, const DirNode* to);
 
   FileRange FilesOf(const DirNode* n) const;
   const FileRecord& Record(uint32_t i) const { return blocks_[i >> BlockBits][i & BlockMask]; }

@@ -9,6 +9,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -510,6 +511,7 @@ class Browser(unittest.TestCase):
             t.keys("Escape")
             self.assertEqual(t.exit_code(), 0)
 
+    @unittest.skipIf(h.WINDOWS, "Wine's console neither reports nor follows a resized terminal")
     def test_resize_redraws(self):
         with h.Terminal([h.arg(self.tree.root), "-browse"]) as t:
             self.first_screen(t)
@@ -519,6 +521,66 @@ class Browser(unittest.TestCase):
             self.assertEqual(s[1], browser_row("404.0 K", " 87%", 9, "1", "big/"))
             t.keys("q")
             self.assertEqual(t.exit_code(), 0)
+
+    def test_read_again_delete_and_trash(self):
+        # r after a file is added behind the browser's back; d with y on a file, t on a
+        # directory: gone from the disk, in the trash with its info, and every total down.
+        tree = h.Tree({"gone/x/g": 40960, "keep/k": 8192, "f.txt": 4096})
+        trash = tempfile.mkdtemp(prefix="quorvel-trash-")
+        try:
+            with h.Terminal([h.arg(tree.root), "-browse"], env={"XDG_DATA_HOME": trash}) as t:
+                s = self.first_screen(t)
+                self.assertEqual(s[0], "--- %s  68.0 K ---" % h.shown(tree.root))
+                h.write_file(tree.path("new.bin"), 102400)
+                t.keys("r")
+                s = wait(t, lambda s: "168.0 K" in s[0], "the start directory read again")
+                self.assertEqual(s[1], browser_row("100.0 K", " 60%", 6, "", "new.bin"))
+                send(t, "End")
+                t.keys("d")
+                wait(t, lambda s: s[0] == "Delete the file f.txt (4.0 K)?", "the box for f.txt")
+                t.keys("n")
+                self.first_screen(t)
+                self.assertTrue(os.path.exists(tree.path("f.txt")))
+                t.keys("d", "y")
+                wait(t, lambda s: "164.0 K" in s[0], "the total without f.txt")
+                self.assertFalse(os.path.exists(tree.path("f.txt")))
+                send(t, "Home")
+                t.keys("Down", "d")
+                wait(t, lambda s: s[0] == "Delete the directory gone/ (48.0 K, 1 file)?",
+                     "the box for gone/")
+                t.keys("t")
+                s = wait(t, lambda s: "116.0 K" in s[0], "the total without gone/")
+                self.assertEqual([l.split()[-1] for l in s[1:3]], ["new.bin", "keep/"])
+                self.assertFalse(os.path.exists(tree.path("gone")))
+                t.keys("q")
+                self.assertEqual(t.exit_code(), 0)
+            files = os.path.join(trash, "Trash", "files")
+            self.assertEqual(os.listdir(files), ["gone"])
+            self.assertEqual(os.listdir(os.path.join(files, "gone", "x")), ["g"])
+            if not h.WINDOWS:
+                with open(os.path.join(trash, "Trash", "info", "gone.trashinfo")) as f:
+                    info = f.read().split("\n")
+                self.assertEqual(info[0:2], ["[Trash Info]", "Path=" + tree.path("gone")])
+                self.assertRegex(info[2], r"^DeletionDate=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
+        finally:
+            tree.__exit__()
+            shutil.rmtree(trash, ignore_errors=True)
+
+    def test_saved_scan_and_nodelete_refuse_with_a_word(self):
+        dump = os.path.join(self.tree.base, "scan.json")
+        self.assertEqual(h.run([h.arg(self.tree.root), "-save=" + h.arg(dump)]).returncode, 0)
+        for args, word in (([h.arg(self.tree.root), "-browse", "-nodelete"], "-nodelete is set"),
+                           (["-from=" + h.arg(dump), "-browse"],
+                            "the tree comes from a saved scan; its files are not here")):
+            with h.Terminal(args) as t:
+                self.first_screen(t)
+                t.keys("d")
+                wait(t, lambda s: s[0] == "Nothing is deleted: %s." % word, word)
+                t.keys("Space")
+                self.first_screen(t)
+                t.keys("q")
+                self.assertEqual(t.exit_code(), 0)
+        self.assertTrue(os.path.exists(self.tree.path("big/b1")))
 
     def test_refused_without_a_terminal(self):
         r = h.run([h.arg(self.tree.root), "-browse"])
