@@ -35,6 +35,12 @@ void ConsoleStartup();
 // tests can count it.
 void ClearConsole();
 
+// What follows on the screen is shown in reverse video (on), or as it normally is (off): on a
+// terminal with its reverse attribute; on the Windows console with the foreground and
+// background colours of its attribute swapped (Wine shows no reverse attribute). What is
+// pending is written first.
+void SetReverseVideo(bool on);
+
 // Waits for one key press. A keyboard that cannot be read gives character 0, scan code End.
 KeyPress ReadKeyPress();
 

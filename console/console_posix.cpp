@@ -450,3 +450,9 @@ void PlatformWriteTreeBytes(const char* bytes, int length) {
     }
   }
 }
+
+void SetReverseVideo(bool on) {
+  // Past the line cut, which would count the sequence as columns.
+  FlushOutput();
+  PlatformWriteStdout(on ? "\x1b[7m" : "\x1b[0m", 4);
+}

@@ -291,3 +291,9 @@ void PlatformWriteTreeBytes(const char* bytes, int length) {
     WriteText(piece ? piece : bytes + i, piece ? 3 : 1);
   }
 }
+
+void SetReverseVideo(bool on) {
+  FlushOutput();
+  // The console's own attribute 7 (grey on black), its colours swapped for reverse.
+  SetConsoleTextAttribute(ConsoleOutputHandle, on ? 0x70 : 0x07);
+}

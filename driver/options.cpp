@@ -13,6 +13,7 @@
 #include "console/pager.h"
 #include "console/strings.h"
 #include "disk/stored_defaults.h"
+#include "driver/report_forms.h"
 #include "driver/run.h"
 #include "driver/system.h"
 #include "driver/texts.h"
@@ -327,6 +328,12 @@ void TakeSort(const KeywordRow&, const char*, size_t, const BStr& upperValue) {
 void TakeMinSize(const KeywordRow&, const char*, size_t, const BStr& upperValue) {
   Options.minSize = ParseSizeValue(upperValue);
 }
+void TakeBrowse(const KeywordRow&, const char*, size_t, const BStr&) {
+  Options.browse = true;
+}
+void TakeNoDelete(const KeywordRow&, const char*, size_t, const BStr&) {
+  Options.noDelete = true;
+}
 void TakeCluster(const KeywordRow&, const char*, size_t, const BStr& upperValue) {
   int64_t v = ParseSizeValue(upperValue);
   if (v > 65536) {
@@ -426,6 +433,8 @@ const KeywordRow Keywords[] = {
     {"-D=", WithValue, Value::Levels, Goes, NoForm, TakeLevels, nullptr, false},
     {"-D:", WithValue, Value::Levels, Goes, NoForm, TakeLevels, nullptr, false},
     {"-EXCEL", Exact, Value::None, Goes, Form(Excel, true), TakeForm, nullptr, false},
+    {"-BROWSE", Exact, Value::None, Goes, NoForm, TakeBrowse, nullptr, false},
+    {"-NODELETE", Exact, Value::None, Goes, NoForm, TakeNoDelete, nullptr, false},
 };
 
 // The row a token's upper-cased first 255 bytes match, or null. Every keyword is far shorter
@@ -768,18 +777,34 @@ void RefuseGrowthWithoutSince(SortOrder order, bool since) {
   EndProgram(1);
 }
 
+// The browser draws on the terminal: -browse is refused, with one line, when standard output
+// is none, or when the run is an export (or the dump on standard output).
+void RefuseBrowserWithoutTerminal(bool browse, bool exported) {
+  if (!browse) return;
+  if (OutputRedirected || !OutputIsTerminal)
+    WriteErrorLine("-browse needs a terminal; standard output is not one", "", 0, "");
+  else if (exported)
+    WriteErrorLine("-browse shows the tree on the terminal; it makes no export", "", 0, "");
+  else
+    return;
+  EndProgram(1);
+}
+
+bool ChoosesExport(const ParsedParameters& parsed);
+
 // Refuses what ProcessParameters would refuse, following the tokens up to one that ends the
 // program. Applies nothing.
 void Check(const ParsedParameters& parsed) {
   RefuseLongSources(parsed);
   SortOrder order = DefaultOptions.sortOrder;
-  bool since = false;
+  bool since = false, browse = false;
   for (const ParameterToken& token : parsed.tokens) {
     TokenSource = token.source;
     RefuseIfMisleading(token.text.data(), token.text.size(), token.upper, token.row);
     const KeywordRow* row = token.row;
     if (!row) continue;
     size_t from = std::strlen(row->keyword);
+    browse = browse || row->apply == TakeBrowse;
     if (row->value == Value::SortName) SortOrderNamed(Rest(token.upper, (int)from), &order);
     if (row->file == &RunOptions::sinceFile) since = token.text.size() > from;
     if (row->endsRun) {
@@ -789,6 +814,7 @@ void Check(const ParsedParameters& parsed) {
   }
   TokenSource = "";
   RefuseGrowthWithoutSince(order, since);
+  RefuseBrowserWithoutTerminal(browse, ChoosesExport(parsed));
 }
 
 // Whether the tokens choose an export or the dump on standard output (ExportRequested).
@@ -837,6 +863,8 @@ void ProcessParameters(int argc, char** argv) {
   }
   TokenSource = "";
   RefuseGrowthWithoutSince(Options.sortOrder, Options.sinceFile.length > 0);
+  RefuseBrowserWithoutTerminal(Options.browse, FormOf(Options.outputMode).isExport ||
+                                                   BEquals(Options.saveFile, "-"));
   Options.readAheadThreads = ParseThreadCount(std::getenv("QUORVEL_THREADS"));
   RunDirectory();
 }

@@ -18,6 +18,7 @@
 #include "driver/texts.h"
 #include "report/database.h"
 #include "report/engine.h"
+#include "report/browser.h"
 #include "report/format.h"
 #include "report/saved_scans.h"
 #include "report/screen_report.h"
@@ -247,6 +248,10 @@ bool StartCharged(const PathStr& path, const DumpFacts& f, bool outermost) {
   return !driveRoot;
 }
 
+// The files of the tree the browser shows (-browse), kept as it is built.
+FileStore BrowsedFiles;
+constexpr int BrowsedLargest = 20;
+
 // The settings of the report's tree, from the options.
 BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   BuildSettings s;
@@ -261,6 +266,11 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   s.fileSystemCluster = unit;
   s.keepAll = false;
   s.topCount = Options.topCount;
+  // The browser keeps every file, and lists the largest (T) of 20 unless -top says.
+  if (Options.browse) {
+    s.files = &BrowsedFiles;
+    if (s.topCount == 0) s.topCount = BrowsedLargest;
+  }
   return s;
 }
 
@@ -398,7 +408,8 @@ void BeginSinceDump(DumpRead* read, const PathStr& path) {
     s.chargeRoot = StartCharged(path, f, true);
   if (f.cluster > 0) s.fileSystemCluster = f.cluster;
   s.keepAll = true;
-  s.topCount = 0;  // the lists are the report's tree's
+  s.topCount = 0;      // the lists are the report's tree's
+  s.files = nullptr;  // and so are the files
   BeginTree(&Since.build, s, &Since.root, nullptr);
 }
 
@@ -557,6 +568,32 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
   return scanned;
 }
 
+// The browser's r (and its delete, after which it counts what went): the directory at path
+// read again from the disk, into fresh, its files into the store, as the tree was built. A
+// tree from a saved scan is read from the disk too, where it is there.
+bool RereadDirectory(const PathStr& path, bool start, DirNode* fresh) {
+  static TreeBuild build;
+  BuildSettings tree = Run.settings;
+  if (tree.fileSystemCluster <= 0) tree.fileSystemCluster = 1;
+  if (tree.cluster <= 0) tree.cluster = ClusterSize;
+  tree.chargeRoot = start ? Run.settings.chargeRoot : true;
+  tree.releaseMemory = ScanReleaseMemory;
+  tree.files = &BrowsedFiles;
+  tree.topCount = 0;
+  ScanRequest request;
+  request.path = path;
+  request.pathBudget = PathBudget;
+  request.patternRoom = PathPatternRoom;
+  request.rules.readAheadThreads = Options.readAheadThreads;
+  ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  BeginTree(&build, tree, fresh, nullptr);
+  ScanOutcome met;
+  bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);
+  if (scanned) FinishTree(&build);
+  EraseStatus();
+  return scanned;
+}
+
 // The run's last word: what the report lacks, and a dump that could not be saved (exit 1).
 int CloseRun() {
   int code = NoteIncompleteReport();
@@ -628,7 +665,15 @@ void RunDirectory() {
   if (form.rowPaths || Options.topCount > 0) SetRowPath(path);
   Run.settings = settings;
   Run.path = path;
-  if (form.document) {
+  if (Options.browse) {
+    BrowseActions actions = {RereadDirectory, nullptr, nullptr};
+    if (SavedScans.fromDump)
+      actions.noDelete = actions.noReread = "the tree comes from a saved scan; its files are not here";
+    else if (Options.noDelete)
+      actions.noDelete = "-nodelete is set";
+    Browse(Run, BrowsedFiles, actions);
+    BrowsedFiles.Clear();
+  } else if (form.document) {
     form.document(Run);
     FlushOutput();
   } else {

@@ -56,6 +56,9 @@ struct RunOptions {
   // -top=N: the N largest files and the N directories holding the most bytes of their own are
   // listed after the report (1 to MostTopEntries); 0: no lists.
   int topCount = 0;
+  // -browse: the report is a browser on the terminal; -nodelete: it deletes nothing.
+  bool browse = false;
+  bool noDelete = false;
 };
 
 struct RunRecord {

@@ -44,6 +44,7 @@ const char* const HelpLines[] = {
     "  -save=FILE    Also write the scan to FILE (ncdu's dump format)",
     "  -from=FILE    Report from a dump (-save, ncdu -o, gdu -o); - = stdin",
     "  -since=FILE   Show each directory's growth since the dump in FILE",
+    "  -browse  Browse, sort and delete on the terminal   -nodelete  Never delete",
     "  -sort=[name | local | size | waste | files | growth | none]",
     "            Choose sort order",
     "  -?        Display this help screen",

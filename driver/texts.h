@@ -13,7 +13,7 @@
 // is parsed.
 void ShowBanner(int argc, char** argv, bool (*readParameters)(int argc, char** argv));
 
-// The 38 lines of the help screen.
+// The 39 lines of the help screen.
 void ShowHelp();
 
 // The 15 lines of the welcome screen.

@@ -65,6 +65,9 @@ TreeBuild::Level NewLevel(DirNode* node, int32_t order, int relLength, bool hasD
   l.hasDevice = hasDevice;
   l.readError = false;
   l.notEntered = false;
+  l.fileStart = 0;
+  l.parkedFrom = 0;
+  l.filesSettled = false;
   for (int k = 0; k < ClusterCandidates; ++k) l.local[k] = l.waste[k] = 0;
   l.firstClosed = l.lastClosed = nullptr;
   l.lastClosedPlace = 0;
@@ -110,6 +113,27 @@ void AddClosed(TreeBuild::Level& parent, DirNode* c, int32_t place) {
 void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth);
 
 // A directory of zero figures that is listed but not entered.
+// Keeps file f of level l in the store, when files are kept; charged: its space counts.
+void KeepFile(TreeBuild* b, const TreeBuild::Level& l, const FileFacts& f, bool charged) {
+  if (!b->settings.files || l.filesSettled) return;
+  b->settings.files->Add(f.name, f.nameLength, f.size, f.allocated, f.held, f.linked,
+                         f.notRegular, charged, f.device, f.inode);
+}
+
+// The files of a directory that opens start at the store's end.
+void StartFiles(TreeBuild* b, TreeBuild::Level& l) {
+  if (!b->settings.files) return;
+  l.fileStart = b->settings.files->End();
+  l.parkedFrom = b->settings.files->Parked();
+}
+
+// Level l's files are whole: they become its node's, side by side.
+void SettleFiles(TreeBuild* b, TreeBuild::Level& l) {
+  if (!b->settings.files || l.filesSettled || l.notEntered) return;
+  b->settings.files->Settle(l.node, l.fileStart, l.parkedFrom);
+  l.filesSettled = true;
+}
+
 void AddZeroDirectory(TreeBuild* b, const char* name, int length, int32_t order) {
   DirNode* made = NewNode(b, name, length);
   if (!made) {
@@ -188,6 +212,7 @@ void FinishDeferred(TreeBuild* b, int k) {
 // its parent, the last open directory.
 void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth) {
   bool isRoot = depth == 0;
+  SettleFiles(b, l);
   // "." and ".." are entries of every table; a directory that could not be opened has none.
   int64_t entries = l.entriesGiven >= 0              ? l.entriesGiven
                     : (l.readError && l.listed == 0) ? 0
@@ -277,6 +302,11 @@ int32_t ChooseCluster(int lowestHeldBit) {
 void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
                const ListingSink* sink) {
   b->settings = settings;
+  // A tree whose files are kept keeps every directory, so that no kept range loses its node.
+  if (settings.files) {
+    b->settings.maxDepth = INT32_MAX;
+    b->settings.minSize = 0;
+  }
   if (settings.keepAll) {
     b->settings.maxDepth = INT32_MAX;
     b->settings.minSize = 0;
@@ -333,6 +363,7 @@ bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const Directo
     }
     if (b->open.capacity() == 0) return false;  // not even the root's: there is no tree
     b->open.push_back(NewLevel(b->root, 0, 0, facts.hasDevice, facts.device));
+    StartFiles(b, b->open.back());
     if (sink) {
       sink->begin(sink->context, name, length, facts);
       sink->directory(sink->context, name, length, facts);
@@ -372,6 +403,11 @@ bool TreeOpenDirectory(TreeBuild* b, const char* name, int length, const Directo
   bool known = parent.hasDevice || facts.hasDevice;
   TreeBuild::Level l =
       NewLevel(made, order, b->rel.length, known, parent.hasDevice ? parent.device : facts.device);
+  // The parent's files so far wait while this one's are taken (a dump's order).
+  FileStore* files = b->settings.files;
+  if (files && !parent.filesSettled && files->End() > parent.fileStart)
+    files->Park(parent.fileStart);
+  StartFiles(b, l);
   try {
     b->open.push_back(std::move(l));
   } catch (const std::bad_alloc&) {
@@ -402,12 +438,15 @@ void TreeAddFile(TreeBuild* b, const FileFacts& f) {
   b->totals.files = AddCount(b->totals.files, 1);
   if (b->sink) b->sink->file(b->sink->context, f);
   if (b->settings.dirListingSizes) {
+    KeepFile(b, l, f, true);
     l.local[0] = AddSize(l.local[0], f.size > 0 ? f.size : 0);
     OfferFile(b, 0, f.size, f);
     return;
   }
   // A further name of a file already charged adds nothing.
-  if (f.linked && !FirstName(b, f.device, f.inode)) return;
+  bool charged = !f.linked || FirstName(b, f.device, f.inode);
+  KeepFile(b, l, f, charged);
+  if (!charged) return;
   int64_t held = f.held > 0 ? f.held : 0;
   for (int k = 0; k < CandidateCount(b); ++k) {
     int64_t own = 0, waste = 0;
@@ -455,6 +494,8 @@ void TreeNoteLeftOut(TreeBuild* b) {
 void TreeEndListing(TreeBuild* b, int32_t entries) {
   if (b->skipping > 0 || b->open.empty()) return;
   b->open.back().entriesGiven = entries;
+  // A whole listing (the disk's) has all its files: they settle before any subdirectory opens.
+  SettleFiles(b, b->open.back());
 }
 
 void TreeNoteHeld(TreeBuild* b, int64_t held) {
@@ -470,6 +511,8 @@ void TreeCloseDirectory(TreeBuild* b) {
   TreeBuild::Level l = b->open.back();
   b->open.pop_back();
   CloseLevel(b, l, (int)b->open.size());
+  // The parent's further files follow those of the one that closed.
+  if (b->settings.files && !b->open.empty()) b->open.back().fileStart = b->settings.files->End();
 }
 
 TreeConsumer TreeConsumerOf(TreeBuild* b) {

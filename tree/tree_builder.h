@@ -18,6 +18,7 @@
 
 #include "console/bounded_string.h"
 #include "tree/dir_node.h"
+#include "tree/file_store.h"
 #include "tree/seen_files.h"
 #include "tree/sort_order.h"
 #include "tree/top_list.h"
@@ -98,6 +99,10 @@ struct BuildSettings {
   bool (*releaseMemory)() = nullptr;
   // Entries kept in each list of the largest files and directories (-top=N); 0: no lists.
   int topCount = 0;
+  // Where every file taken is kept, each directory's side by side (a tree that is browsed);
+  // null: none is. A tree whose files are kept must keep every directory: no depth limit, no
+  // minimum size.
+  FileStore* files = nullptr;
 };
 
 // The figures of a run, as the scan keeps them.
@@ -141,6 +146,11 @@ struct TreeBuild {
     DirNode* firstClosed;
     DirNode* lastClosed;
     int32_t lastClosedPlace;
+    // Its files in the store (settings.files): those from fileStart on, and those parked from
+    // parkedFrom on while a subdirectory is taken; settled once its files are whole.
+    uint32_t fileStart;
+    size_t parkedFrom;
+    bool filesSettled;
   };
   BuildSettings settings;
   const ListingSink* sink;

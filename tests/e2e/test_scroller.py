@@ -9,6 +9,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -412,6 +413,180 @@ def data_version():
         return m.group(1) if m else None
     except OSError:
         return None
+
+
+def reversed_row(line):
+    """True when the line is shown reversed: the terminal's reverse attribute, or the Windows
+    console's colours swapped (black on grey)."""
+    return "\x1b[7m" in line or "\x1b[30m" in line or "\x1b[47m" in line
+
+
+def browser_row(size, percent, bar, count, name):
+    """A row of the browser as it draws it: size, share and bar, file count of a directory."""
+    return "%9s %4s [%-10s] %9s  %s" % (size, percent, "#" * bar, count, name)
+
+
+@unittest.skipIf(shutil.which("tmux") is None, "tmux is missing: the terminal cannot be tested")
+class Browser(unittest.TestCase):
+    """-browse on a tree of whole clusters, so that both builds give the same figures: big/ (one
+    file of 400 K), mid/ (40 K and sub/ with 4 K) and small.txt (4 K); each directory adds its
+    4 K table."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tree = h.Tree({"big/b1": 409600, "mid/m1": 40960, "mid/sub/s1": 4096,
+                           "small.txt": 4096})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tree.__exit__()
+
+    def first_screen(self, t):
+        return wait(t, lambda s: s[0].startswith("--- ") and s[24].startswith(" Total"),
+                    "the browser's first screen")
+
+    def test_first_screen_moves_sorts_files_and_leaving(self):
+        with h.Terminal([h.arg(self.tree.root), "-browse"]) as t:
+            s = self.first_screen(t)
+            self.assertEqual(s[0], "--- %s  464.0 K ---" % h.shown(self.tree.root))
+            self.assertEqual(s[1:4], [browser_row("404.0 K", " 87%", 9, "1", "big/"),
+                                      browser_row("52.0 K", " 11%", 1, "2", "mid/"),
+                                      browser_row("4.0 K", "  1%", 0, "", "small.txt")])
+            self.assertEqual(s[24], " Total 464.0 K  Files 4  (on disk)   ? help")
+            # The selected row alone is shown reversed.
+            colours = t.screen(attributes=True)
+            self.assertEqual([reversed_row(l) for l in colours[1:4]], [True, False, False])
+            # Keys the browser does not know do nothing: not even at the last row.
+            t.keys("x", "Z", "F5", "Down", "Down", "Down", "Down")
+            t.keys("Enter")  # a file: nothing opens
+            self.assertEqual(t.screen()[0:4], s[0:4])
+            # Into mid/ and sub/, then back: the cursor on the directory we came from.
+            t.keys("Up", "Enter")
+            wait(t, lambda s: s[0].startswith("--- %s" % h.shown(self.tree.path("mid"))), "mid/")
+            t.keys("Right")  # m1, the largest, is a file: nothing opens
+            t.keys("Down", "Right")
+            s = wait(t, lambda s: "sub" in s[0], "sub/")
+            self.assertEqual(s[1], browser_row("4.0 K", " 50%", 5, "", "s1"))
+            t.keys("Left", "BSpace")
+            s = wait(t, lambda s: s[0] == "--- %s  464.0 K ---" % h.shown(self.tree.root),
+                     "the start directory again")
+            colours = t.screen(attributes=True)
+            self.assertEqual([reversed_row(l) for l in colours[1:4]], [False, True, False])
+            # Sorted by name, again reversed; files hidden and shown.
+            t.keys("n")
+            s = wait(t, lambda s: s[1].endswith("big/") and s[3].endswith("small.txt"), "by name")
+            t.keys("n")
+            s = wait(t, lambda s: s[1].endswith("small.txt") and s[3].endswith("big/"),
+                     "by name, reversed")
+            t.keys("f")
+            s = wait(t, lambda s: s[1].endswith("mid/") and s[3] == "", "files hidden")
+            t.keys("f", "u")
+            s = wait(t, lambda s: "475,136" in s[0], "sizes in bytes")
+            t.keys("q")
+            self.assertEqual(t.exit_code(), 0)
+
+    def test_info_largest_help_and_escape(self):
+        with h.Terminal([h.arg(self.tree.root), "-browse"]) as t:
+            self.first_screen(t)
+            t.keys("i")
+            s = wait(t, lambda s: s[0].startswith("Path:"), "the info box")
+            self.assertEqual(s[0:6], ["Path:      " + h.shown(self.tree.path("big")),
+                                      "Own size:  413,696", "Total:     413,696",
+                                      "Wastage:   " + s[3][11:], "Files:     1",
+                                      "Subdirectories: 0"])
+            t.keys("Escape")
+            self.first_screen(t)
+            t.keys("T")
+            s = wait(t, lambda s: s[0].startswith("The largest"), "the largest")
+            self.assertEqual(s[2], "> 400.0 K      file  " + os.path.join("big", "b1").replace(
+                "/", "\\" if h.WINDOWS else "/"))
+            t.keys("Enter")
+            s = wait(t, lambda s: s[0].startswith("--- %s" % h.shown(self.tree.path("big"))),
+                     "big/ opened at its file")
+            self.assertEqual(s[1], browser_row("400.0 K", " 99%", 10, "", "b1"))
+            t.keys("?")
+            wait(t, lambda s: s[0] == "Keys of the browser", "the help")
+            t.keys("Escape")  # closes the box, not the browser
+            wait(t, lambda s: s[0].startswith("--- "), "the browser again")
+            t.keys("Escape")
+            self.assertEqual(t.exit_code(), 0)
+
+    @unittest.skipIf(h.WINDOWS, "Wine's console neither reports nor follows a resized terminal")
+    def test_resize_redraws(self):
+        with h.Terminal([h.arg(self.tree.root), "-browse"]) as t:
+            self.first_screen(t)
+            subprocess.run(["tmux", "resize-window", "-t", t.session, "-x", "60", "-y", "12"],
+                           check=True)
+            s = wait(t, lambda s: s[11].startswith(" Total"), "the smaller screen")
+            self.assertEqual(s[1], browser_row("404.0 K", " 87%", 9, "1", "big/"))
+            t.keys("q")
+            self.assertEqual(t.exit_code(), 0)
+
+    def test_read_again_delete_and_trash(self):
+        # r after a file is added behind the browser's back; d with y on a file, t on a
+        # directory: gone from the disk, in the trash with its info, and every total down.
+        tree = h.Tree({"gone/x/g": 40960, "keep/k": 8192, "f.txt": 4096})
+        trash = tempfile.mkdtemp(prefix="quorvel-trash-")
+        try:
+            with h.Terminal([h.arg(tree.root), "-browse"], env={"XDG_DATA_HOME": trash}) as t:
+                s = self.first_screen(t)
+                self.assertEqual(s[0], "--- %s  68.0 K ---" % h.shown(tree.root))
+                h.write_file(tree.path("new.bin"), 102400)
+                t.keys("r")
+                s = wait(t, lambda s: "168.0 K" in s[0], "the start directory read again")
+                self.assertEqual(s[1], browser_row("100.0 K", " 60%", 6, "", "new.bin"))
+                send(t, "End")
+                t.keys("d")
+                wait(t, lambda s: s[0] == "Delete the file f.txt (4.0 K)?", "the box for f.txt")
+                t.keys("n")
+                self.first_screen(t)
+                self.assertTrue(os.path.exists(tree.path("f.txt")))
+                t.keys("d", "y")
+                wait(t, lambda s: "164.0 K" in s[0], "the total without f.txt")
+                self.assertFalse(os.path.exists(tree.path("f.txt")))
+                send(t, "Home")
+                t.keys("Down", "d")
+                wait(t, lambda s: s[0] == "Delete the directory gone/ (48.0 K, 1 file)?",
+                     "the box for gone/")
+                t.keys("t")
+                s = wait(t, lambda s: "116.0 K" in s[0], "the total without gone/")
+                self.assertEqual([l.split()[-1] for l in s[1:3]], ["new.bin", "keep/"])
+                self.assertFalse(os.path.exists(tree.path("gone")))
+                t.keys("q")
+                self.assertEqual(t.exit_code(), 0)
+            files = os.path.join(trash, "Trash", "files")
+            self.assertEqual(os.listdir(files), ["gone"])
+            self.assertEqual(os.listdir(os.path.join(files, "gone", "x")), ["g"])
+            if not h.WINDOWS:
+                with open(os.path.join(trash, "Trash", "info", "gone.trashinfo")) as f:
+                    info = f.read().split("\n")
+                self.assertEqual(info[0:2], ["[Trash Info]", "Path=" + tree.path("gone")])
+                self.assertRegex(info[2], r"^DeletionDate=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
+        finally:
+            tree.__exit__()
+            shutil.rmtree(trash, ignore_errors=True)
+
+    def test_saved_scan_and_nodelete_refuse_with_a_word(self):
+        dump = os.path.join(self.tree.base, "scan.json")
+        self.assertEqual(h.run([h.arg(self.tree.root), "-save=" + h.arg(dump)]).returncode, 0)
+        for args, word in (([h.arg(self.tree.root), "-browse", "-nodelete"], "-nodelete is set"),
+                           (["-from=" + h.arg(dump), "-browse"],
+                            "the tree comes from a saved scan; its files are not here")):
+            with h.Terminal(args) as t:
+                self.first_screen(t)
+                t.keys("d")
+                wait(t, lambda s: s[0] == "Nothing is deleted: %s." % word, word)
+                t.keys("Space")
+                self.first_screen(t)
+                t.keys("q")
+                self.assertEqual(t.exit_code(), 0)
+        self.assertTrue(os.path.exists(self.tree.path("big/b1")))
+
+    def test_refused_without_a_terminal(self):
+        r = h.run([h.arg(self.tree.root), "-browse"])
+        self.assertEqual((r.returncode, r.stdout), (1, b""))
+        self.assertEqual(h.lines(r.stderr),
+                         [b"quorvel: -browse needs a terminal; standard output is not one"])
 
 
 class WidthTable(unittest.TestCase):

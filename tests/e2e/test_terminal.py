@@ -116,6 +116,20 @@ class ModeAfterTheRun(unittest.TestCase):
             t.keys("Space")
             self.ended_in_the_same_mode(t)
 
+    def test_q_and_ctrl_c_in_the_browser(self):
+        # The browser awaits its keys in the same mode: left with q, or ended by Ctrl+C, the
+        # terminal is as it was.
+        with Shell("{Q}", [h.arg(self.small.root), "-browse"]) as t:
+            t.wait_for("? help")
+            t.keys("q")
+            self.ended_in_the_same_mode(t)
+        with Shell("{Q}", [h.arg(self.small.root), "-browse"]) as t:
+            t.wait_for("? help")
+            t.keys("C-c")
+            rc = self.ended_in_the_same_mode(t, code=None)
+            if not h.WINDOWS:
+                self.assertEqual(rc, INTERRUPTED)
+
     def test_ctrl_c_while_a_key_is_awaited(self):
         # The interrupt arrives while the terminal is in the key mode: the handler must put the
         # saved mode back before the program ends.

@@ -35,6 +35,7 @@ HELP = [
     b"  -save=FILE    Also write the scan to FILE (ncdu's dump format)",
     b"  -from=FILE    Report from a dump (-save, ncdu -o, gdu -o); - = stdin",
     b"  -since=FILE   Show each directory's growth since the dump in FILE",
+    b"  -browse  Browse, sort and delete on the terminal   -nodelete  Never delete",
     b"  -sort=[name | local | size | waste | files | growth | none]",
     b"            Choose sort order",
     b"  -?        Display this help screen",

@@ -843,11 +843,11 @@ TEST(SizeValue, HugeValuesClampToTheLargestSigned64BitValue) {
 TEST_F(OptionTest, HelpAndWelcomeTextsHaveTheirLineCounts) {
   ShowHelp();
   std::vector<std::string> help = Lines();
-  ASSERT_EQ(help.size(), 38u);
+  ASSERT_EQ(help.size(), 39u);
   EXPECT_EQ(help[0], "");
   EXPECT_EQ(help[1], "Usage: quorvel [options] [directory] [options]");
-  EXPECT_EQ(help[25], "  -sort=[name | local | size | waste | files | growth | none]");
-  EXPECT_EQ(help[37], "-cl:# and -size:#");
+  EXPECT_EQ(help[26], "  -sort=[name | local | size | waste | files | growth | none]");
+  EXPECT_EQ(help[38], "-cl:# and -size:#");
   // The lines of the later options fit the 80 columns of the screens the help was made for.
   for (const std::string& line : help) EXPECT_LT(line.size(), 80u) << line;
   out.clear();
@@ -865,7 +865,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     EXPECT_EQ(e.code, 0);
   }
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 40u);
+  ASSERT_EQ(lines.size(), 41u);
   EXPECT_EQ(lines[0], BannerLine);
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[3], "Usage: quorvel [options] [directory] [options]");
@@ -875,7 +875,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
     out.clear();
     char* argv[] = {program, first};
     EXPECT_THROW(ShowBanner(2, argv, PrepareParameters), ProgramEnded) << first;
-    EXPECT_EQ(Lines().size(), 40u) << first;
+    EXPECT_EQ(Lines().size(), 41u) << first;
   }
   // The banner line alone, without its empty line.
   out.clear();
@@ -895,7 +895,7 @@ TEST_F(OptionTest, BannerShowsHelpOnlyForAQuestionMarkInTheFirstArgument) {
   char* helpFirst[] = {program, help, csv};
   PagingEnabled = false;
   EXPECT_THROW(ShowBanner(3, helpFirst, PrepareParameters), ProgramEnded);
-  EXPECT_EQ(Lines().size(), 40u);
+  EXPECT_EQ(Lines().size(), 41u);
 
   out.clear();
   char* later[] = {program, plain, help};

@@ -82,6 +82,7 @@ struct ScanSettings {
   int readAheadThreads = 0;
   bool directorySizes = false;
   TopLists* top = nullptr;  // receives the lists of the largest; null: none are kept
+  FileStore* files = nullptr;  // keeps the files; null: none are kept
 };
 inline ScanSettings Scan = {false, 255, 0, NAME, 3, 255, 4, 4096};
 inline PathStr ScanPath;
@@ -100,6 +101,7 @@ inline BuildSettings ScanTestSettings() {
   b.keepAll = false;
   b.releaseMemory = ScanReleaseMemory;
   b.topCount = Scan.top ? Scan.top->files.limit : 0;
+  b.files = Scan.files;
   return b;
 }
 

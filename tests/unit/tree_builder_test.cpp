@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <random>
+#include <set>
 
 #include "fake_fs.h"
 #include "test_support.h"
@@ -164,6 +165,7 @@ class TreeBuilderTest : public Isolated {
                         0,
                         s.fileSystemCluster};
     Scan.top = top;
+    Scan.files = s.files;
     ClusterSize = s.cluster;
     ResetRoot(Root());
     ScanPath = B(Root());
@@ -305,6 +307,68 @@ TEST_F(TreeBuilderTest, DumpOrderBuildsTheScansTreeWhenNoFileHasTwoNames) {
     std::free(made.name);
     made = DirNode{};
     ClearExclusions(false, true);
+  }
+}
+
+// Every directory's kept files against the scripted file system's: the same names and
+// lengths, and with its entry table they make up its own size (a further name of a file adds
+// nothing). "" when they agree, else where they differ.
+std::string KeptFilesDiffer(const FileStore& store, const DirNode* n, const std::string& path,
+                            int64_t cluster, int64_t unit, bool listed, bool root = true) {
+  std::multiset<std::pair<std::string, int64_t>> kept, listedHere;
+  FileRange r = store.FilesOf(n);
+  int64_t own = 0;
+  for (uint32_t i = r.first; i < r.first + r.count; ++i) {
+    const FileRecord& f = store.Record(i);
+    kept.insert({std::string(store.Name(f), f.nameLength), f.size});
+    if (listed) {
+      own += f.size;
+    } else if (f.flags & FileCharged) {
+      int64_t waste = 0;
+      ChargeFileData(f.allocated, f.held, cluster, unit, &own, &waste);
+    }
+  }
+  const FakeDirectory& d = FakeDir(path);
+  bool read = d.opening == FindFound;
+  for (const FakeEntry& e : d.entries)
+    if (read && !(e.attributes & AttrDirectory)) listedHere.insert({e.name, e.size});
+  if (kept != listedHere) return path + ": other files";
+  int64_t table = 0, waste = 0;
+  if (!listed && read && !root) table = RoundToCluster((int64_t)d.entries.size() * 32, cluster, &waste);
+  if (read && own + table != n->localSize)
+    return path + ": files and table " + std::to_string(own + table) + " vs " +
+           std::to_string(n->localSize);
+  for (const DirNode* c = n->firstChild; c; c = c->nextSibling) {
+    std::string below = KeptFilesDiffer(store, c, path + Sep + Name(c), cluster, unit, listed, false);
+    if (!below.empty()) return below;
+  }
+  return "";
+}
+
+TEST_F(TreeBuilderTest, KeptFilesAreEachDirectorysOwnInTheScansOrderAndInADumps) {
+  // The disk hands a directory's files before its subdirectories, a dump anywhere among them:
+  // either way each directory's files lie side by side in the store, and they are its own.
+  std::mt19937 random(35);
+  for (int round = 0; round < 200; ++round) {
+    FakeFsReset();
+    RandomTree(Root(), random, 0, random() % 2 == 0);
+    BuildSettings s = RandomSettings(random);
+    s.chargeRoot = false;
+    ClearExclusions(false, true);
+    FileStore store;
+    s.files = &store;
+    ScanWith(s);
+    EXPECT_EQ(KeptFilesDiffer(store, &RootNode, Root(), s.cluster, s.fileSystemCluster > 0 ? s.fileSystemCluster : 1, s.dirListingSizes), "")
+        << "scan, round " << round;
+    FileStore dumped;
+    s.files = &dumped;
+    BuildWith(s);
+    EXPECT_EQ(KeptFilesDiffer(dumped, &made, Root(), s.cluster, s.fileSystemCluster > 0 ? s.fileSystemCluster : s.cluster, s.dirListingSizes), "")
+        << "dump order, round " << round;
+    ReleaseRoot();
+    CollapseChildren(&made);
+    std::free(made.name);
+    made = DirNode{};
   }
 }
 

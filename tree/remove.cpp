@@ -1,0 +1,29 @@
+// The outcome of a removal and the texts of what both builds refuse (tree/remove.h).
+#include "tree/remove.h"
+
+#include <cstring>
+
+void (*RemoveStepHook)(const char* rel, int relLength) = nullptr;
+
+const char* const RefusedLinkOnTheWay =
+    "A folder on the way there is a link, which is not followed";
+const char* const RefusedOtherFileSystem =
+    "Another file system is mounted there, which is not entered";
+const char* const RefusedReplaced = "It was replaced by something else while being removed";
+const char* const RefusedLinkAsTarget =
+    "A link that the system opens as its target, so it is left as it is";
+const char* const RefusedBadName = "Not the name of an entry of a folder";
+const char* const RefusedTrashNotOwned = "The trash folder is a link or belongs to another user";
+const char* const RefusedTooLongToRecycle =
+    "The path is too long for the Recycle Bin (at most 259 characters)";
+
+void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
+                       const char* reason) {
+  outcome->whole = false;
+  ++outcome->failures;
+  if ((int)outcome->named.size() >= MaxNamedFailures) return;
+  RemoveFailure failure;
+  BSet(failure.path, path, pathLength);
+  BSet(failure.reason, reason);
+  outcome->named.push_back(failure);
+}
