@@ -45,8 +45,8 @@ void Fail(const char* message) {
 }
 
 // Ctrl+C, Ctrl+Break and the console closing: the status text still shown (the scan's "Reading
-// directory" line and its counts) is blanked and the console gets back its code page and input mode, then the
-// default handling (the next handler) ends the process as before.
+// directory" line and its counts) is blanked and the console gets back its code page and input
+// mode, then the default handling (the next handler) ends the process as before.
 BOOL WINAPI OnConsoleEnd(DWORD event) {
   int shown = StatusTextShown;
   if (shown > 0 && ErrorIsTerminal) {
