@@ -1,6 +1,7 @@
 // The portable half of the console module: the keyboard seam, the status text shown and erased,
 // and the end of the program.
 #include <cstdlib>
+#include <cstring>
 
 #include "console/console.h"
 #include "console/output.h"
@@ -16,15 +17,68 @@ bool ErrorIsTerminal = false;
 
 volatile std::sig_atomic_t StatusTextShown = 0;
 
-void ShowStatus(const char* text, int length) {
-  if (!StatusVisible() || length <= 0) return;
+namespace {
+// The status line on the screen, from ShowStatus to EraseStatus: its text as cut to the screen,
+// the line last drawn (text and counts), and what stands in its first column (the text's own
+// character, or the spinner's).
+BStr StatusText = {0, {0}};
+BStr StatusDrawn = {0, {0}};
+char StatusLead = ' ';
+
+// Writes line with StatusLead in its first column, blanks over whatever more of the status the
+// screen shows, and backspaces to the first column, all in one write: an erase on a signal,
+// which blanks StatusTextShown characters from the cursor, finds the cursor at the line's start
+// whether it comes before or after it, and StatusTextShown already counting the whole line.
+void DrawStatus(const BStr& line) {
+  int shown = StatusTextShown > line.length ? StatusTextShown : line.length;
+  if (shown > BStrCapacity) shown = BStrCapacity;
+  char out[2 * BStrCapacity];
+  std::memcpy(out, line.text, (size_t)line.length);
+  std::memset(out + line.length, ' ', (size_t)(shown - line.length));
+  std::memset(out + shown, 8, (size_t)shown);
+  out[0] = StatusLead;
+  StatusTextShown = shown;
+  StatusDrawn = line;
+  WriteStatus(out, 2 * shown);
+}
+}  // namespace
+
+BStr StatusLine(const char* text, int length, const BStr* pieces, int count, int columns) {
   // On a screen narrower than the text it is cut short of the last column: wrapped, its
   // backspaces could not reach back over its first row, nor could the erase.
-  if (!OutputRedirected && length > ScreenWidth - 1) length = ScreenWidth > 1 ? ScreenWidth - 1 : 1;
-  WriteStatus(text, length);
-  BStr back = RepeatChar(length, 8);
-  WriteStatus(back.text, back.length);
-  StatusTextShown = back.length;
+  int room = columns > 1 ? columns - 1 : 1;
+  if (room > BStrCapacity) room = BStrCapacity;
+  BStr line;
+  BSet(line, text, length < room ? length : room);
+  int first = 0, wanted = 0;
+  for (int i = 0; i < count; ++i) wanted += 2 + pieces[i].length;
+  while (first < count && line.length + wanted > room) wanted -= 2 + pieces[first++].length;
+  for (int i = first; i < count; ++i) {
+    BAppend(line, "  ");
+    BAppend(line, pieces[i]);
+  }
+  return line;
+}
+
+void ShowStatus(const char* text, int length) {
+  if (!StatusVisible() || length <= 0) return;
+  StatusText = StatusLine(text, length, nullptr, 0, StatusColumns());
+  StatusLead = StatusText.text[0];
+  DrawStatus(StatusText);
+}
+
+void TurnStatusSpinner(char c) {
+  StatusLead = c;
+  char text[2] = {c, 8};
+  WriteStatus(text, 2);
+}
+
+void ShowStatusCounts(const BStr* pieces, int count) {
+  if (StatusTextShown <= 0) return;
+  BStr line = StatusLine(StatusText.text, StatusText.length, pieces, count, StatusColumns());
+  // The same line again would change nothing on the screen.
+  if (BEquals(line, StatusDrawn)) return;
+  DrawStatus(line);
 }
 
 void EraseStatus() {

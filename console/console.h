@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 
+#include "console/bounded_string.h"
 #include "console/platform_output.h"
 
 struct KeyPress {
@@ -79,9 +80,30 @@ bool StatusVisible();
 // until EraseStatus.
 void ShowStatus(const char* text, int length);
 
-// Characters of status text ShowStatus left on the screen, the cursor at their first (0: none).
-// Written by ShowStatus and EraseStatus; read by the platform's handler of Ctrl+C and the other
-// ends of the program from outside, which blanks them the same way before the end.
+// Draws c in the first column of the status line, where the cursor stands, and leaves the
+// cursor there: the scan's spinner. Remembered, so that the line's redraws keep it.
+void TurnStatusSpinner(char c);
+
+// Redraws the status line ShowStatus shows with counts after its text: pieces, each a figure
+// with its word ("1,234 dirs"), laid out by StatusLine for the screen's width of now. A line
+// shorter than the one before is padded with blanks, so that nothing of that one stays.
+// Nothing when no status text is shown.
+void ShowStatusCounts(const BStr* pieces, int count);
+
+// The status line for a screen of `columns`: the first `length` bytes of text, cut short of
+// the screen's last column (at least one byte stays), then the pieces, each after two blanks.
+// Where they do not all fit, they are left out from the first on until the rest fit whole: a
+// narrow screen shows the last ones, or the text alone, never part of a figure.
+BStr StatusLine(const char* text, int length, const BStr* pieces, int count, int columns);
+
+// Columns of the screen that status text reaches, as it is now: those of the terminal (the
+// console on Windows) standard error is, or ScreenWidth where they cannot be read.
+int StatusColumns();
+
+// Characters of status text ShowStatus and ShowStatusCounts left on the screen, the cursor at
+// their first (0: none). Written by them and by EraseStatus, each time before the line is
+// written; read by the platform's handler of Ctrl+C and the other ends of the program from
+// outside, which blanks them the same way before the end.
 extern volatile std::sig_atomic_t StatusTextShown;
 
 // Milliseconds from an arbitrary start, monotonic; for pacing the scan's spinner.

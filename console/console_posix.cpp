@@ -77,8 +77,8 @@ void RestoreMode() {
   }
 }
 
-// Blanks the status text still on the terminal (the scan's "Reading directory" line), with
-// nothing but write: a signal may come at any moment.
+// Blanks the status text still on the terminal (the scan's "Reading directory" line and its
+// counts), with nothing but write: a signal may come at any moment.
 void EraseStatusNow() {
   int shown = StatusTextShown;
   if (shown <= 0 || !ErrorIsTerminal) return;
@@ -389,6 +389,13 @@ bool StatusVisible() {
 }
 
 int ScreenRowColumns() {
+  return ScreenWidth;
+}
+
+int StatusColumns() {
+  struct winsize ws;
+  std::memset(&ws, 0, sizeof ws);
+  if (ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
   return ScreenWidth;
 }
 

@@ -45,8 +45,8 @@ void Fail(const char* message) {
 }
 
 // Ctrl+C, Ctrl+Break and the console closing: the status text still shown (the scan's "Reading
-// directory" line) is blanked and the console gets back its code page and input mode, then the
-// default handling (the next handler) ends the process as before.
+// directory" line and its counts) is blanked and the console gets back its code page and input
+// mode, then the default handling (the next handler) ends the process as before.
 BOOL WINAPI OnConsoleEnd(DWORD event) {
   int shown = StatusTextShown;
   if (shown > 0 && ErrorIsTerminal) {
@@ -238,6 +238,13 @@ bool StatusVisible() {
 
 int ScreenRowColumns() {
   return ScreenWidth - 1;
+}
+
+int StatusColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(ConsoleErrorHandle, &info) && info.dwSize.X > 0)
+    return info.dwSize.X;
+  return ScreenWidth;
 }
 
 int64_t MonotonicMilliseconds() {

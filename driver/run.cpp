@@ -314,10 +314,43 @@ void PublishTree(TreeBuild* build, ScanOutcome named) {
   LargestAnywhere = std::move(build->top);
 }
 
+// When the status line was shown, or last drawn with the counts of what was read so far.
+int64_t SoFarShownAt = 0;
+
+// A count with its word: "1 file", "1,234 files".
+BStr Counted(int64_t count, const char* one, const char* many) {
+  BStr text = FormatThousands(count);
+  BAppendChar(text, ' ');
+  BAppend(text, count == 1 ? one : many);
+  return text;
+}
+
+// The counts of what the scan or the reading of a dump has read so far, after the status text
+// (ScanRequest::progress, DumpRead::progress), drawn once 200 ms have passed since the text or
+// the last counts were: about five times a second, however often they are told.
+void ShowSoFar(int64_t directories, int64_t files, int64_t bytes) {
+  int64_t now = MonotonicMilliseconds();
+  // A clock that went backwards (a tick count that wrapped) draws at once.
+  if (now >= SoFarShownAt && now - SoFarShownAt < 200) return;
+  SoFarShownAt = now;
+  BStr pieces[3] = {Counted(directories, "dir", "dirs"), Counted(files, "file", "files"),
+                    FormatUnits(bytes)};
+  ShowStatusCounts(pieces, 3);
+}
+
+// Shows a status text, which the counts join once the reading has gone on for 200 ms; the
+// routine that hears them, or null when nobody would see them (no status reaches a screen).
+using SoFarRoutine = void (*)(int64_t directories, int64_t files, int64_t bytes);
+SoFarRoutine ShowReadingStatus(const char* text, int length) {
+  ShowStatus(text, length);
+  SoFarShownAt = MonotonicMilliseconds();
+  return StatusVisible() ? ShowSoFar : nullptr;
+}
+
 // Reads the dump open in *file for read, under the status text, and closes it; a dump that
 // cannot be read ends the run, naming name.
 void ReadSavedScan(FILE** file, const PathStr& name, DumpRead* read) {
-  ShowStatus("   Reading saved scan, press [Ctrl+C] to cancel", 47);
+  read->progress = ShowReadingStatus("   Reading saved scan, press [Ctrl+C] to cancel", 47);
   bool ok = ReadDump(*file, read);
   EraseStatus();
   CloseDump(*file);
@@ -548,7 +581,7 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
     StartDumpWriter(&SaveWriter, Save.file, facts);
     sink = &SaveWriter.sink;
   }
-  ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  request.progress = ShowReadingStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
   BeginTree(&build, tree, &RootNode, sink);
   ScanOutcome met;
   bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);

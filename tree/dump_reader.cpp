@@ -186,6 +186,7 @@ class Handler {
   bool OpenDirectory();
   bool CheckName(bool root);
   void BeginSelection();
+  void CountSoFar(bool directory);
   bool InsideSelection() const { return selected_ > 0 && skipFrom_ == 0; }
   // The entry read is the next directory on the way to the one asked for.
   bool NextComponent() const {
@@ -220,6 +221,10 @@ class Handler {
   int matched_ = 0;
   int selected_ = 0;
   int skipFrom_ = 0;  // directory level below which nothing goes to the builder (0: none)
+  // What has been read so far (DumpRead::progress), and the entries still to read before it is
+  // told.
+  int64_t directoriesRead_ = 0, filesRead_ = 0, bytesRead_ = 0;
+  int untilTold_ = DumpProgressStep;
 };
 
 bool IsSeparator(char c) {
@@ -700,7 +705,22 @@ bool Handler::OpenDirectory() {
   return true;
 }
 
+// Counts the entry whose info object ended, a directory's own or a file's; one listed as not
+// read is neither.
+void Handler::CountSoFar(bool directory) {
+  if (directory) {
+    ++directoriesRead_;
+  } else if (!entry_.excluded) {
+    ++filesRead_;
+    bytesRead_ = AddSize(bytesRead_, entry_.asize < entry_.dsize ? entry_.asize : entry_.dsize);
+  }
+  if (!read_->progress || --untilTold_ > 0) return;
+  untilTold_ = DumpProgressStep;
+  read_->progress(directoriesRead_, filesRead_, bytesRead_);
+}
+
 bool Handler::EndInfo(bool own) {
+  CountSoFar(own);
   if (own) return OpenDirectory();
   if (!CheckName(false)) return false;
   if (levels_.back().pastBudget) return PastBudget();

@@ -51,6 +51,11 @@ struct DumpRead {
   // the consumer: the caller begins the tree there (facts holds the metadata by then). path:
   // the report's start directory.
   void (*begin)(DumpRead* read, const PathStr& path);
+  // Hears what has been read so far, after every DumpProgressStep entries: the directories and
+  // the files the dump lists (wherever they are: the whole dump is read, whichever directory is
+  // reported), and the bytes those files hold as it lists them (the lesser of asize and dsize,
+  // as the tree is handed them). For the status line; null: nobody sees it.
+  void (*progress)(int64_t directories, int64_t files, int64_t bytes) = nullptr;
   // Results.
   DumpFacts facts;
   bool found;  // the directory to report was in the dump (begin was called)
@@ -62,6 +67,8 @@ struct DumpRead {
   int64_t errorOffset;  // the byte where reading stopped, from 0
   int32_t passedOver;   // values after the tree, not read
 };
+
+constexpr int DumpProgressStep = 2048;
 
 // Reads the dump from in to its end. True when it is a dump (found says whether the directory
 // asked for was in it; when it was, the builder holds its tree, every directory closed, not yet

@@ -54,8 +54,22 @@ void Spin() {
   if (SpinDrawn && now >= LastSpin && now - LastSpin < 50) return;
   SpinDrawn = true;
   LastSpin = now;
-  char text[2] = {Spinner[index], 8};
-  WriteStatus(text, 2);
+  TurnStatusSpinner(Spinner[index]);
+}
+
+// What the scan has read so far (ScanRequest::progress), counted in plain integers on the
+// scan's thread; the request's routine hears them after every ScanProgressStep directories and
+// files, and paces the status line itself.
+struct ReadSoFar {
+  int64_t directories, files, bytes;
+  int untilTold;  // directories and files still to count before it is told
+};
+ReadSoFar SoFar;
+
+void TellSoFar() {
+  if (!Request->progress || --SoFar.untilTold > 0) return;
+  SoFar.untilTold = ScanProgressStep;
+  Request->progress(SoFar.directories, SoFar.files, SoFar.bytes);
 }
 
 // A subdirectory listed and not yet visited: its name in PendingNames, its place in its
@@ -164,6 +178,9 @@ int32_t TakeEntries(FindEntry* entry) {
                   FileFacts{entry->name, entry->nameLength, entry->size, entry->allocated,
                             entry->held, entry->linked, entry->device, entry->inode,
                             entry->links > 0 ? (int64_t)entry->links : -1, entry->notRegular});
+    ++SoFar.files;
+    if (entry->allocated > 0) SoFar.bytes = AddSize(SoFar.bytes, entry->allocated);
+    TellSoFar();
   } while ((next = ScanFileSystem->findNext(entry)) == NextFound);
   if (next == NextFailed) {
     Into->markReadError(Into->context);
@@ -189,6 +206,10 @@ bool RoomForFrame() {
 // Reads the listing of the directory open in the tree, whose first entry is in hand (result
 // start), then closes it and starts visiting its subdirectories.
 void TakeListing(FindResult start, FindEntry* entry) {
+  if (start != FindFailed) {
+    ++SoFar.directories;
+    TellSoFar();
+  }
   size_t firstPending = Pending.size();
   int32_t entries = start == FindFound ? TakeEntries(entry) : 0;
   ScanFileSystem->findClose();
@@ -311,6 +332,7 @@ void BeginScan(const ScanRequest& request, const TreeConsumer* into, ScanOutcome
   Frames.clear();
   Pending.clear();
   PendingNames.clear();
+  SoFar = ReadSoFar{0, 0, 0, ScanProgressStep};
 }
 
 void EndScan() {

@@ -2,8 +2,8 @@
 // (tree/find.h) and hands every listing, as it reads it, to the tree builder
 // (tree/tree_builder.h), which builds, sizes and shapes the tree (and hands it on to the dump
 // writer when the scan is saved). What is the disk's stays here: the visiting order, the path
-// budget and its lines, directories that vanish or cannot be read, the spinner, and giving
-// memory back when it runs short.
+// budget and its lines, directories that vanish or cannot be read, the spinner and the counts of
+// what was read so far, and giving memory back when it runs short.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,14 @@ struct ScanRequest {
   ScanRules rules;
   // The start directory's own size and device, for the dump writer; null when not known.
   const DirectoryFacts* rootFacts = nullptr;
+  // Hears what the scan has read so far, every ScanProgressStep directories and files: the
+  // directories whose listing it read, the files it handed over and the bytes they hold as
+  // listed (FindEntry::allocated: every listing gives it; the tree rounds it to clusters and
+  // adds what is held past it later). For the status line; null: nobody sees it.
+  void (*progress)(int64_t directories, int64_t files, int64_t bytes) = nullptr;
 };
+
+constexpr int ScanProgressStep = 256;
 
 // Run totals: files counted, and every directory's own padding. Written here alone: the run
 // driver zeroes them before a run and publishes the report's tree's through SetRunTotals.

@@ -71,6 +71,19 @@ TEST(DisplayWidth, EachClassOfTheGeneratedTable) {
   for (const auto& s : samples) EXPECT_EQ(CodePointColumns(s.cp), s.columns) << std::hex << s.cp;
 }
 
+// The counts after the status text fit whole or not at all, the first ones going first; only
+// the text is cut, where the screen is narrower than the text itself.
+TEST(StatusLine, LeavesOutWholeCountsFromTheFirstUntilTheRestFit) {
+  const std::string text = "   Reading directory, press [Ctrl+C] to cancel";
+  BStr n[3] = {BMake("12,345 dirs"), BMake("1,234,567 files"), BMake("123.4 G")};
+  auto Line = [&](int columns) { return S(StatusLine(text.data(), 46, n, 3, columns)); };
+  EXPECT_EQ(Line(86), text + "  12,345 dirs  1,234,567 files  123.4 G");
+  EXPECT_EQ(Line(85), text + "  1,234,567 files  123.4 G");
+  EXPECT_EQ(Line(56), text + "  123.4 G");
+  EXPECT_EQ(Line(55), text);
+  EXPECT_EQ(Line(40), text.substr(0, 39));
+}
+
 class MessageLines : public Isolated {};
 
 // Error and note lines go to standard error alone, an error line with the program's name in
