@@ -338,6 +338,9 @@ void ShowSoFar(int64_t directories, int64_t files, int64_t bytes) {
   ShowStatusCounts(pieces, 3);
 }
 
+// The status text while the disk is read: the report's scan, and the browser's r.
+const char ReadingDirectory[] = "   Reading directory, press [Ctrl+C] to cancel";
+
 // Shows a status text, which the counts join once the reading has gone on for 200 ms; the
 // routine that hears them, or null when nobody would see them (no status reaches a screen).
 using SoFarRoutine = void (*)(int64_t directories, int64_t files, int64_t bytes);
@@ -581,7 +584,7 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
     StartDumpWriter(&SaveWriter, Save.file, facts);
     sink = &SaveWriter.sink;
   }
-  request.progress = ShowReadingStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  request.progress = ShowReadingStatus(ReadingDirectory, (int)sizeof ReadingDirectory - 1);
   BeginTree(&build, tree, &RootNode, sink);
   ScanOutcome met;
   bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);
@@ -618,7 +621,7 @@ bool RereadDirectory(const PathStr& path, bool start, DirNode* fresh) {
   request.pathBudget = PathBudget;
   request.patternRoom = PathPatternRoom;
   request.rules.readAheadThreads = Options.readAheadThreads;
-  ShowStatus("   Reading directory, press [Ctrl+C] to cancel", 46);
+  request.progress = ShowReadingStatus(ReadingDirectory, (int)sizeof ReadingDirectory - 1);
   BeginTree(&build, tree, fresh, nullptr);
   ScanOutcome met;
   bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);
