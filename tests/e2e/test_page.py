@@ -230,7 +230,7 @@ class Browser:
         end = time.time() + 60
         while time.time() < end:
             drawn = self.js("return document.body && document.body.dataset.drawnMs")
-            if drawn:
+            if drawn and self.js(SETTLED):
                 return int(drawn)
             time.sleep(0.05)
         raise AssertionError("the page never drew; console: %r" % self.log())
@@ -247,6 +247,15 @@ class Browser:
     def close(self):
         self.driver.quit()
         shutil.rmtree(self.profile, ignore_errors=True)
+
+
+# Whether the view drawn fills the stage as it is now: a late change of the layout (a font
+# loaded, a line wrapped) resizes the stage after the first drawing, and the page draws again
+# on the next frame.
+SETTLED = """
+const s = document.getElementById('stage'), r = document.querySelector('#map > g > rect');
+return !!r && +r.getAttribute('width') === s.clientWidth &&
+       +r.getAttribute('height') === s.clientHeight;"""
 
 
 # Each drawn directory's path, rectangle, fill and title, in drawing order.
