@@ -550,18 +550,36 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
   return true;
 }
 
-bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
-  static TreeBuild build;
+// What reading ahead may add to the memory of a scan whose tree keeps its files (the browser's):
+// half the usual, which leaves the files the room (a browse of /usr within 12 MB).
+constexpr size_t KeptFilesReadAheadMemory = 4 << 20;
+
+// The tree a scan of the disk builds with the run's settings.
+BuildSettings DiskTree(const BuildSettings& settings) {
   BuildSettings tree = settings;
   // A drive that gives no allocation unit: space held past a file's data is taken by bytes.
   if (tree.fileSystemCluster <= 0) tree.fileSystemCluster = 1;
   tree.releaseMemory = ScanReleaseMemory;
-  const ListingSink* sink = nullptr;
+  return tree;
+}
+
+// A scan of the disk at path, for the tree `tree`, with the status line while it reads.
+ScanRequest DiskRequest(const PathStr& path, const BuildSettings& tree) {
   ScanRequest request;
   request.path = path;
   request.pathBudget = PathBudget;
   request.patternRoom = PathPatternRoom;
   request.rules.readAheadThreads = Options.readAheadThreads;
+  if (tree.files) request.rules.readAheadMemory = KeptFilesReadAheadMemory;
+  request.progress = ShowReadingStatus(ReadingDirectory, (int)sizeof ReadingDirectory - 1);
+  return request;
+}
+
+bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
+  static TreeBuild build;
+  BuildSettings tree = DiskTree(settings);
+  const ListingSink* sink = nullptr;
+  ScanRequest request = DiskRequest(path, tree);
   // A saved scan holds each directory's own size: measured as the listings are read.
   request.rules.directorySizes = Saving;
   DirectoryFacts root = {0, 0, false, 0, false, true};
@@ -584,7 +602,6 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
     StartDumpWriter(&SaveWriter, Save.file, facts);
     sink = &SaveWriter.sink;
   }
-  request.progress = ShowReadingStatus(ReadingDirectory, (int)sizeof ReadingDirectory - 1);
   BeginTree(&build, tree, &RootNode, sink);
   ScanOutcome met;
   bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);
@@ -609,19 +626,12 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
 // tree from a saved scan is read from the disk too, where it is there.
 bool RereadDirectory(const PathStr& path, bool start, DirNode* fresh) {
   static TreeBuild build;
-  BuildSettings tree = Run.settings;
-  if (tree.fileSystemCluster <= 0) tree.fileSystemCluster = 1;
+  BuildSettings tree = DiskTree(Run.settings);
   if (tree.cluster <= 0) tree.cluster = ClusterSize;
   tree.chargeRoot = start ? Run.settings.chargeRoot : true;
-  tree.releaseMemory = ScanReleaseMemory;
   tree.files = &BrowsedFiles;
   tree.topCount = 0;
-  ScanRequest request;
-  request.path = path;
-  request.pathBudget = PathBudget;
-  request.patternRoom = PathPatternRoom;
-  request.rules.readAheadThreads = Options.readAheadThreads;
-  request.progress = ShowReadingStatus(ReadingDirectory, (int)sizeof ReadingDirectory - 1);
+  ScanRequest request = DiskRequest(path, tree);
   BeginTree(&build, tree, fresh, nullptr);
   ScanOutcome met;
   bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);

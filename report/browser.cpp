@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "console/console.h"
@@ -11,6 +10,7 @@
 #include "console/strings.h"
 #include "report/format.h"
 #include "tree/growth_record.h"
+#include "tree/node_table.h"
 #include "tree/remove.h"
 #include "tree/tree_builder.h"
 
@@ -19,9 +19,9 @@ namespace {
 // sizes counted the other way (the tree's own figures count one way: held on the disk, or
 // listed with -dir).
 struct Sums {
-  int64_t files = 0;    // files in it and below
-  int64_t subdirs = 0;  // directories below it
   int64_t other = 0;    // its total counted the other way
+  int32_t files = 0;    // files in it and below (the tree counts its files in 32 bits too)
+  int32_t subdirs = 0;  // directories below it
 };
 
 enum class Key : unsigned char { Size, Name, Count, Waste, Growth };
@@ -38,7 +38,7 @@ struct Browser {
   RunRecord& run;
   FileStore& files;
   const BrowseActions& actions;
-  std::unordered_map<const DirNode*, Sums> sums;
+  NodeTable<Sums> sums;
   std::vector<const DirNode*> path;  // from the start directory to the one shown
   std::vector<Entry> rows;
   int selected = 0;
@@ -63,41 +63,51 @@ int64_t FileSize(const Browser& b, const FileRecord& f, bool listed) {
   int64_t own = 0, waste = 0;
   int64_t unit =
       b.run.settings.fileSystemCluster > 0 ? b.run.settings.fileSystemCluster : ClusterSize;
-  ChargeFileData(f.allocated, f.held > 0 ? f.held : 0, ClusterSize, unit, &own, &waste);
+  int64_t held = b.files.Held(f);
+  ChargeFileData(b.files.Allocated(f), held > 0 ? held : 0, ClusterSize, unit, &own, &waste);
   return own;
 }
 
-// Adds up every directory's files and its other total, the deepest first, without recursion.
+// Adds up every directory's files and its other total, the deepest first, without recursion:
+// each directory on the way down gathers what its subdirectories add up to.
 void AddUp(Browser& b) {
-  b.sums.clear();
-  std::vector<std::pair<const DirNode*, bool>> stack = {{&b.run.root, false}};
+  b.sums.Clear();
+  struct Frame {
+    const DirNode* node;
+    const DirNode* next;  // the subdirectory to add up next
+    Sums sums;            // what those added up so far give
+  };
+  std::vector<Frame> stack = {{&b.run.root, b.run.root.firstChild, {}}};
   while (!stack.empty()) {
-    auto [n, done] = stack.back();
-    stack.pop_back();
-    if (!done) {
-      stack.push_back({n, true});
-      for (const DirNode* c = n->firstChild; c; c = c->nextSibling) stack.push_back({c, false});
+    Frame& top = stack.back();
+    if (const DirNode* c = top.next) {
+      top.next = c->nextSibling;
+      stack.push_back({c, c->firstChild, {}});
       continue;
     }
-    Sums s;
-    FileRange r = b.files.FilesOf(n);
-    s.files = r.count;
+    Sums s = top.sums;
+    FileRange r = b.files.FilesOf(top.node);
+    s.files = AddCount(s.files, (int32_t)std::min<uint32_t>(r.count, INT32_MAX));
     for (uint32_t i = r.first; i < r.first + r.count; ++i)
       s.other = AddSize(s.other, FileSize(b, b.files.Record(i), !b.listedRun));
-    for (const DirNode* c = n->firstChild; c; c = c->nextSibling) {
-      const Sums& cs = b.sums[c];
-      s.files += cs.files;
-      s.subdirs += cs.subdirs + 1;
-      s.other = AddSize(s.other, cs.other);
-    }
-    b.sums[n] = s;
+    b.sums.Put(top.node, s);
+    stack.pop_back();
+    if (stack.empty()) break;
+    Sums& above = stack.back().sums;
+    above.files = AddCount(above.files, s.files);
+    above.subdirs = AddCount(above.subdirs, AddCount(s.subdirs, 1));
+    above.other = AddSize(above.other, s.other);
   }
 }
 
+// What AddUp gave for n (nothing for a node it has not seen).
+Sums SumsOf(const Browser& b, const DirNode* n) {
+  const Sums* s = b.sums.Find(n);
+  return s ? *s : Sums{};
+}
+
 int64_t DirSize(const Browser& b, const DirNode* n) {
-  if (!b.other) return NodeTotal(n);
-  auto at = b.sums.find(n);
-  return at == b.sums.end() ? 0 : at->second.other;
+  return b.other ? SumsOf(b, n).other : NodeTotal(n);
 }
 
 std::string NodeName(const DirNode* n) {
@@ -143,7 +153,7 @@ void SortRows(Browser& b) {
 int64_t KeyOf(const Browser& b, Key key, const DirNode* node, int64_t waste) {
   switch (key) {
     case Key::Count:
-      return node ? b.sums.at(node).files : 0;
+      return node ? SumsOf(b, node).files : 0;
     case Key::Waste:
       return waste;
     case Key::Growth:
@@ -214,7 +224,7 @@ void WriteRow(const Browser& b, const Entry& e, int64_t whole, bool selected) {
     WriteText(" ");
   }
   if (e.node)
-    PutPadded(FormatThousands(b.sums.at(e.node).files), 9);
+    PutPadded(FormatThousands(SumsOf(b, e.node).files), 9);
   else
     WriteText("         ");
   WriteText("  ");
@@ -253,7 +263,7 @@ void Draw(Browser& b) {
   WriteText(" Total ");
   WriteText(SizeText(b, DirSize(b, root)));
   WriteText("  Files ");
-  WriteText(FormatThousands(b.sums[root].files));
+  WriteText(FormatThousands(SumsOf(b, root).files));
   WriteText(b.other != b.listedRun ? "  (listed)" : "  (on disk)");
   WriteText("   ? help");
   SetLineCut(0);
@@ -314,7 +324,7 @@ void ShowInfo(Browser& b) {
     lines.push_back("Own size:  " + num(e.node->localSize));
     lines.push_back("Total:     " + num(NodeTotal(e.node)));
     lines.push_back("Wastage:   " + num(e.node->wastage));
-    const Sums& s = b.sums[e.node];
+    Sums s = SumsOf(b, e.node);
     lines.push_back("Files:     " + num(s.files));
     lines.push_back("Subdirectories: " + num(s.subdirs));
     if (GrowthShown()) lines.push_back("Growth:    " + num(NodeGrowth(e.node).bytes));
@@ -487,7 +497,7 @@ void Delete(Browser& b) {
   const Entry& e = b.rows[(size_t)b.selected];
   std::string name = RowName(b, e);
   BStr size = SizeText(b, e.size);
-  int64_t files = e.node ? b.sums.at(e.node).files : 0;
+  int64_t files = e.node ? SumsOf(b, e.node).files : 0;
   std::string what = (e.node ? "the directory " : "the file ") + name + (e.node ? "/" : "") + " (" +
                      std::string(size.text, (size_t)size.length) +
                      (e.node ? ", " + Num(files) + (files == 1 ? " file" : " files") : "") +

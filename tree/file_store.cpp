@@ -1,6 +1,7 @@
 #include "tree/file_store.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -11,7 +12,8 @@ void FileStore::Clear() {
   std::vector<std::unique_ptr<char[]>>().swap(names_);
   nameEnd_ = 0;
   std::vector<uint64_t>().swap(devices_);
-  std::unordered_map<const DirNode*, FileRange>().swap(ranges_);
+  std::vector<Apart>().swap(apart_);
+  ranges_.Clear();
 }
 
 bool FileStore::Append(const FileRecord& r) {
@@ -33,9 +35,20 @@ bool FileStore::Add(const char* name, int length, int64_t size, int64_t allocate
   r.flags =
       (linked ? FileLinked : 0) | (notRegular ? FileNotRegular : 0) | (charged ? FileCharged : 0);
   r.size = size;
-  r.allocated = allocated;
-  r.held = held;
-  r.inode = inode;
+  int64_t kept = 0;  // the space held, as the record alone gives it
+  if (held != 0 && size > 0 && size <= INT64_MAX - RoundedUnit &&
+      held == (size + RoundedUnit - 1) / RoundedUnit * RoundedUnit) {
+    r.flags |= FileHeldRounded;
+    kept = held;
+  }
+  bool apart = linked || held != kept;
+  if (!apart && allocated != std::min(size, held)) {
+    if (held == 0 && allocated == size)
+      r.flags |= FileHeldUntold;
+    else
+      apart = true;
+  }
+  if (apart) r.flags |= FileApart;
   try {
     // A name never crosses from one block into the next.
     size_t block = nameEnd_ >> NameBlockBits;
@@ -58,7 +71,15 @@ bool FileStore::Add(const char* name, int length, int64_t size, int64_t allocate
     return false;
   }
   r.nameAt = nameEnd_;
-  if (!Append(r)) return false;
+  try {
+    if (apart) apart_.push_back(Apart{nameEnd_, allocated, held, inode});
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!Append(r)) {
+    if (apart) apart_.pop_back();
+    return false;
+  }
   std::memcpy(names_[nameEnd_ >> NameBlockBits].get() + (nameEnd_ & NameBlockMask), name,
               (size_t)length);
   nameEnd_ += (uint32_t)length;
@@ -81,31 +102,44 @@ bool FileStore::Settle(const DirNode* n, uint32_t from, size_t parkedFrom) {
   for (size_t i = parkedFrom; i < parked_.size() && whole; ++i) whole = Append(parked_[i]);
   parked_.resize(parkedFrom);
   try {
-    if (records_ > from) ranges_[n] = FileRange{from, records_ - from};
+    if (records_ > from) ranges_.Put(n, FileRange{from, records_ - from});
   } catch (const std::bad_alloc&) {
     return false;
   }
   return whole;
 }
 
-void FileStore::Hand(const DirNode* from, const DirNode* to) {
-  auto at = ranges_.find(from);
-  if (at == ranges_.end()) {
-    ranges_.erase(to);
-    return;
-  }
-  FileRange r = at->second;
-  ranges_.erase(at);
-  ranges_[to] = r;
-}
+void FileStore::Hand(const DirNode* from, const DirNode* to) { ranges_.Rekey(from, to); }
 
 FileRange FileStore::FilesOf(const DirNode* n) const {
-  auto at = ranges_.find(n);
-  return at == ranges_.end() ? FileRange{0, 0} : at->second;
+  const FileRange* r = ranges_.Find(n);
+  return r ? *r : FileRange{0, 0};
+}
+
+const FileStore::Apart* FileStore::ApartOf(const FileRecord& r) const {
+  if (!(r.flags & FileApart)) return nullptr;
+  auto at = std::lower_bound(apart_.begin(), apart_.end(), r.nameAt,
+                             [](const Apart& a, uint32_t nameAt) { return a.nameAt < nameAt; });
+  return at != apart_.end() && at->nameAt == r.nameAt ? &*at : nullptr;
+}
+
+int64_t FileStore::Held(const FileRecord& r) const {
+  if (const Apart* a = ApartOf(r)) return a->held;
+  return r.flags & FileHeldRounded ? (r.size + RoundedUnit - 1) / RoundedUnit * RoundedUnit : 0;
+}
+
+int64_t FileStore::Allocated(const FileRecord& r) const {
+  if (const Apart* a = ApartOf(r)) return a->allocated;
+  return r.flags & FileHeldUntold ? r.size : std::min(r.size, Held(r));
+}
+
+uint64_t FileStore::Inode(const FileRecord& r) const {
+  const Apart* a = ApartOf(r);
+  return a ? a->inode : 0;
 }
 
 size_t FileStore::BytesHeld() const {
   return blocks_.size() * (sizeof(FileRecord) << BlockBits) +
          parked_.capacity() * sizeof(FileRecord) + names_.size() * ((size_t)NameBlockMask + 1) +
-         ranges_.size() * 48;
+         apart_.capacity() * sizeof(Apart) + ranges_.Size() * sizeof(std::pair<const DirNode*, FileRange>);
 }

@@ -7,26 +7,30 @@
 
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "tree/dir_node.h"
+#include "tree/node_table.h"
 
 enum FileFlags : uint8_t {
-  FileLinked = 1,      // more than one name: device and inode say which file it is
-  FileNotRegular = 2,  // a link, a device, a fifo, a socket
-  FileCharged = 4,     // its space counts in its directory (a further name of a file does not)
+  FileLinked = 1,       // more than one name: device and inode say which file it is
+  FileNotRegular = 2,   // a link, a device, a fifo, a socket
+  FileCharged = 4,      // its space counts in its directory (a further name of a file does not)
+  FileHeldRounded = 8,  // the space held is its length rounded up to whole RoundedUnit
+  FileHeldUntold = 16,  // the listing does not tell the space held: its data is its length
+  FileApart = 32,       // its space held, its data and its inode stand apart
 };
 
+// 16 bytes a file. Almost every file holds its length rounded up to whole 4 K on the disk, or
+// nothing (a short link, an empty file), and its data on the disk is the lesser of its length
+// and that; only a file of several names needs its inode. The other files' figures are kept
+// apart, read through the store's Held, Allocated and Inode.
 struct FileRecord {
   uint32_t nameAt;  // where its name starts among the store's names
   uint8_t nameLength;
-  uint8_t flags;      // FileFlags
-  uint16_t device;    // index among the store's devices
-  int64_t size;       // its length
-  int64_t allocated;  // the data it holds on the disk, at most its length (FindEntry's)
-  int64_t held;       // all the space the file system gives it (0 where not told)
-  uint64_t inode;
+  uint8_t flags;    // FileFlags
+  uint16_t device;  // index among the store's devices
+  int64_t size;     // its length
 };
 
 // The files of one directory: records [first, first + count) of the store.
@@ -57,7 +61,7 @@ class FileStore {
   // `from` to the end: its range.
   bool Settle(const DirNode* n, uint32_t from, size_t parkedFrom);
   // Forgets the files kept of n (it is gone, or read again).
-  void Forget(const DirNode* n) { ranges_.erase(n); }
+  void Forget(const DirNode* n) { ranges_.Drop(n); }
   // The files kept of `from` become to's (a directory read again into a node of its own).
   void Hand(const DirNode* from, const DirNode* to);
 
@@ -67,6 +71,12 @@ class FileStore {
     return names_[r.nameAt >> NameBlockBits].get() + (r.nameAt & NameBlockMask);
   }
   uint64_t Device(const FileRecord& r) const { return devices_[r.device]; }
+  // All the space the file system gives the file (0 where not told).
+  int64_t Held(const FileRecord& r) const;
+  // The data the file holds on the disk, at most its length (FindEntry's allocated).
+  int64_t Allocated(const FileRecord& r) const;
+  // Its inode, for a file of several names (0 for others).
+  uint64_t Inode(const FileRecord& r) const;
   // Bytes the store takes, for the measure of memory.
   size_t BytesHeld() const;
 
@@ -76,6 +86,17 @@ class FileStore {
   static constexpr int NameBlockBits = 16;
   static constexpr uint32_t NameBlockMask = (1u << NameBlockBits) - 1;
 
+  // What a file kept apart holds: found by its name's place, which no record shares and
+  // which grows as files are added, so the list is in its order.
+  struct Apart {
+    uint32_t nameAt;
+    int64_t allocated;
+    int64_t held;
+    uint64_t inode;
+  };
+  static constexpr int64_t RoundedUnit = 4096;
+  const Apart* ApartOf(const FileRecord& r) const;
+
   bool Append(const FileRecord& r);
   FileRecord& At(uint32_t i) { return blocks_[i >> BlockBits][i & BlockMask]; }
   uint32_t records_ = 0;                               // records in the blocks
@@ -84,5 +105,6 @@ class FileStore {
   std::vector<std::unique_ptr<char[]>> names_;         // of 1 << NameBlockBits bytes each
   uint32_t nameEnd_ = 0;                               // where the next name goes
   std::vector<uint64_t> devices_;
-  std::unordered_map<const DirNode*, FileRange> ranges_;
+  std::vector<Apart> apart_;
+  NodeTable<FileRange> ranges_;
 };

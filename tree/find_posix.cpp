@@ -218,7 +218,7 @@ FindResult OpenStart(const PathStr& directory) {
   if (result != FindFound) return result;
   StartInLine(fd);
   int threads = ThreadCount();
-  if (threads > 1 && StartReadAhead(threads, Rules.readsSubdirectory) &&
+  if (threads > 1 && StartReadAhead(threads, Rules) &&
       !GatherBegin("", 0, std::string()))
     StopReadAhead();
   return FindFound;

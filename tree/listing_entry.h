@@ -81,4 +81,7 @@ struct ScanRules {
   // Which subdirectories the scan reads, so that the threads read ahead only those; null:
   // every one.
   SubdirectoryRule readsSubdirectory = nullptr;
+  // What reading ahead may add to the memory the scan takes (0: the build's default, 8 MiB); a
+  // tree that keeps its files leaves them the room.
+  size_t readAheadMemory = 0;
 };

@@ -46,7 +46,7 @@ namespace {
 // is left for the budget is kept for the allocator's own overhead. When the budget is full the
 // workers wait until half of it is free again, so that they go back to reading together instead
 // of one at a time.
-constexpr size_t ReadAheadMemoryGoal = 8 << 20;
+constexpr size_t DefaultMemoryGoal = 8 << 20;
 constexpr size_t LeastBudget = 1 << 20;
 size_t ReadAheadBudget = LeastBudget;
 // The directory the scan is taking is read ahead of it by two batches more than there are workers
@@ -540,14 +540,14 @@ void FreeBatches(ReadAheadBatch* first) {
 }
 
 void ReadAheadBegin(const ListingReader* reader, int startPathLength, int workers, size_t workerOwn,
-                    SubdirectoryRule scanReads) {
+                    const ScanRules& rules) {
   Reader = reader;
   StartPathLength = startPathLength;
-  ScanReads = scanReads;
+  ScanReads = rules.readsSubdirectory;
+  size_t goal = rules.readAheadMemory > 0 ? rules.readAheadMemory : DefaultMemoryGoal;
   size_t used =
       (size_t)workers * workerOwn + (size_t)AheadOfTheScan(workers) * reader->largestBatch;
-  ReadAheadBudget =
-      std::max(used < ReadAheadMemoryGoal ? (ReadAheadMemoryGoal - used) / 4 * 3 : 0, LeastBudget);
+  ReadAheadBudget = std::max(used < goal ? (goal - used) / 4 * 3 : 0, LeastBudget);
   std::lock_guard<std::mutex> hold(Shared.lock);
   Shared.stopping = false;
   Shared.heldBytes = 0;

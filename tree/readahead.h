@@ -72,10 +72,10 @@ struct ListingReader {
 //
 // Prepares a new round of reading ahead below the start directory, whose path with its
 // separator is startPathLength bytes long, before any worker starts: `workers` of them, each
-// taking workerOwn bytes of its own, whose budget is what the memory goal leaves. scanReads
-// says which subdirectories the scan reads (null: every one); only those are read ahead.
+// taking workerOwn bytes of its own, whose budget is what the scan's memory goal for them leaves.
+// Only the subdirectories the scan reads are read ahead.
 void ReadAheadBegin(const ListingReader* reader, int startPathLength, int workers, size_t workerOwn,
-                    SubdirectoryRule scanReads = nullptr);
+                    const ScanRules& rules);
 // A worker's whole life: takes directories and reads them until it is asked to stop, memory
 // or descriptors run short. space is the worker's own (see ListingReader).
 void ReadAheadWork(void* space);

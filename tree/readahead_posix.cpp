@@ -124,11 +124,11 @@ bool MemoryLimited() {
 }
 }  // namespace
 
-bool StartReadAhead(int count, SubdirectoryRule scanReads) {
+bool StartReadAhead(int count, const ScanRules& rules) {
   if (MemoryLimited()) return false;
   // A worker's own: its space, its spare batch, and the few pages of its stack it touches.
   ReadAheadBegin(&PosixReader, StartPathLength(), count, sizeof(WorkerSpace) + LargestBatch + 16384,
-                 scanReads);
+                 rules);
   // Two heaps: the scan's thread keeps its own for the tree it builds, and the workers share
   // the other for the listings, which the scan's thread frees into it for the next. A heap per
   // thread would reserve address space for each (64 MiB) and spread the memory over them; one
@@ -183,4 +183,7 @@ void StopReadAhead() {
   }
   std::vector<Worker>().swap(Workers);
   ReadAheadEnd();
+  // The listings' heap is free now: its pages go back to the system, not to be counted again
+  // with what the report allocates after the scan (the browser's sums, on a tree with files).
+  malloc_trim(0);
 }

@@ -19,7 +19,7 @@ inline BatchCursor CursorOf(ReadAheadBatch* b) {
 
 // Starts `count` workers below the start directory just opened, to read the subdirectories
 // scanReads picks (null: every one). False when none could start: the scan then reads in line.
-bool StartReadAhead(int count, SubdirectoryRule scanReads);
+bool StartReadAhead(int count, const ScanRules& rules);
 // True from StartReadAhead until StopReadAhead.
 bool ReadingAhead();
 // Ends reading ahead: the workers are stopped and joined, everything they hold is released.

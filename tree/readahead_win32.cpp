@@ -210,7 +210,7 @@ bool StartWorkers(int count) {
       (RedirectionOff)(void*)GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
   if (!ReadInformation) return false;
   ReadAheadBegin(&WindowsReader, StartPath.length, count,
-                 sizeof(WorkerSpace) + LargestBatch + 16384, Rules.readsSubdirectory);
+                 sizeof(WorkerSpace) + LargestBatch + 16384, Rules);
   try {
     Workers.reserve((size_t)count);
     for (int i = 0; i < count; ++i) {

@@ -142,7 +142,7 @@ TEST_F(ReadAheadProtocol, TakingAWholeListingThatFilledTheBudgetLetsTheWorkersOn
   Claims = {{Rel("big/"), 1100 * 1024}};  // more than the whole budget
   Opened.clear();
   // One worker whose own space leaves only the least budget.
-  ReadAheadBegin(&Scripted, 5, 1, 64 << 20);
+  ReadAheadBegin(&Scripted, 5, 1, 64 << 20, ScanRules{});
   Worker worker;
   GatherBegin("", 0, std::string());
   FindEntry big{};

@@ -8,6 +8,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "fake_fs.h"
 #include "test_support.h"
@@ -315,23 +316,26 @@ TEST_F(TreeBuilderTest, DumpOrderBuildsTheScansTreeWhenNoFileHasTwoNames) {
 // nothing). "" when they agree, else where they differ.
 std::string KeptFilesDiffer(const FileStore& store, const DirNode* n, const std::string& path,
                             int64_t cluster, int64_t unit, bool listed, bool root = true) {
-  std::multiset<std::pair<std::string, int64_t>> kept, listedHere;
+  // Name, length, data and space held on the disk, and the inode of a file of several names.
+  std::multiset<std::tuple<std::string, int64_t, int64_t, int64_t, uint64_t>> kept, listedHere;
   FileRange r = store.FilesOf(n);
   int64_t own = 0;
   for (uint32_t i = r.first; i < r.first + r.count; ++i) {
     const FileRecord& f = store.Record(i);
-    kept.insert({std::string(store.Name(f), f.nameLength), f.size});
+    kept.insert({std::string(store.Name(f), f.nameLength), f.size, store.Allocated(f),
+                 store.Held(f), store.Inode(f)});
     if (listed) {
       own += f.size;
     } else if (f.flags & FileCharged) {
       int64_t waste = 0;
-      ChargeFileData(f.allocated, f.held, cluster, unit, &own, &waste);
+      ChargeFileData(store.Allocated(f), store.Held(f), cluster, unit, &own, &waste);
     }
   }
   const FakeDirectory& d = FakeDir(path);
   bool read = d.opening == FindFound;
   for (const FakeEntry& e : d.entries)
-    if (read && !(e.attributes & AttrDirectory)) listedHere.insert({e.name, e.size});
+    if (read && !(e.attributes & AttrDirectory))
+      listedHere.insert({e.name, e.size, e.allocated < 0 ? e.size : e.allocated, e.held, e.inode});
   if (kept != listedHere) return path + ": other files";
   int64_t table = 0, waste = 0;
   if (!listed && read && !root) table = RoundToCluster((int64_t)d.entries.size() * 32, cluster, &waste);
