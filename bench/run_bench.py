@@ -16,10 +16,12 @@ import json
 import os
 import platform
 import shlex
+import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -142,6 +144,79 @@ def peak_memory_kb(argv, env):
             if "Maximum resident set size" in line:
                 values.append(int(line.rsplit(":", 1)[1]))
     return statistics.median(values)
+
+
+def browse_peak_kb(argv, env, ready, runs=3):
+    """The peak memory of an interactive program browsing a tree in a tmux terminal of 100x30:
+    started under /usr/bin/time, left when its first screen shows `ready`, with q. The median
+    of `runs`; None without tmux or when the screen never came."""
+    if not shutil.which("tmux"):
+        return None
+    values = []
+    for _ in range(runs):
+        with tempfile.TemporaryDirectory() as work:
+            out = os.path.join(work, "time")
+            # A server of its own, which ends with the session.
+            tmux = ["tmux", "-L", "quorvel-bench-" + os.path.basename(work)]
+            session = "browse"
+            line = " ".join(shlex.quote(a) for a in ["env"] + ["%s=%s" % kv for kv in env.items()] +
+                            ["/usr/bin/time", "-f", "%M", "-o", out] + argv)
+            subprocess.run(tmux + ["new-session", "-d", "-s", session, "-x", "100", "-y", "30",
+                            line + "; sleep 2"], check=True)
+            try:
+                end = time.time() + 600
+                while time.time() < end:
+                    screen = subprocess.run(tmux + ["capture-pane", "-p", "-t", session],
+                                            capture_output=True, text=True).stdout
+                    if ready in screen:
+                        break
+                    time.sleep(0.2)
+                else:
+                    return None
+                subprocess.run(tmux + ["send-keys", "-t", session, "q"], check=True)
+                while time.time() < end and not (os.path.exists(out) and os.path.getsize(out)):
+                    time.sleep(0.1)
+                with open(out) as f:
+                    values.append(int(f.read().split()[-1]))
+            finally:
+                subprocess.run(tmux + ["kill-server"], stderr=subprocess.DEVNULL)
+    return statistics.median(values)
+
+
+def browse_table(quorvel, trees):
+    """Peak memory while browsing, against the peers' browsers, on /usr and on the million-file
+    tree where it was made: its title, head and rows."""
+    places = [("/usr", "/usr")]
+    million = os.path.abspath(os.path.join(trees, "million"))
+    if os.path.isdir(million):
+        places.append(("million tree", million))
+    rows = [("quorvel -browse", lambda p: [quorvel, p, "-browse"], {}, "? help"),
+            ("quorvel -browse, 1 thread", lambda p: [quorvel, p, "-browse"],
+             {"QUORVEL_THREADS": "1"}, "? help"),
+            ("ncdu -x", lambda p: ["ncdu", "-x", p], {}, "Total disk usage"),
+            ("gdu -x", lambda p: ["gdu", "-x", p], {}, "Total disk usage")]
+    table = []
+    for label, argv, env, ready in rows:
+        if not shutil.which(argv("/")[0]):
+            continue
+        cells = [label]
+        for _, place in places:
+            kb = browse_peak_kb(argv(place), env, ready)
+            cells.append("-" if kb is None else "%.1f MB" % (kb / 1000))
+        table.append(cells)
+    title = "peak memory while browsing (tmux 100x30, first screen, then q; median of 3)"
+    return title, ["browser"] + [name for name, _ in places], table
+
+
+def format_browse_table(title, head, table, markdown):
+    if markdown:
+        lines = ["**%s**" % title, "", "| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+        lines += ["| " + " | ".join(r) + " |" for r in table]
+    else:
+        widths = [max(len(r[i]) for r in [head] + table) for i in range(len(head))]
+        lines = [title] + ["  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip()
+                           for r in [head] + table]
+    return "\n".join(lines) + "\n"
 
 
 def system_calls(argv, env):
@@ -293,6 +368,8 @@ def main():
     ap.add_argument("--no-cold", dest="cold", action="store_false",
                     help="leave out the typical tree with the page cache dropped before each run")
     ap.add_argument("--cold-runs", type=int, default=5)
+    ap.add_argument("--no-browse", dest="browse", action="store_false",
+                    help="leave out the peak memory of browsing /usr and the million tree")
     ap.add_argument("--paging", help="the paging benchmark program, run after the trees")
     ap.add_argument("--markdown", help="also write the tables in Markdown to this file")
     ap.add_argument("--no-root", dest="root", action="store_false",
@@ -368,6 +445,10 @@ def main():
             title += "; the scan's thread did %.0f%% of quorvel's CPU time" % (100 * share)
         print(format_table(title, table, False), flush=True)
         text.append(format_table(title, table, True))
+    if args.browse:
+        browsing = browse_table(quorvel, args.trees)
+        print(format_browse_table(*browsing, False), flush=True)
+        text.append(format_browse_table(*browsing, True))
     if args.cold:
         name = "typical"
         tree = os.path.abspath(os.path.join(args.trees, name))
