@@ -624,7 +624,8 @@ bool ScanDisk(const PathStr& path, const BuildSettings& settings) {
 // The browser's r (and its delete, after which it counts what went): the directory at path
 // read again from the disk, into fresh, its files into the store, as the tree was built. A
 // tree from a saved scan is read from the disk too, where it is there.
-bool RereadDirectory(const PathStr& path, bool start, DirNode* fresh) {
+bool RereadDirectory(const PathStr& path, bool start,
+                     const std::vector<FileIdentity>& chargedElsewhere, DirNode* fresh) {
   static TreeBuild build;
   BuildSettings tree = DiskTree(Run.settings);
   if (tree.cluster <= 0) tree.cluster = ClusterSize;
@@ -633,6 +634,7 @@ bool RereadDirectory(const PathStr& path, bool start, DirNode* fresh) {
   tree.topCount = 0;
   ScanRequest request = DiskRequest(path, tree);
   BeginTree(&build, tree, fresh, nullptr);
+  for (const FileIdentity& f : chargedElsewhere) TreeChargedElsewhere(&build, f.device, f.inode);
   ScanOutcome met;
   bool scanned = ScanDirectory(request, TreeConsumerOf(&build), &met);
   if (scanned) FinishTree(&build);

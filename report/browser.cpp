@@ -367,6 +367,33 @@ void OpenAt(Browser& b, const std::vector<const DirNode*>& way, const std::strin
     if (RowName(b, b.rows[i]) == name) b.selected = (int)i;
 }
 
+// The lists of the largest as the tree stands now, deletes and re-reads counted: each file by
+// what its directory counts for it, each directory by its own size, as many of each as the
+// run's lists keep.
+TopLists LargestNow(const Browser& b) {
+  TopLists lists;
+  StartTopList(&lists.files, b.run.largest.files.limit);
+  StartTopList(&lists.dirs, b.run.largest.dirs.limit);
+  std::vector<std::pair<const DirNode*, std::string>> stack = {{&b.run.root, ""}};
+  while (!stack.empty()) {
+    auto [n, rel] = std::move(stack.back());
+    stack.pop_back();
+    FileRange r = b.files.FilesOf(n);
+    for (uint32_t i = r.first; i < r.first + r.count; ++i) {
+      const FileRecord& f = b.files.Record(i);
+      if (b.listedRun || (f.flags & FileCharged))
+        OfferTop(&lists.files, FileSize(b, f, b.listedRun), rel.data(), (int)rel.size(),
+                 b.files.Name(f), f.nameLength);
+    }
+    OfferTop(&lists.dirs, n->localSize, rel.data(), rel.empty() ? 0 : (int)rel.size() - 1, "", 0);
+    for (const DirNode* c = n->firstChild; c; c = c->nextSibling)
+      stack.push_back({c, rel + NodeName(c) + PathSeparator});
+  }
+  SortTopList(&lists.files);
+  SortTopList(&lists.dirs);
+  return lists;
+}
+
 void ShowLargest(Browser& b) {
   struct Item {
     std::string path;
@@ -374,8 +401,9 @@ void ShowLargest(Browser& b) {
     bool file;
   };
   std::vector<Item> items;
-  for (const TopEntry& t : b.run.largest.files.kept) items.push_back({t.path, t.bytes, true});
-  for (const TopEntry& t : b.run.largest.dirs.kept) items.push_back({t.path, t.bytes, false});
+  TopLists now = LargestNow(b);
+  for (const TopEntry& t : now.files.kept) items.push_back({t.path, t.bytes, true});
+  for (const TopEntry& t : now.dirs.kept) items.push_back({t.path, t.bytes, false});
   int chosen = 0, top = 0;
   for (;;) {
     std::vector<std::string> lines = {
@@ -425,15 +453,37 @@ std::string RelOf(const Browser& b) {
   return rel;
 }
 
-// Forgets the files kept of n and of every directory below it.
-void ForgetFiles(Browser& b, const DirNode* n) {
-  std::vector<const DirNode*> stack = {n};
+// Forgets what is kept of the directories below n, about to be released, and n's own files.
+void ForgetBelow(Browser& b, const DirNode* n) {
+  b.files.Forget(n);
+  std::vector<const DirNode*> stack;
+  for (const DirNode* c = n->firstChild; c; c = c->nextSibling) stack.push_back(c);
   while (!stack.empty()) {
     const DirNode* d = stack.back();
     stack.pop_back();
     b.files.Forget(d);
+    DropGrowth(d);
     for (const DirNode* c = d->firstChild; c; c = c->nextSibling) stack.push_back(c);
   }
+}
+
+// The files of several names charged outside n: n read again must not charge them twice.
+std::vector<FileIdentity> ChargedOutside(const Browser& b, const DirNode* n) {
+  std::vector<FileIdentity> charged;
+  std::vector<const DirNode*> stack = {&b.run.root};
+  while (!stack.empty()) {
+    const DirNode* d = stack.back();
+    stack.pop_back();
+    if (d == n) continue;
+    FileRange r = b.files.FilesOf(d);
+    for (uint32_t i = r.first; i < r.first + r.count; ++i) {
+      const FileRecord& f = b.files.Record(i);
+      if ((f.flags & FileLinked) && (f.flags & FileCharged))
+        charged.push_back({b.files.Device(f), b.files.Inode(f)});
+    }
+    for (const DirNode* c = d->firstChild; c; c = c->nextSibling) stack.push_back(c);
+  }
+  return charged;
 }
 
 // Reads the directory shown again from the disk: its node takes the new figures and children,
@@ -453,13 +503,13 @@ void Reread(Browser& b) {
   std::string full = PathOf(b);
   PathStr path = PMake(full.data(), (int)full.size());
   ClearConsole();
-  if (!b.actions.reread(path, b.path.size() == 1, &fresh)) {
+  if (!b.actions.reread(path, b.path.size() == 1, ChargedOutside(b, n), &fresh)) {
     CollapseChildren(&fresh);
     OpenAt(b, b.path, name);
     return;
   }
   int64_t delta = NodeTotal(&fresh) - NodeTotal(n);
-  ForgetFiles(b, n);
+  ForgetBelow(b, n);
   CollapseChildren(n);
   b.files.Hand(&fresh, n);
   n->localSize = fresh.localSize;
@@ -469,9 +519,11 @@ void Reread(Browser& b) {
   n->readError = fresh.readError;
   n->firstChild = fresh.firstChild;
   fresh.firstChild = nullptr;
+  AddGrowth(n, delta);
   for (size_t i = 0; i + 1 < b.path.size(); ++i) {
     DirNode* above = const_cast<DirNode*>(b.path[i]);
     above->subdirsSize = AddSize(above->subdirsSize, delta);
+    AddGrowth(above, delta);
   }
   AddUp(b);
   OpenAt(b, b.path, name);

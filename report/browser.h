@@ -3,6 +3,8 @@
 // of ncdu type. Beside the scroller, a second way to show a report on a terminal.
 #pragma once
 
+#include <vector>
+
 #include "driver/run_record.h"
 #include "tree/file_store.h"
 
@@ -10,8 +12,10 @@
 struct BrowseActions {
   // Reads the directory at path (its full path) again from the disk into fresh (a node of no
   // figures and no children), its files into the store, built as the tree was; false when it
-  // could not be read.
-  bool (*reread)(const PathStr& path, bool start, DirNode* fresh);
+  // could not be read. chargedElsewhere: the files of several names charged outside it, whose
+  // names in it are further names.
+  bool (*reread)(const PathStr& path, bool start, const std::vector<FileIdentity>& chargedElsewhere,
+                 DirNode* fresh);
   // Why nothing may be deleted (the tree comes from a saved scan, -nodelete); null: it may.
   const char* noDelete;
   // Why nothing is read again (the tree comes from a saved scan); null: it may be.

@@ -33,6 +33,12 @@ struct FileRecord {
   int64_t size;     // its length
 };
 
+// Which file a file of several names is.
+struct FileIdentity {
+  uint64_t device;
+  uint64_t inode;
+};
+
 // The files of one directory: records [first, first + count) of the store.
 struct FileRange {
   uint32_t first;

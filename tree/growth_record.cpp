@@ -24,6 +24,16 @@ void RecordGrowth(const DirNode* n, int64_t bytes, Change change) {
   Recorded[n] = Growth{bytes, change};
 }
 
+void AddGrowth(const DirNode* n, int64_t delta) {
+  if (!Shown || delta == 0) return;
+  Growth& g = Recorded[n];
+  g.bytes = AddSize(g.bytes, delta);
+}
+
+void DropGrowth(const DirNode* n) {
+  Recorded.erase(n);
+}
+
 void ForgetGrowth() {
   std::unordered_map<const DirNode*, Growth>().swap(Recorded);
   Shown = false;

@@ -26,5 +26,11 @@ void StartGrowthRecord();
 // while it is here).
 void RecordGrowth(const DirNode* n, int64_t bytes, Change change);
 
+// A node's total changed by delta since the comparison (the browser deleted or read again
+// something below it): so did its growth.
+void AddGrowth(const DirNode* n, int64_t delta);
+// Forgets the growth of a node about to be released.
+void DropGrowth(const DirNode* n);
+
 // Forgets every recorded growth; GrowthShown() is false again.
 void ForgetGrowth();

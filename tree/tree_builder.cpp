@@ -336,6 +336,10 @@ void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
   StartTopList(&b->top.dirs, 0);
 }
 
+void TreeChargedElsewhere(TreeBuild* b, uint64_t device, uint64_t inode) {
+  FirstName(b, device, inode);
+}
+
 bool TreeExcludes(const char* rel, int relLength, const char* name, int nameLength) {
   return Excluded(rel, relLength, name, nameLength);
 }

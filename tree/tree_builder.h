@@ -182,6 +182,9 @@ struct TreeBuild {
 // Starts a tree into root (its name set by the caller, all figures zero), with the settings;
 // sink may be null. Everything of a previous build is forgotten.
 void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root, const ListingSink* sink);
+// After BeginTree: a file of several names is charged already, outside the tree being built (a
+// directory of a browsed tree read again), so its names met here are further names.
+void TreeChargedElsewhere(TreeBuild* b, uint64_t device, uint64_t inode);
 
 // The place of an entry that comes here in the stream, its parent's subdirectories in listing
 // order (a dump as ncdu writes it).

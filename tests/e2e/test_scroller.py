@@ -566,6 +566,45 @@ class Browser(unittest.TestCase):
             tree.__exit__()
             shutil.rmtree(trash, ignore_errors=True)
 
+    def test_read_again_charges_a_file_of_two_names_once_and_the_largest_follow(self):
+        # a/k and b/k2 are one file: reading either directory again, a file added to it behind
+        # the browser's back, adds that file alone; the largest listed follow a delete.
+        tree = h.Tree({"a/k": 8192, "b/x": 4096, "c.bin": 20480})
+        os.link(tree.path("a/k"), tree.path("b/k2"))
+
+        def total(s):
+            return float(re.match(r" Total ([\d.]+) K ", s[24]).group(1))
+        try:
+            with h.Terminal([h.arg(tree.root), "-browse"]) as t:
+                before = total(self.first_screen(t))
+                t.keys("n")  # a/, b/, c.bin
+                for row, name in enumerate(("a", "b")):
+                    h.write_file(tree.path(name + "/new"), 4096)
+                    send(t, "Home")
+                    t.keys(*["Down"] * row + ["Enter"])
+                    wait(t, lambda s: s[0].startswith("--- " + h.shown(tree.path(name))), name)
+                    t.keys("r")
+                    wait(t, lambda s: "new" in "".join(s[1:4]), name + " read again")
+                    self.assertEqual(total(t.screen()), before + 4 * (row + 1))
+                    t.keys("Left")
+                    self.first_screen(t)
+                t.keys("T")
+                s = wait(t, lambda s: s[0].startswith("The largest"), "the largest")
+                self.assertEqual(s[2], "> 20.0 K       file  c.bin")
+                t.keys("Escape")
+                send(t, "End")
+                t.keys("d", "y")
+                wait(t, lambda s: s[24].startswith(" Total") and total(s) == before + 8 - 20,
+                     "the total without c.bin")
+                t.keys("T")
+                s = wait(t, lambda s: s[0].startswith("The largest"), "the largest again")
+                self.assertNotIn("c.bin", "".join(s))
+                self.assertRegex(s[2], r"^> 8\.0 K {8}file  [ab].k2?$")
+                t.keys("q", "q")
+                self.assertEqual(t.exit_code(), 0)
+        finally:
+            tree.__exit__()
+
     def test_saved_scan_and_nodelete_refuse_with_a_word(self):
         dump = os.path.join(self.tree.base, "scan.json")
         self.assertEqual(h.run([h.arg(self.tree.root), "-save=" + h.arg(dump)]).returncode, 0)
