@@ -21,6 +21,7 @@
 #include <shellapi.h>
 
 #include "tree/ntfs_listing.h"
+#include "tree/readahead_win32.h"
 #include "tree/remove.h"
 
 namespace {
@@ -102,18 +103,10 @@ std::string Narrow(const wchar_t* text, int units) {
   return out;
 }
 
-// The system's message for error, without its line end and final full stop.
 std::string SystemText(DWORD error) {
-  char message[256];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           error, 0, message, sizeof message, nullptr);
-  while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n' || message[n - 1] == ' ' ||
-                   message[n - 1] == '.'))
-    --n;
-  if (n > 0) return std::string(message, n);
-  char code[32];
-  std::snprintf(code, sizeof code, "error %lu", (unsigned long)error);
-  return code;
+  BStr text;
+  ErrorText(error, &text);
+  return std::string(text.text, (size_t)text.length);
 }
 
 void Fail(RemoveOutcome* outcome, const std::string& path, const char* reason) {
