@@ -27,3 +27,14 @@ void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
   BSet(failure.reason, reason);
   outcome->named.push_back(failure);
 }
+
+bool BeginRemoval(const char* parentRel, int parentRelLength, const char* name, int nameLength,
+                  bool (*validName)(const char* name, int length), RemoveOutcome* outcome,
+                  std::string* entryPath) {
+  *outcome = RemoveOutcome{};
+  entryPath->assign(parentRel, (size_t)parentRelLength);
+  entryPath->append(name, (size_t)nameLength);
+  if (validName(name, nameLength)) return true;
+  NoteRemoveFailure(outcome, entryPath->data(), (int)entryPath->size(), RefusedBadName);
+  return false;
+}

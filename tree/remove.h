@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "console/bounded_string.h"
@@ -65,3 +66,10 @@ extern const char* const RefusedTooLongToRecycle;  // past what the Recycle Bin 
 // fewer than MaxNamedFailures are. For the platform files.
 void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
                        const char* reason);
+
+// Begins a removal of the entry name of parentRel, for the platform files: *outcome emptied and
+// *entryPath the entry's path below the start directory. False, with RefusedBadName noted for
+// it, when validName (the platform's rule) says name is no entry of a folder.
+bool BeginRemoval(const char* parentRel, int parentRelLength, const char* name, int nameLength,
+                  bool (*validName)(const char* name, int length), RemoveOutcome* outcome,
+                  std::string* entryPath);

@@ -137,6 +137,28 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
   return true;
 }
 
+// The entry a removal is of: its path below the start directory, its name, the folders of the
+// way to it open, and its status (a link's own).
+struct Target {
+  std::string path;
+  std::string name;
+  Place place;
+  struct stat st;
+};
+
+// Begins a removal: *outcome emptied, the name checked, the folders of the way opened
+// (OpenPlace) and the entry's status read. False, with the failure noted, when one fails.
+bool FindTarget(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
+                int nameLength, RemoveOutcome* outcome, Target* t) {
+  if (!BeginRemoval(parentRel, parentRelLength, name, nameLength, ValidName, outcome, &t->path))
+    return false;
+  if (!OpenPlace(start, parentRel, parentRelLength, t->path, outcome, &t->place)) return false;
+  t->name.assign(name, (size_t)nameLength);
+  if (fstatat(t->place.parent, t->name.c_str(), &t->st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  FailWith(outcome, t->path, errno);
+  return false;
+}
+
 struct Child {
   std::string name;
   unsigned char type;  // the listing's d_type: DT_DIR, DT_UNKNOWN, ...
@@ -610,27 +632,14 @@ bool MoveToTrash(int parent, const std::string& name, const std::string& absolut
 
 bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                  int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
-    return false;
-  }
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::string entry(name, (size_t)nameLength);
-  struct stat st;
-  if (fstatat(place.parent, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    FailWith(outcome, entryPath, errno);
-    return false;
-  }
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
   Deletion d;
-  d.parent = place.parent;
-  d.device = place.device;
+  d.parent = t.place.parent;
+  d.device = t.place.device;
   d.outcome = outcome;
-  d.rel = entryPath;
-  RemoveChild(&d, place.parent, entry, S_ISDIR(st.st_mode));
+  d.rel = t.path;
+  RemoveChild(&d, t.place.parent, t.name, S_ISDIR(t.st.st_mode));
   EmptyFrames(&d);
   outcome->whole = outcome->failures == 0;
   return outcome->whole;
@@ -638,40 +647,27 @@ bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLengt
 
 bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                 int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
+  if (S_ISDIR(t.st.st_mode) && OnAnotherMount(t.place.parent, t.name.c_str(), t.place.device)) {
+    Fail(outcome, t.path, RefusedOtherFileSystem);
     return false;
   }
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::string entry(name, (size_t)nameLength);
-  struct stat st;
-  if (fstatat(place.parent, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    FailWith(outcome, entryPath, errno);
-    return false;
-  }
-  if (S_ISDIR(st.st_mode) && OnAnotherMount(place.parent, entry.c_str(), place.device)) {
-    Fail(outcome, entryPath, RefusedOtherFileSystem);
-    return false;
-  }
-  std::string parentPath = KernelPath(place.parent);
+  std::string parentPath = KernelPath(t.place.parent);
   if (parentPath.empty()) {
-    FailWith(outcome, entryPath, errno ? errno : ENOENT);
+    FailWith(outcome, t.path, errno ? errno : ENOENT);
     return false;
   }
   TrashFolders folders;
   int error = 0;
-  if (!OpenHomeTrash(place.device, &folders, &error)) {
+  if (!OpenHomeTrash(t.place.device, &folders, &error)) {
     if (error != 0) {
-      FailWith(outcome, entryPath, error);
+      FailWith(outcome, t.path, error);
       return false;
     }
-    if (!OpenTopTrash(parentPath, place.device, entryPath, outcome, &folders)) return false;
+    if (!OpenTopTrash(parentPath, t.place.device, t.path, outcome, &folders)) return false;
   }
   outcome->whole =
-      MoveToTrash(place.parent, entry, parentPath + entry, folders, entryPath, outcome);
+      MoveToTrash(t.place.parent, t.name, parentPath + t.name, folders, t.path, outcome);
   return outcome->whole;
 }

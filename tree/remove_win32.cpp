@@ -72,15 +72,16 @@ void Bind() {
   IsWow64 = (Wow64Query)(void*)GetProcAddress(kernel, "IsWow64Process");
 }
 
-// File-system redirection of a 32-bit program on 64-bit Windows is off while this lives, as it
-// is while the scan runs, so that C:\Windows\System32 is the folder the scan read.
+// File-system redirection of a 32-bit program on 64-bit Windows is off while a removal runs, as
+// it is while the scan runs, so that C:\Windows\System32 is the folder the scan read.
+// Begin turns it off (kernel32 bound first); End or the end of its scope puts it back.
 struct RealSystemFolder {
   PVOID old = nullptr;
   bool off = false;
-  RealSystemFolder() {
+  ~RealSystemFolder() { End(); }
+  void Begin() {
     if (DisableRedirection && RevertRedirection) off = DisableRedirection(&old) != 0;
   }
-  ~RealSystemFolder() { End(); }
   void End() {
     if (off) RevertRedirection(old);
     off = false;
@@ -435,33 +436,43 @@ bool ListEntry(const std::wstring& path, const char* name, int nameLength, Liste
   listed->id = 0;
   return true;
 }
+
+// The entry a removal is of: its path below the start directory, the folders of the way to it
+// held, its wide "\\?\" path and its attributes as that path gives them.
+struct Target {
+  std::string path;
+  RealSystemFolder real;
+  Place place;
+  std::wstring wide;
+  Listed listed;
+};
+
+// Begins a removal: *outcome emptied, the name checked, redirection off, the folders of the way
+// held (OpenPlace) and the entry's attributes read. False, with the failure noted, when one fails.
+bool FindTarget(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
+                int nameLength, RemoveOutcome* outcome, Target* t) {
+  Bind();
+  if (!BeginRemoval(parentRel, parentRelLength, name, nameLength, ValidName, outcome, &t->path))
+    return false;
+  t->real.Begin();
+  if (!OpenPlace(start, parentRel, parentRelLength, t->path, outcome, &t->place)) return false;
+  t->wide = t->place.parent + Wide(name, nameLength);
+  DWORD error = 0;
+  if (ListEntry(t->wide, name, nameLength, &t->listed, &error)) return true;
+  FailWith(outcome, t->path, error);
+  return false;
+}
 }  // namespace
 
 bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                  int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  Bind();
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
-    return false;
-  }
-  RealSystemFolder real;
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::wstring path = place.parent + Wide(name, nameLength);
-  Listed listed;
-  DWORD error = 0;
-  if (!ListEntry(path, name, nameLength, &listed, &error)) {
-    FailWith(outcome, entryPath, error);
-    return false;
-  }
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
   Deletion d;
-  d.volume = place.volume;
+  d.volume = t.place.volume;
   d.outcome = outcome;
-  d.rel = entryPath;
-  RemoveChild(&d, path, listed);
+  d.rel = t.path;
+  RemoveChild(&d, t.wide, t.listed);
   EmptyFrames(&d);
   outcome->whole = outcome->failures == 0;
   return outcome->whole;
@@ -506,27 +517,11 @@ std::string RecycleText(int code) {
 
 bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                 int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  Bind();
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
-    return false;
-  }
-  RealSystemFolder real;
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::wstring path = place.parent + Wide(name, nameLength);
-  Listed listed;
-  DWORD error = 0;
-  if (!ListEntry(path, name, nameLength, &listed, &error)) {
-    FailWith(outcome, entryPath, error);
-    return false;
-  }
-  std::wstring plain = AsTheShellSeesIt(PlainForm(path));
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
+  std::wstring plain = AsTheShellSeesIt(PlainForm(t.wide));
   if (plain.size() > MAX_PATH - 1) {
-    Fail(outcome, entryPath, RefusedTooLongToRecycle);
+    Fail(outcome, t.path, RefusedTooLongToRecycle);
     return false;
   }
   // The shell takes a list of paths, each ending in a zero and the list in another.
@@ -539,13 +534,13 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
   // Where an entry cannot go to the Recycle Bin (a drive without one, or too large for it), the
   // shell would delete it for good without a word: it asks first instead (FOF_WANTNUKEWARNING).
   op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT | FOF_WANTNUKEWARNING;
-  real.End();
+  t.real.End();
   int code = SHFileOperationW(&op);
   if (code == 0 && op.fAnyOperationsAborted) code = ERROR_CANCELLED;
-  RealSystemFolder again;
-  if (code == 0 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) code = -1;
+  t.real.Begin();
+  if (code == 0 && GetFileAttributesW(t.wide.c_str()) != INVALID_FILE_ATTRIBUTES) code = -1;
   if (code != 0) {
-    Fail(outcome, entryPath, RecycleText(code).c_str());
+    Fail(outcome, t.path, RecycleText(code).c_str());
     return false;
   }
   outcome->whole = true;
