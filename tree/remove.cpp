@@ -17,13 +17,12 @@ const char* const RefusedTrashNotOwned = "The trash folder is a link or belongs 
 const char* const RefusedTooLongToRecycle =
     "The path is too long for the Recycle Bin (at most 259 characters)";
 
-void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
-                       const char* reason) {
+void NoteRemoveFailure(RemoveOutcome* outcome, const std::string& path, const char* reason) {
   outcome->whole = false;
   ++outcome->failures;
   if ((int)outcome->named.size() >= MaxNamedFailures) return;
   RemoveFailure failure;
-  BSet(failure.path, path, pathLength);
+  BSet(failure.path, path.data(), (int)path.size());
   BSet(failure.reason, reason);
   outcome->named.push_back(failure);
 }
@@ -35,6 +34,6 @@ bool BeginRemoval(const char* parentRel, int parentRelLength, const char* name, 
   entryPath->assign(parentRel, (size_t)parentRelLength);
   entryPath->append(name, (size_t)nameLength);
   if (validName(name, nameLength)) return true;
-  NoteRemoveFailure(outcome, entryPath->data(), (int)entryPath->size(), RefusedBadName);
+  NoteRemoveFailure(outcome, *entryPath, RefusedBadName);
   return false;
 }

@@ -64,8 +64,7 @@ extern const char* const RefusedTooLongToRecycle;  // past what the Recycle Bin 
 
 // Records a failure of path (below the start directory) in outcome: counted, and named while
 // fewer than MaxNamedFailures are. For the platform files.
-void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
-                       const char* reason);
+void NoteRemoveFailure(RemoveOutcome* outcome, const std::string& path, const char* reason);
 
 // Begins a removal of the entry name of parentRel, for the platform files: *outcome emptied and
 // *entryPath the entry's path below the start directory. False, with RefusedBadName noted for

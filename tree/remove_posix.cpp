@@ -41,17 +41,11 @@ constexpr int HeldDirectories = 32;
 
 constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
-std::string SystemText(int error) {
+// Notes a failure of path, with the system's text for error as its reason.
+void FailWith(RemoveOutcome* outcome, const std::string& path, int error) {
   BStr text;
   ErrorText(error, &text);
-  return std::string(text.text, (size_t)text.length);
-}
-
-void Fail(RemoveOutcome* outcome, const std::string& path, const char* reason) {
-  NoteRemoveFailure(outcome, path.data(), (int)path.size(), reason);
-}
-void FailWith(RemoveOutcome* outcome, const std::string& path, int error) {
-  Fail(outcome, path, SystemText(error).c_str());
+  NoteRemoveFailure(outcome, path, text.text);
 }
 
 void CloseIfOpen(int fd) {
@@ -112,7 +106,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     std::string folder(parentRel + at, (size_t)(end - at));
     at = end + 1;
     if (!ValidName(folder.data(), (int)folder.size())) {
-      Fail(outcome, entryPath, RefusedBadName);
+      NoteRemoveFailure(outcome, entryPath, RefusedBadName);
       return false;
     }
     int next = openat(place->parent, folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -128,7 +122,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     place->parent = next;
     if (refusal || next < 0) {
       if (refusal)
-        Fail(outcome, entryPath, refusal);
+        NoteRemoveFailure(outcome, entryPath, refusal);
       else
         FailWith(outcome, entryPath, error);
       return false;
@@ -234,7 +228,7 @@ Entered Enter(Deletion* d, int dirFd, const std::string& name) {
   struct stat st;
   if (OnAnotherMount(fd, "", d->device) || fstat(fd, &st) != 0) {
     close(fd);
-    Fail(d->outcome, d->rel, RefusedOtherFileSystem);
+    NoteRemoveFailure(d->outcome, d->rel, RefusedOtherFileSystem);
     return EnterFailed;
   }
   Frame frame;
@@ -343,7 +337,7 @@ void EmptyFrames(Deletion* d) {
         // it still holds.
         CloseIfOpen(done.fd);
         d->rel.resize(above.relLength - 1);
-        Fail(d->outcome, d->rel, RefusedReplaced);
+        NoteRemoveFailure(d->outcome, d->rel, RefusedReplaced);
         above.children.clear();
         above.keep = true;
         continue;
@@ -505,7 +499,7 @@ bool OpenTopTrash(const std::string& parentPath, dev_t device, const std::string
     }
     trash = openat(topFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (trash < 0 || fstat(trash, &st) != 0 || st.st_uid != uid) {
-      Fail(outcome, entryPath, RefusedTrashNotOwned);
+      NoteRemoveFailure(outcome, entryPath, RefusedTrashNotOwned);
       CloseIfOpen(trash);
       close(topFd);
       return false;
@@ -650,7 +644,7 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
   Target t;
   if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
   if (S_ISDIR(t.st.st_mode) && OnAnotherMount(t.place.parent, t.name.c_str(), t.place.device)) {
-    Fail(outcome, t.path, RefusedOtherFileSystem);
+    NoteRemoveFailure(outcome, t.path, RefusedOtherFileSystem);
     return false;
   }
   std::string parentPath = KernelPath(t.place.parent);

@@ -104,17 +104,11 @@ std::string Narrow(const wchar_t* text, int units) {
   return out;
 }
 
-std::string SystemText(DWORD error) {
+// Notes a failure of path, with the system's text for error as its reason.
+void FailWith(RemoveOutcome* outcome, const std::string& path, DWORD error) {
   BStr text;
   ErrorText(error, &text);
-  return std::string(text.text, (size_t)text.length);
-}
-
-void Fail(RemoveOutcome* outcome, const std::string& path, const char* reason) {
-  NoteRemoveFailure(outcome, path.data(), (int)path.size(), reason);
-}
-void FailWith(RemoveOutcome* outcome, const std::string& path, DWORD error) {
-  Fail(outcome, path, SystemText(error).c_str());
+  NoteRemoveFailure(outcome, path, text.text);
 }
 
 bool Gone(DWORD error) {
@@ -163,7 +157,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     int end = at;
     while (end < parentRelLength && parentRel[end] != '\\') ++end;
     if (!ValidName(parentRel + at, end - at)) {
-      Fail(outcome, entryPath, RefusedBadName);
+      NoteRemoveFailure(outcome, entryPath, RefusedBadName);
       return false;
     }
     place->parent += Wide(parentRel + at, end - at);
@@ -182,7 +176,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     DWORD listed = GetFileAttributesW(place->parent.c_str());
     if ((info.dwFileAttributes | (listed == INVALID_FILE_ATTRIBUTES ? 0 : listed)) &
         FILE_ATTRIBUTE_REPARSE_POINT) {
-      Fail(outcome, entryPath, RefusedLinkOnTheWay);
+      NoteRemoveFailure(outcome, entryPath, RefusedLinkOnTheWay);
       return false;
     }
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -190,7 +184,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
       return false;
     }
     if (info.dwVolumeSerialNumber != place->volume) {
-      Fail(outcome, entryPath, RefusedOtherFileSystem);
+      NoteRemoveFailure(outcome, entryPath, RefusedOtherFileSystem);
       return false;
     }
     place->parent += L'\\';
@@ -353,7 +347,8 @@ bool RemoveChild(Deletion* d, const std::wstring& path, const Listed& listed) {
   Opened opened = Judge(listed, info, path);
   if (opened == LinkAsTarget || opened == Replaced) {
     CloseHandle(h);
-    Fail(d->outcome, d->rel, opened == LinkAsTarget ? RefusedLinkAsTarget : RefusedReplaced);
+    NoteRemoveFailure(d->outcome, d->rel,
+                      opened == LinkAsTarget ? RefusedLinkAsTarget : RefusedReplaced);
     return true;
   }
   if (opened == LinkItself || !folder) {
@@ -364,7 +359,7 @@ bool RemoveChild(Deletion* d, const std::wstring& path, const Listed& listed) {
   }
   if (info.dwVolumeSerialNumber != d->volume) {
     CloseHandle(h);
-    Fail(d->outcome, d->rel, RefusedOtherFileSystem);
+    NoteRemoveFailure(d->outcome, d->rel, RefusedOtherFileSystem);
     return true;
   }
   Frame frame;
@@ -508,7 +503,11 @@ std::wstring AsTheShellSeesIt(const std::wstring& path) {
 // it was done, yet the entry is still there.
 std::string RecycleText(int code) {
   if (code < 0) return "The Recycle Bin did not take it";
-  if (code > 0 && !(code >= 0x71 && code <= 0x88) && code <= 0xFFFF) return SystemText((DWORD)code);
+  if (code > 0 && !(code >= 0x71 && code <= 0x88) && code <= 0xFFFF) {
+    BStr text;
+    ErrorText((DWORD)code, &text);
+    return text.text;
+  }
   char text[96];
   std::snprintf(text, sizeof text, "The Recycle Bin did not take it (code 0x%X)", (unsigned)code);
   return text;
@@ -521,7 +520,7 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
   if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
   std::wstring plain = AsTheShellSeesIt(PlainForm(t.wide));
   if (plain.size() > MAX_PATH - 1) {
-    Fail(outcome, t.path, RefusedTooLongToRecycle);
+    NoteRemoveFailure(outcome, t.path, RefusedTooLongToRecycle);
     return false;
   }
   // The shell takes a list of paths, each ending in a zero and the list in another.
@@ -540,7 +539,7 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
   t.real.Begin();
   if (code == 0 && GetFileAttributesW(t.wide.c_str()) != INVALID_FILE_ATTRIBUTES) code = -1;
   if (code != 0) {
-    Fail(outcome, t.path, RecycleText(code).c_str());
+    NoteRemoveFailure(outcome, t.path, RecycleText(code).c_str());
     return false;
   }
   outcome->whole = true;
