@@ -31,6 +31,7 @@ bool BeginRemoval(const char* parentRel, int parentRelLength, const char* name, 
                   bool (*validName)(const char* name, int length), RemoveOutcome* outcome,
                   std::string* entryPath) {
   *outcome = RemoveOutcome{};
+  outcome->whole = true;
   entryPath->assign(parentRel, (size_t)parentRelLength);
   entryPath->append(name, (size_t)nameLength);
   if (validName(name, nameLength)) return true;

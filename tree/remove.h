@@ -67,8 +67,9 @@ extern const char* const RefusedTooLongToRecycle;  // past what the Recycle Bin 
 void NoteRemoveFailure(RemoveOutcome* outcome, const std::string& path, const char* reason);
 
 // Begins a removal of the entry name of parentRel, for the platform files: *outcome emptied and
-// *entryPath the entry's path below the start directory. False, with RefusedBadName noted for
-// it, when validName (the platform's rule) says name is no entry of a folder.
+// whole until a failure is noted, and *entryPath the entry's path below the start directory.
+// False, with RefusedBadName noted for it, when validName (the platform's rule) says name is no
+// entry of a folder.
 bool BeginRemoval(const char* parentRel, int parentRelLength, const char* name, int nameLength,
                   bool (*validName)(const char* name, int length), RemoveOutcome* outcome,
                   std::string* entryPath);

@@ -635,7 +635,6 @@ bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLengt
   d.rel = t.path;
   RemoveChild(&d, t.place.parent, t.name, S_ISDIR(t.st.st_mode));
   EmptyFrames(&d);
-  outcome->whole = outcome->failures == 0;
   return outcome->whole;
 }
 
@@ -661,7 +660,5 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
     }
     if (!OpenTopTrash(parentPath, t.place.device, t.path, outcome, &folders)) return false;
   }
-  outcome->whole =
-      MoveToTrash(t.place.parent, t.name, parentPath + t.name, folders, t.path, outcome);
-  return outcome->whole;
+  return MoveToTrash(t.place.parent, t.name, parentPath + t.name, folders, t.path, outcome);
 }

@@ -469,7 +469,6 @@ bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLengt
   d.rel = t.path;
   RemoveChild(&d, t.wide, t.listed);
   EmptyFrames(&d);
-  outcome->whole = outcome->failures == 0;
   return outcome->whole;
 }
 
@@ -542,6 +541,5 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
     NoteRemoveFailure(outcome, t.path, RecycleText(code).c_str());
     return false;
   }
-  outcome->whole = true;
   return true;
 }
