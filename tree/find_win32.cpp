@@ -7,8 +7,6 @@
 //
 // When worker threads read ahead (tree/readahead_win32), a folder's batches come from them, and
 // the rest of its listing is read here where they stopped; the entries are handed out the same.
-#include <cstdio>
-
 #include "console/windows_api.h"
 #include "tree/find.h"
 #include "tree/ntfs_listing.h"
@@ -253,21 +251,8 @@ NextResult Win32NextHanded(FindEntry* entry) {
   return result;
 }
 
-// The system's message for the error, without its line end and final full stop.
 void Win32FailureText(BStr* text) {
-  char message[256];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           LastError, 0, message, sizeof message, nullptr);
-  while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n' || message[n - 1] == ' ' ||
-                   message[n - 1] == '.'))
-    --n;
-  if (n > 0) {
-    *text = BMake(message, (int)n);
-    return;
-  }
-  char code[32];
-  std::snprintf(code, sizeof code, "error %lu", (unsigned long)LastError);
-  *text = BMake(code);
+  ErrorText(LastError, text);
 }
 
 const FileSystemOps Win32Ops = {Win32StartScan, Win32FirstHanded,   Win32NextHanded, Win32Close,

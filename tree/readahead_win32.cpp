@@ -9,6 +9,7 @@
 
 #include <process.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -268,6 +269,22 @@ HANDLE OpenListingHandle(const WCHAR* path, bool belowStart, DWORD* error) {
 bool NoHandleLeft(DWORD error) {
   return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES ||
          error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY;
+}
+
+void ErrorText(DWORD error, BStr* text) {
+  char message[256];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, message, sizeof message, nullptr);
+  while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n' || message[n - 1] == ' ' ||
+                   message[n - 1] == '.'))
+    --n;
+  if (n > 0) {
+    *text = BMake(message, (int)n);
+    return;
+  }
+  char code[32];
+  std::snprintf(code, sizeof code, "error %lu", (unsigned long)error);
+  *text = BMake(code);
 }
 
 void ReadAheadScanBegins(const ScanRules& rules) {

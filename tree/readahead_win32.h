@@ -18,6 +18,10 @@ HANDLE OpenListingHandle(const WCHAR* path, bool belowStart, DWORD* error);
 // True for the errors by which the system has no handle or memory to give for an open.
 bool NoHandleLeft(DWORD error);
 
+// The system's message for error code error, without its line end and final full stop ("Access
+// is denied"), or "error N" where it has none: how the enumeration and the removal name a failure.
+void ErrorText(DWORD error, BStr* text);
+
 // A new scan begins, by these rules: what the last one kept is released, and the next folder
 // opened is its start directory.
 void ReadAheadScanBegins(const ScanRules& rules);

@@ -17,13 +17,24 @@ const char* const RefusedTrashNotOwned = "The trash folder is a link or belongs 
 const char* const RefusedTooLongToRecycle =
     "The path is too long for the Recycle Bin (at most 259 characters)";
 
-void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
-                       const char* reason) {
+void NoteRemoveFailure(RemoveOutcome* outcome, const std::string& path, const char* reason) {
   outcome->whole = false;
   ++outcome->failures;
   if ((int)outcome->named.size() >= MaxNamedFailures) return;
   RemoveFailure failure;
-  BSet(failure.path, path, pathLength);
+  BSet(failure.path, path.data(), (int)path.size());
   BSet(failure.reason, reason);
   outcome->named.push_back(failure);
+}
+
+bool BeginRemoval(const char* parentRel, int parentRelLength, const char* name, int nameLength,
+                  bool (*validName)(const char* name, int length), RemoveOutcome* outcome,
+                  std::string* entryPath) {
+  *outcome = RemoveOutcome{};
+  outcome->whole = true;
+  entryPath->assign(parentRel, (size_t)parentRelLength);
+  entryPath->append(name, (size_t)nameLength);
+  if (validName(name, nameLength)) return true;
+  NoteRemoveFailure(outcome, *entryPath, RefusedBadName);
+  return false;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "console/bounded_string.h"
@@ -63,5 +64,12 @@ extern const char* const RefusedTooLongToRecycle;  // past what the Recycle Bin 
 
 // Records a failure of path (below the start directory) in outcome: counted, and named while
 // fewer than MaxNamedFailures are. For the platform files.
-void NoteRemoveFailure(RemoveOutcome* outcome, const char* path, int pathLength,
-                       const char* reason);
+void NoteRemoveFailure(RemoveOutcome* outcome, const std::string& path, const char* reason);
+
+// Begins a removal of the entry name of parentRel, for the platform files: *outcome emptied and
+// whole until a failure is noted, and *entryPath the entry's path below the start directory.
+// False, with RefusedBadName noted for it, when validName (the platform's rule) says name is no
+// entry of a folder.
+bool BeginRemoval(const char* parentRel, int parentRelLength, const char* name, int nameLength,
+                  bool (*validName)(const char* name, int length), RemoveOutcome* outcome,
+                  std::string* entryPath);

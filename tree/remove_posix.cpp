@@ -41,17 +41,11 @@ constexpr int HeldDirectories = 32;
 
 constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
-std::string SystemText(int error) {
+// Notes a failure of path, with the system's text for error as its reason.
+void FailWith(RemoveOutcome* outcome, const std::string& path, int error) {
   BStr text;
   ErrorText(error, &text);
-  return std::string(text.text, (size_t)text.length);
-}
-
-void Fail(RemoveOutcome* outcome, const std::string& path, const char* reason) {
-  NoteRemoveFailure(outcome, path.data(), (int)path.size(), reason);
-}
-void FailWith(RemoveOutcome* outcome, const std::string& path, int error) {
-  Fail(outcome, path, SystemText(error).c_str());
+  NoteRemoveFailure(outcome, path, text.text);
 }
 
 void CloseIfOpen(int fd) {
@@ -112,7 +106,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     std::string folder(parentRel + at, (size_t)(end - at));
     at = end + 1;
     if (!ValidName(folder.data(), (int)folder.size())) {
-      Fail(outcome, entryPath, RefusedBadName);
+      NoteRemoveFailure(outcome, entryPath, RefusedBadName);
       return false;
     }
     int next = openat(place->parent, folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -128,13 +122,35 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     place->parent = next;
     if (refusal || next < 0) {
       if (refusal)
-        Fail(outcome, entryPath, refusal);
+        NoteRemoveFailure(outcome, entryPath, refusal);
       else
         FailWith(outcome, entryPath, error);
       return false;
     }
   }
   return true;
+}
+
+// The entry a removal is of: its path below the start directory, its name, the folders of the
+// way to it open, and its status (a link's own).
+struct Target {
+  std::string path;
+  std::string name;
+  Place place;
+  struct stat st;
+};
+
+// Begins a removal: *outcome emptied, the name checked, the folders of the way opened
+// (OpenPlace) and the entry's status read. False, with the failure noted, when one fails.
+bool FindTarget(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
+                int nameLength, RemoveOutcome* outcome, Target* t) {
+  if (!BeginRemoval(parentRel, parentRelLength, name, nameLength, ValidName, outcome, &t->path))
+    return false;
+  if (!OpenPlace(start, parentRel, parentRelLength, t->path, outcome, &t->place)) return false;
+  t->name.assign(name, (size_t)nameLength);
+  if (fstatat(t->place.parent, t->name.c_str(), &t->st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  FailWith(outcome, t->path, errno);
+  return false;
 }
 
 struct Child {
@@ -212,7 +228,7 @@ Entered Enter(Deletion* d, int dirFd, const std::string& name) {
   struct stat st;
   if (OnAnotherMount(fd, "", d->device) || fstat(fd, &st) != 0) {
     close(fd);
-    Fail(d->outcome, d->rel, RefusedOtherFileSystem);
+    NoteRemoveFailure(d->outcome, d->rel, RefusedOtherFileSystem);
     return EnterFailed;
   }
   Frame frame;
@@ -321,7 +337,7 @@ void EmptyFrames(Deletion* d) {
         // it still holds.
         CloseIfOpen(done.fd);
         d->rel.resize(above.relLength - 1);
-        Fail(d->outcome, d->rel, RefusedReplaced);
+        NoteRemoveFailure(d->outcome, d->rel, RefusedReplaced);
         above.children.clear();
         above.keep = true;
         continue;
@@ -483,7 +499,7 @@ bool OpenTopTrash(const std::string& parentPath, dev_t device, const std::string
     }
     trash = openat(topFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (trash < 0 || fstat(trash, &st) != 0 || st.st_uid != uid) {
-      Fail(outcome, entryPath, RefusedTrashNotOwned);
+      NoteRemoveFailure(outcome, entryPath, RefusedTrashNotOwned);
       CloseIfOpen(trash);
       close(topFd);
       return false;
@@ -610,68 +626,39 @@ bool MoveToTrash(int parent, const std::string& name, const std::string& absolut
 
 bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                  int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
-    return false;
-  }
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::string entry(name, (size_t)nameLength);
-  struct stat st;
-  if (fstatat(place.parent, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    FailWith(outcome, entryPath, errno);
-    return false;
-  }
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
   Deletion d;
-  d.parent = place.parent;
-  d.device = place.device;
+  d.parent = t.place.parent;
+  d.device = t.place.device;
   d.outcome = outcome;
-  d.rel = entryPath;
-  RemoveChild(&d, place.parent, entry, S_ISDIR(st.st_mode));
+  d.rel = t.path;
+  RemoveChild(&d, t.place.parent, t.name, S_ISDIR(t.st.st_mode));
   EmptyFrames(&d);
-  outcome->whole = outcome->failures == 0;
   return outcome->whole;
 }
 
 bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                 int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
+  if (S_ISDIR(t.st.st_mode) && OnAnotherMount(t.place.parent, t.name.c_str(), t.place.device)) {
+    NoteRemoveFailure(outcome, t.path, RefusedOtherFileSystem);
     return false;
   }
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::string entry(name, (size_t)nameLength);
-  struct stat st;
-  if (fstatat(place.parent, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    FailWith(outcome, entryPath, errno);
-    return false;
-  }
-  if (S_ISDIR(st.st_mode) && OnAnotherMount(place.parent, entry.c_str(), place.device)) {
-    Fail(outcome, entryPath, RefusedOtherFileSystem);
-    return false;
-  }
-  std::string parentPath = KernelPath(place.parent);
+  std::string parentPath = KernelPath(t.place.parent);
   if (parentPath.empty()) {
-    FailWith(outcome, entryPath, errno ? errno : ENOENT);
+    FailWith(outcome, t.path, errno ? errno : ENOENT);
     return false;
   }
   TrashFolders folders;
   int error = 0;
-  if (!OpenHomeTrash(place.device, &folders, &error)) {
+  if (!OpenHomeTrash(t.place.device, &folders, &error)) {
     if (error != 0) {
-      FailWith(outcome, entryPath, error);
+      FailWith(outcome, t.path, error);
       return false;
     }
-    if (!OpenTopTrash(parentPath, place.device, entryPath, outcome, &folders)) return false;
+    if (!OpenTopTrash(parentPath, t.place.device, t.path, outcome, &folders)) return false;
   }
-  outcome->whole =
-      MoveToTrash(place.parent, entry, parentPath + entry, folders, entryPath, outcome);
-  return outcome->whole;
+  return MoveToTrash(t.place.parent, t.name, parentPath + t.name, folders, t.path, outcome);
 }

@@ -21,6 +21,7 @@
 #include <shellapi.h>
 
 #include "tree/ntfs_listing.h"
+#include "tree/readahead_win32.h"
 #include "tree/remove.h"
 
 namespace {
@@ -71,15 +72,16 @@ void Bind() {
   IsWow64 = (Wow64Query)(void*)GetProcAddress(kernel, "IsWow64Process");
 }
 
-// File-system redirection of a 32-bit program on 64-bit Windows is off while this lives, as it
-// is while the scan runs, so that C:\Windows\System32 is the folder the scan read.
+// File-system redirection of a 32-bit program on 64-bit Windows is off while a removal runs, as
+// it is while the scan runs, so that C:\Windows\System32 is the folder the scan read.
+// Begin turns it off (kernel32 bound first); End or the end of its scope puts it back.
 struct RealSystemFolder {
   PVOID old = nullptr;
   bool off = false;
-  RealSystemFolder() {
+  ~RealSystemFolder() { End(); }
+  void Begin() {
     if (DisableRedirection && RevertRedirection) off = DisableRedirection(&old) != 0;
   }
-  ~RealSystemFolder() { End(); }
   void End() {
     if (off) RevertRedirection(old);
     off = false;
@@ -102,25 +104,11 @@ std::string Narrow(const wchar_t* text, int units) {
   return out;
 }
 
-// The system's message for error, without its line end and final full stop.
-std::string SystemText(DWORD error) {
-  char message[256];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           error, 0, message, sizeof message, nullptr);
-  while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n' || message[n - 1] == ' ' ||
-                   message[n - 1] == '.'))
-    --n;
-  if (n > 0) return std::string(message, n);
-  char code[32];
-  std::snprintf(code, sizeof code, "error %lu", (unsigned long)error);
-  return code;
-}
-
-void Fail(RemoveOutcome* outcome, const std::string& path, const char* reason) {
-  NoteRemoveFailure(outcome, path.data(), (int)path.size(), reason);
-}
+// Notes a failure of path, with the system's text for error as its reason.
 void FailWith(RemoveOutcome* outcome, const std::string& path, DWORD error) {
-  Fail(outcome, path, SystemText(error).c_str());
+  BStr text;
+  ErrorText(error, &text);
+  NoteRemoveFailure(outcome, path, text.text);
 }
 
 bool Gone(DWORD error) {
@@ -169,7 +157,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     int end = at;
     while (end < parentRelLength && parentRel[end] != '\\') ++end;
     if (!ValidName(parentRel + at, end - at)) {
-      Fail(outcome, entryPath, RefusedBadName);
+      NoteRemoveFailure(outcome, entryPath, RefusedBadName);
       return false;
     }
     place->parent += Wide(parentRel + at, end - at);
@@ -188,7 +176,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
     DWORD listed = GetFileAttributesW(place->parent.c_str());
     if ((info.dwFileAttributes | (listed == INVALID_FILE_ATTRIBUTES ? 0 : listed)) &
         FILE_ATTRIBUTE_REPARSE_POINT) {
-      Fail(outcome, entryPath, RefusedLinkOnTheWay);
+      NoteRemoveFailure(outcome, entryPath, RefusedLinkOnTheWay);
       return false;
     }
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -196,7 +184,7 @@ bool OpenPlace(const PathStr& start, const char* parentRel, int parentRelLength,
       return false;
     }
     if (info.dwVolumeSerialNumber != place->volume) {
-      Fail(outcome, entryPath, RefusedOtherFileSystem);
+      NoteRemoveFailure(outcome, entryPath, RefusedOtherFileSystem);
       return false;
     }
     place->parent += L'\\';
@@ -359,7 +347,8 @@ bool RemoveChild(Deletion* d, const std::wstring& path, const Listed& listed) {
   Opened opened = Judge(listed, info, path);
   if (opened == LinkAsTarget || opened == Replaced) {
     CloseHandle(h);
-    Fail(d->outcome, d->rel, opened == LinkAsTarget ? RefusedLinkAsTarget : RefusedReplaced);
+    NoteRemoveFailure(d->outcome, d->rel,
+                      opened == LinkAsTarget ? RefusedLinkAsTarget : RefusedReplaced);
     return true;
   }
   if (opened == LinkItself || !folder) {
@@ -370,7 +359,7 @@ bool RemoveChild(Deletion* d, const std::wstring& path, const Listed& listed) {
   }
   if (info.dwVolumeSerialNumber != d->volume) {
     CloseHandle(h);
-    Fail(d->outcome, d->rel, RefusedOtherFileSystem);
+    NoteRemoveFailure(d->outcome, d->rel, RefusedOtherFileSystem);
     return true;
   }
   Frame frame;
@@ -442,35 +431,44 @@ bool ListEntry(const std::wstring& path, const char* name, int nameLength, Liste
   listed->id = 0;
   return true;
 }
+
+// The entry a removal is of: its path below the start directory, the folders of the way to it
+// held, its wide "\\?\" path and its attributes as that path gives them.
+struct Target {
+  std::string path;
+  RealSystemFolder real;
+  Place place;
+  std::wstring wide;
+  Listed listed;
+};
+
+// Begins a removal: *outcome emptied, the name checked, redirection off, the folders of the way
+// held (OpenPlace) and the entry's attributes read. False, with the failure noted, when one fails.
+bool FindTarget(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
+                int nameLength, RemoveOutcome* outcome, Target* t) {
+  Bind();
+  if (!BeginRemoval(parentRel, parentRelLength, name, nameLength, ValidName, outcome, &t->path))
+    return false;
+  t->real.Begin();
+  if (!OpenPlace(start, parentRel, parentRelLength, t->path, outcome, &t->place)) return false;
+  t->wide = t->place.parent + Wide(name, nameLength);
+  DWORD error = 0;
+  if (ListEntry(t->wide, name, nameLength, &t->listed, &error)) return true;
+  FailWith(outcome, t->path, error);
+  return false;
+}
 }  // namespace
 
 bool DeleteEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                  int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  Bind();
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
-    return false;
-  }
-  RealSystemFolder real;
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::wstring path = place.parent + Wide(name, nameLength);
-  Listed listed;
-  DWORD error = 0;
-  if (!ListEntry(path, name, nameLength, &listed, &error)) {
-    FailWith(outcome, entryPath, error);
-    return false;
-  }
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
   Deletion d;
-  d.volume = place.volume;
+  d.volume = t.place.volume;
   d.outcome = outcome;
-  d.rel = entryPath;
-  RemoveChild(&d, path, listed);
+  d.rel = t.path;
+  RemoveChild(&d, t.wide, t.listed);
   EmptyFrames(&d);
-  outcome->whole = outcome->failures == 0;
   return outcome->whole;
 }
 
@@ -504,7 +502,11 @@ std::wstring AsTheShellSeesIt(const std::wstring& path) {
 // it was done, yet the entry is still there.
 std::string RecycleText(int code) {
   if (code < 0) return "The Recycle Bin did not take it";
-  if (code > 0 && !(code >= 0x71 && code <= 0x88) && code <= 0xFFFF) return SystemText((DWORD)code);
+  if (code > 0 && !(code >= 0x71 && code <= 0x88) && code <= 0xFFFF) {
+    BStr text;
+    ErrorText((DWORD)code, &text);
+    return text.text;
+  }
   char text[96];
   std::snprintf(text, sizeof text, "The Recycle Bin did not take it (code 0x%X)", (unsigned)code);
   return text;
@@ -513,27 +515,11 @@ std::string RecycleText(int code) {
 
 bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength, const char* name,
                 int nameLength, RemoveOutcome* outcome) {
-  *outcome = RemoveOutcome{};
-  Bind();
-  std::string entryPath(parentRel, (size_t)parentRelLength);
-  entryPath.append(name, (size_t)nameLength);
-  if (!ValidName(name, nameLength)) {
-    Fail(outcome, entryPath, RefusedBadName);
-    return false;
-  }
-  RealSystemFolder real;
-  Place place;
-  if (!OpenPlace(start, parentRel, parentRelLength, entryPath, outcome, &place)) return false;
-  std::wstring path = place.parent + Wide(name, nameLength);
-  Listed listed;
-  DWORD error = 0;
-  if (!ListEntry(path, name, nameLength, &listed, &error)) {
-    FailWith(outcome, entryPath, error);
-    return false;
-  }
-  std::wstring plain = AsTheShellSeesIt(PlainForm(path));
+  Target t;
+  if (!FindTarget(start, parentRel, parentRelLength, name, nameLength, outcome, &t)) return false;
+  std::wstring plain = AsTheShellSeesIt(PlainForm(t.wide));
   if (plain.size() > MAX_PATH - 1) {
-    Fail(outcome, entryPath, RefusedTooLongToRecycle);
+    NoteRemoveFailure(outcome, t.path, RefusedTooLongToRecycle);
     return false;
   }
   // The shell takes a list of paths, each ending in a zero and the list in another.
@@ -546,15 +532,14 @@ bool TrashEntry(const PathStr& start, const char* parentRel, int parentRelLength
   // Where an entry cannot go to the Recycle Bin (a drive without one, or too large for it), the
   // shell would delete it for good without a word: it asks first instead (FOF_WANTNUKEWARNING).
   op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT | FOF_WANTNUKEWARNING;
-  real.End();
+  t.real.End();
   int code = SHFileOperationW(&op);
   if (code == 0 && op.fAnyOperationsAborted) code = ERROR_CANCELLED;
-  RealSystemFolder again;
-  if (code == 0 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) code = -1;
+  t.real.Begin();
+  if (code == 0 && GetFileAttributesW(t.wide.c_str()) != INVALID_FILE_ATTRIBUTES) code = -1;
   if (code != 0) {
-    Fail(outcome, entryPath, RecycleText(code).c_str());
+    NoteRemoveFailure(outcome, t.path, RecycleText(code).c_str());
     return false;
   }
-  outcome->whole = true;
   return true;
 }

@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -604,6 +605,83 @@ class Browser(unittest.TestCase):
                 self.assertEqual(t.exit_code(), 0)
         finally:
             tree.__exit__()
+
+    def test_directory_swapped_for_a_link_while_deleted_leaves_the_outside_alone(self):
+        """d, y on doomed/, which holds bigN/ (thousands of files, listed first) and victim/:
+        once bigN/ starts to empty, a thread moves victim/ away and puts a link to outside/
+        (beside the start directory) in its place. A delete that followed the link would empty
+        outside/. Natively the link goes as a link. Wine (8.0) opens a Unix link as its target
+        even with FILE_FLAG_OPEN_REPARSE_POINT (outside/'s file id, no reparse-point attribute),
+        so it cannot remove the link itself: the handle is not the folder the listing held, and
+        the link is left and named. Where the swap came too late, the tree grows and it is
+        tried again."""
+        for count in (5000, 20000, 80000):
+            tree = h.Tree({"keep.txt": 4096, "doomed/victim/v1": 10, "doomed/victim/v2": 10})
+            try:
+                doomed, victim = tree.path("doomed"), tree.path("doomed/victim")
+                outside, parked = (os.path.join(tree.base, n) for n in ("outside", "parked"))
+                os.mkdir(outside)
+                for name in ("o1", "o2", "o3"):
+                    h.write_file(os.path.join(outside, name), 100)
+
+                def outside_files():
+                    return {e.name: (e.inode(), e.stat().st_size, e.stat().st_mtime_ns)
+                            for e in os.scandir(outside)}
+                before = outside_files()
+                # bigN/ before victim/ in the directory's order (the native listing's) and by
+                # name (Wine sorts its listings).
+                for i in range(64):
+                    big = os.path.join(doomed, "big%d" % i)
+                    os.mkdir(big)
+                    if os.listdir(doomed)[0] == "big%d" % i:
+                        break
+                    os.rmdir(big)
+                for i in range(count):
+                    h.write_file(os.path.join(big, "f%d" % i), 0)
+                swap = {}
+
+                def swapper():
+                    end = time.time() + 120
+                    try:
+                        while len(os.listdir(big)) == count:
+                            if time.time() > end:
+                                return
+                            time.sleep(0.001)
+                        os.rename(victim, parked)
+                        os.symlink(outside, victim)
+                        # victim/ whole, and bigN/ not yet empty with the link in place: the
+                        # delete is still to reach victim/, and finds the link there.
+                        swap["in time"] = (sorted(os.listdir(parked)) == ["v1", "v2"] and
+                                           len(os.listdir(big)) > 0)
+                    except OSError:
+                        pass
+
+                with h.Terminal([h.arg(tree.root), "-browse"]) as t:
+                    self.first_screen(t)
+                    t.keys("d")
+                    wait(t, lambda s: s[0].startswith("Delete the directory doomed/"), "the box")
+                    thread = threading.Thread(target=swapper)
+                    thread.start()
+                    t.keys("y")
+                    thread.join()
+                    s = wait(t, lambda s: s[0].startswith("Not deleted") or
+                             s[0].startswith("--- ") and "doomed/" not in "\n".join(s),
+                             "the end of the delete", timeout=600)
+                    t.keys("Space", "q")
+                    self.assertEqual(t.exit_code(), 0)
+                if not swap.get("in time"):
+                    continue
+                self.assertEqual(outside_files(), before)
+                if not os.path.lexists(victim):
+                    self.assertFalse(os.path.exists(doomed))
+                    return
+                self.assertTrue(h.WINDOWS and os.path.islink(victim), "the link was left")
+                self.assertEqual(s[0:2], ["Not deleted (1):", "  doomed\\victim: A link that "
+                                          "the system opens as its target, so it is left as it is"])
+                return
+            finally:
+                tree.__exit__()
+        self.fail("victim/ was never swapped before the delete reached it")
 
     def test_saved_scan_and_nodelete_refuse_with_a_word(self):
         dump = os.path.join(self.tree.base, "scan.json")
