@@ -332,7 +332,7 @@ void ShowInfo(Browser& b) {
     const FileRecord& f = b.files.Record(e.file);
     lines.push_back("Length:    " + num(f.size));
     lines.push_back("Held:      " + num(FileSize(b, f, false)));
-    if (f.flags & FileLinked) lines.push_back("Hard link: one of several names of one file");
+    if (f.flags & FileNames) lines.push_back("Hard link: one of several names of one file");
   }
   lines.push_back("");
   lines.push_back("Esc or q closes this box.");

@@ -28,12 +28,14 @@ bool FileStore::Append(const FileRecord& r) {
 }
 
 bool FileStore::Add(const char* name, int length, int64_t size, int64_t allocated, int64_t held,
-                    bool linked, bool notRegular, bool charged, uint64_t device, uint64_t inode) {
+                    bool linked, bool names, bool notRegular, bool charged, uint64_t device,
+                    uint64_t inode) {
   if (length < 1 || length > 255) return false;
   FileRecord r;
   r.nameLength = (uint8_t)length;
   r.flags =
-      (linked ? FileLinked : 0) | (notRegular ? FileNotRegular : 0) | (charged ? FileCharged : 0);
+      (linked ? FileLinked : 0) | (names ? FileNames : 0) | (notRegular ? FileNotRegular : 0) |
+      (charged ? FileCharged : 0);
   r.size = size;
   int64_t kept = 0;  // the space held, as the record alone gives it
   if (held != 0 && size > 0 && size <= INT64_MAX - RoundedUnit &&

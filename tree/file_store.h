@@ -13,12 +13,13 @@
 #include "tree/node_table.h"
 
 enum FileFlags : uint8_t {
-  FileLinked = 1,       // more than one name: device and inode say which file it is
+  FileLinked = 1,       // charged by identity (it may have several names): see Device, Inode
   FileNotRegular = 2,   // a link, a device, a fifo, a socket
   FileCharged = 4,      // its space counts in its directory (a further name of a file does not)
   FileHeldRounded = 8,  // the space held is its length rounded up to whole RoundedUnit
   FileHeldUntold = 16,  // the listing does not tell the space held: its data is its length
   FileApart = 32,       // its space held, its data and its inode stand apart
+  FileNames = 64,       // known to have more than one name (a Windows listing never tells)
 };
 
 // 16 bytes a file. Almost every file holds its length rounded up to whole 4 K on the disk, or
@@ -57,7 +58,7 @@ class FileStore {
   // Appends a file; false when memory ran short: the file is not kept (the figures still count
   // it).
   bool Add(const char* name, int length, int64_t size, int64_t allocated, int64_t held, bool linked,
-           bool notRegular, bool charged, uint64_t device, uint64_t inode);
+           bool names, bool notRegular, bool charged, uint64_t device, uint64_t inode);
   // How many records there are, and how many are parked.
   uint32_t End() const { return records_; }
   size_t Parked() const { return parked_.size(); }

@@ -117,7 +117,7 @@ void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth);
 void KeepFile(TreeBuild* b, const TreeBuild::Level& l, const FileFacts& f, bool charged) {
   if (!b->settings.files || l.filesSettled) return;
   b->settings.files->Add(f.name, f.nameLength, f.size, f.allocated, f.held, f.linked,
-                         f.notRegular, charged, f.device, f.inode);
+                         f.links > 1, f.notRegular, charged, f.device, f.inode);
 }
 
 // The files of a directory that opens start at the store's end.

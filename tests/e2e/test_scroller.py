@@ -587,6 +587,14 @@ class Browser(unittest.TestCase):
                     t.keys("r")
                     wait(t, lambda s: "new" in "".join(s[1:4]), name + " read again")
                     self.assertEqual(total(t.screen()), before + 4 * (row + 1))
+                    if name == "a":
+                        # k is said to have several names where the listing tells (Windows'
+                        # never does).
+                        t.keys("i")
+                        s = wait(t, lambda s: s[0].startswith("Path:"), "k's info box")
+                        self.assertEqual("Hard link: one of several names of one file" in s,
+                                         not h.WINDOWS)
+                        t.keys("Escape")
                     t.keys("Left")
                     self.first_screen(t)
                 t.keys("T")
