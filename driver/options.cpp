@@ -334,6 +334,9 @@ void TakeBrowse(const KeywordRow&, const char*, size_t, const BStr&) {
 void TakeNoDelete(const KeywordRow&, const char*, size_t, const BStr&) {
   Options.noDelete = true;
 }
+void TakeChanged(const KeywordRow&, const char*, size_t, const BStr&) {
+  Options.changedOnly = true;
+}
 void TakeCluster(const KeywordRow&, const char*, size_t, const BStr& upperValue) {
   int64_t v = ParseSizeValue(upperValue);
   if (v > 65536) {
@@ -435,6 +438,7 @@ const KeywordRow Keywords[] = {
     {"-EXCEL", Exact, Value::None, Goes, Form(Excel, true), TakeForm, nullptr, false},
     {"-BROWSE", Exact, Value::None, Goes, NoForm, TakeBrowse, nullptr, false},
     {"-NODELETE", Exact, Value::None, Goes, NoForm, TakeNoDelete, nullptr, false},
+    {"-CHANGED", Exact, Value::None, Goes, NoForm, TakeChanged, nullptr, false},
 };
 
 // The row a token's upper-cased first 255 bytes match, or null. Every keyword is far shorter
@@ -768,12 +772,21 @@ void RefuseLongSources(const ParsedParameters& parsed) {
   EndProgram(1);
 }
 
-// The growth order needs a saved scan to grow from; without one it would pass for the order by
-// name.
-void RefuseGrowthWithoutSince(SortOrder order, bool since) {
-  if (order != GROWTH || since) return;
-  WriteErrorLine("-sort=growth needs -since=FILE, the saved scan to count the growth from", "", 0,
-                 "");
+// The growth and change orders, and -changed, need a saved scan to tell the changes from;
+// without one they would pass for the order by name and the whole tree.
+void RefuseGrowthWithoutSince(SortOrder order, bool changedOnly, bool since) {
+  if (since) return;
+  if (order == GROWTH)
+    WriteErrorLine("-sort=growth needs -since=FILE, the saved scan to count the growth from", "",
+                   0, "");
+  else if (order == CHANGE)
+    WriteErrorLine("-sort=change needs -since=FILE, the saved scan to count the changes from", "",
+                   0, "");
+  else if (changedOnly)
+    WriteErrorLine("-changed needs -since=FILE, the saved scan to tell the changes from", "", 0,
+                   "");
+  else
+    return;
   EndProgram(1);
 }
 
@@ -797,7 +810,7 @@ bool ChoosesExport(const ParsedParameters& parsed);
 void Check(const ParsedParameters& parsed) {
   RefuseLongSources(parsed);
   SortOrder order = DefaultOptions.sortOrder;
-  bool since = false, browse = false;
+  bool since = false, browse = false, changedOnly = false;
   for (const ParameterToken& token : parsed.tokens) {
     TokenSource = token.source;
     RefuseIfMisleading(token.text.data(), token.text.size(), token.upper, token.row);
@@ -805,6 +818,7 @@ void Check(const ParsedParameters& parsed) {
     if (!row) continue;
     size_t from = std::strlen(row->keyword);
     browse = browse || row->apply == TakeBrowse;
+    changedOnly = changedOnly || row->apply == TakeChanged;
     if (row->value == Value::SortName) SortOrderNamed(Rest(token.upper, (int)from), &order);
     if (row->file == &RunOptions::sinceFile) since = token.text.size() > from;
     if (row->endsRun) {
@@ -813,7 +827,7 @@ void Check(const ParsedParameters& parsed) {
     }
   }
   TokenSource = "";
-  RefuseGrowthWithoutSince(order, since);
+  RefuseGrowthWithoutSince(order, changedOnly, since);
   RefuseBrowserWithoutTerminal(browse, ChoosesExport(parsed));
 }
 
@@ -862,7 +876,7 @@ void ProcessParameters(int argc, char** argv) {
     ApplyMatched(token.text.data(), token.text.size(), token.upper, token.row);
   }
   TokenSource = "";
-  RefuseGrowthWithoutSince(Options.sortOrder, Options.sinceFile.length > 0);
+  RefuseGrowthWithoutSince(Options.sortOrder, Options.changedOnly, Options.sinceFile.length > 0);
   RefuseBrowserWithoutTerminal(Options.browse, FormOf(Options.outputMode).isExport ||
                                                    BEquals(Options.saveFile, "-"));
   Options.readAheadThreads = ParseThreadCount(std::getenv("QUORVEL_THREADS"));

@@ -251,6 +251,8 @@ bool StartCharged(const PathStr& path, const DumpFacts& f, bool outermost) {
 // The files of the tree the browser shows (-browse), kept as it is built.
 FileStore BrowsedFiles;
 constexpr int BrowsedLargest = 20;
+// What each directory holds, for -since to find what moved: the report's tree, the saved scan's.
+ContentTable NowContents, ThenContents;
 
 // The settings of the report's tree, from the options.
 BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
@@ -271,6 +273,7 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
     s.files = &BrowsedFiles;
     if (s.topCount == 0) s.topCount = BrowsedLargest;
   }
+  if (Options.sinceFile.length > 0) s.contents = &NowContents;
   return s;
 }
 
@@ -446,6 +449,7 @@ void BeginSinceDump(DumpRead* read, const PathStr& path) {
   s.keepAll = true;
   s.topCount = 0;      // the lists are the report's tree's
   s.files = nullptr;  // and so are the files
+  s.contents = &ThenContents;
   BeginTree(&Since.build, s, &Since.root, nullptr);
 }
 
@@ -512,12 +516,17 @@ void CompareWithSaved(const BuildSettings& report) {
   SavedScans.sinceDated = f.hasTimestamp;
   SavedScans.sinceTimestamp = f.timestamp;
   if (f.hasTimestamp) SavedScans.sinceMade = LocalDateTimeOf(f.timestamp);
-  SavedScans.totalGrowth = CompareTrees(&RootNode, read.found ? &Since.root : nullptr, report);
+  SavedScans.totalGrowth =
+      CompareTrees(&RootNode, read.found ? &Since.root : nullptr, report, &ThenContents);
+  ContentTable().swap(NowContents);
+  ContentTable().swap(ThenContents);
   if (read.found) {
     CollapseChildren(&Since.root);
     std::free(Since.root.name);
     Since.root.name = nullptr;
   }
+  // The browser switches between all and what changed itself (x).
+  if (Options.changedOnly && !Options.browse) KeepChanged(&RootNode);
 }
 
 // The report's tree from the disk, in two steps with the dump of -since read between them:
@@ -632,6 +641,7 @@ bool RereadDirectory(const PathStr& path, bool start,
   tree.chargeRoot = start ? Run.settings.chargeRoot : true;
   tree.files = &BrowsedFiles;
   tree.topCount = 0;
+  tree.contents = nullptr;
   ScanRequest request = DiskRequest(path, tree);
   BeginTree(&build, tree, fresh, nullptr);
   for (const FileIdentity& f : chargedElsewhere) TreeChargedElsewhere(&build, f.device, f.inode);

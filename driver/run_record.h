@@ -59,6 +59,8 @@ struct RunOptions {
   // -browse: the report is a browser on the terminal; -nodelete: it deletes nothing.
   bool browse = false;
   bool noDelete = false;
+  // -changed: with -since, only the directories that changed, and those above them.
+  bool changedOnly = false;
 };
 
 struct RunRecord {

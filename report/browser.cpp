@@ -22,6 +22,7 @@ struct Sums {
   int64_t other = 0;    // its total counted the other way
   int32_t files = 0;    // files in it and below (the tree counts its files in 32 bits too)
   int32_t subdirs = 0;  // directories below it
+  bool changed = false;  // it, or one below it, changed since the saved scan (-since)
 };
 
 enum class Key : unsigned char { Size, Name, Count, Waste, Growth };
@@ -47,11 +48,13 @@ struct Browser {
   bool reversed = false;  // the sort key's order turned round
   bool other = false;     // sizes counted the other way (a)
   bool showFiles = true;  // f
+  bool changedOnly;       // x: only the directories that changed since the saved scan
   bool bytes = false;     // u: sizes in bytes
   bool listedRun;         // the tree's own figures are listed sizes (-dir)
 
   Browser(RunRecord& r, FileStore& f, const BrowseActions& a) : run(r), files(f), actions(a) {
     listedRun = run.settings.dirListingSizes;
+    changedOnly = run.options.changedOnly && GrowthShown();
   }
 };
 
@@ -86,6 +89,8 @@ void AddUp(Browser& b) {
       continue;
     }
     Sums s = top.sums;
+    Growth g = NodeGrowth(top.node);
+    s.changed = s.changed || g.bytes != 0 || g.change != Change::Same;
     FileRange r = b.files.FilesOf(top.node);
     s.files = AddCount(s.files, (int32_t)std::min<uint32_t>(r.count, INT32_MAX));
     for (uint32_t i = r.first; i < r.first + r.count; ++i)
@@ -97,6 +102,7 @@ void AddUp(Browser& b) {
     above.files = AddCount(above.files, s.files);
     above.subdirs = AddCount(above.subdirs, AddCount(s.subdirs, 1));
     above.other = AddSize(above.other, s.other);
+    above.changed = above.changed || s.changed;
   }
 }
 
@@ -168,8 +174,10 @@ void FillRows(Browser& b) {
   const DirNode* n = b.path.back();
   b.rows.clear();
   for (const DirNode* c = n->firstChild; c; c = c->nextSibling)
-    b.rows.push_back(Entry{c, 0, DirSize(b, c), KeyOf(b, b.key, c, c->wastage)});
-  if (b.showFiles) {
+    if (!b.changedOnly || SumsOf(b, c).changed)
+      b.rows.push_back(Entry{c, 0, DirSize(b, c), KeyOf(b, b.key, c, c->wastage)});
+  // A file's change is not known: only what changed shows no files.
+  if (b.showFiles && !b.changedOnly) {
     FileRange r = b.files.FilesOf(n);
     for (uint32_t i = r.first; i < r.first + r.count; ++i) {
       const FileRecord& f = b.files.Record(i);
@@ -216,12 +224,15 @@ void WriteRow(const Browser& b, const Entry& e, int64_t whole, bool selected) {
   for (int i = 0; i < 10; ++i) WriteText(i < filled ? "#" : " ");
   WriteText("] ");
   if (GrowthShown()) {
-    int64_t growth = e.node ? NodeGrowth(e.node).bytes : 0;
-    BStr g = FormatUnits(growth < 0 ? -growth : growth);
-    BStr signed_ = BMake(growth > 0 ? "+" : growth < 0 ? "-" : " ");
+    Growth growth = e.node ? NodeGrowth(e.node) : Growth{0, Change::Same};
+    BStr g = FormatUnits(ChangeSize(growth.bytes));
+    BStr signed_ = BMake(growth.bytes > 0 ? "+" : growth.bytes < 0 ? "-" : " ");
     BAppend(signed_, g);
     PutPadded(signed_, 10);
     WriteText(" ");
+    const char* word = ChangeWord(growth.change);
+    WriteText(word);
+    for (size_t i = std::strlen(word); i < 6; ++i) WriteText(" ");
   }
   if (e.node)
     PutPadded(FormatThousands(SumsOf(b, e.node).files), 9);
@@ -231,6 +242,10 @@ void WriteRow(const Browser& b, const Entry& e, int64_t whole, bool selected) {
   std::string name = RowName(b, e);
   WriteName(name.data(), (int)name.size());
   if (e.node) WriteText("/");
+  if (const std::string* from = e.node ? MovedFrom(e.node) : nullptr) {
+    WriteText("   moved from ");
+    WriteName(from->data(), (int)from->size());
+  }
   if (selected) SetReverseVideo(false);
   WriteLineEnd();
 }
@@ -299,6 +314,7 @@ const char* const HelpLines[] = {
     "  a                   sizes held on the disk or listed",
     "  u                   sizes in units or in bytes",
     "  f                   show or hide files",
+    "  x                   only what changed, or all (with -since)",
     "  i                   the selected entry whole",
     "  T                   the largest files and directories anywhere",
     "  r                   read the directory shown again from the disk",
@@ -643,6 +659,11 @@ void Browse(RunRecord& run, FileStore& files, const BrowseActions& actions) {
       OpenAt(b, b.path, name);
     } else if (c == 'u') {
       b.bytes = !b.bytes;
+    } else if (c == 'x') {
+      if (!GrowthShown()) continue;
+      b.changedOnly = !b.changedOnly;
+      std::string name = b.rows.empty() ? "" : RowName(b, b.rows[(size_t)b.selected]);
+      OpenAt(b, b.path, name);
     } else if (c == 'f') {
       b.showFiles = !b.showFiles;
       std::string name = b.rows.empty() ? "" : RowName(b, b.rows[(size_t)b.selected]);

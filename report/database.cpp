@@ -16,6 +16,7 @@ PathStr RowPath = {0, {0}};
 // The separator rows join names with: the build's own, or the other one when the start path
 // holds only that (a saved scan made on the other system).
 char RowSeparator = PathSeparator;
+PathStr RowStart;  // the start directory's path in the rows, with its separator
 }  // namespace
 
 namespace {
@@ -157,6 +158,7 @@ void SetRowPath(const PathStr& scannedPath) {
   bool foreign = std::memchr(RowPath.text, other, (size_t)RowPath.length) != nullptr;
   RowSeparator = !own && foreign ? other : PathSeparator;
   AppendSeparatorWith(RowPath, PathBudget + 1, RowSeparator);
+  RowStart = RowPath;
 }
 
 // With growth since a saved scan, its column stands before the directory's.
@@ -215,8 +217,8 @@ void WriteCommaRow(const ShownRow& row) {
 int32_t TreeCsvHeader() {
   static const char* const Plain[] = {"own_bytes", "wasted_bytes", "total_bytes", "files", "path"};
   static const char* const WithGrowth[] = {"own_bytes", "wasted_bytes", "total_bytes", "files",
-                                           "growth_bytes", "change", "path"};
-  return GrowthShown() ? CsvTitles(WithGrowth, 7) : CsvTitles(Plain, 5);
+                                           "growth_bytes", "change", "path", "moved_from"};
+  return GrowthShown() ? CsvTitles(WithGrowth, 8) : CsvTitles(Plain, 5);
 }
 
 void WriteCsvNumber(int64_t value) {
@@ -254,10 +256,20 @@ void WriteCsvRow(const ShownRow& row) {
   if (GrowthShown()) {
     Growth g = NodeGrowth(node);
     WriteCsvNumber(g.bytes);
-    WriteText(g.change == Change::New ? "new" : g.change == Change::Gone ? "gone" : "");
+    WriteText(ChangeWord(g.change));
     WriteSeparator();
   }
   WriteCsvPath(row);
+  if (GrowthShown()) {
+    // Where a moved directory was, spelled as the paths of the rows are.
+    WriteSeparator();
+    if (const std::string* from = MovedFrom(node)) {
+      std::string rel = *from;
+      for (char& c : rel)
+        if (c == PathSeparator) c = RowSeparator;
+      WriteCsvField(RowStart.text, RowStart.length, rel.data(), (int)rel.size());
+    }
+  }
   WriteCsvLineEnd();
 }
 

@@ -78,9 +78,19 @@ void PutNodeHead(const DirNode* n) {
   if (GrowthShown()) {
     Growth g = NodeGrowth(n);
     PutNumberField("growth", g.bytes);
-    Put(g.change == Change::New    ? ", \"change\": \"new\""
-        : g.change == Change::Gone ? ", \"change\": \"gone\""
-                                   : ", \"change\": null");
+    if (g.change == Change::Same) {
+      Put(", \"change\": null");
+    } else {
+      Put(", \"change\": \"");
+      Put(ChangeWord(g.change));
+      Put("\"");
+    }
+    // Where a moved directory was, below the start directory.
+    const std::string* from = MovedFrom(n);
+    if (from)
+      Put(", "), PutText("moved_from", from->data(), (int)from->size());
+    else
+      Put(", \"moved_from\": null");
   }
   if (n->readError) Put(", \"read_error\": true");
   Put(", \"children\": [");

@@ -144,11 +144,16 @@ BStr SignedSize(int64_t bytes) {
 }
 
 // The growth column: two blanks, the growth in 14 columns, and whether the directory is new or
-// gone in 5.
+// gone in 5 (6 when a directory of the report moved: " moved").
 void PutGrowth(int64_t bytes, Change change) {
   Put("  ");
   PutPadded(SignedSize(bytes), 14);
-  Put(change == Change::New ? " new " : change == Change::Gone ? " gone" : "     ");
+  const char* mark = change == Change::New     ? " new "
+                     : change == Change::Gone  ? " gone"
+                     : change == Change::Moved ? " moved"
+                                               : "     ";
+  Put(mark);
+  if (MovesShown() && change != Change::Moved) Put(" ");
 }
 
 void WriteFooterLine(const RunRecord& run, int32_t k) {
@@ -263,7 +268,7 @@ void WriteRuleLine() {
   }
   if (GrowthShown()) {
     Put("  ");
-    PutTree(Horizontal(), 19);
+    PutTree(Horizontal(), MovesShown() ? 20 : 19);
   }
   Put("  ");
   PutTree(Horizontal(), 40);
@@ -279,7 +284,7 @@ int32_t ScreenHeader(const RunRecord&) {
     Put(" Total-no subs");
     if (ShowWaste) Put(WasteAsPercent ? "  Wstd" : "    Wasted space");
     if (ShowFiles) Put("  Files");
-    if (GrowthShown()) Put("          Growth     ");
+    if (GrowthShown()) Put(MovesShown() ? "          Growth      " : "          Growth     ");
     Put("  Directory name   [dir + subdirs total]");
     WriteLineEnd();
   }
@@ -316,6 +321,10 @@ void WriteDirectoryLine(const ShownRow& row) {
     Put("   [");
     Put(Size(NodeTotal(node)));
     Put("]");
+  }
+  if (const std::string* from = MovedFrom(node)) {
+    Put("   moved from ");
+    WriteName(from->data(), (int)from->size());
   }
   WriteLineEnd();
 }

@@ -1,10 +1,13 @@
 #include "tree/growth_record.h"
 
+#include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 std::unordered_map<const DirNode*, Growth> Recorded;  // empty without -since
-bool Shown = false;                                   // a comparison has run
+std::unordered_map<const DirNode*, std::string> Moves;  // where the moved ones were
+bool Shown = false;                                     // a comparison has run
 }  // namespace
 
 bool GrowthShown() {
@@ -32,9 +35,24 @@ void AddGrowth(const DirNode* n, int64_t delta) {
 
 void DropGrowth(const DirNode* n) {
   Recorded.erase(n);
+  Moves.erase(n);
+}
+
+void RecordMove(const DirNode* n, std::string from) {
+  Moves[n] = std::move(from);
+}
+
+const std::string* MovedFrom(const DirNode* n) {
+  auto it = Moves.find(n);
+  return it == Moves.end() ? nullptr : &it->second;
+}
+
+bool MovesShown() {
+  return !Moves.empty();
 }
 
 void ForgetGrowth() {
   std::unordered_map<const DirNode*, Growth>().swap(Recorded);
+  std::unordered_map<const DirNode*, std::string>().swap(Moves);
   Shown = false;
 }

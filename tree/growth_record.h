@@ -3,15 +3,31 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tree/dir_node.h"
 
-enum class Change : unsigned char { Same, New, Gone };
+enum class Change : unsigned char { Same, New, Gone, Moved };
 
 struct Growth {
   int64_t bytes;  // total now less the total then
-  Change change;  // New: not in the saved scan; Gone: in the saved scan, no longer here
+  // New: not in the saved scan; Gone: in the saved scan, no longer here; Moved: gone from
+  // another place of the saved scan with the same contents (MovedFrom), bytes against that.
+  Change change;
 };
+
+// The change as the forms spell it: "new", "gone", "moved", or "" for none.
+inline const char* ChangeWord(Change change) {
+  return change == Change::New     ? "new"
+         : change == Change::Gone  ? "gone"
+         : change == Change::Moved ? "moved"
+                                   : "";
+}
+
+// The size of a change, grown or shrunk.
+inline int64_t ChangeSize(int64_t growth) {
+  return growth >= 0 ? growth : growth == INT64_MIN ? INT64_MAX : -growth;
+}
 
 // True once a comparison has started recording: the report shows growth. Written by
 // StartGrowthRecord and ForgetGrowth only.
@@ -31,6 +47,14 @@ void RecordGrowth(const DirNode* n, int64_t bytes, Change change);
 void AddGrowth(const DirNode* n, int64_t delta);
 // Forgets the growth of a node about to be released.
 void DropGrowth(const DirNode* n);
+
+// Records that n is the directory of the saved scan at `from` (its path below the start
+// directory, without a separator at its end), moved; its growth is recorded apart.
+void RecordMove(const DirNode* n, std::string from);
+// Where n was in the saved scan, when it moved; null otherwise.
+const std::string* MovedFrom(const DirNode* n);
+// True when any directory of the report moved: the forms make room for the word.
+bool MovesShown();
 
 // Forgets every recorded growth; GrowthShown() is false again.
 void ForgetGrowth();

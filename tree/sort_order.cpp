@@ -4,7 +4,7 @@
 
 const char* SortOrderName(SortOrder order) {
   static const char* const Names[SortOrderCount] = {"NONE",  "NAME",  "LOCAL", "TOTAL",
-                                                    "WASTE", "FILES", "GROWTH"};
+                                                    "WASTE", "FILES", "GROWTH", "CHANGE"};
   return order < SortOrderCount ? Names[order] : "NAME";
 }
 
@@ -55,6 +55,10 @@ bool GoesAfter(SortOrder order, const DirNode* c, const DirNode* e) {
     case FILES: return e->fileCount > c->fileCount;
     case GROWTH: {
       int64_t ge = NodeGrowth(e).bytes, gc = NodeGrowth(c).bytes;
+      return ge > gc || (ge == gc && NodeTotal(e) > NodeTotal(c));
+    }
+    case CHANGE: {
+      int64_t ge = ChangeSize(NodeGrowth(e).bytes), gc = ChangeSize(NodeGrowth(c).bytes);
       return ge > gc || (ge == gc && NodeTotal(e) > NodeTotal(c));
     }
   }

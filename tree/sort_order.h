@@ -3,13 +3,14 @@
 
 #include "tree/dir_node.h"
 
-// GROWTH: the largest growth since a saved scan first (-since), ties as TOTAL.
-enum SortOrder : unsigned char { NONE, NAME, LOCAL, TOTAL, WASTE, FILES, GROWTH };
+// GROWTH: the largest growth since a saved scan first (-since), ties as TOTAL; CHANGE: the
+// largest change first, grown or shrunk, ties as TOTAL.
+enum SortOrder : unsigned char { NONE, NAME, LOCAL, TOTAL, WASTE, FILES, GROWTH, CHANGE };
 
 // The order's name as -sort= spells it: "NONE", "NAME", "LOCAL", "TOTAL", "WASTE", "FILES",
-// "GROWTH".
+// "GROWTH", "CHANGE".
 const char* SortOrderName(SortOrder order);
-constexpr int SortOrderCount = 7;
+constexpr int SortOrderCount = 8;
 
 // True when newcomer c belongs after the existing sibling e in the order given.
 bool GoesAfter(SortOrder order, const DirNode* c, const DirNode* e);

@@ -44,6 +44,28 @@ bool FirstName(TreeBuild* b, uint64_t device, uint64_t inode) {
   }
 }
 
+// The bits of x spread over the whole word (the finisher of SplitMix64).
+uint64_t Spread(uint64_t x) {
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+  return x ^ (x >> 31);
+}
+
+uint64_t BytesHash(const char* bytes, int length) {
+  uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then spread
+  for (int i = 0; i < length; ++i) h = (h ^ (unsigned char)bytes[i]) * 0x100000001b3ull;
+  return Spread(h);
+}
+
+// What a file and what a subdirectory add to their directory's contents: summed, so that the
+// order they come in does not count; a file and a directory of one name never add the same.
+uint64_t FileContents(const char* name, int length, int64_t size) {
+  return Spread(BytesHash(name, length) ^ Spread((uint64_t)size * 2 + 1));
+}
+uint64_t SubdirectoryContents(const DirNode* n, uint64_t contents) {
+  return Spread(BytesHash(NameText(n), OwnNameLength(n)) + Spread(contents) * 3);
+}
+
 // A node for a directory; short of memory, once more after the producer has given back what
 // it holds. Null when there is none: the directory is left out.
 DirNode* NewNode(const TreeBuild* b, const char* name, int length) {
@@ -68,6 +90,7 @@ TreeBuild::Level NewLevel(DirNode* node, int32_t order, int relLength, bool hasD
   l.fileStart = 0;
   l.parkedFrom = 0;
   l.filesSettled = false;
+  l.contents = 0;
   for (int k = 0; k < ClusterCandidates; ++k) l.local[k] = l.waste[k] = 0;
   l.firstClosed = l.lastClosed = nullptr;
   l.lastClosedPlace = 0;
@@ -226,6 +249,13 @@ void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth) {
   if (b->settings.topCount > 0 && !l.notEntered)
     for (int k = 0; k < CandidateCount(b); ++k)
       OfferTop(&b->topDirs[k], l.local[k], b->rel.text, isRoot ? 0 : b->rel.length - 1, "", 0);
+  if (b->settings.contents && !l.notEntered) {
+    try {
+      b->settings.contents->push_back({PathKey(b->rel.text, b->rel.length), l.contents});
+    } catch (const std::bad_alloc&) {
+      // Not told: the directory is not found to have moved.
+    }
+  }
   if (!l.notEntered) BCut(b->rel, l.relLength);
   // The sink heard of a directory not entered as a listed entry, not as a directory.
   if (b->sink && !l.notEntered) b->sink->close(b->sink->context);
@@ -252,6 +282,7 @@ void CloseLevel(TreeBuild* b, TreeBuild::Level& l, int depth) {
     if (b->sink) b->sink->end(b->sink->context);
     return;
   }
+  if (l.contents != 0) b->open.back().contents += SubdirectoryContents(l.node, l.contents);
   AddClosed(b->open.back(), l.node, l.order);
 }
 }  // namespace
@@ -334,6 +365,10 @@ void BeginTree(TreeBuild* b, const BuildSettings& settings, DirNode* root,
   }
   StartTopList(&b->top.files, 0);
   StartTopList(&b->top.dirs, 0);
+}
+
+uint64_t PathKey(const char* rel, int length) {
+  return BytesHash(rel, length);
 }
 
 void TreeChargedElsewhere(TreeBuild* b, uint64_t device, uint64_t inode) {
@@ -440,6 +475,7 @@ void TreeAddFile(TreeBuild* b, const FileFacts& f) {
   }
   l.node->fileCount = AddCount(l.node->fileCount, 1);
   b->totals.files = AddCount(b->totals.files, 1);
+  if (b->settings.contents) l.contents += FileContents(f.name, f.nameLength, f.size);
   if (b->sink) b->sink->file(b->sink->context, f);
   if (b->settings.dirListingSizes) {
     KeepFile(b, l, f, true);

@@ -78,6 +78,19 @@ struct ListingSink {
   void (*end)(void* context);  // the root has closed
 };
 
+// What a directory holds below it, as one number that two directories share when they hold the
+// same files, by name and length, at the same places below them (64 bits of a hash: two others
+// share it by chance once in 2^64); 0 for one that holds no file. Found by a key of its path
+// below the root (PathKey): a tree's nodes may be merged or released as it is shaped.
+struct DirectoryContents {
+  uint64_t pathKey;
+  uint64_t contents;
+};
+using ContentTable = std::vector<DirectoryContents>;
+
+// The key of a directory's path below the root: its names, each followed by the separator.
+uint64_t PathKey(const char* rel, int length);
+
 // The settings a tree is built with; the run driver fills them from the options.
 struct BuildSettings {
   bool dirListingSizes;  // exact sizes, no rounding, no entry-table charge
@@ -103,6 +116,8 @@ struct BuildSettings {
   // null: none is. A tree whose files are kept must keep every directory: no depth limit, no
   // minimum size.
   FileStore* files = nullptr;
+  // Where what each directory holds below it is told (-since, to find what moved); null: not.
+  ContentTable* contents = nullptr;
 };
 
 // The figures of a run, as the scan keeps them.
@@ -151,6 +166,7 @@ struct TreeBuild {
     uint32_t fileStart;
     size_t parkedFrom;
     bool filesSettled;
+    uint64_t contents;  // what it holds so far (settings.contents): see DirectoryContents
   };
   BuildSettings settings;
   const ListingSink* sink;

@@ -335,8 +335,8 @@ class SaveOfTheDisk(unittest.TestCase):
             since = h.run(["-csv", "-since=" + h.arg(self.saved)] + list(options) +
                           ["-from=" + h.arg(self.saved)])
             rows = csv_rows(since.stdout)
-            self.assertEqual([r[-1] for r in rows], [r[-1] for r in csv_rows(disk.stdout)])
-            self.assertEqual({r[-2] for r in rows}, {b""}, since.stdout)
+            self.assertEqual([r[-2] for r in rows], [r[-1] for r in csv_rows(disk.stdout)])
+            self.assertEqual({(r[-3], r[-1]) for r in rows}, {(b"", b"")}, since.stdout)
         since = h.run(["-csv", "-since=" + h.arg(self.saved), h.arg(self.tree.root)])
         self.assertEqual({tuple(r[4:6]) for r in csv_rows(since.stdout)}, {(b"0", b"")})
 
@@ -420,7 +420,7 @@ class Growth(unittest.TestCase):
 
     def check_growth(self, rows, before, relative):
         """rows: parsed -csv -since rows; before: {relative path: total} of the old dump."""
-        got = {relative(r[-1]): r for r in rows}
+        got = {relative(r[-2]): r for r in rows}
         self.assertEqual(got[b"n"][5], b"new")
         self.assertEqual(got[b"n"][4], got[b"n"][2])  # a new directory grew by all of it
         self.assertEqual(got[b"n/m"][5], b"new")
@@ -446,7 +446,8 @@ class Growth(unittest.TestCase):
         r = h.run(["-csv", "-since=" + h.arg(self.old), h.arg(self.tree.root)])
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.split(b"\n")[0],
-                         b"own_bytes,wasted_bytes,total_bytes,files,growth_bytes,change,path")
+                         b"own_bytes,wasted_bytes,total_bytes,files,growth_bytes,change,path,"
+                         b"moved_from")
         self.check_growth(csv_rows(r.stdout), self.totals(self.old), self.rel)
 
     def test_two_dumps_compared_without_the_disk(self):

@@ -846,7 +846,7 @@ TEST_F(OptionTest, HelpAndWelcomeTextsHaveTheirLineCounts) {
   ASSERT_EQ(help.size(), 39u);
   EXPECT_EQ(help[0], "");
   EXPECT_EQ(help[1], "Usage: quorvel [options] [directory] [options]");
-  EXPECT_EQ(help[26], "  -sort=[name | local | size | waste | files | growth | none]");
+  EXPECT_EQ(help[26], "  -sort=[name | local | size | waste | files | growth | change | none]");
   EXPECT_EQ(help[38], "-cl:# and -size:#");
   // The lines of the later options fit the 80 columns of the screens the help was made for.
   for (const std::string& line : help) EXPECT_LT(line.size(), 80u) << line;
