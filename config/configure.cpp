@@ -115,6 +115,8 @@ const char* OrderText(SortOrder order) {
       return "sorts sibling directories by their number of files";
     case GROWTH:
       return "sorts sibling directories by their growth since a saved scan (-since)";
+    case CHANGE:
+      return "sorts sibling directories by the size of their change since a saved scan (-since)";
   }
   return "";
 }

@@ -506,6 +506,92 @@ class Growth(unittest.TestCase):
                       screen.replace("\n", ""))
 
 
+class Moves(unittest.TestCase):
+    """-since against a tree changed by a move (mv: the same inode), a copy then a delete (the
+    same files, new inodes), a new 3 MB file, a grown file and a deleted directory; the old side
+    Quorvel's own dump and ncdu's."""
+
+    def setUp(self):
+        self.tree = h.Tree({"lib/fp/big.js": 100000, "lib/fp/small.js": 10, "lib/fp/sub/x": 5000,
+                            "keep/k": 3000, "express/a.js": 10000, "gone/g": 20000})
+        self.dumps = h.Tree({})
+        self.old = [self.dumps.path("old.json")]
+        self.assertEqual(h.run(["-p", "-save=" + h.arg(self.old[0]),
+                                h.arg(self.tree.root)]).returncode, 0)
+        if NCDU:
+            self.old.append(self.dumps.path("ncdu.json"))
+            ncdu_dump(self.tree.root, self.old[1])
+        os.mkdir(self.tree.path("vendor"))
+        os.rename(self.tree.path("lib/fp"), self.tree.path("vendor/fp"))
+        shutil.copytree(self.tree.path("keep"), self.tree.path("keep2"))
+        shutil.rmtree(self.tree.path("keep"))
+        h.write_file(self.tree.path("express/new.bin"), 3 << 20)
+        h.write_file(self.tree.path("express/a.js"), 30000)
+        shutil.rmtree(self.tree.path("gone"))
+
+    def tearDown(self):
+        self.tree.__exit__()
+        self.dumps.__exit__()
+
+    def rel(self, path):
+        for root in (self.tree.root.encode(), h.shown(self.tree.root).encode()):
+            if path.startswith(root):
+                return path[len(root):].strip(b"/\\").replace(b"\\", b"/")
+        return path
+
+    def rows(self, *options):
+        r = h.run(["-csv"] + list(options) + [h.arg(self.tree.root)])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.split(b"\n")[0], b"own_bytes,wasted_bytes,total_bytes,files,"
+                         b"growth_bytes,change,path,moved_from")
+        return [(self.rel(row[6]), row[4], row[5], self.rel(row[7]) if row[7] else b"")
+                for row in csv_rows(r.stdout)]
+
+    def test_moved_rows_only_what_changed_and_the_largest_change_first(self):
+        for old in self.old:
+            since = "-since=" + h.arg(old)
+            got = {path: (growth, change, moved) for path, growth, change, moved in
+                   self.rows(since)}
+            # One row at the new place for each move, none at the old; what moved with fp is
+            # compared with what was below it.
+            self.assertEqual(got[b"vendor/fp"], (b"0", b"moved", b"lib/fp"), old)
+            self.assertEqual(got[b"vendor/fp/sub"], (b"0", b"", b""), old)
+            self.assertEqual(got[b"keep2"][1:], (b"moved", b"keep"), old)
+            self.assertEqual(got[b"vendor"][1:], (b"new", b""), old)
+            self.assertEqual(got[b"gone"][1:], (b"gone", b""), old)
+            self.assertNotIn(b"lib/fp", got)
+            self.assertNotIn(b"keep", got)
+            self.assertGreater(int(got[b"express"][0]), 3 << 20)
+            # Only what changed, with the directories above it: sub/ did not.
+            changed = self.rows(since, "-changed")
+            self.assertEqual(sorted(p for p, _, _, _ in changed),
+                             [b"", b"express", b"gone", b"keep2", b"lib", b"vendor",
+                              b"vendor/fp"], old)
+            # The largest change first, whatever its sign: the 3 MB, then fp's 100 K come to
+            # vendor and gone from lib (equal: the larger total first), then gone/'s 20 K, and
+            # keep2, moved, of no growth.
+            order = [p for p, _, _, _ in self.rows(since, "-sort=change", "-changed")
+                     if p and b"/" not in p]
+            self.assertEqual(order, [b"express", b"vendor", b"lib", b"gone", b"keep2"], old)
+        # -json and the screen name the move too.
+        r = h.run(["-json", "-since=" + h.arg(self.old[0]), h.arg(self.tree.root)])
+        doc = json.loads(r.stdout)
+        vendor = next(c for c in doc["tree"]["children"] if c["name"] == "vendor")
+        self.assertEqual((vendor["change"], vendor["moved_from"]), ("new", None))
+        self.assertEqual((vendor["children"][0]["change"], vendor["children"][0]["moved_from"]),
+                         ("moved", "lib" + ("\\" if h.WINDOWS else "/") + "fp"))
+        screen = h.lines(h.run(["-p", "-since=" + h.arg(self.old[0]), h.arg(self.tree.root)]).stdout)
+        fp = next(l for l in screen if b"--fp" in l)
+        self.assertRegex(fp, rb" 0 moved  .*--fp   \[.*\]   moved from lib[/\\]fp$")
+
+    def test_refused_without_since(self):
+        for option, word in (("-changed", b"-changed"), ("-sort=change", b"-sort=change")):
+            r = h.run([option, h.arg(self.tree.root)])
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(h.lines(r.stderr)[-1][:len(word) + 22],
+                             b"quorvel: " + word + b" needs -since")
+
+
 class BadDumps(unittest.TestCase):
     def setUp(self):
         self.dir = h.Tree({})

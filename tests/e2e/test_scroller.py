@@ -691,6 +691,29 @@ class Browser(unittest.TestCase):
                 tree.__exit__()
         self.fail("victim/ was never swapped before the delete reached it")
 
+    def test_since_marks_and_x_for_only_what_changed(self):
+        # a/ moved to b/ since the saved scan, c/ is as it was: b/ is marked and says from
+        # where; x leaves out c/ and the files, and brings them back.
+        tree = h.Tree({"a/f": 40960, "c/g": 8192, "h.txt": 4096})
+        try:
+            dump = os.path.join(tree.base, "old.json")
+            self.assertEqual(h.run(["-p", "-save=" + h.arg(dump), h.arg(tree.root)]).returncode, 0)
+            os.rename(tree.path("a"), tree.path("b"))
+            with h.Terminal([h.arg(tree.root), "-browse", "-since=" + h.arg(dump)]) as t:
+                s = self.first_screen(t)
+                self.assertEqual([l.split()[-1] for l in s[1:4]], ["a", "c/", "h.txt"])
+                self.assertRegex(s[1], r"^ +44\.0 K  \d+% \[#+ *\]  +0 B moved +1  b/   "
+                                       r"moved from a$")
+                t.keys("x")
+                s = wait(t, lambda s: s[2] == "", "only what changed")
+                self.assertTrue(s[1].endswith("moved from a"), s[1])
+                t.keys("x")
+                wait(t, lambda s: s[3].endswith("h.txt"), "all again")
+                t.keys("q")
+                self.assertEqual(t.exit_code(), 0)
+        finally:
+            tree.__exit__()
+
     def test_saved_scan_and_nodelete_refuse_with_a_word(self):
         dump = os.path.join(self.tree.base, "scan.json")
         self.assertEqual(h.run([h.arg(self.tree.root), "-save=" + h.arg(dump)]).returncode, 0)

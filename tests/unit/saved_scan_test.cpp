@@ -454,6 +454,69 @@ TEST_F(SavedScanTest, GoneDirectoriesOnlyWhereEverySubdirectoryIsShown) {
   EXPECT_EQ(ChildNames(ordered.root.firstChild), (std::vector<std::string>{"y", "x"}));
 }
 
+TEST_F(SavedScanTest, MovesAreFoundByWhatTheDirectoriesHoldAndOnlyChangesKept) {
+  // lib/fp moved under vendor (new), with a subdirectory of its own; keep went to keep2; e
+  // (empty) went to e2, which holds nothing either and so is not a move; s lost a file and d
+  // is gone. Then f in fp is 4096 bytes, as now; gone's files are other.
+  const char then[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"lib\"},[{\"name\":\"fp\"},{\"name\":\"f\","
+      "\"asize\":4096,\"dsize\":4096},[{\"name\":\"in\"},{\"name\":\"g\",\"asize\":10,"
+      "\"dsize\":4096}]]],[{\"name\":\"keep\"},{\"name\":\"k\",\"asize\":5,\"dsize\":4096}],"
+      "[{\"name\":\"e\"}],[{\"name\":\"s\"},{\"name\":\"a\",\"asize\":8192,\"dsize\":8192},"
+      "{\"name\":\"b\",\"asize\":8192,\"dsize\":8192}],[{\"name\":\"d\"},{\"name\":\"z\","
+      "\"asize\":9000,\"dsize\":12288}],[{\"name\":\"same\"},{\"name\":\"q\",\"asize\":1,"
+      "\"dsize\":4096}]]]";
+  const char now[] =
+      "[1,2,{},[{\"name\":\"/p\"},[{\"name\":\"lib\"}],[{\"name\":\"vendor\"},[{\"name\":\"fp\"},"
+      "{\"name\":\"f\",\"asize\":4096,\"dsize\":4096},[{\"name\":\"in\"},{\"name\":\"g\","
+      "\"asize\":10,\"dsize\":4096}]]],[{\"name\":\"keep2\"},{\"name\":\"k\",\"asize\":5,"
+      "\"dsize\":4096}],[{\"name\":\"e2\"}],[{\"name\":\"s\"},{\"name\":\"a\",\"asize\":8192,"
+      "\"dsize\":8192}],[{\"name\":\"same\"},{\"name\":\"q\",\"asize\":1,\"dsize\":4096}]]]";
+  ContentTable thenHeld, nowHeld;
+  Reading before;
+  before.settings.keepAll = true;
+  before.settings.cluster = before.settings.fileSystemCluster = 4096;
+  before.settings.contents = &thenHeld;
+  ASSERT_TRUE(before.Read(then));
+  for (SortOrder order : {NAME, CHANGE}) {
+    nowHeld.clear();
+    Reading after;
+    after.settings.cluster = after.settings.fileSystemCluster = 4096;
+    after.settings.contents = &nowHeld;
+    after.settings.sortOrder = order;
+    ASSERT_TRUE(after.Read(now));
+    ContentTable held = thenHeld;
+    CompareTrees(&after.root, &before.root, after.settings, &held);
+    const DirNode* fp = Child(Child(&after.root, "vendor"), "fp");
+    ASSERT_NE(fp, nullptr);
+    EXPECT_EQ(NodeGrowth(fp).change, Change::Moved);
+    EXPECT_EQ(NodeGrowth(fp).bytes, 0);
+    ASSERT_NE(MovedFrom(fp), nullptr);
+    EXPECT_EQ(*MovedFrom(fp), std::string("lib") + PathSeparator + "fp");
+    // What moved with it is compared with what was below it, not new.
+    EXPECT_EQ(NodeGrowth(fp->firstChild).change, Change::Same);
+    EXPECT_EQ(MovedFrom(fp->firstChild), nullptr);
+    EXPECT_EQ(NodeGrowth(Child(&after.root, "vendor")).change, Change::New);
+    EXPECT_EQ(NodeGrowth(Child(&after.root, "keep2")).change, Change::Moved);
+    EXPECT_EQ(NodeGrowth(Child(&after.root, "e2")).change, Change::New);
+    if (order == NAME) {
+      // No gone line for what moved; the empty e and d are gone.
+      EXPECT_EQ(ChildNames(&after.root), (std::vector<std::string>{"d", "e", "e2", "keep2", "lib",
+                                                                    "s", "same", "vendor"}));
+      continue;
+    }
+    // The largest change first, whatever its sign (vendor +20 K, lib and d -16 K, s -8 K, e2
+    // +4 K, e -4 K); equals by total.
+    EXPECT_EQ(ChildNames(&after.root), (std::vector<std::string>{"vendor", "lib", "d", "s", "e2",
+                                                                  "e", "keep2", "same"}));
+    KeepChanged(&after.root);
+    EXPECT_EQ(ChildNames(&after.root),
+              (std::vector<std::string>{"vendor", "lib", "d", "s", "e2", "e", "keep2"}));
+    EXPECT_EQ(ChildNames(Child(&after.root, "vendor")), std::vector<std::string>{"fp"});
+    EXPECT_EQ(Child(&after.root, "vendor")->firstChild->firstChild, nullptr);  // in: unchanged
+  }
+}
+
 TEST_F(SavedScanTest, DirectoriesOfOneNameAreMatchedOneToOneAndGoneOnesPlacedAsInsertedOneByOne) {
   // Each "a" of now takes one of then; the gone ones go where one-by-one insertion puts them.
   const char then[] =
