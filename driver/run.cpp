@@ -251,6 +251,8 @@ bool StartCharged(const PathStr& path, const DumpFacts& f, bool outermost) {
 // The files of the tree the browser shows (-browse), kept as it is built.
 FileStore BrowsedFiles;
 constexpr int BrowsedLargest = 20;
+// The largest new, grown and gone files listed with -since when -top does not say how many.
+constexpr int SinceFileCount = 10;
 // What each directory holds, for -since to find what moved: the report's tree, the saved scan's.
 ContentTable NowContents, ThenContents;
 
@@ -273,7 +275,10 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
     s.files = &BrowsedFiles;
     if (s.topCount == 0) s.topCount = BrowsedLargest;
   }
-  if (Options.sinceFile.length > 0) s.contents = &NowContents;
+  if (Options.sinceFile.length > 0) {
+    s.contents = &NowContents;
+    s.fileWatch = ReportFileWatch();
+  }
   return s;
 }
 
@@ -448,8 +453,9 @@ void BeginSinceDump(DumpRead* read, const PathStr& path) {
   if (f.cluster > 0) s.fileSystemCluster = f.cluster;
   s.keepAll = true;
   s.topCount = 0;      // the lists are the report's tree's
-  s.files = nullptr;  // and so are the files
+  s.files = SavedScanFiles();  // kept to find the files behind the growth
   s.contents = &ThenContents;
+  s.fileWatch = nullptr;
   BeginTree(&Since.build, s, &Since.root, nullptr);
 }
 
@@ -491,6 +497,7 @@ void ReadSinceDump(const PathStr& path, const BuildSettings& report) {
   Since.settings = report;
   ReadSavedScan(&SinceDump, Options.sinceFile, &read);
   if (read.found) FinishTree(&Since.build);
+  IndexSavedFiles(read.found ? &Since.root : nullptr);
   const DumpFacts& f = read.facts;
   if (!read.elsewhere) return;
   if (!PathWithin(ComparablePath(f.rootName), ComparablePath(path))) {
@@ -520,6 +527,7 @@ void CompareWithSaved(const BuildSettings& report) {
       CompareTrees(&RootNode, read.found ? &Since.root : nullptr, report, &ThenContents);
   ContentTable().swap(NowContents);
   ContentTable().swap(ThenContents);
+  FinishFileChanges(&RootNode, read.found ? &Since.root : nullptr, &Run.changes);
   if (read.found) {
     CollapseChildren(&Since.root);
     std::free(Since.root.name);
@@ -693,6 +701,8 @@ void RunDirectory() {
   PathStr path;
   BuildSettings settings;
   bool since = SinceDump != nullptr;
+  // The files behind the growth: as many of each kind as -top asks, 10 without it.
+  if (since) BeginFileChanges(Options.topCount > 0 ? Options.topCount : SinceFileCount);
   if (Options.fromFile.length > 0) {
     if (!ReadFromDump(&path, &settings)) return;
     if (since) ReadSinceDump(path, settings);
@@ -720,7 +730,7 @@ void RunDirectory() {
   // From here on an export's standard output is the report.
   if (form.isExport) SendOutputToErrors(false);
   // The lists of the largest spell paths as the rows do, in every form.
-  if (form.rowPaths || Options.topCount > 0) SetRowPath(path);
+  if (form.rowPaths || Options.topCount > 0 || since) SetRowPath(path);
   Run.settings = settings;
   Run.path = path;
   if (Options.browse) {

@@ -11,6 +11,7 @@
 #include "disk/drive.h"
 #include "report/saved_scans.h"
 #include "tree/dir_node.h"
+#include "tree/file_changes.h"
 #include "tree/scan.h"
 #include "tree/sort_order.h"
 #include "tree/top_list.h"
@@ -71,6 +72,7 @@ struct RunRecord {
   ScanOutcome outcome;     // what the reading met: totals' troubles, named directories
   SavedScanNotes saved;    // the dumps the report was read from or compared with
   TopLists largest;        // -top=N, ranked; empty lists of limit 0 without it
+  FileChangeLists changes;  // -since: the files behind the growth; lists of limit 0 without it
   DirNode root;            // the tree
   bool reportMade = false;
   bool saveFailed = false;

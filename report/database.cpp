@@ -7,6 +7,7 @@
 #include "console/strings.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/lists.h"
 #include "tree/growth.h"
 #include "tree/top_list.h"
 
@@ -309,12 +310,11 @@ int32_t TopTitles() {
   return CsvTitles(Titles, 3);
 }
 
-void WriteTopRows(const TopLists& largest) {
-  const TopList* lists[2] = {&largest.files, &largest.dirs};
-  for (const TopList* list : lists) {
-    for (const TopEntry& e : list->kept) {
+void WriteTopRows(const RunRecord& run) {
+  for (const ShownList& shown : ListsShown(run)) {
+    for (const TopEntry& e : shown.list->kept) {
       if (TakeLine()) {
-        WriteText(list == &largest.files ? "file" : "dir");
+        WriteText(shown.kind);
         WriteSeparator();
         WriteCsvNumber(e.bytes);
         std::string path = RowPathOf(e.path);
@@ -333,7 +333,7 @@ int32_t TopCsvHeader(const RunRecord&) {
 }
 void WalkTopCsvRows(const RunRecord& run) {
   Spelling = &ForPrograms;
-  WriteTopRows(run.largest);
+  WriteTopRows(run);
 }
 int32_t TopExcelHeader(const RunRecord&) {
   Spelling = &ForExcel;
@@ -341,5 +341,5 @@ int32_t TopExcelHeader(const RunRecord&) {
 }
 void WalkTopExcelRows(const RunRecord& run) {
   Spelling = &ForExcel;
-  WriteTopRows(run.largest);
+  WriteTopRows(run);
 }

@@ -10,6 +10,7 @@
 #include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/lists.h"
 #include "tree/exclude.h"
 #include "tree/growth.h"
 #include "tree/top_list.h"
@@ -186,13 +187,16 @@ void PutSavedScans(const SavedScanNotes& saved) {
 }
 // The largest files and directories (-top=N): "top" with a list of each, largest first, each
 // entry its bytes and its full path as the database forms spell it.
-void PutTop(const TopLists& largest) {
-  if (largest.files.limit == 0) return;
+void PutTop(const RunRecord& run) {
+  std::vector<ShownList> lists = ListsShown(run);
+  if (lists.empty()) return;
   Put("\"top\": {");
-  for (const TopList* list : {&largest.files, &largest.dirs}) {
-    Put(list == &largest.files ? "\"files\": [" : "],\n\"dirs\": [");
+  for (size_t i = 0; i < lists.size(); ++i) {
+    Put(i == 0 ? "\"" : "],\n\"");
+    Put(lists[i].key);
+    Put("\": [");
     bool first = true;
-    for (const TopEntry& e : list->kept) {
+    for (const TopEntry& e : lists[i].list->kept) {
       Put(first ? "\n{\"bytes\": " : ",\n{\"bytes\": ");
       first = false;
       PutNumber(e.bytes);
@@ -242,7 +246,7 @@ void WriteJsonReport(const RunRecord& run, const char* version) {
   if (run.saved.fromDump) PutNumberField("excluded_in_saved_scan", run.outcome.excludedListed);
   PutNumberField("unreadable", run.outcome.unreadable);
   Put("},\n");
-  PutTop(run.largest);
+  PutTop(run);
   Put("\"tree\":\n");
   PutTree(&run.root);
   Put("\n}\n");

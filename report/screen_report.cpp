@@ -8,6 +8,7 @@
 #include "report/database.h"
 #include "report/engine.h"
 #include "report/format.h"
+#include "report/lists.h"
 #include "tree/exclude.h"
 #include "tree/growth.h"
 #include "tree/scan.h"
@@ -83,10 +84,9 @@ int FooterPlan(const RunRecord& run, FooterLine* lines) {
 // The lines of the largest files and directories (-top=N) that follow the footer's: for each
 // list an empty line, its title, and its entries (or a line saying there are none).
 int TopLines(const RunRecord& run) {
-  if (run.largest.files.limit == 0) return 0;
   int32_t n = 0;
-  for (const TopList* list : {&run.largest.files, &run.largest.dirs})
-    n += 2 + (list->kept.empty() ? 1 : (int32_t)list->kept.size());
+  for (const ShownList& shown : ListsShown(run))
+    n += 2 + (shown.list->kept.empty() ? 1 : (int32_t)shown.list->kept.size());
   return n;
 }
 
@@ -98,15 +98,15 @@ int FooterLines(const RunRecord& run) {
 // Line k of the lists of the largest: a size in the size column's 14 places, two blanks and
 // the full path, as the rows of the database forms spell it.
 void WriteTopLine(const RunRecord& run, int k) {
-  for (const TopList* list : {&run.largest.files, &run.largest.dirs}) {
+  for (const ShownList& shown : ListsShown(run)) {
+    const TopList* list = shown.list;
     int lines = 2 + (list->kept.empty() ? 1 : (int)list->kept.size());
     if (k >= lines) {
       k -= lines;
       continue;
     }
     if (k == 1) {
-      Put(list == &run.largest.files ? "Largest files:"
-                                         : "Directories holding the most bytes of their own:");
+      Put(shown.title);
     } else if (k == 2 && list->kept.empty()) {
       Put("          none");
     } else if (k >= 2) {

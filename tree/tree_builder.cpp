@@ -476,6 +476,8 @@ void TreeAddFile(TreeBuild* b, const FileFacts& f) {
   l.node->fileCount = AddCount(l.node->fileCount, 1);
   b->totals.files = AddCount(b->totals.files, 1);
   if (b->settings.contents) l.contents += FileContents(f.name, f.nameLength, f.size);
+  if (b->settings.fileWatch)
+    b->settings.fileWatch->file(b->settings.fileWatch->context, b->rel.text, b->rel.length, f);
   if (b->sink) b->sink->file(b->sink->context, f);
   if (b->settings.dirListingSizes) {
     KeepFile(b, l, f, true);

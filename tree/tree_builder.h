@@ -91,6 +91,13 @@ using ContentTable = std::vector<DirectoryContents>;
 // The key of a directory's path below the root: its names, each followed by the separator.
 uint64_t PathKey(const char* rel, int length);
 
+// Told of every file the tree takes (not those left out by a pattern), with the path of its
+// directory below the root (each name followed by the separator).
+struct FileWatch {
+  void* context;
+  void (*file)(void* context, const char* rel, int relLength, const FileFacts& facts);
+};
+
 // The settings a tree is built with; the run driver fills them from the options.
 struct BuildSettings {
   bool dirListingSizes;  // exact sizes, no rounding, no entry-table charge
@@ -118,6 +125,8 @@ struct BuildSettings {
   FileStore* files = nullptr;
   // Where what each directory holds below it is told (-since, to find what moved); null: not.
   ContentTable* contents = nullptr;
+  // Told of each file taken (-since, to find the files behind the growth); null: none.
+  const FileWatch* fileWatch = nullptr;
 };
 
 // The figures of a run, as the scan keeps them.

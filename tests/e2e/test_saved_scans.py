@@ -498,8 +498,9 @@ class Growth(unittest.TestCase):
         # what the dump is of: shown as the report shows names.
         hostile = self.tree.root + "/\x1b]0;pwned\x07\x1b[31mred"
         dump = self.dump_of(hostile)
+        # Tall enough for the report and the lists of the files behind the growth after it.
         with h.Terminal(["-p", "-1", "-since=" + h.arg(dump), h.arg(self.tree.root)],
-                        cwd=self.dumps.root) as term:
+                        cwd=self.dumps.root, height=60) as term:
             screen = "\n".join(term.wait_for("compared directory by directory"))
             self.assertEqual(term.exit_code(), 0, screen)
         self.assertIn("/?]0;pwned??[31mred, compared directory by directory below each",
@@ -573,6 +574,13 @@ class Moves(unittest.TestCase):
             order = [p for p, _, _, _ in self.rows(since, "-sort=change", "-changed")
                      if p and b"/" not in p]
             self.assertEqual(order, [b"express", b"vendor", b"lib", b"gone", b"keep2"], old)
+            # The files behind the growth, as -top's rows: what moved is neither new nor gone.
+            r = h.run(["-csv", "-top=3", since, h.arg(self.tree.root)])
+            files = [(row[0], row[1], self.rel(row[2])) for row in csv_rows(r.stdout)
+                     if row[0].endswith(b"_file")]
+            self.assertEqual(files, [(b"new_file", str(3 << 20).encode(), b"express/new.bin"),
+                                     (b"grown_file", b"20000", b"express/a.js"),
+                                     (b"gone_file", b"20000", b"gone/g")], old)
         # -json and the screen name the move too.
         r = h.run(["-json", "-since=" + h.arg(self.old[0]), h.arg(self.tree.root)])
         doc = json.loads(r.stdout)
@@ -580,6 +588,8 @@ class Moves(unittest.TestCase):
         self.assertEqual((vendor["change"], vendor["moved_from"]), ("new", None))
         self.assertEqual((vendor["children"][0]["change"], vendor["children"][0]["moved_from"]),
                          ("moved", "lib" + ("\\" if h.WINDOWS else "/") + "fp"))
+        self.assertEqual([self.rel(f["path"].encode()) for f in doc["top"]["new_files"]],
+                         [b"express/new.bin"])
         screen = h.lines(h.run(["-p", "-since=" + h.arg(self.old[0]), h.arg(self.tree.root)]).stdout)
         fp = next(l for l in screen if b"--fp" in l)
         self.assertRegex(fp, rb" 0 moved  .*--fp   \[.*\]   moved from lib[/\\]fp$")
