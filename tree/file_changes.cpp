@@ -218,6 +218,7 @@ void FinishFileChanges(const DirNode* root, const DirNode* then, FileChangeLists
   SortTopList(&Changes.lists.added);
   SortTopList(&Changes.lists.grown);
   SortTopList(&Changes.lists.gone);
-  *lists = std::move(Changes.lists);
+  // Nothing was compared: no list is shown.
+  *lists = Changes.limit > 0 ? std::move(Changes.lists) : FileChangeLists{};
   BeginFileChanges(0);
 }
