@@ -3,7 +3,7 @@ of report/page with the tree as data, and then the page in a real browser, headl
 driven by Selenium: areas in proportion to totals, a click zooms, the path and the keys lead
 back, the table zooms, sizes as -units writes them, the map follows the window, hostile names
 stay text, the policy refuses any other script, growth colours, and a tree of 20,000
-directories. Without Chromium, its driver or Selenium the browser tests are skipped and the
+directories; a zoom's figures, paths cut to keep their end, and the files of a dump as tiles. Without Chromium, its driver or Selenium the browser tests are skipped and the
 script exits 77, which ctest reports as skipped."""
 import base64
 import hashlib
@@ -530,7 +530,8 @@ class InBrowser(unittest.TestCase):
 
         # A moved directory (change 3, which the program cannot write yet) and files, edited in:
         # a file in the moved directory takes its colour, another its type's.
-        data = data_of(open(path, "rb").read())
+        with open(path, "rb") as f:
+            data = data_of(f.read())
         at = paths_of(data).index("Music/Coltrane")
         data["c"][at], data["g"][at] = 3, 0
         data.update(fn=["take1.flac", "suite.flac"], fs=[200 << 20, 150 << 20],
