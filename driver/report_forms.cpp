@@ -15,9 +15,10 @@ void JsonDocument(const RunRecord& run) {
 
 PageGrowth PageGrowthOfNode(const DirNode* node) {
   Growth g = NodeGrowth(node);
-  return PageGrowth{g.bytes, g.change == Change::New    ? PageNew
-                             : g.change == Change::Gone ? PageGone
-                                                        : PageSame};
+  return PageGrowth{g.bytes, g.change == Change::New     ? PageNew
+                             : g.change == Change::Gone  ? PageGone
+                             : g.change == Change::Moved ? PageMoved
+                                                         : PageSame};
 }
 
 // With -since the page colours by growth.

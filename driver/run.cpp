@@ -248,8 +248,9 @@ bool StartCharged(const PathStr& path, const DumpFacts& f, bool outermost) {
   return !driveRoot;
 }
 
-// The files of the tree the browser shows (-browse), kept as it is built.
-FileStore BrowsedFiles;
+// The files of the report's tree, kept as it is built when the report shows files: the
+// browser's (-browse) and the page's of a dump (-html -from).
+FileStore KeptFiles;
 constexpr int BrowsedLargest = 20;
 // The largest new, grown and gone files listed with -since when -top does not say how many.
 constexpr int SinceFileCount = 10;
@@ -272,13 +273,19 @@ BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   s.topCount = Options.topCount;
   // The browser keeps every file, and lists the largest (T) of 20 unless -top says.
   if (Options.browse) {
-    s.files = &BrowsedFiles;
+    s.files = &KeptFiles;
     if (s.topCount == 0) s.topCount = BrowsedLargest;
   }
   if (Options.sinceFile.length > 0) {
     s.contents = &NowContents;
     s.fileWatch = ReportFileWatch();
   }
+  // The page draws the largest files of a tree from a dump, which lists them at no cost of
+  // reading. A tree that keeps its files keeps every directory, so a run shaped by a depth
+  // limit or a minimum size keeps none, and its page draws no files.
+  if (Options.outputMode == Html && Options.fromFile.length > 0 && Options.maxDepth == 255 &&
+      Options.minSize == 0)
+    s.files = &KeptFiles;
   return s;
 }
 
@@ -651,7 +658,7 @@ bool RereadDirectory(const PathStr& path, bool start,
   BuildSettings tree = DiskTree(Run.settings);
   if (tree.cluster <= 0) tree.cluster = ClusterSize;
   tree.chargeRoot = start ? Run.settings.chargeRoot : true;
-  tree.files = &BrowsedFiles;
+  tree.files = &KeptFiles;
   tree.topCount = 0;
   tree.contents = nullptr;
   ScanRequest request = DiskRequest(path, tree);
@@ -743,14 +750,14 @@ void RunDirectory() {
       actions.noDelete = actions.noReread = "the tree comes from a saved scan; its files are not here";
     else if (Options.noDelete)
       actions.noDelete = "-nodelete is set";
-    Browse(Run, BrowsedFiles, actions);
-    BrowsedFiles.Clear();
+    Browse(Run, KeptFiles, actions);
   } else if (form.document) {
     form.document(Run);
     FlushOutput();
   } else {
     RunReport(SectionOf(form, Options.topCount > 0), Run);
   }
+  KeptFiles.Clear();
   CommitSave();
   CollapseChildren(&RootNode);
 }

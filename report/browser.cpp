@@ -61,14 +61,7 @@ struct Browser {
 // What a file adds to its directory's own figures, counted held (as the report counts a file
 // by default) or listed (its length, as -dir counts it).
 int64_t FileSize(const Browser& b, const FileRecord& f, bool listed) {
-  if (listed) return f.size > 0 ? f.size : 0;
-  if (!(f.flags & FileCharged)) return 0;
-  int64_t own = 0, waste = 0;
-  int64_t unit =
-      b.run.settings.fileSystemCluster > 0 ? b.run.settings.fileSystemCluster : ClusterSize;
-  int64_t held = b.files.Held(f);
-  ChargeFileData(b.files.Allocated(f), held > 0 ? held : 0, ClusterSize, unit, &own, &waste);
-  return own;
+  return KeptFileSize(b.files, f, listed, ClusterSize, b.run.settings.fileSystemCluster);
 }
 
 // Adds up every directory's files and its other total, the deepest first, without recursion:

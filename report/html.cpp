@@ -12,6 +12,7 @@
 #include "report/format.h"
 #include "report/page_assets.h"
 #include "report/screen_report.h"
+#include "tree/tree_builder.h"
 
 namespace {
 void Put(const char* z) {
@@ -63,6 +64,53 @@ void PutColumn(const DirNode* root, const char* key, Value value) {
     if (index > 0) Put(",");
     value(n, depth);
   });
+  Put("]");
+}
+
+// The page draws a file as a tile of its own when it takes at least this share of the start
+// directory's total: so it draws at most this many, however many files the tree keeps.
+constexpr int64_t FileShare = 2000;
+
+// The kept files the page draws (see FileShare), in report order of their directories: their
+// names, sizes and the index of their directory. Nothing without kept files.
+void PutFiles(const RunRecord& run) {
+  const FileStore* store = run.settings.files;
+  if (!store) return;
+  struct Drawn {
+    int64_t dir;
+    uint32_t record;
+    int64_t size;
+  };
+  static std::vector<Drawn> drawn;
+  drawn.clear();
+  int64_t total = NodeTotal(&run.root);
+  // The least size s with s x FileShare >= total; at least a byte.
+  int64_t least = total / FileShare + (total % FileShare != 0 ? 1 : 0);
+  if (least < 1) least = 1;
+  EachDirectory(&run.root, [&](const DirNode* n, int32_t, int64_t index) {
+    FileRange r = store->FilesOf(n);
+    for (uint32_t i = r.first; i < r.first + r.count; ++i) {
+      int64_t size = KeptFileSize(*store, store->Record(i), run.settings.dirListingSizes,
+                                  ClusterSize, run.settings.fileSystemCluster);
+      if (size >= least) drawn.push_back({index, i, size});
+    }
+  });
+  Put(",\n\"fn\":[");
+  for (size_t k = 0; k < drawn.size(); ++k) {
+    if (k > 0) Put(",");
+    const FileRecord& f = store->Record(drawn[k].record);
+    PutString(store->Name(f), f.nameLength);
+  }
+  Put("],\n\"fs\":[");
+  for (size_t k = 0; k < drawn.size(); ++k) {
+    if (k > 0) Put(",");
+    PutNumber(drawn[k].size);
+  }
+  Put("],\n\"fd\":[");
+  for (size_t k = 0; k < drawn.size(); ++k) {
+    if (k > 0) Put(",");
+    PutNumber(drawn[k].dir);
+  }
   Put("]");
 }
 }  // namespace
@@ -118,6 +166,7 @@ void WriteHtmlReport(const RunRecord& run, const char* version, PageGrowthOf gro
     PutColumn(&run.root, "g", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).bytes); });
     PutColumn(&run.root, "c", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).change); });
   }
+  PutFiles(run);
   Put("}\n");
   Put(PageTail);
 }

@@ -299,6 +299,17 @@ void ChargeFileData(int64_t allocated, int64_t held, int64_t cluster, int64_t un
   }
 }
 
+int64_t KeptFileSize(const FileStore& files, const FileRecord& f, bool listed, int64_t cluster,
+                     int64_t unit) {
+  if (listed) return f.size > 0 ? f.size : 0;
+  if (!(f.flags & FileCharged)) return 0;
+  int64_t own = 0, waste = 0;
+  int64_t held = files.Held(f);
+  ChargeFileData(files.Allocated(f), held > 0 ? held : 0, cluster, unit > 0 ? unit : cluster, &own,
+                 &waste);
+  return own;
+}
+
 void PlaceChildren(DirNode* n, int depth, DirNode* handed, const BuildSettings& settings) {
   DirNode* placed = nullptr;
   DirNode** placedTail = &placed;

@@ -289,6 +289,12 @@ int32_t ChooseCluster(int lowestHeldBit);
 void ChargeFileData(int64_t allocated, int64_t held, int64_t cluster, int64_t unit,
                     int64_t* localSize, int64_t* wastage);
 
+// What a kept file adds to its directory's own figures: its length when sizes are listed
+// (-dir), else its data charged as above with the file system's unit (0: the cluster); 0 for
+// a further name of a file charged at another.
+int64_t KeptFileSize(const FileStore& files, const FileRecord& f, bool listed, int64_t cluster,
+                     int64_t unit);
+
 // The scan's last step for directory n at level `depth` (the root is 0), whose own figures
 // are final: its finished subdirectories, handed over in the scan's visiting order (last
 // listed first) as a list linked by nextSibling, each add their total to n; one at the depth

@@ -1,8 +1,9 @@
 // The page of quorvel -html: the tree the program wrote into the page as data, drawn as a
 // squarified treemap (Bruls, Huizing and van Wijk, 2000). Each directory is a rectangle whose
 // area is in proportion to its total, framed inside its parent under a strip with its name; the
-// part of a parent no child covers is its own files. A click zooms into a directory, the path
-// above leads back, and the panel lists the largest directories of the view.
+// part of a parent no child covers is its own files. When the tree holds its files, the largest
+// are tiles of their own inside their directory, coloured by type. A click zooms into a
+// directory, the path above leads back, and the panel lists the largest directories of the view.
 //
 // Names are data, never markup: they reach the page only through textContent and attributes
 // (the page's policy refuses every HTML sink outright).
@@ -28,11 +29,23 @@
   const merged = new Uint8Array(count);
   for (const i of data.m) merged[i] = 1;
   // With a saved scan to compare with: each directory's growth in bytes and its change
-  // (0 there before and now, 1 new, 2 gone).
+  // (0 there before and now, 1 new, 2 gone, 3 moved here from elsewhere).
   const growths = data.g || null;
   const changes = data.c || null;
   const CHANGE_NEW = 1;
   const CHANGE_GONE = 2;
+  const CHANGE_MOVED = 3;
+  // The files large enough to be drawn (the program wrote those of at least 1/2,000 of the
+  // start directory's total, when the tree held its files): name, size and directory.
+  const fileNames = data.fn || [];
+  const fileSizes = data.fs || [];
+  const fileDirs = data.fd || [];
+  const filesOf = new Map(); // directory to its drawn files, largest first
+  fileNames.forEach((_, k) => {
+    if (!filesOf.has(fileDirs[k])) filesOf.set(fileDirs[k], []);
+    filesOf.get(fileDirs[k]).push(k);
+  });
+  for (const list of filesOf.values()) list.sort((a, b) => fileSizes[b] - fileSizes[a] || a - b);
 
   // The shape of the tree from the depths: each directory's parent, children, and the index
   // just past its subtree (its descendants are the indices between).
@@ -60,6 +73,7 @@
   const stage = document.getElementById("stage");
   const tip = document.getElementById("tip");
   const elementNode = new WeakMap(); // drawn <g> to its directory
+  const fileElement = new WeakMap(); // drawn file's <g> to its file
   const measure = document.createElement("canvas").getContext("2d");
   let view = 0; // the directory that fills the map
   let hovered = null;
@@ -142,11 +156,18 @@
     return root + glue + relativePath(i, 0);
   }
 
+  function signed(value) {
+    return (value > 0 ? "+" : "") + units(value);
+  }
+
   function growthText(i) {
     if (changes[i] === CHANGE_NEW) return "new, " + units(growths[i]);
     if (changes[i] === CHANGE_GONE) return "gone, " + units(growths[i]);
+    if (changes[i] === CHANGE_MOVED) {
+      return growths[i] === 0 ? "moved" : "moved, " + signed(growths[i]);
+    }
     if (growths[i] === 0) return "unchanged";
-    return (growths[i] > 0 ? "+" : "") + units(growths[i]);
+    return signed(growths[i]);
   }
 
   function titleText(i) {
@@ -178,15 +199,17 @@
     grew: "hsl(2 72% 58%)",
     shrank: "hsl(205 68% 52%)",
     fresh: "hsl(42 95% 55%)",
+    moved: "hsl(285 42% 66%)",
     same: "hsl(210 12% 86%)",
     gone: "hsl(210 8% 62%)",
   };
 
   // Red for growth, blue for shrinking, deeper the larger the share of the directory that
-  // changed; amber for new directories, grey for unchanged ones.
+  // changed; amber for new directories, violet for moved ones, grey for unchanged ones.
   function growthColour(i) {
     if (changes[i] === CHANGE_NEW) return GROWTH_COLOURS.fresh;
     if (changes[i] === CHANGE_GONE) return GROWTH_COLOURS.gone;
+    if (changes[i] === CHANGE_MOVED) return GROWTH_COLOURS.moved;
     const g = growths[i];
     if (g === 0) return GROWTH_COLOURS.same;
     const base = g > 0 ? totals[i] : totals[i] - g;
@@ -197,6 +220,55 @@
 
   function colourOf(i) {
     return growths ? growthColour(i) : depthColour(depths[i]);
+  }
+
+  // Files by type, from the extension: the families and their colours, others last.
+  const FILE_TYPES = [
+    ["archives", "hsl(32 42% 46%)",
+      "zip tar gz tgz bz2 xz zst 7z rar lz lzma lz4 cab deb rpm apk iso img dmg jar war whl jmod " +
+      "snap squashfs"],
+    ["images", "hsl(320 52% 64%)",
+      "png jpg jpeg gif bmp tif tiff webp svg svgz ico icns heic heif avif raw cr2 nef dng " +
+      "psd xcf"],
+    ["video", "hsl(255 45% 64%)", "mp4 m4v mkv avi mov webm wmv flv mpg mpeg ogv 3gp vob"],
+    ["audio", "hsl(188 60% 46%)", "mp3 flac wav ogg oga opus m4a aac wma aif aiff mid midi"],
+    ["documents", "hsl(50 80% 54%)",
+      "pdf ps eps doc docx odt ods odp xls xlsx ppt pptx rtf txt md rst tex epub djvu chm htm " +
+      "html csv tsv"],
+    ["code", "hsl(128 40% 50%)",
+      "c h cc cpp cxx hh hpp hxx py pyc pyi js mjs cjs ts tsx jsx java class go rs rb pl pm php " +
+      "sh lua cs swift kt scala el elc json xml yaml yml toml css scss sql s asm ipynb"],
+    ["executables and libraries", "hsl(14 80% 56%)",
+      "so a o lib dll exe com sys ko dylib pyd node wasm msi bin elf"],
+    ["others", "hsl(215 12% 60%)", ""],
+  ];
+  const OTHERS = FILE_TYPES.length - 1;
+  const EXECUTABLES = OTHERS - 1;
+  const typeOfExtension = new Map();
+  FILE_TYPES.forEach(([, , list], t) => {
+    for (const e of list.split(" ")) if (e) typeOfExtension.set(e, t);
+  });
+  // A trailing version ("libz.so.1.2.13", "python3.11") is no extension; a file without one in
+  // a bin, sbin or libexec directory is a program.
+  function typeOfFile(k) {
+    const name = fileNames[k].toLowerCase().replace(/(\.\d+)+$/, "");
+    const dot = name.lastIndexOf(".");
+    if (dot > 0) {
+      const t = typeOfExtension.get(name.slice(dot + 1));
+      return t === undefined ? OTHERS : t;
+    }
+    const d = fileDirs[k];
+    const dir = d > 0 ? names[d] : names[0].split(/[\\/]/).filter(Boolean).pop() || "";
+    return /^(s?bin|libexec)$/.test(dir) ? EXECUTABLES : OTHERS;
+  }
+  const fileTypes = fileNames.map((_, k) => typeOfFile(k));
+
+  // By type; with a saved scan, a file in a new or moved directory is coloured as its directory.
+  function fileColour(k) {
+    const d = fileDirs[k];
+    const inChanged = growths && (changes[d] === CHANGE_NEW || changes[d] === CHANGE_MOVED);
+    if (inChanged) return growthColour(d);
+    return FILE_TYPES[fileTypes[k]][1];
   }
 
   // ---- Layout --------------------------------------------------------------------------
@@ -253,14 +325,26 @@
     }
   }
 
-  // The children of i that have bytes, largest first (ties in the report's order), and the
-  // bytes of i that no child holds: its own files and what was merged into it.
+  // What the inside of i holds: the children that have bytes and its drawn files, largest
+  // first (ties: directories first, in the report's order), and the bytes of i that neither
+  // holds: its other files and what was merged into it. An item is a directory's index, or
+  // FILE - k for file k.
+  const FILE = -2;
+  function itemSize(c) {
+    return c >= 0 ? totals[c] : fileSizes[FILE - c];
+  }
   function layoutItems(i) {
     const kids = (children[i] || []).filter((c) => totals[c] > 0);
     kids.sort((a, b) => totals[b] - totals[a] || a - b);
+    const items = kids.slice();
+    let at = 0;
+    for (const k of filesOf.get(i) || []) {
+      while (at < items.length && itemSize(items[at]) >= fileSizes[k]) at++;
+      items.splice(at, 0, FILE - k);
+    }
     let sum = 0;
-    for (const c of kids) sum += totals[c];
-    return { kids: kids, rest: Math.max(0, totals[i] - sum), sum: sum };
+    for (const c of items) sum += itemSize(c);
+    return { items: items, rest: Math.max(0, totals[i] - sum), sum: sum };
   }
 
   function fit(text, width) {
@@ -297,7 +381,7 @@
     into.appendChild(g);
 
     const items = layoutItems(i);
-    const roomy = w >= LABEL_WIDTH && h >= STRIP + (items.kids.length ? 2 * MIN_SIDE : 0);
+    const roomy = w >= LABEL_WIDTH && h >= STRIP + (items.items.length ? 2 * MIN_SIDE : 0);
     if (roomy) {
       g.appendChild(svgElement("rect", { class: "strip", x: px(x), y: px(y), width: px(w), height: STRIP }));
       const label = svgElement("text", { x: px(x + 4), y: px(y + STRIP - 4) });
@@ -306,7 +390,7 @@
       label.textContent = text;
       g.appendChild(label);
     }
-    if (!items.kids.length) return;
+    if (!items.items.length) return;
     const pad = roomy ? 2 : 1;
     const ix = x + pad;
     const iy = y + (roomy ? STRIP : pad);
@@ -315,18 +399,52 @@
     if (iw < MIN_SIDE || ih < MIN_SIDE) return;
     const whole = items.sum + items.rest;
     const scale = (iw * ih) / whole;
-    const order = items.kids.slice();
-    const areas = order.map((c) => totals[c] * scale);
+    const order = items.items;
+    const areas = order.map((c) => itemSize(c) * scale);
     if (items.rest > 0) {
-      // The parent's own bytes take their place in the order of sizes, as one more item.
+      // The parent's other bytes take their place in the order of sizes, as one more item.
       let at = 0;
-      while (at < order.length && totals[order[at]] >= items.rest) at++;
+      while (at < order.length && itemSize(order[at]) >= items.rest) at++;
       order.splice(at, 0, -1);
       areas.splice(at, 0, items.rest * scale);
     }
     squarify(order, areas, ix, iy, iw, ih, (c, cx, cy, cw, ch) => {
-      if (c >= 0 && cw >= MIN_SIDE && ch >= MIN_SIDE) draw(c, cx, cy, cw, ch, g);
+      if (cw < MIN_SIDE || ch < MIN_SIDE) return;
+      if (c >= 0) draw(c, cx, cy, cw, ch, g);
+      else if (c <= FILE) drawFile(FILE - c, cx, cy, cw, ch, g);
     });
+  }
+
+  function filePath(k) {
+    const d = fileDirs[k];
+    return d > 0 ? pathOf(d) + "/" + fileNames[k] : fileNames[k];
+  }
+
+  function fileTitle(k) {
+    let text = fileNames[k] + " \u2014 " + units(fileSizes[k]);
+    const d = fileDirs[k];
+    if (growths && changes[d] === CHANGE_NEW) text += " (new)";
+    if (growths && changes[d] === CHANGE_MOVED) text += " (moved)";
+    return text;
+  }
+
+  // A file's tile, with its name where there is room.
+  function drawFile(k, x, y, w, h, into) {
+    const g = svgElement("g", { "data-file": filePath(k), class: "file" });
+    const title = svgElement("title", {});
+    title.textContent = fileTitle(k);
+    g.appendChild(title);
+    const box = { x: px(x), y: px(y), width: px(w), height: px(h), fill: fileColour(k) };
+    g.appendChild(svgElement("rect", box));
+    if (w >= LABEL_WIDTH && h >= STRIP) {
+      const label = svgElement("text", { x: px(x + 4), y: px(y + STRIP - 4) });
+      let text = fileNames[k] + "  " + units(fileSizes[k]);
+      if (measure.measureText(text).width > w - 8) text = fit(fileNames[k], w - 8);
+      label.textContent = text;
+      g.appendChild(label);
+    }
+    fileElement.set(g, k);
+    into.appendChild(g);
   }
 
   // ---- The view ------------------------------------------------------------------------
@@ -412,33 +530,69 @@
     return tr;
   }
 
-  function showTables() {
-    const largest = topBelow((j) => totals[j], () => true, TABLE_ROWS);
-    document.querySelector("#largest tbody").replaceChildren(
-      ...largest.map((j) =>
-        tableRow(j, [
-          cell(relativePath(j, view)),
-          cell(units(totals[j])),
-          cell(units(owns[j])),
-          cell(thousands(files[j])),
-        ])
-      )
+  // text cut to width so that its end shows, which is what tells paths apart: in the middle,
+  // keeping the last name whole, or where even that does not fit, from the left.
+  function fitEnd(text, width) {
+    const fits = (t) => measure.measureText(t).width <= width;
+    if (fits(text)) return text;
+    const chars = Array.from(text);
+    const cut = chars.lastIndexOf(data.separator);
+    const tail = cut > 0 ? chars.slice(cut).join("") : "";
+    let shorter = (n) => "\u2026" + chars.slice(chars.length - n).join("");
+    let hi = chars.length - 1;
+    if (tail && fits("\u2026" + tail)) {
+      const front = chars.slice(0, cut);
+      shorter = (n) =>
+        front.slice(0, Math.ceil(n / 2)).join("") + "\u2026" +
+        front.slice(front.length - Math.floor(n / 2)).join("") + tail;
+      hi = front.length - 1;
+    }
+    // The most characters kept that fit.
+    let lo = 0;
+    while (lo < hi) {
+      const mid = (lo + hi + 1) >> 1;
+      if (fits(shorter(mid))) lo = mid;
+      else hi = mid - 1;
+    }
+    return shorter(lo);
+  }
+
+  // Fills a table of the panel with the rows of `list`, its paths cut to the first column's
+  // width; an empty list hides the table.
+  function fillTable(table, list, cells) {
+    table.hidden = list.length === 0;
+    if (table.hidden) return;
+    const style = getComputedStyle(table);
+    measure.font = style.fontSize + " " + style.fontFamily;
+    const width = table.querySelector("th").getBoundingClientRect().width - 9;
+    table.tBodies[0].replaceChildren(
+      ...list.map((j) => tableRow(j, cells(j, fitEnd(relativePath(j, view), width))))
     );
+  }
+
+  let tablesWidth = 0; // the panel's width when its tables were filled
+  function showTables() {
+    tablesWidth = document.querySelector("aside").clientWidth;
+    const largest = topBelow((j) => totals[j], () => true, TABLE_ROWS);
+    fillTable(document.getElementById("largest"), largest, (j, path) => [
+      cell(path),
+      cell(units(totals[j])),
+      cell(units(owns[j])),
+      cell(thousands(files[j])),
+    ]);
+    document.getElementById("no-subdirectories").hidden = largest.length > 0;
     if (!growths) return;
     const changed = topBelow(
       (j) => Math.abs(growths[j]),
       (j) => growths[j] !== 0 || changes[j] !== 0,
       TABLE_ROWS
     );
-    document.querySelector("#changes tbody").replaceChildren(
-      ...changed.map((j) =>
-        tableRow(j, [
-          cell(relativePath(j, view), changes[j] === CHANGE_GONE ? "gone" : ""),
-          cell(growthText(j)),
-          cell(units(totals[j])),
-        ])
-      )
-    );
+    fillTable(document.getElementById("changes"), changed, (j, path) => [
+      cell(path, changes[j] === CHANGE_GONE ? "gone" : ""),
+      cell(growthText(j)),
+      cell(units(totals[j])),
+    ]);
+    document.getElementById("no-changes").hidden = largest.length === 0 || changed.length > 0;
   }
 
   function legendItem(colour, text) {
@@ -463,6 +617,7 @@
         legendItem(GROWTH_COLOURS.grew, "grew"),
         legendItem(GROWTH_COLOURS.shrank, "shrank"),
         legendItem(GROWTH_COLOURS.fresh, "new"),
+        legendItem(GROWTH_COLOURS.moved, "moved"),
         legendItem(GROWTH_COLOURS.same, "unchanged"),
         legendItem(GROWTH_COLOURS.gone, gone + " gone (no area; listed below)")
       );
@@ -472,14 +627,36 @@
         items.push(legendItem(depthColour(d), d === 0 ? "start" : "depth " + d));
       }
     }
+    // The types of the files drawn in the view.
+    const shown = new Set();
+    fileDirs.forEach((d, k) => {
+      if (d >= view && d < subtreeEnds[view]) shown.add(fileTypes[k]);
+    });
+    if (shown.size) {
+      const head = document.createElement("div");
+      head.className = "files";
+      head.textContent = "Files:";
+      const types = [...shown].sort((a, b) => a - b);
+      head.append(...types.map((t) => legendItem(FILE_TYPES[t][1], FILE_TYPES[t][0])));
+      items.push(head);
+    }
     legend.replaceChildren(...items);
   }
 
+  // The figures of the view: its total, its files and directories with all below it, its
+  // growth; the start directory's also say what could not be read.
   function showFacts() {
-    let text = units(totals[0]) + " in " + thousands(data.files) + " files and " +
-      thousands(count) + (count === 1 ? " directory" : " directories");
-    if (growths) text += "; growth " + (growths[0] > 0 ? "+" : "") + units(growths[0]);
-    if (data.unreadable > 0) {
+    let fileCount = data.files;
+    const dirs = subtreeEnds[view] - view;
+    if (view > 0) {
+      fileCount = 0;
+      for (let j = view; j < subtreeEnds[view]; j++) fileCount += files[j];
+    }
+    let text = units(totals[view]) + " in " + thousands(fileCount) +
+      (fileCount === 1 ? " file and " : " files and ") + thousands(dirs) +
+      (dirs === 1 ? " directory" : " directories");
+    if (growths) text += "; growth " + signed(growths[view]);
+    if (view === 0 && data.unreadable > 0) {
       text += "; " + thousands(data.unreadable) +
         (data.unreadable === 1 ? " directory" : " directories") +
         " could not be read and count as empty";
@@ -487,7 +664,6 @@
     const made = new Date(data.created);
     text += ". Quorvel " + data.version + (isNaN(made) ? "" : ", " + made.toLocaleString()) + ".";
     document.getElementById("facts").textContent = text;
-    document.title = names[0] + " \u2014 Quorvel";
   }
 
   function zoom(i) {
@@ -496,6 +672,7 @@
     hideTip();
     render();
     showPath();
+    showFacts();
     showTables();
     showLegend();
   }
@@ -531,6 +708,19 @@
     placeTip(event);
   }
 
+  function showFileTip(k, event) {
+    const head = document.createElement("div");
+    head.className = "path";
+    const dir = fullPath(fileDirs[k]);
+    head.textContent = dir + (dir.endsWith(data.separator) ? "" : data.separator) + fileNames[k];
+    const list = document.createElement("dl");
+    fact(list, "Size", units(fileSizes[k]) + " (" + thousands(fileSizes[k]) + " bytes)");
+    fact(list, "Type", FILE_TYPES[fileTypes[k]][0]);
+    tip.replaceChildren(head, list);
+    tip.hidden = false;
+    placeTip(event);
+  }
+
   // Above and to the left of the pointer where there is room, so that the browser's own
   // tooltip (the <title>) does not cover it.
   function placeTip(event) {
@@ -555,7 +745,8 @@
   }
 
   svg.addEventListener("mousemove", (event) => {
-    const g = drawnAt(event.target);
+    const file = event.target instanceof Element ? event.target.closest("g[data-file]") : null;
+    const g = file && fileElement.has(file) ? file : drawnAt(event.target);
     if (!g) {
       hideTip();
       return;
@@ -564,7 +755,8 @@
       if (hovered) hovered.classList.remove("hover");
       hovered = g;
       g.classList.add("hover");
-      showTip(elementNode.get(g), event);
+      if (g === file) showFileTip(fileElement.get(g), event);
+      else showTip(elementNode.get(g), event);
     } else {
       placeTip(event);
     }
@@ -589,11 +781,11 @@
     requestAnimationFrame(() => {
       pending = false;
       if (stage.clientWidth + "x" + stage.clientHeight !== drawnSize) render();
+      if (document.querySelector("aside").clientWidth !== tablesWidth) showTables();
     });
   }).observe(stage);
 
-  if (growths) document.getElementById("changes").hidden = false;
-  showFacts();
+  document.title = names[0] + " \u2014 Quorvel";
   zoom(0);
   // When the first view has been drawn, in milliseconds since the page began to load.
   requestAnimationFrame(() =>

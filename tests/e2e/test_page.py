@@ -3,7 +3,7 @@ of report/page with the tree as data, and then the page in a real browser, headl
 driven by Selenium: areas in proportion to totals, a click zooms, the path and the keys lead
 back, the table zooms, sizes as -units writes them, the map follows the window, hostile names
 stay text, the policy refuses any other script, growth colours, and a tree of 20,000
-directories. Without Chromium, its driver or Selenium the browser tests are skipped and the
+directories; a zoom's figures, paths cut to keep their end, and the files of a dump as tiles. Without Chromium, its driver or Selenium the browser tests are skipped and the
 script exits 77, which ctest reports as skipped."""
 import base64
 import hashlib
@@ -112,6 +112,15 @@ HOME = [("projects/quorvel/src", 380), ("projects/quorvel/build", 1400),
         ("music/bach", 2100), ("music/coltrane", 1300), ("music/satie", 400),
         ("pictures/2023", 2900), ("pictures/2024", 1900), ("pictures", 500),
         ("videos", 4100), ("documents/taxes", 90), ("documents/letters", 45), ("", 30)]
+
+
+def cut_of(text, whole):
+    """Whether text is whole, or whole cut once with an ellipsis that keeps its end."""
+    if text == whole:
+        return True
+    parts = text.split("\u2026")
+    return len(parts) == 2 and whole.startswith(parts[0]) and whole.endswith(parts[1]) and \
+        len(parts[1]) >= min(len(whole), 8)
 
 
 def unit_figures(report):
@@ -269,6 +278,18 @@ return Array.from(document.querySelectorAll('#map g[data-path]')).map(g => {
 });"""
 
 
+# Each drawn file's path, rectangle, fill and title.
+FILES = """
+return Array.from(document.querySelectorAll('#map g[data-file]')).map(g => {
+  const r = g.querySelector(':scope > rect');
+  return {path: g.dataset.file, w: +r.getAttribute('width'), h: +r.getAttribute('height'),
+          fill: r.getAttribute('fill'), title: g.querySelector(':scope > title').textContent};
+});"""
+TYPE_COLOUR = {"archives": "hsl(32 42% 46%)", "video": "hsl(255 45% 64%)",
+               "images": "hsl(320 52% 64%)", "documents": "hsl(50 80% 54%)",
+               "executables and libraries": "hsl(14 80% 56%)"}
+
+
 @unittest.skipIf(MISSING, "not installed: %s" % ", ".join(MISSING))
 class InBrowser(unittest.TestCase):
     @classmethod
@@ -381,7 +402,7 @@ class InBrowser(unittest.TestCase):
         below = sorted((p for p in totals if p), key=lambda p: -totals[p])
         self.assertEqual([r[0] for r in rows], below[:20])
         for path, shown, total, own, files in rows:
-            self.assertEqual(shown, path.replace("/", SEP))
+            self.assertTrue(cut_of(shown, path.replace("/", SEP)), (shown, path))
             self.assertEqual((own, total), figures[path.split("/")[-1]], path)
         self.js("document.querySelector('#largest tbody tr[data-path=\"music\"]').click()")
         self.assertEqual(self.view(), "music")
@@ -453,7 +474,8 @@ class InBrowser(unittest.TestCase):
         self.assertEqual(self.js("return document.querySelectorAll('img').length"), 0)
         self.assertEqual(self.js("return document.scripts.length"), 2)
         listed = self.js("return Array.from(document.querySelectorAll('#largest tbody tr'))"
-                         ".map(r => [r.dataset.path, r.cells[0].textContent])")
+                         ".map(r => [r.dataset.path, r.title.slice(r.title.lastIndexOf(arguments[0]) + 1)])",
+                         SEP)
         self.assertEqual(sorted(listed), sorted([n, n] for n in hostile + ["bad\ufffd"]))
         if not h.WINDOWS:
             drawn = {d["path"] for d in self.js(DRAWN)}
@@ -505,6 +527,90 @@ class InBrowser(unittest.TestCase):
         rect = self.browser.driver.find_element(By.CSS_SELECTOR, '#map g[data-path=".cache/pip"] > rect')
         ActionChains(self.browser.driver).move_to_element(rect).perform()
         self.assertIn("Growth\n-64.0 M", self.js("return document.getElementById('tip').innerText"))
+
+        # A moved directory (change 3, which the program cannot write yet) and files, edited in:
+        # a file in the moved directory takes its colour, another its type's.
+        with open(path, "rb") as f:
+            data = data_of(f.read())
+        at = paths_of(data).index("Music/Coltrane")
+        data["c"][at], data["g"][at] = 3, 0
+        data.update(fn=["take1.flac", "suite.flac"], fs=[200 << 20, 150 << 20],
+                    fd=[at, paths_of(data).index("Music/Bach")])
+        text = json.dumps(data).replace("<", "\\u003c").replace(">", "\\u003e").replace("&", "\\u0026")
+        head, tail = template()
+        with open(path, "wb") as f:
+            f.write(head + text.encode() + tail)
+        self.browser.open(path)
+        drawn = {d["path"]: d for d in self.js(DRAWN)}
+        moved = "hsl(285 42% 66%)"
+        self.assertEqual((drawn["Music/Coltrane"]["fill"], drawn["Music/Coltrane"]["title"]),
+                         (moved, "Coltrane \u2014 260.0 M (moved)"))
+        tiles = {f["path"]: f for f in self.js(FILES)}
+        self.assertEqual(tiles["Music/Coltrane/take1.flac"]["fill"], moved)
+        self.assertEqual(tiles["Music/Coltrane/take1.flac"]["title"], "take1.flac \u2014 200.0 M (moved)")
+        self.assertEqual(tiles["Music/Bach/suite.flac"]["fill"], "hsl(188 60% 46%)")
+        self.assertIn("moved", self.js("return document.getElementById('legend').innerText"))
+
+    def test_a_zoom_gives_the_view_its_figures_paths_keep_their_end_and_a_leaf_says_so(self):
+        # The header kept the whole tree's figures after a zoom; paths of the panel were cut at
+        # the end, where the names differ; a view without subdirectories showed an empty table.
+        scope = "web/node_modules/@a-scope-with-a-rather-long-name/node_modules/"
+        with h.Tree() as t:
+            for name, size in (("package-one", 300000), ("package-two", 200000)):
+                t.add(scope + name + "/index.js", size)
+            _, path = make_page([h.arg(t.root)], "zoom.html")
+        self.browser.open(path)
+        rows = self.js("return Array.from(document.querySelectorAll('#largest tbody tr')).map(r =>"
+                       " [r.dataset.path, r.cells[0].textContent, r.title,"
+                       "  r.cells[0].scrollWidth <= r.cells[0].clientWidth])")
+        for rel, text, title, fits in rows:
+            self.assertTrue(cut_of(text, rel.replace("/", SEP)) and fits, (rel, text))
+            self.assertEqual(title, h.shown(t.root) + SEP + rel.replace("/", SEP))
+        self.assertTrue(any("\u2026" in r[1] for r in rows), rows)
+        self.click_directory("web")
+        size = {d["path"]: d["title"].split(" \u2014 ")[1] for d in self.js(DRAWN)}["web"]
+        facts = self.js("return document.getElementById('facts').textContent")
+        self.assertTrue(facts.startswith(size + " in 2 files and 6 directories"), facts)
+        self.js("document.querySelector('#largest tbody tr[data-path$=\"package-one\"]').click()")
+        self.assertTrue(self.js("return document.getElementById('largest').hidden"))
+        self.assertEqual(self.js("return document.getElementById('no-subdirectories').innerText"),
+                         "No subdirectories here.")
+
+    def test_files_of_a_dump_drawn_by_type_down_to_one_2000th_of_the_start(self):
+        # Lengths (-dir) that make the start's total 86,000,000: at.jpg is exactly 1/2,000 of it,
+        # below.png a byte less, which stays in its directory's remainder.
+        files = {"archive.tar.gz": 40000000, "media/clip.mkv": 30000000, "bin/tool": 10000000,
+                 "lib/libz.so.1.2.13": 5000000, "notes.txt": 914001, "media/stills/at.jpg": 43000,
+                 "media/stills/below.png": 42999}
+        kinds = {"archive.tar.gz": "archives", "media/clip.mkv": "video", "media/stills/at.jpg": "images",
+                 "bin/tool": "executables and libraries", "notes.txt": "documents",
+                 "lib/libz.so.1.2.13": "executables and libraries"}
+        with h.Tree() as t:
+            for rel, size in files.items():
+                t.add(rel, size, sparse=True)
+            dump = h.arg(os.path.join(t.base, "dump.json"))
+            self.assertEqual(h.run(["-save=" + dump, h.arg(t.root)]).returncode, 0)
+            page, path = make_page(["-from=" + dump, "-dir"], "files.html")
+            shaped, _ = make_page(["-from=" + dump, "-dir", "-1"], "files-shaped.html")
+        data = data_of(page)
+        self.assertEqual((data["t"][0], sorted(data["fn"])),
+                         (86000000, sorted(os.path.basename(rel) for rel in kinds)))
+        self.assertNotIn("fn", data_of(shaped), "a tree shaped by depth keeps no files")
+        self.browser.open(path)
+        tiles = {f["path"]: f for f in self.js(FILES)}
+        self.assertEqual(set(tiles), set(kinds) - {"media/stills/at.jpg"}, "too small to draw")
+        legend = self.js("return document.querySelector('#legend .files').innerText")
+        for rel, tile in tiles.items():
+            self.assertIn(kinds[rel], legend)
+            self.assertEqual(tile["fill"], TYPE_COLOUR[kinds[rel]], rel)
+        self.assertEqual(tiles["archive.tar.gz"]["title"], "archive.tar.gz \u2014 38.1 M")
+        area = {rel: f["w"] * f["h"] for rel, f in tiles.items()}
+        self.assertAlmostEqual(area["archive.tar.gz"] / area["notes.txt"] * 0.914001, 40, delta=0.5)
+        self.js("document.querySelector('#largest tbody tr[data-path=\"media/stills\"]').click()")
+        tiles = [(f["path"], f["fill"], f["w"] * f["h"]) for f in self.js(FILES)]
+        self.assertEqual(tiles[0][:2], ("media/stills/at.jpg", TYPE_COLOUR["images"]))
+        self.assertEqual(len(tiles), 1)
+        self.assertGreater(tiles[0][2], self.js(DRAWN)[0]["w"] * self.js(DRAWN)[0]["h"] * 0.45)
 
     def test_the_policy_refuses_any_other_script_and_every_html_sink(self):
         # The page's own script and style run by their digests; a script that is not the
