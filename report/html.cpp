@@ -113,6 +113,28 @@ void PutFiles(const RunRecord& run) {
   }
   Put("]");
 }
+// With -since, the files behind the growth: "cf", one [kind, bytes, path] for each entry of
+// the three lists (kind 0 new, 1 grown, 2 gone; the path below the start directory).
+void PutFileChanges(const RunRecord& run) {
+  const TopList* lists[3] = {&run.changes.added, &run.changes.grown, &run.changes.gone};
+  if (run.changes.added.limit == 0) return;
+  Put(",\n\"cf\":[");
+  bool first = true;
+  for (int kind = 0; kind < 3; ++kind) {
+    for (const TopEntry& e : lists[kind]->kept) {
+      if (!first) Put(",");
+      first = false;
+      Put("[");
+      PutNumber(kind);
+      Put(",");
+      PutNumber(e.bytes);
+      Put(",");
+      PutString(e.path.data(), (int)e.path.size());
+      Put("]");
+    }
+  }
+  Put("]");
+}
 }  // namespace
 
 void WriteHtmlReport(const RunRecord& run, const char* version, PageGrowthOf growthOf) {
@@ -167,6 +189,7 @@ void WriteHtmlReport(const RunRecord& run, const char* version, PageGrowthOf gro
     PutColumn(&run.root, "c", [&](const DirNode* n, int32_t) { PutNumber(growthOf(n).change); });
   }
   PutFiles(run);
+  PutFileChanges(run);
   Put("}\n");
   Put(PageTail);
 }

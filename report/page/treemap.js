@@ -38,6 +38,8 @@
   // The files large enough to be drawn (the program wrote those of at least 1/2,000 of the
   // start directory's total, when the tree held its files): name, size and directory.
   const fileNames = data.fn || [];
+  // With -since: the largest new files, the files that grew most, the largest files gone.
+  const fileChanges = data.cf || [];
   const fileSizes = data.fs || [];
   const fileDirs = data.fd || [];
   const filesOf = new Map(); // directory to its drawn files, largest first
@@ -593,6 +595,27 @@
       cell(units(totals[j])),
     ]);
     document.getElementById("no-changes").hidden = largest.length === 0 || changed.length > 0;
+    showFileChanges();
+  }
+
+  // The files behind the growth of the whole tree, each path cut where it tells files apart.
+  function showFileChanges() {
+    const table = document.getElementById("file-changes");
+    table.hidden = fileChanges.length === 0;
+    if (table.hidden) return;
+    const style = getComputedStyle(table);
+    measure.font = style.fontSize + " " + style.fontFamily;
+    const width = table.querySelector("th").getBoundingClientRect().width - 9;
+    const words = ["new", "grew", "gone"];
+    table.tBodies[0].replaceChildren(
+      ...fileChanges.map(([kind, bytes, path]) => {
+        const row = document.createElement("tr");
+        const name = cell(fitEnd(path, width));
+        name.title = path;
+        row.append(name, cell(words[kind]), cell((kind === 1 ? "+" : "") + units(bytes)));
+        return row;
+      })
+    );
   }
 
   function legendItem(colour, text) {

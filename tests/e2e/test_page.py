@@ -551,6 +551,25 @@ class InBrowser(unittest.TestCase):
         self.assertEqual(tiles["Music/Bach/suite.flac"]["fill"], "hsl(188 60% 46%)")
         self.assertIn("moved", self.js("return document.getElementById('legend').innerText"))
 
+    def test_a_move_and_the_files_behind_the_growth_from_the_program(self):
+        # lib/fp moved to fp2, new.bin came, old.txt went since the saved scan.
+        t = h.Tree({"lib/fp/a.js": 40960, "lib/x": 4096, "old.txt": 20480})
+        try:
+            dump = os.path.join(t.base, "old.json")
+            self.assertEqual(h.run(["-p", "-save=" + h.arg(dump), h.arg(t.root)]).returncode, 0)
+            os.rename(t.path("lib/fp"), t.path("fp2"))
+            h.write_file(t.path("new.bin"), 102400)
+            os.unlink(t.path("old.txt"))
+            _, path = make_page(["-since=" + h.arg(dump), h.arg(t.root)], "moved.html")
+        finally:
+            t.__exit__()
+        self.browser.open(path)
+        drawn = {d["path"]: d for d in self.js(DRAWN)}
+        self.assertEqual(drawn["fp2"]["fill"], "hsl(285 42% 66%)")
+        rows = self.js("return Array.from(document.querySelectorAll('#file-changes tbody tr'))"
+                       ".map(r => Array.from(r.cells).map(c => c.textContent))")
+        self.assertEqual(rows, [["new.bin", "new", "100.0 K"], ["old.txt", "gone", "20.0 K"]])
+
     def test_a_zoom_gives_the_view_its_figures_paths_keep_their_end_and_a_leaf_says_so(self):
         # The header kept the whole tree's figures after a zoom; paths of the panel were cut at
         # the end, where the names differ; a view without subdirectories showed an empty table.
