@@ -504,11 +504,7 @@ void ReadSinceDump(const PathStr& path, const BuildSettings& report) {
   Since.settings = report;
   ReadSavedScan(&SinceDump, Options.sinceFile, &read);
   if (read.found) FinishTree(&Since.build);
-  // A dump of another place is compared below each root: what moved, and which files are new
-  // or gone, would be guesses there.
-  bool alike = read.found && !read.elsewhere;
-  IndexSavedFiles(alike ? &Since.root : nullptr);
-  if (!alike) ContentTable().swap(ThenContents);
+  IndexSavedFiles(read.found ? &Since.root : nullptr);
   const DumpFacts& f = read.facts;
   if (!read.elsewhere) return;
   if (!PathWithin(ComparablePath(f.rootName), ComparablePath(path))) {
