@@ -257,6 +257,12 @@ constexpr int SinceFileCount = 10;
 // What each directory holds, for -since to find what moved: the report's tree, the saved scan's.
 ContentTable NowContents, ThenContents;
 
+// The cluster the report rounds to: -cl's when given, else the one the drive or the dump gives
+// (a dump's 0: unknown, chosen by the tree builder once the tree is whole).
+int32_t ChosenCluster(int32_t found) {
+  return Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : found;
+}
+
 // The settings of the report's tree, from the options.
 BuildSettings ReportSettings(int32_t cluster, int32_t unit, bool chargeRoot) {
   BuildSettings s;
@@ -304,7 +310,7 @@ void BeginFromDump(DumpRead* read, const PathStr& path) {
   RootNode.ownNameLength = (uint16_t)NameLength(&RootNode);
   bool whole = BEquals(path, f.rootName);
   bool chargeRoot = StartCharged(path, f, whole);
-  int32_t cluster = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : f.cluster;
+  int32_t cluster = ChosenCluster(f.cluster);
   From.settings = ReportSettings(cluster, f.cluster, chargeRoot);
   const ListingSink* sink = nullptr;
   if (Saving) {
@@ -563,7 +569,7 @@ bool PrepareDiskScan(PathStr* path, BuildSettings* settings) {
     DropSave();
     return false;
   }
-  int32_t cluster = Options.clusterSizeOverride != 0 ? Options.clusterSizeOverride : Run.drive.cluster;
+  int32_t cluster = ChosenCluster(Run.drive.cluster);
   if (cluster == 0) {
     cluster = 1;
     PagedWriteLine("Erroneous cluster size of 0 given - using 1 instead.");

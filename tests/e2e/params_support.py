@@ -45,8 +45,14 @@ def _warm_stored_prefix():
 def _reg(env, *args, check=True):
     # A program started while the prefix's server ends is cut off before it runs (see
     # keep_wine_server): a change that failed is made again, with the server started anew.
+    # The programs keep the machine's string in the system's own (64-bit) view, where a 32-bit
+    # reg.exe does not look unless asked: its key is named in that view unless a view is given.
+    args = list(args)
+    if len(args) > 1 and args[1].upper().startswith("HKLM") and \
+            not any(a.lower().startswith("/reg:") for a in args):
+        args.append("/reg:64")
     for attempt in range(3):
-        r = subprocess.run([h.WINE, "reg"] + list(args), env=env, stdout=subprocess.PIPE,
+        r = subprocess.run([h.WINE, "reg"] + args, env=env, stdout=subprocess.PIPE,
                            stderr=subprocess.DEVNULL, timeout=120)
         if r.returncode == 0 or not check:
             return r.stdout
